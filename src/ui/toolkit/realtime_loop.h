@@ -1,0 +1,43 @@
+#pragma once
+// A user-interface loop without a window: a wall-clock scheduler and a dispatcher
+// queue served by one thread. Integration tests, benchmarks and the simulator's
+// tools run the window's logic on it in real time.
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+
+#include "ui/toolkit/dispatcher.h"
+#include "ui/toolkit/scheduler.h"
+
+namespace ornat {
+
+class RealtimeLoop : public Scheduler {
+ public:
+  explicit RealtimeLoop(HandlerGate& gate);
+  TaskId ScheduleAfter(Micros delay, std::function<void()> task) override;
+  void Cancel(TaskId id) override;
+  Micros Now() const override;
+
+  QueueDispatcher& dispatcher() { return dispatcher_; }
+  // Runs timers and posted work on the calling thread for d.
+  void RunFor(std::chrono::milliseconds d);
+  // Runs until pred() holds (checked after each item) or timeout; returns pred().
+  bool RunUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  bool RunOnce(Clock::time_point until);
+  Clock::time_point start_;
+  QueueDispatcher dispatcher_;
+  std::mutex wake_mutex_;
+  std::condition_variable wake_cv_;
+  bool woken_ = false;
+  TaskId next_id_ = 1;
+  std::map<std::pair<Clock::time_point, TaskId>, std::function<void()>> tasks_;
+  std::map<TaskId, Clock::time_point> due_of_;
+};
+
+}  // namespace ornat
