@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the main build (unit, integration and GUI
+# suites), the unit suite under AddressSanitizer + UndefinedBehaviorSanitizer, and
+# the threaded suites under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+jobs=$(nproc)
+
+echo "== main build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build -L unit --output-on-failure -j"$jobs"
+ctest --test-dir build -L integration --output-on-failure
+if [ -n "$(ctest --test-dir build -N -L gui | grep -E '^ +Test +#')" ]; then
+  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build -L gui --output-on-failure
+fi
+
+echo "== unit suite under ASan + UBSan"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORNAT_SANITIZE=address,undefined \
+  -DORNAT_BUILD_APP=OFF -DORNAT_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+ctest --test-dir build-asan -L unit --output-on-failure -j"$jobs"
+
+echo "== unit and integration suites under TSan"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORNAT_SANITIZE=thread \
+  -DORNAT_BUILD_APP=OFF -DORNAT_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan -j"$jobs"
+# TSan's shadow memory needs the classic address-space layout on kernels with high
+# mmap randomisation; setarch -R gives it to the test processes.
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+setarch "$(uname -m)" -R ctest --test-dir build-tsan -L 'unit|integration' --output-on-failure
+echo "== all suites passed"

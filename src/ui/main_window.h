@@ -1,0 +1,235 @@
+#pragma once
+// TForm1, the main window: every control model of the window definition, the three
+// timers, the serial port ComPort1 and the shared state, with the handlers of all
+// their events. Each handler is defined in the source file of its subsystem:
+//   ui/main_window.cpp         start-up, baud-rate menu, address editor, helpers
+//   ui/exchange_log.cpp        LogRequest, LogResponse, StatusGridDrawCell
+//   serial/port_discovery.cpp  EnumeratePorts, TeMenuBar1MouseDown, My
+//   modbus/exchange.cpp        the senders, ComPort1RxChar, Timer_RxTimer
+//   detector/decoding.cpp      DecodeParameters, configuration handlers, service reads
+//   detector/sequencer.cpp     DispatchResponse, DeferIfBusy, Timer_ProgrammTimer, ...
+//   detector/interface_changes.cpp, detector/interface_reset.cpp, detector/bus_search.cpp
+// Everything here runs on the user-interface thread, except ComPort1RxChar, which
+// runs on the serial event thread and only reads into a buffer of its own.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "serial/com_types.h"
+#include "state/shared_state.h"
+#include "ui/toolkit/controls.h"
+#include "ui/toolkit/dialogs.h"
+#include "ui/toolkit/dispatcher.h"
+#include "ui/toolkit/handler_gate.h"
+#include "ui/toolkit/scheduler.h"
+#include "ui/toolkit/timer.h"
+
+namespace ornat {
+
+class CommDevice;
+class TComPort;
+class PortListSource;
+
+// What the window gets from the program around it.
+struct FormEnvironment {
+  Scheduler* scheduler = nullptr;
+  HandlerGate* gate = nullptr;
+  Dispatcher* dispatcher = nullptr;
+  Dialogs* dialogs = nullptr;
+  CommDevice* device = nullptr;
+  // Port discovery's list of serial ports; null: the platform's own list.
+  PortListSource* ports = nullptr;
+  // Folder in which "comports.txt" is looked for.
+  std::string working_dir = ".";
+  // Screen height and the width of a vertical scroll bar, in pixels (fit to screen).
+  int screen_height = 1080;
+  int vscroll_width = 17;
+};
+
+// One row of the baud-rate table.
+struct BaudRow {
+  const char* speed_text;      // "9600"
+  const char* panel1_text;     // "BaudRate = 9600"
+  const char* startup_suffix;  // "; Baud = 9600"
+  TBaudRate port_value;        // br9600
+};
+extern const std::array<BaudRow, 8> kBaudTable;
+
+// Decimal text of value, left-padded with "0" to at least width characters.
+std::string PadNumber(unsigned value, unsigned width);
+
+class TForm1 : public TComponent {
+ public:
+  explicit TForm1(const FormEnvironment& env);
+  ~TForm1() override;
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  // --- the window --------------------------------------------------------------
+  std::string Caption;
+  int ClientWidth = 434;
+  int ClientHeight = 534;
+  // Outer size (client area plus frame) as fit-to-screen sees it.
+  int OuterHeight = 534 + 31;
+  int OuterWidth = 434 + 8;
+  bool AutoScroll = false;
+  bool VertScrollBarVisible = false;
+  bool VertScrollBarTracking = false;
+  FocusScope Focus;
+
+  TTeMenuBar TeMenuBar1;
+  TTeItem CustomItem1;  // "Connection"
+  TTeItem PORT1;        // "Port"
+  TTeItem CustomItem3;  // "BaudRate"
+  TTeItem BR_1200, BR_2400, BR_4800, BR_9600, BR_14400, BR_19200, BR_38400, BR_57600;
+  TTeItem CustomItem4;  // "Search"
+  TTeItem CustomItem5;  // "Start" / "Stop"
+  TTeItem CustomItem6;  // "Delay"
+  TTeItem CustomItem7, CustomItem8, CustomItem9, CustomItem10, CustomItem11, CustomItem12;
+
+  TTeGroupBox TeGroupBox1;
+  TStatusBar StatusBar1;
+
+  TTeGroupBox TeGroupBox2;  // "  ПАРАМЕТРЫ ИНТЕРФЕЙСА  "
+  TTeLabel TeLabel4, TeLabel5, TeLabel6;
+  TTeSComboBox TeSComboBox1;
+  TTeSpinEdit TeSpinEdit1, TeSpinEdit2;
+  TTeButton TeButton1, TeButton2;
+
+  TTeGroupBox TeGroupBox6;  // "  КОНФИГУРАЦИЯ ИЗВЕЩАТЕЛЯ  "
+  RadioGroup TacticGroup;
+  TTeRadioButton IRMAX_Button, IRMIN_Button, T1MAX_Button, T2MAX_Button, T2MIN_Button,
+      T3_100MAX_Button, T3_100MIN_Button, T3_500MAX_Button, T3_500MIN_Button;
+  TTeLabel TeLabel9, TeLabel2, TeLabel8, TeLabel11, TeLabel12, TeLabel10, TeLabel13, TeLabel14,
+      TeLabel15;
+  TTeLabel TeLabel1;
+  TTeCheckBox TST_Button, FIX_Button;
+
+  TTeGroupBox TeGroupBox4;  // "  СТАТУС  "
+  TTeCheckBox TeCheckBox1;
+  TTeButton TeButton5, TeButton3;
+  TButton Button1, Button2, Button3;
+
+  TTeStringGrid StatusGrid;
+  TTeMemo TeMemo1;
+  TTeProgressBar TeProgressBar1;
+
+  TTimer Timer_Rx, Timer_Programm, Timer_Wait;
+  TComPort& ComPort1() { return *ComPort1_; }
+
+  SharedState State;
+  // Port discovery's table of port items (slot i = child i of PORT1).
+  std::vector<std::unique_ptr<TTeItem>> PortItems;
+
+  // All controls of the window with their names, for views and tests.
+  const std::vector<TControl*>& AllControls() const { return controls_; }
+  std::vector<TTeItem*> AllMenuItems();
+
+  // --- start-up, baud-rate menu, address editor (ui/main_window.cpp) ---------
+  void FormCreate(TObject* Sender);
+  void FormActivate(TObject* Sender);
+  void BR_1200Click(TObject* Sender);
+  void BR_2400Click(TObject* Sender);
+  void BR_4800Click(TObject* Sender);
+  void BR_9600Click(TObject* Sender);
+  void BR_14400Click(TObject* Sender);
+  void BR_19200Click(TObject* Sender);
+  void BR_38400Click(TObject* Sender);
+  void BR_57600Click(TObject* Sender);
+  void TeSpinEdit1Change(TObject* Sender);
+  void TeSpinEdit1KeyPress(TObject* Sender, char& Key);
+  void UncheckBaudItems();
+  TTeItem& BaudItem(unsigned index);
+  // The address editors' value as a slave address: always 1..247.
+  static std::uint8_t AddressOf(const TTeSpinEdit& editor);
+
+  // --- exchange log and status grid (ui/exchange_log.cpp) --------------------
+  void LogRequest(const std::uint8_t* frame);
+  void LogResponse();
+  void StatusGridDrawCell(TObject* Sender, int ACol, int ARow, const TRect& Rect,
+                          TGridDrawState State, TCanvas& Canvas);
+
+  // --- port discovery (serial/port_discovery.cpp) ----------------------------
+  void EnumeratePorts();
+  void TeMenuBar1MouseDown(TObject* Sender, TMouseButton Button, int Shift, int X, int Y);
+  void My(TObject* Sender);
+
+  // --- exchange engine (modbus/exchange.cpp) ---------------------------------
+  void SendWriteRegister(std::uint16_t reg, std::uint16_t value, TTeMemo& log);
+  void SendWriteRegisterTo(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
+                           TTeMemo& log);
+  void SendReadRegisters(std::uint16_t first, std::uint16_t count, TTeMemo& log);
+  void ComPort1RxChar(TObject* Sender, int Count);
+  void Timer_RxTimer(TObject* Sender);
+
+  // --- register map and decoding (detector/decoding.cpp) ---------------------
+  std::uint8_t DecodeParameters();
+  void T1MAX_ButtonClick(TObject* Sender);
+  void T2MAX_ButtonClick(TObject* Sender);
+  void T2MIN_ButtonClick(TObject* Sender);
+  void T3_100MIN_ButtonClick(TObject* Sender);
+  void T3_100MAX_ButtonClick(TObject* Sender);
+  void T3_500MIN_ButtonClick(TObject* Sender);
+  void T3_500MAX_ButtonClick(TObject* Sender);
+  void IRMAX_ButtonClick(TObject* Sender);
+  void IRMIN_ButtonClick(TObject* Sender);
+  void FIX_ButtonClick(TObject* Sender);
+  void TST_ButtonClick(TObject* Sender);
+  void Button1Click(TObject* Sender);
+  void Button2Click(TObject* Sender);
+  void Button3Click(TObject* Sender);
+
+  // --- operation sequencer (detector/sequencer.cpp) --------------------------
+  using Action = void (TForm1::*)(TObject* Sender);
+  void DispatchResponse();
+  std::uint8_t DeferIfBusy(Action action);
+  void Timer_ProgrammTimer(TObject* Sender);
+  void TeButton5Click(TObject* Sender);
+  void TeCheckBox1Click(TObject* Sender);
+  void TeButton3Click(TObject* Sender);
+
+  // --- interface parameter changes (detector/interface_changes.cpp) ----------
+  void TeButton1Click(TObject* Sender);
+  void TeSComboBox1Change(TObject* Sender);
+  void AddressAcknowledged();
+  void BaudAcknowledged();
+
+  // --- interface reset (detector/interface_reset.cpp) ------------------------
+  void TeButton2Click(TObject* Sender);
+  void ResetStep1();  // Timer_ProgrammTimer in SessionMode 2
+  void ResetStep2();  // Timer_ProgrammTimer in SessionMode 3
+
+  // --- bus search (detector/bus_search.cpp) ----------------------------------
+  void CustomItem5Click(TObject* Sender);
+  void CustomItem7Click(TObject* Sender);
+  void CustomItem8Click(TObject* Sender);
+  void CustomItem9Click(TObject* Sender);
+  void CustomItem10Click(TObject* Sender);
+  void CustomItem11Click(TObject* Sender);
+  void CustomItem12Click(TObject* Sender);
+  void SearchProbe();  // Timer_ProgrammTimer in SessionMode 254
+  std::uint8_t SearchHit();
+  void EndOfSearch();  // the completion's end of a search without a hit
+
+  const FormEnvironment& Environment() const { return env_; }
+
+ private:
+  void BuildControls();
+  void BindEvents();
+  void ApplyBaudRow(unsigned index);
+  void BaudMenuClick(unsigned index);
+  void SelectDelay(TTeItem& item, std::uint16_t ms);
+  // Exchange engine: the transmission half shared by the three senders.
+  void Transmit(std::uint8_t read_limit, bool is_read);
+  // The event thread's own buffer and the hand-over to the UI thread.
+  std::array<std::uint8_t, 256> rx_buffer_{};
+
+  FormEnvironment env_;
+  std::unique_ptr<TComPort> ComPort1_;
+  std::vector<TControl*> controls_;
+};
+
+}  // namespace ornat
