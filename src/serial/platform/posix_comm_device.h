@@ -1,0 +1,115 @@
+#pragma once
+// PosixCommDevice: CommDevice over a Linux tty (USB-serial adapters, on-board UARTs,
+// pseudo-terminals).
+//
+// - Open: O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, then TIOCEXCL and flock(LOCK_EX|
+//   LOCK_NB) (root bypasses TIOCEXCL, not flock): a port another program or another
+//   open holds fails with EBUSY (EWOULDBLOCK from flock is reported as EBUSY). Raw
+//   mode with CLOCAL|CREAD, VMIN=1/VTIME=0; the input queue is flushed right after
+//   open, the output queue right before close (a close behind stuck output can block
+//   for 30 s).
+// - Bit rates: termios2 with BOTHER (any rate, 14400/56000/128000/256000 included);
+//   the rate is read back after setting and a mismatch fails with EINVAL.
+// - Timing is done in user space around poll() (VTIME cannot give the Win32
+//   interval semantics). Every poll set holds an eventfd: the stop signal of an event
+//   wait, or the abort eventfd of the transfer (closing an fd does not wake a poll).
+// - A pty has no modem lines and no error counters: TIOCMGET/TIOCGICOUNT fail with
+//   ENOTTY (EINVAL before 5.13); they read as off and empty, never as a failure.
+// - A hung-up device (POLLHUP, read() = 0, EIO) fails the event wait and a pending
+//   read with EIO; no loop spins on it.
+// - No busy loop: an idle open port sleeps in poll() without a timeout, except while
+//   the event mask asks for modem-line/error changes on a device that has them
+//   (polled every 20 ms), for EV_TXEMPTY after a write (polled, backing off), or for
+//   bytes that stay unread in the queue (polled every 10 ms for new ones).
+// - Not available on POSIX, said here once: EV_RXFLAG (EventChar) is never reported
+//   (the kernel cannot signal one byte value without reading it); fNull (DiscardNull)
+//   is done in Read (null bytes are dropped from what is returned); fErrorChar with
+//   a ReplaceChar other than 0 replaces by 0 (the kernel's parity-error byte);
+//   XonLim/XoffLim and SetupQueues sizes are advisory (the kernel's queues are fixed).
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "serial/platform/comm_device.h"
+
+namespace ornat {
+
+// --- the system-call seam ---------------------------------------------------
+// Every system call of PosixCommDevice goes through this table, so tests can make
+// any call fail with EINTR, EAGAIN, EIO... Each returns what the libc call returns
+// and leaves errno set on failure.
+struct PosixSyscalls {
+  std::function<int(const char* path, int flags)> open;
+  std::function<int(int fd)> close;
+  std::function<long(int fd, void* buf, unsigned long n)> read;
+  std::function<long(int fd, const void* buf, unsigned long n)> write;
+  std::function<int(void* fds, unsigned long nfds, int timeout_ms)> poll;  // pollfd*
+  std::function<int(int fd, unsigned long request, void* arg)> ioctl;
+  std::function<int(int fd, int operation)> flock;
+  std::function<int(int fd, int queue)> tcflush;
+  std::function<int(unsigned int initval, int flags)> eventfd;
+  // The real calls.
+  static const PosixSyscalls& Real();
+};
+
+// errno -> errno as the component sees it (the one translation function):
+// EWOULDBLOCK from flock and EBUSY become EBUSY; ENOTTY/EINVAL of an unsupported
+// modem/counter ioctl are not passed up (see the class comment); 0 stays 0.
+DevError TranslateErrno(int err, const char* operation);
+
+// Where a bare name leads: a virtual port registered as a symlink in
+// $XDG_RUNTIME_DIR/ornat/ports/<name> (or /tmp/ornat-<uid>/ports/<name> when that
+// variable is unset) opens its target when the link resolves; any other bare name
+// opens /dev/<name>; a name with a '/' is a path as it stands.
+std::string ResolvePortPath(const std::string& name);
+// The folder of registered virtual ports (for the port-discovery code).
+std::string VirtualPortsDirectory();
+
+// termios2 on an open tty fd (termios2_rate.cpp, apart from <termios.h>): sets the
+// input and output rate to bits_per_second with BOTHER and reads it back.
+// Returns 0 or an errno (EINVAL when the read-back rate differs).
+int SetTermios2Rate(int fd, std::uint32_t bits_per_second);
+// Reads back the output rate (0 on failure).
+std::uint32_t GetTermios2Rate(int fd);
+
+class PosixCommDevice : public CommDevice {
+ public:
+  explicit PosixCommDevice(const PosixSyscalls& sys = PosixSyscalls::Real());
+  ~PosixCommDevice() override;
+  PosixCommDevice(const PosixCommDevice&) = delete;
+  PosixCommDevice& operator=(const PosixCommDevice&) = delete;
+
+  DevError Open(const std::string& port) override;
+  bool IsOpen() const override;
+  DevError Close() override;
+  DevError SetupQueues(int input_size, int output_size) override;
+  DevError SetLineSettings(const LineSettings& settings) override;
+  DevError SetTimeouts(const CommTimeouts& timeouts) override;
+  DevError SetEventMask(std::uint32_t mask) override;
+  std::unique_ptr<CommStopSignal> CreateStopSignal() override;
+  WaitResult WaitEvent(CommStopSignal& stop) override;
+  IoResult Read(void* buffer, int count) override;
+  IoResult Write(const void* buffer, int count) override;
+  DevError ClearError(std::uint32_t& errors, std::uint32_t& in_queue) override;
+  DevError GetModemStatus(std::uint32_t& status) override;
+  DevError Purge(std::uint32_t flags) override;
+
+  // --- test-only queries -----------------------------------------------
+  // The output bit rate the kernel reports for the open device (termios2), 0 when
+  // closed.
+  std::uint32_t QueryDeviceBaudRate() const;
+  // The path the last Open opened.
+  std::string OpenedPath() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace ornat
