@@ -1,0 +1,57 @@
+#pragma once
+// A TForm1 on a virtual clock with the fake serial device, scripted dialogs and a
+// port list the test fills; nothing runs until the test drives it.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "serial/platform/port_list.h"
+#include "support/fake_comm_device.h"
+#include "ui/main_window.h"
+#include "ui/toolkit/dispatcher.h"
+#include "ui/toolkit/virtual_scheduler.h"
+
+namespace ornat::testing {
+
+// A port list with the content a test sets; nullopt: the list cannot be opened.
+class FakePortList : public PortListSource {
+ public:
+  std::optional<std::vector<std::string>> ports = std::vector<std::string>{};
+  int calls = 0;
+  std::optional<std::vector<std::string>> ListPorts() override {
+    ++calls;
+    return ports;
+  }
+};
+
+// A fresh temporary folder, removed with its content at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  void Write(const std::string& name, const std::string& content) const;
+
+ private:
+  std::string path_;
+};
+
+struct BasicForm {
+  explicit BasicForm(int screen_height = 1080);
+  ScriptedDialogs dialogs;
+  HandlerGate gate{dialogs};
+  VirtualScheduler clock;
+  QueueDispatcher dispatcher{gate};
+  FakeCommDevice device;
+  FakePortList ports;
+  TempDir dir;
+  std::unique_ptr<TForm1> form;
+  // Runs FormCreate through the gate, as the program does.
+  void Create();
+};
+
+}  // namespace ornat::testing
