@@ -1,0 +1,99 @@
+// Bus search: probes addresses 1 upwards with a one-register read of register 0 under
+// the chosen search delay until a detector with identity 0x0010 answers. The port
+// stays open from the first probe to the end.
+
+#include "ui/exchange_log.h"
+#include "ui/main_window.h"
+
+namespace ornat {
+
+namespace {
+constexpr std::uint16_t kDetectorIdentity = 0x0010;
+}
+
+void TForm1::CustomItem5Click(TObject*) {
+  if (State.SessionMode != 254) {
+    State.DeviceAddress = 0;
+    TeProgressBar1.SetVisible(true);
+    TeProgressBar1.SetPosition(0);
+    CustomItem5.SetCaption("Stop");
+    // A cyclic query that ran ends here; "В ЦИКЛЕ" keeps its enabled state.
+    TeButton5.SetCaption("ЗАПРОС ПАРАМЕТРОВ");
+    State.SessionMode = 254;
+    Timer_Programm.SetInterval(5);
+    Timer_Programm.SetEnabled(true);
+    return;
+  }
+  // Stop: a probe in flight still completes; its completion closes the port.
+  CustomItem5.SetCaption("Start");
+  State.SessionMode = 0;
+  TeProgressBar1.SetVisible(false);
+  TeSpinEdit1.SetValue(State.DeviceAddress);
+  TeMenuBar1.SetFocus();
+}
+
+void TForm1::SelectDelay(TTeItem& item, std::uint16_t ms) {
+  for (TTeItem* d :
+       {&CustomItem7, &CustomItem8, &CustomItem9, &CustomItem10, &CustomItem11, &CustomItem12})
+    d->SetChecked(d == &item);
+  // Effective from the next probe sent.
+  State.SearchDelayMs = ms;
+}
+
+void TForm1::CustomItem7Click(TObject*) {
+  SelectDelay(CustomItem7, 100);
+}
+void TForm1::CustomItem8Click(TObject*) {
+  SelectDelay(CustomItem8, 150);
+}
+void TForm1::CustomItem9Click(TObject*) {
+  SelectDelay(CustomItem9, 200);
+}
+void TForm1::CustomItem10Click(TObject*) {
+  SelectDelay(CustomItem10, 250);
+}
+void TForm1::CustomItem11Click(TObject*) {
+  SelectDelay(CustomItem11, 300);
+}
+void TForm1::CustomItem12Click(TObject*) {
+  SelectDelay(CustomItem12, 350);
+}
+
+void TForm1::SearchProbe() {
+  State.DeviceAddress = static_cast<std::uint8_t>(State.DeviceAddress + 1);
+  TeProgressBar1.SetPosition(State.DeviceAddress);
+  SendReadRegisters(0, 1, TeMemo1);
+  State.PendingOp = 254;
+}
+
+std::uint8_t TForm1::SearchHit() {
+  // Register 0 stands in bytes 3 and 4 only when the answer holds it: a byte count of
+  // at least 2 and at least 7 bytes received. Anything shorter is no hit (it would
+  // otherwise be judged by its CRC bytes or by stale bytes of an earlier answer).
+  if (State.FrameBuffer[2] < 2 || State.ReceivedCount < 7) return 254;
+  const std::uint16_t id =
+      static_cast<std::uint16_t>(State.FrameBuffer[3] * 256 + State.FrameBuffer[4]);
+  if (id != kDetectorIdentity) return 254;
+  State.SessionMode = 0;
+  // The address that answered: with a 100 or 150 ms window the answer is handed over
+  // in the next probe's window, when DeviceAddress is already one higher.
+  State.DeviceAddress = State.FrameBuffer[0];
+  TeProgressBar1.SetVisible(false);
+  CustomItem5.SetCaption("Start");
+  TeMemo1.Add(msg::kDeviceFound + PadNumber(State.DeviceAddress, 3));
+  TeSpinEdit1.SetValue(State.DeviceAddress);
+  TeMenuBar1.SetFocus();
+  return 254;
+}
+
+void TForm1::EndOfSearch() {
+  State.SessionMode = 0;
+  State.DeviceAddress = 247;
+  TeMemo1.Add(msg::kDeviceNotFound);
+  TeProgressBar1.SetVisible(false);
+  CustomItem5.SetCaption("Start");
+  TeSpinEdit1.SetValue(247);
+  TeMenuBar1.SetFocus();
+}
+
+}  // namespace ornat
