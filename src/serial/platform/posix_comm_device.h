@@ -27,41 +27,52 @@
 //   a ReplaceChar other than 0 replaces by 0 (the kernel's parity-error byte);
 //   XonLim/XoffLim and SetupQueues sizes are advisory (the kernel's queues are fixed).
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "serial/platform/comm_device.h"
+
+struct pollfd;
+struct termios;
 
 namespace ornat {
 
 // --- the system-call seam ---------------------------------------------------
 // Every system call of PosixCommDevice goes through this table, so tests can make
 // any call fail with EINTR, EAGAIN, EIO... Each returns what the libc call returns
-// and leaves errno set on failure.
+// and leaves errno set on failure; retrying EINTR is the device's job, not the
+// seam's. Real() holds the libc calls.
 struct PosixSyscalls {
   std::function<int(const char* path, int flags)> open;
   std::function<int(int fd)> close;
   std::function<long(int fd, void* buf, unsigned long n)> read;
   std::function<long(int fd, const void* buf, unsigned long n)> write;
-  std::function<int(void* fds, unsigned long nfds, int timeout_ms)> poll;  // pollfd*
+  // ppoll with a relative timeout in nanoseconds, -1 for none; fds is a pollfd[].
+  std::function<int(struct pollfd* fds, unsigned long nfds, long long timeout_ns)> poll;
   std::function<int(int fd, unsigned long request, void* arg)> ioctl;
   std::function<int(int fd, int operation)> flock;
   std::function<int(int fd, int queue)> tcflush;
+  std::function<int(int fd, struct termios* t)> tcgetattr;
+  std::function<int(int fd, const struct termios* t)> tcsetattr;  // TCSANOW
   std::function<int(unsigned int initval, int flags)> eventfd;
-  // The real calls.
+  // termios2 (SetTermios2Rate / GetTermios2Rate by default).
+  std::function<int(int fd, std::uint32_t rate)> set_rate;
+  std::function<std::uint32_t(int fd)> get_rate;
   static const PosixSyscalls& Real();
 };
 
-// errno -> errno as the component sees it (the one translation function):
-// EWOULDBLOCK from flock and EBUSY become EBUSY; ENOTTY/EINVAL of an unsupported
-// modem/counter ioctl are not passed up (see the class comment); 0 stays 0.
-DevError TranslateErrno(int err, const char* operation);
+// The one errno translation of the device: what a failed system call's errno means
+// to the component. EWOULDBLOCK/EAGAIN of flock and EBUSY of open become EBUSY (the
+// port is held); EAGAIN elsewhere is not an error the component sees (the device
+// waits instead) and becomes EIO if it ever escapes; 0 stays 0; the rest pass as
+// they are (ENOENT, EACCES, EIO, ...).
+enum class PosixOp { kOpen, kLock, kSettings, kRead, kWrite, kWait, kQuery, kPurge, kClose };
+DevError TranslateErrno(int err, PosixOp op);
+// True for the errno of a modem/counter ioctl that the device does not have (a pty):
+// ENOTTY, or EINVAL on kernels before 5.13. Read as "unsupported", not as a failure.
+bool IsUnsupportedIoctl(int err);
 
 // Where a bare name leads: a virtual port registered as a symlink in
 // $XDG_RUNTIME_DIR/ornat/ports/<name> (or /tmp/ornat-<uid>/ports/<name> when that
