@@ -13,11 +13,6 @@ namespace {
 }
 }  // namespace
 
-// port discovery
-void TForm1::EnumeratePorts() {}
-void TForm1::TeMenuBar1MouseDown(TObject*, TMouseButton, int, int, int) {}
-void TForm1::My(TObject*) {}
-
 // exchange engine
 void TForm1::SendWriteRegister(std::uint16_t, std::uint16_t, TTeMemo&) {
   NotBuilt("SendWriteRegister");

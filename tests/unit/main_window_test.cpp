@@ -16,8 +16,10 @@ const std::string kCyrillic = "DEVICE : \xD0\x90 = ";
 
 TEST(MainWindow, StartUpShowsTheDefinitionsTextsAndSetsTheDefaultLine) {
   BasicForm f;
+  f.ports.ports = std::vector<std::string>{"ttyS0", "COM1"};
   f.Create();
   TForm1& w = *f.form;
+  EXPECT_EQ(w.StatusBar1.PanelText(0), "COM1");
   EXPECT_EQ(w.Caption, "  ОРНАТ(-2)-Zev   (MODBUS-RTU)   V1.03 - 2019");
   EXPECT_EQ(w.State.DeviceAddress, 247);
   EXPECT_EQ(w.State.BaudIndex, 3);

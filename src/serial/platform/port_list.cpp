@@ -1,0 +1,102 @@
+#include "serial/platform/port_list.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "serial/platform/posix_comm_device.h"
+
+namespace ornat {
+
+LinuxPortList::LinuxPortList() : LinuxPortList("/sys/class/tty", VirtualPortsDirectory()) {}
+
+LinuxPortList::LinuxPortList(std::string sysfs_class, std::string virtual_dir)
+    : sysfs_class_(std::move(sysfs_class)), virtual_dir_(std::move(virtual_dir)) {}
+
+namespace {
+
+std::vector<std::string> DirectoryEntries(const std::string& dir, bool* opened) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  if (opened != nullptr) *opened = d != nullptr;
+  if (d == nullptr) return names;
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(d);
+  return names;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;  // follows links: a dangling link does not exist
+}
+
+// A serial-core placeholder for a port the hardware does not have reads type 0.
+bool IsPlaceholder(const std::string& entry_dir) {
+  std::ifstream type(entry_dir + "/type");
+  if (!type) return false;
+  std::string value;
+  type >> value;
+  return value == "0";
+}
+
+}  // namespace
+
+bool NaturalLess(const std::string& a, const std::string& b) {
+  std::size_t i = 0, j = 0;
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  while (i < a.size() && j < b.size()) {
+    if (digit(a[i]) && digit(b[j])) {
+      std::size_t ie = i, je = j;
+      while (ie < a.size() && digit(a[ie])) ++ie;
+      while (je < b.size() && digit(b[je])) ++je;
+      std::string na = a.substr(i, ie - i), nb = b.substr(j, je - j);
+      na.erase(0, std::min(na.find_first_not_of('0'), na.size()));
+      nb.erase(0, std::min(nb.find_first_not_of('0'), nb.size()));
+      if (na.size() != nb.size()) return na.size() < nb.size();
+      if (na != nb) return na < nb;
+      i = ie;
+      j = je;
+    } else {
+      if (a[i] != b[j]) return a[i] < b[j];
+      ++i;
+      ++j;
+    }
+  }
+  if ((a.size() - i) != (b.size() - j)) return (a.size() - i) < (b.size() - j);
+  return a < b;  // equal under the rule ("01" vs "1"): keep a total order
+}
+
+std::optional<std::vector<std::string>> LinuxPortList::ListPorts() {
+  bool opened = false;
+  std::vector<std::string> entries = DirectoryEntries(sysfs_class_, &opened);
+  if (!opened) return std::nullopt;
+
+  std::vector<std::string> devices;
+  for (const std::string& name : entries) {
+    std::string dir = sysfs_class_ + "/" + name;
+    // Only entries backed by a device are serial ports; virtual consoles and
+    // pseudo-terminals have none. The device's subsystem is not looked at: newer
+    // kernels report serial-base for every ttyS*.
+    if (!Exists(dir + "/device")) continue;
+    if (IsPlaceholder(dir)) continue;
+    devices.push_back(name);
+  }
+  std::sort(devices.begin(), devices.end(), NaturalLess);
+
+  std::vector<std::string> virtual_ports;
+  for (const std::string& name : DirectoryEntries(virtual_dir_, nullptr)) {
+    // A registration whose pty is gone (its provider died) is stale.
+    if (Exists(virtual_dir_ + "/" + name)) virtual_ports.push_back(name);
+  }
+  std::sort(virtual_ports.begin(), virtual_ports.end(), NaturalLess);
+
+  virtual_ports.insert(virtual_ports.end(), devices.begin(), devices.end());
+  return virtual_ports;
+}
+
+}  // namespace ornat

@@ -1,0 +1,39 @@
+#pragma once
+// The list of the PC's serial ports, in place of the platform registry: the serial
+// devices the kernel has (sysfs) and the virtual ports that a running provider such
+// as ornat-sim has registered. Reading it needs only read access.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ornat {
+
+class PortListSource {
+ public:
+  virtual ~PortListSource() = default;
+  // The port names in a stable order, or nullopt when the list cannot be opened.
+  // An empty vector means the list opened but holds no port.
+  virtual std::optional<std::vector<std::string>> ListPorts() = 0;
+};
+
+// Linux: every entry of <sysfs_class>/ (normally /sys/class/tty) that has a `device`
+// link, except the serial-core placeholders for absent ports, whose `type`
+// attribute reads 0; plus the links in <virtual_dir> whose target exists. Virtual
+// ports come first, then the devices in natural order (ttyS0, ttyS1, ..., ttyS10,
+// ttyUSB0...). The list "cannot be opened" when the sysfs class folder cannot be read.
+class LinuxPortList : public PortListSource {
+ public:
+  LinuxPortList();  // /sys/class/tty and the registered virtual ports' folder
+  LinuxPortList(std::string sysfs_class, std::string virtual_dir);
+  std::optional<std::vector<std::string>> ListPorts() override;
+
+ private:
+  std::string sysfs_class_;
+  std::string virtual_dir_;
+};
+
+// "ttyS2" < "ttyS10" < "ttyUSB0": text compared piecewise, digit runs as numbers.
+bool NaturalLess(const std::string& a, const std::string& b);
+
+}  // namespace ornat

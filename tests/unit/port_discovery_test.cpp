@@ -1,0 +1,281 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "serial/comport.h"
+#include "serial/port_discovery.h"
+#include "support/basic_form.h"
+#include "ui/exchange_log.h"
+
+namespace ornat {
+namespace {
+
+using testing::BasicForm;
+using testing::TempDir;
+using Names = std::vector<std::string>;
+
+Names Captions(TForm1& w) {
+  Names out;
+  for (std::size_t i = 0; i < w.PORT1.Count(); ++i) out.push_back(w.PORT1.Item(i)->Caption());
+  return out;
+}
+
+Names Checked(TForm1& w) {
+  Names out;
+  for (std::size_t i = 0; i < w.PORT1.Count(); ++i)
+    if (w.PORT1.Item(i)->Checked()) out.push_back(w.PORT1.Item(i)->Caption());
+  return out;
+}
+
+const std::string kFileMissing = std::string(msg::kFileError) + "File not found.";
+
+TEST(PortDiscovery, ChoosesTheCurrentPortElseCom1ElseTheFirst) {
+  struct Case {
+    const char* name;
+    Names list;
+    std::string port_before;
+    std::string chosen;
+  } cases[] = {
+      {"COM1 listed second", {"COM3", "COM1"}, "COM1", "COM1"},
+      {"no COM1", {"COM3", "COM4"}, "COM1", "COM3"},
+      {"earlier choice ahead of COM1", {"COM3", "COM1", "COM4"}, "COM4", "COM4"},
+      {"letter case differs", {"com4", "COM3"}, "COM4", "com4"},
+      {"letter case differs, COM1 there", {"com4", "COM1"}, "COM4", "COM1"},
+      {"linux names", {"ornat-sim", "ttyS0", "ttyUSB0"}, "COM1", "ornat-sim"},
+      {"current linux port", {"ornat-sim", "ttyS0", "ttyUSB0"}, "ttyUSB0", "ttyUSB0"},
+  };
+  for (const Case& c : cases) {
+    BasicForm f;
+    f.ports.ports = c.list;
+    f.form->ComPort1().SetPort(c.port_before);
+    f.Create();
+    TForm1& w = *f.form;
+    EXPECT_EQ(Captions(w), c.list) << c.name;
+    EXPECT_EQ(Checked(w), Names{c.chosen}) << c.name;
+    EXPECT_EQ(w.ComPort1().Port(), c.chosen) << c.name;
+    EXPECT_EQ(w.StatusBar1.PanelText(0), c.chosen) << c.name;
+    EXPECT_EQ(w.TeMemo1.Lines(), (Names{"TX :", "RX :"})) << c.name << ": log untouched";
+  }
+}
+
+TEST(PortDiscovery, FallsBackToTheFileWithTheLogLinesOfEachVariant) {
+  struct Case {
+    const char* name;
+    bool list_opens;
+    const char* file;  // nullptr: no file
+    Names items;
+    std::string port_after;
+    Names log;
+    TColor colour;
+  } cases[] = {
+      {"list refused, no file",
+       false,
+       nullptr,
+       {},
+       "COM1",
+       {msg::kRegistryError, msg::kFileRequest, kFileMissing},
+       clBlue},
+      {"list refused, file read",
+       false,
+       "COM2\nCOM1\n",
+       {"COM2", "COM1"},
+       "COM1",
+       {msg::kRegistryError, msg::kFileRequest, msg::kFileOk},
+       clNavy},
+      {"list refused, empty file",
+       false,
+       "",
+       {},
+       "COM1",
+       {msg::kRegistryError, msg::kFileRequest, msg::kFileOk},
+       clNavy},
+      {"list empty, no file", true, nullptr, {}, "COM1", {kFileMissing}, clBlue},
+      {"list empty, file read quietly",
+       true,
+       "ttyUSB3\n",
+       {"ttyUSB3"},
+       "ttyUSB3",
+       {"TX :", "RX :"},
+       clNavy},
+      {"windows line ends",
+       false,
+       "COM7\r\nCOM8\r\n",
+       {"COM7", "COM8"},
+       "COM7",
+       {msg::kRegistryError, msg::kFileRequest, msg::kFileOk},
+       clNavy},
+      {"empty line and a path",
+       true,
+       "\n/dev/pts/7",
+       {"", "/dev/pts/7"},
+       "",
+       {"TX :", "RX :"},
+       clNavy},
+  };
+  for (const Case& c : cases) {
+    BasicForm f;
+    if (!c.list_opens) f.ports.ports.reset();
+    if (c.file != nullptr) f.dir.Write("comports.txt", c.file);
+    f.Create();
+    TForm1& w = *f.form;
+    EXPECT_EQ(Captions(w), c.items) << c.name;
+    EXPECT_EQ(w.ComPort1().Port(), c.port_after) << c.name;
+    EXPECT_EQ(w.TeMemo1.Lines(), c.log) << c.name;
+    EXPECT_EQ(w.TeMemo1.FontColor(), c.colour) << c.name;
+    EXPECT_EQ(w.StatusBar1.PanelText(0), c.items.empty() ? "" : c.port_after) << c.name;
+  }
+}
+
+TEST(PortDiscovery, TheFileGivesAtMostTenItems) {
+  BasicForm f;
+  f.ports.ports.reset();
+  std::string content;
+  for (int i = 1; i <= 12; ++i) content += "COM" + std::to_string(i) + "\n";
+  f.dir.Write("comports.txt", content);
+  f.Create();
+  EXPECT_EQ(f.form->PORT1.Count(), 10u);
+  EXPECT_EQ(f.form->TeMemo1.Lines().back(), msg::kFileOk);
+  EXPECT_EQ(Checked(*f.form), Names{"COM1"});
+}
+
+TEST(PortDiscovery, AFileListSetsTheFirstPortBeforeSelecting) {
+  BasicForm f;
+  f.ports.ports.reset();
+  f.dir.Write("comports.txt", "COM2\nCOM1\n");
+  f.form->ComPort1().SetPort("COM1");
+  f.form->ComPort1().OnBeforeOpen = nullptr;
+  std::vector<std::string> panel0;
+  f.form->StatusBar1.Changed().Connect([&] { panel0.push_back(f.form->StatusBar1.PanelText(0)); });
+  f.Create();
+  ASSERT_GE(panel0.size(), 2u);
+  EXPECT_NE(std::find(panel0.begin(), panel0.end(), "COM2"), panel0.end());
+  EXPECT_EQ(panel0.back(), "COM1");
+}
+
+TEST(PortDiscovery, EveryPressOnTheMenuBarRebuildsTheList) {
+  BasicForm f;
+  f.ports.ports = Names{"ttyS0", "ttyS1"};
+  f.Create();
+  f.ports.ports = Names{"ttyS0", "ttyS1", "ttyUSB0"};
+  f.form->TeMenuBar1.MouseDown(TMouseButton::mbRight);
+  EXPECT_EQ(Captions(*f.form), (Names{"ttyS0", "ttyS1", "ttyUSB0"}));
+  EXPECT_EQ(f.ports.calls, 2);
+  EXPECT_EQ(f.form->PortItems.size(), 3u);
+}
+
+TEST(PortDiscovery, KeepsEveryPortOfALongList) {
+  BasicForm f;
+  Names forty;
+  for (int i = 0; i < 40; ++i) forty.push_back("ttyUSB" + std::to_string(i));
+  f.ports.ports = forty;
+  f.Create();
+  EXPECT_EQ(Captions(*f.form), forty);
+}
+
+TEST(PortDiscovery, ClickingAnItemMovesTheMarkThePortAndPanelZero) {
+  BasicForm f;
+  f.ports.ports = Names{"ttyS0", "ttyUSB0", "COM1"};
+  f.Create();
+  ASSERT_EQ(Checked(*f.form), Names{"COM1"});
+  f.form->PORT1.Item(1)->Click();
+  EXPECT_EQ(Checked(*f.form), Names{"ttyUSB0"});
+  EXPECT_EQ(f.form->ComPort1().Port(), "ttyUSB0");
+  EXPECT_EQ(f.form->StatusBar1.PanelText(0), "ttyUSB0");
+}
+
+TEST(PortDiscovery, AReopenThatFailsInMyIsDroppedAndPanelZeroKeepsItsText) {
+  BasicForm f;
+  f.ports.ports = Names{"COM1", "COM2"};
+  f.Create();
+  f.form->ComPort1().OpenPort();  // as during a bus search
+  f.device.FailNext("Open", ENOENT);
+  f.form->PORT1.Item(1)->Click();
+  EXPECT_EQ(f.form->StatusBar1.PanelText(0), "COM1");
+  EXPECT_EQ(f.form->ComPort1().Port(), "COM2");
+  EXPECT_TRUE(f.dialogs.exceptions.empty());
+}
+
+TEST(PortListFile, SplitsLinesOnLfOrCrLfAndTrimsNothingElse) {
+  struct Case {
+    const char* content;
+    Names lines;
+  } cases[] = {
+      {"", {}},
+      {"\n", {""}},
+      {"COM1", {"COM1"}},
+      {"COM1\nCOM2", {"COM1", "COM2"}},
+      {"COM1\r\nCOM2\r\n", {"COM1", "COM2"}},
+      {" COM1 \n\tCOM2", {" COM1 ", "\tCOM2"}},
+      {"COM1\r", {"COM1\r"}},
+      {"a\n\nb\n", {"a", "", "b"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SplitPortListLines(c.content, 10), c.lines) << c.content;
+  EXPECT_THROW(ReadPortListFile("/nonexistent/comports.txt", 10), EPortListFile);
+  try {
+    ReadPortListFile("/nonexistent-dir-ornat/comports.txt", 10);
+  } catch (const EPortListFile& e) {
+    EXPECT_STREQ(e.what(), "File not found");
+  }
+}
+
+// A fake sysfs: tty entries with or without a device link and a type attribute.
+struct FakeSysfs {
+  TempDir root;
+  std::string tty() const { return root.path() + "/class/tty"; }
+  std::string ports() const { return root.path() + "/ports"; }
+  FakeSysfs() {
+    std::filesystem::create_directories(tty());
+    std::filesystem::create_directories(ports());
+    std::filesystem::create_directories(root.path() + "/devices/x");
+  }
+  void Add(const std::string& name, bool device, const char* type = nullptr) const {
+    std::string dir = tty() + "/" + name;
+    std::filesystem::create_directories(dir);
+    if (device)
+      std::filesystem::create_directory_symlink(root.path() + "/devices/x", dir + "/device");
+    if (type != nullptr) std::ofstream(dir + "/type") << type << "\n";
+  }
+  void Register(const std::string& name, const std::string& target) const {
+    std::filesystem::create_symlink(target, ports() + "/" + name);
+  }
+};
+
+TEST(LinuxPortList, ListsDeviceBackedTtysInNaturalOrderAfterLiveVirtualPorts) {
+  FakeSysfs fs;
+  fs.Add("ttyS10", true, "4");
+  fs.Add("ttyS2", true, "4");
+  fs.Add("ttyS3", true, "0");  // a serial-core placeholder: no such port
+  fs.Add("ttyUSB0", true);
+  fs.Add("ttyACM1", true);
+  fs.Add("ttyAMA0", true);
+  fs.Add("rfcomm0", true);
+  fs.Add("tty1", false);  // a virtual console
+  fs.Add("console", false);
+  fs.root.Write("pty-alive", "");
+  fs.Register("ornat-sim", fs.root.path() + "/pty-alive");
+  fs.Register("stale", fs.root.path() + "/pty-gone");
+  LinuxPortList list(fs.tty(), fs.ports());
+  auto names = list.ListPorts();
+  ASSERT_TRUE(names.has_value());
+  EXPECT_EQ(*names,
+            (Names{"ornat-sim", "rfcomm0", "ttyACM1", "ttyAMA0", "ttyS2", "ttyS10", "ttyUSB0"}));
+}
+
+TEST(LinuxPortList, AnUnreadableClassFolderCannotBeOpenedAndAnEmptyOneHoldsNothing) {
+  FakeSysfs fs;
+  EXPECT_EQ(LinuxPortList(fs.tty(), fs.ports()).ListPorts(), std::optional<Names>(Names{}));
+  EXPECT_FALSE(LinuxPortList(fs.root.path() + "/missing", fs.ports()).ListPorts().has_value());
+}
+
+TEST(LinuxPortList, NaturalOrderComparesDigitRunsAsNumbers) {
+  EXPECT_TRUE(NaturalLess("ttyS2", "ttyS10"));
+  EXPECT_FALSE(NaturalLess("ttyS10", "ttyS2"));
+  EXPECT_TRUE(NaturalLess("ttyS9", "ttyUSB0"));
+  EXPECT_TRUE(NaturalLess("ttyUSB1", "ttyUSB12"));
+}
+
+}  // namespace
+}  // namespace ornat
