@@ -18,6 +18,7 @@ fi
 
 echo "== unit suite under ASan + UBSan"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORNAT_SANITIZE=address,undefined \
+  -DCMAKE_CXX_FLAGS=-D_GLIBCXX_ASSERTIONS \
   -DORNAT_BUILD_APP=OFF -DORNAT_BUILD_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan -L unit --output-on-failure -j"$jobs"
@@ -30,4 +31,6 @@ cmake --build build-tsan -j"$jobs"
 # mmap randomisation; setarch -R gives it to the test processes.
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 setarch "$(uname -m)" -R ctest --test-dir build-tsan -L 'unit|integration' --output-on-failure
+echo "== fuzz targets (bounded runs)"
+bash scripts/fuzz.sh
 echo "== all suites passed"
