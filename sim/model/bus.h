@@ -45,6 +45,7 @@ class Bus {
   std::optional<std::size_t> Find(std::uint8_t address) const;
 
   BusOptions& options() { return options_; }
+  const BusOptions& options() const { return options_; }
   std::mt19937& rng() { return rng_; }
 
   // Offers one request frame (CRC included) that the master sent at `line_bit_rate`

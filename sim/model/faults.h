@@ -35,10 +35,10 @@ struct Faults {
   // A silence of `pause` inside the answer, after `pause_after` of its bytes (stray
   // bytes included); nullopt splits the answer in the middle. Zero: no pause.
   std::chrono::milliseconds pause{0};
-  std::optional<std::size_t> pause_after;
+  std::optional<std::size_t> pause_after{};
   // Every request addressed to the detector gets this exception code instead of its
   // answer, and is not carried out.
-  std::optional<std::uint8_t> forced_exception;
+  std::optional<std::uint8_t> forced_exception{};
   // Registers the detector returns for the parameter query (read of 8 registers from
   // register 0): 1..8. Fewer than 8 gives a shorter answer with the first ones only.
   std::uint16_t query_registers = 8;
