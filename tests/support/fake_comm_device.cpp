@@ -60,6 +60,10 @@ DevError FakeCommDevice::Open(const std::string& port) {
   }
   open_ = true;
   hung_up_ = false;
+  // A fresh open starts with nothing pending, as a device does (the POSIX device
+  // flushes its input at open).
+  events_.clear();
+  rx_.clear();
   return 0;
 }
 

@@ -13,6 +13,7 @@
 //   stop signal is set, or a hang-up is simulated (HangUp: the wait fails with EIO).
 //   Masks are delivered as pushed (filtered by the current event mask; a pushed mask
 //   with no bit in the event mask is dropped, as the driver would never report it).
+//   Open drops pushed events and received bytes left from before.
 // - Received bytes: PushReceived(bytes) appends to the receive queue; ClearError
 //   reports its size as in_queue; Read takes from it. PushReceived(bytes, true) also
 //   pushes EV_RXCHAR.
