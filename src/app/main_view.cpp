@@ -1,0 +1,485 @@
+#include "app/main_view.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <algorithm>
+
+#include "app/fonts.h"
+#include "app/qt_canvas.h"
+#include "app/widgets.h"
+
+namespace ornat {
+
+namespace {
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+// The looks of the window definition that the models do not carry.
+QFont FontOf(const std::string& name) {
+  if (name == "TeMemo1") return LogFont();
+  if (name == "TeSComboBox1") return ComboFont();
+  if (name == "TeSpinEdit1" || name == "TeSpinEdit2") return EditorFont();
+  return WindowFont();
+}
+int SpinBorderOf(const std::string& name) {
+  return name == "TeSpinEdit2" ? 3 : 1;
+}
+constexpr int kComboItemHeight = 16;
+
+// The mouse and shift state of a press, as the window's events carry it.
+int ShiftOf(const QMouseEvent& e) {
+  int shift = 0;
+  if (e.modifiers() & Qt::ShiftModifier) shift |= 1;
+  if (e.modifiers() & Qt::AltModifier) shift |= 2;
+  if (e.modifiers() & Qt::ControlModifier) shift |= 4;
+  if (e.buttons() & Qt::LeftButton) shift |= 8;
+  if (e.buttons() & Qt::RightButton) shift |= 16;
+  if (e.buttons() & Qt::MiddleButton) shift |= 32;
+  return shift;
+}
+TMouseButton ButtonOf(const QMouseEvent& e) {
+  switch (e.button()) {
+    case Qt::RightButton:
+      return TMouseButton::mbRight;
+    case Qt::MiddleButton:
+      return TMouseButton::mbMiddle;
+    default:
+      return TMouseButton::mbLeft;
+  }
+}
+
+// The tactic radio buttons are too narrow to show their caption; the label beside
+// them (same parent, same line, the nearest to the right) names them.
+const TTeLabel* LabelBeside(const TTeRadioButton& button, const std::vector<TControl*>& all) {
+  const TTeLabel* best = nullptr;
+  for (TControl* c : all) {
+    auto* label = dynamic_cast<const TTeLabel*>(c);
+    if (label == nullptr || label->Parent() != button.Parent()) continue;
+    if (label->Top() < button.Top() - 2 || label->Top() >= button.Top() + button.Height()) continue;
+    if (label->Left() < button.Left() + button.Width()) continue;
+    if (best == nullptr || label->Left() < best->Left()) best = label;
+  }
+  return best;
+}
+}  // namespace
+
+MainView::MainView(TForm1& form, HandlerGate& gate, QWidget* parent)
+    : QWidget(parent), form_(form), gate_(gate) {
+  setObjectName(Q(form.Name()));
+  setWindowTitle(Q(form.Caption));
+  // Fixed single border: system menu (with close) and minimise, no maximise.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setFont(WindowFont());
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, pal.color(QPalette::Button));  // button face
+  setPalette(pal);
+  setAutoFillBackground(true);
+  frame_width_ = form.OuterWidth - form.ClientWidth;
+  frame_height_ = form.OuterHeight - form.ClientHeight;
+
+  scroll_ = new QScrollArea(this);
+  scroll_->setObjectName(QStringLiteral("Form1_Scroll"));
+  scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setWidgetResizable(false);
+  scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  client_ = new QWidget;
+  client_->setObjectName(QStringLiteral("Form1_Client"));
+  client_->resize(form.ClientWidth, form.ClientHeight);
+  scroll_->setWidget(client_);
+
+  for (TControl* c : form.AllControls()) Build(*c);
+  // Labels are drawn on their parent, beneath every control that has a window of its
+  // own: "to" (TeLabel6) lies under the "-->" button.
+  for (QLabel* label : client_->findChildren<QLabel*>()) {
+    if (ControlOf(label) != nullptr && dynamic_cast<TTeLabel*>(ControlOf(label))) label->lower();
+  }
+  for (auto& [control, mirror] : mirrors_) mirror();
+
+  form.Focus.Changed().Connect([weak = std::weak_ptr<bool>(alive_), this] {
+    if (weak.lock()) MirrorFocus();
+  });
+  connect(qApp, &QApplication::focusChanged, this,
+          [this](QWidget*, QWidget* now) { OnFocusChanged(now); });
+  FitWindow();
+}
+
+MainView::~MainView() {
+  // Model changes during the form's own destruction must not reach this view.
+  alive_.reset();
+  disconnect(qApp, nullptr, this, nullptr);
+  if (menu_bar_ != nullptr) menu_bar_->removeEventFilter(this);
+}
+
+QWidget* MainView::Build(TControl& control) {
+  auto found = widgets_.find(&control);
+  if (found != widgets_.end()) return found->second;
+  QWidget* parent = control.Parent() != nullptr ? Build(*control.Parent()) : client_;
+  QWidget* w = MakeWidget(control, parent);
+  w->setObjectName(Q(control.Name()));
+  widgets_[&control] = w;
+  controls_[w] = &control;
+  return w;
+}
+
+void MainView::Watch(TControl& control, std::function<void()> mirror) {
+  // The widget's own state first: a label's width follows its new text.
+  mirrors_[&control] = [this, &control, m = std::move(mirror)] {
+    m();
+    MirrorCommon(control, widgets_.at(&control));
+  };
+  control.Changed().Connect([weak = std::weak_ptr<bool>(alive_), this, &control] {
+    if (weak.lock()) mirrors_.at (&control)();
+  });
+}
+
+void MainView::Forward(std::function<void()> input) {
+  gate_.Enter(std::move(input));
+}
+
+QWidget* MainView::MakeWidget(TControl& control, QWidget* parent) {
+  const std::string& name = control.Name();
+  if (auto* m = dynamic_cast<TTeMenuBar*>(&control)) {
+    menu_bar_ = new QMenuBar(parent);
+    menu_bar_->setNativeMenuBar(false);
+    menu_bar_->setFocusPolicy(Qt::StrongFocus);
+    menu_bar_->installEventFilter(this);
+    TTeItem* root = &m->Items();
+    menu_nodes_[root] = MenuNode{};
+    // Every item of the definition is watched; port items created at run time report
+    // their changes through their parent (PORT1).
+    std::vector<TTeItem*> watched = {root};
+    for (TTeItem* item : form_.AllMenuItems()) {
+      bool runtime = std::any_of(form_.PortItems.begin(), form_.PortItems.end(),
+                                 [item](const auto& p) { return p.get() == item; });
+      if (!runtime) watched.push_back(item);
+    }
+    for (TTeItem* item : watched) {
+      item->Changed().Connect([weak = std::weak_ptr<bool>(alive_), this, item] {
+        if (weak.lock()) SyncMenu(item);
+      });
+    }
+    SyncMenu(root);
+    Watch(control, [] {});
+    return menu_bar_;
+  }
+  if (auto* s = dynamic_cast<TStatusBar*>(&control)) {
+    auto* w = new StatusBarWidget(*s, parent);
+    Watch(control, [w] { w->Mirror(); });
+    return w;
+  }
+  if (auto* g = dynamic_cast<TTeGroupBox*>(&control)) {
+    auto* w = new QGroupBox(parent);
+    Watch(control, [w, g] { w->setTitle(Q(g->Caption())); });
+    return w;
+  }
+  if (auto* l = dynamic_cast<TTeLabel*>(&control)) {
+    auto* w = new QLabel(parent);
+    w->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    w->setTextFormat(Qt::PlainText);
+    Watch(control, [this, w, l] {
+      w->setText(Q(l->Caption()));
+      // A tactic button's accessible name follows its label.
+      for (TControl* c : form_.AllControls()) {
+        auto* radio = dynamic_cast<TTeRadioButton*>(c);
+        if (radio != nullptr && LabelBeside(*radio, form_.AllControls()) == l) {
+          if (QWidget* rw = WidgetOf(*radio)) rw->setAccessibleName(Q(l->Caption()));
+        }
+      }
+    });
+    return w;
+  }
+  if (auto* b = dynamic_cast<TTeButton*>(&control)) {
+    auto* w = new QPushButton(parent);
+    w->setAutoDefault(false);
+    // The query button carries the retry picture (its disabled look drawn by the style).
+    if (name == "TeButton5") w->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+    connect(w, &QPushButton::clicked, this, [this, b] { Forward([b] { b->Click(); }); });
+    Watch(control, [w, b] { w->setText(Q(b->Caption())); });
+    return w;
+  }
+  if (auto* cb = dynamic_cast<TTeCheckBox*>(&control)) {
+    auto* w = new QCheckBox(parent);
+    auto mirror = [w, cb] {
+      QSignalBlocker block(w);
+      w->setText(Q(cb->Caption()));
+      w->setChecked(cb->Checked());
+    };
+    connect(w, &QCheckBox::clicked, this, [this, cb, mirror] {
+      Forward([cb] { cb->Click(); });
+      mirror();
+    });
+    Watch(control, mirror);
+    return w;
+  }
+  if (auto* rb = dynamic_cast<TTeRadioButton*>(&control)) {
+    auto* w = new QRadioButton(parent);
+    // The group's exclusion is the model's.
+    w->setAutoExclusive(false);
+    auto mirror = [this, w, rb] {
+      QSignalBlocker block(w);
+      w->setText(Q(rb->Caption()));
+      w->setChecked(rb->Checked());
+      if (const TTeLabel* l = LabelBeside(*rb, form_.AllControls()))
+        w->setAccessibleName(Q(l->Caption()));
+    };
+    connect(w, &QRadioButton::clicked, this, [this, rb, mirror] {
+      Forward([rb] { rb->Click(); });
+      mirror();
+    });
+    Watch(control, mirror);
+    return w;
+  }
+  if (auto* se = dynamic_cast<TTeSpinEdit*>(&control)) {
+    auto* w = new SpinEditWidget(*se, gate_, SpinBorderOf(name), parent);
+    w->setFont(FontOf(name));
+    Watch(control, [w] { w->Mirror(); });
+    return w;
+  }
+  if (auto* co = dynamic_cast<TTeSComboBox*>(&control)) {
+    auto* w = new SpeedComboBox(*co, gate_, kComboItemHeight, parent);
+    w->setFont(FontOf(name));
+    Watch(control, [w] { w->Mirror(); });
+    return w;
+  }
+  if (auto* me = dynamic_cast<TTeMemo*>(&control)) {
+    auto* w = new QPlainTextEdit(parent);
+    w->setFont(FontOf(name));
+    w->setReadOnly(true);
+    w->setUndoRedoEnabled(false);
+    w->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    w->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    w->viewport()->setCursor(Qt::ArrowCursor);
+    w->setAttribute(Qt::WA_InputMethodEnabled, false);
+    Watch(control, [w, me] {
+      QStringList lines;
+      for (const auto& line : me->Lines()) lines << Q(line);
+      const QString text = lines.join(QChar('\n'));
+      if (w->toPlainText() != text) w->setPlainText(text);
+      // One colour for every line.
+      QPalette pal = w->palette();
+      const QColor color = ToQColor(me->FontColor());
+      for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        pal.setColor(group, QPalette::Text, color);
+      w->setPalette(pal);
+    });
+    return w;
+  }
+  if (auto* gr = dynamic_cast<TTeStringGrid*>(&control)) {
+    auto* w = new StatusGridWidget(*gr, gate_, parent);
+    Watch(control, [w] { w->update(); });
+    return w;
+  }
+  if (auto* pb = dynamic_cast<TTeProgressBar*>(&control)) {
+    auto* w = new QProgressBar(parent);
+    w->setTextVisible(false);
+    w->setOrientation(Qt::Horizontal);
+    Watch(control, [w, pb] {
+      w->setRange(pb->Min(), pb->Max());
+      w->setValue(pb->Position());
+    });
+    return w;
+  }
+  // A control kind without a view of its own: an empty placeholder keeps its place.
+  auto* w = new QWidget(parent);
+  Watch(control, [] {});
+  return w;
+}
+
+void MainView::MirrorCommon(TControl& control, QWidget* w) {
+  int width = control.Width();
+  // Labels size themselves to their text; the menu bar to its items.
+  if (auto* label = qobject_cast<QLabel*>(w); label && dynamic_cast<TTeLabel*>(&control))
+    width = std::max(width, label->fontMetrics().horizontalAdvance(label->text()));
+  if (w == menu_bar_) width = std::max(width, menu_bar_->sizeHint().width());
+  w->setGeometry(control.Left(), control.Top(), width, control.Height());
+  w->setVisible(control.Visible());
+  w->setEnabled(control.Enabled());
+  w->setToolTip(Q(control.Hint()));
+}
+
+void MainView::FitWindow() {
+  const int w = form_.OuterWidth - frame_width_;
+  const int h = form_.OuterHeight - frame_height_;
+  setFixedSize(w, h);
+  scroll_->setGeometry(0, 0, w, h);
+  scroll_->setVerticalScrollBarPolicy(form_.VertScrollBarVisible ? Qt::ScrollBarAlwaysOn
+                                                                 : Qt::ScrollBarAlwaysOff);
+  // Tracking: the contents follow the thumb while it is dragged.
+  scroll_->verticalScrollBar()->setTracking(form_.VertScrollBarTracking ||
+                                            !form_.VertScrollBarVisible);
+}
+
+void MainView::CentreOnScreen() {
+  QScreen* s = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+  if (s == nullptr) return;
+  const QRect avail = s->availableGeometry();
+  int x = avail.center().x() + 1 - form_.OuterWidth / 2;
+  int y = avail.center().y() + 1 - form_.OuterHeight / 2;
+  move(std::max(avail.left(), x), std::max(avail.top(), y));
+}
+
+QWidget* MainView::WidgetOf(const TControl& control) const {
+  auto it = widgets_.find(&control);
+  return it == widgets_.end() ? nullptr : it->second;
+}
+
+QAction* MainView::ActionOf(const TTeItem& item) const {
+  auto it = menu_nodes_.find(&item);
+  return it == menu_nodes_.end() ? nullptr : it->second.action;
+}
+
+QMenu* MainView::MenuOf(const TTeItem& item) const {
+  auto it = menu_nodes_.find(&item);
+  return it == menu_nodes_.end() ? nullptr : it->second.menu;
+}
+
+TControl* MainView::ControlOf(QWidget* widget) const {
+  for (QWidget* w = widget; w != nullptr && w != this; w = w->parentWidget()) {
+    auto it = controls_.find(w);
+    if (it != controls_.end()) return it->second;
+  }
+  return nullptr;
+}
+
+void MainView::MirrorFocus() {
+  if (mirroring_focus_) return;
+  TControl* active = form_.Focus.Active();
+  QWidget* w = active != nullptr ? WidgetOf(*active) : nullptr;
+  if (w == nullptr || w->hasFocus() || (w->focusProxy() && w->focusProxy()->hasFocus())) return;
+  w->setFocus(Qt::OtherFocusReason);
+}
+
+void MainView::OnFocusChanged(QWidget* now) {
+  if (now == nullptr || !isAncestorOf(now)) return;
+  TControl* c = ControlOf(now);
+  if (c == nullptr || c == form_.Focus.Active()) return;
+  mirroring_focus_ = true;
+  form_.Focus.Focus(c);
+  mirroring_focus_ = false;
+}
+
+bool MainView::event(QEvent* e) {
+  if (e->type() == QEvent::WindowActivate) Forward([this] { form_.FormActivate(&form_); });
+  return QWidget::event(e);
+}
+
+bool MainView::eventFilter(QObject* watched, QEvent* e) {
+  // A press on the menu bar reaches the model before the bar opens a menu, so its
+  // handler (port discovery) can rebuild the Port submenu first.
+  if (watched == menu_bar_ && e->type() == QEvent::MouseButtonPress) {
+    auto* me = static_cast<QMouseEvent*>(e);
+    const TMouseButton button = ButtonOf(*me);
+    const int shift = ShiftOf(*me);
+    const QPoint p = me->position().toPoint();
+    Forward([this, button, shift, p] { form_.TeMenuBar1.MouseDown(button, shift, p.x(), p.y()); });
+  }
+  return QWidget::eventFilter(watched, e);
+}
+
+// --- menus ------------------------------------------------------------------
+
+void MainView::CreateMenuNode(TTeItem* item, QWidget* container) {
+  auto* action = new QAction(container);
+  action->setObjectName(Q(item->Name()));
+  connect(action, &QAction::triggered, this, [this, item, action] { OnTriggered(item, action); });
+  menu_nodes_[item] = MenuNode{action, nullptr, {}};
+  SyncMenu(item);
+}
+
+void MainView::DropMenuNode(TTeItem* item, QWidget* container) {
+  // The item may be in its destructor: only the recorded pointers are used.
+  auto it = menu_nodes_.find(item);
+  if (it == menu_nodes_.end()) return;
+  MenuNode node = it->second;
+  menu_nodes_.erase(it);
+  for (TTeItem* child : node.children) DropMenuNode(child, node.menu);
+  if (container != nullptr) container->removeAction(node.action);
+  if (node.menu != nullptr) node.menu->deleteLater();
+  node.action->deleteLater();
+}
+
+void MainView::SyncMenu(TTeItem* item) {
+  if (menu_nodes_.find(item) == menu_nodes_.end()) return;
+  const bool root = item == &form_.TeMenuBar1.Items();
+  if (!root) MirrorAction(item);
+  std::vector<TTeItem*> now;
+  for (std::size_t i = 0; i < item->Count(); ++i) now.push_back(item->Item(i));
+
+  MenuNode& node = menu_nodes_[item];
+  QWidget* container = root ? static_cast<QWidget*>(menu_bar_) : node.menu;
+  if (!root && !now.empty() && node.menu == nullptr) {
+    QWidget* owner = menu_bar_;
+    if (item->Parent() != nullptr && MenuOf(*item->Parent()) != nullptr)
+      owner = MenuOf(*item->Parent());
+    node.menu = new QMenu(owner);
+    node.menu->setObjectName(Q(item->Name()));
+    node.action->setMenu(node.menu);
+    container = node.menu;
+  }
+  if (now != node.children) {
+    const std::vector<TTeItem*> before = node.children;
+    for (TTeItem* old : before) {
+      if (std::find(now.begin(), now.end(), old) == now.end()) DropMenuNode(old, container);
+    }
+    for (QAction* a : container->actions()) container->removeAction(a);
+    for (TTeItem* child : now) {
+      if (menu_nodes_.find(child) == menu_nodes_.end()) CreateMenuNode(child, container);
+      container->addAction(menu_nodes_[child].action);
+    }
+    menu_nodes_[item].children = now;
+  }
+  // An item whose children are all gone is a plain item again.
+  MenuNode& after = menu_nodes_[item];
+  if (!root && now.empty() && after.menu != nullptr) {
+    after.action->setMenu(static_cast<QMenu*>(nullptr));
+    after.menu->deleteLater();
+    after.menu = nullptr;
+  }
+  for (TTeItem* child : now) MirrorAction(child);
+}
+
+void MainView::MirrorAction(TTeItem* item) {
+  auto it = menu_nodes_.find(item);
+  if (it == menu_nodes_.end()) return;
+  QAction* a = it->second.action;
+  QSignalBlocker block(a);
+  a->setText(Q(item->Caption()));
+  // Only a checked item shows a check mark; setting it raises nothing.
+  a->setCheckable(item->Checked());
+  a->setChecked(item->Checked());
+}
+
+void MainView::OnTriggered(TTeItem* item, QAction* action) {
+  auto valid = [this, item, action] {
+    auto it = menu_nodes_.find(item);
+    return it != menu_nodes_.end() && it->second.action == action;
+  };
+  if (!valid()) return;
+  Forward([weak = std::weak_ptr<bool>(alive_), item, valid] {
+    if (weak.lock() && valid()) item->Click();
+  });
+  // Qt toggled the check mark itself; the model's is the one shown.
+  if (valid()) MirrorAction(item);
+}
+
+}  // namespace ornat

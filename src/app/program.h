@@ -1,0 +1,48 @@
+#pragma once
+// The program as main() composes it: the dialogs, the handler gate, the Qt scheduler
+// and dispatcher, the window's logic (TForm1) over a serial device, and its view.
+// ornat, the screenshot taker and the start-up benchmark all open the window
+// through it, so they open the same window.
+
+#include <memory>
+
+#include "app/main_view.h"
+#include "app/qt_dialogs.h"
+#include "app/qt_dispatcher.h"
+#include "app/qt_scheduler.h"
+#include "ui/main_window.h"
+
+namespace ornat {
+
+class CommDevice;
+class PortListSource;
+
+class Program {
+ public:
+  // Builds the window (not shown yet). ports: null for the platform's list.
+  explicit Program(CommDevice& device, PortListSource* ports = nullptr);
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  // Runs FormCreate through the gate, fits and centres the window, shows it.
+  void Start();
+
+  TForm1& form() { return *form_; }
+  MainView& view() { return *view_; }
+  HandlerGate& gate() { return gate_; }
+
+ private:
+  QtDialogs dialogs_;
+  HandlerGate gate_{dialogs_};
+  QtScheduler scheduler_;
+  QtDispatcher dispatcher_{gate_};
+  std::unique_ptr<TForm1> form_;
+  std::unique_ptr<MainView> view_;
+};
+
+// The environment of the window on this screen and in this style.
+FormEnvironment QtEnvironment(Scheduler& scheduler, HandlerGate& gate, Dispatcher& dispatcher,
+                              Dialogs& dialogs, CommDevice& device);
+
+}  // namespace ornat

@@ -1,0 +1,344 @@
+#include "app/widgets.h"
+
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSignalBlocker>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+#include <QStyledItemDelegate>
+#include <algorithm>
+
+#include "app/qt_canvas.h"
+
+namespace ornat {
+
+namespace {
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+// The frame colours of the editors (the theme's).
+const QColor kFrame(0x7F, 0x9D, 0xB9);
+const QColor kFrameFocused(0x31, 0x6A, 0xC5);
+const QColor kGridLine(0xC0, 0xC0, 0xC0);
+
+// List items of a fixed height.
+class FixedHeightDelegate : public QStyledItemDelegate {
+ public:
+  FixedHeightDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), height_(height) {}
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return QSize(QStyledItemDelegate::sizeHint(option, index).width(), height_);
+  }
+
+ private:
+  int height_;
+};
+}  // namespace
+
+// --- SpinEditWidget -----------------------------------------------------------
+
+SpinEditWidget::SpinEditWidget(TTeSpinEdit& model, HandlerGate& gate, int border, QWidget* parent)
+    : QWidget(parent), model_(model), gate_(gate), border_(border) {
+  const QString name = Q(model.Name());
+  edit_ = new QLineEdit(this);
+  edit_->setObjectName(name + "_Edit");
+  edit_->setFrame(false);
+  edit_->setAlignment(Qt::AlignCenter);
+  edit_->setAttribute(Qt::WA_InputMethodEnabled, false);
+  edit_->installEventFilter(this);
+  setFocusProxy(edit_);
+  up_ = new QToolButton(this);
+  up_->setObjectName(name + "_Up");
+  down_ = new QToolButton(this);
+  down_->setObjectName(name + "_Down");
+  for (QToolButton* b : {up_, down_}) {
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setAutoRepeat(true);
+    b->setAutoRaise(true);
+  }
+  up_->setArrowType(Qt::UpArrow);
+  down_->setArrowType(Qt::DownArrow);
+  connect(edit_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    Forward([this, t = text.toStdString()] { model_.SetText(t); });
+  });
+  connect(up_, &QToolButton::clicked, this, [this] { Forward([this] { model_.StepUp(); }); });
+  connect(down_, &QToolButton::clicked, this, [this] { Forward([this] { model_.StepDown(); }); });
+  Mirror();
+}
+
+SpinEditWidget::~SpinEditWidget() {
+  edit_->removeEventFilter(this);
+}
+
+void SpinEditWidget::Forward(std::function<void()> input) {
+  gate_.Enter(std::move(input));
+  Mirror();
+}
+
+void SpinEditWidget::Mirror() {
+  const QString text = Q(model_.Text());
+  if (edit_->text() == text) return;
+  QSignalBlocker block(edit_);
+  int cursor = edit_->cursorPosition();
+  edit_->setText(text);
+  edit_->setCursorPosition(std::min(cursor, static_cast<int>(text.size())));
+}
+
+bool SpinEditWidget::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != edit_) return QWidget::eventFilter(watched, event);
+  if (event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    switch (key->key()) {
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+        Forward([this] { model_.KeyPress('\r'); });
+        return true;
+      case Qt::Key_Up:
+        Forward([this] { model_.StepUp(); });
+        return true;
+      case Qt::Key_Down:
+        Forward([this] { model_.StepDown(); });
+        return true;
+      default:
+        break;
+    }
+    // A typed character reaches the key handler before it reaches the text (only
+    // characters the model's 8-bit key can hold).
+    const QString t = key->text();
+    if (t.size() == 1 && t[0].unicode() < 0x80) {
+      char ch = static_cast<char>(t[0].unicode());
+      gate_.Enter([this, ch] { model_.KeyPress(ch); });
+    }
+    return false;
+  }
+  if (event->type() == QEvent::FocusOut) {
+    auto reason = static_cast<QFocusEvent*>(event)->reason();
+    // Leaving the field, not the window going inactive or a menu opening over it.
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+      Forward([this] { model_.Exit(); });
+  }
+  if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) update();
+  return false;
+}
+
+void SpinEditWidget::resizeEvent(QResizeEvent*) {
+  constexpr int kButtonWidth = 15;
+  const int inner_h = height() - 2;
+  const int half = inner_h / 2;
+  up_->setGeometry(width() - 1 - kButtonWidth, 1, kButtonWidth, half);
+  down_->setGeometry(width() - 1 - kButtonWidth, 1 + half, kButtonWidth, inner_h - half);
+  const int m = 1 + border_;
+  edit_->setGeometry(m, m, width() - kButtonWidth - 1 - m, height() - 2 * m);
+}
+
+void SpinEditWidget::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), isEnabled() ? QColor(Qt::white) : palette().color(QPalette::Window));
+  p.setPen(edit_->hasFocus() ? kFrameFocused : kFrame);
+  p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+// --- SpeedComboBox ------------------------------------------------------------
+
+SpeedComboBox::SpeedComboBox(TTeSComboBox& model, HandlerGate& gate, int item_height,
+                             QWidget* parent)
+    : QComboBox(parent), model_(model), gate_(gate) {
+  setEditable(false);
+  setItemDelegate(new FixedHeightDelegate(item_height, this));
+  connect(this, &QComboBox::activated, this, [this](int index) {
+    gate_.Enter([this, index] { model_.Select(index); });
+    Mirror();
+  });
+  Mirror();
+}
+
+void SpeedComboBox::Mirror() {
+  QSignalBlocker block(this);
+  const auto& items = model_.Items();
+  bool same = count() == static_cast<int>(items.size());
+  for (int i = 0; same && i < count(); ++i) same = itemText(i) == Q(items[i]);
+  if (!same) {
+    clear();
+    for (const auto& s : items) addItem(Q(s));
+  }
+  if (currentIndex() != model_.ItemIndex()) setCurrentIndex(model_.ItemIndex());
+}
+
+void SpeedComboBox::paintEvent(QPaintEvent*) {
+  QStylePainter p(this);
+  QStyleOptionComboBox opt;
+  initStyleOption(&opt);
+  const QString text = opt.currentText;
+  opt.currentText.clear();
+  p.drawComplexControl(QStyle::CC_ComboBox, opt);
+  QRect field =
+      style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, this);
+  p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
+  p.drawText(field, Qt::AlignCenter | Qt::TextSingleLine, text);
+}
+
+void SpeedComboBox::keyPressEvent(QKeyEvent* event) {
+  const QString t = event->text();
+  if (!t.isEmpty() && t[0].isPrint() && event->modifiers() == Qt::NoModifier) {
+    showPopup();
+    return;
+  }
+  QComboBox::keyPressEvent(event);
+}
+
+// --- StatusGridWidget ---------------------------------------------------------
+
+StatusGridWidget::StatusGridWidget(TTeStringGrid& model, HandlerGate& gate, QWidget* parent)
+    : QWidget(parent), model_(model), gate_(gate) {
+  setFocusPolicy(Qt::StrongFocus);
+  setMouseTracking(true);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+TRect StatusGridWidget::CellRect(int col, int row) const {
+  int x = kBorder;
+  for (int k = 0; k < col; ++k) x += model_.ColWidth(k) + kLineWidth;
+  const int h = model_.DefaultRowHeight();
+  const int y = kBorder + row * (h + kLineWidth);
+  return TRect{x, y, x + model_.ColWidth(col), y + h};
+}
+
+void StatusGridWidget::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), ToQColor(model_.Color()));
+  const int cols = model_.ColCount(), rows = model_.RowCount();
+  if (cols > 0 && rows > 0) {
+    // The lines right of and below every cell.
+    const TRect last = CellRect(cols - 1, rows - 1);
+    for (int c = 0; c < cols; ++c) {
+      TRect r = CellRect(c, 0);
+      p.fillRect(QRect(r.Right, kBorder, kLineWidth, last.Bottom + kLineWidth - kBorder),
+                 kGridLine);
+    }
+    for (int row = 0; row < rows; ++row) {
+      TRect r = CellRect(0, row);
+      p.fillRect(QRect(kBorder, r.Bottom, last.Right + kLineWidth - kBorder, kLineWidth),
+                 kGridLine);
+    }
+    QPainterCanvas canvas(p, font(), palette().color(QPalette::WindowText));
+    for (int row = 0; row < rows; ++row) {
+      for (int c = 0; c < cols; ++c) {
+        TGridDrawState state = 0;
+        // Whole-row selection: every cell of the current row is selected.
+        if (row == model_.Row()) {
+          state |= static_cast<std::uint8_t>(TGridDrawStateFlag::gdSelected);
+          if (c == 0 && hasFocus())
+            state |= static_cast<std::uint8_t>(TGridDrawStateFlag::gdFocused);
+        }
+        model_.PaintCell(canvas, c, row, CellRect(c, row), state);
+      }
+    }
+  }
+  p.setPen(hasFocus() ? kFrameFocused : kFrame);
+  p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+int StatusGridWidget::RowAt(int y) const {
+  for (int row = 0; row < model_.RowCount(); ++row) {
+    TRect r = CellRect(0, row);
+    if (y >= r.Top && y < r.Bottom + kLineWidth) return row;
+  }
+  return -1;
+}
+
+int StatusGridWidget::SizingColumnAt(int x) const {
+  for (int c = 0; c < model_.ColCount(); ++c) {
+    if (std::abs(x - CellRect(c, 0).Right) <= 2) return c;
+  }
+  return -1;
+}
+
+void StatusGridWidget::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  setFocus(Qt::MouseFocusReason);
+  const QPoint pos = event->position().toPoint();
+  sizing_col_ = SizingColumnAt(pos.x());
+  if (sizing_col_ >= 0) {
+    sizing_origin_ = pos.x();
+    sizing_width_ = model_.ColWidth(sizing_col_);
+    return;
+  }
+  const int row = RowAt(pos.y());
+  if (row >= 0) gate_.Enter([this, row] { model_.SetRow(row); });
+}
+
+void StatusGridWidget::mouseMoveEvent(QMouseEvent* event) {
+  const QPoint pos = event->position().toPoint();
+  if (sizing_col_ >= 0) {
+    const int c = sizing_col_;
+    const int w = std::max(1, sizing_width_ + pos.x() - sizing_origin_);
+    if (w != model_.ColWidth(c)) gate_.Enter([this, c, w] { model_.SetColWidth(c, w); });
+    return;
+  }
+  setCursor(SizingColumnAt(pos.x()) >= 0 ? Qt::SplitHCursor : Qt::ArrowCursor);
+}
+
+void StatusGridWidget::mouseReleaseEvent(QMouseEvent*) {
+  sizing_col_ = -1;
+}
+
+void StatusGridWidget::keyPressEvent(QKeyEvent* event) {
+  int row = model_.Row();
+  if (event->key() == Qt::Key_Up)
+    --row;
+  else if (event->key() == Qt::Key_Down)
+    ++row;
+  else
+    return QWidget::keyPressEvent(event);
+  gate_.Enter([this, row] { model_.SetRow(row); });
+}
+
+// --- StatusBarWidget ----------------------------------------------------------
+
+StatusBarWidget::StatusBarWidget(TStatusBar& model, QWidget* parent)
+    : QWidget(parent), model_(model) {
+  Mirror();
+}
+
+void StatusBarWidget::resizeEvent(QResizeEvent*) {
+  Mirror();
+}
+
+void StatusBarWidget::Mirror() {
+  while (panels_.size() < model_.PanelCount()) {
+    auto* label = new QLabel(this);
+    label->setObjectName(Q(model_.Name()) + "_Panel" + QString::number(panels_.size()));
+    label->show();
+    panels_.push_back(label);
+  }
+  int x = 0;
+  for (std::size_t i = 0; i < panels_.size(); ++i) {
+    QLabel* label = panels_[i];
+    if (i >= model_.PanelCount()) {
+      label->hide();
+      continue;
+    }
+    const TStatusPanel& panel = model_.Panel(i);
+    // Each panel is a sunken box that leaves 2 pixels to the next one.
+    label->setGeometry(x, 2, panel.Width - 2, height() - 2);
+    Qt::Alignment align = Qt::AlignVCenter;
+    switch (panel.Alignment) {
+      case TAlignment::taCenter:
+        align |= Qt::AlignHCenter;
+        break;
+      case TAlignment::taRightJustify:
+        align |= Qt::AlignRight;
+        break;
+      case TAlignment::taLeftJustify:
+        align |= Qt::AlignLeft;
+        break;
+    }
+    label->setAlignment(align);
+    label->setText(Q(panel.Text));
+    x += panel.Width;
+  }
+}
+
+}  // namespace ornat
