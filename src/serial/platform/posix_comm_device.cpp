@@ -363,8 +363,14 @@ DevError PosixCommDevice::SetLineSettings(const LineSettings& s) {
   t.c_cc[VSTART] = static_cast<cc_t>(s.XonChar);
   t.c_cc[VSTOP] = static_cast<cc_t>(s.XoffChar);
 
-  if (Impl::Retry([&] { return d.sys.tcsetattr(f, &t); }) != 0)
-    return TranslateErrno(errno, PosixOp::kSettings);
+  // On a pty the kernel forces CS8 without parity and glibc then reports EINVAL,
+  // although the other bits were taken: put the previous attributes back, so the
+  // call changes nothing when it fails.
+  if (Impl::Retry([&] { return d.sys.tcsetattr(f, &t); }) != 0) {
+    const int e = errno;
+    Impl::Retry([&] { return d.sys.tcsetattr(f, &old); });
+    return TranslateErrno(e, PosixOp::kSettings);
+  }
   if (int e = d.sys.set_rate(f, s.BaudRate); e != 0) {
     Impl::Retry([&] { return d.sys.tcsetattr(f, &old); });  // all or nothing
     return TranslateErrno(e, PosixOp::kSettings);
