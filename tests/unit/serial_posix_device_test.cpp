@@ -1,0 +1,425 @@
+// PosixCommDevice through its system-call seam: EINTR, EAGAIN and EIO paths, errno
+// translation, the termios codes of the line settings, and waits that do not spin.
+// A pty gives the device a real descriptor; the seam wraps the real calls.
+
+#include <gtest/gtest.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial/platform/posix_comm_device.h"
+
+namespace ornat {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class PosixDeviceTest : public ::testing::Test {
+ protected:
+  PosixDeviceTest() : sys(PosixSyscalls::Real()) {
+    char name[128] = {};
+    int slave = -1;
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) std::abort();
+    ::close(slave);
+    path = name;
+  }
+  ~PosixDeviceTest() override {
+    if (master >= 0) ::close(master);
+  }
+  void MasterWrite(const std::vector<std::uint8_t>& b) {
+    ASSERT_EQ(::write(master, b.data(), b.size()), static_cast<ssize_t>(b.size()));
+  }
+  // ComPort1's timeouts: interval 150, no totals.
+  static CommTimeouts Interval150() { return CommTimeouts{150, 0, 0, 100, 1000}; }
+
+  PosixSyscalls sys;  // copied from the real calls; a test overrides some
+  int master = -1;
+  std::string path;
+};
+
+TEST(PosixErrno, TranslationIsOneTable) {
+  EXPECT_EQ(TranslateErrno(0, PosixOp::kOpen), 0);
+  EXPECT_EQ(TranslateErrno(ENOENT, PosixOp::kOpen), ENOENT);
+  EXPECT_EQ(TranslateErrno(EACCES, PosixOp::kOpen), EACCES);
+  EXPECT_EQ(TranslateErrno(EBUSY, PosixOp::kOpen), EBUSY);
+  EXPECT_EQ(TranslateErrno(EWOULDBLOCK, PosixOp::kLock), EBUSY);
+  EXPECT_EQ(TranslateErrno(EAGAIN, PosixOp::kRead), EIO);
+  EXPECT_EQ(TranslateErrno(EIO, PosixOp::kRead), EIO);
+  EXPECT_TRUE(IsUnsupportedIoctl(ENOTTY));
+  EXPECT_TRUE(IsUnsupportedIoctl(EINVAL));
+  EXPECT_FALSE(IsUnsupportedIoctl(EIO));
+}
+
+TEST(PosixPortNames, ABareNameIsADevFileAndANameWithASlashIsAPath) {
+  const char* old = std::getenv("XDG_RUNTIME_DIR");
+  std::string saved = old != nullptr ? old : "";
+  ::setenv("XDG_RUNTIME_DIR", "/nonexistent-ornat-test", 1);
+  EXPECT_EQ(ResolvePortPath("ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(ResolvePortPath("/dev/pts/7"), "/dev/pts/7");
+  EXPECT_EQ(ResolvePortPath("./tty"), "./tty");
+  EXPECT_EQ(VirtualPortsDirectory(), "/nonexistent-ornat-test/ornat/ports");
+  ::unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(VirtualPortsDirectory(), "/tmp/ornat-" + std::to_string(::getuid()) + "/ports");
+  if (old != nullptr) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+}
+
+TEST_F(PosixDeviceTest, AMissingDeviceFailsWithEnoent) {
+  PosixCommDevice dev(sys);
+  EXPECT_EQ(dev.Open("/dev/ttyORNAT-none"), ENOENT);
+  EXPECT_FALSE(dev.IsOpen());
+}
+
+TEST_F(PosixDeviceTest, AHeldLockFailsTheOpenWithEbusyAndClosesTheDescriptor) {
+  int closes = 0;
+  sys.flock = [](int, int) {
+    errno = EWOULDBLOCK;
+    return -1;
+  };
+  sys.close = [&](int fd) {
+    ++closes;
+    return ::close(fd);
+  };
+  PosixCommDevice dev(sys);
+  EXPECT_EQ(dev.Open(path), EBUSY);
+  EXPECT_FALSE(dev.IsOpen());
+  EXPECT_EQ(closes, 1);
+}
+
+TEST_F(PosixDeviceTest, TwoDevicesCannotHoldOnePort) {
+  PosixCommDevice a, b;
+  ASSERT_EQ(a.Open(path), 0);
+  EXPECT_EQ(b.Open(path), EBUSY);
+  EXPECT_EQ(a.Open(path), EBUSY);  // an open device
+  a.Close();
+  EXPECT_EQ(b.Open(path), 0);
+}
+
+TEST_F(PosixDeviceTest, ReadRetriesEintrFromReadAndPoll) {
+  std::atomic<int> read_eintr{1}, poll_eintr{1};
+  sys.read = [&](int fd, void* buf, unsigned long n) -> long {
+    if (read_eintr.fetch_sub(1) > 0) {
+      errno = EINTR;
+      return -1;
+    }
+    return ::read(fd, buf, n);
+  };
+  sys.poll = [&, real = sys.poll](pollfd* fds, unsigned long n, long long ns) {
+    if (poll_eintr.fetch_sub(1) > 0) {
+      errno = EINTR;
+      return -1;
+    }
+    return real(fds, n, ns);
+  };
+  PosixCommDevice dev(sys);
+  ASSERT_EQ(dev.Open(path), 0);
+  ASSERT_EQ(dev.SetTimeouts(Interval150()), 0);
+  std::thread writer([&] {
+    std::this_thread::sleep_for(20ms);
+    MasterWrite({1, 2, 3});
+  });
+  std::uint8_t buf[8];
+  IoResult r = dev.Read(buf, 8);
+  writer.join();
+  EXPECT_EQ(r.error, 0);
+  EXPECT_EQ(r.count, 3);
+  EXPECT_LE(read_eintr.load(), 0);
+  EXPECT_LE(poll_eintr.load(), 0);
+}
+
+TEST_F(PosixDeviceTest, ReadWaitsInPollOnEagainInsteadOfSpinning) {
+  std::atomic<int> reads{0}, polls{0};
+  sys.read = [&](int fd, void* buf, unsigned long n) -> long {
+    ++reads;
+    return ::read(fd, buf, n);
+  };
+  sys.poll = [&, real = sys.poll](pollfd* fds, unsigned long n, long long ns) {
+    ++polls;
+    return real(fds, n, ns);
+  };
+  PosixCommDevice dev(sys);
+  ASSERT_EQ(dev.Open(path), 0);
+  ASSERT_EQ(dev.SetTimeouts(Interval150()), 0);
+  std::thread writer([&] {
+    std::this_thread::sleep_for(100ms);
+    MasterWrite({7});
+  });
+  std::uint8_t buf[8];
+  IoResult r = dev.Read(buf, 8);
+  writer.join();
+  EXPECT_EQ(r.count, 1);
+  // One wait for the first byte, one for the interval after it: a handful of calls.
+  EXPECT_LE(polls.load(), 4);
+  EXPECT_LE(reads.load(), 6);
+}
+
+TEST_F(PosixDeviceTest, EioFromReadFailsTheReadAndThenTheEventWait) {
+  sys.read = [](int, void*, unsigned long) -> long {
+    errno = EIO;
+    return -1;
+  };
+  PosixCommDevice dev(sys);
+  ASSERT_EQ(dev.Open(path), 0);
+  ASSERT_EQ(dev.SetTimeouts(Interval150()), 0);
+  std::uint8_t buf[8];
+  IoResult r = dev.Read(buf, 8);
+  EXPECT_EQ(r.error, EIO);
+  ASSERT_EQ(dev.SetEventMask(EV_RXCHAR), 0);
+  auto stop = dev.CreateStopSignal();
+  WaitResult w = dev.WaitEvent(*stop);
+  EXPECT_EQ(w.outcome, WaitOutcome::kFailed);
+  EXPECT_EQ(w.error, EIO);
+}
+
+TEST_F(PosixDeviceTest, AnUnsupportedModemIoctlReadsAsAllLinesOff) {
+  for (int err : {ENOTTY, EINVAL}) {
+    SCOPED_TRACE(err);
+    PosixSyscalls s = PosixSyscalls::Real();
+    s.ioctl = [err](int fd, unsigned long req, void* arg) {
+      if (req == TIOCMGET || req == TIOCGICOUNT) {
+        errno = err;
+        return -1;
+      }
+      return ::ioctl(fd, req, arg);
+    };
+    PosixCommDevice dev(s);
+    ASSERT_EQ(dev.Open(path), 0);
+    std::uint32_t status = 0xFF, errors = 0xFF, q = 0xFF;
+    EXPECT_EQ(dev.GetModemStatus(status), 0);
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(dev.ClearError(errors, q), 0);
+    EXPECT_EQ(errors, 0u);
+    EXPECT_EQ(q, 0u);
+    dev.Close();
+  }
+}
+
+TEST_F(PosixDeviceTest, ModemLinesAndErrorCountersMapToTheWin32Flags) {
+  std::atomic<int> modem{TIOCM_CTS | TIOCM_CD};
+  std::atomic<int> frames{0};
+  sys.ioctl = [&](int fd, unsigned long req, void* arg) {
+    if (req == TIOCMGET) {
+      *static_cast<int*>(arg) = modem.load();
+      return 0;
+    }
+    if (req == TIOCGICOUNT) {
+      auto* ic = static_cast<serial_icounter_struct*>(arg);
+      *ic = {};
+      ic->frame = frames.load();
+      return 0;
+    }
+    if (req == TIOCMBIS || req == TIOCMBIC) return 0;
+    return ::ioctl(fd, req, arg);
+  };
+  PosixCommDevice dev(sys);
+  ASSERT_EQ(dev.Open(path), 0);
+  std::uint32_t status = 0;
+  ASSERT_EQ(dev.GetModemStatus(status), 0);
+  EXPECT_EQ(status, MS_CTS_ON | MS_RLSD_ON);
+  std::uint32_t errors = 0, q = 0;
+  frames = 2;
+  ASSERT_EQ(dev.ClearError(errors, q), 0);
+  EXPECT_EQ(errors, CE_FRAME);
+  ASSERT_EQ(dev.ClearError(errors, q), 0);
+  EXPECT_EQ(errors, 0u);  // the query cleared them
+
+  // The event wait reports line changes it polls for.
+  ASSERT_EQ(dev.SetEventMask(EV_CTS | EV_DSR | EV_ERR), 0);
+  auto stop = dev.CreateStopSignal();
+  std::thread changer([&] {
+    std::this_thread::sleep_for(30ms);
+    modem = TIOCM_CD | TIOCM_DSR;  // CTS off, DSR on
+    frames = 3;
+  });
+  WaitResult w = dev.WaitEvent(*stop);
+  changer.join();
+  ASSERT_EQ(w.outcome, WaitOutcome::kEvents);
+  // Both changes come in one or two batches.
+  std::uint32_t seen = w.mask;
+  if (seen != (EV_CTS | EV_DSR | EV_ERR)) seen |= dev.WaitEvent(*stop).mask;
+  EXPECT_EQ(seen, EV_CTS | EV_DSR | EV_ERR);
+}
+
+TEST_F(PosixDeviceTest, LineSettingsBecomeTheTermiosCodes) {
+  termios captured{};
+  std::uint32_t rate = 0;
+  sys.tcsetattr = [&](int, const termios* t) {
+    captured = *t;
+    return 0;
+  };
+  sys.set_rate = [&](int, std::uint32_t r) {
+    rate = r;
+    return 0;
+  };
+  sys.ioctl = [](int fd, unsigned long req, void* arg) {
+    if (req == TIOCMBIS || req == TIOCMBIC) return 0;
+    return ::ioctl(fd, req, arg);
+  };
+  PosixCommDevice dev(sys);
+  ASSERT_EQ(dev.Open(path), 0);
+  struct Case {
+    std::uint8_t parity, size, stop;
+    tcflag_t cflag;  // within CSIZE|CSTOPB|PARENB|PARODD|CMSPAR
+  } cases[] = {
+      {0, 8, 0, CS8},
+      {1, 8, 0, CS8 | PARENB | PARODD},
+      {2, 7, 0, CS7 | PARENB},
+      {3, 6, 2, CS6 | CSTOPB | PARENB | PARODD | CMSPAR},
+      {4, 5, 1, CS5 | CSTOPB | PARENB | CMSPAR},  // 1.5 stop bits: CSTOPB
+  };
+  for (const Case& c : cases) {
+    LineSettings s;
+    s.BaudRate = 14400;
+    s.fBinary = true;
+    s.Parity = c.parity;
+    s.ByteSize = c.size;
+    s.StopBits = c.stop;
+    s.XonChar = 17;
+    s.XoffChar = 19;
+    ASSERT_EQ(dev.SetLineSettings(s), 0);
+    EXPECT_EQ(captured.c_cflag & (CSIZE | CSTOPB | PARENB | PARODD | CMSPAR), c.cflag)
+        << int(c.parity) << " " << int(c.size);
+    EXPECT_TRUE(captured.c_cflag & CLOCAL);
+    EXPECT_TRUE(captured.c_cflag & CREAD);
+    EXPECT_EQ(rate, 14400u);
+  }
+  LineSettings bad;
+  bad.BaudRate = 9600;
+  bad.ByteSize = 9;
+  EXPECT_EQ(dev.SetLineSettings(bad), EINVAL);
+  bad.ByteSize = 8;
+  bad.BaudRate = 0;
+  EXPECT_EQ(dev.SetLineSettings(bad), EINVAL);
+}
+
+TEST_F(PosixDeviceTest, AFailedRateRestoresThePreviousAttributes) {
+  int sets = 0;
+  termios last{};
+  sys.tcsetattr = [&](int, const termios* t) {
+    ++sets;
+    last = *t;
+    return 0;
+  };
+  sys.set_rate = [](int, std::uint32_t) { return EINVAL; };
+  PosixCommDevice dev(sys);
+  ASSERT_EQ(dev.Open(path), 0);
+  termios before{};
+  ASSERT_EQ(::tcgetattr(master, &before), 0);
+  sets = 0;
+  LineSettings s;
+  s.BaudRate = 12345;
+  s.ByteSize = 7;
+  EXPECT_EQ(dev.SetLineSettings(s), EINVAL);
+  EXPECT_EQ(sets, 2);  // the new attributes, then the old ones again
+  EXPECT_EQ(last.c_cflag & CSIZE, before.c_cflag & CSIZE);
+}
+
+TEST_F(PosixDeviceTest, AnIdleEventWaitSleepsInOnePoll) {
+  std::atomic<int> polls{0};
+  sys.poll = [&, real = sys.poll](pollfd* fds, unsigned long n, long long ns) {
+    ++polls;
+    return real(fds, n, ns);
+  };
+  PosixCommDevice dev(sys);
+  ASSERT_EQ(dev.Open(path), 0);
+  ASSERT_EQ(dev.SetEventMask(0x05FF), 0);  // all ten events, as ComPort1
+  auto stop = dev.CreateStopSignal();
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(300ms);
+    stop->Set();
+  });
+  auto t0 = Clock::now();
+  WaitResult w = dev.WaitEvent(*stop);
+  stopper.join();
+  EXPECT_EQ(w.outcome, WaitOutcome::kStopped);
+  EXPECT_GE(Clock::now() - t0, 290ms);
+  EXPECT_LE(polls.load(), 2);  // a pty has no lines to poll: no timeout at all
+}
+
+TEST_F(PosixDeviceTest, PollFailureFailsTheWaitAndEintrDoesNot) {
+  std::atomic<int> calls{0};
+  sys.poll = [&](pollfd*, unsigned long, long long) {
+    errno = calls.fetch_add(1) == 0 ? EINTR : ENOMEM;
+    return -1;
+  };
+  PosixCommDevice dev(sys);
+  ASSERT_EQ(dev.Open(path), 0);
+  ASSERT_EQ(dev.SetEventMask(EV_RXCHAR), 0);
+  auto stop = dev.CreateStopSignal();
+  WaitResult w = dev.WaitEvent(*stop);
+  EXPECT_EQ(w.outcome, WaitOutcome::kFailed);
+  EXPECT_EQ(w.error, ENOMEM);
+  EXPECT_EQ(calls.load(), 2);
+}
+
+TEST_F(PosixDeviceTest, AnEmptyMaskFailsTheWait) {
+  PosixCommDevice dev;
+  ASSERT_EQ(dev.Open(path), 0);
+  auto stop = dev.CreateStopSignal();
+  EXPECT_EQ(dev.WaitEvent(*stop).outcome, WaitOutcome::kFailed);
+}
+
+TEST_F(PosixDeviceTest, ThePurgeAbortEndsAWaitingReadAtOnce) {
+  PosixCommDevice dev;
+  ASSERT_EQ(dev.Open(path), 0);
+  ASSERT_EQ(dev.SetTimeouts(Interval150()), 0);
+  std::thread aborter([&] {
+    std::this_thread::sleep_for(50ms);
+    dev.Purge(PURGE_RXABORT | PURGE_TXABORT);
+  });
+  std::uint8_t buf[8];
+  auto t0 = Clock::now();
+  IoResult r = dev.Read(buf, 8);
+  aborter.join();
+  EXPECT_EQ(r.error, ECANCELED);
+  EXPECT_LT(Clock::now() - t0, 500ms);
+  // The abort was for the read pending then: the next read works.
+  MasterWrite({5});
+  r = dev.Read(buf, 1);
+  EXPECT_EQ(r.error, 0);
+  EXPECT_EQ(r.count, 1);
+}
+
+TEST_F(PosixDeviceTest, TheStopSignalWakesAWaitAndAStopSetBeforeIsSeen) {
+  PosixCommDevice dev;
+  ASSERT_EQ(dev.Open(path), 0);
+  ASSERT_EQ(dev.SetEventMask(EV_RXCHAR), 0);
+  auto stop = dev.CreateStopSignal();
+  stop->Set();
+  EXPECT_TRUE(stop->IsSet());
+  EXPECT_EQ(dev.WaitEvent(*stop).outcome, WaitOutcome::kStopped);
+}
+
+TEST_F(PosixDeviceTest, ArrivingBytesAreReportedOnceAsRxChar) {
+  PosixCommDevice dev;
+  ASSERT_EQ(dev.Open(path), 0);
+  ASSERT_EQ(dev.SetEventMask(EV_RXCHAR | EV_TXEMPTY), 0);
+  auto stop = dev.CreateStopSignal();
+  MasterWrite({1, 2});
+  WaitResult w = dev.WaitEvent(*stop);
+  ASSERT_EQ(w.outcome, WaitOutcome::kEvents);
+  EXPECT_EQ(w.mask, EV_RXCHAR);
+  std::uint32_t errors = 0, q = 0;
+  ASSERT_EQ(dev.ClearError(errors, q), 0);
+  EXPECT_EQ(q, 2u);
+  // A write then reports EV_TXEMPTY once its output has drained.
+  const std::uint8_t out[3] = {1, 2, 3};
+  ASSERT_EQ(dev.Write(out, 3).count, 3);
+  w = dev.WaitEvent(*stop);
+  ASSERT_EQ(w.outcome, WaitOutcome::kEvents);
+  EXPECT_EQ(w.mask, EV_TXEMPTY);  // and not EV_RXCHAR again for the 2 unread bytes
+}
+
+}  // namespace
+}  // namespace ornat
