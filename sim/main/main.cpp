@@ -236,7 +236,8 @@ class Simulator {
   std::chrono::nanoseconds Since0(Clock::time_point t) const { return t - t0_; }
   std::uint32_t LineRate() const;
   bool PeerHungUp() const;
-  void ReadLine(Clock::time_point now);
+  // Reads what the line holds; false when it reports a hangup (pty) or is gone.
+  bool ReadLine(Clock::time_point now);
   void OnBytes(std::span<const std::uint8_t> bytes, Clock::time_point now);
   void OnEvents(const std::vector<FrameAssembler::Event>& events);
   void ServiceTransmission(Clock::time_point now);
@@ -245,6 +246,7 @@ class Simulator {
   void ReadConsole();
   void RunCommand(const std::string& line);
   void CheckPeer(Clock::time_point now);
+  void ReadPortEvents(Clock::time_point now);
 
   const Options& o_;
   Bus& bus_;
@@ -377,12 +379,33 @@ bool Simulator::PeerHungUp() const {
 }
 
 void Simulator::CheckPeer(Clock::time_point now) {
-  const bool open = !PeerHungUp();
+  pollfd p{line_fd_, POLLIN, 0};
+  if (poll(&p, 1, 0) < 0) return;
+  // A master that opens, writes and closes at once leaves its request behind a hangup:
+  // it went out on the line, so the detector hears it.
+  if (p.revents & POLLIN) ReadLine(now);
+  const bool open = (p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
   if (open == peer_open_) return;
   peer_open_ = open;
-  log_.Event(now, open ? "port opened" : "port closed");
+  if (inotify_fd_ < 0) log_.Event(now, open ? "port opened" : "port closed");
   // A frame cut off by the close is noise; the next open starts afresh.
   if (!open) OnEvents(assembler_.Flush());
+}
+
+void Simulator::ReadPortEvents(Clock::time_point now) {
+  // Every open and close of the slave device, by whichever program, in order.
+  alignas(inotify_event) char buf[4096];
+  for (;;) {
+    const ssize_t got = read(inotify_fd_, buf, sizeof buf);
+    if (got <= 0) return;
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
+      inotify_event ev;
+      std::memcpy(&ev, buf + at, sizeof ev);
+      if (ev.mask & IN_OPEN) log_.Event(now, "port opened");
+      if (ev.mask & IN_CLOSE) log_.Event(now, "port closed");
+      at += static_cast<ssize_t>(sizeof(inotify_event) + ev.len);
+    }
+  }
 }
 
 int Simulator::Run() {
@@ -443,13 +466,11 @@ int Simulator::Run() {
       break;
     }
     if (line_i != ~nfds_t{0} && fds[line_i].revents) {
-      ReadLine(after);
-      if (pty_ && (fds[line_i].revents & (POLLHUP | POLLERR))) CheckPeer(after);
+      const bool alive = ReadLine(after);
+      if (pty_ && (!alive || (fds[line_i].revents & (POLLHUP | POLLERR)))) CheckPeer(after);
     }
     if (ino_i != ~nfds_t{0} && fds[ino_i].revents) {
-      char events[4096];
-      while (read(inotify_fd_, events, sizeof events) > 0) {
-      }
+      ReadPortEvents(after);
       if (pty_) CheckPeer(after);
     }
     if (pty_ && !peer_open_) CheckPeer(after);
@@ -460,7 +481,7 @@ int Simulator::Run() {
   return exit_code_;
 }
 
-void Simulator::ReadLine(Clock::time_point now) {
+bool Simulator::ReadLine(Clock::time_point now) {
   std::uint8_t buf[512];
   for (;;) {
     const ssize_t got = read(line_fd_, buf, sizeof buf);
@@ -469,18 +490,16 @@ void Simulator::ReadLine(Clock::time_point now) {
       continue;
     }
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && errno == EAGAIN) return;
-    // 0 or EIO: on a pty the master has closed its end (CheckPeer follows); a real
-    // device has gone away.
+    if (got < 0 && errno == EAGAIN) return true;
+    // 0 or EIO: on a pty the program at the slave end has closed it; a real device
+    // has gone away.
     if (!pty_) {
       std::fprintf(stderr, "ornat-sim: %s: %s\n", o_.device.c_str(),
                    got == 0 ? "end of file" : std::strerror(errno));
       quit_ = true;
       exit_code_ = 1;
-    } else {
-      CheckPeer(now);
     }
-    return;
+    return false;
   }
 }
 
