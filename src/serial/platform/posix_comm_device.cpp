@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <list>
@@ -138,11 +139,15 @@ long long NanosUntil(Clock::time_point deadline) {
 struct PosixCommDevice::Impl {
   explicit Impl(const PosixSyscalls& s) : sys(s) {}
 
-  // One pending transfer (the IoRequest): its own eventfd, which a purge with abort
-  // writes to.
+  // One pending call that uses the descriptor (a transfer, the IoRequest, or an
+  // event wait): its own eventfd, which a purge with abort (transfers) or Close (all)
+  // writes to. Close waits until every registered call has left before it closes
+  // the descriptor, so no call ever uses a closed (or reused) descriptor number.
+  enum class Kind { kRead, kWrite, kWait };
   struct Pending {
     int efd = -1;
-    bool is_read = false;
+    Kind kind = Kind::kRead;
+    int fd = -1;  // the descriptor, valid while registered
   };
 
   const PosixSyscalls& sys;
@@ -160,6 +165,7 @@ struct PosixCommDevice::Impl {
   struct serial_icounter_struct wait_icount {};  // snapshot for the event wait
   int last_modem = 0;                             // TIOCM_* at the last wait
   std::list<Pending*> pending;
+  std::condition_variable pending_left;  // signalled when a registered call leaves
   int wake_efd = -1;  // pokes a waiting WaitEvent (a write started: EV_TXEMPTY)
 
   std::atomic<bool> hung_up{false};
@@ -190,13 +196,24 @@ struct PosixCommDevice::Impl {
     return 0;
   }
 
-  std::unique_ptr<Pending> Register(bool is_read) {
+  // Registers a call; error EBADF when the device is closed (or closing).
+  std::unique_ptr<Pending> Register(Kind kind, DevError& error) {
     auto p = std::make_unique<Pending>();
-    p->is_read = is_read;
+    p->kind = kind;
     p->efd = sys.eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (p->efd < 0) return nullptr;
+    if (p->efd < 0) {
+      error = TranslateErrno(errno, PosixOp::kRead);
+      return nullptr;
+    }
     std::lock_guard<std::mutex> lock(mu);
+    if (fd < 0) {
+      sys.close(p->efd);
+      error = EBADF;
+      return nullptr;
+    }
+    p->fd = fd;
     pending.push_back(p.get());
+    error = 0;
     return p;
   }
   void Unregister(std::unique_ptr<Pending>& p) {
@@ -205,9 +222,16 @@ struct PosixCommDevice::Impl {
       std::lock_guard<std::mutex> lock(mu);
       pending.remove(p.get());
     }
+    pending_left.notify_all();
     sys.close(p->efd);
     p.reset();
   }
+  // Unregisters at the end of a scope.
+  struct Registration {
+    Impl& d;
+    std::unique_ptr<Pending> p;
+    ~Registration() { d.Unregister(p); }
+  };
 
   void Poke(int efd) const {
     if (efd < 0) return;
@@ -303,10 +327,16 @@ DevError PosixCommDevice::Close() {
     wake = d.wake_efd;
     d.fd = -1;
     d.wake_efd = -1;
-    // Transfers still pending (none, when the component closes) end now.
-    for (auto* p : d.pending) d.Poke(p->efd);
   }
   if (f < 0) return 0;
+  {
+    // Calls still pending (none, when the component closes: it aborts its transfers
+    // and joins its event thread first) end now; the descriptor is closed only after
+    // the last has left.
+    std::unique_lock<std::mutex> lock(d.mu);
+    for (auto* p : d.pending) d.Poke(p->efd);
+    d.pending_left.wait(lock, [&] { return d.pending.empty(); });
+  }
   // Output that cannot drain (flow control, a dead adapter) would hold close() for
   // up to 30 s: drop it first.
   Impl::Retry([&] { return d.sys.tcflush(f, TCOFLUSH); });
@@ -428,6 +458,11 @@ WaitResult PosixCommDevice::WaitEvent(CommStopSignal& stop_base) {
   auto& stop = static_cast<PosixStopSignal&>(stop_base);
   int empty_wakes = 0;  // POLLIN with nothing queued: a dead line must not spin
   auto backoff = std::chrono::milliseconds(1);
+  if (stop.IsSet()) return {WaitOutcome::kStopped, 0, 0};
+  DevError reg_error = 0;
+  Impl::Registration reg{d, d.Register(Impl::Kind::kWait, reg_error)};
+  if (!reg.p) return {WaitOutcome::kFailed, 0, reg_error};
+  const int closing_efd = reg.p->efd;  // written by Close
   for (;;) {
     if (stop.IsSet()) return {WaitOutcome::kStopped, 0, 0};
     if (d.hung_up.load()) return {WaitOutcome::kFailed, 0, EIO};
@@ -437,7 +472,7 @@ WaitResult PosixCommDevice::WaitEvent(CommStopSignal& stop_base) {
     int input_size;
     {
       std::lock_guard<std::mutex> lock(d.mu);
-      f = d.fd;
+      f = d.fd < 0 ? -1 : reg.p->fd;
       wake = d.wake_efd;
       mask = d.event_mask;
       modem_ok = d.modem_supported;
@@ -512,10 +547,12 @@ WaitResult PosixCommDevice::WaitEvent(CommStopSignal& stop_base) {
     if (events != 0) return {WaitOutcome::kEvents, events, 0};
 
     // --- sleep until something can have changed ------------------------------
-    struct pollfd fds[3];
+    struct pollfd fds[4];
     nfds_t n = 0;
     fds[n++] = {stop.fd(), POLLIN, 0};
     if (wake >= 0) fds[n++] = {wake, POLLIN, 0};
+    const nfds_t closing_index = n;
+    fds[n++] = {closing_efd, POLLIN, 0};
     const nfds_t dev_index = n;
     // POLLIN only while the queue is empty (level-triggered); POLLHUP/POLLERR are
     // reported whatever is asked.
@@ -536,6 +573,7 @@ WaitResult PosixCommDevice::WaitEvent(CommStopSignal& stop_base) {
       if (errno == EINTR) continue;
       return {WaitOutcome::kFailed, 0, TranslateErrno(errno, PosixOp::kWait)};
     }
+    if (fds[closing_index].revents & POLLIN) return {WaitOutcome::kFailed, 0, EBADF};
     if (wake >= 0 && (fds[1].revents & POLLIN)) d.Drain(wake);
     const short rev = fds[dev_index].revents;
     if (rev & (POLLHUP | POLLERR | POLLNVAL)) {
@@ -571,13 +609,11 @@ IoResult PosixCommDevice::Read(void* buffer, int count) {
   }
   if (f < 0) return {EBADF, 0};
   if (count <= 0) return {0, 0};
-  auto req = d.Register(true);
-  if (!req) return {TranslateErrno(errno, PosixOp::kRead), 0};
-  struct Unreg {
-    Impl& d;
-    std::unique_ptr<Impl::Pending>& p;
-    ~Unreg() { d.Unregister(p); }
-  } unreg{d, req};
+  DevError reg_error = 0;
+  Impl::Registration reg{d, d.Register(Impl::Kind::kRead, reg_error)};
+  if (!reg.p) return {reg_error, 0};
+  Impl::Pending* req = reg.p.get();
+  f = req->fd;
 
   // The Win32 timeout rules (COMMTIMEOUTS):
   //  - interval MAXDWORD, both totals 0: return at once with what is queued;
@@ -673,13 +709,11 @@ IoResult PosixCommDevice::Write(const void* buffer, int count) {
   }
   if (f < 0) return {EBADF, 0};
   if (count <= 0) return {0, 0};
-  auto req = d.Register(false);
-  if (!req) return {TranslateErrno(errno, PosixOp::kWrite), 0};
-  struct Unreg {
-    Impl& d;
-    std::unique_ptr<Impl::Pending>& p;
-    ~Unreg() { d.Unregister(p); }
-  } unreg{d, req};
+  DevError reg_error = 0;
+  Impl::Registration reg{d, d.Register(Impl::Kind::kWrite, reg_error)};
+  if (!reg.p) return {reg_error, 0};
+  Impl::Pending* req = reg.p.get();
+  f = req->fd;
 
   const std::uint32_t M = to.WriteTotalTimeoutMultiplier, C = to.WriteTotalTimeoutConstant;
   std::optional<Clock::time_point> deadline;
@@ -778,7 +812,8 @@ DevError PosixCommDevice::Purge(std::uint32_t flags) {
     if (f < 0) return EBADF;
     // Abort: every transfer pending now ends at once (its poll wakes on its eventfd).
     for (auto* p : d.pending) {
-      if ((p->is_read && (flags & PURGE_RXABORT)) || (!p->is_read && (flags & PURGE_TXABORT)))
+      if ((p->kind == Impl::Kind::kRead && (flags & PURGE_RXABORT)) ||
+          (p->kind == Impl::Kind::kWrite && (flags & PURGE_TXABORT)))
         d.Poke(p->efd);
     }
   }
