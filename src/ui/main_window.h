@@ -13,6 +13,7 @@
 // runs on the serial event thread and only reads into a buffer of its own.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -222,10 +223,25 @@ class TForm1 : public TComponent {
   void ApplyBaudRow(unsigned index);
   void BaudMenuClick(unsigned index);
   void SelectDelay(TTeItem& item, std::uint16_t ms);
-  // Exchange engine: the transmission half shared by the three senders.
-  void Transmit(std::uint8_t read_limit, bool is_read);
-  // The event thread's own buffer and the hand-over to the UI thread.
+  // Exchange engine (modbus/exchange.cpp): the transmission half shared by the three
+  // senders; search_read: a function-3 read, whose timeout is SearchDelayMs during a
+  // bus search.
+  void Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read);
+  // The data-arrival steps that run on the UI thread, in one step: bytes to the start
+  // of FrameBuffer, ReceivedCount replaced, Timer_Rx 5 ms.
+  void HandOver(const std::vector<std::uint8_t>& bytes);
+  // The event thread's own buffer (touched only by ComPort1RxChar).
   std::array<std::uint8_t, 256> rx_buffer_{};
+  // ReadLimit as the event thread reads it when a read begins; every sender stores it
+  // here next to State.ReadLimit, which the event thread never touches.
+  std::atomic<std::uint8_t> read_limit_for_reads_{0};
+  // Held weakly by queued hand-overs: one that runs after the window is gone is dropped.
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+
+  // Register map and decoding (detector/decoding.cpp): the first three guards of the
+  // eleven configuration handlers; true when the handler goes on and sends.
+  bool ConfigurationGuardsPass(Action self);
+  void WriteTactic(Action self, std::uint8_t code);
 
   FormEnvironment env_;
   std::unique_ptr<TComPort> ComPort1_;

@@ -1,0 +1,509 @@
+#include "line/simulated_line.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace ornat::sim {
+
+namespace {
+
+using std::chrono::duration_cast;
+
+// How long the UI side waits, in real time, for the event thread to park. It parks
+// within microseconds; the limit only turns a broken lockstep into an error.
+constexpr auto kSettleLimit = std::chrono::seconds(10);
+constexpr auto kSettleLimitBroken = std::chrono::milliseconds(200);
+
+Micros ToMicros(std::chrono::nanoseconds ns) {
+  return duration_cast<Micros>(ns);
+}
+
+}  // namespace
+
+class SimulatedLine::StopSignal : public CommStopSignal {
+ public:
+  explicit StopSignal(SimulatedLine& line) : line_(line) {}
+  void Set() override {
+    {
+      std::lock_guard<std::mutex> lock(line_.mutex_);
+      set_ = true;
+    }
+    line_.cv_.notify_all();
+  }
+  bool IsSet() const override {
+    std::lock_guard<std::mutex> lock(line_.mutex_);
+    return set_;
+  }
+  bool set_ = false;  // guarded by line_.mutex_
+
+ private:
+  SimulatedLine& line_;
+};
+
+SimulatedLine::SimulatedLine(Scheduler& clock, CommDevice& inner, QueueDispatcher& ui_queue,
+                             BusOptions options)
+    : clock_(clock),
+      inner_(inner),
+      ui_queue_(ui_queue),
+      ui_thread_(std::this_thread::get_id()),
+      bus_(options) {}
+
+SimulatedLine::~SimulatedLine() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (read_task_ != 0) clock_.Cancel(read_task_);
+}
+
+// --- configuration ----------------------------------------------------------------
+
+std::size_t SimulatedLine::AddDetector(std::uint8_t address, Faults faults) {
+  return bus_.Add(DetectorModel(address), faults);
+}
+
+void SimulatedLine::ScriptAnswer(Bytes bytes) {
+  scripted_.push_back(std::move(bytes));
+}
+
+void SimulatedLine::Inject(Bytes bytes, Micros after) {
+  Reply reply;
+  reply.chunks.push_back({after, std::move(bytes)});
+  reply.note = "injected";
+  SchedulePaced(ScheduleBytes(reply, BitRate()), &reply);
+}
+
+void SimulatedLine::HangUp() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hung_up_ = true;
+    if (phase_ == ReadPhase::kAsked || phase_ == ReadPhase::kCollecting) CompleteRead(EIO);
+  }
+  cv_.notify_all();
+  SettleAndDrain();
+}
+
+// --- inspection --------------------------------------------------------------------
+
+std::vector<WireFrame> SimulatedLine::WireFrames() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return wire_;
+}
+
+std::vector<Bytes> SimulatedLine::Requests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<Bytes> out;
+  for (const WireFrame& f : wire_)
+    if (f.direction == WireDirection::kToDetector) out.push_back(f.bytes);
+  return out;
+}
+
+std::vector<Micros> SimulatedLine::RequestTimes() const {
+  return request_times_;
+}
+
+std::vector<ReadRecord> SimulatedLine::Reads() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return reads_;
+}
+
+std::size_t SimulatedLine::LostBytes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lost_;
+}
+
+std::size_t SimulatedLine::QueuedBytes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return queue_.size();
+}
+
+std::vector<std::string> SimulatedLine::Errors() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return errors_;
+}
+
+std::uint32_t SimulatedLine::BitRate() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return bit_rate_;
+}
+
+Micros SimulatedLine::ByteTime() const {
+  return ToMicros(ByteDuration(BitRate()));
+}
+
+// --- lockstep -------------------------------------------------------------------
+
+bool SimulatedLine::Parked() const {
+  if (phase_ == ReadPhase::kAsked || phase_ == ReadPhase::kDone) return false;
+  if (phase_ == ReadPhase::kCollecting) return true;
+  if (!ThreadExpected()) return true;
+  return waiting_ > 0 && !rx_event_;
+}
+
+void SimulatedLine::Settle(Lock& lock) {
+  const auto limit = broken_ ? kSettleLimitBroken : kSettleLimit;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (phase_ == ReadPhase::kAsked) {
+      BeginRead();
+      continue;
+    }
+    if (Parked()) return;
+    if (cv_.wait_until(lock, deadline) == std::cv_status::timeout && !Parked() &&
+        phase_ != ReadPhase::kAsked) {
+      errors_.push_back("the event thread did not come back to WaitEvent or Read");
+      broken_ = true;
+      return;
+    }
+  }
+}
+
+void SimulatedLine::SettleAndDrain() {
+  {
+    Lock lock(mutex_);
+    Settle(lock);
+    for (DevError e : failed_reads_) {
+      ReadRecord r;
+      r.begin = r.end = clock_.Now();
+      r.error = e;
+      reads_.push_back(std::move(r));
+    }
+    failed_reads_.clear();
+  }
+  // The hand-over the event thread posted runs now, through the gate.
+  ui_queue_.RunPending();
+}
+
+// --- reads ------------------------------------------------------------------------
+
+void SimulatedLine::BeginRead() {
+  phase_ = ReadPhase::kCollecting;
+  read_begin_ = clock_.Now();
+  read_bytes_.clear();
+  read_error_ = 0;
+  ++read_generation_;
+  if (hung_up_ || !open_) {
+    CompleteRead(hung_up_ ? EIO : EBADF);
+    return;
+  }
+  const bool at_once = timeouts_.ReadIntervalTimeout == kMaxDword &&
+                       timeouts_.ReadTotalTimeoutMultiplier == 0 &&
+                       timeouts_.ReadTotalTimeoutConstant == 0;
+  TakeQueued();
+  if (phase_ == ReadPhase::kCollecting && (at_once || read_count_ <= 0)) CompleteRead(0);
+}
+
+void SimulatedLine::TakeQueued() {
+  // Bytes already queued and any that arrive while the read runs go to it, up to
+  // its count; the rest stay queued.
+  while (phase_ == ReadPhase::kCollecting && !queue_.empty() &&
+         static_cast<int>(read_bytes_.size()) < read_count_) {
+    read_bytes_.push_back(queue_.front().first);
+    read_last_byte_ = queue_.front().second;
+    queue_.pop_front();
+  }
+  if (phase_ != ReadPhase::kCollecting) return;
+  if (static_cast<int>(read_bytes_.size()) >= read_count_ && read_count_ > 0) {
+    CompleteRead(0);
+    return;
+  }
+  ScheduleReadCompletion();
+}
+
+void SimulatedLine::ScheduleReadCompletion() {
+  // Win32 read timeouts: the interval runs from each byte (and only once one has
+  // come); the total, when set, from the start of the read.
+  if (read_task_ != 0) clock_.Cancel(read_task_);
+  read_task_ = 0;
+  std::optional<Micros> due;
+  const std::uint32_t interval = timeouts_.ReadIntervalTimeout;
+  if (!read_bytes_.empty() && interval != 0 && interval != kMaxDword)
+    due = read_last_byte_ + Millis(interval);
+  const std::uint64_t total = std::uint64_t{timeouts_.ReadTotalTimeoutMultiplier} *
+                                  static_cast<std::uint64_t>(read_count_) +
+                              timeouts_.ReadTotalTimeoutConstant;
+  if (total != 0) {
+    Micros t = read_begin_ + Millis(total);
+    if (!due || t < *due) due = t;
+  }
+  if (!due) return;  // waits for its first byte without end
+  const std::uint64_t generation = read_generation_;
+  Micros delay = *due - clock_.Now();
+  read_task_ = clock_.ScheduleAfter(delay, [this, generation] { OnReadTimeout(generation); });
+}
+
+void SimulatedLine::OnReadTimeout(std::uint64_t generation) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    read_task_ = 0;
+    if (generation != read_generation_ || phase_ != ReadPhase::kCollecting) return;
+    CompleteRead(0);
+  }
+  cv_.notify_all();
+  SettleAndDrain();
+}
+
+void SimulatedLine::CompleteRead(DevError error) {
+  // Lock held. The event thread picks the result up and goes back to WaitEvent.
+  ReadRecord r;
+  r.begin = read_begin_;
+  r.limit = read_count_;
+  r.error = error;
+  if (error != 0) read_bytes_.clear();
+  r.bytes = read_bytes_;
+  r.end = OnUiThread() ? clock_.Now() : read_begin_;
+  reads_.push_back(std::move(r));
+  read_error_ = error;
+  phase_ = ReadPhase::kDone;
+  ++read_generation_;
+  if (read_task_ != 0 && OnUiThread()) {
+    clock_.Cancel(read_task_);
+    read_task_ = 0;
+  }
+  cv_.notify_all();
+}
+
+// --- the wire ------------------------------------------------------------------------
+
+void SimulatedLine::SchedulePaced(const std::vector<TimedByte>& bytes, const Reply* reply) {
+  if (bytes.empty()) return;
+  const Micros now = clock_.Now();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    WireFrame f;
+    f.direction = WireDirection::kFromDetector;
+    f.first = now + ToMicros(bytes.front().at);
+    f.last = now + ToMicros(bytes.back().at);
+    for (const TimedByte& b : bytes) f.bytes.push_back(b.byte);
+    if (reply != nullptr) f.note = reply->note;
+    wire_.push_back(std::move(f));
+  }
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::uint8_t b = bytes[i].byte;
+    const bool last = i + 1 == bytes.size();
+    std::shared_ptr<Reply> commits;
+    if (last && reply != nullptr && !reply->commits.empty())
+      commits = std::make_shared<Reply>(*reply);
+    clock_.ScheduleAfter(ToMicros(bytes[i].at), [this, b, commits] {
+      OnByteArrival(b);
+      // An address or speed change takes effect once its echo is out.
+      if (commits) bus_.CommitAfterAnswer(*commits);
+    });
+  }
+}
+
+void SimulatedLine::OnRequestHeard(const Bytes& request, std::uint32_t bit_rate) {
+  Reply reply;
+  if (!scripted_.empty()) {
+    reply.chunks.push_back({bus_.options().turnaround, std::move(scripted_.front())});
+    scripted_.pop_front();
+    reply.note = "scripted";
+  } else {
+    reply = bus_.HandleFrame(request, bit_rate);
+  }
+  std::vector<TimedByte> bytes = ScheduleBytes(reply, bit_rate);
+  if (bytes.empty()) {
+    bus_.CommitAfterAnswer(reply);  // a silent reply (a broadcast) commits at once
+    return;
+  }
+  SchedulePaced(bytes, &reply);
+}
+
+void SimulatedLine::OnByteArrival(std::uint8_t byte) {
+  {
+    Lock lock(mutex_);
+    Settle(lock);
+    if (!open_) {
+      ++lost_;
+      return;
+    }
+    queue_.emplace_back(byte, clock_.Now());
+    if (phase_ == ReadPhase::kCollecting) {
+      TakeQueued();
+    } else if (ThreadExpected() && (event_mask_ & EV_RXCHAR) != 0 && waiting_ > 0) {
+      // The event thread waits: the byte raises EV_RXCHAR, its handler reads.
+      rx_event_ = true;
+      cv_.notify_all();
+    }
+  }
+  SettleAndDrain();
+}
+
+// --- CommDevice ------------------------------------------------------------------------
+
+DevError SimulatedLine::Open(const std::string& port) {
+  DevError e = inner_.Open(port);
+  if (e != 0) return e;
+  std::lock_guard<std::mutex> lock(mutex_);
+  open_ = true;
+  hung_up_ = false;
+  event_mask_ = 0;
+  rx_event_ = false;
+  queue_.clear();
+  return 0;
+}
+
+bool SimulatedLine::IsOpen() const {
+  return inner_.IsOpen();
+}
+
+DevError SimulatedLine::Close() {
+  DevError e = inner_.Close();
+  if (e != 0) return e;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = false;
+    event_mask_ = 0;
+    rx_event_ = false;
+    queue_.clear();
+    if (phase_ == ReadPhase::kAsked || phase_ == ReadPhase::kCollecting) CompleteRead(EBADF);
+  }
+  cv_.notify_all();
+  return 0;
+}
+
+DevError SimulatedLine::SetupQueues(int input_size, int output_size) {
+  return inner_.SetupQueues(input_size, output_size);
+}
+
+DevError SimulatedLine::SetLineSettings(const LineSettings& settings) {
+  DevError e = inner_.SetLineSettings(settings);
+  if (e != 0) return e;
+  std::lock_guard<std::mutex> lock(mutex_);
+  bit_rate_ = settings.BaudRate;
+  return 0;
+}
+
+DevError SimulatedLine::SetTimeouts(const CommTimeouts& timeouts) {
+  DevError e = inner_.SetTimeouts(timeouts);
+  if (e != 0) return e;
+  std::lock_guard<std::mutex> lock(mutex_);
+  timeouts_ = timeouts;
+  return 0;
+}
+
+DevError SimulatedLine::SetEventMask(std::uint32_t mask) {
+  DevError e = inner_.SetEventMask(mask);
+  if (e != 0) return e;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    event_mask_ = mask;
+  }
+  cv_.notify_all();
+  return 0;
+}
+
+std::unique_ptr<CommStopSignal> SimulatedLine::CreateStopSignal() {
+  inner_.CreateStopSignal();  // recorded there; the line's own signal wakes its waits
+  return std::make_unique<StopSignal>(*this);
+}
+
+WaitResult SimulatedLine::WaitEvent(CommStopSignal& stop) {
+  auto& signal = static_cast<StopSignal&>(stop);
+  Lock lock(mutex_);
+  ++waiting_;
+  cv_.notify_all();
+  WaitResult result;
+  for (;;) {
+    if (signal.set_) {
+      result = {WaitOutcome::kStopped, 0, 0};
+      break;
+    }
+    if (!open_ || hung_up_) {
+      result = {WaitOutcome::kFailed, 0, hung_up_ ? EIO : EBADF};
+      break;
+    }
+    if (event_mask_ == 0) {
+      result = {WaitOutcome::kFailed, 0, EINVAL};
+      break;
+    }
+    if (rx_event_) {
+      rx_event_ = false;
+      result = {WaitOutcome::kEvents, EV_RXCHAR, 0};
+      break;
+    }
+    cv_.wait(lock);
+  }
+  --waiting_;
+  cv_.notify_all();
+  return result;
+}
+
+IoResult SimulatedLine::Read(void* buffer, int count) {
+  // The inner device records the call and may fail it. It holds no bytes of its own
+  // (the line's queue stands for the port's), so it returns at once.
+  IoResult inner = inner_.Read(buffer, count);
+  Lock lock(mutex_);
+  if (inner.error != 0) {
+    failed_reads_.push_back(inner.error);
+    cv_.notify_all();
+    return inner;
+  }
+  read_count_ = count;
+  phase_ = ReadPhase::kAsked;
+  cv_.notify_all();
+  cv_.wait(lock, [&] { return phase_ == ReadPhase::kDone; });
+  IoResult result{read_error_, 0};
+  if (read_error_ == 0) {
+    result.count = static_cast<int>(read_bytes_.size());
+    if (result.count > 0) std::memcpy(buffer, read_bytes_.data(), read_bytes_.size());
+  }
+  phase_ = ReadPhase::kNone;
+  cv_.notify_all();
+  return result;
+}
+
+IoResult SimulatedLine::Write(const void* buffer, int count) {
+  IoResult r = inner_.Write(buffer, count);
+  if (r.error != 0 || r.count <= 0) return r;
+  if (!OnUiThread()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    errors_.push_back("Write from a thread other than the clock's");
+    return r;
+  }
+  const auto* in = static_cast<const std::uint8_t*>(buffer);
+  Bytes request(in, in + r.count);
+  const std::uint32_t rate = BitRate();
+  const Micros now = clock_.Now();
+  // The request is on the wire for 10 bits a byte; the detectors hear it whole.
+  const Micros end = ToMicros(ByteDuration(rate) * r.count);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    WireFrame f;
+    f.direction = WireDirection::kToDetector;
+    f.first = now + ToMicros(ByteDuration(rate));
+    f.last = now + end;
+    f.bytes = request;
+    wire_.push_back(std::move(f));
+  }
+  request_times_.push_back(now);
+  clock_.ScheduleAfter(end, [this, request, rate] { OnRequestHeard(request, rate); });
+  return r;
+}
+
+DevError SimulatedLine::ClearError(std::uint32_t& errors, std::uint32_t& in_queue) {
+  std::uint32_t inner_queue = 0;
+  DevError e = inner_.ClearError(errors, inner_queue);
+  if (e != 0) return e;
+  std::lock_guard<std::mutex> lock(mutex_);
+  in_queue = static_cast<std::uint32_t>(queue_.size());
+  return 0;
+}
+
+DevError SimulatedLine::GetModemStatus(std::uint32_t& status) {
+  return inner_.GetModemStatus(status);
+}
+
+DevError SimulatedLine::Purge(std::uint32_t flags) {
+  DevError e = inner_.Purge(flags);
+  if (e != 0) return e;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if ((flags & PURGE_RXABORT) != 0 &&
+        (phase_ == ReadPhase::kAsked || phase_ == ReadPhase::kCollecting))
+      CompleteRead(ECANCELED);
+    if ((flags & PURGE_RXCLEAR) != 0) queue_.clear();
+  }
+  cv_.notify_all();
+  return 0;
+}
+
+}  // namespace ornat::sim

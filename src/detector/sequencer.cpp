@@ -1,0 +1,167 @@
+// The operation sequencer: which request goes out next and where its answer goes.
+// Each user action sends one request; the cyclic query, the interface reset and the
+// bus search span many exchanges, one step per firing of Timer_Programm, which the
+// completion of every exchange re-arms. An action that meets an exchange in flight
+// while a sequence runs waits in Timer_Wait (DeferIfBusy).
+
+#include "detector/register_map.h"
+#include "ui/exchange_log.h"
+#include "ui/main_window.h"
+
+namespace ornat {
+
+namespace {
+
+// Captions of the query button. The start caption carries the accelerator "&" (Alt+З);
+// the one "СТОП" puts back has none. All Cyrillic.
+constexpr const char* kQueryCaptionAfterStop = "ЗАПРОС ПАРАМЕТРОВ";
+constexpr const char* kStopCaption = "СТОП";
+
+constexpr int kFirstStepMs = 20;
+constexpr int kCycleMs = 500;
+
+constexpr std::uint8_t kFnReadHolding = 3;
+constexpr std::uint8_t kFnWriteSingle = 6;
+constexpr std::uint8_t kFnWriteMultiple = 16;
+
+}  // namespace
+
+// --- response dispatcher ------------------------------------------------------------
+
+void TForm1::DispatchResponse() {
+  switch (State.FrameBuffer[1]) {  // the answer's function code
+    case kFnReadHolding:
+      if (State.PendingOp == kOpParameterQuery)
+        State.PendingOp = DecodeParameters();
+      else if (State.PendingOp == kOpSearchProbe)
+        State.PendingOp = SearchHit();
+      break;
+    case kFnWriteSingle:
+      switch (State.PendingOp) {
+        case kOpAddressChange:
+          AddressAcknowledged();
+          break;
+        case kOpLineSpeedChange:
+          BaudAcknowledged();
+          break;
+        case kOpResetStep1:
+          ++State.ResetStepCount;
+          AddressAcknowledged();
+          break;
+        case kOpResetStep2:
+          ++State.ResetStepCount;
+          TeMemo1.Add(State.ResetStepCount == 2 ? msg::kResetOk : msg::kResetError);
+          BaudAcknowledged();
+          break;
+        default:
+          break;
+      }
+      break;
+    case kFnWriteMultiple:
+      // Never sent by the window, routed all the same.
+      break;
+    case 0x83:
+    case 0x86:
+    case 0x90:
+      // An exception answer, whatever awaits it (a failed answer included).
+      TeMemo1.Add(msg::kError);
+      return;
+    default:
+      return;
+  }
+  if (State.PendingOp != kOpFailed) TeMemo1.Add(msg::kOk);
+}
+
+// --- deferral -------------------------------------------------------------------------
+
+std::uint8_t TForm1::DeferIfBusy(Action action) {
+  if (State.SessionMode != kSessionIdle) {
+    // The sequence's next step is stopped; it is due 20 ms after a deferred action's
+    // exchange, or 500 ms after the action's own exchange (below).
+    Timer_Programm.SetEnabled(false);
+    Timer_Programm.SetInterval(kFirstStepMs);
+    if (Timer_Rx.Enabled()) {
+      // An exchange is in flight: the action waits. A second deferral replaces the
+      // first. The completion enables Timer_Wait; it refires every 20 ms until a run
+      // of the action gets through.
+      Timer_Wait.SetOnTimer([this, action](TObject* sender) { (this->*action)(sender); });
+      State.ActionDeferred = 1;
+      return 1;
+    }
+  }
+  // Idle, or no exchange in flight: the action goes on. A deferred one not yet run
+  // is cancelled by it.
+  Timer_Wait.SetEnabled(false);
+  State.ActionDeferred = 0;
+  Timer_Programm.SetInterval(kCycleMs);
+  return 0;
+}
+
+// --- the step timer -------------------------------------------------------------------
+
+void TForm1::Timer_ProgrammTimer(TObject*) {
+  Timer_Programm.SetEnabled(false);
+  // A step sends at once: it does not look whether an exchange is in flight.
+  switch (State.SessionMode) {
+    case kSessionResetStep1:
+      ResetStep1();
+      break;
+    case kSessionResetStep2:
+      ResetStep2();
+      break;
+    case kSessionSearch:
+      SearchProbe();
+      break;
+    case kSessionCyclic:
+      Timer_Programm.SetInterval(kCycleMs);
+      State.QueryPending = 1;
+      SendReadRegisters(kRegIdentity, kParameterCount, TeMemo1);
+      State.PendingOp = kOpParameterQuery;
+      break;
+    default:
+      break;
+  }
+}
+
+// --- the query, the cycle and the alarm reset ----------------------------------------
+
+void TForm1::TeButton5Click(TObject*) {
+  if (State.SessionMode == kSessionSearch) return;
+  if (TeButton5.Caption() == kStopCaption) {
+    // Timer_Programm is not disabled: a pending step fires and finds SessionMode 0;
+    // a query in flight is still shown and its completion re-arms nothing.
+    TeButton5.SetCaption(kQueryCaptionAfterStop);
+    TeCheckBox1.SetEnabled(true);
+    State.SessionMode = kSessionIdle;
+    Timer_Programm.SetInterval(kFirstStepMs);
+    return;
+  }
+  if (TeCheckBox1.Checked()) {
+    // The cyclic query: first read 20 ms from now, each next one 500 ms after the
+    // previous completion, whatever its outcome.
+    TeButton5.SetCaption(kStopCaption);
+    TeCheckBox1.SetEnabled(false);
+    State.SessionMode = kSessionCyclic;
+    Timer_Programm.SetInterval(kFirstStepMs);
+    Timer_Programm.SetEnabled(true);
+    return;
+  }
+  if (DeferIfBusy(&TForm1::TeButton5Click) == 1) return;
+  State.QueryPending = 1;
+  SendReadRegisters(kRegIdentity, kParameterCount, TeMemo1);
+  State.PendingOp = kOpParameterQuery;
+}
+
+void TForm1::TeCheckBox1Click(TObject*) {
+  // The interface reset cannot be started while "В ЦИКЛЕ" is checked.
+  TeButton2.SetEnabled(!TeCheckBox1.Checked());
+}
+
+void TForm1::TeButton3Click(TObject*) {
+  if (State.SessionMode == kSessionSearch) return;
+  if (DeferIfBusy(&TForm1::TeButton3Click) == 1) return;
+  SendWriteRegister(kRegAlarmReset, kAlarmResetCommand, TeMemo1);
+  State.PendingOp = kOpConfigurationWrite;
+}
+
+}  // namespace ornat

@@ -1,0 +1,174 @@
+// The exchange engine: one request/answer exchange at a time on the half-duplex line.
+// A sender logs the request, opens the port, writes the 8 bytes and arms Timer_Rx
+// with the response timeout. Answer bytes are read on the serial event thread and
+// handed over to the user-interface thread, which re-arms Timer_Rx with 5 ms. When
+// Timer_Rx fires, the completion validates, logs and dispatches the answer (or
+// reports a CRC error or a time-out) and re-arms a deferred action or the sequencer.
+//
+// Threads: everything here runs on the user-interface thread except ComPort1RxChar,
+// which the event thread runs (ComPort1 uses smNone). It reads into rx_buffer_, its
+// own, reads the read limit from read_limit_for_reads_ and posts the hand-over; it
+// never touches State, the log or the timers.
+
+#include "modbus/exchange.h"
+
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+#include "detector/register_map.h"
+#include "modbus/rtu_codec.h"
+#include "serial/comport.h"
+#include "ui/exchange_log.h"
+#include "ui/main_window.h"
+
+namespace ornat {
+
+namespace {
+constexpr std::uint8_t kReadHolding = 3;
+constexpr std::uint8_t kWriteSingle = 6;
+constexpr std::uint8_t kHighestAddress = 247;
+}  // namespace
+
+int ResponseTimeoutMs(std::uint8_t baud_index) {
+  switch (baud_index) {
+    case 0:
+      return 3000;  // 1200 bit/s
+    case 1:
+      return 1500;  // 2400 bit/s
+    case 2:
+      return 700;  // 4800 bit/s
+    default:
+      return 500;  // 9600 bit/s and above
+  }
+}
+
+std::uint8_t ReadLimitForRead(std::uint16_t count) {
+  // One-byte arithmetic, as the limit is one byte: count 128 gives 2 * 128 + 5 = 5,
+  // and a limit of 17.
+  std::uint8_t n = static_cast<std::uint8_t>(count & 0xFF);
+  if (n == 0) n = 1;
+  const auto expected = static_cast<std::uint8_t>(2 * n + 5);
+  return static_cast<std::uint8_t>(expected + 12);
+}
+
+// --- transmission -------------------------------------------------------------
+
+void TForm1::SendWriteRegister(std::uint16_t reg, std::uint16_t value, TTeMemo& log) {
+  BuildRequest(State.FrameBuffer, State.DeviceAddress, kWriteSingle, reg, value);
+  Transmit(log, kWriteReadLimit, false);
+}
+
+void TForm1::SendWriteRegisterTo(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
+                                 TTeMemo& log) {
+  BuildRequest(State.FrameBuffer, address, kWriteSingle, reg, value);
+  Transmit(log, kWriteReadLimit, false);
+}
+
+void TForm1::SendReadRegisters(std::uint16_t first, std::uint16_t count, TTeMemo& log) {
+  BuildRequest(State.FrameBuffer, State.DeviceAddress, kReadHolding, first, count);
+  Transmit(log, ReadLimitForRead(count), true);
+}
+
+void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
+  // The TX line is on screen before the port is opened, so it stays when the send fails.
+  LogRequest(State.FrameBuffer.data());
+  try {
+    // During a bus search the port is open already and this does nothing.
+    ComPort1_->OpenPort();
+    ComPort1_->WriteBytes(State.FrameBuffer.data(), 8);
+    State.ReadLimit = read_limit;
+    read_limit_for_reads_.store(read_limit, std::memory_order_release);
+    // Two steps, as the timer rules make them matter: each different interval
+    // restarts an enabled Timer_Rx (bytes handed over in Idle during a search leave
+    // it counting 5 ms), so the timeout counts from the end of this write.
+    Timer_Rx.SetInterval(ResponseTimeoutMs(State.BaudIndex));
+    if (search_read && State.SessionMode == kSessionSearch)
+      Timer_Rx.SetInterval(State.SearchDelayMs);
+    Timer_Rx.SetEnabled(true);
+  } catch (const std::exception&) {
+    // Nothing else: the port is left as it is (a port that opened stays open), no
+    // timer is armed and no completion follows.
+    log.SetFontColor(kLogOutcomeColor);
+    log.Add(msg::kPortOpenError + ComPort1_->Port());
+  }
+}
+
+// --- data arrival ---------------------------------------------------------------
+
+void TForm1::ComPort1RxChar(TObject*, int) {
+  // On the event thread. The read limit is taken once, as the read begins; a sender
+  // on the UI thread may store a new one meanwhile.
+  const int limit = read_limit_for_reads_.load(std::memory_order_acquire);
+  int count = 0;
+  try {
+    // Returns when `limit` bytes have come or 150 ms after the last byte (the port's
+    // ReadInterval); never earlier with only what happens to be queued, since every
+    // read starts again at byte 0 of FrameBuffer.
+    count = ComPort1_->ReadBytes(rx_buffer_.data(), limit);
+  } catch (const std::exception&) {
+    // A failed read, or one that closing the port cut short, hands nothing over.
+    return;
+  }
+  count = std::clamp(count, 0, limit);
+  std::vector<std::uint8_t> bytes(rx_buffer_.begin(), rx_buffer_.begin() + count);
+  std::weak_ptr<int> alive = alive_;
+  // Through the gate: never while a sender or a completion runs (a modal dialog of
+  // a completion included); held hand-overs run right after it, in order.
+  env_.dispatcher->Post([this, alive, bytes = std::move(bytes)] {
+    if (alive.expired()) return;
+    HandOver(bytes);
+  });
+}
+
+void TForm1::HandOver(const std::vector<std::uint8_t>& bytes) {
+  std::copy(bytes.begin(), bytes.end(), State.FrameBuffer.begin());
+  // Replaces the previous count: a second read in one exchange overwrites the first.
+  State.ReceivedCount = static_cast<std::uint16_t>(bytes.size());
+  // The first hand-over finds a response timeout and restarts Timer_Rx at 5 ms; a
+  // further one finds 5 ms and an enabled timer and changes nothing. In Idle it
+  // starts a completion of its own.
+  Timer_Rx.SetInterval(kSettlingMs);
+  Timer_Rx.SetEnabled(true);
+}
+
+// --- completion -----------------------------------------------------------------
+
+void TForm1::Timer_RxTimer(TObject*) {
+  Timer_Rx.SetEnabled(false);  // 1
+  // 2. Closing ends a read under way on the event thread; it hands nothing over.
+  if (State.SessionMode != kSessionSearch) ComPort1_->ClosePort();
+  TeMemo1.SetFontColor(kLogOutcomeColor);  // 3
+  if (State.ReceivedCount != 0) {          // 4
+    if (ValidateAnswer(State.FrameBuffer, State.ReceivedCount)) {
+      LogResponse();  // shows the answer, then DispatchResponse
+    } else if (State.SessionMode != kSessionSearch) {
+      State.PendingOp = kOpFailed;
+      LogResponse();  // the bytes the validator left
+      TeMemo1.Add(msg::kCrcError);
+    } else if (State.DeviceAddress > kHighestAddress) {
+      EndOfSearch();
+    }
+  } else {  // 5
+    if (State.SessionMode != kSessionSearch)
+      TeMemo1.Add(msg::kTimeOut);  // below the "RX :" line
+    else if (State.DeviceAddress > kHighestAddress)
+      EndOfSearch();
+  }
+  // 6. Acts only when step 4 or 5 has just ended a search: the port stayed open.
+  if (State.SessionMode != kSessionSearch) ComPort1_->ClosePort();
+  // 7. The second step of an interface reset without both steps confirmed.
+  if (State.PendingOp == kOpResetStep2 && State.ResetStepCount != 2)
+    ComPort1_->SetBaudRate(State.SavedBaudRate);
+  State.ReceivedCount = 0;  // 8
+  State.PendingOp = kOpNone;
+  State.QueryPending = 0;
+  if (State.ActionDeferred == 1) {  // 9
+    State.ActionDeferred = 0;
+    Timer_Wait.SetEnabled(true);
+    return;
+  }
+  if (State.SessionMode != kSessionIdle) Timer_Programm.SetEnabled(true);  // 10
+}
+
+}  // namespace ornat

@@ -1,0 +1,26 @@
+#pragma once
+// The exchange engine's two tables, as free functions over explicit arguments. The
+// engine itself (the three senders, ComPort1RxChar, Timer_RxTimer) is part of TForm1
+// and lives in modbus/exchange.cpp.
+
+#include <cstdint>
+
+namespace ornat {
+
+// The response timeout a sender arms Timer_Rx with, by BaudIndex: 3000 ms at 1200
+// bit/s, 1500 at 2400, 700 at 4800, 500 at 9600 and above (and for any index beyond
+// the table).
+int ResponseTimeoutMs(std::uint8_t baud_index);
+
+// The settling time after a hand-over of bytes: the completion follows 5 ms later.
+inline constexpr int kSettlingMs = 5;
+
+// ReadLimit after a function-6 request: its 8-byte echo + 12.
+inline constexpr std::uint8_t kWriteReadLimit = 20;
+
+// ReadLimit after a function-3 request for `count` registers: the expected answer
+// 2 * n + 5 bytes, plus 12 bytes of room for what the validator may drop in front of
+// it. Worked on one byte: n is the low byte of count (0 taken as 1), sums wrap at 256.
+std::uint8_t ReadLimitForRead(std::uint16_t count);
+
+}  // namespace ornat

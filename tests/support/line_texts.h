@@ -1,0 +1,60 @@
+#pragma once
+// Texts and frame helpers the exchange, decoding and sequencer tests compare with,
+// spelled out here on their own (not taken from the code under test). Where Latin
+// and Cyrillic look-alikes mix, the letters are given as code points.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ornat::testing {
+
+// Cyrillic О (U+041E) and К (U+041A).
+inline const std::string kOkLine = "   : \u041E\u041A.";
+inline const std::string kErrorLine = "   : ОШИБКА.";
+inline const std::string kTimeOutLine = "   : TIME OUT.";
+inline const std::string kCrcErrorLine = "   : CRC ERROR.";
+inline const std::string kPortErrorCom1 = "   : ОШИБКА ОТКРЫТИЯ ПОРТА COM1";
+inline const std::string kWrongLengthLine = "   : НЕВЕРНАЯ ДЛИНА ОТВЕТА.";
+// "ID" Latin.
+inline const std::string kWrongIdLine = "   : НЕВЕРНЫЙ ID УСТРОЙСТВА.";
+// "OK" Latin.
+inline const std::string kResetOkLine = "   : СБРОС НАСТРОЕК ИНТЕРФЕЙСА -> OK.";
+inline const std::string kResetErrorLine = "   : СБРОС НАСТРОЕК -> ОШИБКА...";
+inline const std::string kNotFoundLine =
+    "   : ПРИБОР <VA329(/330) \"ОРНАТ(-2)-Zev\"> НЕ ОБНАРУЖЕН.";
+// "VA" and "Zev" Latin.
+inline const std::string kTypeCell = "    VA329(/330) \"ОРНАТ(-2)-Zev\"";
+inline const std::string kNormalCell = "    НОРМА";
+inline const std::string kAlarmCell = "    ТРЕВОГА";
+inline const std::string kFaultCell = "    НЕИСПР.";
+inline const std::string kUnknownCell = "    -??";
+
+// The frame with its CRC-16/MODBUS appended, low byte first: for answers the tests
+// script (requests are compared with literal bytes, CRC included).
+inline std::vector<std::uint8_t> WithCrc(std::vector<std::uint8_t> frame) {
+  std::uint16_t crc = 0xFFFF;
+  for (std::uint8_t b : frame) {
+    crc ^= b;
+    for (int i = 0; i < 8; ++i)
+      crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001)
+                      : static_cast<std::uint16_t>(crc >> 1);
+  }
+  frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+  return frame;
+}
+
+// "RX : " and the bytes, each as two digits and a space (one line, up to 17 bytes).
+inline std::string RxLine(const std::vector<std::uint8_t>& bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string s = "RX : ";
+  for (std::uint8_t b : bytes) {
+    s += digits[b >> 4];
+    s += digits[b & 15];
+    s += ' ';
+  }
+  return s;
+}
+
+}  // namespace ornat::testing

@@ -1,0 +1,92 @@
+#pragma once
+// SimulatedForm: a TForm1 on the virtual clock whose ComPort1 (the real component,
+// with its real event thread) talks to a SimulatedLine with one detector at address
+// 247, 9600 bit/s, behind the recording FakeCommDevice. FormCreate has run (port
+// "COM1", address 247, BaudIndex 3). Nothing moves until the test drives the clock.
+//
+//   SimulatedForm t;
+//   t.Click(t.w().TeButton5);                 // "&ЗАПРОС ПАРАМЕТРОВ"
+//   t.RunUntilIdle();                          // the whole exchange, in virtual time
+//   EXPECT_EQ(t.LogLines().back(), "   : \u041E\u041A.");
+//   EXPECT_EQ(t.Requests()[0], (Bytes{0xF7, 0x03, 0x00, 0x00, 0x00, 0x08, 0x50, 0x9A}));
+//
+// Faults: t.line.faults().silent = true; t.line.detector().SetState(1); ...
+// Failures of the port: t.device.FailNext("Open", ENOENT).
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "line/simulated_line.h"
+#include "serial/comport.h"
+#include "support/basic_form.h"
+#include "support/fake_comm_device.h"
+#include "ui/main_window.h"
+#include "ui/toolkit/dispatcher.h"
+#include "ui/toolkit/virtual_scheduler.h"
+
+namespace ornat::testing {
+
+using sim::Bytes;
+
+struct SimulatedForm {
+  // with_detector false: an empty line (add detectors with line.AddDetector).
+  explicit SimulatedForm(bool with_detector = true);
+  ~SimulatedForm();
+  SimulatedForm(const SimulatedForm&) = delete;
+  SimulatedForm& operator=(const SimulatedForm&) = delete;
+
+  ScriptedDialogs dialogs;
+  HandlerGate gate{dialogs};
+  VirtualScheduler clock;
+  QueueDispatcher dispatcher{gate};
+  FakeCommDevice device;
+  sim::SimulatedLine line{clock, device, dispatcher};
+  FakePortList ports;
+  TempDir dir;
+  std::unique_ptr<TForm1> form;  // last: destroyed first, before the line
+
+  TForm1& w() { return *form; }
+  SharedState& state() { return form->State; }
+
+  // Runs fn as an event of the window: through the gate, like a click.
+  void Do(const std::function<void()>& fn);
+  void Click(TTeButton& button);
+  void Click(TTeCheckBox& box);
+  void Click(TTeRadioButton& button);
+  void Click(TTeItem& item);
+
+  // Virtual time.
+  long NowMs() const;
+  Micros Now() const { return clock.Now(); }
+  void AdvanceMs(long ms) { clock.AdvanceMs(ms); }
+  // Runs until nothing is scheduled within `limit`; true when the clock ran empty.
+  bool RunUntilIdle(Millis limit = Millis(60'000));
+  // Runs due tasks one instant at a time until pred() holds (checked after each
+  // instant) or `limit` of virtual time has passed; returns pred(). The clock then
+  // stands at the instant pred() became true.
+  bool RunUntil(const std::function<bool()>& pred, Millis limit = Millis(60'000));
+  // Runs until the next completion of an exchange (Timer_Rx fired and ran).
+  bool RunToCompletion(Millis limit = Millis(60'000));
+
+  // What the window and the line show.
+  std::vector<std::string> LogLines() const;
+  std::vector<sim::WireFrame> WireFrames() const { return line.WireFrames(); }
+  std::vector<Bytes> Requests() const { return line.Requests(); }
+  std::vector<long> RequestTimesMs() const;
+  // Virtual times (ms) at which Timer_RxTimer ran, in order.
+  const std::vector<Micros>& Completions() const { return completions_; }
+  std::vector<std::string> ExceptionsShown() const { return dialogs.exceptions; }
+
+ private:
+  std::vector<Micros> completions_;
+};
+
+// Micros to milliseconds, for readable expectations (exact: asserts on whole ms).
+inline double Ms(Micros t) {
+  return static_cast<double>(t.count()) / 1000.0;
+}
+
+}  // namespace ornat::testing

@@ -1,0 +1,234 @@
+// The exchange engine's transmission half: the frames of the three senders, the TX
+// line, the read limit, the response timeout on the virtual clock, and the failure
+// path of a send that cannot open the port or write.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <functional>
+
+#include "modbus/exchange.h"
+#include "serial/comport.h"
+#include "support/line_texts.h"
+#include "support/simulated_form.h"
+
+namespace ornat::testing {
+namespace {
+
+TEST(ExchangeTransmit, EachSenderWritesItsFrameLogsItInRedAndArmsTheResponseTimeout) {
+  struct Case {
+    const char* what;
+    std::uint8_t device_address;
+    std::function<void(TForm1&)> send;
+    Bytes frame;
+    std::uint8_t read_limit;
+  };
+  const Case cases[] = {
+      {"parameter query",
+       247,
+       [](TForm1& w) { w.SendReadRegisters(0, 8, w.TeMemo1); },
+       {0xF7, 0x03, 0x00, 0x00, 0x00, 0x08, 0x50, 0x9A},
+       33},
+      {"search probe",
+       1,
+       [](TForm1& w) { w.SendReadRegisters(0, 1, w.TeMemo1); },
+       {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A},
+       19},
+      {"two registers",
+       247,
+       [](TForm1& w) { w.SendReadRegisters(0, 2, w.TeMemo1); },
+       {0xF7, 0x03, 0x00, 0x00, 0x00, 0x02, 0xD0, 0x9D},
+       21},
+      {"service read F2",
+       247,
+       [](TForm1& w) { w.SendReadRegisters(0xF200, 3, w.TeMemo1); },
+       {0xF7, 0x03, 0xF2, 0x00, 0x00, 0x03, 0x23, 0xE5},
+       23},
+      {"service read F0",
+       247,
+       [](TForm1& w) { w.SendReadRegisters(0xF000, 10, w.TeMemo1); },
+       {0xF7, 0x03, 0xF0, 0x00, 0x00, 0x0A, 0xE2, 0x5B},
+       37},
+      {"count 0 is sent as 00 00, limit as for 1",
+       247,
+       [](TForm1& w) { w.SendReadRegisters(0, 0, w.TeMemo1); },
+       {0xF7, 0x03, 0x00, 0x00, 0x00, 0x00, 0x51, 0x5C},
+       19},
+      {"count 128 wraps in 8 bits",
+       247,
+       [](TForm1& w) { w.SendReadRegisters(0, 128, w.TeMemo1); },
+       {0xF7, 0x03, 0x00, 0x00, 0x00, 0x80, 0x50, 0xFC},
+       17},
+      {"count 256: only its low byte 0 enters",
+       247,
+       [](TForm1& w) { w.SendReadRegisters(0x0100, 0x0100, w.TeMemo1); },
+       {0xF7, 0x03, 0x01, 0x00, 0x01, 0x00, 0x51, 0x30},
+       19},
+      {"alarm reset at address 1",
+       1,
+       [](TForm1& w) { w.SendWriteRegister(6, 0xAA55, w.TeMemo1); },
+       {0x01, 0x06, 0x00, 0x06, 0xAA, 0x55, 0xD7, 0x54},
+       20},
+      {"reset step 1 to slave 247 whatever the address",
+       12,
+       [](TForm1& w) { w.SendWriteRegisterTo(247, 1, 247, w.TeMemo1); },
+       {0xF7, 0x06, 0x00, 0x01, 0x00, 0xF7, 0x8D, 0x1A},
+       20},
+      {"reset step 2",
+       247,
+       [](TForm1& w) { w.SendWriteRegisterTo(247, 2, 4, w.TeMemo1); },
+       {0xF7, 0x06, 0x00, 0x02, 0x00, 0x04, 0x3D, 0x5F},
+       20},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimulatedForm t;
+    t.state().DeviceAddress = c.device_address;
+    t.Do([&] { c.send(t.w()); });
+    EXPECT_EQ(t.device.Last("Write").data, c.frame);
+    EXPECT_EQ(t.state().ReadLimit, c.read_limit);
+    EXPECT_EQ(t.LogLines(),
+              (std::vector<std::string>{RxLine(c.frame).replace(0, 2, "TX"), "RX :"}));
+    EXPECT_EQ(t.w().TeMemo1.FontColor(), 255u);
+    EXPECT_TRUE(t.w().Timer_Rx.Enabled());
+    EXPECT_EQ(t.w().Timer_Rx.Interval(), 500);
+    EXPECT_TRUE(t.w().ComPort1().Connected());
+  }
+}
+
+TEST(ExchangeTransmit, TheRequestLineIsTwentyNineCharactersAndEndsWithASpace) {
+  SimulatedForm t;
+  t.Do([&] { t.w().SendReadRegisters(0, 8, t.w().TeMemo1); });
+  ASSERT_EQ(t.LogLines().size(), 2u);
+  EXPECT_EQ(t.LogLines()[0], "TX : F7 03 00 00 00 08 50 9A ");
+  EXPECT_EQ(t.LogLines()[0].size(), 29u);
+}
+
+TEST(ExchangeTransmit, ASilentDetectorTimesOutAfterTheTimeoutOfBaudIndex) {
+  struct Case {
+    std::uint8_t baud_index;
+    long timeout_ms;
+  };
+  // The timeout follows BaudIndex alone, not the port's speed.
+  const Case cases[] = {{0, 3000}, {1, 1500}, {2, 700}, {3, 500},  {4, 500},
+                        {5, 500},  {6, 500},  {7, 500}, {200, 500}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.baud_index));
+    SimulatedForm t;
+    t.line.faults().silent = true;
+    t.state().BaudIndex = c.baud_index;
+    t.Do([&] { t.w().SendReadRegisters(0, 8, t.w().TeMemo1); });
+    const long sent = t.NowMs();
+    ASSERT_TRUE(t.RunToCompletion());
+    EXPECT_EQ(t.NowMs() - sent, c.timeout_ms);
+    EXPECT_EQ(t.LogLines(),
+              (std::vector<std::string>{"TX : F7 03 00 00 00 08 50 9A ", "RX :", kTimeOutLine}));
+    EXPECT_EQ(t.w().TeMemo1.FontColor(), 16711680u);
+    EXPECT_FALSE(t.w().ComPort1().Connected());
+  }
+}
+
+TEST(ExchangeTransmit, ResponseTimeoutAndReadLimitTables) {
+  EXPECT_EQ(ResponseTimeoutMs(0), 3000);
+  EXPECT_EQ(ResponseTimeoutMs(1), 1500);
+  EXPECT_EQ(ResponseTimeoutMs(2), 700);
+  for (int i = 3; i < 256; ++i) EXPECT_EQ(ResponseTimeoutMs(static_cast<std::uint8_t>(i)), 500);
+  // 2n + 17 in one byte: 1 -> 19, 8 -> 33, 10 -> 37, 119 -> 255, 120 wraps to 1.
+  const std::pair<std::uint16_t, int> limits[] = {{0, 19},   {1, 19},      {2, 21},     {3, 23},
+                                                  {8, 33},   {10, 37},     {119, 255},  {120, 1},
+                                                  {125, 11}, {0x0108, 33}, {0xFFFF, 15}};
+  for (auto [count, limit] : limits) EXPECT_EQ(ReadLimitForRead(count), limit) << count;
+}
+
+TEST(ExchangeTransmit, DuringABusSearchReadsWaitSearchDelayMsAndWritesTheTable) {
+  struct Case {
+    const char* what;
+    std::uint16_t search_delay;
+    bool read;
+    int interval;
+  };
+  const Case cases[] = {
+      {"probe, default delay", 150, true, 150},
+      {"probe, 300 ms chosen", 300, true, 300},
+      {"write during the search keeps the table", 300, false, 500},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimulatedForm t;
+    t.state().SessionMode = 254;
+    t.state().SearchDelayMs = c.search_delay;
+    t.Do([&] {
+      if (c.read)
+        t.w().SendReadRegisters(0, 1, t.w().TeMemo1);
+      else
+        t.w().SendWriteRegister(4, 3, t.w().TeMemo1);
+    });
+    EXPECT_EQ(t.w().Timer_Rx.Interval(), c.interval);
+    t.state().SessionMode = 0;  // no further probe: this test looks at one send
+  }
+}
+
+TEST(ExchangeTransmit, ASendThatCannotOpenThePortLogsThePortErrorInBlueAndArmsNothing) {
+  SimulatedForm t;
+  t.device.FailNext("Open", ENOENT);
+  t.Click(t.w().TeButton5);  // single query
+  EXPECT_EQ(t.LogLines(),
+            (std::vector<std::string>{"TX : F7 03 00 00 00 08 50 9A ", "RX :", kPortErrorCom1}));
+  EXPECT_EQ(t.w().TeMemo1.FontColor(), 16711680u);
+  EXPECT_FALSE(t.w().Timer_Rx.Enabled());
+  EXPECT_EQ(t.device.Count("Write"), 0);
+  // The caller's flags stay until a later completion clears them.
+  EXPECT_EQ(t.state().QueryPending, 1);
+  EXPECT_EQ(t.state().PendingOp, 3);
+  EXPECT_TRUE(t.RunUntilIdle());
+  EXPECT_TRUE(t.Completions().empty());
+  EXPECT_EQ(t.LogLines().back(), kPortErrorCom1);
+}
+
+TEST(ExchangeTransmit, AFailedSendLeavesThePortAsItIs) {
+  struct Case {
+    const char* what;
+    const char* call;
+    int error;
+    bool port_open_after;
+  };
+  const Case cases[] = {
+      {"the device does not open", "Open", ENOENT, false},
+      {"another program holds it", "Open", EBUSY, false},
+      {"its line settings are refused (the component closes it again)", "SetLineSettings", EINVAL,
+       false},
+      {"the write fails on the opened port", "Write", EIO, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimulatedForm t;
+    t.device.FailNext(c.call, c.error);
+    t.Do([&] { t.w().SendWriteRegister(4, 3, t.w().TeMemo1); });
+    EXPECT_EQ(t.LogLines().back(), kPortErrorCom1);
+    EXPECT_EQ(t.w().ComPort1().Connected(), c.port_open_after);
+    EXPECT_FALSE(t.w().Timer_Rx.Enabled());
+    EXPECT_TRUE(t.RunUntilIdle());
+    EXPECT_TRUE(t.Completions().empty());
+    // The next send goes out normally; its completion closes a port left open.
+    t.Do([&] { t.w().SendWriteRegister(4, 3, t.w().TeMemo1); });
+    ASSERT_TRUE(t.RunToCompletion());
+    EXPECT_EQ(t.LogLines().back(), kOkLine);
+    EXPECT_FALSE(t.w().ComPort1().Connected());
+  }
+}
+
+TEST(ExchangeTransmit, TheTimeoutCountsFromTheEndOfTheWrite) {
+  // The write takes its time on the fake's clock of nothing: the send and the arming
+  // happen at one virtual instant, and the time-out comes exactly 500 ms after it.
+  SimulatedForm t;
+  t.line.faults().silent = true;
+  t.AdvanceMs(1234);
+  t.Do([&] { t.w().SendWriteRegister(7, 1, t.w().TeMemo1); });
+  ASSERT_EQ(t.line.RequestTimes().size(), 1u);
+  EXPECT_EQ(t.line.RequestTimes()[0], Millis(1234));
+  ASSERT_TRUE(t.RunToCompletion());
+  EXPECT_EQ(t.Completions()[0], Millis(1734));
+}
+
+}  // namespace
+}  // namespace ornat::testing
