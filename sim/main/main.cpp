@@ -158,13 +158,17 @@ int ParseArgs(int argc, char** argv, Options& o) {
         handled = true;
       }
       if (handled) continue;
-      const auto v = (arg == "--name" || arg == "--device" || arg == "--detector" ||
-                      arg == "--turnaround" || arg == "--wire-log" || arg == "--seed")
-                         ? value()
-                         : std::nullopt;
-      if (arg == "--name" || arg == "--device" || arg == "--detector" || arg == "--turnaround" ||
-          arg == "--wire-log" || arg == "--seed") {
+      static const char* const kWithValue[] = {"--name",       "--device",   "--detector",
+                                               "--turnaround", "--wire-log", "--seed"};
+      std::optional<std::string> v;
+      for (const char* flag : kWithValue) {
+        if (arg != flag) continue;
+        v = value();
         if (!v) return missing();
+      }
+      if (!v) {
+        std::fprintf(stderr, "ornat-sim: unknown option '%s' (see --help)\n", args[i].c_str());
+        return 2;
       }
       if (arg == "--name") {
         o.name = *v;
@@ -190,9 +194,6 @@ int ParseArgs(int argc, char** argv, Options& o) {
           return 2;
         }
         o.seed = static_cast<std::uint32_t>(n);
-      } else {
-        std::fprintf(stderr, "ornat-sim: unknown option '%s' (see --help)\n", args[i].c_str());
-        return 2;
       }
     }
   }

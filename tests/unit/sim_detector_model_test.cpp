@@ -48,7 +48,7 @@ std::string ToHex(const Bytes& bytes) {
   return out;
 }
 
-TEST(ModbusCrc, MatchesTheWorkedFrames) {
+TEST(SimCrc, MatchesTheWorkedFrames) {
   const struct {
     const char* frame;
   } cases[] = {
@@ -68,7 +68,7 @@ TEST(ModbusCrc, MatchesTheWorkedFrames) {
   EXPECT_FALSE(HasGoodCrc(Hex("FF FF 00")));
 }
 
-TEST(DetectorModel, AnswersRequestsAsItsRegisterMapSays) {
+TEST(SimDetectorModel, AnswersRequestsAsItsRegisterMapSays) {
   const struct {
     const char* what;
     const char* request;
@@ -120,7 +120,7 @@ TEST(DetectorModel, AnswersRequestsAsItsRegisterMapSays) {
   }
 }
 
-TEST(DetectorModel, KeepsAcceptedWritesAndRefusedOnesLeaveNoTrace) {
+TEST(SimDetectorModel, KeepsAcceptedWritesAndRefusedOnesLeaveNoTrace) {
   const struct {
     const char* request;
     std::uint16_t reg;
@@ -138,7 +138,7 @@ TEST(DetectorModel, KeepsAcceptedWritesAndRefusedOnesLeaveNoTrace) {
   }
 }
 
-TEST(DetectorModel, EchoesAnAddressChangeBeforeTakingTheNewAddress) {
+TEST(SimDetectorModel, EchoesAnAddressChangeBeforeTakingTheNewAddress) {
   DetectorModel model;
   const Answer a = model.HandleFrame(Hex("F7 06 00 01 00 05 0C 9F"));
   EXPECT_EQ(ToHex(a.bytes), "F7 06 00 01 00 05 0C 9F");
@@ -153,7 +153,7 @@ TEST(DetectorModel, EchoesAnAddressChangeBeforeTakingTheNewAddress) {
   EXPECT_EQ(ToHex(model.HandleFrame(Hex("05 03 00 00 00 01 85 8E")).bytes), "05 03 02 00 10 48 48");
 }
 
-TEST(DetectorModel, EchoesASpeedChangeAtTheOldSpeed) {
+TEST(SimDetectorModel, EchoesASpeedChangeAtTheOldSpeed) {
   DetectorModel model;
   const Answer a = model.HandleFrame(Hex("F7 06 00 02 00 06 BC 9E"));
   EXPECT_EQ(ToHex(a.bytes), "F7 06 00 02 00 06 BC 9E");
@@ -164,7 +164,7 @@ TEST(DetectorModel, EchoesASpeedChangeAtTheOldSpeed) {
   EXPECT_EQ(model.bit_rate(), 19200u);
 }
 
-TEST(DetectorModel, AlarmResetEndsAnAlarmButNotAFault) {
+TEST(SimDetectorModel, AlarmResetEndsAnAlarmButNotAFault) {
   const struct {
     std::uint16_t before;
     std::uint16_t after;
@@ -180,7 +180,7 @@ TEST(DetectorModel, AlarmResetEndsAnAlarmButNotAFault) {
   }
 }
 
-TEST(DetectorModel, ServiceReadingsFollowTheStateAndAlarmsAreCounted) {
+TEST(SimDetectorModel, ServiceReadingsFollowTheStateAndAlarmsAreCounted) {
   DetectorModel model;
   model.SetState(kStateAlarm);
   EXPECT_EQ(ToHex(model.HandleFrame(Hex("F7 03 00 03 00 01 60 9C")).bytes), "F7 03 02 00 01 B1 91");
@@ -195,7 +195,7 @@ TEST(DetectorModel, ServiceReadingsFollowTheStateAndAlarmsAreCounted) {
   EXPECT_EQ(model.Register(0xF009), 2) << "staying in fault is not a new fault";
 }
 
-TEST(DetectorModel, CarriesOutABroadcastWriteWithoutAnswering) {
+TEST(SimDetectorModel, CarriesOutABroadcastWriteWithoutAnswering) {
   DetectorModel model;
   const Answer a = model.HandleFrame(Hex("00 06 00 04 00 03 89 DB"));
   EXPECT_TRUE(a.bytes.empty());
@@ -210,7 +210,7 @@ std::vector<Chunk> Chunks(const Reply& r) {
   return out;
 }
 
-TEST(Faults, ShapeTheAnswerAsConfigured) {
+TEST(SimFaults, ShapeTheAnswerAsConfigured) {
   const char* kQuery = "F7 03 00 00 00 08 50 9A";
   const char* kQueryAnswer = "F7 03 10 00 10 00 F7 00 04 00 00 00 00 00 00 00 00 00 00 51 4E";
   const struct {
@@ -272,7 +272,7 @@ TEST(Faults, ShapeTheAnswerAsConfigured) {
   }
 }
 
-TEST(Faults, ASilentOrExceptionForcedDetectorDoesNotCarryOutWrites) {
+TEST(SimFaults, ASilentOrExceptionForcedDetectorDoesNotCarryOutWrites) {
   for (const Faults& f : {Faults{.silent = true}, Faults{.forced_exception = 2}}) {
     DetectorModel model;
     std::mt19937 rng(1);
@@ -291,7 +291,7 @@ TEST(Faults, ASilentOrExceptionForcedDetectorDoesNotCarryOutWrites) {
   EXPECT_FALSE(HasGoodCrc(r.AllBytes()));
 }
 
-TEST(Faults, CorruptsAboutTheGivenShareOfCrcs) {
+TEST(SimFaults, CorruptsAboutTheGivenShareOfCrcs) {
   DetectorModel model;
   std::mt19937 rng(7);
   int bad = 0;
@@ -304,7 +304,7 @@ TEST(Faults, CorruptsAboutTheGivenShareOfCrcs) {
   EXPECT_LT(bad, 600);
 }
 
-TEST(ScheduleBytes, PacesBytesAtTenBitsEachAfterEachSilence) {
+TEST(SimScheduleBytes, PacesBytesAtTenBitsEachAfterEachSilence) {
   Reply r;
   r.chunks = {{5000us, Hex("F7 03 02")}, {200000us, Hex("00 10 71 9D")}};
   const std::vector<TimedByte> s = ScheduleBytes(r, 9600);
@@ -319,7 +319,7 @@ TEST(ScheduleBytes, PacesBytesAtTenBitsEachAfterEachSilence) {
   EXPECT_EQ(ByteDuration(1200), 8333333ns);
 }
 
-TEST(Bus, OnlyTheDetectorsSearchedForAnswerABusSearch) {
+TEST(SimBus, OnlyTheDetectorsSearchedForAnswerABusSearch) {
   Bus bus;
   bus.Add(DetectorModel(1));
   bus.Add(DetectorModel(5));
@@ -337,7 +337,7 @@ TEST(Bus, OnlyTheDetectorsSearchedForAnswerABusSearch) {
                                                "09 03 02 00 11 99 89"}));
 }
 
-TEST(Bus, DetectorsUnderstandOnlyTheirOwnLineSpeed) {
+TEST(SimBus, DetectorsUnderstandOnlyTheirOwnLineSpeed) {
   const struct {
     std::uint16_t speed_code;
     std::uint32_t line_rate;
@@ -359,7 +359,7 @@ TEST(Bus, DetectorsUnderstandOnlyTheirOwnLineSpeed) {
   }
 }
 
-TEST(Bus, DoesNotCarryOutRequestsHeardAtAForeignSpeed) {
+TEST(SimBus, DoesNotCarryOutRequestsHeardAtAForeignSpeed) {
   Bus bus(BusOptions{.garble_foreign_speed = true});
   bus.Add(DetectorModel());
   const Reply r = bus.HandleFrame(Hex("F7 06 00 04 00 03 9C 9C"), 19200);
@@ -369,7 +369,7 @@ TEST(Bus, DoesNotCarryOutRequestsHeardAtAForeignSpeed) {
   EXPECT_EQ(bus.at(0).model.Register(kRegTactic), 0);
 }
 
-TEST(Bus, ABroadcastReachesEveryDetectorAndNoneAnswers) {
+TEST(SimBus, ABroadcastReachesEveryDetectorAndNoneAnswers) {
   Bus bus;
   bus.Add(DetectorModel(1));
   bus.Add(DetectorModel(5));
@@ -379,7 +379,7 @@ TEST(Bus, ABroadcastReachesEveryDetectorAndNoneAnswers) {
   EXPECT_EQ(bus.at(1).model.Register(kRegTactic), 3);
 }
 
-TEST(Bus, TheFirstOfTwoDetectorsAtOneAddressAnswers) {
+TEST(SimBus, TheFirstOfTwoDetectorsAtOneAddressAnswers) {
   Bus bus;
   DetectorModel first(5);
   first.SetState(kStateAlarm);
@@ -390,7 +390,7 @@ TEST(Bus, TheFirstOfTwoDetectorsAtOneAddressAnswers) {
   EXPECT_EQ(r.detector, 0u);
 }
 
-TEST(Bus, AppliesAnAddressChangeOnlyWhenCommitted) {
+TEST(SimBus, AppliesAnAddressChangeOnlyWhenCommitted) {
   Bus bus;
   bus.Add(DetectorModel(1));
   bus.Add(DetectorModel(247));
@@ -404,7 +404,7 @@ TEST(Bus, AppliesAnAddressChangeOnlyWhenCommitted) {
   EXPECT_EQ(bus.Find(247), std::nullopt);
 }
 
-TEST(FrameAssembler, CutsTheByteStreamIntoRequests) {
+TEST(SimFrameAssembler, CutsTheByteStreamIntoRequests) {
   struct Feed {
     std::chrono::microseconds at;
     const char* bytes;
@@ -462,7 +462,7 @@ TEST(FrameAssembler, CutsTheByteStreamIntoRequests) {
   EXPECT_EQ(FrameAssembler::GapForBitRate(57600), 1750000ns);
 }
 
-TEST(Console, CommandsChangeTheSelectedDetector) {
+TEST(SimConsole, CommandsChangeTheSelectedDetector) {
   const struct {
     const char* command;
     bool ok;
@@ -509,7 +509,7 @@ TEST(Console, CommandsChangeTheSelectedDetector) {
   }
 }
 
-TEST(Console, SelectsDetectorsAndEndsOnQuit) {
+TEST(SimConsole, SelectsDetectorsAndEndsOnQuit) {
   Bus bus;
   bus.Add(DetectorModel());
   Console console(bus);
@@ -525,7 +525,7 @@ TEST(Console, SelectsDetectorsAndEndsOnQuit) {
   EXPECT_TRUE(console.Execute("quit").quit);
 }
 
-TEST(Console, DetectorSpecsSetAddressSpeedAndFaults) {
+TEST(SimConsole, DetectorSpecsSetAddressSpeedAndFaults) {
   Bus::Detector d{DetectorModel(), {}};
   std::string error;
   ASSERT_TRUE(ParseDetectorSpec("5:speed=6,crc=0.25,echo,pause=200@10,id=0x11,alarm", d, error))
