@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "burst %d: no read returned\n", i);
       return 1;
     }
-    after_ms.push_back(std::chrono::duration<double, std::milli>(returned[before] - last_byte).count());
+    after_ms.push_back(
+        std::chrono::duration<double, std::milli>(returned[before] - last_byte).count());
     if (counts[before] != 8) ++short_reads;
     lock.unlock();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -119,8 +120,9 @@ int main(int argc, char** argv) {
   const double best = sorted.empty() ? 0 : sorted.front();
   std::printf("serial_read_latency: ReadBytes(20), 8-byte bursts, ReadInterval 150 ms, %d bursts\n",
               bursts);
-  std::printf("  return after last byte: median %.2f ms, worst %.2f ms, best %.2f ms (aim <= 153 ms)\n",
-              median, worst, best);
+  std::printf(
+      "  return after last byte: median %.2f ms, worst %.2f ms, best %.2f ms (aim <= 153 ms)\n",
+      median, worst, best);
   std::printf("  reads that returned other than 8 bytes: %d\n", short_reads);
 
   // 2. Idle CPU of an open port with its event thread.

@@ -72,7 +72,9 @@ std::string BuildMessage(int code, int system_error) {
 
 }  // namespace
 
-const std::array<std::string, 23>& ErrorTexts() { return TextsInstance(); }
+const std::array<std::string, 23>& ErrorTexts() {
+  return TextsInstance();
+}
 
 const std::string& ErrorText(int code) {
   static const std::string empty;
@@ -103,7 +105,9 @@ void TPersistent::Assign(const TPersistent* source) {
   }
 }
 
-void TPersistent::AssignTo(TPersistent& dest) const { dest.AssignError(this); }
+void TPersistent::AssignTo(TPersistent& dest) const {
+  dest.AssignError(this);
+}
 
 void TPersistent::AssignError(const TPersistent* source) const {
   std::string source_name = source != nullptr ? source->ClassName() : "nil";
@@ -266,7 +270,9 @@ void TComTimeouts::AssignTo(TPersistent& dest) const {
 namespace {
 // A positive odd size is stored as size - 1 (-3 stays -3: the rule is for positive
 // values only, as Delphi's "mod 2 = 1" never holds for negative ones).
-int EvenSize(int v) { return (v > 0 && v % 2 == 1) ? v - 1 : v; }
+int EvenSize(int v) {
+  return (v > 0 && v % 2 == 1) ? v - 1 : v;
+}
 }  // namespace
 
 void TComBuffer::Changed() {
@@ -295,7 +301,7 @@ void TComBuffer::AssignTo(TPersistent& dest) const {
 // Bit rates.
 
 int BaudRateToBits(TBaudRate rate) {
-  static constexpr int kBits[] = {0,    110,   300,   600,   1200,  2400,   4800,   9600,
+  static constexpr int kBits[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                   14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
   auto i = static_cast<std::size_t>(rate);
   return i < std::size(kBits) ? kBits[i] : 0;
@@ -355,7 +361,9 @@ void TCustomComPort::SetDiscardNull(bool v) {
 void TCustomComPort::SetEventChar(char v) {
   if (Store(event_char_, v)) ApplyLineSettings();
 }
-void TCustomComPort::SetEvents(TComEvents v) { events_ = v; }
+void TCustomComPort::SetEvents(TComEvents v) {
+  events_ = v;
+}
 
 void TCustomComPort::SetPort(const std::string& v) {
   if (v == port_) return;  // exact, case-sensitive
@@ -502,9 +510,9 @@ void TCustomComPort::AbortPendingIo() {
 // --- open and close ---------------------------------------------------------
 
 void TCustomComPort::OpenPort() {
-  if (Connected()) return;  // 1.1
-  DoBeforeOpen();           // 1.2
-  OpenDevice();             // 1.3: code 1; nothing else has happened
+  if (Connected()) return;                            // 1.1
+  DoBeforeOpen();                                     // 1.2
+  OpenDevice();                                       // 1.3: code 1; nothing else has happened
   connected_.store(true, std::memory_order_release);  // 1.4
   try {
     ApplyAllSettings();  // 1.5
@@ -545,9 +553,9 @@ void TCustomComPort::ClosePort() {
   DoDSRChange(false);
   DoRLSDChange(false);
   DoBeforeClose();
-  AbortPendingIo();  // 5.3: code 5 stops the close here
-  DestroyThread();   // 5.4
-  CloseDevice();     // 5.5
+  AbortPendingIo();                                    // 5.3: code 5 stops the close here
+  DestroyThread();                                     // 5.4
+  CloseDevice();                                       // 5.5
   connected_.store(false, std::memory_order_release);  // 5.6
   DoAfterClose();
 }
@@ -620,17 +628,38 @@ void TCustomComPort::DeliverEvents(TComEvents ev) {
 
 void TCustomComPort::DeliverEventByMask(std::uint32_t mask_bit) {
   switch (mask_bit) {
-    case EV_ERR: DeliverError(); break;
-    case EV_RXCHAR: DeliverRxChar(); break;
-    case EV_TXEMPTY: DeliverTxEmpty(); break;
-    case EV_BREAK: DeliverBreak(); break;
-    case EV_RING: DeliverRing(); break;
-    case EV_CTS: DeliverCTS(); break;
-    case EV_DSR: DeliverDSR(); break;
-    case EV_RXFLAG: DeliverRxFlag(); break;
-    case EV_RLSD: DeliverRLSD(); break;
-    case EV_RX80FULL: DeliverRx80Full(); break;
-    default: break;
+    case EV_ERR:
+      DeliverError();
+      break;
+    case EV_RXCHAR:
+      DeliverRxChar();
+      break;
+    case EV_TXEMPTY:
+      DeliverTxEmpty();
+      break;
+    case EV_BREAK:
+      DeliverBreak();
+      break;
+    case EV_RING:
+      DeliverRing();
+      break;
+    case EV_CTS:
+      DeliverCTS();
+      break;
+    case EV_DSR:
+      DeliverDSR();
+      break;
+    case EV_RXFLAG:
+      DeliverRxFlag();
+      break;
+    case EV_RLSD:
+      DeliverRLSD();
+      break;
+    case EV_RX80FULL:
+      DeliverRx80Full();
+      break;
+    default:
+      break;
   }
 }
 
@@ -642,16 +671,30 @@ void TCustomComPort::DeliverRxChar() {
   int count = QueuedInputCount();
   if (count > 0) DoRxChar(count);
 }
-void TCustomComPort::DeliverTxEmpty() { DoTxEmpty(); }
-void TCustomComPort::DeliverBreak() { DoBreak(); }
-void TCustomComPort::DeliverRing() { DoRing(); }
-void TCustomComPort::DeliverCTS() { DoCTSChange(ModemSignals().Contains(TComSignal::csCTS)); }
-void TCustomComPort::DeliverDSR() { DoDSRChange(ModemSignals().Contains(TComSignal::csDSR)); }
-void TCustomComPort::DeliverRxFlag() { DoRxFlag(); }
+void TCustomComPort::DeliverTxEmpty() {
+  DoTxEmpty();
+}
+void TCustomComPort::DeliverBreak() {
+  DoBreak();
+}
+void TCustomComPort::DeliverRing() {
+  DoRing();
+}
+void TCustomComPort::DeliverCTS() {
+  DoCTSChange(ModemSignals().Contains(TComSignal::csCTS));
+}
+void TCustomComPort::DeliverDSR() {
+  DoDSRChange(ModemSignals().Contains(TComSignal::csDSR));
+}
+void TCustomComPort::DeliverRxFlag() {
+  DoRxFlag();
+}
 void TCustomComPort::DeliverRLSD() {
   DoRLSDChange(ModemSignals().Contains(TComSignal::csRLSD));
 }
-void TCustomComPort::DeliverRx80Full() { DoRx80Full(); }
+void TCustomComPort::DeliverRx80Full() {
+  DoRx80Full();
+}
 
 // --- raising hooks ----------------------------------------------------------
 

@@ -360,9 +360,9 @@ class TCustomComPort : public TComponent {
   CommTimeouts BuildTimeouts() const;
 
   // --- overridable steps (spec slot order) --------------------------------
-  virtual void OpenDevice();   // Open(Port) or code 1
-  virtual void CloseDevice();  // Close; the handle becomes invalid
-  virtual void ApplyAllSettings();  // buffers, line settings, timeouts
+  virtual void OpenDevice();            // Open(Port) or code 1
+  virtual void CloseDevice();           // Close; the handle becomes invalid
+  virtual void ApplyAllSettings();      // buffers, line settings, timeouts
   virtual void ApplyLineSettings();     // code 7
   virtual void ApplyTimeoutSettings();  // code 8
   virtual void ApplyBufferSizes();      // code 9

@@ -14,11 +14,11 @@ struct EventBit {
   std::uint32_t mask;
 };
 constexpr EventBit kDeliveryOrder[] = {
-    {TComEvent::evError, EV_ERR},      {TComEvent::evRxChar, EV_RXCHAR},
+    {TComEvent::evError, EV_ERR},       {TComEvent::evRxChar, EV_RXCHAR},
     {TComEvent::evTxEmpty, EV_TXEMPTY}, {TComEvent::evBreak, EV_BREAK},
-    {TComEvent::evRing, EV_RING},      {TComEvent::evCTS, EV_CTS},
-    {TComEvent::evDSR, EV_DSR},        {TComEvent::evRxFlag, EV_RXFLAG},
-    {TComEvent::evRLSD, EV_RLSD},      {TComEvent::evRx80Full, EV_RX80FULL},
+    {TComEvent::evRing, EV_RING},       {TComEvent::evCTS, EV_CTS},
+    {TComEvent::evDSR, EV_DSR},         {TComEvent::evRxFlag, EV_RXFLAG},
+    {TComEvent::evRLSD, EV_RLSD},       {TComEvent::evRx80Full, EV_RX80FULL},
 };
 
 }  // namespace
@@ -62,8 +62,8 @@ TComThread::~TComThread() {
       if (!finished_) cv_.wait_for(lock, std::chrono::milliseconds(1));
       continue;
     }
-    bool woke = cv_.wait_until(lock, next_abort,
-                               [&] { return finished_ || (on_ui && sync_pending_ > 0); });
+    bool woke =
+        cv_.wait_until(lock, next_abort, [&] { return finished_ || (on_ui && sync_pending_ > 0); });
     if (!woke) {
       // Safety net (see the header): a handler that started a transfer after
       // ClosePort's abort step would wait without end; abort it again.

@@ -51,13 +51,14 @@ bool Eventually(F pred, std::chrono::milliseconds limit = 3000ms) {
 // Ends the process if a step hangs: a hang is the failure these tests look for.
 class Watchdog {
  public:
-  explicit Watchdog(std::chrono::seconds limit) : thread_([this, limit] {
-    std::unique_lock<std::mutex> lock(mu_);
-    if (!cv_.wait_for(lock, limit, [&] { return done_; })) {
-      std::fprintf(stderr, "watchdog: the step hangs\n");
-      std::abort();
-    }
-  }) {}
+  explicit Watchdog(std::chrono::seconds limit)
+      : thread_([this, limit] {
+          std::unique_lock<std::mutex> lock(mu_);
+          if (!cv_.wait_for(lock, limit, [&] { return done_; })) {
+            std::fprintf(stderr, "watchdog: the step hangs\n");
+            std::abort();
+          }
+        }) {}
   ~Watchdog() {
     {
       std::lock_guard<std::mutex> lock(mu_);
@@ -368,9 +369,9 @@ TEST_F(PtyTest, EveryBitRateSetWhileOpenIsWhatTheDeviceReadsBack) {
     TBaudRate rate;
     std::uint32_t bits;
   } cases[] = {
-      {TBaudRate::br1200, 1200},   {TBaudRate::br2400, 2400},     {TBaudRate::br4800, 4800},
-      {TBaudRate::br9600, 9600},   {TBaudRate::br14400, 14400},   {TBaudRate::br19200, 19200},
-      {TBaudRate::br38400, 38400}, {TBaudRate::br57600, 57600},   {TBaudRate::br56000, 56000},
+      {TBaudRate::br1200, 1200},     {TBaudRate::br2400, 2400},     {TBaudRate::br4800, 4800},
+      {TBaudRate::br9600, 9600},     {TBaudRate::br14400, 14400},   {TBaudRate::br19200, 19200},
+      {TBaudRate::br38400, 38400},   {TBaudRate::br57600, 57600},   {TBaudRate::br56000, 56000},
       {TBaudRate::br128000, 128000}, {TBaudRate::br256000, 256000}, {TBaudRate::br115200, 115200},
       {TBaudRate::br110, 110},
   };

@@ -188,8 +188,10 @@ IoResult FakeCommDevice::Read(void* buffer, int count) {
       const std::uint64_t gen = rx_abort_gen_;
       auto ready = [&] {
         switch (read_mode_) {
-          case FakeReadMode::kReturnQueued: return true;
-          case FakeReadMode::kWaitForFirstByte: return !rx_.empty();
+          case FakeReadMode::kReturnQueued:
+            return true;
+          case FakeReadMode::kWaitForFirstByte:
+            return !rx_.empty();
           case FakeReadMode::kWaitForCount:
             return rx_.size() >= static_cast<std::size_t>(std::max(count, 0));
         }
@@ -293,8 +295,8 @@ std::vector<std::string> FakeCommDevice::NamesWithoutWaits() const {
 
 int FakeCommDevice::Count(const std::string& name) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<int>(
-      std::count_if(calls_.begin(), calls_.end(), [&](const FakeCall& c) { return c.name == name; }));
+  return static_cast<int>(std::count_if(calls_.begin(), calls_.end(),
+                                        [&](const FakeCall& c) { return c.name == name; }));
 }
 
 FakeCall FakeCommDevice::Last(const std::string& name) const {

@@ -158,7 +158,7 @@ class FakeCommDevice : public CommDevice {
   int write_limit_ = -1;
   std::uint64_t rx_abort_gen_ = 0;
   std::uint64_t tx_abort_gen_ = 0;
-  int waiting_ = 0;       // WaitEvent calls blocked now
+  int waiting_ = 0;        // WaitEvent calls blocked now
   int reads_pending_ = 0;  // Read calls blocked now
   std::function<IoResult(void*, int)> read_hook_;
   std::function<void(const std::vector<std::uint8_t>&)> write_hook_;

@@ -328,7 +328,8 @@ TEST_F(ComPortTest, DestroyingAnOpenPortRunsTheCloseHandlersAndClosesTheDevice) 
     p.OnBeforeClose = [&](TObject*) { seen.push_back("BeforeClose"); };
     p.OnAfterClose = [&](TObject* s) {
       // The settings objects still exist while the close handlers run.
-      seen.push_back("AfterClose " + std::to_string(static_cast<TComPort*>(s)->Buffer().InputSize()));
+      seen.push_back("AfterClose " +
+                     std::to_string(static_cast<TCustomComPort*>(s)->Buffer().InputSize()));
     };
   }
   EXPECT_EQ(seen, (Names{"BeforeClose", "AfterClose 1024"}));
@@ -453,8 +454,7 @@ TEST_F(ComPortTest, TheLineSettingsRecordCarriesEveryTabledField) {
 
 TEST_F(ComPortTest, TimeoutsOfMinusOneArePassedAsAllOnes) {
   port.OpenPort();
-  EXPECT_EQ(device.Last("SetTimeouts").timeouts,
-            (CommTimeouts{0xFFFFFFFFu, 0, 0, 100, 1000}));
+  EXPECT_EQ(device.Last("SetTimeouts").timeouts, (CommTimeouts{0xFFFFFFFFu, 0, 0, 100, 1000}));
   device.ClearCalls();
   port.Timeouts().SetReadTotalConstant(-1);
   port.Timeouts().SetReadTotalConstant(-1);  // same value: nothing
@@ -531,10 +531,10 @@ TEST_F(ComPortTest, PortSetWhileOpenReopensUnderTheNewNameWithAllHandlers) {
   port.SetPort("ttyUSB1");
   EXPECT_TRUE(port.Connected());
   EXPECT_EQ(device.Last("Open").port, "ttyUSB1");
-  EXPECT_EQ(device.NamesWithoutWaits(),
-            (Names{"Purge", "SetEventMask", "Purge", "Close", "Open", "SetupQueues",
-                   "SetLineSettings", "SetTimeouts", "SetEventMask", "GetModemStatus",
-                   "GetModemStatus", "GetModemStatus"}));
+  EXPECT_EQ(
+      device.NamesWithoutWaits(),
+      (Names{"Purge", "SetEventMask", "Purge", "Close", "Open", "SetupQueues", "SetLineSettings",
+             "SetTimeouts", "SetEventMask", "GetModemStatus", "GetModemStatus", "GetModemStatus"}));
   EXPECT_EQ(log, (Names{"CTS0@0", "DSR0@0", "RLSD0@0", "BeforeClose@0", "AfterClose@4",
                         "BeforeOpen@4", "AfterOpen@9", "CTS0@10", "DSR0@11", "RLSD0@12"}));
   device.ClearCalls();
@@ -561,8 +561,8 @@ TEST_F(ComPortTest, PortSetWhileOpenToABadNameClosesAndTheOpenFailureReachesTheC
   EXPECT_FALSE(port.ThreadCreated());
   EXPECT_EQ(port.Port(), "ttyNONE");
   EXPECT_EQ(device.NamesWithoutWaits(), (Names{"Purge", "SetEventMask", "Purge", "Close", "Open"}));
-  EXPECT_EQ(log, (Names{"CTS0@0", "DSR0@0", "RLSD0@0", "BeforeClose@0", "AfterClose@4",
-                        "BeforeOpen@4"}));
+  EXPECT_EQ(
+      log, (Names{"CTS0@0", "DSR0@0", "RLSD0@0", "BeforeClose@0", "AfterClose@4", "BeforeOpen@4"}));
 }
 
 TEST_F(ComPortTest, PortIsComparedExactlyAndCaseSensitively) {

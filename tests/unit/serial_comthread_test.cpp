@@ -68,8 +68,12 @@ class ComThreadTest : public ::testing::Test {
     port.OnTxEmpty = [this](TObject*) { log.Add("TxEmpty"); };
     port.OnBreak = [this](TObject*) { log.Add("Break"); };
     port.OnRing = [this](TObject*) { log.Add("Ring"); };
-    port.OnCTSChange = [this](TObject*, bool on) { log.Add(std::string("CTS") + (on ? "1" : "0")); };
-    port.OnDSRChange = [this](TObject*, bool on) { log.Add(std::string("DSR") + (on ? "1" : "0")); };
+    port.OnCTSChange = [this](TObject*, bool on) {
+      log.Add(std::string("CTS") + (on ? "1" : "0"));
+    };
+    port.OnDSRChange = [this](TObject*, bool on) {
+      log.Add(std::string("DSR") + (on ? "1" : "0"));
+    };
     port.OnRxFlag = [this](TObject*) { log.Add("RxFlag"); };
     port.OnRLSDChange = [this](TObject*, bool on) {
       log.Add(std::string("RLSD") + (on ? "1" : "0"));
@@ -103,10 +107,11 @@ TEST(ComEventMask, EachEventHasItsPlatformBit) {
     TComEvent event;
     std::uint32_t bit;
   } cases[] = {
-      {TComEvent::evRxChar, 0x0001}, {TComEvent::evTxEmpty, 0x0004}, {TComEvent::evRxFlag, 0x0002},
-      {TComEvent::evRing, 0x0100},   {TComEvent::evBreak, 0x0040},   {TComEvent::evCTS, 0x0008},
-      {TComEvent::evDSR, 0x0010},    {TComEvent::evError, 0x0080},   {TComEvent::evRLSD, 0x0020},
-      {TComEvent::evRx80Full, 0x0400},
+      {TComEvent::evRxChar, 0x0001}, {TComEvent::evTxEmpty, 0x0004},
+      {TComEvent::evRxFlag, 0x0002}, {TComEvent::evRing, 0x0100},
+      {TComEvent::evBreak, 0x0040},  {TComEvent::evCTS, 0x0008},
+      {TComEvent::evDSR, 0x0010},    {TComEvent::evError, 0x0080},
+      {TComEvent::evRLSD, 0x0020},   {TComEvent::evRx80Full, 0x0400},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(EventsToMask(TComEvents{c.event}), c.bit);
@@ -164,8 +169,9 @@ TEST_F(ComThreadTest, AnErrorAndDataBatchReportsTheErrorFirst) {
   device.PushReceived({1});
   device.PushEvent(EV_RXCHAR | EV_ERR);
   ASSERT_TRUE(Eventually([&] { return Delivered().size() == 2; }));
-  EXPECT_EQ(Delivered(), (Names{"Error" + std::to_string(1u << static_cast<int>(TComError::ceOverrun)),
-                                "RxChar1"}));
+  EXPECT_EQ(
+      Delivered(),
+      (Names{"Error" + std::to_string(1u << static_cast<int>(TComError::ceOverrun)), "RxChar1"}));
   port.ClosePort();
 }
 

@@ -32,7 +32,9 @@ const PosixSyscalls& PosixSyscalls::Real() {
     PosixSyscalls s;
     s.open = [](const char* path, int flags) { return ::open(path, flags); };
     s.close = [](int fd) { return ::close(fd); };
-    s.read = [](int fd, void* buf, unsigned long n) { return static_cast<long>(::read(fd, buf, n)); };
+    s.read = [](int fd, void* buf, unsigned long n) {
+      return static_cast<long>(::read(fd, buf, n));
+    };
     s.write = [](int fd, const void* buf, unsigned long n) {
       return static_cast<long>(::write(fd, buf, n));
     };
@@ -63,7 +65,9 @@ DevError TranslateErrno(int err, PosixOp op) {
   return err;
 }
 
-bool IsUnsupportedIoctl(int err) { return err == ENOTTY || err == EINVAL; }
+bool IsUnsupportedIoctl(int err) {
+  return err == ENOTTY || err == EINVAL;
+}
 
 // ---------------------------------------------------------------------------
 // Port names.
@@ -163,13 +167,13 @@ struct PosixCommDevice::Impl {
   bool icount_supported = false;
   struct serial_icounter_struct err_icount {};   // snapshot for ClearError
   struct serial_icounter_struct wait_icount {};  // snapshot for the event wait
-  int last_modem = 0;                             // TIOCM_* at the last wait
+  int last_modem = 0;                            // TIOCM_* at the last wait
   std::list<Pending*> pending;
   std::condition_variable pending_left;  // signalled when a registered call leaves
-  int wake_efd = -1;  // pokes a waiting WaitEvent (a write started: EV_TXEMPTY)
+  int wake_efd = -1;                     // pokes a waiting WaitEvent (a write started: EV_TXEMPTY)
 
   std::atomic<bool> hung_up{false};
-  std::atomic<bool> tx_pending{false};    // written since the last EV_TXEMPTY
+  std::atomic<bool> tx_pending{false};     // written since the last EV_TXEMPTY
   std::atomic<std::uint64_t> consumed{0};  // bytes taken from the queue by Read/purge
   std::uint64_t reported_total = 0;        // received total at the last EV_RXCHAR
   bool rx80_reported = false;
@@ -250,9 +254,13 @@ struct PosixCommDevice::Impl {
 
 PosixCommDevice::PosixCommDevice(const PosixSyscalls& sys) : impl_(std::make_unique<Impl>(sys)) {}
 
-PosixCommDevice::~PosixCommDevice() { Close(); }
+PosixCommDevice::~PosixCommDevice() {
+  Close();
+}
 
-bool PosixCommDevice::IsOpen() const { return impl_->Fd() >= 0; }
+bool PosixCommDevice::IsOpen() const {
+  return impl_->Fd() >= 0;
+}
 
 std::string PosixCommDevice::OpenedPath() const {
   std::lock_guard<std::mutex> lock(impl_->mu);
@@ -263,7 +271,8 @@ DevError PosixCommDevice::Open(const std::string& port) {
   Impl& d = *impl_;
   if (IsOpen()) return EBUSY;
   const std::string path = ResolvePortPath(port);
-  int f = Impl::Retry([&] { return d.sys.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+  int f = Impl::Retry(
+      [&] { return d.sys.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
   if (f < 0) return TranslateErrno(errno, PosixOp::kOpen);
   auto fail = [&](int err, PosixOp op) {
     d.sys.close(f);
@@ -375,11 +384,20 @@ DevError PosixCommDevice::SetLineSettings(const LineSettings& s) {
   // set to 1.5 is only meaningful with 5 data bits, where CSTOPB gives 1.5 anyway.
   if (s.StopBits != 0) t.c_cflag |= CSTOPB;
   switch (s.Parity) {
-    case 1: t.c_cflag |= PARENB | PARODD; break;           // odd
-    case 2: t.c_cflag |= PARENB; break;                    // even
-    case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;  // mark (stick 1)
-    case 4: t.c_cflag |= PARENB | CMSPAR; break;           // space (stick 0)
-    default: break;
+    case 1:
+      t.c_cflag |= PARENB | PARODD;
+      break;  // odd
+    case 2:
+      t.c_cflag |= PARENB;
+      break;  // even
+    case 3:
+      t.c_cflag |= PARENB | CMSPAR | PARODD;
+      break;  // mark (stick 1)
+    case 4:
+      t.c_cflag |= PARENB | CMSPAR;
+      break;  // space (stick 0)
+    default:
+      break;
   }
   // CTS output flow and RTS handshake share one flag on Linux.
   if (s.fOutxCtsFlow || s.fRtsControl == 2) t.c_cflag |= CRTSCTS;
@@ -388,8 +406,8 @@ DevError PosixCommDevice::SetLineSettings(const LineSettings& s) {
   // Parity checked: a byte with a parity error reads as 0 (no PARMRK/IGNPAR), which
   // is fErrorChar with ErrorChar 0; unchecked: the byte is passed as it came.
   if (s.fParity) t.c_iflag |= INPCK;
-  if (s.fOutX) t.c_iflag |= IXON;   // output stops on a received XOFF
-  if (s.fInX) t.c_iflag |= IXOFF;   // we send XOFF/XON as our input queue fills
+  if (s.fOutX) t.c_iflag |= IXON;  // output stops on a received XOFF
+  if (s.fInX) t.c_iflag |= IXOFF;  // we send XOFF/XON as our input queue fills
   t.c_cc[VSTART] = static_cast<cc_t>(s.XonChar);
   t.c_cc[VSTOP] = static_cast<cc_t>(s.XoffChar);
 
@@ -632,7 +650,8 @@ IoResult PosixCommDevice::Read(void* buffer, int count) {
   if (first_bytes) {
     total_deadline = start + std::chrono::milliseconds(C);
   } else if (!return_queued) {
-    const std::uint64_t total_ms = static_cast<std::uint64_t>(M) * static_cast<std::uint64_t>(count) + C;
+    const std::uint64_t total_ms =
+        static_cast<std::uint64_t>(M) * static_cast<std::uint64_t>(count) + C;
     if (M != 0 || C != 0) total_deadline = start + std::chrono::milliseconds(total_ms);
     if (I != 0 && I != kMaxDword) interval = std::chrono::milliseconds(I);
   }
@@ -642,7 +661,8 @@ IoResult PosixCommDevice::Read(void* buffer, int count) {
   Clock::time_point last_byte{};
   bool hung = false;
   for (;;) {
-    long n = Impl::Retry([&] { return d.sys.read(f, out + got, static_cast<unsigned long>(count - got)); });
+    long n = Impl::Retry(
+        [&] { return d.sys.read(f, out + got, static_cast<unsigned long>(count - got)); });
     if (n > 0) {
       int kept = static_cast<int>(n);
       if (discard_null) {  // fNull: received null bytes are dropped
@@ -723,7 +743,8 @@ IoResult PosixCommDevice::Write(const void* buffer, int count) {
   int sent = 0;
   IoResult result{0, 0};
   for (;;) {
-    long n = Impl::Retry([&] { return d.sys.write(f, in + sent, static_cast<unsigned long>(count - sent)); });
+    long n = Impl::Retry(
+        [&] { return d.sys.write(f, in + sent, static_cast<unsigned long>(count - sent)); });
     if (n > 0) {
       sent += static_cast<int>(n);
       if (sent >= count) break;
