@@ -7,12 +7,9 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target ornat ornat-sim
-sim_in=$(mktemp -u)
-mkfifo "$sim_in"
-./build/sim/ornat-sim --wire-log build/ornat-sim-wire.log <"$sim_in" >build/ornat-sim.out 2>&1 &
+./build/sim/ornat-sim --no-console --wire-log build/ornat-sim-wire.log >build/ornat-sim.out 2>&1 &
 sim_pid=$!
-exec 3>"$sim_in"
-trap 'exec 3>&-; kill $sim_pid 2>/dev/null || true; rm -f "$sim_in"' EXIT
+trap 'kill $sim_pid 2>/dev/null || true' EXIT
 for _ in $(seq 50); do grep -q '^PORT ' build/ornat-sim.out 2>/dev/null && break; sleep 0.1; done
 echo "Simulated detector: $(grep '^PORT ' build/ornat-sim.out || echo 'did not start')"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
