@@ -50,7 +50,7 @@ TComThread::~TComThread() {
   Dispatcher& dispatcher = owner_.GetDispatcher();
   const bool on_ui = dispatcher.OnUiThread();
   using Clock = std::chrono::steady_clock;
-  auto next_abort = Clock::now() + std::chrono::milliseconds(100);
+  auto next_abort = Clock::now() + std::chrono::milliseconds(500);
   std::unique_lock<std::mutex> lock(mutex_);
   while (!finished_) {
     if (on_ui && sync_pending_ > 0) {
@@ -70,7 +70,7 @@ TComThread::~TComThread() {
       lock.unlock();
       owner_.Device().Purge(PURGE_TXABORT | PURGE_RXABORT);
       lock.lock();
-      next_abort = Clock::now() + std::chrono::milliseconds(100);
+      next_abort = Clock::now() + std::chrono::milliseconds(500);
     }
   }
   lock.unlock();

@@ -41,7 +41,7 @@ class TComThread {
   // a thread that is inside Dispatcher::Send can finish and see the stop. Stopping
   // does not depend on a time limit; as a safety net for a handler that started a
   // read after ClosePort's abort step, the wait repeats the abort (PURGE_RXABORT |
-  // PURGE_TXABORT) every 100 ms while the thread has not ended.
+  // PURGE_TXABORT) every 500 ms while the thread has not ended.
   ~TComThread();
   TComThread(const TComThread&) = delete;
   TComThread& operator=(const TComThread&) = delete;
