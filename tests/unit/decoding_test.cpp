@@ -1,0 +1,422 @@
+// The detector's register map at work: the decoding of the parameter answer into the
+// status grid, the tactic buttons and the two boxes; the eleven configuration
+// handlers with their guards; the three service reads.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "support/line_texts.h"
+#include "support/simulated_form.h"
+
+namespace ornat::testing {
+namespace {
+
+// The answer of the detector's worked example: byte count 16; register 3 = 0 (normal),
+// 4 = 3 (T2MIN), 5 = 0 (latching on), 7 = 1 (test on).
+const Bytes kExample = {0x05, 0x03, 0x10, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00,
+                        0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0xEE, 0x90};
+
+// The nine tactic buttons with their names, in the order of the window.
+std::vector<std::pair<const char*, TTeRadioButton*>> Tactics(TForm1& w) {
+  return {{"T1MAX", &w.T1MAX_Button},         {"T2MAX", &w.T2MAX_Button},
+          {"T2MIN", &w.T2MIN_Button},         {"T3_100MIN", &w.T3_100MIN_Button},
+          {"T3_100MAX", &w.T3_100MAX_Button}, {"T3_500MIN", &w.T3_500MIN_Button},
+          {"T3_500MAX", &w.T3_500MAX_Button}, {"IRMAX", &w.IRMAX_Button},
+          {"IRMIN", &w.IRMIN_Button}};
+}
+
+// The name of the one checked tactic button, "" when none, "several" otherwise.
+std::string CheckedTactic(TForm1& w) {
+  std::string found;
+  for (auto [name, b] : Tactics(w)) {
+    if (!b->Checked()) continue;
+    if (!found.empty()) return "several";
+    found = name;
+  }
+  return found;
+}
+
+TEST(Decoding, AParameterAnswerIsShownOrRejectedByItsLengthAndIdentity) {
+  struct Case {
+    const char* what;
+    Bytes answer;
+    std::uint8_t result;
+    std::string type_cell, state_cell, tactic;
+    bool fix, tst;
+    std::vector<std::string> log;  // lines DecodeParameters adds
+  };
+  // Before each answer: T1MAX checked, FIX unchecked, TST checked, both cells filled.
+  const std::string kBefore = "before";
+  const Case cases[] = {
+      {"the worked example", kExample, 0, kTypeCell, kNormalCell, "T2MIN", true, true, {}},
+      {"identity 0x1000",
+       {0x05, 0x03, 0x10, 0x10, 0x00, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00,
+        0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0xF3, 0x50},
+       255,
+       "",
+       "",
+       "T1MAX",
+       false,
+       true,
+       {kWrongIdLine}},
+      {"byte count 14 (7 registers), identity correct",
+       WithCrc({0x05, 0x03, 0x0E, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00, 0x00, 0x03, 0x00,
+                0x00, 0x00, 0x00}),
+       255,
+       "",
+       "",
+       "T1MAX",
+       false,
+       true,
+       {kWrongLengthLine}},
+      {"the length is tested before the identity",
+       WithCrc({0x05, 0x03, 0x0E, 0x10, 0x00, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00, 0x00, 0x03, 0x00,
+                0x00, 0x00, 0x00}),
+       255,
+       "",
+       "",
+       "T1MAX",
+       false,
+       true,
+       {kWrongLengthLine}},
+      {"byte count 10: latching on whatever was there, test unchanged",
+       WithCrc({0x05, 0x03, 0x0A, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00, 0x00, 0x07}),
+       0,
+       kTypeCell,
+       kNormalCell,
+       "T3_500MAX",
+       true,
+       true,
+       {}},
+      {"byte count 12, register 5 = 0x0100 (low byte 0)",
+       WithCrc({0x05, 0x03, 0x0C, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x01, 0x00, 0x08, 0x01,
+                0x00}),
+       0,
+       kTypeCell,
+       kAlarmCell,
+       "IRMAX",
+       true,
+       false,
+       {}},
+      {"byte count 16, latching off, test off",
+       WithCrc({0x05, 0x03, 0x10, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00, 0x00, 0x09, 0x00,
+                0x01, 0x00, 0x00, 0x00, 0x00}),
+       0,
+       kTypeCell,
+       kNormalCell,
+       "IRMIN",
+       false,
+       false,
+       {}},
+      {"state 7",
+       WithCrc({0x05, 0x03, 0x0A, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x07, 0x00, 0x00}),
+       0,
+       kTypeCell,
+       kUnknownCell,
+       "T1MAX",
+       true,
+       true,
+       {}},
+      {"state 0x0102: only its low byte counts",
+       WithCrc({0x05, 0x03, 0x0A, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x01, 0x02, 0x00, 0x02}),
+       0,
+       kTypeCell,
+       kFaultCell,
+       "T2MAX",
+       true,
+       true,
+       {}},
+      {"tactic 1 checks none of the nine",
+       WithCrc({0x05, 0x03, 0x0A, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00, 0x00, 0x01}),
+       0,
+       kTypeCell,
+       kNormalCell,
+       "",
+       true,
+       true,
+       {}},
+      {"tactic 12 checks none of the nine",
+       WithCrc({0x05, 0x03, 0x0A, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00, 0x01, 0x0C}),
+       0,
+       kTypeCell,
+       kNormalCell,
+       "",
+       true,
+       true,
+       {}},
+      {"tactic 0x0206: only its low byte counts",
+       WithCrc({0x05, 0x03, 0x0A, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00, 0x02, 0x06}),
+       0,
+       kTypeCell,
+       kNormalCell,
+       "T3_500MIN",
+       true,
+       true,
+       {}},
+      // An answer shorter than its byte count says, with a CRC that fits: the bytes
+      // beyond it were never received (here they hold the worked example's).
+      {"7 bytes claiming 16",
+       WithCrc({0x05, 0x03, 0x10, 0x00, 0x10}),
+       255,
+       "",
+       "",
+       "T1MAX",
+       false,
+       true,
+       {kWrongLengthLine}},
+      {"19 bytes claiming 16",
+       WithCrc({0x05, 0x03, 0x10, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x02, 0x00, 0x04, 0x00,
+                0x00, 0x00, 0x00}),
+       255,
+       "",
+       "",
+       "T1MAX",
+       false,
+       true,
+       {kWrongLengthLine}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimulatedForm t;
+    TForm1& w = t.w();
+    // The configuration is shown while the query awaits its answer.
+    t.state().QueryPending = 1;
+    t.Do([&] {
+      w.T1MAX_Button.SetChecked(true);
+      w.FIX_Button.SetChecked(false);
+      w.TST_Button.SetChecked(true);
+      w.StatusGrid.SetCell(1, 0, kBefore);
+      w.StatusGrid.SetCell(1, 1, kBefore);
+    });
+    // Stale bytes of an earlier answer, then this one from byte 0.
+    std::copy(kExample.begin(), kExample.end(), t.state().FrameBuffer.begin());
+    std::copy(c.answer.begin(), c.answer.end(), t.state().FrameBuffer.begin());
+    t.state().ReceivedCount = static_cast<std::uint16_t>(c.answer.size());
+    w.TeMemo1.Clear();
+    std::uint8_t result = 99;
+    t.Do([&] { result = w.DecodeParameters(); });
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(w.StatusGrid.Cell(1, 0), c.type_cell);
+    EXPECT_EQ(w.StatusGrid.Cell(1, 1), c.state_cell);
+    EXPECT_EQ(CheckedTactic(w), c.tactic);
+    EXPECT_EQ(w.FIX_Button.Checked(), c.fix);
+    EXPECT_EQ(w.TST_Button.Checked(), c.tst);
+    EXPECT_EQ(w.TeMemo1.Lines(), c.log);
+    // Showing the configuration never writes it back.
+    EXPECT_EQ(t.device.Count("Write"), 0);
+  }
+}
+
+TEST(Decoding, AnAnswerWithATrailingZeroTheValidatorAcceptedStillDecodes) {
+  SimulatedForm t;
+  Bytes answer = kExample;
+  answer.push_back(0x00);
+  t.line.ScriptAnswer(answer);
+  t.Click(t.w().TeButton5);
+  ASSERT_TRUE(t.RunToCompletion());
+  EXPECT_EQ(t.LogLines(),
+            (std::vector<std::string>{"TX : F7 03 00 00 00 08 50 9A ",
+                                      "RX : 05 03 10 00 10 00 05 00 04 00 00 00 03 00 00 00 00 ",
+                                      "     00 01 EE 90 00 ", kOkLine}));
+  EXPECT_EQ(t.w().StatusGrid.Cell(1, 0), kTypeCell);
+  EXPECT_EQ(CheckedTactic(t.w()), "T2MIN");
+}
+
+TEST(Decoding, AQueryShowsTheSimulatedDetectorAndSendsNothingBack) {
+  SimulatedForm t;
+  auto& d = t.line.detector();
+  d.SetState(1);        // alarm
+  d.SetRegister(4, 5);  // T3_100MAX
+  d.SetRegister(5, 1);  // latching off
+  d.SetRegister(7, 1);  // test on
+  t.Click(t.w().TeButton5);
+  t.RunUntilIdle();
+  EXPECT_EQ(t.w().StatusGrid.Cell(1, 0), kTypeCell);
+  EXPECT_EQ(t.w().StatusGrid.Cell(1, 1), kAlarmCell);
+  EXPECT_EQ(CheckedTactic(t.w()), "T3_100MAX");
+  EXPECT_FALSE(t.w().FIX_Button.Checked());
+  EXPECT_TRUE(t.w().TST_Button.Checked());
+  EXPECT_EQ(t.LogLines().back(), kOkLine);
+  EXPECT_EQ(t.Requests().size(), 1u);
+}
+
+struct Handler {
+  const char* what;
+  std::function<void(SimulatedForm&)> act;  // the user's change of the control
+  Bytes frame;
+  std::uint16_t reg, value;
+};
+
+std::vector<Handler> ConfigurationHandlers() {
+  auto radio = [](TTeRadioButton TForm1::*b) {
+    return [b](SimulatedForm& t) { t.Click(t.w().*b); };
+  };
+  return {
+      {"T1MAX",
+       radio(&TForm1::T1MAX_Button),
+       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x00, 0xDC, 0x9D},
+       4,
+       0},
+      {"T2MAX",
+       radio(&TForm1::T2MAX_Button),
+       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x02, 0x5D, 0x5C},
+       4,
+       2},
+      {"T2MIN",
+       radio(&TForm1::T2MIN_Button),
+       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x03, 0x9C, 0x9C},
+       4,
+       3},
+      {"T3_100MIN",
+       radio(&TForm1::T3_100MIN_Button),
+       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x04, 0xDD, 0x5E},
+       4,
+       4},
+      {"T3_100MAX",
+       radio(&TForm1::T3_100MAX_Button),
+       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x05, 0x1C, 0x9E},
+       4,
+       5},
+      {"T3_500MIN",
+       radio(&TForm1::T3_500MIN_Button),
+       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x06, 0x5C, 0x9F},
+       4,
+       6},
+      {"T3_500MAX",
+       radio(&TForm1::T3_500MAX_Button),
+       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x07, 0x9D, 0x5F},
+       4,
+       7},
+      {"IRMAX",
+       radio(&TForm1::IRMAX_Button),
+       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x08, 0xDD, 0x5B},
+       4,
+       8},
+      {"IRMIN",
+       radio(&TForm1::IRMIN_Button),
+       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x09, 0x1C, 0x9B},
+       4,
+       9},
+      {"TST checked",
+       [](SimulatedForm& t) { t.Click(t.w().TST_Button); },
+       {0xF7, 0x06, 0x00, 0x07, 0x00, 0x01, 0xED, 0x5D},
+       7,
+       1},
+      // FIX_Button is disabled in the window; set from code it still runs its handler.
+      {"FIX unchecked",
+       [](SimulatedForm& t) { t.Do([&] { t.w().FIX_Button.SetChecked(false); }); },
+       {0xF7, 0x06, 0x00, 0x05, 0x00, 0x01, 0x4C, 0x9D},
+       5,
+       1},
+  };
+}
+
+TEST(Decoding, EachConfigurationHandlerWritesItsRegisterWhenIdle) {
+  for (const Handler& h : ConfigurationHandlers()) {
+    SCOPED_TRACE(h.what);
+    SimulatedForm t;
+    t.line.detector().SetRegister(h.reg, 0x00FF);  // a value none of them writes
+    h.act(t);
+    EXPECT_EQ(t.state().PendingOp, 6);
+    ASSERT_EQ(t.Requests().size(), 1u);
+    EXPECT_EQ(t.Requests()[0], h.frame);
+    ASSERT_TRUE(t.RunToCompletion());
+    // The echo gets no follow-up of its own: only "ОК.".
+    EXPECT_EQ(t.LogLines(), (std::vector<std::string>{RxLine(h.frame).replace(0, 2, "TX"),
+                                                      RxLine(h.frame), kOkLine}));
+    EXPECT_EQ(t.line.detector().Register(h.reg), h.value);
+  }
+}
+
+TEST(Decoding, ConfigurationHandlersSendNothingDuringASearchOrWhileAQueryAwaitsItsAnswer) {
+  struct Guard {
+    const char* what;
+    std::uint8_t session_mode;
+    std::uint8_t query_pending;
+  };
+  const Guard guards[] = {{"bus search", 254, 0}, {"query pending", 0, 1}, {"both", 254, 1}};
+  for (const Guard& g : guards) {
+    for (const Handler& h : ConfigurationHandlers()) {
+      SCOPED_TRACE(::testing::Message() << g.what << ", " << h.what);
+      SimulatedForm t;
+      t.state().SessionMode = g.session_mode;
+      t.state().QueryPending = g.query_pending;
+      h.act(t);
+      EXPECT_EQ(t.device.Count("Write"), 0);
+      EXPECT_EQ(t.device.Count("Open"), 0);
+      EXPECT_EQ(t.state().PendingOp, 0);
+      EXPECT_FALSE(t.w().Timer_Wait.Enabled());
+    }
+  }
+}
+
+TEST(Decoding, TheTestBoxWritesOneWhenCheckedAndZeroWhenUnchecked) {
+  SimulatedForm t;
+  t.Click(t.w().TST_Button);
+  t.RunUntilIdle();
+  t.Click(t.w().TST_Button);
+  t.RunUntilIdle();
+  ASSERT_EQ(t.Requests().size(), 2u);
+  EXPECT_EQ(t.Requests()[0], (Bytes{0xF7, 0x06, 0x00, 0x07, 0x00, 0x01, 0xED, 0x5D}));
+  EXPECT_EQ(t.Requests()[1], (Bytes{0xF7, 0x06, 0x00, 0x07, 0x00, 0x00, 0x2C, 0x9D}));
+  EXPECT_EQ(t.line.detector().Register(7), 0);
+}
+
+TEST(Decoding, ATacticClickedWhileAQueryIsOutstandingStaysUntilTheAnswerSetsTheGroup) {
+  SimulatedForm t;
+  t.Click(t.w().TeButton5);  // the detector's tactic is 0 (T1MAX)
+  t.Click(t.w().IRMIN_Button);
+  EXPECT_TRUE(t.w().IRMIN_Button.Checked());
+  EXPECT_EQ(t.Requests().size(), 1u);
+  ASSERT_TRUE(t.RunToCompletion());
+  EXPECT_EQ(CheckedTactic(t.w()), "T1MAX");
+  EXPECT_EQ(t.Requests().size(), 1u);
+  EXPECT_EQ(t.line.detector().Register(4), 0);
+}
+
+TEST(Decoding, TheServiceReadsHaveNoGuardsAndShowTheBlockAsBytes) {
+  struct Case {
+    const char* what;
+    TButton TForm1::*button;
+    Bytes frame;
+    std::string first_rx_line;
+  };
+  const Case cases[] = {
+      {"F0",
+       &TForm1::Button1,
+       {0xF7, 0x03, 0xF0, 0x00, 0x00, 0x0A, 0xE2, 0x5B},
+       "RX : F7 03 14 01 49 02 07 01 22 88 65 07 E3 0A 11 00 00 "},
+      {"F2", &TForm1::Button2, {0xF7, 0x03, 0xF2, 0x00, 0x00, 0x03, 0x23, 0xE5}, ""},
+      {"F3", &TForm1::Button3, {0xF7, 0x03, 0xF3, 0x00, 0x00, 0x02, 0xE3, 0xD9}, ""},
+  };
+  struct Guard {
+    std::uint8_t session_mode, query_pending;
+  };
+  for (const Case& c : cases) {
+    for (Guard g : {Guard{0, 0}, Guard{0, 1}, Guard{254, 0}}) {
+      SCOPED_TRACE(::testing::Message() << c.what << " mode " << int(g.session_mode) << " pending "
+                                        << int(g.query_pending));
+      SimulatedForm t;
+      t.state().SessionMode = g.session_mode;
+      t.state().QueryPending = g.query_pending;
+      t.Click(t.w().*c.button);
+      EXPECT_EQ(t.state().PendingOp, 30);
+      ASSERT_EQ(t.Requests().size(), 1u);
+      EXPECT_EQ(t.Requests()[0], c.frame);
+      if (g.session_mode == 254) {
+        t.state().SessionMode = 0;
+        continue;  // the search keeps the port open; this test looks at the send
+      }
+      ASSERT_TRUE(t.RunToCompletion());
+      const auto lines = t.LogLines();
+      EXPECT_EQ(lines.back(), kOkLine);
+      if (!c.first_rx_line.empty()) {
+        EXPECT_EQ(lines[1], c.first_rx_line);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ornat::testing

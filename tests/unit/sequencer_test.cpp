@@ -1,0 +1,389 @@
+// The operation sequencer: the routing of answers, the cyclic query on the virtual
+// clock, the deferral of user actions that meet an exchange in flight, the alarm
+// reset, and a cycle halted by a failed send.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <functional>
+
+#include "support/line_texts.h"
+#include "support/simulated_form.h"
+
+namespace ornat::testing {
+namespace {
+
+const Bytes kQuery = {0xF7, 0x03, 0x00, 0x00, 0x00, 0x08, 0x50, 0x9A};
+const Bytes kAlarmReset = {0xF7, 0x06, 0x00, 0x06, 0xAA, 0x55, 0xC3, 0xC2};
+const Bytes kTacticT2Min = {0xF7, 0x06, 0x00, 0x04, 0x00, 0x03, 0x9C, 0x9C};
+const Bytes kAddress247 = {0xF7, 0x06, 0x00, 0x01, 0x00, 0xF7, 0x8D, 0x1A};
+
+// The last n lines of the log.
+std::vector<std::string> Tail(const SimulatedForm& t, std::size_t n) {
+  auto lines = t.LogLines();
+  if (lines.size() < n) return lines;
+  return {lines.end() - static_cast<long>(n), lines.end()};
+}
+
+TEST(Sequencer, TheDispatcherRoutesAnAnswerByItsFunctionCodeAndTheAwaitedOperation) {
+  struct Case {
+    const char* what;
+    std::uint8_t pending_op;
+    std::uint8_t reset_steps;
+    Bytes answer;
+    std::vector<std::string> tail;  // the lines after the answer's RX line
+  };
+  const Case cases[] = {
+      {"function 3 after a service read",
+       30,
+       0,
+       WithCrc({0xF7, 0x03, 0x04, 0x00, 0x01, 0x00, 0x02}),
+       {kOkLine}},
+      {"function 3 awaited by nothing", 0, 0, WithCrc({0xF7, 0x03, 0x02, 0x00, 0x10}), {kOkLine}},
+      {"function 6 after a configuration write",
+       6,
+       0,
+       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x03, 0x9C, 0x9C},
+       {kOkLine}},
+      {"function 16, never sent, routed all the same",
+       6,
+       0,
+       WithCrc({0xF7, 0x10, 0x00, 0x04, 0x00, 0x01}),
+       {kOkLine}},
+      {"exception 0x83 while a query awaits", 3, 0, WithCrc({0xF7, 0x83, 0x02}), {kErrorLine}},
+      {"exception 0x86 to a write", 6, 0, WithCrc({0xF7, 0x86, 0x03}), {kErrorLine}},
+      {"exception 0x90", 0, 0, WithCrc({0xF7, 0x90, 0x01}), {kErrorLine}},
+      {"a query answer with the wrong identity",
+       3,
+       0,
+       WithCrc({0xF7, 0x03, 0x0A, 0x00, 0x11, 0x00, 0xF7, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00}),
+       {kWrongIdLine}},
+      {"second reset step, both confirmed",
+       5,
+       1,
+       {0xF7, 0x06, 0x00, 0x02, 0x00, 0x04, 0x3D, 0x5F},
+       {kResetOkLine, kOkLine}},
+      {"second reset step, first not confirmed",
+       5,
+       0,
+       {0xF7, 0x06, 0x00, 0x02, 0x00, 0x04, 0x3D, 0x5F},
+       {kResetErrorLine, kOkLine}},
+      {"first reset step", 4, 0, {0xF7, 0x06, 0x00, 0x01, 0x00, 0xF7, 0x8D, 0x1A}, {kOkLine}},
+      {"another function code gets no line", 6, 0, WithCrc({0xF7, 0x2B, 0x0E}), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimulatedForm t;
+    t.line.ScriptAnswer(c.answer);
+    t.Do([&] {
+      t.w().SendWriteRegister(4, 3, t.w().TeMemo1);
+      t.state().PendingOp = c.pending_op;
+      t.state().ResetStepCount = c.reset_steps;
+      if (c.pending_op == 3) t.state().QueryPending = 1;
+    });
+    ASSERT_TRUE(t.RunToCompletion());
+    std::vector<std::string> expected = {RxLine(c.answer)};
+    expected.insert(expected.end(), c.tail.begin(), c.tail.end());
+    EXPECT_EQ(Tail(t, expected.size()), expected);
+    EXPECT_EQ(t.state().PendingOp, 0);  // cleared by the completion, whatever the route
+  }
+}
+
+TEST(Sequencer, TheResetStepsCountTheirEchoesAndTheFirstShowsAddress247) {
+  SimulatedForm t;
+  t.line.ScriptAnswer(kAddress247);
+  t.Do([&] {
+    t.w().SendWriteRegisterTo(247, 1, 247, t.w().TeMemo1);
+    t.state().PendingOp = 4;
+    t.state().ResetStepCount = 0;
+  });
+  ASSERT_TRUE(t.RunToCompletion());
+  EXPECT_EQ(t.state().ResetStepCount, 1);
+  EXPECT_EQ(t.state().DeviceAddress, 247);
+  EXPECT_EQ(t.w().TeLabel5.Caption(), "АДРЕС ПРИБОРА - 247");
+}
+
+TEST(Sequencer, ACrcFailureWhoseBytesCarry0x83GetsTheErrorLineBeforeCrcError) {
+  SimulatedForm t;
+  // One attempt on 5 bytes drops the first; byte 1 of what is left is 0x83.
+  t.line.ScriptAnswer({0x11, 0x22, 0x83, 0x44, 0x55});
+  t.Do([&] {
+    t.w().SendWriteRegister(4, 3, t.w().TeMemo1);
+    t.state().PendingOp = 6;
+  });
+  ASSERT_TRUE(t.RunToCompletion());
+  EXPECT_EQ(Tail(t, 3), (std::vector<std::string>{"RX : 22 83 44 55 ", kErrorLine, kCrcErrorLine}));
+}
+
+TEST(Sequencer, TheCyclicQueryReadsFirstAfter20MsThen500MsAfterEachCompletion) {
+  enum class Outcome { kAnswer, kTimeOut, kCrcError };
+  for (Outcome outcome : {Outcome::kAnswer, Outcome::kTimeOut, Outcome::kCrcError}) {
+    SCOPED_TRACE(static_cast<int>(outcome));
+    SimulatedForm t;
+    if (outcome == Outcome::kTimeOut) t.line.faults().silent = true;
+    if (outcome == Outcome::kCrcError) t.line.faults().bad_crc_probability = 1.0;
+    t.AdvanceMs(100);
+    t.Click(t.w().TeCheckBox1);
+    EXPECT_FALSE(t.w().TeButton2.Enabled());  // no interface reset while it is checked
+    t.Click(t.w().TeButton5);
+    EXPECT_EQ(t.w().TeButton5.Caption(), "СТОП");
+    EXPECT_FALSE(t.w().TeCheckBox1.Enabled());
+    EXPECT_EQ(t.state().SessionMode, 255);
+    t.AdvanceMs(19);
+    EXPECT_TRUE(t.Requests().empty());
+    ASSERT_TRUE(t.RunUntil([&] { return t.Completions().size() == 4; }));
+    const auto sent = t.line.RequestTimes();
+    ASSERT_GE(sent.size(), 4u);
+    EXPECT_EQ(sent[0], Millis(120));
+    for (std::size_t k = 1; k < 4; ++k) EXPECT_EQ(sent[k], t.Completions()[k - 1] + Millis(500));
+    for (const Bytes& r : t.Requests()) EXPECT_EQ(r, kQuery);
+  }
+}
+
+TEST(Sequencer, StopWhileTheNextQueryIsPendingSendsNoMore) {
+  SimulatedForm t;
+  t.Click(t.w().TeCheckBox1);
+  t.Click(t.w().TeButton5);
+  ASSERT_TRUE(t.RunToCompletion());
+  t.AdvanceMs(100);
+  t.Click(t.w().TeButton5);  // "СТОП"
+  EXPECT_EQ(t.w().TeButton5.Caption(), "ЗАПРОС ПАРАМЕТРОВ");
+  EXPECT_TRUE(t.w().TeCheckBox1.Enabled());
+  EXPECT_EQ(t.state().SessionMode, 0);
+  EXPECT_EQ(t.w().Timer_Programm.Interval(), 20);
+  EXPECT_TRUE(t.w().Timer_Programm.Enabled());  // not disabled: it fires and does nothing
+  EXPECT_TRUE(t.RunUntilIdle());
+  EXPECT_EQ(t.Requests().size(), 1u);
+  EXPECT_FALSE(t.w().Timer_Programm.Enabled());
+}
+
+TEST(Sequencer, StopWhileAQueryIsInFlightStillShowsItsAnswer) {
+  SimulatedForm t;
+  t.line.detector().SetState(2);
+  t.Click(t.w().TeCheckBox1);
+  t.Click(t.w().TeButton5);
+  t.AdvanceMs(30);  // the query went out at 20 ms
+  ASSERT_EQ(t.Requests().size(), 1u);
+  t.Click(t.w().TeButton5);
+  EXPECT_TRUE(t.RunUntilIdle());
+  EXPECT_EQ(t.LogLines().back(), kOkLine);
+  EXPECT_EQ(t.w().StatusGrid.Cell(1, 1), kFaultCell);
+  EXPECT_EQ(t.Requests().size(), 1u);
+}
+
+TEST(Sequencer, TheQueryButtonDoesNothingDuringABusSearch) {
+  for (bool cyclic : {false, true}) {
+    SCOPED_TRACE(cyclic);
+    SimulatedForm t;
+    if (cyclic) t.Click(t.w().TeCheckBox1);
+    t.state().SessionMode = 254;
+    t.Click(t.w().TeButton5);
+    EXPECT_EQ(t.w().TeButton5.Caption(), "&ЗАПРОС ПАРАМЕТРОВ");
+    EXPECT_EQ(t.state().SessionMode, 254);
+    EXPECT_FALSE(t.w().Timer_Programm.Enabled());
+    EXPECT_EQ(t.device.Count("Open"), 0);
+  }
+}
+
+TEST(Sequencer, TheCycleBoxDisablesTheInterfaceResetWhileChecked) {
+  SimulatedForm t;
+  EXPECT_TRUE(t.w().TeButton2.Enabled());
+  t.Click(t.w().TeCheckBox1);
+  EXPECT_FALSE(t.w().TeButton2.Enabled());
+  t.Click(t.w().TeCheckBox1);
+  EXPECT_TRUE(t.w().TeButton2.Enabled());
+}
+
+// Starts the cyclic query and runs until its first query is in flight.
+void StartCycleUntilInFlight(SimulatedForm& t) {
+  t.Click(t.w().TeCheckBox1);
+  t.Click(t.w().TeButton5);
+  ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 1; }));
+  t.AdvanceMs(10);
+  ASSERT_TRUE(t.w().Timer_Rx.Enabled());
+}
+
+TEST(Sequencer, ATacticClickDuringACyclicQueryExchangeSendsNothingAndTheAnswerSetsItBack) {
+  SimulatedForm t;
+  StartCycleUntilInFlight(t);
+  t.Click(t.w().T2MIN_Button);
+  EXPECT_EQ(t.state().ActionDeferred, 0);  // refused by QueryPending, not deferred
+  ASSERT_TRUE(t.RunToCompletion());
+  EXPECT_TRUE(t.w().T1MAX_Button.Checked());
+  EXPECT_FALSE(t.w().T2MIN_Button.Checked());
+  t.AdvanceMs(600);
+  for (const Bytes& r : t.Requests()) EXPECT_EQ(r, kQuery);
+}
+
+TEST(Sequencer, ATacticClickBetweenTwoQueriesIsSentAtOnceAndTheCycleResumes500MsLater) {
+  SimulatedForm t;
+  StartCycleUntilInFlight(t);
+  ASSERT_TRUE(t.RunToCompletion());
+  t.AdvanceMs(100);
+  const Micros clicked = t.Now();
+  t.Click(t.w().T2MIN_Button);
+  ASSERT_EQ(t.Requests().size(), 2u);
+  EXPECT_EQ(t.Requests()[1], kTacticT2Min);
+  EXPECT_EQ(t.line.RequestTimes()[1], clicked);
+  ASSERT_TRUE(t.RunToCompletion());
+  const Micros write_done = t.Completions().back();
+  ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 3; }));
+  EXPECT_EQ(t.Requests()[2], kQuery);
+  EXPECT_EQ(t.line.RequestTimes()[2], write_done + Millis(500));
+  EXPECT_EQ(t.line.detector().Register(4), 3);
+}
+
+TEST(Sequencer, AnAlarmResetDuringACyclicQueryExchangeIsSent20MsAfterItsCompletion) {
+  SimulatedForm t;
+  t.line.detector().SetState(1);
+  StartCycleUntilInFlight(t);
+  t.Click(t.w().TeButton3);
+  EXPECT_EQ(t.state().ActionDeferred, 1);
+  EXPECT_FALSE(t.w().Timer_Wait.Enabled());
+  EXPECT_FALSE(t.w().Timer_Programm.Enabled());
+  ASSERT_TRUE(t.RunToCompletion());
+  const Micros query_done = t.Completions().back();
+  EXPECT_EQ(t.w().StatusGrid.Cell(1, 1), kAlarmCell);
+  ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 2; }));
+  EXPECT_EQ(t.Requests()[1], kAlarmReset);
+  EXPECT_EQ(t.line.RequestTimes()[1], query_done + Millis(20));
+  ASSERT_TRUE(t.RunToCompletion());
+  const Micros reset_done = t.Completions().back();
+  EXPECT_EQ(t.LogLines().back(), kOkLine);
+  ASSERT_TRUE(t.RunToCompletion());  // the next query
+  EXPECT_EQ(t.line.RequestTimes()[2], reset_done + Millis(500));
+  EXPECT_EQ(t.w().StatusGrid.Cell(1, 1), kNormalCell);  // the alarm is reset
+}
+
+TEST(Sequencer, OfTwoActionsDeferredInOneExchangeOnlyTheSecondRuns) {
+  SimulatedForm t;
+  StartCycleUntilInFlight(t);
+  t.Click(t.w().TeButton3);  // alarm reset: deferred
+  t.Click(t.w().TeButton1);  // address change: replaces it
+  ASSERT_TRUE(t.RunToCompletion());
+  ASSERT_TRUE(t.RunToCompletion());
+  ASSERT_GE(t.Requests().size(), 2u);
+  EXPECT_EQ(t.Requests()[1], kAddress247);
+  EXPECT_EQ(t.line.RequestTimes()[1], t.Completions()[0] + Millis(20));
+  ASSERT_TRUE(t.RunToCompletion());
+  for (const Bytes& r : t.Requests()) EXPECT_NE(r, kAlarmReset);
+}
+
+TEST(Sequencer, ADeferredActionThatMeetsAnEarlierGuardKeepsTimerWaitFiringEvery20Ms) {
+  SimulatedForm t;
+  StartCycleUntilInFlight(t);
+  t.Click(t.w().TeButton3);  // deferred
+  ASSERT_TRUE(t.RunToCompletion());
+  const Micros done = t.Completions().back();
+  std::vector<Micros> fired;
+  TNotifyEvent deferred = t.w().Timer_Wait.OnTimer();
+  t.w().Timer_Wait.SetOnTimer([&](TObject* s) {
+    fired.push_back(t.Now());
+    deferred(s);
+  });
+  // A bus search starts before the deferred alarm reset runs: each run returns at its
+  // first guard and leaves Timer_Wait firing.
+  t.AdvanceMs(1);
+  t.state().SessionMode = 254;
+  t.AdvanceMs(70);
+  ASSERT_EQ(fired.size(), 3u);
+  EXPECT_EQ(fired[0], done + Millis(20));
+  EXPECT_EQ(fired[1], done + Millis(40));
+  EXPECT_EQ(fired[2], done + Millis(60));
+  EXPECT_TRUE(t.w().Timer_Wait.Enabled());
+  // Once the search is over the next run gets through and sends the reset.
+  t.state().SessionMode = 0;
+  t.AdvanceMs(20);
+  EXPECT_EQ(fired.size(), 4u);
+  EXPECT_FALSE(t.w().Timer_Wait.Enabled());
+  EXPECT_EQ(t.Requests().back(), kAlarmReset);
+}
+
+TEST(Sequencer, InIdleAnAlarmResetIsSentAtOnceEvenWhileAnExchangeIsInFlight) {
+  SimulatedForm t;
+  t.line.detector().SetState(1);
+  t.Click(t.w().TeButton5);  // single query
+  // The answer has been handed over; the completion is due within 5 ms.
+  ASSERT_TRUE(t.RunUntil([&] { return t.state().ReceivedCount != 0; }));
+  t.AdvanceMs(2);
+  const Micros pressed = t.Now();
+  t.Click(t.w().TeButton3);
+  ASSERT_EQ(t.Requests().size(), 2u);
+  EXPECT_EQ(t.Requests()[1], kAlarmReset);
+  EXPECT_EQ(t.line.RequestTimes()[1], pressed);
+  EXPECT_EQ(t.state().PendingOp, 6);
+  ASSERT_TRUE(t.RunToCompletion());
+  // The completion routes the echo it validated by PendingOp 6: no decoding.
+  EXPECT_EQ(Tail(t, 2), (std::vector<std::string>{RxLine(kAlarmReset), kOkLine}));
+  EXPECT_EQ(t.w().StatusGrid.Cell(1, 1), "");
+  EXPECT_EQ(t.line.detector().state(), 0);
+  EXPECT_EQ(t.Completions().size(), 1u);
+}
+
+TEST(Sequencer, AFailedSendHaltsTheCycleUntilAnotherExchangeCompletes) {
+  SimulatedForm t;
+  t.device.FailNext("Open", ENOENT);
+  t.Click(t.w().TeCheckBox1);
+  t.Click(t.w().TeButton5);
+  t.AdvanceMs(5000);
+  // The port error once, and nothing more.
+  EXPECT_EQ(t.device.Count("Open"), 1);
+  EXPECT_EQ(t.LogLines().back(), kPortErrorCom1);
+  EXPECT_TRUE(t.Completions().empty());
+  EXPECT_EQ(t.state().SessionMode, 255);
+  EXPECT_EQ(t.state().QueryPending, 1);
+  // The configuration writes are refused meanwhile; the alarm reset is not.
+  t.Click(t.w().T2MIN_Button);
+  EXPECT_TRUE(t.Requests().empty());
+  t.Click(t.w().TeButton3);
+  ASSERT_EQ(t.Requests().size(), 1u);
+  ASSERT_TRUE(t.RunToCompletion());
+  const Micros reset_done = t.Completions().back();
+  EXPECT_EQ(t.state().QueryPending, 0);
+  ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 2; }));
+  EXPECT_EQ(t.Requests()[1], kQuery);
+  EXPECT_EQ(t.line.RequestTimes()[1], reset_done + Millis(500));
+  // "СТОП" ends it.
+  t.Click(t.w().TeButton5);
+  t.RunUntilIdle();
+  EXPECT_EQ(t.Requests().size(), 2u);
+  EXPECT_EQ(t.state().SessionMode, 0);
+}
+
+TEST(Sequencer, StopEndsACycleHaltedByAFailedSend) {
+  SimulatedForm t;
+  t.device.FailAlways("Open", ENOENT);
+  t.Click(t.w().TeCheckBox1);
+  t.Click(t.w().TeButton5);
+  t.AdvanceMs(1000);
+  t.Click(t.w().TeButton5);
+  EXPECT_EQ(t.state().SessionMode, 0);
+  EXPECT_EQ(t.w().TeButton5.Caption(), "ЗАПРОС ПАРАМЕТРОВ");
+  EXPECT_TRUE(t.w().TeCheckBox1.Enabled());
+  EXPECT_TRUE(t.RunUntilIdle());
+  EXPECT_EQ(t.device.Count("Open"), 1);
+}
+
+TEST(Sequencer, ASingleQueryDuringTheInterfaceResetWaitsForTheStepInFlight) {
+  // Deferral is not only the cycle's: during the reset's first step (SessionMode 3)
+  // the query waits, then runs 20 ms after that step's completion; the second step
+  // follows 500 ms after the query's completion.
+  SimulatedForm t;
+  t.Click(t.w().TeButton2);
+  ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 1; }));
+  t.AdvanceMs(5);
+  t.Click(t.w().TeButton5);
+  EXPECT_EQ(t.state().ActionDeferred, 1);
+  ASSERT_TRUE(t.RunToCompletion());
+  const Micros step1_done = t.Completions().back();
+  ASSERT_TRUE(t.RunToCompletion());
+  EXPECT_EQ(t.Requests()[1], kQuery);
+  EXPECT_EQ(t.line.RequestTimes()[1], step1_done + Millis(20));
+  const Micros query_done = t.Completions().back();
+  ASSERT_TRUE(t.RunToCompletion());
+  EXPECT_EQ(t.Requests()[2], (Bytes{0xF7, 0x06, 0x00, 0x02, 0x00, 0x04, 0x3D, 0x5F}));
+  EXPECT_EQ(t.line.RequestTimes()[2], query_done + Millis(500));
+}
+
+}  // namespace
+}  // namespace ornat::testing
