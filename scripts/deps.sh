@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the window need, when missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev
-  qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core fonts-liberation
+  qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core fonts-dejavu-extra fonts-liberation
   clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do

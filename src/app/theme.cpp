@@ -34,6 +34,11 @@ QComboBox {
   background: #FFFFFF; border: 1px solid #7F9DB9; padding: 0 2px;
 }
 QComboBox:hover, QComboBox:focus { border-color: #316AC5; }
+QComboBox::drop-down {
+  subcontrol-origin: padding; subcontrol-position: top right; width: 15px;
+  border: none; background: #E8EDF5;
+}
+QComboBox::drop-down:hover { background: #C1D2EE; }
 QComboBox QAbstractItemView {
   background: #FFFFFF; border: 1px solid #7F9DB9;
   selection-background-color: #C1D2EE; selection-color: #000000;

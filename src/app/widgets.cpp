@@ -173,6 +173,18 @@ void SpeedComboBox::paintEvent(QPaintEvent*) {
   const QString text = opt.currentText;
   opt.currentText.clear();
   p.drawComplexControl(QStyle::CC_ComboBox, opt);
+  // The drop-down button's arrow, as the spin editors' arrows are drawn.
+  const QRect arrow =
+      style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxArrow, this);
+  const QPointF c = QRectF(arrow).center();
+  const QPointF tri[] = {
+      {c.x() - 3.5, c.y() - 1.5}, {c.x() + 3.5, c.y() - 1.5}, {c.x(), c.y() + 2.5}};
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(Qt::NoPen);
+  p.setBrush(
+      palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
+  p.drawPolygon(tri, 3);
+  p.setRenderHint(QPainter::Antialiasing, false);
   QRect field =
       style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, this);
   p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
