@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -337,6 +339,34 @@ TEST(Bindings, TheStatusGridPaintsItsCellsThroughTheDrawCellHandler) {
   // A click selects the second row.
   QTest::mouseClick(grid, Qt::LeftButton, {}, QPoint(300, 30));
   EXPECT_EQ(win.form().StatusGrid.Row(), 1);
+  // Dragging the first column's right line resizes the column.
+  QTest::mousePress(grid, Qt::LeftButton, {}, QPoint(152, 10));
+  QTest::mouseMove(grid, QPoint(172, 10));
+  QTest::mouseRelease(grid, Qt::LeftButton, {}, QPoint(172, 10));
+  EXPECT_EQ(win.form().StatusGrid.ColWidth(0), 170);
+}
+
+TEST(Bindings, TheSpeedListForwardsThePicksAndDropsDownOnATypedKey) {
+  GuiWindow win;
+  ASSERT_TRUE(win.ShowActive());
+  std::vector<int> picks;
+  win.form().TeSComboBox1.OnChange = [&](TObject*) {
+    picks.push_back(win.form().TeSComboBox1.ItemIndex());
+  };
+  auto* combo = win.Find<QComboBox>("TeSComboBox1");
+  ASSERT_NE(combo, nullptr);
+  combo->setFocus();
+  QTest::keyClick(combo, Qt::Key_Down);
+  EXPECT_EQ(picks, (std::vector<int>{4}));
+  EXPECT_EQ(combo->currentText().toStdString(), "14400");
+  // From code: shown, nothing raised.
+  win.form().TeSComboBox1.SetItemIndex(7);
+  EXPECT_EQ(combo->currentText().toStdString(), "57600");
+  EXPECT_EQ(picks.size(), 1u);
+  QTest::keyClick(combo, '1');
+  EXPECT_TRUE(combo->view()->isVisible());
+  EXPECT_EQ(picks.size(), 1u);
+  combo->hidePopup();
 }
 
 }  // namespace
