@@ -1,0 +1,63 @@
+#include "support/live_form.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace ornat::testing {
+
+LiveForm::LiveForm(const std::string& port) {
+  ports.ports = std::vector<std::string>{port};
+  FormEnvironment env;
+  env.scheduler = &loop;
+  env.gate = &gate;
+  env.dispatcher = &loop.dispatcher();
+  env.dialogs = &dialogs;
+  env.device = &device;
+  env.ports = &ports;
+  env.working_dir = dir.path();
+  form = std::make_unique<TForm1>(env);
+  form->Timer_Rx.SetOnTimer([this](TObject* sender) {
+    completions_.push_back(Clock::now());
+    form->Timer_RxTimer(sender);
+  });
+  Do([this] { form->FormCreate(form.get()); });
+}
+
+LiveForm::~LiveForm() {
+  form.reset();
+}
+
+bool LiveForm::RunToCompletion(std::chrono::milliseconds limit) {
+  const std::size_t before = completions_.size();
+  return RunUntil([&] { return completions_.size() > before; }, limit);
+}
+
+int OpenFileDescriptors() {
+  int n = 0;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator("/proc/self/fd", ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+    ++n;
+  return n;
+}
+
+Watchdog::Watchdog(std::chrono::seconds limit)
+    : thread_([this, limit] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!cv_.wait_for(lock, limit, [&] { return done_; })) {
+          std::fprintf(stderr, "watchdog: the step hangs\n");
+          std::abort();
+        }
+      }) {}
+
+Watchdog::~Watchdog() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_ = true;
+  }
+  cv_.notify_all();
+  thread_.join();
+}
+
+}  // namespace ornat::testing
