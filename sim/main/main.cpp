@@ -54,8 +54,8 @@ Line:
                        Without it, end of input on stdin ends the program.
 
 Detectors:
-  --detector SPEC      put a detector on the line (repeatable; default one at 247).
-                       SPEC is ADDR[:OPT,OPT...], each OPT a console command written
+  --detector DEF       put a detector on the line (repeatable; default one at 247).
+                       DEF is ADDR[:OPT,OPT...], each OPT a console command written
                        verb=arg (a second argument after '@') or an on/off verb alone:
                          speed=CODE   line-speed code 1..8 (default 4 = 9600 bit/s)
                          id=VALUE     identity in register 0 (right one: 0x0010)
@@ -82,7 +82,7 @@ answers of console commands (each ends with a line "OK ..." or "ERR ...") and li
 Console commands on stdin (one a line; "help" lists them all): alarm, fault, normal,
 tactic N, test on|off, latch on|off, addr N, speed CODE, set REG VALUE, id VALUE,
 regs N, silent on|off, crc P, echo on|off, stray N, pause MS [AFTER], exception
-CODE|off, delay MS, clear, factory, show, select ADDR, add SPEC, garble on|off,
+CODE|off, delay MS, clear, factory, show, select ADDR, add DEF, garble on|off,
 turnaround MS, fault-inject KIND ARGS, quit. '@ADDR CMD' sends one command to the
 detector at ADDR.
 
@@ -675,18 +675,19 @@ int main(int argc, char** argv) {
 
   Bus bus(
       BusOptions{std::chrono::milliseconds(options.turnaround_ms), options.garble, options.seed});
-  for (const std::string& spec : options.detectors) {
+  for (const std::string& definition : options.detectors) {
     // Every detector gets the global fault options first, then its own.
-    std::string full = spec;
+    std::string full = definition;
     if (!options.global_options.empty()) {
-      const auto colon = spec.find(':');
-      full = colon == std::string::npos ? spec + ":" + options.global_options
-                                        : spec.substr(0, colon) + ":" + options.global_options +
-                                              "," + spec.substr(colon + 1);
+      const auto colon = definition.find(':');
+      full = colon == std::string::npos
+                 ? definition + ":" + options.global_options
+                 : definition.substr(0, colon) + ":" + options.global_options + "," +
+                       definition.substr(colon + 1);
     }
     Bus::Detector d{DetectorModel(), Faults{}};
     std::string error;
-    if (!ParseDetectorSpec(full, d, error)) {
+    if (!ParseDetectorDefinition(full, d, error)) {
       std::fprintf(stderr, "ornat-sim: --detector %s\n", error.c_str());
       return 2;
     }

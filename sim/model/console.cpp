@@ -175,16 +175,16 @@ std::string ApplyDetectorCommand(Bus::Detector& d, std::string_view verb,
   return {};
 }
 
-bool ParseDetectorSpec(std::string_view spec, Bus::Detector& out, std::string& error) {
-  const std::size_t colon = spec.find(':');
+bool ParseDetectorDefinition(std::string_view definition, Bus::Detector& out, std::string& error) {
+  const std::size_t colon = definition.find(':');
   long long address = 0;
-  if (!ParseNumber(spec.substr(0, colon), 1, kHighestSlaveAddress, address)) {
-    error = "detector address 1..247 expected in '" + std::string(spec) + "'";
+  if (!ParseNumber(definition.substr(0, colon), 1, kHighestSlaveAddress, address)) {
+    error = "detector address 1..247 expected in '" + std::string(definition) + "'";
     return false;
   }
   Bus::Detector d{DetectorModel(static_cast<std::uint8_t>(address)), Faults{}};
   std::string_view rest =
-      colon == std::string_view::npos ? std::string_view{} : spec.substr(colon + 1);
+      colon == std::string_view::npos ? std::string_view{} : definition.substr(colon + 1);
   while (!rest.empty()) {
     const std::size_t comma = rest.find(',');
     std::string_view option = rest.substr(0, comma);
@@ -203,7 +203,7 @@ bool ParseDetectorSpec(std::string_view spec, Bus::Detector& out, std::string& e
     }
     const std::string why = ApplyDetectorCommand(d, verb, args);
     if (!why.empty()) {
-      error = "in '" + std::string(spec) + "': " + why;
+      error = "in '" + std::string(definition) + "': " + why;
       return false;
     }
   }
@@ -317,7 +317,7 @@ Console::Result Console::Execute(std::string_view line) {
     if (args.size() != 1) return fail("add: ADDR[:OPTIONS]");
     Bus::Detector d{DetectorModel(), Faults{}};
     std::string why;
-    if (!ParseDetectorSpec(args[0], d, why)) return fail("add: " + why);
+    if (!ParseDetectorDefinition(args[0], d, why)) return fail("add: " + why);
     const std::size_t i = bus_.Add(std::move(d.model), d.faults);
     result.lines.push_back("OK " + DescribeDetector(bus_, i));
     return result;

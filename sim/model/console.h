@@ -24,7 +24,7 @@ std::string ApplyDetectorCommand(Bus::Detector& detector, std::string_view verb,
 // "verb=arg" or "verb" alone (an on/off command alone means on), with '@' separating a
 // second argument: "5:speed=6,crc=0.5,echo,pause=200@10,id=0x11". On error returns
 // false and says why in `error`.
-bool ParseDetectorSpec(std::string_view spec, Bus::Detector& out, std::string& error);
+bool ParseDetectorDefinition(std::string_view definition, Bus::Detector& out, std::string& error);
 
 // One line describing a detector: "#0 addr=247 speed=4 (9600) id=0x0010 state=0 ...".
 std::string DescribeDetector(const Bus& bus, std::size_t index);

@@ -1,5 +1,5 @@
 #pragma once
-// The serial port component (spec Part 1.1): TCustomComPort with all behaviour,
+// The serial port component: TCustomComPort with all behaviour,
 // TComPort publishing it, the four settings objects, EComPort and ErrorTexts.
 //
 // Delphi properties are a getter X() and a setter SetX(v). Setting a property to its
@@ -10,7 +10,7 @@
 // Threads: OpenPort, ClosePort, WriteBytes and all setters run on the user-interface
 // thread (the dispatcher's UI thread); ReadBytes, QueuedInputCount, ModemSignals and
 // LineErrors run on whichever thread delivers a line event (the event thread under
-// smNone). The component has no lock (spec Part 1.1, Concurrency).
+// smNone). The component has no lock.
 
 #include <array>
 #include <atomic>
@@ -184,7 +184,7 @@ class TComFlowControl : public TPersistent {
   void SetXonChar(char v);
   char XoffChar() const { return xoff_char_; }
   void SetXoffChar(char v);
-  // Derived, never stored (spec Part 1.1): fcHardware, fcSoftware, fcNone or fcCustom.
+  // Derived, never stored: fcHardware, fcSoftware, fcNone or fcCustom.
   TFlowControl FlowControl() const;
   // fcCustom changes nothing; the others reset RTS/CTS/XON-XOFF and set theirs.
   // Every write re-applies the line settings.
@@ -329,11 +329,11 @@ class TCustomComPort : public TComponent {
   }
 
   // --- operations ---------------------------------------------------------
-  // Algorithm 1. Nothing at all when already open. Raises EComPort code 1 (device),
+  // Opening. Nothing at all when already open. Raises EComPort code 1 (device),
   // 7/8/9 (settings; the device is closed again), 11 (modem status at the end;
   // the port stays open).
   void OpenPort();
-  // Algorithm 5. Nothing at all when already closed. Raises code 5 when the abort
+  // Closing. Nothing at all when already closed. Raises code 5 when the abort
   // fails (the port then stays open with its thread and device). When called on
   // the UI thread it keeps serving the dispatcher's synchronous calls while it waits
   // for the event thread. Must not be called from a handler running on the event
@@ -359,7 +359,7 @@ class TCustomComPort : public TComponent {
   // The timeouts record that ApplyTimeoutSettings passes (-1 as all ones).
   CommTimeouts BuildTimeouts() const;
 
-  // --- overridable steps (spec slot order) --------------------------------
+  // --- overridable steps (in slot order) --------------------------------
   virtual void OpenDevice();            // Open(Port) or code 1
   virtual void CloseDevice();           // Close; the handle becomes invalid
   virtual void ApplyAllSettings();      // buffers, line settings, timeouts
@@ -367,7 +367,7 @@ class TCustomComPort : public TComponent {
   virtual void ApplyTimeoutSettings();  // code 8
   virtual void ApplyBufferSizes();      // code 9
 
-  // --- deliveries (spec Part 1.2), called by TComThread -------------------
+  // --- deliveries, called by TComThread -------------------
   // DeliverEvents runs the deliveries of the set in the fixed order evError,
   // evRxChar, evTxEmpty, evBreak, evRing, evCTS, evDSR, evRxFlag, evRLSD, evRx80Full.
   void DeliverEvents(TComEvents events);

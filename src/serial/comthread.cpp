@@ -8,7 +8,7 @@ namespace ornat {
 
 namespace {
 
-// The translation table of Part 1.2, in the delivery order of Algorithm 3.
+// The mask translation table, in the fixed delivery order of a batch.
 struct EventBit {
   TComEvent event;
   std::uint32_t mask;

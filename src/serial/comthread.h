@@ -1,5 +1,5 @@
 #pragma once
-// The serial event thread (spec Part 1.2): while a port is open with a non-empty
+// The serial event thread : while a port is open with a non-empty
 // Events set, TComThread waits for the line events the device reports and hands each
 // batch to the port, on the thread that the port's SyncMethod chooses:
 //   smThreadSync  Dispatcher::Send: DeliverEvents runs on the UI thread, the event
@@ -57,9 +57,9 @@ class TComThread {
   std::thread::id Id() const { return thread_.get_id(); }
 
  private:
-  void Execute();  // the run loop (Algorithm 1)
+  void Execute();  // the run loop
   void DispatchEvents();
-  void SendEventMessages();  // smWindowSync (Algorithm 4)
+  void SendEventMessages();  // smWindowSync: one message per event
   // Dispatcher::Send, announced so that a UI thread waiting in ~TComThread serves it.
   void SynchronizedDeliver();
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -283,6 +284,21 @@ TEST_F(PtyTest, TheSecondOpenOfAHeldPortFailsWithCode1) {
   port->ClosePort();
   EXPECT_NO_THROW(other.OpenPort());  // released by the close
   other.ClosePort();
+}
+
+TEST_F(PtyTest, ClosingGivesUpExclusiveUseOfATerminalWhoseOtherSideStaysOpen) {
+  // Root ignores the exclusive flag, so look at the flag itself: left set, it would
+  // refuse the next open of an ordinary user while the simulator keeps the pty.
+  int probe = ::open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(probe, 0);
+  port->OpenPort();
+  int excl = 0;
+  ASSERT_EQ(::ioctl(probe, TIOCGEXCL, &excl), 0);
+  EXPECT_EQ(excl, 1) << "held exclusively while open";
+  port->ClosePort();
+  ASSERT_EQ(::ioctl(probe, TIOCGEXCL, &excl), 0);
+  EXPECT_EQ(excl, 0);
+  ::close(probe);
 }
 
 TEST_F(PtyTest, AMissingDeviceFailsWithCode1AndErrno2) {

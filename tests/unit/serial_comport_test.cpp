@@ -1,4 +1,4 @@
-// The serial port component (spec Part 1.1) over the recording fake device: which
+// The serial port component over the recording fake device: which
 // device calls, in which order, how often; handlers; settings objects; errors.
 
 #include <gtest/gtest.h>
@@ -21,7 +21,7 @@ using Names = std::vector<std::string>;
 
 constexpr std::uint32_t kAllEventsMask = 0x05FF;
 
-// The record ComPort1 hands over at every open (spec Part 1.1, Algorithm 4).
+// The record ComPort1 hands over at every open.
 LineSettings ComPort1Line() {
   LineSettings d;
   d.DCBlength = 28;

@@ -1,4 +1,4 @@
-// The serial event thread (spec Part 1.2) over the fake device: mask translation,
+// The serial event thread over the fake device: mask translation,
 // delivery order, the three SyncMethods, exceptions, stopping.
 
 #include <gtest/gtest.h>

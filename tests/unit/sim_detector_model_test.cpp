@@ -528,7 +528,7 @@ TEST(SimConsole, SelectsDetectorsAndEndsOnQuit) {
 TEST(SimConsole, DetectorSpecsSetAddressSpeedAndFaults) {
   Bus::Detector d{DetectorModel(), {}};
   std::string error;
-  ASSERT_TRUE(ParseDetectorSpec("5:speed=6,crc=0.25,echo,pause=200@10,id=0x11,alarm", d, error))
+  ASSERT_TRUE(ParseDetectorDefinition("5:speed=6,crc=0.25,echo,pause=200@10,id=0x11,alarm", d, error))
       << error;
   EXPECT_EQ(d.model.address(), 5);
   EXPECT_EQ(d.model.speed_code(), 6);
@@ -539,7 +539,7 @@ TEST(SimConsole, DetectorSpecsSetAddressSpeedAndFaults) {
   EXPECT_EQ(d.faults.pause, 200ms);
   EXPECT_EQ(d.faults.pause_after, 10u);
   for (const char* bad : {"0", "248", "5:speed=0", "5:bogus", "x", "5:tactic"}) {
-    EXPECT_FALSE(ParseDetectorSpec(bad, d, error)) << bad;
+    EXPECT_FALSE(ParseDetectorDefinition(bad, d, error)) << bad;
   }
 }
 

@@ -349,6 +349,10 @@ DevError PosixCommDevice::Close() {
   // Output that cannot drain (flow control, a dead adapter) would hold close() for
   // up to 30 s: drop it first.
   Impl::Retry([&] { return d.sys.tcflush(f, TCOFLUSH); });
+  // TIOCEXCL belongs to the tty, not to this descriptor: on a pty whose other side
+  // stays open (the simulator) it would outlive the close and refuse every later open
+  // by an ordinary user. Give it up before closing.
+  d.sys.ioctl(f, TIOCNXCL, nullptr);
   d.sys.flock(f, LOCK_UN);
   int r = d.sys.close(f);
   int err = r != 0 ? errno : 0;
