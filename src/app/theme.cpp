@@ -65,8 +65,8 @@ QMenu::item:disabled { color: #9A9A9A; }
 
 QLabel#StatusBar1_Panel0, QLabel#StatusBar1_Panel1, QLabel#StatusBar1_Panel2 {
   border: 1px solid #C5C5C5; border-right-color: #FFFFFF; border-bottom-color: #FFFFFF;
-  padding: 0 2px;
 }
+QLabel#StatusBar1_Panel2 { padding-left: 2px; }
 
 QToolTip { background: #FFFFE1; color: #000000; border: 1px solid #767676; }
 )";

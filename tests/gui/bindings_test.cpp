@@ -54,6 +54,10 @@ TEST(Bindings, EachBaudRateMenuItemReachesItsHandlerAndTheStatusBarShowsTheNewRa
     EXPECT_EQ(win.form().ComPort1().BaudRate(), rows[i].port);
     EXPECT_EQ(Panel(win, 1), rows[i].panel1);
     EXPECT_EQ(Panel(win, 2), rows[i].panel2);
+    // The speed text fits its 100-pixel panel.
+    QLabel* panel1 = win.Find<QLabel>("StatusBar1_Panel1");
+    EXPECT_LE(panel1->fontMetrics().horizontalAdvance(panel1->text()),
+              panel1->contentsRect().width());
     // Only the chosen item carries a check mark, in the model and on the screen,
     // the chosen one too when it was checked before (Qt's own toggle is undone).
     for (const Row& other : rows) {
