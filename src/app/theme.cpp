@@ -64,8 +64,9 @@ QMenu::item:selected { background: #C1D2EE; border-color: #316AC5; color: #00000
 QMenu::item:disabled { color: #9A9A9A; }
 
 QLabel#StatusBar1_Panel0, QLabel#StatusBar1_Panel1, QLabel#StatusBar1_Panel2 {
-  border: 1px solid #C5C5C5; border-right-color: #FFFFFF; border-bottom-color: #FFFFFF;
+  border: none; border-left: 1px solid #C0C0C0; border-top: 1px solid #C0C0C0;
 }
+QLabel#StatusBar1_Panel0 { border-left: none; }
 QLabel#StatusBar1_Panel2 { padding-left: 2px; }
 
 QToolTip { background: #FFFFE1; color: #000000; border: 1px solid #767676; }
