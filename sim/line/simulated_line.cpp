@@ -311,8 +311,8 @@ void SimulatedLine::OnByteArrival(std::uint8_t byte) {
   {
     Lock lock(mutex_);
     Settle(lock);
-    if (!open_) {
-      ++lost_;
+    if (!open_ || hung_up_) {
+      ++lost_;  // a closed port, or a line whose other end is gone
       return;
     }
     queue_.emplace_back(byte, clock_.Now());

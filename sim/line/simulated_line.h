@@ -126,7 +126,7 @@ class SimulatedLine : public CommDevice {
   // When each request went out (the Write call), in order.
   std::vector<Micros> RequestTimes() const;
   std::vector<ReadRecord> Reads() const;
-  // Bytes that arrived while the port was closed.
+  // Bytes that arrived while the port was closed (or the line hung up).
   std::size_t LostBytes() const;
   // Bytes queued and not yet read.
   std::size_t QueuedBytes() const;

@@ -38,10 +38,11 @@ class SimProcess {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // One answer (TX line) of the wire log.
+  // One frame of the wire log.
   struct WireAnswer {
-    Clock::time_point first;  // its first byte went out
-    Clock::time_point last;   // its last byte went out
+    std::string direction;    // "TX" (an answer) or "RX" (a request from the master)
+    Clock::time_point first;  // TX: its first byte went out; RX: its last byte was read
+    Clock::time_point last;   // TX: its last byte went out; RX: as `first`
     std::string hex;          // "F7 03 10 ..."
     std::string note;
   };
@@ -128,7 +129,12 @@ class SimProcess {
 
   // The answers of the wire log so far, on this process's steady clock (the log's
   // header gives its start on CLOCK_MONOTONIC, which steady_clock is on Linux).
-  std::vector<WireAnswer> WireAnswers() const {
+  std::vector<WireAnswer> WireAnswers() const { return WireFrames("TX"); }
+  // The requests the simulator read, stamped when their last byte was read.
+  std::vector<WireAnswer> WireRequests() const { return WireFrames("RX"); }
+
+ private:
+  std::vector<WireAnswer> WireFrames(const std::string& which) const {
     std::vector<WireAnswer> out;
     std::ifstream in(wire_log_);
     std::string line;
@@ -147,9 +153,10 @@ class SimProcess {
       std::istringstream words(line);
       std::string stamp, dir;
       words >> stamp >> dir;
-      if (dir != "TX") continue;
+      if (dir != which) continue;
       WireAnswer a;
-      a.first = *t0 + Us(std::stod(stamp));
+      a.direction = dir;
+      a.first = a.last = *t0 + Us(std::stod(stamp));
       std::string w;
       while (words >> w) {
         if (w.rfind("last=", 0) == 0)
@@ -164,7 +171,6 @@ class SimProcess {
     return out;
   }
 
- private:
   static Clock::duration Us(double us) {
     return std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double, std::micro>(us));

@@ -1,0 +1,109 @@
+#pragma once
+// The window's logic in real time against a running ornat-sim, for the exchange
+// benchmarks: TForm1 on a RealtimeLoop with the real ComPort1 over the POSIX device,
+// a device wrapper that stamps each Write, and a stamp of each completion. Not a
+// test: nothing here asserts.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "serial/comport.h"
+#include "serial/platform/port_list.h"
+#include "serial/platform/posix_comm_device.h"
+#include "ui/main_window.h"
+#include "ui/toolkit/dialogs.h"
+#include "ui/toolkit/handler_gate.h"
+#include "ui/toolkit/realtime_loop.h"
+
+namespace ornat::bench {
+
+using Clock = std::chrono::steady_clock;
+
+// The POSIX device with the moment each Write returned.
+class StampingDevice : public PosixCommDevice {
+ public:
+  IoResult Write(const void* buffer, int count) override {
+    IoResult r = PosixCommDevice::Write(buffer, count);
+    std::lock_guard<std::mutex> lock(mutex_);
+    writes_.push_back(Clock::now());
+    return r;
+  }
+  std::vector<Clock::time_point> Writes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return writes_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Clock::time_point> writes_;
+};
+
+class OnePort : public PortListSource {
+ public:
+  explicit OnePort(std::string name) : name_(std::move(name)) {}
+  std::optional<std::vector<std::string>> ListPorts() override {
+    return std::vector<std::string>{name_};
+  }
+
+ private:
+  std::string name_;
+};
+
+struct BenchForm {
+  explicit BenchForm(const std::string& port) : ports(port) {
+    FormEnvironment env;
+    env.scheduler = &loop;
+    env.gate = &gate;
+    env.dispatcher = &loop.dispatcher();
+    env.dialogs = &dialogs;
+    env.device = &device;
+    env.ports = &ports;
+    env.working_dir = "/nonexistent";
+    form = std::make_unique<TForm1>(env);
+    form->Timer_Rx.SetOnTimer([this](TObject* sender) {
+      completions.push_back(Clock::now());
+      form->Timer_RxTimer(sender);
+    });
+    gate.Enter([this] { form->FormCreate(form.get()); });
+  }
+  ~BenchForm() { form.reset(); }
+
+  bool RunToCompletion(std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+    const std::size_t before = completions.size();
+    return loop.RunUntil([&] { return completions.size() > before; }, limit);
+  }
+
+  ScriptedDialogs dialogs;
+  HandlerGate gate{dialogs};
+  RealtimeLoop loop{gate};
+  StampingDevice device;
+  OnePort ports;
+  std::unique_ptr<TForm1> form;
+  std::vector<Clock::time_point> completions;
+};
+
+inline double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// Prints "name: median X ms, worst Y ms (n values)".
+inline void Report(const char* name, std::vector<double> values) {
+  if (values.empty()) {
+    std::printf("%-48s no values\n", name);
+    return;
+  }
+  std::sort(values.begin(), values.end());
+  const double median = values.size() % 2
+                            ? values[values.size() / 2]
+                            : (values[values.size() / 2 - 1] + values[values.size() / 2]) / 2;
+  std::printf("%-48s median %8.3f ms   worst %8.3f ms   best %8.3f ms   (n = %zu)\n", name, median,
+              values.back(), values.front(), values.size());
+}
+
+}  // namespace ornat::bench

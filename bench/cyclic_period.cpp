@@ -1,0 +1,64 @@
+// The cyclic query's period over a pseudo-terminal against ornat-sim at 9600 bit/s,
+// through the window's real engine and sequencer in real time. Prints figures;
+// asserts nothing.
+//
+//   The period: from one query's request (its Write) to the next one's, over N cycles.
+//   Its nominal value: the previous exchange's completion + 500 ms; the error is how
+//   much later than that the next request went out. Aim: under 3 ms.
+//   Also the CPU time of the process (user + system) per second of the cycle.
+//
+// Usage: bench_cyclic_period [cycles]
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "../tests/support/sim_process.h"
+#include "bench_form.h"
+
+namespace {
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return s(u.ru_utime) + s(u.ru_stime);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace ornat;
+  using namespace ornat::bench;
+  const int cycles = argc > 1 ? std::atoi(argv[1]) : 50;
+
+  testing::SimProcess sim({"--no-console"});
+  if (!sim.Started()) {
+    std::fprintf(stderr, "ornat-sim did not start\n");
+    return 1;
+  }
+  BenchForm b(sim.pty_path());
+  b.gate.Enter([&] { b.form->TeCheckBox1.Click(); });
+  const double cpu0 = CpuSeconds();
+  const auto t0 = Clock::now();
+  b.gate.Enter([&] { b.form->TeButton5.Click(); });  // "СТОП" from now on
+  b.loop.RunUntil([&] { return b.device.Writes().size() > static_cast<std::size_t>(cycles); },
+                  std::chrono::seconds(cycles + 10));
+  const double wall = Ms(Clock::now() - t0) / 1000.0;
+  const double cpu = CpuSeconds() - cpu0;
+  b.gate.Enter([&] { b.form->TeButton5.Click(); });
+  b.loop.RunFor(std::chrono::milliseconds(700));
+
+  const auto writes = b.device.Writes();
+  std::vector<double> periods, errors;
+  for (std::size_t k = 1; k < writes.size() && k <= static_cast<std::size_t>(cycles); ++k) {
+    periods.push_back(Ms(writes[k] - writes[k - 1]));
+    if (k - 1 < b.completions.size())
+      errors.push_back(Ms(writes[k] - (b.completions[k - 1] + std::chrono::milliseconds(500))));
+  }
+  std::printf("cyclic query, 9600 bit/s, pty against ornat-sim, %zu periods\n", periods.size());
+  Report("period (request to request)", periods);
+  Report("request after completion + 500 ms", errors);
+  std::printf("%-48s %.2f %% of one core (%.3f s CPU in %.1f s)\n", "CPU of the process",
+              100.0 * cpu / wall, cpu, wall);
+  return 0;
+}
