@@ -49,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   s.SessionMode = kModes[data[1] % sizeof kModes];
   s.BaudIndex = static_cast<std::uint8_t>(data[2] % 8);
   s.ResetStepCount = static_cast<std::uint8_t>(data[2] >> 6);
+  const bool answer_yes = (data[0] & 0x80) != 0;
   data += 3;
   size -= 3;
   if (size > 255) size = 255;
@@ -56,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   s.FrameBuffer.fill(0xCC);
   for (std::size_t i = 0; i < size; ++i) s.FrameBuffer[i] = data[i];
   s.ReceivedCount = static_cast<std::uint16_t>(size);
-  h->dialogs.answers.push_back(data[0] & 1 ? ornat::DialogAnswer::Yes : ornat::DialogAnswer::No);
+  h->dialogs.answers.clear();
+  h->dialogs.answers.push_back(answer_yes ? ornat::DialogAnswer::Yes : ornat::DialogAnswer::No);
 
   w.TeMemo1.Clear();
   w.TeMemo1.Add("RX :");
