@@ -186,21 +186,5 @@ TEST(ExchangeCompletion, AHitDuringABusSearchClosesThePortThatStayedOpen) {
   EXPECT_FALSE(t.w().Timer_Programm.Enabled());
 }
 
-TEST(ExchangeCompletion, ACompletionWithNothingReceivedClearsTheFlagsAndKeepsTheRxLine) {
-  SimulatedForm t;
-  t.line.faults().silent = true;
-  t.Click(t.w().TeButton5);
-  EXPECT_EQ(t.state().QueryPending, 1);
-  EXPECT_EQ(t.state().PendingOp, 3);
-  ASSERT_TRUE(t.RunToCompletion());
-  EXPECT_EQ(t.LogLines(),
-            (std::vector<std::string>{"TX : F7 03 00 00 00 08 50 9A ", "RX :", kTimeOutLine}));
-  EXPECT_EQ(t.state().QueryPending, 0);
-  EXPECT_EQ(t.state().PendingOp, 0);
-  EXPECT_EQ(t.state().ReceivedCount, 0);
-  EXPECT_TRUE(t.RunUntilIdle());
-  EXPECT_EQ(t.Completions().size(), 1u);
-}
-
 }  // namespace
 }  // namespace ornat::testing

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <functional>
 
-#include "modbus/exchange.h"
 #include "serial/comport.h"
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
@@ -96,14 +95,6 @@ TEST(ExchangeTransmit, EachSenderWritesItsFrameLogsItInRedAndArmsTheResponseTime
   }
 }
 
-TEST(ExchangeTransmit, TheRequestLineIsTwentyNineCharactersAndEndsWithASpace) {
-  SimulatedForm t;
-  t.Do([&] { t.w().SendReadRegisters(0, 8, t.w().TeMemo1); });
-  ASSERT_EQ(t.LogLines().size(), 2u);
-  EXPECT_EQ(t.LogLines()[0], "TX : F7 03 00 00 00 08 50 9A ");
-  EXPECT_EQ(t.LogLines()[0].size(), 29u);
-}
-
 TEST(ExchangeTransmit, ASilentDetectorTimesOutAfterTheTimeoutOfBaudIndex) {
   struct Case {
     std::uint8_t baud_index;
@@ -126,18 +117,6 @@ TEST(ExchangeTransmit, ASilentDetectorTimesOutAfterTheTimeoutOfBaudIndex) {
     EXPECT_EQ(t.w().TeMemo1.FontColor(), 16711680u);
     EXPECT_FALSE(t.w().ComPort1().Connected());
   }
-}
-
-TEST(ExchangeTransmit, ResponseTimeoutAndReadLimitTables) {
-  EXPECT_EQ(ResponseTimeoutMs(0), 3000);
-  EXPECT_EQ(ResponseTimeoutMs(1), 1500);
-  EXPECT_EQ(ResponseTimeoutMs(2), 700);
-  for (int i = 3; i < 256; ++i) EXPECT_EQ(ResponseTimeoutMs(static_cast<std::uint8_t>(i)), 500);
-  // 2n + 17 in one byte: 1 -> 19, 8 -> 33, 10 -> 37, 119 -> 255, 120 wraps to 1.
-  const std::pair<std::uint16_t, int> limits[] = {{0, 19},   {1, 19},      {2, 21},     {3, 23},
-                                                  {8, 33},   {10, 37},     {119, 255},  {120, 1},
-                                                  {125, 11}, {0x0108, 33}, {0xFFFF, 15}};
-  for (auto [count, limit] : limits) EXPECT_EQ(ReadLimitForRead(count), limit) << count;
 }
 
 TEST(ExchangeTransmit, DuringABusSearchReadsWaitSearchDelayMsAndWritesTheTable) {
@@ -215,19 +194,6 @@ TEST(ExchangeTransmit, AFailedSendLeavesThePortAsItIs) {
     EXPECT_EQ(t.LogLines().back(), kOkLine);
     EXPECT_FALSE(t.w().ComPort1().Connected());
   }
-}
-
-TEST(ExchangeTransmit, TheTimeoutCountsFromTheEndOfTheWrite) {
-  // The write takes its time on the fake's clock of nothing: the send and the arming
-  // happen at one virtual instant, and the time-out comes exactly 500 ms after it.
-  SimulatedForm t;
-  t.line.faults().silent = true;
-  t.AdvanceMs(1234);
-  t.Do([&] { t.w().SendWriteRegister(7, 1, t.w().TeMemo1); });
-  ASSERT_EQ(t.line.RequestTimes().size(), 1u);
-  EXPECT_EQ(t.line.RequestTimes()[0], Millis(1234));
-  ASSERT_TRUE(t.RunToCompletion());
-  EXPECT_EQ(t.Completions()[0], Millis(1734));
 }
 
 }  // namespace

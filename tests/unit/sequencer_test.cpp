@@ -350,20 +350,6 @@ TEST(Sequencer, AFailedSendHaltsTheCycleUntilAnotherExchangeCompletes) {
   EXPECT_EQ(t.state().SessionMode, 0);
 }
 
-TEST(Sequencer, StopEndsACycleHaltedByAFailedSend) {
-  SimulatedForm t;
-  t.device.FailAlways("Open", ENOENT);
-  t.Click(t.w().TeCheckBox1);
-  t.Click(t.w().TeButton5);
-  t.AdvanceMs(1000);
-  t.Click(t.w().TeButton5);
-  EXPECT_EQ(t.state().SessionMode, 0);
-  EXPECT_EQ(t.w().TeButton5.Caption(), "ЗАПРОС ПАРАМЕТРОВ");
-  EXPECT_TRUE(t.w().TeCheckBox1.Enabled());
-  EXPECT_TRUE(t.RunUntilIdle());
-  EXPECT_EQ(t.device.Count("Open"), 1);
-}
-
 TEST(Sequencer, ASingleQueryDuringTheInterfaceResetWaitsForTheStepInFlight) {
   // Deferral is not only the cycle's: during the reset's first step (SessionMode 3)
   // the query waits, then runs 20 ms after that step's completion; the second step
