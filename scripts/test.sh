@@ -16,6 +16,9 @@ if [ -n "$(ctest --test-dir build -N -L gui | grep -E '^ +Test +#')" ]; then
   xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build -L gui --output-on-failure
 fi
 
+echo "== the .deb installs and runs"
+bash scripts/check-deb.sh
+
 echo "== unit suite under ASan + UBSan"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORNAT_SANITIZE=address,undefined \
   -DCMAKE_CXX_FLAGS=-D_GLIBCXX_ASSERTIONS \
