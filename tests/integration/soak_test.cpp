@@ -184,11 +184,47 @@ TEST(SoakPty, TheCyclicQueryRunsThroughMixedFaultsWithEveryExchangeWellFormedAnd
   const auto end_at = begun + std::chrono::seconds(seconds);
   auto next_report = begun + 60s;
 
+  // Sets the next fault on the simulator's console.
+  auto next_fault = [&] {
+    if (next_phase >= order.size()) {
+      std::shuffle(order.begin(), order.end(), rng);
+      next_phase = 0;
+    }
+    phase = &Phases()[order[next_phase++]];
+    std::vector<std::string> commands = {"clear", "normal", "id 0x0010"};
+    commands.insert(commands.end(), phase->commands.begin(), phase->commands.end());
+    for (const std::string& c : commands)
+      if (sim.Command(c).value_or("").rfind("OK", 0) != 0) {
+        ADD_FAILURE() << "console: " << c;
+        return false;
+      }
+    ++switches;
+    exchanges_left_in_phase = per_phase;
+    return true;
+  };
+  int midway = 0;              // switches made while a query was under way
+  bool switch_midway = false;  // the next switch comes while a query is under way
+  std::uniform_int_distribution<int> midway_ms(0, 400);
+
   while (Clock::now() < end_at && bad < 5) {
     const std::size_t done = t.Completions().size();
+    // The fault the exchange under way runs under; none when it changed midway.
+    const Phase* under = phase;
+    if (switch_midway) {
+      // Any moment from the query's write to past its completion (the next query
+      // goes out 500 ms after that).
+      const std::size_t sent = sends.size();
+      ASSERT_TRUE(t.RunUntil([&] { return sends.size() > sent; }, 3s));
+      t.RunFor(std::chrono::milliseconds(midway_ms(rng)));
+      if (t.Completions().size() == done) under = nullptr;
+      ASSERT_TRUE(next_fault());
+      switch_midway = false;
+      ++midway;
+    }
     ASSERT_TRUE(t.RunUntil([&] { return t.Completions().size() > done; }, 3s))
         << "no completion within 3 s after exchange " << exchanges;
     ++exchanges;
+    const std::string fault = under != nullptr ? under->name : "a fault changed midway";
     // Right after a completion: the port is closed and the next query 500 ms away.
     const auto log = t.LogLines();
     std::string why;
@@ -199,20 +235,20 @@ TEST(SoakPty, TheCyclicQueryRunsThroughMixedFaultsWithEveryExchangeWellFormedAnd
     longest_ms = std::max(longest_ms, took_ms);
     if (outcome.empty()) {
       ++bad;
-      ADD_FAILURE() << "exchange " << exchanges << " under " << phase->name
+      ADD_FAILURE() << "exchange " << exchanges << " under " << fault
                     << ": not one well-formed exchange (" << why << ")";
     } else {
       ++outcomes[outcome];
-      if (std::find(phase->outcomes.begin(), phase->outcomes.end(), outcome) ==
-          phase->outcomes.end()) {
+      // An exchange whose fault changed midway may end in any outcome of the catalogue.
+      if (under != nullptr && std::find(under->outcomes.begin(), under->outcomes.end(), outcome) ==
+                                  under->outcomes.end()) {
         ++bad;
-        ADD_FAILURE() << "exchange " << exchanges << " under " << phase->name << " ended in "
-                      << outcome;
+        ADD_FAILURE() << "exchange " << exchanges << " under " << fault << " ended in " << outcome;
       }
     }
     if (took_ms > kTimeoutMs + kSlackMs) {
       ++bad;
-      ADD_FAILURE() << "exchange " << exchanges << " under " << phase->name << " took " << took_ms
+      ADD_FAILURE() << "exchange " << exchanges << " under " << fault << " took " << took_ms
                     << " ms";
     }
     if (outcome == kTimeOutLine && took_ms < kTimeoutMs - 1) {
@@ -230,19 +266,13 @@ TEST(SoakPty, TheCyclicQueryRunsThroughMixedFaultsWithEveryExchangeWellFormedAnd
     }
 
     if (--exchanges_left_in_phase <= 0) {
-      if (next_phase >= order.size()) {
-        std::shuffle(order.begin(), order.end(), rng);
-        next_phase = 0;
-      }
-      phase = &Phases()[order[next_phase++]];
-      for (const char* reset : {"clear", "normal", "id 0x0010"})
-        ASSERT_EQ(sim.Command(reset).value_or("").rfind("OK", 0), 0u) << reset;
-      for (const std::string& c : phase->commands)
-        ASSERT_EQ(sim.Command(c).value_or("").rfind("OK", 0), 0u) << c;
-      ++switches;
-      exchanges_left_in_phase = per_phase;
+      // Every other switch comes between two exchanges, so that the next one runs
+      // wholly under the new fault; the others while a query is under way.
+      if (switches % 2 == 0)
+        ASSERT_TRUE(next_fault());
+      else
+        switch_midway = true;
     }
-    // The next query goes out 500 ms after this completion, wholly under the phase.
   }
 
   // "СТОП": the query in flight completes, nothing more is sent.
@@ -256,8 +286,10 @@ TEST(SoakPty, TheCyclicQueryRunsThroughMixedFaultsWithEveryExchangeWellFormedAnd
   ASSERT_TRUE(start.has_value());
   const double ran_s = std::chrono::duration<double>(Clock::now() - begun).count();
 
-  std::printf("soak: %.0f s, %d exchanges, %d fault switches, longest exchange %.1f ms\n", ran_s,
-              exchanges, switches, longest_ms);
+  std::printf(
+      "soak: %.0f s, %d exchanges, %d fault switches (%d while a query was under way), longest "
+      "exchange %.1f ms\n",
+      ran_s, exchanges, switches, midway, longest_ms);
   for (const auto& [line, n] : outcomes) std::printf("  %5d  \"%s\"\n", n, line.c_str());
   std::printf("  fds %d -> %d, threads %d -> %d, VmRSS %ld -> %ld kB\n", start->fds, end.fds,
               start->threads, end.threads, start->rss_kb, end.rss_kb);
