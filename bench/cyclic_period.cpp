@@ -60,5 +60,7 @@ int main(int argc, char** argv) {
   Report("request after completion + 500 ms", errors);
   std::printf("%-48s %.2f %% of one core (%.3f s CPU in %.1f s)\n", "CPU of the process",
               100.0 * cpu / wall, cpu, wall);
+  Result("period", periods);
+  Result("period_error", errors);
   return 0;
 }

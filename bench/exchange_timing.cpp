@@ -57,5 +57,8 @@ int main(int argc, char** argv) {
   Report("  of which over 155 ms", over_nominal);
   Report("send call -> request written (Write returned)", to_write);
   Report("send call -> request read by the simulator", to_sim);
+  Result("completion_delay", to_completion);
+  Result("send_to_write", to_write);
+  std::printf("RESULT exchanges_failed %d count\n", failed);
   return 0;
 }

@@ -82,6 +82,14 @@ int main(int argc, char** argv) {
           100.0 * (s.total_ms - unpaced) / unpaced);
       Report("  probe window (write -> completion)", s.windows);
       Report("  completion -> next probe written", s.gaps);
+      std::printf("RESULT sweep_%d_completed %d bool\n", window, s.completed ? 1 : 0);
+      std::printf("RESULT sweep_%d %.1f ms\n", window, s.total_ms);
+      std::printf("RESULT sweep_%d_nominal %.1f ms\n", window, nominal);
+      std::printf("RESULT sweep_%d_error %.2f %%\n", window,
+                  100.0 * (s.total_ms - nominal) / nominal);
+      std::printf("RESULT sweep_%d_nominal_unpaced %.1f ms\n", window, unpaced);
+      std::printf("RESULT sweep_%d_error_unpaced %.2f %%\n", window,
+                  100.0 * (s.total_ms - unpaced) / unpaced);
     }
   }
   return 0;

@@ -124,6 +124,8 @@ int main(int argc, char** argv) {
       "  return after last byte: median %.2f ms, worst %.2f ms, best %.2f ms (aim <= 153 ms)\n",
       median, worst, best);
   std::printf("  reads that returned other than 8 bytes: %d\n", short_reads);
+  std::printf("RESULT read_return_median %.3f ms\n", median);
+  std::printf("RESULT read_return_worst %.3f ms\n", worst);
 
   // 2. Idle CPU of an open port with its event thread.
   const double cpu0 = CpuSeconds();
@@ -133,6 +135,7 @@ int main(int argc, char** argv) {
   const double cpu_ms = (CpuSeconds() - cpu0) * 1000.0;
   std::printf("  idle open port: %.3f ms CPU over %.1f s = %.4f ms CPU per s (aim < 1 ms/s)\n",
               cpu_ms, wall, cpu_ms / wall);
+  std::printf("RESULT idle_port_cpu %.4f ms/s\n", cpu_ms / wall);
 
   port.ClosePort();
   close(master);

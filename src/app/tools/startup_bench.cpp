@@ -157,5 +157,9 @@ int main(int argc, char** argv) {
   std::printf("median: %.1f ms to the first paint, %.1f MB resident; fastest %.1f ms\n",
               sorted[sorted.size() / 2],
               static_cast<double>(rss_sorted[rss_sorted.size() / 2]) / 1024.0, sorted.front());
+  std::printf("RESULT first_paint_median %.1f ms\n", sorted[sorted.size() / 2]);
+  std::printf("RESULT first_paint_worst %.1f ms\n", sorted.back());
+  std::printf("RESULT rss_start_median %.1f MB\n",
+              static_cast<double>(rss_sorted[rss_sorted.size() / 2]) / 1024.0);
   return 0;
 }
