@@ -21,26 +21,6 @@ Micros ToMicros(std::chrono::nanoseconds ns) {
 
 }  // namespace
 
-class SimulatedLine::StopSignal : public CommStopSignal {
- public:
-  explicit StopSignal(SimulatedLine& line) : line_(line) {}
-  void Set() override {
-    {
-      std::lock_guard<std::mutex> lock(line_.mutex_);
-      set_ = true;
-    }
-    line_.cv_.notify_all();
-  }
-  bool IsSet() const override {
-    std::lock_guard<std::mutex> lock(line_.mutex_);
-    return set_;
-  }
-  bool set_ = false;  // guarded by line_.mutex_
-
- private:
-  SimulatedLine& line_;
-};
-
 SimulatedLine::SimulatedLine(Scheduler& clock, CommDevice& inner, QueueDispatcher& ui_queue,
                              BusOptions options)
     : clock_(clock),
@@ -393,17 +373,17 @@ DevError SimulatedLine::SetEventMask(std::uint32_t mask) {
 
 std::unique_ptr<CommStopSignal> SimulatedLine::CreateStopSignal() {
   inner_.CreateStopSignal();  // recorded there; the line's own signal wakes its waits
-  return std::make_unique<StopSignal>(*this);
+  return std::make_unique<LockedStopSignal>(mutex_, cv_);
 }
 
 WaitResult SimulatedLine::WaitEvent(CommStopSignal& stop) {
-  auto& signal = static_cast<StopSignal&>(stop);
+  auto& signal = static_cast<LockedStopSignal&>(stop);
   Lock lock(mutex_);
   ++waiting_;
   cv_.notify_all();
   WaitResult result;
   for (;;) {
-    if (signal.set_) {
+    if (signal.IsSetLocked()) {
       result = {WaitOutcome::kStopped, 0, 0};
       break;
     }

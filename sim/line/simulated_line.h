@@ -153,7 +153,6 @@ class SimulatedLine : public CommDevice {
   DevError Purge(std::uint32_t flags) override;
 
  private:
-  class StopSignal;
   enum class ReadPhase {
     kNone,        // no read
     kAsked,       // the event thread asks; the UI side has not taken it in

@@ -32,16 +32,9 @@ class QtDispatcher : public QObject, public Dispatcher {
   bool OnUiThread() const override { return std::this_thread::get_id() == ui_thread_; }
 
  private:
-  struct SyncCall {
-    std::function<void()> work;
-    std::exception_ptr error;
-    bool done = false;
-  };
   HandlerGate& gate_;
   std::thread::id ui_thread_;
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::deque<std::shared_ptr<SyncCall>> sync_;
+  SyncCallQueue sync_;
 };
 
 }  // namespace ornat

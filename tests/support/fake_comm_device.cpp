@@ -8,26 +8,6 @@
 
 namespace ornat::testing {
 
-class FakeCommDevice::StopSignal : public CommStopSignal {
- public:
-  explicit StopSignal(FakeCommDevice& dev) : dev_(dev) {}
-  void Set() override {
-    {
-      std::lock_guard<std::mutex> lock(dev_.mutex_);
-      set_ = true;
-    }
-    dev_.cv_.notify_all();
-  }
-  bool IsSet() const override {
-    std::lock_guard<std::mutex> lock(dev_.mutex_);
-    return set_;
-  }
-  bool set_ = false;  // guarded by dev_.mutex_
-
- private:
-  FakeCommDevice& dev_;
-};
-
 FakeCommDevice::FakeCommDevice() = default;
 FakeCommDevice::~FakeCommDevice() = default;
 
@@ -132,11 +112,11 @@ std::unique_ptr<CommStopSignal> FakeCommDevice::CreateStopSignal() {
   FakeCall c;
   c.name = "CreateStopSignal";
   Enter(std::move(c));
-  return std::make_unique<StopSignal>(*this);
+  return std::make_unique<LockedStopSignal>(mutex_, cv_);
 }
 
 WaitResult FakeCommDevice::WaitEvent(CommStopSignal& stop) {
-  auto& s = static_cast<StopSignal&>(stop);
+  auto& s = static_cast<LockedStopSignal&>(stop);
   std::unique_lock<std::mutex> lock(mutex_);
   FakeCall c;
   c.name = "WaitEvent";
@@ -145,7 +125,7 @@ WaitResult FakeCommDevice::WaitEvent(CommStopSignal& stop) {
   cv_.notify_all();
   WaitResult result;
   for (;;) {
-    if (s.set_) {
+    if (s.IsSetLocked()) {
       result = {WaitOutcome::kStopped, 0, 0};
       break;
     }

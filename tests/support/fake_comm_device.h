@@ -131,7 +131,6 @@ class FakeCommDevice : public CommDevice {
   bool WaitForCalls(const std::string& name, int n, int timeout_ms = 2000) const;
 
  private:
-  class StopSignal;
   // Records the call; returns the scripted failure for it (0 = none). Lock held.
   DevError Enter(FakeCall call);
   void SetResult(DevError e);  // sets the result of the last recorded call

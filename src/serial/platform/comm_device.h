@@ -20,8 +20,10 @@
 // write, purge) and the port's event thread (event wait, read, queries) at once;
 // every implementation is safe for that.
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace ornat {
@@ -115,6 +117,31 @@ class CommStopSignal {
   virtual ~CommStopSignal() = default;
   virtual void Set() = 0;
   virtual bool IsSet() const = 0;
+};
+
+// A stop signal kept under a device's own lock, for devices whose waits sleep on one
+// condition variable (the test fake, the simulated line): Set wakes those waits.
+class LockedStopSignal : public CommStopSignal {
+ public:
+  LockedStopSignal(std::mutex& mutex, std::condition_variable& cv) : mutex_(mutex), cv_(cv) {}
+  void Set() override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      set_ = true;
+    }
+    cv_.notify_all();
+  }
+  bool IsSet() const override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return set_;
+  }
+  // With the device's lock held.
+  bool IsSetLocked() const { return set_; }
+
+ private:
+  std::mutex& mutex_;
+  std::condition_variable& cv_;
+  bool set_ = false;  // guarded by mutex_
 };
 
 // How an event wait ended.

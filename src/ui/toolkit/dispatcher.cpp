@@ -11,28 +11,27 @@ void QueueDispatcher::Post(std::function<void()> work) {
   if (wake_) wake_();
 }
 
-void QueueDispatcher::Send(std::function<void()> work) {
+void SyncCallQueue::Call(std::function<void()> work, const std::function<void()>& wake) {
   auto call = std::make_shared<SyncCall>();
   call->work = std::move(work);
   {
-    std::unique_lock<std::mutex> lock(mutex_);
-    sync_.push_back(call);
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.push_back(call);
   }
-  cv_.notify_all();
-  if (wake_) wake_();
+  wake();
   std::unique_lock<std::mutex> lock(mutex_);
   cv_.wait(lock, [&] { return call->done; });
   if (call->error) std::rethrow_exception(call->error);
 }
 
-void QueueDispatcher::ServeSynchronous() {
+void SyncCallQueue::ServeAll() {
   for (;;) {
     std::shared_ptr<SyncCall> call;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (sync_.empty()) return;
-      call = sync_.front();
-      sync_.pop_front();
+      if (calls_.empty()) return;
+      call = calls_.front();
+      calls_.pop_front();
     }
     try {
       call->work();
@@ -45,6 +44,27 @@ void QueueDispatcher::ServeSynchronous() {
     }
     cv_.notify_all();
   }
+}
+
+bool SyncCallQueue::Empty() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return calls_.empty();
+}
+
+void QueueDispatcher::Notify() {
+  // Taking the lock orders this wake-up after a WaitForWork that is checking its
+  // condition, so the wake-up cannot fall between its check and its wait.
+  { std::lock_guard<std::mutex> lock(mutex_); }
+  cv_.notify_all();
+  if (wake_) wake_();
+}
+
+void QueueDispatcher::Send(std::function<void()> work) {
+  sync_.Call(std::move(work), [this] { Notify(); });
+}
+
+void QueueDispatcher::ServeSynchronous() {
+  sync_.ServeAll();
 }
 
 std::size_t QueueDispatcher::RunPending() {
@@ -60,12 +80,12 @@ std::size_t QueueDispatcher::RunPending() {
 
 bool QueueDispatcher::WaitForWork(std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
-  return cv_.wait_for(lock, timeout, [&] { return !posted_.empty() || !sync_.empty(); });
+  return cv_.wait_for(lock, timeout, [&] { return !posted_.empty() || !sync_.Empty(); });
 }
 
 bool QueueDispatcher::HasWork() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return !posted_.empty() || !sync_.empty();
+  return !posted_.empty() || !sync_.Empty();
 }
 
 }  // namespace ornat

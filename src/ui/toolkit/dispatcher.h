@@ -29,6 +29,28 @@ class Dispatcher {
   virtual bool OnUiThread() const = 0;
 };
 
+// Calls from other threads that wait until the UI thread has run them, with their
+// exception carried back; both dispatchers keep their Send calls here.
+class SyncCallQueue {
+ public:
+  // From another thread: queues work, calls wake() so the UI thread looks at the
+  // queue, waits until the work has run and rethrows what it threw.
+  void Call(std::function<void()> work, const std::function<void()>& wake);
+  // On the UI thread: runs the calls waiting now.
+  void ServeAll();
+  bool Empty() const;
+
+ private:
+  struct SyncCall {
+    std::function<void()> work;
+    std::exception_ptr error;
+    bool done = false;
+  };
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<std::shared_ptr<SyncCall>> calls_;
+};
+
 // A dispatcher whose queue the owner drains on the UI thread: tests call RunPending;
 // RealtimeLoop drains it from its loop.
 class QueueDispatcher : public Dispatcher {
@@ -49,17 +71,13 @@ class QueueDispatcher : public Dispatcher {
   void SetWakeup(std::function<void()> wake) { wake_ = std::move(wake); }
 
  private:
-  struct SyncCall {
-    std::function<void()> work;
-    std::exception_ptr error;
-    bool done = false;
-  };
+  void Notify();
   HandlerGate& gate_;
   std::thread::id ui_thread_;
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<std::function<void()>> posted_;
-  std::deque<std::shared_ptr<SyncCall>> sync_;
+  SyncCallQueue sync_;
   std::function<void()> wake_;
 };
 
