@@ -106,15 +106,17 @@ inline void Report(const char* name, std::vector<double> values) {
               values.back(), values.front(), values.size());
 }
 
-// Prints "RESULT <key>_median V ms" and "RESULT <key>_worst V ms", the lines that
-// bench/run gathers into its table.
+// Prints "RESULT <key>_median V ms", "RESULT <key>_p95 V ms" (the 95th percentile)
+// and "RESULT <key>_worst V ms", the lines that bench/run gathers into its table.
 inline void Result(const char* key, std::vector<double> values) {
   if (values.empty()) return;
   std::sort(values.begin(), values.end());
   const double median = values.size() % 2
                             ? values[values.size() / 2]
                             : (values[values.size() / 2 - 1] + values[values.size() / 2]) / 2;
+  const std::size_t p95 = std::min(values.size() - 1, (values.size() * 95 + 99) / 100 - 1);
   std::printf("RESULT %s_median %.3f ms\n", key, median);
+  std::printf("RESULT %s_p95 %.3f ms\n", key, values[p95]);
   std::printf("RESULT %s_worst %.3f ms\n", key, values.back());
 }
 
