@@ -1,11 +1,14 @@
-// ornat_cpu_bench [SECONDS]: the CPU time that the running window takes, idle and
-// during the cyclic query, and its resident memory. It starts ornat-sim (the detector
-// at 247, 9600 bit/s, registered as the port "ornat-sim" in a private runtime folder),
-// then the program as main() composes it, on the current display (Xvfb: xvfb-run).
-// After the start has settled it measures the process's CPU time (user + system, all
-// threads: getrusage) over SECONDS (default 10) with the window idle, then ticks
-// "В ЦИКЛЕ", presses the query button and measures SECONDS of the cyclic query.
-// Prints the figures, and one "RESULT name value unit" line for each; asserts nothing.
+// ornat_cpu_bench [IDLE_SECONDS [CYCLE_SECONDS]]: the CPU time that the running window takes, idle
+// and during the cyclic query, and its resident memory. It starts ornat-sim (the detector at 247,
+// 9600 bit/s, registered as the port "ornat-sim" in a private runtime folder), then the program as
+// main() composes it, on the current display (Xvfb: xvfb-run). After the start has settled it
+// measures the process's CPU time (user + system, all threads: getrusage) over IDLE_SECONDS
+// (default 10) with the window idle, then ticks "В ЦИКЛЕ", presses the query button and measures
+// CYCLE_SECONDS (default: as idle) of the cyclic query. During the cycle it also notes, on the Qt
+// timers of the real window, the delay from the last byte of each answer (the simulator's wire log)
+// to the start of its completion, how long the completion ran, and how much later than the
+// completion + 500 ms the next query reached the simulator. Prints the figures, and "RESULT name
+// value unit" lines; asserts nothing.
 
 #include <sys/resource.h>
 
@@ -14,6 +17,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/program.h"
 #include "app/theme.h"
@@ -72,6 +77,26 @@ Phase Measure(double seconds) {
   return p;
 }
 
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// "  name  median X ms, 95th percentile Y ms, worst Z ms (n)" and the RESULT lines.
+void Timings(const char* label, const char* key, std::vector<double> v) {
+  if (v.empty()) {
+    std::printf("  %-28s no values\n", label);
+    return;
+  }
+  std::sort(v.begin(), v.end());
+  const double median =
+      v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  const double p95 = v[std::min(v.size() - 1, (v.size() * 95 + 99) / 100 - 1)];
+  std::printf("  %-28s median %.3f ms, 95th percentile %.3f ms, worst %.3f ms (n = %zu)\n", label,
+              median, p95, v.back(), v.size());
+  std::printf("RESULT %s_median %.3f ms\nRESULT %s_p95 %.3f ms\nRESULT %s_worst %.3f ms\n", key,
+              median, key, p95, key, v.back());
+}
+
 void Wait(int ms) {
   QEventLoop loop;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
@@ -81,7 +106,8 @@ void Wait(int ms) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const double seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 10.0;
+  const double idle_seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 10.0;
+  const double cycle_seconds = argc > 2 ? std::max(1.0, std::atof(argv[2])) : idle_seconds;
   setvbuf(stdout, nullptr, _IOLBF, 0);
 
   ornat::testing::SimProcess sim({"--no-console"});
@@ -111,27 +137,74 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const Phase idle = Measure(seconds);
+  const Phase idle = Measure(idle_seconds);
   const long idle_rss = StatusKb("VmRSS");
 
+  // The start and the end of every completion (Timer_RxTimer), on this process's
+  // steady clock.
+  ornat::TForm1& form = program.form();
+  std::vector<Clock::time_point> completions, completed;
+  form.Timer_Rx.SetOnTimer([&](ornat::TObject* sender) {
+    completions.push_back(Clock::now());
+    form.Timer_RxTimer(sender);
+    completed.push_back(Clock::now());
+  });
+  // And every firing of the sequencer's step timer (the query is sent from there).
+  std::vector<Clock::time_point> steps;
+  form.Timer_Programm.SetOnTimer([&](ornat::TObject* sender) {
+    steps.push_back(Clock::now());
+    form.Timer_ProgrammTimer(sender);
+  });
+  const std::size_t requests_before = sim.WireRequests().size();
+  const std::size_t answers_before = sim.WireAnswers().size();
   cycle_box->click();
   query->click();
   Wait(1000);  // the cycle under way
   const std::size_t before = sim.WireAnswers().size();
-  const Phase cycle = Measure(seconds);
+  const Phase cycle = Measure(cycle_seconds);
   const std::size_t answered = sim.WireAnswers().size() - before;
   const long cycle_rss = StatusKb("VmRSS");
   const long peak_rss = StatusKb("VmHWM");
   query->click();  // "СТОП"
   Wait(800);
 
-  std::printf("window CPU against ornat-sim (9600 bit/s, pty), %.0f s each phase\n", seconds);
+  // Exchange i of the cycle: request requests_before + i, answer answers_before + i,
+  // completion i (every query of the cycle is answered on this line).
+  const auto requests = sim.WireRequests();
+  const auto answers = sim.WireAnswers();
+  std::vector<double> to_completion, late, running, late_after_end, timer_late, sending;
+  for (std::size_t i = 0; i < completions.size() && i < completed.size(); ++i) {
+    running.push_back(Ms(completed[i] - completions[i]));
+    if (answers_before + i < answers.size()) {
+      const double d = Ms(completions[i] - answers[answers_before + i].last);
+      if (d > 0 && d < 400) to_completion.push_back(d);
+    }
+    if (requests_before + i + 1 < requests.size()) {
+      const auto next = requests[requests_before + i + 1].first;
+      late.push_back(Ms(next - (completions[i] + std::chrono::milliseconds(500))));
+      late_after_end.push_back(Ms(next - (completed[i] + std::chrono::milliseconds(500))));
+      // Step i + 1 sends query i + 1 (step 0 sent the first, 20 ms after the press).
+      if (i + 1 < steps.size()) {
+        timer_late.push_back(Ms(steps[i + 1] - (completed[i] + std::chrono::milliseconds(500))));
+        sending.push_back(Ms(next - steps[i + 1]));
+      }
+    }
+  }
+
+  std::printf("window against ornat-sim (9600 bit/s, pty): %.0f s idle, %.0f s cyclic query\n",
+              idle_seconds, cycle_seconds);
   std::printf("  idle window         %6.3f %% of one core (%.3f s CPU in %.1f s)\n", idle.Percent(),
               idle.cpu_s, idle.wall_s);
   std::printf(
       "  cyclic query        %6.3f %% of one core (%.3f s CPU in %.1f s, %zu queries "
       "answered)\n",
       cycle.Percent(), cycle.cpu_s, cycle.wall_s, answered);
+  Timings("last answer byte -> completion", "window_completion_delay", to_completion);
+  Timings("completion running", "window_completion_run", running);
+  Timings("next query after compl.+500", "window_period_error", late);
+  Timings("  after its end + 500", "window_period_error_after_end", late_after_end);
+  Timings("    step timer lateness", "window_step_timer_late", timer_late);
+  Timings("    step to request read", "window_send", sending);
   std::printf("  resident memory     %.1f MB idle, %.1f MB during the cycle, peak %.1f MB\n",
               idle_rss / 1024.0, cycle_rss / 1024.0, peak_rss / 1024.0);
   std::printf("RESULT cpu_idle %.3f %%\n", idle.Percent());
