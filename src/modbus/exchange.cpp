@@ -13,6 +13,7 @@
 #include "modbus/exchange.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <vector>
 
@@ -41,6 +42,11 @@ int ResponseTimeoutMs(std::uint8_t baud_index) {
     default:
       return 500;  // 9600 bit/s and above
   }
+}
+
+bool DeviceGone(int system_error) {
+  return system_error == EIO || system_error == ENXIO || system_error == ENODEV ||
+         system_error == EPIPE;
 }
 
 std::uint8_t ReadLimitForRead(std::uint16_t count) {
@@ -86,12 +92,28 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
     if (search_read && State.SessionMode == kSessionSearch)
       Timer_Rx.SetInterval(State.SearchDelayMs);
     Timer_Rx.SetEnabled(true);
-  } catch (const std::exception&) {
+  } catch (const EComPort& e) {
     // Nothing else: the port is left as it is (a port that opened stays open), no
-    // timer is armed and no completion follows.
-    log.SetFontColor(kLogOutcomeColor);
-    log.Add(msg::kPortOpenError + ComPort1_->Port());
+    // timer is armed and no completion follows. One exception: a write that fails
+    // because the device is gone (an adapter unplugged, the other side of a pty
+    // closed). Left open, that port could never be written again, since every later
+    // send finds it open and skips the open; closed, the next send opens it anew.
+    if (e.ErrorCode() == 2 && DeviceGone(e.SystemError())) {
+      try {
+        ComPort1_->ClosePort();
+      } catch (const std::exception&) {
+        // Nothing more can be done for a device that is gone.
+      }
+    }
+    ReportSendFailure(log);
+  } catch (const std::exception&) {
+    ReportSendFailure(log);
   }
+}
+
+void TForm1::ReportSendFailure(TTeMemo& log) {
+  log.SetFontColor(kLogOutcomeColor);
+  log.Add(msg::kPortOpenError + ComPort1_->Port());
 }
 
 // --- data arrival ---------------------------------------------------------------

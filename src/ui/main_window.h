@@ -227,6 +227,7 @@ class TForm1 : public TComponent {
   // senders; search_read: a function-3 read, whose timeout is SearchDelayMs during a
   // bus search.
   void Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read);
+  void ReportSendFailure(TTeMemo& log);
   // The data-arrival steps that run on the UI thread, in one step: bytes to the start
   // of FrameBuffer, ReceivedCount replaced, Timer_Rx 5 ms.
   void HandOver(const std::vector<std::uint8_t>& bytes);

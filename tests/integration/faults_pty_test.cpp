@@ -243,6 +243,9 @@ TEST(FaultsPty, TheAdapterUnpluggedDuringABusSearchHaltsItWithThePortErrorUntilS
   EXPECT_EQ(t.state().SessionMode, 254);
   EXPECT_EQ(w.CustomItem5.Caption(), "Stop");
   EXPECT_EQ(t.state().DeviceAddress, halted_at);
+  // The port of the device that is gone is closed, so a later send opens it anew
+  // (and works once the line is back) instead of writing to the dead device forever.
+  EXPECT_FALSE(w.ComPort1().Connected());
 
   // The stop item ends it, with the address probed last in the editor.
   t.Do([&] { w.CustomItem5.Click(); });

@@ -176,7 +176,10 @@ TEST(ExchangeTransmit, AFailedSendLeavesThePortAsItIs) {
       {"another program holds it", "Open", EBUSY, false},
       {"its line settings are refused (the component closes it again)", "SetLineSettings", EINVAL,
        false},
-      {"the write fails on the opened port", "Write", EIO, true},
+      {"the write fails on the opened port", "Write", EINVAL, true},
+      // A device that is gone is closed, so that the next send opens it anew.
+      {"the write finds the device gone", "Write", EIO, false},
+      {"the write finds the adapter unplugged", "Write", ENODEV, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
