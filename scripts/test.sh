@@ -33,6 +33,8 @@ cmake --build build-tsan -j"$jobs"
 # TSan's shadow memory needs the classic address-space layout on kernels with high
 # mmap randomisation; setarch -R gives it to the test processes.
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+# The soak covers every fault once in 30 s; the main pass runs it for 60 s.
+export ORNAT_SOAK_SECONDS=30
 setarch "$(uname -m)" -R ctest --test-dir build-tsan -L 'unit|integration' --output-on-failure
 echo "== fuzz targets (bounded runs)"
 bash scripts/fuzz.sh
