@@ -528,7 +528,8 @@ TEST(SimConsole, SelectsDetectorsAndEndsOnQuit) {
 TEST(SimConsole, DetectorSpecsSetAddressSpeedAndFaults) {
   Bus::Detector d{DetectorModel(), {}};
   std::string error;
-  ASSERT_TRUE(ParseDetectorDefinition("5:speed=6,crc=0.25,echo,pause=200@10,id=0x11,alarm", d, error))
+  ASSERT_TRUE(
+      ParseDetectorDefinition("5:speed=6,crc=0.25,echo,pause=200@10,id=0x11,alarm", d, error))
       << error;
   EXPECT_EQ(d.model.address(), 5);
   EXPECT_EQ(d.model.speed_code(), 6);
