@@ -347,8 +347,14 @@ void StatusBarWidget::Mirror() {
         align |= Qt::AlignLeft;
         break;
     }
+    const QString text = Q(panel.Text);
+    // A name longer than its panel ("ornat-sim" in the 50-pixel port panel) shows its
+    // beginning rather than its middle; the whole of it is in the tooltip.
+    const bool cut = label->fontMetrics().horizontalAdvance(text) > label->contentsRect().width();
+    if (cut) align = (align & ~Qt::AlignHorizontal_Mask) | Qt::AlignLeft;
+    label->setToolTip(cut ? text : QString());
     label->setAlignment(align);
-    label->setText(Q(panel.Text));
+    label->setText(text);
     x += panel.Width;
   }
 }
