@@ -9,10 +9,6 @@
 namespace ornat {
 
 namespace {
-constexpr const char* kAddressLabelPrefix = "АДРЕС ПРИБОРА - ";
-// Latin A after an address change, Cyrillic А (U+0410) after a speed change.
-constexpr const char* kDevicePrefixLatin = "DEVICE : A = ";
-constexpr const char* kDevicePrefixCyrillic = "DEVICE : \xD0\x90 = ";
 // "COM" Latin.
 constexpr const char* kFollowQuestion = "Сменить скорость обмена COM-порта ПК?";
 constexpr std::uint16_t kRegAddress = 1;
@@ -46,8 +42,8 @@ void TForm1::AddressAcknowledged() {
   TeSpinEdit1.SetValue(State.DeviceAddress);
   TeLabel5.SetCaption(kAddressLabelPrefix + PadNumber(State.DeviceAddress, 3));
   StatusBar1.SetPanelText(2, kDevicePrefixLatin + PadNumber(State.DeviceAddress, 3) + ";");
-  const unsigned row = State.BaudIndex < kBaudTable.size() ? State.BaudIndex : 3;
-  StatusBar1.SetPanelText(2, StatusBar1.PanelText(2) + " Baud = " + kBaudTable[row].speed_text);
+  // Latin A and three digits, no final semicolon.
+  StatusBar1.SetPanelText(2, StatusBar1.PanelText(2) + " Baud = " + CurrentBaudRow().speed_text);
 }
 
 void TForm1::BaudAcknowledged() {

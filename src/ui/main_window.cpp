@@ -26,10 +26,6 @@ const std::array<BaudRow, 8> kBaudTable = {{
 namespace {
 // Window caption: two leading spaces, three around the middle part.
 constexpr const char* kCaption = "  ОРНАТ(-2)-Zev   (MODBUS-RTU)   V1.03 - 2019";
-constexpr const char* kAddressLabelPrefix = "АДРЕС ПРИБОРА - ";
-// Panel 2 prefixes: Latin A (U+0041) and Cyrillic А (U+0410).
-constexpr const char* kDevicePrefixLatin = "DEVICE : A = ";
-constexpr const char* kDevicePrefixCyrillic = "DEVICE : \xD0\x90 = ";
 }  // namespace
 
 std::string PadNumber(unsigned value, unsigned width) {
@@ -372,6 +368,10 @@ void TForm1::FormActivate(TObject*) {
   TeMenuBar1.SetFocus();
 }
 
+const BaudRow& TForm1::CurrentBaudRow() const {
+  return kBaudTable[State.BaudIndex < kBaudTable.size() ? State.BaudIndex : 3];
+}
+
 void TForm1::UncheckBaudItems() {
   for (unsigned i = 0; i < kBaudTable.size(); ++i) BaudItem(i).SetChecked(false);
 }
@@ -415,9 +415,7 @@ void TForm1::BR_57600Click(TObject*) {
 void TForm1::TeSpinEdit1Change(TObject*) {
   State.DeviceAddress = AddressOf(TeSpinEdit1);
   std::string panel2 = kDevicePrefixLatin + PadNumber(State.DeviceAddress, 3) + ";";
-  // BaudIndex may hold a detector speed outside the table only transiently; show 9600 then.
-  const BaudRow& row = kBaudTable[State.BaudIndex < kBaudTable.size() ? State.BaudIndex : 3];
-  StatusBar1.SetPanelText(2, panel2 + " Baud = " + row.speed_text + ";");
+  StatusBar1.SetPanelText(2, panel2 + " Baud = " + CurrentBaudRow().speed_text + ";");
   TeLabel5.SetCaption(kAddressLabelPrefix + PadNumber(State.DeviceAddress, 3));
 }
 

@@ -59,6 +59,13 @@ struct BaudRow {
 };
 extern const std::array<BaudRow, 8> kBaudTable;
 
+// Texts that start-up, the address editor, the baud-rate menu and the answers to
+// interface changes write. Panel 2 begins with Latin A (U+0041) or Cyrillic А
+// (U+0410), depending on the writer.
+inline constexpr const char* kAddressLabelPrefix = "АДРЕС ПРИБОРА - ";
+inline constexpr const char* kDevicePrefixLatin = "DEVICE : A = ";
+inline constexpr const char* kDevicePrefixCyrillic = "DEVICE : \xD0\x90 = ";
+
 // Decimal text of value, left-padded with "0" to at least width characters.
 std::string PadNumber(unsigned value, unsigned width);
 
@@ -143,6 +150,8 @@ class TForm1 : public TComponent {
   void TeSpinEdit1Change(TObject* Sender);
   void TeSpinEdit1KeyPress(TObject* Sender, char& Key);
   void UncheckBaudItems();
+  // The row of BaudIndex (row 3, 9600 bit/s, should it ever hold another value).
+  const BaudRow& CurrentBaudRow() const;
   TTeItem& BaudItem(unsigned index);
   // The address editors' value as a slave address: always 1..247.
   static std::uint8_t AddressOf(const TTeSpinEdit& editor);
