@@ -3,8 +3,10 @@
 // runs: bad CRCs, silence, stray bytes, echoes, answers split by a pause, exception
 // answers, short answers, late answers, a wrong identity. Every exchange must end
 // within its response timeout (and some slack), leave exactly one well-formed
-// exchange in the log with the outcome its fault gives, and the process must hold
-// no more descriptors, threads or memory at the end than after warming up.
+// exchange in the log with the outcome its fault gives (an answer whose read ends
+// just as its time-out fires comes as a late answer of its own in place of the
+// time-out line, and is checked as such), and the process must hold no more
+// descriptors, threads or memory at the end than after warming up.
 //
 // ORNAT_SOAK_SECONDS sets the length (default 60 s); hours are fine by hand:
 //   ORNAT_SOAK_SECONDS=7200 build/tests/ornat_integration_tests --gtest_filter='Soak*'
@@ -109,6 +111,9 @@ const std::vector<Phase>& Phases() {
       {"3 registers instead of 8", {"regs 3"}, {kWrongLengthLine}},
       {"answers 250 ms late", {"delay 250"}, {kOkLine}},
       {"answers 400 ms late", {"delay 400"}, {kTimeOutLine}},
+      // The read ends 150 ms after the last byte, close to the 500 ms time-out: either
+      // outcome, and now and then a late answer.
+      {"answers at the edge of the time-out", {"delay 323"}, {kOkLine, kTimeOutLine}},
       {"another identity", {"id 0x0011"}, {kWrongIdLine}},
       {"an alarm", {"alarm"}, {kOkLine}},
   };
@@ -161,6 +166,25 @@ TEST(SoakPty, TheCyclicQueryRunsThroughMixedFaultsWithEveryExchangeWellFormedAnd
     if (t.state().SessionMode != 0) sends.push_back(Clock::now());
     w.Timer_ProgrammTimer(sender);
   });
+  // The moment each query's completion begins. An answer whose read ends just as
+  // its time-out fires is handed over after the time-out's completion and brings a
+  // completion of its own, with no query of its own: a late answer. The log before
+  // and after it is kept.
+  std::vector<Clock::time_point> completions;
+  struct LateAnswer {
+    std::vector<std::string> before, after;
+  };
+  std::vector<LateAnswer> late_answers;
+  w.Timer_Rx.SetOnTimer([&](TObject* sender) {
+    const bool late = completions.size() >= sends.size();
+    if (late) {
+      late_answers.push_back({t.LogLines(), {}});
+    } else {
+      completions.push_back(Clock::now());
+    }
+    w.Timer_RxTimer(sender);
+    if (late) late_answers.back().after = t.LogLines();
+  });
 
   t.Click(w.TeCheckBox1);
   t.Click(w.TeButton5);  // the cycle runs
@@ -207,7 +231,7 @@ TEST(SoakPty, TheCyclicQueryRunsThroughMixedFaultsWithEveryExchangeWellFormedAnd
   std::uniform_int_distribution<int> midway_ms(0, 400);
 
   while (Clock::now() < end_at && bad < 5) {
-    const std::size_t done = t.Completions().size();
+    const std::size_t done = completions.size();
     // The fault the exchange under way runs under; none when it changed midway.
     const Phase* under = phase;
     if (switch_midway) {
@@ -216,12 +240,12 @@ TEST(SoakPty, TheCyclicQueryRunsThroughMixedFaultsWithEveryExchangeWellFormedAnd
       const std::size_t sent = sends.size();
       ASSERT_TRUE(t.RunUntil([&] { return sends.size() > sent; }, 3s));
       t.RunFor(std::chrono::milliseconds(midway_ms(rng)));
-      if (t.Completions().size() == done) under = nullptr;
+      if (completions.size() == done) under = nullptr;
       ASSERT_TRUE(next_fault());
       switch_midway = false;
       ++midway;
     }
-    ASSERT_TRUE(t.RunUntil([&] { return t.Completions().size() > done; }, 3s))
+    ASSERT_TRUE(t.RunUntil([&] { return completions.size() > done; }, 3s))
         << "no completion within 3 s after exchange " << exchanges;
     ++exchanges;
     const std::string fault = under != nullptr ? under->name : "a fault changed midway";
@@ -229,9 +253,9 @@ TEST(SoakPty, TheCyclicQueryRunsThroughMixedFaultsWithEveryExchangeWellFormedAnd
     const auto log = t.LogLines();
     std::string why;
     const std::string outcome = OutcomeOf(log, why);
-    ASSERT_EQ(sends.size(), t.Completions().size()) << "one completion for each query";
+    ASSERT_EQ(sends.size(), completions.size()) << "one completion for each query";
     const double took_ms =
-        std::chrono::duration<double, std::milli>(t.Completions().back() - sends.back()).count();
+        std::chrono::duration<double, std::milli>(completions.back() - sends.back()).count();
     longest_ms = std::max(longest_ms, took_ms);
     if (outcome.empty()) {
       ++bad;
@@ -278,7 +302,19 @@ TEST(SoakPty, TheCyclicQueryRunsThroughMixedFaultsWithEveryExchangeWellFormedAnd
   // "СТОП": the query in flight completes, nothing more is sent.
   t.Click(w.TeButton5);
   t.RunFor(1500ms);
-  EXPECT_EQ(sends.size(), t.Completions().size()) << "every query completed";
+  EXPECT_EQ(sends.size(), completions.size()) << "every query completed";
+  // A late answer comes only after a time-out. Its answer lines take the place of
+  // the log's last line, the time-out's, as they take that of "RX :" in time.
+  const std::vector<std::string> timed_out = {kQueryTx, "RX :", kTimeOutLine};
+  for (const LateAnswer& late : late_answers) {
+    EXPECT_EQ(late.before, timed_out) << "a completion without a query of its own";
+    std::vector<std::string> own = late.after;
+    std::string why;
+    if (own.size() > 2 && own[1] == "RX :") own.erase(own.begin() + 1);
+    EXPECT_FALSE(OutcomeOf(own, why).empty())
+        << "not a late answer in place of the time-out (" << why
+        << "): " << ::testing::PrintToString(late.after);
+  }
   EXPECT_EQ(t.state().SessionMode, 0);
   EXPECT_FALSE(w.ComPort1().Connected());
   EXPECT_TRUE(t.dialogs.exceptions.empty());
@@ -288,8 +324,8 @@ TEST(SoakPty, TheCyclicQueryRunsThroughMixedFaultsWithEveryExchangeWellFormedAnd
 
   std::printf(
       "soak: %.0f s, %d exchanges, %d fault switches (%d while a query was under way), longest "
-      "exchange %.1f ms\n",
-      ran_s, exchanges, switches, midway, longest_ms);
+      "exchange %.1f ms, %zu late answers\n",
+      ran_s, exchanges, switches, midway, longest_ms, late_answers.size());
   for (const auto& [line, n] : outcomes) std::printf("  %5d  \"%s\"\n", n, line.c_str());
   std::printf("  fds %d -> %d, threads %d -> %d, VmRSS %ld -> %ld kB\n", start->fds, end.fds,
               start->threads, end.threads, start->rss_kb, end.rss_kb);
