@@ -303,8 +303,8 @@ TEST(SoakPty, TheCyclicQueryRunsThroughMixedFaultsWithEveryExchangeWellFormedAnd
   t.Click(w.TeButton5);
   t.RunFor(1500ms);
   EXPECT_EQ(sends.size(), completions.size()) << "every query completed";
-  // A late answer comes only after a time-out. Its answer lines take the place of
-  // the log's last line, the time-out's, as they take that of "RX :" in time.
+  // A late answer comes only after a time-out. Its answer lines replace the log's
+  // last line, the time-out line, as an answer in time replaces "RX :".
   const std::vector<std::string> timed_out = {kQueryTx, "RX :", kTimeOutLine};
   for (const LateAnswer& late : late_answers) {
     EXPECT_EQ(late.before, timed_out) << "a completion without a query of its own";
