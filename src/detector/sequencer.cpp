@@ -97,6 +97,15 @@ std::uint8_t TForm1::DeferIfBusy(Action action) {
   return 0;
 }
 
+bool TForm1::Working() const {
+  if (Timer_Rx.Enabled()) return true;  // an exchange in flight, or bytes settling
+  // A deferred action waits for its exchange, or Timer_Wait is about to run it.
+  if (State.ActionDeferred == 1 || Timer_Wait.Enabled()) return true;
+  // A sequence goes on only when its step timer is armed; a failed send leaves it
+  // halted, with SessionMode unchanged and nothing armed.
+  return State.SessionMode != kSessionIdle && Timer_Programm.Enabled();
+}
+
 // --- the step timer -------------------------------------------------------------------
 
 void TForm1::Timer_ProgrammTimer(TObject*) {

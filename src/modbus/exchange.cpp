@@ -62,21 +62,38 @@ std::uint8_t ReadLimitForRead(std::uint16_t count) {
 
 void TForm1::SendWriteRegister(std::uint16_t reg, std::uint16_t value, TTeMemo& log) {
   BuildRequest(State.FrameBuffer, State.DeviceAddress, kWriteSingle, reg, value);
+  next_sender_ = ExchangeSender::kWrite;
   Transmit(log, kWriteReadLimit, false);
 }
 
 void TForm1::SendWriteRegisterTo(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
                                  TTeMemo& log) {
   BuildRequest(State.FrameBuffer, address, kWriteSingle, reg, value);
+  next_sender_ = ExchangeSender::kWriteToFixedAddress;
   Transmit(log, kWriteReadLimit, false);
 }
 
 void TForm1::SendReadRegisters(std::uint16_t first, std::uint16_t count, TTeMemo& log) {
   BuildRequest(State.FrameBuffer, State.DeviceAddress, kReadHolding, first, count);
+  next_sender_ = ExchangeSender::kRead;
   Transmit(log, ReadLimitForRead(count), true);
 }
 
 void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
+  // A request whose completion never came (a service read has no guards) is told as
+  // such before this one takes its place; bytes handed over meanwhile stay with the
+  // new exchange, as FrameBuffer keeps their count.
+  if (request_in_flight_) {
+    auto reads = std::move(exchange_.reads);
+    EndExchange(ExchangeRecord::End::kSuperseded);
+    exchange_.reads = std::move(reads);
+  }
+  exchange_.sender = next_sender_;
+  exchange_.searching = State.SessionMode == kSessionSearch;
+  exchange_.request.assign(State.FrameBuffer.begin(), State.FrameBuffer.begin() + 8);
+  exchange_.port = ComPort1_->Port();
+  exchange_.bit_rate = BaudRateToBits(ComPort1_->BaudRate());
+  exchange_.started = env_.scheduler->Now();
   // The TX line is on screen before the port is opened, so it stays when the send fails.
   LogRequest(State.FrameBuffer.data());
   try {
@@ -92,6 +109,7 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
     if (search_read && State.SessionMode == kSessionSearch)
       Timer_Rx.SetInterval(State.SearchDelayMs);
     Timer_Rx.SetEnabled(true);
+    request_in_flight_ = true;
   } catch (const EComPort& e) {
     // Nothing else: the port is left as it is (a port that opened stays open), no
     // timer is armed and no completion follows. One exception: a write that fails
@@ -114,6 +132,13 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
 void TForm1::ReportSendFailure(TTeMemo& log) {
   log.SetFontColor(kLogOutcomeColor);
   log.Add(msg::kPortOpenError + ComPort1_->Port());
+  // Bytes handed over before this send (in Idle, during a search) still have a
+  // completion due: they stay for it.
+  std::vector<std::vector<std::uint8_t>> reads;
+  if (Timer_Rx.Enabled()) reads = std::move(exchange_.reads);
+  EndExchange(ExchangeRecord::End::kSendFailed);
+  if (!reads.empty()) StartIdleExchange();
+  for (auto& r : reads) exchange_.reads.push_back(std::move(r));
 }
 
 // --- data arrival ---------------------------------------------------------------
@@ -144,6 +169,10 @@ void TForm1::ComPort1RxChar(TObject*, int) {
 }
 
 void TForm1::HandOver(const std::vector<std::uint8_t>& bytes) {
+  // Bytes with no request in flight (between two probes of a search) begin an
+  // exchange of their own.
+  if (!request_in_flight_ && exchange_.reads.empty()) StartIdleExchange();
+  exchange_.reads.push_back(bytes);
   std::copy(bytes.begin(), bytes.end(), State.FrameBuffer.begin());
   // Replaces the previous count: a second read in one exchange overwrites the first.
   State.ReceivedCount = static_cast<std::uint16_t>(bytes.size());
@@ -185,12 +214,33 @@ void TForm1::Timer_RxTimer(TObject*) {
   State.ReceivedCount = 0;  // 8
   State.PendingOp = kOpNone;
   State.QueryPending = 0;
+  EndExchange(request_in_flight_ ? ExchangeRecord::End::kCompleted : ExchangeRecord::End::kIdle);
   if (State.ActionDeferred == 1) {  // 9
     State.ActionDeferred = 0;
     Timer_Wait.SetEnabled(true);
     return;
   }
   if (State.SessionMode != kSessionIdle) Timer_Programm.SetEnabled(true);  // 10
+}
+
+// --- observer -------------------------------------------------------------------
+
+void TForm1::StartIdleExchange() {
+  exchange_.request.clear();
+  exchange_.port = ComPort1_->Port();
+  exchange_.bit_rate = BaudRateToBits(ComPort1_->BaudRate());
+  exchange_.started = env_.scheduler->Now();
+}
+
+void TForm1::EndExchange(ExchangeRecord::End end) {
+  exchange_.end = end;
+  exchange_.ended = env_.scheduler->Now();
+  if (env_.exchange_observer != nullptr) {
+    exchange_.log = TeMemo1.Lines();
+    env_.exchange_observer->ExchangeEnded(exchange_);
+  }
+  exchange_ = ExchangeRecord{};
+  request_in_flight_ = false;
 }
 
 }  // namespace ornat

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "modbus/exchange_observer.h"
 #include "serial/com_types.h"
 #include "state/shared_state.h"
 #include "ui/toolkit/controls.h"
@@ -48,6 +49,9 @@ struct FormEnvironment {
   // Screen height and the width of a vertical scroll bar, in pixels (fit to screen).
   int screen_height = 1080;
   int vscroll_width = 17;
+  // Told of every exchange as it ends (the journal, a front end without a window);
+  // null: nobody.
+  ExchangeObserver* exchange_observer = nullptr;
 };
 
 // One row of the baud-rate table.
@@ -200,6 +204,11 @@ class TForm1 : public TComponent {
   void TeButton5Click(TObject* Sender);
   void TeCheckBox1Click(TObject* Sender);
   void TeButton3Click(TObject* Sender);
+  // True while the window has work under way that will go on by itself: an exchange
+  // in flight (or bytes settling), a deferred action waiting, or a sequence whose next
+  // step is due. False once a command's work has ended, also when a failed send has
+  // halted a sequence.
+  bool Working() const;
 
   // --- interface parameter changes (detector/interface_changes.cpp) ----------
   void TeButton1Click(TObject* Sender);
@@ -240,6 +249,13 @@ class TForm1 : public TComponent {
   // The data-arrival steps that run on the UI thread, in one step: bytes to the start
   // of FrameBuffer, ReceivedCount replaced, Timer_Rx 5 ms.
   void HandOver(const std::vector<std::uint8_t>& bytes);
+  // Tells the observer that the exchange in exchange_ has ended, and starts afresh.
+  void EndExchange(ExchangeRecord::End end);
+  void StartIdleExchange();
+  // The exchange under way, as its observer will be told of it.
+  ExchangeRecord exchange_;
+  bool request_in_flight_ = false;
+  ExchangeSender next_sender_ = ExchangeSender::kRead;
   // The event thread's own buffer (touched only by ComPort1RxChar).
   std::array<std::uint8_t, 256> rx_buffer_{};
   // ReadLimit as the event thread reads it when a read begins; every sender stores it

@@ -16,6 +16,7 @@ LiveForm::LiveForm(const std::string& port) {
   env.device = &device;
   env.ports = &ports;
   env.working_dir = dir.path();
+  env.exchange_observer = &exchanges;
   form = std::make_unique<TForm1>(env);
   form->Timer_Rx.SetOnTimer([this](TObject* sender) {
     completions_.push_back(Clock::now());

@@ -38,6 +38,8 @@ struct LiveForm {
   PosixCommDevice device;
   FakePortList ports;
   TempDir dir;
+  // The window's exchange observer: add the journal, a survey... to it.
+  ExchangeObserverList exchanges;
   std::unique_ptr<TForm1> form;
 
   TForm1& w() { return *form; }

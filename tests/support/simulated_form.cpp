@@ -13,6 +13,7 @@ SimulatedForm::SimulatedForm(bool with_detector) {
   env.device = &line;
   env.ports = &ports;
   env.working_dir = dir.path();
+  env.exchange_observer = &exchanges;
   form = std::make_unique<TForm1>(env);
   // Record each completion: the window's own handler, wrapped.
   form->Timer_Rx.SetOnTimer([this](TObject* sender) {

@@ -46,6 +46,8 @@ struct SimulatedForm {
   sim::SimulatedLine line{clock, device, dispatcher};
   FakePortList ports;
   TempDir dir;
+  // The window's exchange observer: add the journal, a survey... to it.
+  ExchangeObserverList exchanges;
   std::unique_ptr<TForm1> form;  // last: destroyed first, before the line
 
   TForm1& w() { return *form; }

@@ -1,0 +1,123 @@
+#include "journal/exchange_journal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "journal/json.h"
+#include "ui/exchange_log.h"
+
+namespace ornat {
+
+namespace {
+
+const char* EndName(ExchangeRecord::End end) {
+  switch (end) {
+    case ExchangeRecord::End::kCompleted:
+      return "completed";
+    case ExchangeRecord::End::kSendFailed:
+      return "send-failed";
+    case ExchangeRecord::End::kIdle:
+      return "idle";
+    case ExchangeRecord::End::kSuperseded:
+      return "superseded";
+  }
+  return "completed";
+}
+
+}  // namespace
+
+std::string HexText(const std::vector<std::uint8_t>& bytes) {
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i > 0) out += ' ';
+    out += ByteToHex(bytes[i]);
+  }
+  return out;
+}
+
+std::string IsoLocalTime(std::chrono::system_clock::time_point t) {
+  using namespace std::chrono;
+  const auto since = t.time_since_epoch();
+  auto secs = duration_cast<seconds>(since);
+  auto ms = duration_cast<milliseconds>(since - secs).count();
+  if (ms < 0) {  // before 1970: keep the milliseconds positive
+    ms += 1000;
+    secs -= seconds(1);
+  }
+  const std::time_t tt = static_cast<std::time_t>(secs.count());
+  std::tm tm{};
+  localtime_r(&tt, &tm);
+  char date[32];
+  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &tm);
+  const long offset_min = tm.tm_gmtoff / 60;
+  const long abs_min = offset_min < 0 ? -offset_min : offset_min;
+  char out[64];
+  std::snprintf(out, sizeof out, "%s.%03lld%c%02ld:%02ld", date, static_cast<long long>(ms),
+                offset_min < 0 ? '-' : '+', abs_min / 60, abs_min % 60);
+  return out;
+}
+
+ExchangeJournal::ExchangeJournal(const std::string& path, std::string program, WallClock clock)
+    : path_(path), program_(std::move(program)), clock_(std::move(clock)) {
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd_ < 0)
+    throw JournalError("cannot open the journal \"" + path + "\": " + std::strerror(errno));
+}
+
+ExchangeJournal::~ExchangeJournal() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::string ExchangeJournal::Line(const ExchangeRecord& record, const std::string& program,
+                                  std::chrono::system_clock::time_point when) {
+  JsonWriter j;
+  j.BeginObject();
+  j.Key("time").String(IsoLocalTime(when));
+  j.Key("program").String(program);
+  j.Key("port").String(record.port);
+  j.Key("baud").Int(record.bit_rate);
+  if (record.request.empty())
+    j.Key("address").Null();
+  else
+    j.Key("address").Int(record.request[0]);
+  j.Key("operation").String(OperationName(record));
+  j.Key("end").String(EndName(record.end));
+  j.Key("request").String(HexText(record.request));
+  j.Key("answer").String(HexText(record.AllBytes()));
+  j.Key("reads").Int(static_cast<long long>(record.reads.size()));
+  j.Key("log").Strings(record.log);
+  const double ms =
+      std::chrono::duration<double, std::milli>(record.ended - record.started).count();
+  j.Key("ms").Fixed(ms, 1);
+  j.EndObject();
+  return j.Text();
+}
+
+void ExchangeJournal::ExchangeEnded(const ExchangeRecord& record) {
+  const std::string line = Line(record, program_, clock_()) + "\n";
+  // One write() per line: the kernel has the whole line as soon as it returns. A
+  // short write (a full disk) is continued; EINTR is retried.
+  std::size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    const std::string message =
+        "cannot write to the journal \"" + path_ + "\": " + std::strerror(n < 0 ? errno : ENOSPC);
+    if (error_.empty()) {
+      error_ = message;
+      if (on_error_) on_error_(message);
+    }
+    return;
+  }
+}
+
+}  // namespace ornat

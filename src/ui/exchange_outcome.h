@@ -1,0 +1,30 @@
+#pragma once
+// The outcome of an exchange as its log lines tell it: the message lines of the
+// catalogue that the engine and the dispatcher add below the request and answer.
+
+#include <string>
+#include <vector>
+
+namespace ornat {
+
+enum class ExchangeOutcome {
+  kNone,         // no outcome line (a probe that got nothing, an exchange under way)
+  kOk,           // "   : ОК." and nothing worse
+  kTimeOut,      // "   : TIME OUT."
+  kCrcError,     // "   : CRC ERROR."
+  kException,    // "   : ОШИБКА." (the detector answered with an exception code)
+  kWrongId,      // "   : НЕВЕРНЫЙ ID УСТРОЙСТВА."
+  kWrongLength,  // "   : НЕВЕРНАЯ ДЛИНА ОТВЕТА."
+  kResetError,   // "   : СБРОС НАСТРОЕК -> ОШИБКА..."
+  kPortError,    // "   : ОШИБКА ОТКРЫТИЯ ПОРТА ..."
+};
+
+// The worst outcome the lines show: a port error before a CRC error before an
+// exception answer before a rejected answer before a time-out before "ОК.".
+ExchangeOutcome OutcomeOf(const std::vector<std::string>& log);
+
+// "ok", "time-out", "crc-error", "exception", "wrong-identity", "wrong-length",
+// "reset-error", "port-error", "none".
+const char* OutcomeName(ExchangeOutcome outcome);
+
+}  // namespace ornat
