@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <exception>
 #include <vector>
 
@@ -123,8 +124,12 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
         // Nothing more can be done for a device that is gone.
       }
     }
+    exchange_.failure = e.what();
+    if (e.SystemError() > 0)
+      exchange_.failure += std::string(": ") + std::strerror(e.SystemError());
     ReportSendFailure(log);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    exchange_.failure = e.what();
     ReportSendFailure(log);
   }
 }

@@ -40,6 +40,9 @@ struct ExchangeRecord {
   Micros ended{0};
   // The log pane's lines when the exchange ended, as it shows them.
   std::vector<std::string> log;
+  // kSendFailed: why the port could not be opened or written (the log line names
+  // only the port).
+  std::string failure;
 
   // The bytes the completion judged (the last read); empty when nothing came.
   const std::vector<std::uint8_t>& Answer() const;

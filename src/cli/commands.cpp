@@ -1,0 +1,798 @@
+#include "cli/commands.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "cli/headless_window.h"
+#include "detector/register_map.h"
+#include "detector/shown_parameters.h"
+#include "detector/survey.h"
+#include "journal/exchange_journal.h"
+#include "journal/json.h"
+#include "modbus/rtu_codec.h"
+#include "serial/comport.h"
+#include "ui/exchange_log.h"
+#include "ui/exchange_outcome.h"
+
+namespace ornat::cli {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// The longest a one-shot command can take is an interface reset at 1200 bit/s, two
+// 3000 ms time-outs; this limit is only a guard against a window that never settles.
+constexpr auto kCommandLimit = 60s;
+constexpr auto kForever = std::chrono::hours(24 * 365);
+// "СТОП", the query button's caption while the cyclic query runs. All Cyrillic.
+constexpr const char* kStopCaption = "СТОП";
+
+void Out(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+void Err(const std::string& text) {
+  std::fprintf(stderr, "ornat-cli: %s\n", text.c_str());
+}
+
+std::string Speed(std::uint8_t baud_index) {
+  return kBaudTable[baud_index < kBaudTable.size() ? baud_index : 3].speed_text;
+}
+
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+std::string Duration(double seconds) {
+  const long s = static_cast<long>(seconds + 0.5);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
+  return buf;
+}
+
+int ExitFor(ExchangeOutcome outcome) {
+  switch (outcome) {
+    case ExchangeOutcome::kOk:
+      return kExitDone;
+    case ExchangeOutcome::kTimeOut:
+    case ExchangeOutcome::kNone:
+      return kExitNoAnswer;
+    case ExchangeOutcome::kPortError:
+      return kExitPort;
+    default:
+      return kExitRefused;
+  }
+}
+
+// The answer the completion judged, as the validator leaves it; empty when not valid.
+std::vector<std::uint8_t> ValidAnswer(const ExchangeRecord& r) {
+  const auto& bytes = r.Answer();
+  if (bytes.empty()) return {};
+  Frame f{};
+  const std::size_t n = std::min(bytes.size(), f.size() - 1);
+  std::copy(bytes.begin(), bytes.begin() + static_cast<long>(n), f.begin());
+  auto count = static_cast<std::uint16_t>(n);
+  if (!ValidateAnswer(f, count)) return {};
+  return {f.begin(), f.begin() + count};
+}
+
+// Shows a progress line on stderr when it is a terminal.
+class ProgressLine {
+ public:
+  ProgressLine() : on_(isatty(STDERR_FILENO) == 1) {}
+  ~ProgressLine() { Clear(); }
+  void Show(const std::string& text) {
+    if (!on_) return;
+    const auto now = Clock::now();
+    if (shown_ && now - last_ < 200ms) return;
+    last_ = now;
+    shown_ = true;
+    std::fprintf(stderr, "\r%s\033[K", text.c_str());
+    std::fflush(stderr);
+  }
+  void Clear() {
+    if (!shown_) return;
+    std::fprintf(stderr, "\r\033[K");
+    std::fflush(stderr);
+    shown_ = false;
+  }
+
+ private:
+  bool on_;
+  bool shown_ = false;
+  Clock::time_point last_{};
+};
+
+void WriteDetector(JsonWriter& j, const ShownParameters& p) {
+  j.BeginObject();
+  j.Key("type").String(p.type);
+  j.Key("state").String(p.state);
+  j.Key("tactic");
+  if (p.tactic_code) {
+    j.BeginObject();
+    j.Key("code").Int(*p.tactic_code);
+    j.Key("name").String(p.tactic_name);
+    j.Key("label").String(p.tactic_label);
+    j.EndObject();
+  } else {
+    j.Null();
+  }
+  j.Key("latching").Bool(p.latching);
+  j.Key("test").Bool(p.test);
+  j.EndObject();
+}
+
+void WriteExchange(JsonWriter& j, const ExchangeRecord& r) {
+  j.BeginObject();
+  j.Key("operation").String(OperationName(r));
+  j.Key("request").String(HexText(r.request));
+  j.Key("answer").String(HexText(r.AllBytes()));
+  j.Key("outcome").String(OutcomeName(OutcomeOf(r.log)));
+  j.Key("log").Strings(r.log);
+  if (!r.failure.empty()) j.Key("failure").String(r.failure);
+  j.EndObject();
+}
+
+std::string TacticText(const ShownParameters& p) {
+  if (!p.tactic_code) return "none";
+  return std::to_string(*p.tactic_code) + " " + p.tactic_name + " (" + p.tactic_label + ")";
+}
+
+std::string DetectorText(const ShownParameters& p) {
+  return "type      " + p.type + "\nstate     " + p.state + "\ntactic    " + TacticText(p) +
+         "\nlatching  " + (p.latching ? "on" : "off") + "\ntest      " + (p.test ? "on" : "off") +
+         "\n";
+}
+
+// One command's run: the journal, the headless window with the common options applied.
+class Session {
+ public:
+  explicit Session(const Options& o) : o_(o) {}
+
+  // -1 when open; otherwise the exit status.
+  int Open() {
+    if (o_.journal) {
+      try {
+        journal_ = std::make_unique<ExchangeJournal>(*o_.journal, "ornat-cli");
+        journal_->SetErrorSink([](const std::string& message) { Err(message); });
+      } catch (const JournalError& e) {
+        Err(e.what());
+        return kExitPort;
+      }
+    }
+    win_ = std::make_unique<HeadlessWindow>(journal_.get());
+    if (o_.port) win_->SelectPort(*o_.port);
+    if (o_.baud_index) win_->SelectBaud(*o_.baud_index);
+    if (o_.address) win_->TypeAddress(*o_.address);
+    if (o_.verbose && !o_.json) win_->OnExchange([](const ExchangeRecord& r) { PrintLog(r); });
+    return -1;
+  }
+
+  static void PrintLog(const ExchangeRecord& r) {
+    std::string text;
+    for (const auto& line : r.log) text += line + "\n";
+    Out(text);
+  }
+
+  HeadlessWindow& win() { return *win_; }
+  TForm1& w() { return win_->form(); }
+  const Options& o() const { return o_; }
+  std::string Port() { return w().ComPort1().Port(); }
+
+  // The document's common head: command, port, PC speed, address.
+  void Head(JsonWriter& j) {
+    j.BeginObject();
+    j.Key("command").String(o_.command_text);
+    j.Key("port").String(Port());
+    j.Key("baud").Int(BaudRateToBits(w().ComPort1().BaudRate()));
+    j.Key("address").Int(w().State.DeviceAddress);
+  }
+
+  // Runs one user action and the exchanges it starts; their outcome decides.
+  int Exchange(const std::function<void()>& action, std::vector<ExchangeRecord>& out) {
+    out = win_->Perform(action, kCommandLimit);
+    if (out.empty()) {
+      Err("nothing was sent: the window's logic refused the command");
+      return kExitNoAnswer;
+    }
+    if (w().Working()) {
+      Err("the exchange did not end within " + std::to_string(kCommandLimit.count()) + " s");
+      return kExitNoAnswer;
+    }
+    const ExchangeOutcome outcome = OutcomeOf(out.back().log);
+    if (outcome != ExchangeOutcome::kOk) Err(FailureText(out.back(), outcome));
+    return ExitFor(outcome);
+  }
+
+  std::string FailureText(const ExchangeRecord& r, ExchangeOutcome outcome) {
+    const std::string where =
+        (r.request.empty() ? std::string("the line") : "address " + std::to_string(r.request[0])) +
+        " at " + std::to_string(r.bit_rate) + " bit/s on " + r.port;
+    const auto answer = ValidAnswer(r);
+    switch (outcome) {
+      case ExchangeOutcome::kTimeOut:
+      case ExchangeOutcome::kNone:
+        return "no answer from " + where + " (TIME OUT)";
+      case ExchangeOutcome::kPortError:
+        return "the port \"" + r.port + "\" cannot be opened" +
+               (r.failure.empty() ? "" : " (" + r.failure + ")") +
+               "; \"ornat-cli ports\" lists the ports";
+      case ExchangeOutcome::kCrcError:
+        return "the answer from " + where + " failed its CRC check (CRC ERROR)";
+      case ExchangeOutcome::kException:
+        return "the device at " + where + " refused the request" +
+               (answer.size() >= 3 ? " with exception code " + std::to_string(answer[2]) : "");
+      case ExchangeOutcome::kWrongId:
+        return "the device at " + where + " is not an ORNAT(-2)-Zev" +
+               (answer.size() >= 5
+                    ? " (identity 0x" + ByteToHex(answer[3]) + ByteToHex(answer[4]) + ")"
+                    : "");
+      case ExchangeOutcome::kWrongLength:
+        return "the answer from " + where + " has an unexpected length";
+      case ExchangeOutcome::kResetError:
+        return "the interface reset is not confirmed: its first step was not acknowledged";
+      case ExchangeOutcome::kOk:
+        break;
+    }
+    return "";
+  }
+
+ private:
+  const Options& o_;
+  std::unique_ptr<ExchangeJournal> journal_;
+  std::unique_ptr<HeadlessWindow> win_;
+};
+
+// The document of a command that ran exchanges: head, outcome, exit, exchanges; the
+// caller adds its own members before EndObject.
+void ExchangesDoc(Session& s, JsonWriter& j, const std::vector<ExchangeRecord>& ex, int code) {
+  s.Head(j);
+  j.Key("outcome").String(
+      OutcomeName(ex.empty() ? ExchangeOutcome::kNone : OutcomeOf(ex.back().log)));
+  j.Key("exit").Int(code);
+  j.Key("exchanges").BeginArray();
+  for (const auto& r : ex) WriteExchange(j, r);
+  j.EndArray();
+}
+
+// --- the commands ----------------------------------------------------------------------
+
+int Ports(Session& s) {
+  std::vector<std::string> names;
+  for (const auto& item : s.w().PortItems) names.push_back(item->Caption());
+  if (s.o().json) {
+    JsonWriter j;
+    j.BeginObject();
+    j.Key("command").String("ports");
+    j.Key("ports").Strings(names);
+    j.Key("selected").String(s.Port());
+    j.EndObject();
+    Out(j.Text() + "\n");
+  } else {
+    std::string text;
+    for (const auto& n : names) text += n + "\n";
+    Out(text);
+  }
+  if (!names.empty()) return kExitDone;
+  Err("no serial port found");
+  return kExitNoAnswer;
+}
+
+int Query(Session& s) {
+  TForm1& w = s.w();
+  std::vector<ExchangeRecord> ex;
+  const int code = s.Exchange([&] { w.TeButton5.Click(); }, ex);
+  std::optional<ShownParameters> shown;
+  if (code == kExitDone) shown = ReadShownParameters(w);
+  if (s.o().json) {
+    JsonWriter j;
+    ExchangesDoc(s, j, ex, code);
+    j.Key("detector");
+    if (shown)
+      WriteDetector(j, *shown);
+    else
+      j.Null();
+    j.EndObject();
+    Out(j.Text() + "\n");
+  } else if (shown) {
+    Out("port      " + s.Port() + "\nspeed     " + Speed(w.State.BaudIndex) + "\naddress   " +
+        std::to_string(w.State.DeviceAddress) + "\n" + DetectorText(*shown));
+  }
+  return code;
+}
+
+int Watch(Session& s) {
+  TForm1& w = s.w();
+  const Options& o = s.o();
+  int lines = 0;
+  bool port_failed = false;
+  std::optional<ShownParameters> previous;
+  s.win().OnExchange([&](const ExchangeRecord& r) {
+    const ExchangeOutcome outcome = OutcomeOf(r.log);
+    if (outcome == ExchangeOutcome::kPortError) port_failed = true;
+    std::optional<ShownParameters> p;
+    if (outcome == ExchangeOutcome::kOk) p = ReadShownParameters(w);
+    std::vector<std::string> changed;
+    if (p && previous) {
+      if (p->state != previous->state) changed.push_back("state");
+      if (p->tactic_code != previous->tactic_code) changed.push_back("tactic");
+      if (p->latching != previous->latching) changed.push_back("latching");
+      if (p->test != previous->test) changed.push_back("test");
+      if (p->type != previous->type) changed.push_back("type");
+    }
+    const std::string time = IsoLocalTime(std::chrono::system_clock::now());
+    if (o.json) {
+      JsonWriter j;
+      j.BeginObject();
+      j.Key("time").String(time);
+      j.Key("address").Int(r.request.empty() ? 0 : r.request[0]);
+      j.Key("outcome").String(OutcomeName(outcome));
+      j.Key("detector");
+      if (p)
+        WriteDetector(j, *p);
+      else
+        j.Null();
+      j.Key("changed").Strings(changed);
+      j.Key("exchange");
+      WriteExchange(j, r);
+      j.EndObject();
+      Out(j.Text() + "\n");
+    } else {
+      if (o.verbose) Session::PrintLog(r);
+      std::string line = changed.empty() ? "  " : "* ";
+      line += time + "  ";
+      if (p) {
+        line += p->state + "  tactic " + TacticText(*p) + "  latching " +
+                (p->latching ? "on" : "off") + "  test " + (p->test ? "on" : "off");
+        if (!changed.empty()) {
+          line += "  [changed:";
+          for (const auto& c : changed) line += " " + c;
+          line += "]";
+        }
+      } else {
+        line += s.FailureText(r, outcome);
+      }
+      Out(line + "\n");
+    }
+    if (p) previous = p;
+    ++lines;
+  });
+  // "В ЦИКЛЕ" checked, then "ЗАПРОС ПАРАМЕТРОВ": the window's cyclic query.
+  s.win().Do([&] {
+    w.TeCheckBox1.Click();
+    w.TeButton5.Click();
+  });
+  s.win().RunUntil(
+      [&] { return g_interrupted != 0 || (o.count > 0 && lines >= o.count) || !w.Working(); },
+      kForever);
+  // "СТОП": a query in flight is still shown; nothing follows it.
+  s.win().Do([&] {
+    if (w.TeButton5.Caption() == kStopCaption) w.TeButton5.Click();
+  });
+  s.win().RunUntil([&] { return !w.Working(); }, kCommandLimit);
+  if (port_failed) {
+    Err("the port \"" + s.Port() + "\" cannot be opened; the cyclic query stopped");
+    return kExitPort;
+  }
+  return kExitDone;
+}
+
+int SetTactic(Session& s) {
+  TForm1& w = s.w();
+  const TacticChoice* choice = nullptr;
+  for (const TacticChoice& c : TacticChoices())
+    if (c.code == s.o().tactic_code) choice = &c;
+  std::vector<ExchangeRecord> ex;
+  // A click on the tactic's radio button: its handler writes register 4.
+  const int code = s.Exchange([&] { (w.*choice->button).Click(); }, ex);
+  const std::string label = (w.*choice->label).Caption();
+  if (s.o().json) {
+    JsonWriter j;
+    ExchangesDoc(s, j, ex, code);
+    j.Key("tactic").BeginObject();
+    j.Key("code").Int(choice->code);
+    j.Key("name").String(choice->name);
+    j.Key("label").String(label);
+    j.EndObject();
+    j.EndObject();
+    Out(j.Text() + "\n");
+  } else if (code == kExitDone) {
+    Out("tactic " + std::to_string(choice->code) + " " + choice->name + " (" + label +
+        ") written to address " + std::to_string(w.State.DeviceAddress) + ": acknowledged\n");
+  }
+  return code;
+}
+
+int SetTest(Session& s) {
+  TForm1& w = s.w();
+  const bool on = s.o().test_on;
+  // The check box shows the detector's test mode only after a query, and only a change
+  // of it writes: read first, then click it if it is not as asked.
+  std::vector<ExchangeRecord> ex;
+  int code = s.Exchange([&] { w.TeButton5.Click(); }, ex);
+  bool written = false;
+  if (code == kExitDone && w.TST_Button.Checked() != on) {
+    std::vector<ExchangeRecord> write;
+    code = s.Exchange([&] { w.TST_Button.Click(); }, write);
+    ex.insert(ex.end(), write.begin(), write.end());
+    written = true;
+  }
+  const std::string address = std::to_string(w.State.DeviceAddress);
+  if (s.o().json) {
+    JsonWriter j;
+    ExchangesDoc(s, j, ex, code);
+    j.Key("test").Bool(on);
+    j.Key("written").Bool(written);
+    j.EndObject();
+    Out(j.Text() + "\n");
+  } else if (code == kExitDone) {
+    Out(written ? std::string("test mode ") + (on ? "on" : "off") + " written to address " +
+                      address + ": acknowledged\n"
+                : std::string("test mode is ") + (on ? "on" : "off") + " at address " + address +
+                      " already: nothing written\n");
+  }
+  return code;
+}
+
+int ResetAlarm(Session& s) {
+  TForm1& w = s.w();
+  std::vector<ExchangeRecord> ex;
+  const int code = s.Exchange([&] { w.TeButton3.Click(); }, ex);
+  if (s.o().json) {
+    JsonWriter j;
+    ExchangesDoc(s, j, ex, code);
+    j.EndObject();
+    Out(j.Text() + "\n");
+  } else if (code == kExitDone) {
+    Out("alarm reset sent to address " + std::to_string(w.State.DeviceAddress) +
+        ": acknowledged\n");
+  }
+  return code;
+}
+
+int SetAddress(Session& s) {
+  TForm1& w = s.w();
+  const std::uint8_t wanted = s.o().new_address;
+  const std::uint8_t before = w.State.DeviceAddress;
+  s.win().Do([&] { w.TeSpinEdit2.SetText(std::to_string(wanted)); });
+  std::vector<ExchangeRecord> ex;
+  int code = s.Exchange([&] { w.TeButton1.Click(); }, ex);
+  // The window follows the address the detector echoes.
+  const std::uint8_t acknowledged = w.State.DeviceAddress;
+  if (code == kExitDone && acknowledged != wanted) {
+    Err("the detector acknowledged address " + std::to_string(acknowledged) + ", not " +
+        std::to_string(wanted));
+    code = kExitRefused;
+  }
+  if (s.o().json) {
+    JsonWriter j;
+    ExchangesDoc(s, j, ex, code);
+    j.Key("previous_address").Int(before);
+    j.Key("acknowledged_address").Int(acknowledged);
+    j.EndObject();
+    Out(j.Text() + "\n");
+  } else if (code == kExitDone) {
+    Out("address " + std::to_string(before) + " -> " + std::to_string(acknowledged) +
+        ": acknowledged; use --address " + std::to_string(acknowledged) + " from now on\n");
+  }
+  return code;
+}
+
+int SetBaud(Session& s) {
+  TForm1& w = s.w();
+  const std::uint8_t wanted = s.o().new_baud_index;
+  const std::uint8_t pc = w.State.BaudIndex;
+  std::vector<ExchangeRecord> ex;
+  int code = s.Exchange([&] { w.TeSComboBox1.Select(wanted); }, ex);
+  // BaudAcknowledged sets BaudIndex to the echoed speed and asks whether the PC is to
+  // follow; a command line answers No, as it has no later exchange to make.
+  const std::uint8_t acknowledged = w.State.BaudIndex;
+  const bool asked = !s.win().dialogs().questions.empty();
+  if (code == kExitDone && acknowledged != wanted) {
+    Err("the detector acknowledged " + Speed(acknowledged) + " bit/s, not " + Speed(wanted));
+    code = kExitRefused;
+  }
+  if (s.o().json) {
+    JsonWriter j;
+    ExchangesDoc(s, j, ex, code);
+    j.Key("acknowledged_baud").Int(std::stoi(Speed(acknowledged)));
+    j.Key("pc_baud").Int(std::stoi(Speed(pc)));
+    j.Key("question").Strings(s.win().dialogs().questions);
+    j.EndObject();
+    Out(j.Text() + "\n");
+  } else if (code == kExitDone) {
+    if (asked)
+      Out("line speed " + Speed(acknowledged) + " bit/s: acknowledged; the detector answers at " +
+          Speed(acknowledged) + " bit/s from now on: use --baud " + Speed(acknowledged) + "\n");
+    else
+      Out("line speed " + Speed(acknowledged) +
+          " bit/s: acknowledged; the PC runs at it already\n");
+  }
+  return code;
+}
+
+int ResetInterface(Session& s) {
+  TForm1& w = s.w();
+  std::vector<ExchangeRecord> ex;
+  const int code = s.Exchange([&] { w.TeButton2.Click(); }, ex);
+  if (s.o().json) {
+    JsonWriter j;
+    ExchangesDoc(s, j, ex, code);
+    j.Key("question").Strings(s.win().dialogs().questions);
+    j.EndObject();
+    Out(j.Text() + "\n");
+  } else if (code == kExitDone) {
+    Out("interface reset: acknowledged; the detector answers at address 247, 9600 bit/s: use "
+        "--address 247 --baud 9600\n");
+  }
+  return code;
+}
+
+int Search(Session& s) {
+  TForm1& w = s.w();
+  const std::uint16_t delay = s.o().delay_ms != 0 ? s.o().delay_ms : w.State.SearchDelayMs;
+  if (s.o().delay_ms != 0) s.win().Do([&] { DelayMenuItem(w, delay)->Click(); });
+  const std::size_t before = s.win().Exchanges().size();
+  ProgressLine progress;
+  const auto started = Clock::now();
+  s.win().Do([&] { w.CustomItem5.Click(); });  // "Start"
+  bool stopped = false;
+  s.win().RunUntil(
+      [&] {
+        if (g_interrupted != 0 && !stopped && w.State.SessionMode == kSessionSearch) {
+          stopped = true;
+          w.CustomItem5.Click();  // "Stop" (not inside a handler: the loop is between items)
+        }
+        const int at = w.TeProgressBar1.Position();
+        progress.Show("search: address " + std::to_string(at) + "/247 at " +
+                      Speed(w.State.BaudIndex) + " bit/s, " + std::to_string(delay) +
+                      " ms windows, about " + Duration((247 - at) * (delay + 5) / 1000.0) +
+                      " left");
+        return !w.Working();
+      },
+      kForever);
+  progress.Clear();
+  const double took = Seconds(Clock::now() - started);
+  const std::vector<ExchangeRecord> ex(s.win().Exchanges().begin() + static_cast<long>(before),
+                                       s.win().Exchanges().end());
+  bool port_failed = false;
+  for (const auto& r : ex)
+    if (r.end == ExchangeRecord::End::kSendFailed) port_failed = true;
+  const auto& log = w.TeMemo1.Lines();
+  bool found = false;
+  for (const auto& line : log)
+    if (line.rfind(msg::kDeviceFound, 0) == 0) found = true;
+  int code = found ? kExitDone : kExitNoAnswer;
+  if (port_failed) {
+    // A failed probe send halts the search; the window's "Stop" ends it.
+    if (w.State.SessionMode == kSessionSearch) s.win().Do([&] { w.CustomItem5.Click(); });
+    code = kExitPort;
+    Err(s.FailureText(ex.back(), ExchangeOutcome::kPortError));
+  }
+  const std::uint8_t address = w.State.DeviceAddress;
+  if (s.o().json) {
+    JsonWriter j;
+    s.Head(j);
+    j.Key("found").Bool(found);
+    j.Key("found_address");
+    if (found)
+      j.Int(address);
+    else
+      j.Null();
+    j.Key("delay_ms").Int(delay);
+    j.Key("probes").Int(
+        static_cast<long long>(std::count_if(ex.begin(), ex.end(), [](const ExchangeRecord& r) {
+          return OperationName(r) == "probe";
+        })));
+    j.Key("interrupted").Bool(stopped);
+    j.Key("duration_s").Fixed(took, 3);
+    j.Key("exit").Int(code);
+    j.Key("log").Strings(log);
+    j.EndObject();
+    Out(j.Text() + "\n");
+  } else if (found) {
+    Out("found a detector at address " + std::to_string(address) + " (" + Speed(w.State.BaudIndex) +
+        " bit/s)\n");
+  }
+  if (!found && !port_failed)
+    Err(stopped ? "search stopped at address " + std::to_string(address) + ": nothing found"
+                : "no detector found at " + Speed(w.State.BaudIndex) + " bit/s");
+  std::fprintf(stderr, "search took %.1f s\n", took);
+  return code;
+}
+
+const char* KindName(SurveyDevice::Kind k) {
+  switch (k) {
+    case SurveyDevice::Kind::kDetector:
+      return "detector";
+    case SurveyDevice::Kind::kOtherIdentity:
+      return "other-identity";
+    case SurveyDevice::Kind::kException:
+      return "exception";
+  }
+  return "detector";
+}
+
+std::string Hex16(std::uint16_t v) {
+  return "0x" + ByteToHex(static_cast<std::uint8_t>(v >> 8)) +
+         ByteToHex(static_cast<std::uint8_t>(v));
+}
+
+int Survey(Session& s) {
+  TForm1& w = s.w();
+  const Options& o = s.o();
+  BusSurvey survey(w, {o.speeds, o.ranges, o.delay_ms});
+  s.win().observers().Add(&survey);
+  ProgressLine progress;
+  const auto started = Clock::now();
+  survey.Start();
+  bool stop_sent = false;
+  s.win().RunUntil(
+      [&] {
+        if (g_interrupted != 0 && !stop_sent) {
+          stop_sent = true;
+          survey.Stop();
+        }
+        const auto p = survey.CurrentProgress();
+        progress.Show("survey: " + Speed(p.baud_index) + " bit/s (" +
+                      std::to_string(p.speed_number) + "/" + std::to_string(p.speed_count) +
+                      "), address " + std::to_string(p.address) + ", " +
+                      std::to_string(survey.Devices().size()) + " found, about " +
+                      Duration(p.ms_left / 1000.0) + " left");
+        return survey.Done();
+      },
+      kForever);
+  progress.Clear();
+  s.win().observers().Remove(&survey);
+  const double took = Seconds(Clock::now() - started);
+
+  bool bad = false;
+  for (const auto& d : survey.Devices())
+    if (d.kind != SurveyDevice::Kind::kDetector ||
+        (d.queried && d.query_outcome != ExchangeOutcome::kOk))
+      bad = true;
+  int code = survey.Devices().empty() ? kExitNoAnswer : bad ? kExitRefused : kExitDone;
+  if (survey.Stopped()) code = kExitNoAnswer;
+  if (survey.PortFailed()) code = kExitPort;
+  const int probes = survey.CurrentProgress().probes_done;
+
+  if (o.json) {
+    JsonWriter j;
+    j.BeginObject();
+    j.Key("command").String("survey");
+    j.Key("port").String(s.Port());
+    j.Key("speeds").BeginArray();
+    for (std::uint8_t b : o.speeds) j.Int(std::stoi(Speed(b)));
+    j.EndArray();
+    j.Key("addresses").String(AddressRunsText(o.ranges));
+    j.Key("windows_ms").BeginObject();
+    for (std::uint8_t b : o.speeds) j.Key(Speed(b)).Int(survey.WindowMs(b));
+    j.EndObject();
+    j.Key("devices").BeginArray();
+    for (const auto& d : survey.Devices()) {
+      j.BeginObject();
+      j.Key("address").Int(d.address);
+      j.Key("baud").Int(std::stoi(Speed(d.baud_index)));
+      j.Key("kind").String(KindName(d.kind));
+      if (d.kind == SurveyDevice::Kind::kException)
+        j.Key("exception_code").Int(d.exception_code);
+      else
+        j.Key("identity").String(Hex16(d.identity));
+      j.Key("answer").String(HexText(d.answer));
+      j.Key("probed").Int(d.probed);
+      if (d.queried) {
+        j.Key("query_outcome").String(OutcomeName(d.query_outcome));
+        j.Key("detector");
+        if (d.query_outcome == ExchangeOutcome::kOk)
+          WriteDetector(j, d.shown);
+        else
+          j.Null();
+        j.Key("query_log").Strings(d.query_log);
+      }
+      j.EndObject();
+    }
+    j.EndArray();
+    j.Key("noise").BeginArray();
+    for (const auto& n : survey.Noise()) {
+      j.BeginObject();
+      j.Key("probed").Int(n.probed);
+      j.Key("baud").Int(std::stoi(Speed(n.baud_index)));
+      j.Key("bytes").String(HexText(n.bytes));
+      j.EndObject();
+    }
+    j.EndArray();
+    j.Key("late_answers").Int(survey.LateAnswers());
+    j.Key("probes").Int(probes);
+    j.Key("interrupted").Bool(survey.Stopped());
+    j.Key("port_failed").Bool(survey.PortFailed());
+    j.Key("duration_s").Fixed(took, 3);
+    j.Key("nominal_s").Fixed(survey.NominalMs() / 1000.0, 3);
+    j.Key("exit").Int(code);
+    j.EndObject();
+    Out(j.Text() + "\n");
+  } else {
+    std::string text;
+    for (const auto& d : survey.Devices()) {
+      char head[32];
+      std::snprintf(head, sizeof head, "%3d  %5s  ", d.address, Speed(d.baud_index).c_str());
+      text += head;
+      switch (d.kind) {
+        case SurveyDevice::Kind::kDetector:
+          text += "detector  ";
+          if (d.query_outcome == ExchangeOutcome::kOk)
+            text += d.shown.state + "  tactic " + TacticText(d.shown) + "  latching " +
+                    (d.shown.latching ? "on" : "off") + "  test " + (d.shown.test ? "on" : "off");
+          else
+            text += std::string("query: ") + OutcomeName(d.query_outcome);
+          break;
+        case SurveyDevice::Kind::kOtherIdentity:
+          text += "identity " + Hex16(d.identity) + " (not an ORNAT(-2)-Zev)";
+          break;
+        case SurveyDevice::Kind::kException:
+          text += "exception " + std::to_string(d.exception_code) + " (refused the probe)";
+          break;
+      }
+      text += "\n";
+    }
+    Out(text);
+  }
+  if (survey.PortFailed())
+    Err("the port \"" + s.Port() + "\" cannot be opened; the survey stopped");
+  if (survey.LateAnswers() > 0)
+    Err(std::to_string(survey.LateAnswers()) +
+        " answer(s) came after their probe's window: a device answers slowly; repeat with a "
+        "longer --delay");
+  for (const auto& n : survey.Noise())
+    Err("bytes that form no answer after the probe to " + std::to_string(n.probed) + " at " +
+        Speed(n.baud_index) + " bit/s: " + HexText(n.bytes));
+  if (survey.Devices().empty() && !survey.PortFailed()) Err("no device answered");
+  std::fprintf(stderr, "survey %s: %zu device(s), %d probes in %.1f s (nominal %.1f s)\n",
+               survey.Stopped() ? "stopped" : "done", survey.Devices().size(), probes, took,
+               survey.NominalMs() / 1000.0);
+  return code;
+}
+
+}  // namespace
+
+int RunCommand(const Options& o) {
+  Session s(o);
+  if (const int status = s.Open(); status >= 0) return status;
+  switch (o.command) {
+    case Command::kPorts:
+      return Ports(s);
+    case Command::kQuery:
+      return Query(s);
+    case Command::kWatch:
+      return Watch(s);
+    case Command::kSetTactic:
+      return SetTactic(s);
+    case Command::kSetTest:
+      return SetTest(s);
+    case Command::kResetAlarm:
+      return ResetAlarm(s);
+    case Command::kSetAddress:
+      return SetAddress(s);
+    case Command::kSetBaud:
+      return SetBaud(s);
+    case Command::kResetInterface:
+      return ResetInterface(s);
+    case Command::kSearch:
+      return Search(s);
+    case Command::kSurvey:
+      return Survey(s);
+    case Command::kHelp:
+    case Command::kVersion:
+      break;
+  }
+  return kExitUsage;
+}
+
+}  // namespace ornat::cli

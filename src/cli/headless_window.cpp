@@ -1,0 +1,83 @@
+#include "cli/headless_window.h"
+
+#include <cstdio>
+
+#include "serial/comport.h"
+
+namespace ornat::cli {
+
+DialogAnswer CliDialogs::AskYesNo(const std::string& text) {
+  questions.push_back(text);
+  return DialogAnswer::No;
+}
+
+void CliDialogs::ShowException(const std::string& message) {
+  exceptions.push_back(message);
+  std::fprintf(stderr, "ornat-cli: %s\n", message.c_str());
+}
+
+HeadlessWindow::HeadlessWindow(ExchangeObserver* journal) {
+  observers_.Add(journal);
+  observers_.Add(&recorder_);
+  FormEnvironment env;
+  env.scheduler = &loop_;
+  env.gate = &gate_;
+  env.dispatcher = &loop_.dispatcher();
+  env.dialogs = &dialogs_;
+  env.device = &device_;
+  env.exchange_observer = &observers_;
+  // The platform's port list, and "comports.txt" in the working folder, as the window.
+  form_ = std::make_unique<TForm1>(env);
+  Do([this] { form_->FormCreate(form_.get()); });
+}
+
+HeadlessWindow::~HeadlessWindow() {
+  // Closes the port and joins its event thread while the loop is still there.
+  form_.reset();
+}
+
+bool HeadlessWindow::RunUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return pred();
+    loop_.RunUntil(pred, std::min(left, std::chrono::milliseconds(100)));
+  }
+  return true;
+}
+
+void HeadlessWindow::SelectPort(const std::string& name) {
+  Do([&] {
+    for (auto& item : form_->PortItems) {
+      if (item->Caption() == name) {
+        item->Click();
+        return;
+      }
+    }
+    form_->ComPort1().SetPort(name);
+    form_->StatusBar1.SetPanelText(0, name);
+  });
+}
+
+void HeadlessWindow::SelectBaud(std::uint8_t baud_index) {
+  Do([&] { form_->BaudItem(baud_index).Click(); });
+}
+
+void HeadlessWindow::TypeAddress(std::uint8_t address) {
+  Do([&] {
+    form_->TeSpinEdit1.SetText(std::to_string(address));
+    // Enter: DeviceAddress follows the editor also when the text did not change.
+    form_->TeSpinEdit1.KeyPress('\r');
+  });
+}
+
+std::vector<ExchangeRecord> HeadlessWindow::Perform(const std::function<void()>& action,
+                                                    std::chrono::milliseconds limit) {
+  const std::size_t before = recorder_.records.size();
+  Do(action);
+  RunUntil([this] { return !form_->Working(); }, limit);
+  return {recorder_.records.begin() + static_cast<long>(before), recorder_.records.end()};
+}
+
+}  // namespace ornat::cli

@@ -1,0 +1,87 @@
+#pragma once
+// The window without a window: TForm1 over the real-time loop (RealtimeLoop, the
+// HandlerGate, its QueueDispatcher), dialogs of its own and the POSIX serial device,
+// built and started as the window's program does. ornat-cli works it as an engineer
+// works the window: it sets the control models (port item, baud-rate item, address
+// editor, check boxes, radio buttons, speed combo, delay items), presses buttons and
+// menu items through the gate, and reads the results from the models and the log.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "modbus/exchange_observer.h"
+#include "serial/platform/posix_comm_device.h"
+#include "ui/main_window.h"
+#include "ui/toolkit/dialogs.h"
+#include "ui/toolkit/handler_gate.h"
+#include "ui/toolkit/realtime_loop.h"
+
+namespace ornat::cli {
+
+// A command line has no one to ask: the Yes/No question is answered No (the PC port
+// keeps its speed; the program ends anyway), and an exception report goes to stderr.
+class CliDialogs : public Dialogs {
+ public:
+  DialogAnswer AskYesNo(const std::string& text) override;
+  void ShowException(const std::string& message) override;
+  std::vector<std::string> questions;
+  std::vector<std::string> exceptions;
+};
+
+class HeadlessWindow {
+ public:
+  // journal: told of every exchange before the window's own record; may be null.
+  explicit HeadlessWindow(ExchangeObserver* journal);
+  ~HeadlessWindow();
+  HeadlessWindow(const HeadlessWindow&) = delete;
+  HeadlessWindow& operator=(const HeadlessWindow&) = delete;
+
+  TForm1& form() { return *form_; }
+  CliDialogs& dialogs() { return dialogs_; }
+  ExchangeObserverList& observers() { return observers_; }
+
+  // Runs fn as an event of the window, through the gate.
+  void Do(const std::function<void()>& fn) { gate_.Enter(fn); }
+  // Runs the loop until pred() holds or `limit` has passed; returns pred(). Checks
+  // pred at least every 100 ms, so a flag set by a signal handler is seen.
+  bool RunUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit);
+
+  // The user's choices.
+  // The port item of that name (My); a name the list lacks (a path) is set as the
+  // port all the same, as My would set it.
+  void SelectPort(const std::string& name);
+  void SelectBaud(std::uint8_t baud_index);  // the BaudRate menu item
+  void TypeAddress(std::uint8_t address);    // the address editor, then Enter
+
+  // Runs action as the user's event, then the loop until the window's work has ended
+  // (TForm1::Working) or `limit` has passed. Returns the exchanges that ended
+  // meanwhile, in order; none when the window sent nothing.
+  std::vector<ExchangeRecord> Perform(const std::function<void()>& action,
+                                      std::chrono::milliseconds limit);
+  // Every exchange so far.
+  const std::vector<ExchangeRecord>& Exchanges() const { return recorder_.records; }
+  // Told of each exchange as it ends (printing, watch).
+  void OnExchange(std::function<void(const ExchangeRecord&)> f) { recorder_.on_end = std::move(f); }
+
+ private:
+  struct Recorder : ExchangeObserver {
+    void ExchangeEnded(const ExchangeRecord& record) override {
+      records.push_back(record);
+      if (on_end) on_end(record);
+    }
+    std::vector<ExchangeRecord> records;
+    std::function<void(const ExchangeRecord&)> on_end;
+  };
+  CliDialogs dialogs_;
+  HandlerGate gate_{dialogs_};
+  RealtimeLoop loop_{gate_};
+  PosixCommDevice device_;
+  ExchangeObserverList observers_;
+  Recorder recorder_;
+  std::unique_ptr<TForm1> form_;
+};
+
+}  // namespace ornat::cli

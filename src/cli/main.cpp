@@ -1,0 +1,51 @@
+// ornat-cli: the window's logic without the window, for scripts and for commissioning a
+// line of detectors. See ornat-cli --help and ornat-cli(1).
+
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/commands.h"
+
+namespace {
+
+extern "C" void OnStopSignal(int) {
+  ornat::cli::g_interrupted = 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace ornat::cli;
+  Options options;
+  try {
+    options = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "ornat-cli: %s\n", e.what());
+    return kExitUsage;
+  }
+  if (options.command == Command::kHelp) {
+    std::fputs(UsageText().c_str(), stdout);
+    return kExitDone;
+  }
+  if (options.command == Command::kVersion) {
+    std::printf("ornat-cli %s\n", ORNAT_VERSION);
+    return kExitDone;
+  }
+  // Ctrl-C and SIGTERM end the work as the window's stop buttons do: the exchange in
+  // flight completes first, and its line is written.
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  try {
+    return RunCommand(options);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "ornat-cli: %s\n", e.what());
+    return kExitPort;
+  }
+}
