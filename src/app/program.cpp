@@ -20,9 +20,10 @@ FormEnvironment QtEnvironment(Scheduler& scheduler, HandlerGate& gate, Dispatche
   return env;
 }
 
-Program::Program(CommDevice& device, PortListSource* ports) {
+Program::Program(CommDevice& device, PortListSource* ports, ExchangeObserver* exchanges) {
   FormEnvironment env = QtEnvironment(scheduler_, gate_, dispatcher_, dialogs_, device);
   env.ports = ports;
+  env.exchange_observer = exchanges;
   form_ = std::make_unique<TForm1>(env);
   view_ = std::make_unique<MainView>(*form_, gate_);
   dialogs_.SetParent(view_.get());

@@ -20,7 +20,9 @@ class PortListSource;
 class Program {
  public:
   // Builds the window (not shown yet). ports: null for the platform's list.
-  explicit Program(CommDevice& device, PortListSource* ports = nullptr);
+  // exchanges: told of every exchange as it ends (the journal); may be null.
+  explicit Program(CommDevice& device, PortListSource* ports = nullptr,
+                   ExchangeObserver* exchanges = nullptr);
   ~Program();
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
