@@ -1,0 +1,172 @@
+#pragma once
+// CliProcess: ornat-cli (the program at ORNAT_CLI_PATH) run as a child process with
+// XDG_RUNTIME_DIR set to a running ornat-sim's (so "ornat-sim" is among its ports),
+// its stdout and stderr on pipes. Every wait is bounded; the destructor kills a child
+// still running (SIGKILL) and reaps it. Header-only.
+//
+//   CliRun r = RunCli({"query", "--json"}, sim.runtime_dir());
+//   EXPECT_EQ(r.exit, 0);
+//
+//   CliProcess watch({"watch"}, sim.runtime_dir());
+//   watch.WaitForLines(3, 10s);
+//   watch.Signal(SIGINT);
+//   int exit = watch.Wait(10s);
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace ornat::testing {
+
+struct CliRun {
+  int exit = -1;  // the exit status; 128 + N when ended by signal N; -1: did not end
+  std::string out;
+  std::string err;
+};
+
+class CliProcess {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  CliProcess(std::vector<std::string> args, const std::string& runtime_dir) {
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return;
+    if (pipe2(err, O_CLOEXEC) != 0) {
+      close(out[0]);
+      close(out[1]);
+      return;
+    }
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&fa, err[1], STDERR_FILENO);
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e)
+      if (std::strncmp(*e, "XDG_RUNTIME_DIR=", 16) != 0) env.emplace_back(*e);
+    env.push_back("XDG_RUNTIME_DIR=" + runtime_dir);
+    std::vector<char*> envp;
+    for (auto& s : env) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    args.insert(args.begin(), ORNAT_CLI_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, ORNAT_CLI_PATH, &fa, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    close(err[1]);
+    out_fd_ = out[0];
+    err_fd_ = err[0];
+  }
+
+  ~CliProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_fd_ >= 0) close(out_fd_);
+    if (err_fd_ >= 0) close(err_fd_);
+  }
+  CliProcess(const CliProcess&) = delete;
+  CliProcess& operator=(const CliProcess&) = delete;
+
+  bool Started() const { return pid_ > 0 || exit_ >= 0; }
+  void Signal(int sig) {
+    if (pid_ > 0) kill(pid_, sig);
+  }
+
+  // Reads until stdout holds n lines or the time is up; true when it does.
+  bool WaitForLines(std::size_t n, std::chrono::milliseconds limit) {
+    const auto until = Clock::now() + limit;
+    while (std::count(out_.begin(), out_.end(), '\n') < static_cast<long>(n)) {
+      if (Clock::now() >= until || !Pump(until)) return false;
+    }
+    return true;
+  }
+
+  // Reads both pipes to their end and reaps the child; its exit status (-1: it did not
+  // end in time and was killed).
+  int Wait(std::chrono::milliseconds limit) {
+    const auto until = Clock::now() + limit;
+    while ((out_fd_ >= 0 || err_fd_ >= 0) && Clock::now() < until) Pump(until);
+    if (pid_ > 0) {
+      int status = 0;
+      for (;;) {
+        const pid_t r = waitpid(pid_, &status, WNOHANG);
+        if (r == pid_) break;
+        if (Clock::now() >= until) {
+          kill(pid_, SIGKILL);
+          waitpid(pid_, nullptr, 0);
+          pid_ = -1;
+          return -1;
+        }
+        poll(nullptr, 0, 10);
+      }
+      pid_ = -1;
+      exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return exit_;
+  }
+
+  const std::string& out() const { return out_; }
+  const std::string& err() const { return err_; }
+
+ private:
+  // One poll on the open pipes; false when both are closed.
+  bool Pump(Clock::time_point until) {
+    pollfd p[2];
+    int n = 0;
+    for (int fd : {out_fd_, err_fd_})
+      if (fd >= 0) p[n++] = {fd, POLLIN, 0};
+    if (n == 0) return false;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    if (poll(p, static_cast<nfds_t>(n), static_cast<int>(std::max<long long>(0, left))) <= 0)
+      return true;
+    for (int i = 0; i < n; ++i) {
+      if ((p[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+      char buf[4096];
+      const ssize_t got = read(p[i].fd, buf, sizeof buf);
+      int& fd = p[i].fd == out_fd_ ? out_fd_ : err_fd_;
+      std::string& into = p[i].fd == out_fd_ ? out_ : err_;
+      if (got > 0) {
+        into.append(buf, static_cast<std::size_t>(got));
+      } else {
+        close(fd);
+        fd = -1;
+      }
+    }
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int exit_ = -1;
+  int out_fd_ = -1;
+  int err_fd_ = -1;
+  std::string out_;
+  std::string err_;
+};
+
+inline CliRun RunCli(const std::vector<std::string>& args, const std::string& runtime_dir,
+                     std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+  CliProcess p(args, runtime_dir);
+  CliRun r;
+  r.exit = p.Wait(limit);
+  r.out = p.out();
+  r.err = p.err();
+  return r;
+}
+
+}  // namespace ornat::testing
