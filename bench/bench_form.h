@@ -65,6 +65,7 @@ struct BenchForm {
     env.device = &device;
     env.ports = &ports;
     env.working_dir = "/nonexistent";
+    env.exchange_observer = &exchanges;
     form = std::make_unique<TForm1>(env);
     form->Timer_Rx.SetOnTimer([this](TObject* sender) {
       completions.push_back(Clock::now());
@@ -84,6 +85,8 @@ struct BenchForm {
   RealtimeLoop loop{gate};
   StampingDevice device;
   OnePort ports;
+  // The window's exchange observer (a survey adds itself here).
+  ExchangeObserverList exchanges;
   std::unique_ptr<TForm1> form;
   std::vector<Clock::time_point> completions;
 };

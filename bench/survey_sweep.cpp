@@ -1,0 +1,106 @@
+// The survey's duration over a pseudo-terminal against ornat-sim, through the window's
+// real engine, component, event thread and POSIX device: one speed (9600 bit/s) and all
+// eight, on a silent line and with five detectors (at 9600 bit/s: 1, 5, 6, 100, 247).
+// Printed beside the nominal length, probes x (window + 5 ms), and the line's physical
+// limit, probes x (request + turnaround + answer on the wire): the least time in which
+// every probe's possible answer could have come. The parameter queries of the detectors
+// found come on top of both. Prints figures; asserts nothing.
+//
+// Usage: bench_survey_sweep [one|all|both]   (default both; "all" takes about 20 min)
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "../tests/support/sim_process.h"
+#include "bench_form.h"
+#include "detector/survey.h"
+#include "serial/comport.h"
+
+namespace {
+
+using namespace ornat;
+using namespace ornat::bench;
+
+constexpr double kTurnaroundMs = 5;  // ornat-sim's default
+constexpr int kAddresses = 247;
+
+struct Run {
+  bool done = false;
+  double ms = 0;
+  std::size_t devices = 0;
+  double nominal_ms = 0;
+  double limit_ms = 0;
+  int queries = 0;
+};
+
+double OnWireMs(int bits, std::uint8_t baud_index) {
+  return bits * 1000.0 / BaudRateToBits(kBaudTable[baud_index].port_value);
+}
+
+Run Survey(const std::vector<std::uint8_t>& speeds, bool detectors) {
+  Run out;
+  std::vector<std::string> args = {"--no-console"};
+  if (detectors) {
+    for (const char* a : {"1", "5", "6", "100", "247"}) {
+      args.push_back("--detector");
+      args.push_back(a);
+    }
+  } else {
+    args.push_back("--silent");
+  }
+  testing::SimProcess sim(args);
+  if (!sim.Started()) {
+    std::fprintf(stderr, "ornat-sim did not start\n");
+    return out;
+  }
+  BenchForm b(sim.pty_path());
+  BusSurvey survey(*b.form, {speeds, {{1, kAddresses}}, 0});
+  b.exchanges.Add(&survey);
+  const auto started = Clock::now();
+  survey.Start();
+  out.done = b.loop.RunUntil([&] { return survey.Done(); }, std::chrono::hours(1));
+  out.ms = Ms(Clock::now() - started);
+  b.exchanges.Remove(&survey);
+  out.devices = survey.Devices().size();
+  out.nominal_ms = survey.NominalMs();
+  for (std::uint8_t s : speeds) out.limit_ms += kAddresses * (OnWireMs(150, s) + kTurnaroundMs);
+  for (const auto& d : survey.Devices())
+    if (d.queried) ++out.queries;
+  return out;
+}
+
+void Print(const char* key, const char* what, const Run& r) {
+  std::printf("%-36s %s, %zu device(s) found, %d queries\n", what,
+              r.done ? "done" : "DID NOT FINISH", r.devices, r.queries);
+  std::printf("  measured %9.1f s   nominal %9.1f s (%+.2f %%)   line limit %7.1f s\n", r.ms / 1000,
+              r.nominal_ms / 1000, 100.0 * (r.ms - r.nominal_ms) / r.nominal_ms,
+              r.limit_ms / 1000);
+  std::printf("RESULT %s %.3f s\n", key, r.ms / 1000);
+  std::printf("RESULT %s_nominal %.3f s\n", key, r.nominal_ms / 1000);
+  std::printf("RESULT %s_limit %.3f s\n", key, r.limit_ms / 1000);
+  std::printf("RESULT %s_devices %zu count\n", key, r.devices);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string which = argc > 1 ? argv[1] : "both";
+  std::printf("survey of addresses 1..247 over a pty against ornat-sim (turnaround %.0f ms)\n",
+              kTurnaroundMs);
+  std::printf("windows: ");
+  for (std::uint8_t b = 0; b < 8; ++b)
+    std::printf("%s %u ms%s", kBaudTable[b].speed_text, BusSurvey::SafeWindowMs(b),
+                b < 7 ? ", " : "\n\n");
+  if (which == "one" || which == "both") {
+    Print("survey_one_silent", "9600 bit/s, silent line", Survey({3}, false));
+    Print("survey_one_five", "9600 bit/s, five detectors", Survey({3}, true));
+  }
+  if (which == "all" || which == "both") {
+    const std::vector<std::uint8_t> all = {0, 1, 2, 3, 4, 5, 6, 7};
+    Print("survey_all_silent", "all eight speeds, silent line", Survey(all, false));
+    Print("survey_all_five", "all eight speeds, five detectors", Survey(all, true));
+  }
+  return 0;
+}
