@@ -21,11 +21,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "support/spawn.h"
 
 namespace ornat::testing {
 
@@ -52,18 +51,7 @@ class CliProcess {
     posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&fa, err[1], STDERR_FILENO);
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-      if (std::strncmp(*e, "XDG_RUNTIME_DIR=", 16) != 0) env.emplace_back(*e);
-    env.push_back("XDG_RUNTIME_DIR=" + runtime_dir);
-    std::vector<char*> envp;
-    for (auto& s : env) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    args.insert(args.begin(), ORNAT_CLI_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, ORNAT_CLI_PATH, &fa, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    pid_ = SpawnWithRuntimeDir(ORNAT_CLI_PATH, std::move(args), runtime_dir, &fa);
     posix_spawn_file_actions_destroy(&fa);
     close(out[1]);
     close(err[1]);

@@ -30,7 +30,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "spawn.h"
 
 namespace ornat::testing {
 
@@ -64,18 +64,8 @@ class SimProcess {
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-      if (std::strncmp(*e, "XDG_RUNTIME_DIR=", 16) != 0) env.emplace_back(*e);
-    env.push_back("XDG_RUNTIME_DIR=" + runtime_dir_);
-    std::vector<char*> envp;
-    for (auto& s : env) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    args.insert(args.begin(), {ORNAT_SIM_PATH, "--wire-log", wire_log_});
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, ORNAT_SIM_PATH, &fa, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    args.insert(args.begin(), {"--wire-log", wire_log_});
+    pid_ = SpawnWithRuntimeDir(ORNAT_SIM_PATH, std::move(args), runtime_dir_, &fa);
     posix_spawn_file_actions_destroy(&fa);
     close(in[0]);
     close(out[1]);

@@ -1,0 +1,37 @@
+#pragma once
+// Starting a helper program (ornat-sim, ornat-cli) for a test, with XDG_RUNTIME_DIR set
+// to a folder of the test's own so that the virtual ports it sees or registers are the
+// test's. Header-only, for the benchmarks too.
+
+#include <spawn.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace ornat::testing {
+
+// posix_spawn of `program` with args (argv[0] is added) in this process's environment
+// with XDG_RUNTIME_DIR replaced; the pid, or -1.
+inline pid_t SpawnWithRuntimeDir(const char* program, std::vector<std::string> args,
+                                 const std::string& runtime_dir,
+                                 const posix_spawn_file_actions_t* actions) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e)
+    if (std::strncmp(*e, "XDG_RUNTIME_DIR=", 16) != 0) env.emplace_back(*e);
+  env.push_back("XDG_RUNTIME_DIR=" + runtime_dir);
+  std::vector<char*> envp;
+  for (auto& s : env) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  args.insert(args.begin(), program);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, program, actions, nullptr, argv.data(), envp.data()) != 0) return -1;
+  return pid;
+}
+
+}  // namespace ornat::testing
