@@ -54,12 +54,13 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point t) {
   localtime_r(&tt, &tm);
   char date[32];
   std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &tm);
+  // Offsets from UTC lie within a day (-12:00 to +14:00 in use).
   const long offset_min = tm.tm_gmtoff / 60;
-  const long abs_min = offset_min < 0 ? -offset_min : offset_min;
-  char out[64];
-  std::snprintf(out, sizeof out, "%s.%03lld%c%02ld:%02ld", date, static_cast<long long>(ms),
+  const int abs_min = static_cast<int>((offset_min < 0 ? -offset_min : offset_min) % (24 * 60));
+  char tail[32];
+  std::snprintf(tail, sizeof tail, ".%03d%c%02d:%02d", static_cast<int>(ms),
                 offset_min < 0 ? '-' : '+', abs_min / 60, abs_min % 60);
-  return out;
+  return std::string(date) + tail;
 }
 
 ExchangeJournal::ExchangeJournal(const std::string& path, std::string program, WallClock clock)
