@@ -6,8 +6,11 @@
 #include "app/program.h"
 #include "app/theme.h"
 #include "serial/platform/posix_comm_device.h"
+#include "serial/translation.h"
 
 int main(int argc, char** argv) {
+  // First: the serial port's error texts are looked up in the catalogue of the locale.
+  ornat::SetUpLocale();
   QApplication app(argc, argv);
   ornat::ApplyTheme(app);
   ornat::PosixCommDevice device;
