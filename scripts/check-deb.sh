@@ -7,30 +7,42 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 app_id=io.github.ornat.ornat
 cmake --build build -j"$(nproc)" --target ornat ornat-sim ornat_catalogues ornat_package_files >/dev/null
-(cd build && cpack -G DEB >/dev/null)
+(cd build && cpack -G DEB >cpack.log 2>&1) || {
+  cat build/cpack.log
+  exit 1
+}
 deb=$(ls -t build/ornat_*_amd64.deb | head -1)
 echo "package: $deb"
 
 # lintian prints nothing when it finds nothing; --fail-on makes a warning as fatal as
 # an error. Its complaint about running as root is no finding about the package.
-echo "lintian:"
+echo "lintian $deb:"
 lintian --fail-on error,warning --info "$deb" 2> >(grep -v 'running with root privileges' >&2)
-echo "desktop-file-validate:"
-desktop-file-validate "packaging/$app_id.desktop"
-# appstreamcli fails on errors only; a warning fails here too.
-echo "appstreamcli validate:"
-appstream_out=$(appstreamcli validate --no-net --pedantic "packaging/$app_id.metainfo.xml") || {
-  echo "$appstream_out"
-  exit 1
+echo "  no error, no warning"
+
+# The desktop entry and the AppStream metadata as the package holds them; validate-tree
+# also checks that the metadata's launchable is the packaged desktop entry. Both tools
+# pass warnings with status 0: any warning fails here.
+tree=$(mktemp -d)
+trap 'rm -rf "$tree"' EXIT
+dpkg-deb -x "$deb" "$tree"
+fails_on_warnings() {
+  local out status=0
+  out=$("$@" 2>&1) || status=$?
+  echo "$ ${*/#$tree/(package)}"
+  [ -z "$out" ] || echo "$out"
+  if [ $status -ne 0 ] || grep -qE '(^|[[:space:]])(E|W|error|warning):' <<<"$out"; then
+    echo "FAILED: errors or warnings"
+    exit 1
+  fi
 }
-echo "$appstream_out"
-if grep -qE '^[EW]:' <<<"$appstream_out"; then
-  echo "the AppStream metadata has errors or warnings"
-  exit 1
-fi
+fails_on_warnings desktop-file-validate "$tree/usr/share/applications/$app_id.desktop"
+fails_on_warnings appstreamcli validate --no-net --pedantic \
+  "$tree/usr/share/metainfo/$app_id.metainfo.xml"
+fails_on_warnings appstreamcli validate-tree --no-net --pedantic "$tree"
 
 dpkg -i "$deb" >/dev/null
-trap 'dpkg -r ornat >/dev/null 2>&1 || true' EXIT
+trap 'dpkg -r ornat >/dev/null 2>&1 || true; rm -rf "$tree"' EXIT
 test -x /usr/bin/ornat && test -x /usr/bin/ornat-sim
 for f in "applications/$app_id.desktop" "metainfo/$app_id.metainfo.xml" \
   doc/ornat/copyright doc/ornat/changelog.gz man/man1/ornat.1.gz man/man1/ornat-sim.1.gz \

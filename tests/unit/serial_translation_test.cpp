@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,10 @@ struct LocaleCase {
   bool russian;
 };
 
+void PrintTo(const LocaleCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class ErrorTextsUnderALocale : public ::testing::TestWithParam<LocaleCase> {};
 
 TEST_P(ErrorTextsUnderALocale, AreTheCataloguesTextsOrTheEnglishOnes) {
@@ -99,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
         LocaleCase{"NoLocaleAtAll", {}, false},
         LocaleCase{"CUtf8WithoutLanguage", {"LANG=C.UTF-8"}, false},
         LocaleCase{"ALanguageWithoutCatalogue", {"LANG=C.UTF-8", "LANGUAGE=de"}, false}),
-    [](const ::testing::TestParamInfo<LocaleCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<LocaleCase>& param) { return param.param.name; });
 
 }  // namespace
 }  // namespace ornat
