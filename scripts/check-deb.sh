@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds the .deb from the main build and checks it as Debian would: lintian, the
-# desktop entry and the AppStream metadata, each failing on any error or warning.
-# Then installs it, checks what it put in place, starts the installed ornat-sim and
-# ornat (under Xvfb) for a few seconds, and removes the package again.
+# Builds the .deb from the main build, in Release as a packager builds it (scripts/test.sh
+# has built it so already), and checks it as Debian would: lintian, the desktop entry
+# and the AppStream metadata, each failing on any error or warning. Then installs it,
+# checks what it put in place, starts the installed ornat-sim and ornat (under Xvfb)
+# for a few seconds, and removes the package again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 app_id=io.github.ornat.ornat
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)" --target ornat ornat-sim ornat_catalogues ornat_package_files >/dev/null
 (cd build && cpack -G DEB >cpack.log 2>&1) || {
   cat build/cpack.log

@@ -42,11 +42,16 @@ constexpr const char* kErrorTextKeys[23] = {
 
 constexpr const char* kSystemErrorSuffix = " (win error code: %d)";
 
+// Set by LoadErrorTexts. Before it the suffix stays English too, so that a message
+// never mixes an English text with a translated suffix.
+std::atomic<bool> texts_loaded{false};
+
 // The lookup of a text: the default text domain first, then "serialcomm", the domain
 // this component registers for its own texts and whose catalogue ships with it (the
 // program itself sets no default domain, so the catalogue is found there). Without a
 // translation gettext hands the key back: the English text.
 const char* Translate(const char* key) {
+  if (!texts_loaded.load(std::memory_order_acquire)) return key;
   const char* text = gettext(key);
   if (text == key) text = dgettext(kSerialTextDomain, key);
   return text;
@@ -78,6 +83,7 @@ void LoadErrorTexts(const std::string& locale_dir) {
   // The texts go to the window and to std::exception::what() as UTF-8 whatever the
   // locale's own character set.
   bind_textdomain_codeset(kSerialTextDomain, "UTF-8");
+  texts_loaded.store(true, std::memory_order_release);
   std::array<std::string, 23>& texts = TextsInstance();
   for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = Translate(kErrorTextKeys[i]);
 }
