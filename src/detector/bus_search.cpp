@@ -20,6 +20,12 @@ void TForm1::CustomItem5Click(TObject*) {
     // A cyclic query that ran ends here; "В ЦИКЛЕ" keeps its enabled state.
     TeButton5.SetCaption("ЗАПРОС ПАРАМЕТРОВ");
     State.SessionMode = 254;
+    // A user action deferred before the start would wait for ever (its handler
+    // returns at the search guard, Timer_Wait refiring) and hold the probes back;
+    // after the search it would go to the probe counter's address. The search
+    // cancels it.
+    Timer_Wait.SetEnabled(false);
+    State.ActionDeferred = 0;
     Timer_Programm.SetInterval(5);
     Timer_Programm.SetEnabled(true);
     return;
@@ -57,6 +63,14 @@ void TForm1::CustomItem11Click(TObject*) {
 }
 void TForm1::CustomItem12Click(TObject*) {
   SelectDelay(CustomItem12, 350);
+}
+
+bool TForm1::LateProbeAnswer() const {
+  // During a search, bytes handed over in Idle get a completion of their own with
+  // PendingOp 0: the answer to a probe whose window has closed (a detector that
+  // answered within 5 ms of the probe's time-out is read 150 ms after its last byte).
+  // It is a probe answer all the same; SearchHit takes the address from it.
+  return State.PendingOp == 0 && State.SessionMode == 254;
 }
 
 void TForm1::SearchProbe() {

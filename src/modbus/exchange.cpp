@@ -79,12 +79,16 @@ void TForm1::SendReadRegisters(std::uint16_t first, std::uint16_t count, TTeMemo
 void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
   // The TX line is on screen before the port is opened, so it stays when the send fails.
   LogRequest(State.FrameBuffer.data());
+  // The event thread's limit is in place before the port opens: a byte that arrives
+  // while the request is written (noise, an adapter's echo) starts a read at once, and
+  // the limit that read takes must be this exchange's, not the previous one's (0 at
+  // start-up: a read of nothing, handed over as a time-out).
+  read_limit_for_reads_.store(read_limit, std::memory_order_release);
   try {
     // During a bus search the port is open already and this does nothing.
     ComPort1_->OpenPort();
     ComPort1_->WriteBytes(State.FrameBuffer.data(), 8);
     State.ReadLimit = read_limit;
-    read_limit_for_reads_.store(read_limit, std::memory_order_release);
     // Two steps, as the timer rules make them matter: each different interval
     // restarts an enabled Timer_Rx (bytes handed over in Idle during a search leave
     // it counting 5 ms), so the timeout counts from the end of this write.

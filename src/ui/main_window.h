@@ -222,6 +222,9 @@ class TForm1 : public TComponent {
   void CustomItem12Click(TObject* Sender);
   void SearchProbe();  // Timer_ProgrammTimer in SessionMode 254
   std::uint8_t SearchHit();
+  // An answer handed over in Idle during a search, which the dispatcher also gives
+  // to SearchHit.
+  bool LateProbeAnswer() const;
   void EndOfSearch();  // the completion's end of a search without a hit
 
   const FormEnvironment& Environment() const { return env_; }
@@ -243,7 +246,8 @@ class TForm1 : public TComponent {
   // The event thread's own buffer (touched only by ComPort1RxChar).
   std::array<std::uint8_t, 256> rx_buffer_{};
   // ReadLimit as the event thread reads it when a read begins; every sender stores it
-  // here next to State.ReadLimit, which the event thread never touches.
+  // here before it opens the port (State.ReadLimit, which the event thread never
+  // touches, after the write).
   std::atomic<std::uint8_t> read_limit_for_reads_{0};
   // Held weakly by queued hand-overs: one that runs after the window is gone is dropped.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);

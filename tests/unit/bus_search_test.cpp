@@ -193,6 +193,55 @@ TEST(BusSearch, StartedDuringACyclicQueryItEndsTheCycleAndLeavesTheCheckBoxAsItW
   t.RunUntilIdle();
 }
 
+// A deferred address change ("-->" pressed while a cyclic query is in flight), then
+// Search -> Start. The search cancels the waiting action: it runs to its end, and no
+// write reaches any detector, neither during the search nor after a stop.
+TEST(BusSearch, StartingASearchCancelsAnActionDeferredBeforeIt) {
+  struct Case {
+    const char* name;
+    bool stop_after_two_probes;
+  } cases[] = {{"the search runs to its end", false}, {"the search is stopped", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedForm t(false);
+    t.line.AddDetector(3);
+    TForm1& w = t.w();
+    t.Do([&] {
+      w.TeSpinEdit1.SetValue(3);
+      w.TeSpinEdit2.SetValue(100);
+    });
+    t.Click(w.TeCheckBox1);
+    t.Click(w.TeButton5);  // the cyclic query
+    ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 1; }));
+    t.AdvanceMs(10);
+    t.Click(w.TeButton1);  // "-->": an exchange is in flight, so it waits
+    ASSERT_EQ(t.state().ActionDeferred, 1);
+    t.Click(w.CustomItem5);
+    EXPECT_EQ(t.state().ActionDeferred, 0);
+    EXPECT_FALSE(w.Timer_Wait.Enabled());
+    if (c.stop_after_two_probes) {
+      ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 3; }));
+      t.Click(w.CustomItem5);
+      EXPECT_EQ(w.TeSpinEdit1.Text(), "2");
+    }
+    ASSERT_TRUE(t.RunUntilIdle());
+    const auto requests = t.Requests();
+    for (std::size_t i = 1; i < requests.size(); ++i) EXPECT_TRUE(IsProbe(requests[i])) << i;
+    EXPECT_EQ(t.line.detector().address(), 3) << "the detector kept its address";
+    EXPECT_EQ(t.state().SessionMode, 0);
+    EXPECT_FALSE(w.Timer_Wait.Enabled());
+    if (!c.stop_after_two_probes) {
+      // Probes 1 to 4 (the answer of 3 is read in the window of the probe to 4).
+      EXPECT_EQ(requests.size(), 5u);
+      const auto log = t.LogLines();
+      EXPECT_EQ(log[log.size() - 2], kFoundPrefix + "003");
+      EXPECT_EQ(t.state().DeviceAddress, 3);
+    } else {
+      EXPECT_EQ(requests.size(), 3u);
+    }
+  }
+}
+
 TEST(BusSearch, AnAnswerThatDoesNotHoldRegisterZeroIsNoHit) {
   // Bytes 3 and 4 hold register 0 only when the byte count is at least 2 and 7 bytes
   // came; otherwise they are CRC bytes or stale bytes of an earlier answer.
