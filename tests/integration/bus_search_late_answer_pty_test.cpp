@@ -106,7 +106,9 @@ TEST_P(BusSearchLateAnswerPty, FindsTheDetectorAtItsOwnAddress) {
   // The simulator's wire log shows the answer as it went out: at once when unpaced.
   const auto answers = sim.WireAnswers();
   ASSERT_FALSE(answers.empty());
-  if (c.unpaced) EXPECT_EQ(answers.back().first, answers.back().last);
+  if (c.unpaced) {
+    EXPECT_EQ(answers.back().first, answers.back().last);
+  }
   EXPECT_TRUE(t.dialogs.exceptions.empty());
 }
 
@@ -120,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"Address5At9600Turnaround0Delay150Unpaced", 5, 4, 0, 150, true},
         Case{"Address246At9600Turnaround5Delay100Paced", 246, 4, 5, 100, false},
         Case{"Address247At57600Turnaround0Delay100Unpaced", 247, 8, 0, 100, true}),
-    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace ornat::testing
