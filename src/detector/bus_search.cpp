@@ -20,6 +20,7 @@ void TForm1::CustomItem5Click(TObject*) {
     // A cyclic query that ran ends here; "В ЦИКЛЕ" keeps its enabled state.
     TeButton5.SetCaption("ЗАПРОС ПАРАМЕТРОВ");
     State.SessionMode = 254;
+    search_end_waits_ = false;
     // A user action deferred before the start would wait for ever (its handler
     // returns at the search guard, Timer_Wait refiring) and hold the probes back;
     // after the search it would go to the probe counter's address. The search
@@ -33,6 +34,7 @@ void TForm1::CustomItem5Click(TObject*) {
   // Stop: a probe in flight still completes; its completion closes the port.
   CustomItem5.SetCaption("Start");
   State.SessionMode = 0;
+  search_end_waits_ = false;
   TeProgressBar1.SetVisible(false);
   TeSpinEdit1.SetValue(State.DeviceAddress);
   TeMenuBar1.SetFocus();
@@ -89,6 +91,7 @@ std::uint8_t TForm1::SearchHit() {
       static_cast<std::uint16_t>(State.FrameBuffer[3] * 256 + State.FrameBuffer[4]);
   if (id != kDetectorIdentity) return 254;
   State.SessionMode = 0;
+  search_end_waits_ = false;
   // The address that answered: with a 100 or 150 ms window the answer is handed over
   // in the next probe's window, when DeviceAddress is already one higher.
   State.DeviceAddress = State.FrameBuffer[0];
@@ -102,6 +105,7 @@ std::uint8_t TForm1::SearchHit() {
 
 void TForm1::EndOfSearch() {
   State.SessionMode = 0;
+  search_end_waits_ = false;
   State.DeviceAddress = 247;
   TeMemo1.Add(msg::kDeviceNotFound);
   TeProgressBar1.SetVisible(false);

@@ -306,5 +306,82 @@ TEST(BusSearchLateAnswer, ALateAnswerThatIsNoHitLetsTheSearchGoOn) {
   }
 }
 
+// At low speeds the answer of a detector at 247 is still being read when the probe to
+// 248 times out: at 1200 bit/s the probe is on the wire for 66.7 ms, the answer for
+// 58.3 ms, and it is read 150 ms after its last byte, 280 ms after its probe was
+// written, while the probe to 248's 100 ms window closes at 205 ms. The end of the
+// search waits for that read's hand-over, whose completion finds the detector; on a
+// line where nothing is being read the end comes at once.
+TEST(BusSearchLateAnswer, TheEndOfTheSearchWaitsForAnAnswerBeingRead) {
+  struct Case {
+    const char* name;
+    int speed_code;
+    TTeItem TForm1::*baud_item;
+    int delay_ms;
+  } cases[] = {
+      {"1200 bit/s, 100 ms", 1, &TForm1::BR_1200, 100},
+      {"2400 bit/s, 100 ms", 2, &TForm1::BR_2400, 100},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedForm t(false);
+    const std::size_t d = t.line.AddDetector(247);
+    t.line.detector(d).SetSpeedCode(static_cast<std::uint16_t>(c.speed_code));
+    TForm1& w = t.w();
+    t.Click(w.*c.baud_item);
+    SetDelay(t, c.delay_ms);
+    t.Click(w.CustomItem5);
+    ASSERT_TRUE(t.RunUntil([&] { return t.Completions().size() == 248; }, Millis(200'000)));
+    // The probe to 248 has failed while the answer of 247 is being read: no probe
+    // follows, the search still runs.
+    EXPECT_EQ(t.state().SessionMode, 254);
+    EXPECT_FALSE(w.Timer_Programm.Enabled());
+    EXPECT_EQ(w.CustomItem5.Caption(), "Stop");
+    EXPECT_TRUE(w.ComPort1().Connected());
+    ASSERT_TRUE(t.RunUntilIdle());
+    EXPECT_EQ(t.Requests().size(), 248u);
+    const auto log = t.LogLines();
+    EXPECT_EQ(log, (std::vector<std::string>{"TX : F8 03 00 00 00 01 90 63 ",
+                                             "RX : F7 03 02 00 10 71 9D ", kFoundPrefix + "247",
+                                             testing::kOkLine}));
+    EXPECT_EQ(t.state().DeviceAddress, 247);
+    EXPECT_EQ(t.Completions().size(), 249u);
+    EXPECT_EQ(t.Completions().back(), t.line.Reads().back().end + Millis(5));
+    EXPECT_FALSE(w.ComPort1().Connected());
+  }
+}
+
+TEST(BusSearchLateAnswer, AWaitingEndOfTheSearchEndsWhenTheReadFailsOrTheUserStops) {
+  enum class Then { kHangUp, kStop };
+  for (Then then : {Then::kHangUp, Then::kStop}) {
+    SCOPED_TRACE(then == Then::kHangUp ? "the line hangs up" : "the user stops");
+    SimulatedForm t(false);
+    t.line.detector(t.line.AddDetector(247)).SetSpeedCode(1);
+    TForm1& w = t.w();
+    t.Click(w.BR_1200);
+    SetDelay(t, 100);
+    t.Click(w.CustomItem5);
+    ASSERT_TRUE(t.RunUntil([&] { return t.Completions().size() == 248; }, Millis(200'000)));
+    ASSERT_EQ(t.state().SessionMode, 254);
+    if (then == Then::kHangUp) {
+      t.line.HangUp();
+      EXPECT_EQ(t.LogLines().back(), testing::kNotFoundLine);
+      EXPECT_EQ(t.state().DeviceAddress, 247);
+      EXPECT_EQ(w.CustomItem5.Caption(), "Start");
+      EXPECT_FALSE(w.TeProgressBar1.Visible());
+    } else {
+      t.Click(w.CustomItem5);
+      EXPECT_EQ(t.state().DeviceAddress, 248) << "the address probed last";
+      EXPECT_EQ(w.TeSpinEdit1.Text(), "247") << "the editor's range ends at 247";
+    }
+    EXPECT_EQ(t.state().SessionMode, 0);
+    ASSERT_TRUE(t.RunUntilIdle());
+    EXPECT_EQ(t.Requests().size(), 248u);
+    EXPECT_EQ(t.Completions().size(), then == Then::kHangUp ? 248u : 249u);
+    EXPECT_FALSE(w.ComPort1().Connected());
+    for (const auto& line : t.LogLines()) EXPECT_NE(line.rfind(kFoundPrefix, 0), 0u);
+  }
+}
+
 }  // namespace
 }  // namespace ornat
