@@ -468,14 +468,40 @@ TEST(SimProgram, ServesASerialDeviceGivenByPathAndEndsWhenItGoesAway) {
   EXPECT_TRUE(WIFEXITED(sim.status()) && WEXITSTATUS(sim.status()) == 1);
 }
 
+TEST(SimProgram, AnUnpacedAnswerIsWrittenWholeAndLoggedWithOneTime) {
+  char tmpl[] = "/tmp/ornat-sim-wire-XXXXXX";
+  const int fd = mkstemp(tmpl);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  const fs::path log = tmpl;
+  {
+    SimProcess sim({"--wire-log", log.string(), "--unpaced"});
+    const auto path = sim.Port();
+    ASSERT_TRUE(path);
+    ASSERT_EQ(ToHex(ExchangeOnce(*path, B9600, kQuery)), kQueryAnswer);
+    sim.CloseStdin();
+    ASSERT_TRUE(sim.Wait(3s));
+  }
+  std::vector<WireLine> frames;
+  for (const WireLine& w : ReadWireLog(log)) {
+    if (w.dir == "TX") frames.push_back(w);
+  }
+  fs::remove(log);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].bytes, kQueryAnswer);
+  ASSERT_TRUE(frames[0].last_us);
+  EXPECT_EQ(*frames[0].last_us, frames[0].time_us) << "all 21 bytes in one write";
+}
+
 TEST(SimProgram, ExplainsItselfWithHelp) {
   SimProcess sim({"--help"});
   std::string text;
   while (const auto line = sim.ReadLine(3000ms)) text += *line + "\n";
   ASSERT_TRUE(sim.Wait(3s));
   EXPECT_TRUE(WIFEXITED(sim.status()) && WEXITSTATUS(sim.status()) == 0);
-  for (const char* word : {"--name", "--device", "--detector", "--wire-log", "--turnaround",
-                           "--garble", "--bad-crc", "--echo", "--stray", "--pause", "alarm"}) {
+  for (const char* word :
+       {"--name", "--device", "--detector", "--wire-log", "--turnaround", "--garble", "--bad-crc",
+        "--echo", "--stray", "--pause", "--unpaced", "unpaced on|off", "alarm"}) {
     EXPECT_NE(text.find(word), std::string::npos) << word;
   }
 }
