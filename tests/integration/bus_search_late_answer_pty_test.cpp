@@ -21,8 +21,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kFoundPrefix = "   : ОБНАРУЖЕН ПРИБОР <VA329(-330) \"ОРНАТ(-2)-Zev\"> ПО АДРЕСУ ";
-
 struct Case {
   const char* name;
   int address;

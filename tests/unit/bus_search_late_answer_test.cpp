@@ -18,21 +18,10 @@
 namespace ornat {
 namespace {
 
+using testing::IsProbe;
+using testing::kFoundPrefix;
 using testing::SimulatedForm;
 using testing::WithCrc;
-
-const std::string kFoundPrefix = "   : ОБНАРУЖЕН ПРИБОР <VA329(-330) \"ОРНАТ(-2)-Zev\"> ПО АДРЕСУ ";
-
-bool IsProbe(const sim::Bytes& r) {
-  return r.size() == 8 && r[1] == 0x03 && r[2] == 0 && r[3] == 0 && r[4] == 0 && r[5] == 1;
-}
-
-void SetDelay(SimulatedForm& t, int ms) {
-  TForm1& w = t.w();
-  TTeItem* items[] = {&w.CustomItem7,  &w.CustomItem8,  &w.CustomItem9,
-                      &w.CustomItem10, &w.CustomItem11, &w.CustomItem12};
-  t.Click(*items[(ms - 100) / 50]);
-}
 
 // Where the answer that ended the search was handed over.
 enum class Where { kNone, kOwnWindow, kIdle, kLaterWindow };
@@ -71,7 +60,7 @@ Outcome Search(std::uint8_t address, int speed_code, Micros turnaround, int dela
   t.line.SetTurnaround(turnaround);
   TForm1& w = t.w();
   if (speed_code == 8) t.Click(w.BR_57600);
-  SetDelay(t, delay_ms);
+  t.SelectSearchDelay(delay_ms);
 
   Outcome out;
   std::uint8_t pending_at_hit = 0;
@@ -214,7 +203,7 @@ TEST(BusSearchLateAnswer, AnAnswerHandedOverExactlyAtTheTimeOutIsFoundInEitherOr
     t.line.faults(d).unpaced = true;
     t.line.SetTurnaround(c.answer_at - request_on_wire);
     TForm1& w = t.w();
-    SetDelay(t, c.delay_ms);
+    t.SelectSearchDelay(c.delay_ms);
     t.Click(w.CustomItem5);
     ASSERT_TRUE(t.RunUntilIdle());
     const auto sent = t.line.RequestTimes();
@@ -329,7 +318,7 @@ TEST(BusSearchLateAnswer, TheEndOfTheSearchWaitsForAnAnswerBeingRead) {
     t.line.detector(d).SetSpeedCode(static_cast<std::uint16_t>(c.speed_code));
     TForm1& w = t.w();
     t.Click(w.*c.baud_item);
-    SetDelay(t, c.delay_ms);
+    t.SelectSearchDelay(c.delay_ms);
     t.Click(w.CustomItem5);
     ASSERT_TRUE(t.RunUntil([&] { return t.Completions().size() == 248; }, Millis(200'000)));
     // The probe to 248 has failed while the answer of 247 is being read: no probe
@@ -359,7 +348,7 @@ TEST(BusSearchLateAnswer, AWaitingEndOfTheSearchEndsWhenTheReadFailsOrTheUserSto
     t.line.detector(t.line.AddDetector(247)).SetSpeedCode(1);
     TForm1& w = t.w();
     t.Click(w.BR_1200);
-    SetDelay(t, 100);
+    t.SelectSearchDelay(100);
     t.Click(w.CustomItem5);
     ASSERT_TRUE(t.RunUntil([&] { return t.Completions().size() == 248; }, Millis(200'000)));
     ASSERT_EQ(t.state().SessionMode, 254);

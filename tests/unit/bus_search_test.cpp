@@ -7,24 +7,13 @@
 namespace ornat {
 namespace {
 
+using testing::IsProbe;
+using testing::kFoundPrefix;
 using testing::SimulatedForm;
 using testing::WithCrc;
 
-const std::string kFoundPrefix = "   : ОБНАРУЖЕН ПРИБОР <VA329(-330) \"ОРНАТ(-2)-Zev\"> ПО АДРЕСУ ";
-
 sim::Bytes Probe(std::uint8_t address) {
   return WithCrc({address, 0x03, 0x00, 0x00, 0x00, 0x01});
-}
-
-bool IsProbe(const sim::Bytes& r) {
-  return r.size() == 8 && r[1] == 0x03 && r[2] == 0 && r[3] == 0 && r[4] == 0 && r[5] == 1;
-}
-
-void SetDelay(SimulatedForm& t, int ms) {
-  TForm1& w = t.w();
-  TTeItem* items[] = {&w.CustomItem7,  &w.CustomItem8,  &w.CustomItem9,
-                      &w.CustomItem10, &w.CustomItem11, &w.CustomItem12};
-  t.Click(*items[(ms - 100) / 50]);
 }
 
 TEST(BusSearch, FindsADetectorAtAddressFiveUnderEveryDelay) {
@@ -37,7 +26,7 @@ TEST(BusSearch, FindsADetectorAtAddressFiveUnderEveryDelay) {
     SimulatedForm t(false);
     t.line.AddDetector(5);
     TForm1& w = t.w();
-    SetDelay(t, c.delay_ms);
+    t.SelectSearchDelay(c.delay_ms);
     t.Click(w.CustomItem5);
     EXPECT_EQ(w.CustomItem5.Caption(), "Stop");
     EXPECT_TRUE(w.TeProgressBar1.Visible());
@@ -78,7 +67,7 @@ TEST(BusSearch, ProbesFollowEachOther5MsAfterEachCompletionWithTheDelayAsTimeout
   EXPECT_EQ(w.TeProgressBar1.Position(), 11);
   EXPECT_EQ(t.device.Count("Open"), 1) << "the port stays open from the first probe";
   // "300ms" mid-search: only its mark, and the next probe waits 300 ms.
-  SetDelay(t, 300);
+  t.SelectSearchDelay(300);
   for (TTeItem* d :
        {&w.CustomItem7, &w.CustomItem8, &w.CustomItem9, &w.CustomItem10, &w.CustomItem12})
     EXPECT_FALSE(d->Checked());
@@ -92,7 +81,7 @@ TEST(BusSearch, ProbesFollowEachOther5MsAfterEachCompletionWithTheDelayAsTimeout
 TEST(BusSearch, AnEmptyLineEndsAfterTheProbeTo248WithTheNotFoundLine) {
   SimulatedForm t(false);
   TForm1& w = t.w();
-  SetDelay(t, 100);
+  t.SelectSearchDelay(100);
   t.Click(w.CustomItem5);
   ASSERT_TRUE(t.RunUntilIdle(Millis(200'000)));
   const auto requests = t.Requests();
@@ -124,7 +113,7 @@ TEST(BusSearch, PassesOverAnotherDeviceAndAnExceptionAnswer) {
   refusing.forced_exception = 0x02;
   t.line.AddDetector(2, refusing);
   t.line.AddDetector(9);
-  SetDelay(t, 350);  // each answer lands in its own probe's window
+  t.SelectSearchDelay(350);  // each answer lands in its own probe's window
   std::vector<std::vector<std::string>> logs;
   t.Click(t.w().CustomItem5);
   while (t.state().SessionMode == 254 && t.RunToCompletion()) logs.push_back(t.LogLines());
@@ -271,7 +260,7 @@ TEST(BusSearch, AnAnswerThatDoesNotHoldRegisterZeroIsNoHit) {
   // On the line: a short answer to the first probe does not end the search.
   SimulatedForm t(false);
   t.line.AddDetector(4);
-  SetDelay(t, 350);
+  t.SelectSearchDelay(350);
   t.line.ScriptAnswer(WithCrc({0x01, 0x03, 0x00}));
   t.Click(t.w().CustomItem5);
   ASSERT_TRUE(t.RunUntilIdle());
