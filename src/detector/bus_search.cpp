@@ -69,9 +69,11 @@ void TForm1::CustomItem12Click(TObject*) {
 
 bool TForm1::LateProbeAnswer() const {
   // During a search, bytes handed over in Idle get a completion of their own with
-  // PendingOp 0: the answer to a probe whose window has closed (a detector that
-  // answered within 5 ms of the probe's time-out is read 150 ms after its last byte).
-  // It is a probe answer all the same; SearchHit takes the address from it.
+  // PendingOp 0: an answer read between its probe's time-out and the next probe (it
+  // is read 150 ms after its last byte, so with the 150 ms window an answer that ends
+  // within 5 ms of its probe's write lands there), or one whose read the end of the
+  // search waited for. It is a probe answer all the same; SearchHit takes the address
+  // from it.
   return State.PendingOp == 0 && State.SessionMode == 254;
 }
 
