@@ -33,7 +33,7 @@ void TForm1::DispatchResponse() {
     case kFnReadHolding:
       if (State.PendingOp == kOpParameterQuery)
         State.PendingOp = DecodeParameters();
-      else if (State.PendingOp == kOpSearchProbe)
+      else if (State.PendingOp == kOpSearchProbe || LateProbeAnswer())
         State.PendingOp = SearchHit();
       break;
     case kFnWriteSingle:
@@ -101,7 +101,12 @@ std::uint8_t TForm1::DeferIfBusy(Action action) {
 
 void TForm1::Timer_ProgrammTimer(TObject*) {
   Timer_Programm.SetEnabled(false);
-  // A step sends at once: it does not look whether an exchange is in flight.
+  // Never over an exchange in flight: on the half-duplex line the request would
+  // collide with the answer it waits for, and its frame would overwrite that answer
+  // in FrameBuffer. During a search this is also the 5 ms after an answer handed over
+  // in Idle. That exchange's completion re-arms the step (a sequence runs), with the
+  // interval it has now.
+  if (Timer_Rx.Enabled()) return;
   switch (State.SessionMode) {
     case kSessionResetStep1:
       ResetStep1();
