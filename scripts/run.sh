@@ -5,7 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Release, as scripts/test.sh and the .deb build it: the two share build/ without
+# rebuilding everything whenever one follows the other.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)" --target ornat ornat-sim
 ./build/sim/ornat-sim --no-console --wire-log build/ornat-sim-wire.log >build/ornat-sim.out 2>&1 &
 sim_pid=$!

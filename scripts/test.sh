@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the main build (unit, integration and GUI
-# suites), the unit suite under AddressSanitizer + UndefinedBehaviorSanitizer, and
-# the threaded suites under ThreadSanitizer.
+# Builds everything and runs every test: the main build, in Release as a packager makes
+# it (unit, integration and GUI suites, then its .deb: lintian, the desktop entry and
+# the AppStream metadata checked, installed and started), the unit suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded suites under
+# ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 jobs=$(nproc)
 
-echo "== main build"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+echo "== main build (Release)"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build -L unit --output-on-failure -j"$jobs"
 ctest --test-dir build -L integration --output-on-failure
@@ -16,7 +18,7 @@ if [ -n "$(ctest --test-dir build -N -L gui | grep -E '^ +Test +#')" ]; then
   xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build -L gui --output-on-failure
 fi
 
-echo "== the .deb installs and runs"
+echo "== the .deb: lintian, desktop entry, AppStream; installs and runs"
 bash scripts/check-deb.sh
 
 echo "== unit suite under ASan + UBSan"

@@ -51,6 +51,19 @@ void SimulatedLine::Inject(Bytes bytes, Micros after) {
   SchedulePaced(ScheduleBytes(reply, BitRate()), &reply);
 }
 
+void SimulatedLine::ArriveNow(const Bytes& bytes) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    WireFrame f;
+    f.direction = WireDirection::kFromDetector;
+    f.first = f.last = clock_.Now();
+    f.bytes = bytes;
+    f.note = "injected";
+    wire_.push_back(std::move(f));
+  }
+  for (std::uint8_t b : bytes) OnByteArrival(b);
+}
+
 void SimulatedLine::HangUp() {
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -116,6 +116,11 @@ class SimulatedLine : public CommDevice {
   // Puts bytes on the line toward the port, paced at the line rate, the first one
   // starting `after` from now (stray bytes, a late answer, noise in Idle).
   void Inject(Bytes bytes, Micros after = Micros(0));
+  // Bytes that are in the port's input queue at this very instant, all of them at
+  // once: the event thread is woken and its read begins before this returns. Called
+  // from within a Write (the inner device's write hook), it puts noise on the line
+  // while the request is being written.
+  void ArriveNow(const Bytes& bytes);
   // The other end is gone: event waits and reads fail with EIO until the next Open.
   void HangUp();
 

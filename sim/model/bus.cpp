@@ -60,6 +60,7 @@ Reply Bus::HandleFrame(std::span<const std::uint8_t> frame, std::uint32_t line_b
     }
     if (out.detector) continue;  // a second detector at the same address: the first wins
     out.chunks = std::move(r.chunks);
+    out.unpaced = r.unpaced;
     out.detector = i;
     out.note = r.note;
   }

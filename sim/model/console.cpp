@@ -68,6 +68,7 @@ std::string DescribeFaults(const Faults& f) {
   if (f.forced_exception) s << " exception=" << unsigned{*f.forced_exception};
   if (f.query_registers != 8) s << " regs=" << f.query_registers;
   if (f.extra_delay.count() > 0) s << " delay=" << f.extra_delay.count() << "ms";
+  if (f.unpaced) s << " unpaced";
   const std::string out = s.str();
   return out.empty() ? " none" : out;
 }
@@ -134,9 +135,11 @@ std::string ApplyDetectorCommand(Bus::Detector& d, std::string_view verb,
   } else if (verb == "regs") {
     if (!need(1, 1) || !number(0, 1, 8, v)) return usage("registers 1..8");
     d.faults.query_registers = static_cast<std::uint16_t>(v);
-  } else if (verb == "silent" || verb == "echo") {
+  } else if (verb == "silent" || verb == "echo" || verb == "unpaced") {
     if (!need(1, 1) || !ParseOnOff(args[0], on)) return usage("on or off");
-    (verb == "silent" ? d.faults.silent : d.faults.echo_request) = on;
+    (verb == "silent" ? d.faults.silent
+     : verb == "echo" ? d.faults.echo_request
+                      : d.faults.unpaced) = on;
   } else if (verb == "crc") {
     double p = 0;
     if (!need(1, 1) || !ParseChance(args[0], p)) return usage("chance 0..1");
@@ -198,7 +201,8 @@ bool ParseDetectorDefinition(std::string_view definition, Bus::Detector& out, st
       const std::size_t at = value.find('@');
       args.push_back(value.substr(0, at));
       if (at != std::string_view::npos) args.push_back(value.substr(at + 1));
-    } else if (verb == "silent" || verb == "echo" || verb == "test" || verb == "latch") {
+    } else if (verb == "silent" || verb == "echo" || verb == "unpaced" || verb == "test" ||
+               verb == "latch") {
       args.push_back("on");
     }
     const std::string why = ApplyDetectorCommand(d, verb, args);
@@ -245,6 +249,7 @@ std::vector<std::string> ConsoleHelp() {
       "  exception CODE|off         answer every request with this exception code",
       "  regs N                     answer the parameter query with N registers (1..8)",
       "  delay MS                   answer MS ms later than the turnaround",
+      "  unpaced on|off             the whole answer at once, not one byte per 10 bits",
       "  clear                      no faults",
       "Line and program:",
       "  show                       every detector with its registers and faults",

@@ -38,7 +38,7 @@ std::vector<TimedByte> ScheduleBytes(const Reply& reply, std::uint32_t bit_rate)
     chunk_start += chunk.silence_before;
     bits = 0;
     for (std::uint8_t b : chunk.bytes) {
-      bits += kBitsPerByte;
+      if (!reply.unpaced) bits += kBitsPerByte;
       out.push_back({chunk_start + std::chrono::nanoseconds(bits * 1'000'000'000 / bit_rate), b});
     }
     chunk_start += std::chrono::nanoseconds(bits * 1'000'000'000 / bit_rate);
@@ -59,6 +59,7 @@ Bytes TruncateReadAnswer(const Bytes& answer, std::uint16_t registers) {
 Reply Respond(DetectorModel& model, std::span<const std::uint8_t> request, const Faults& faults,
               std::chrono::microseconds turnaround, std::mt19937& rng) {
   Reply reply;
+  reply.unpaced = faults.unpaced;
   if (faults.silent) {
     reply.note = "silent";
     return reply;

@@ -44,6 +44,11 @@ struct Faults {
   std::uint16_t query_registers = 8;
   // Extra silence before the answer, on top of the line's turnaround.
   std::chrono::milliseconds extra_delay{0};
+  // The whole answer is put on the line at once, after the turnaround, instead of one
+  // byte every 10 bit times: a slave that writes its answer in one go into a fast
+  // adapter, or an adapter that passes on what it collected in one packet. The master
+  // sees every byte of it at the same instant.
+  bool unpaced = false;
 
   bool operator==(const Faults&) const = default;
 };
@@ -67,7 +72,8 @@ struct Reply {
   std::vector<ReplyChunk> chunks;       // empty: silence
   std::vector<Commit> commits;          // apply when the last byte is out (Bus::CommitAfterAnswer)
   std::optional<std::size_t> detector;  // the detector that answered, if any
-  std::string note;  // why the line stayed silent or what went wrong; empty when normal
+  std::string note;      // why the line stayed silent or what went wrong; empty when normal
+  bool unpaced = false;  // each chunk arrives whole when it starts (Faults::unpaced)
 
   bool silent() const { return chunks.empty(); }
   // Every byte of the reply, in order.
@@ -86,7 +92,8 @@ struct TimedByte {
 std::chrono::nanoseconds ByteDuration(std::uint32_t bit_rate);
 
 // When each byte of `reply` is on the line at `bit_rate`. Stray bytes, echoes and the
-// answer follow one another without gaps inside a chunk.
+// answer follow one another without gaps inside a chunk; in an unpaced reply every
+// byte of a chunk comes at the end of the silence before it.
 std::vector<TimedByte> ScheduleBytes(const Reply& reply, std::uint32_t bit_rate);
 
 // Offers `request` (a whole frame, CRC included) to `model` and shapes its answer by

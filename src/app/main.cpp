@@ -14,6 +14,7 @@
 #include "app/theme.h"
 #include "journal/exchange_journal.h"
 #include "serial/platform/posix_comm_device.h"
+#include "serial/translation.h"
 
 namespace {
 
@@ -47,6 +48,8 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  // First: the serial port's error texts are looked up in the catalogue of the locale.
+  ornat::SetUpLocale();
   // QApplication takes its own options out of argv; what is left is ours.
   QApplication app(argc, argv);
   std::optional<std::string> journal_path;

@@ -20,6 +20,13 @@ void TForm1::CustomItem5Click(TObject*) {
     // A cyclic query that ran ends here; "В ЦИКЛЕ" keeps its enabled state.
     TeButton5.SetCaption("ЗАПРОС ПАРАМЕТРОВ");
     State.SessionMode = 254;
+    search_end_waits_ = false;
+    // A user action deferred before the start would wait for ever (its handler
+    // returns at the search guard, Timer_Wait refiring) and hold the probes back;
+    // after the search it would go to the probe counter's address. The search
+    // cancels it.
+    Timer_Wait.SetEnabled(false);
+    State.ActionDeferred = 0;
     Timer_Programm.SetInterval(5);
     Timer_Programm.SetEnabled(true);
     return;
@@ -27,6 +34,7 @@ void TForm1::CustomItem5Click(TObject*) {
   // Stop: a probe in flight still completes; its completion closes the port.
   CustomItem5.SetCaption("Start");
   State.SessionMode = 0;
+  search_end_waits_ = false;
   TeProgressBar1.SetVisible(false);
   TeSpinEdit1.SetValue(State.DeviceAddress);
   TeMenuBar1.SetFocus();
@@ -59,6 +67,16 @@ void TForm1::CustomItem12Click(TObject*) {
   SelectDelay(CustomItem12, 350);
 }
 
+bool TForm1::LateProbeAnswer() const {
+  // During a search, bytes handed over in Idle get a completion of their own with
+  // PendingOp 0: an answer read between its probe's time-out and the next probe (it
+  // is read 150 ms after its last byte, so with the 150 ms window an answer that ends
+  // within 5 ms of its probe's write lands there), or one whose read the end of the
+  // search waited for. It is a probe answer all the same; SearchHit takes the address
+  // from it.
+  return State.PendingOp == 0 && State.SessionMode == 254;
+}
+
 void TForm1::SearchProbe() {
   State.DeviceAddress = static_cast<std::uint8_t>(State.DeviceAddress + 1);
   TeProgressBar1.SetPosition(State.DeviceAddress);
@@ -75,6 +93,7 @@ std::uint8_t TForm1::SearchHit() {
       static_cast<std::uint16_t>(State.FrameBuffer[3] * 256 + State.FrameBuffer[4]);
   if (id != kDetectorIdentity) return 254;
   State.SessionMode = 0;
+  search_end_waits_ = false;
   // The address that answered: with a 100 or 150 ms window the answer is handed over
   // in the next probe's window, when DeviceAddress is already one higher.
   State.DeviceAddress = State.FrameBuffer[0];
@@ -88,6 +107,7 @@ std::uint8_t TForm1::SearchHit() {
 
 void TForm1::EndOfSearch() {
   State.SessionMode = 0;
+  search_end_waits_ = false;
   State.DeviceAddress = 247;
   TeMemo1.Add(msg::kDeviceNotFound);
   TeProgressBar1.SetVisible(false);

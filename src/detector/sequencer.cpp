@@ -33,7 +33,7 @@ void TForm1::DispatchResponse() {
     case kFnReadHolding:
       if (State.PendingOp == kOpParameterQuery)
         State.PendingOp = DecodeParameters();
-      else if (State.PendingOp == kOpSearchProbe)
+      else if (State.PendingOp == kOpSearchProbe || LateProbeAnswer())
         State.PendingOp = SearchHit();
       break;
     case kFnWriteSingle:
@@ -99,6 +99,9 @@ std::uint8_t TForm1::DeferIfBusy(Action action) {
 
 bool TForm1::Working() const {
   if (Timer_Rx.Enabled()) return true;  // an exchange in flight, or bytes settling
+  // Bytes being read on the event thread: their hand-over starts a completion. The end
+  // of a search waits for such a read after the probe to 248.
+  if (ReadsOpen() || search_end_waits_) return true;
   // A deferred action waits for its exchange, or Timer_Wait is about to run it.
   if (State.ActionDeferred == 1 || Timer_Wait.Enabled()) return true;
   // A sequence goes on only when its step timer is armed; a failed send leaves it
@@ -110,7 +113,12 @@ bool TForm1::Working() const {
 
 void TForm1::Timer_ProgrammTimer(TObject*) {
   Timer_Programm.SetEnabled(false);
-  // A step sends at once: it does not look whether an exchange is in flight.
+  // Never over an exchange in flight: on the half-duplex line the request would
+  // collide with the answer it waits for, and its frame would overwrite that answer
+  // in FrameBuffer. During a search this is also the 5 ms after an answer handed over
+  // in Idle. That exchange's completion re-arms the step (a sequence runs), with the
+  // interval it has now.
+  if (Timer_Rx.Enabled()) return;
   switch (State.SessionMode) {
     case kSessionResetStep1:
       ResetStep1();

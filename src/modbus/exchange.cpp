@@ -97,12 +97,16 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
   exchange_.started = env_.scheduler->Now();
   // The TX line is on screen before the port is opened, so it stays when the send fails.
   LogRequest(State.FrameBuffer.data());
+  // The event thread's limit is in place before the port opens: a byte that arrives
+  // while the request is written (noise, an adapter's echo) starts a read at once, and
+  // the limit that read takes must be this exchange's, not the previous one's (0 at
+  // start-up: a read of nothing, handed over as a time-out).
+  read_limit_for_reads_.store(read_limit, std::memory_order_release);
   try {
     // During a bus search the port is open already and this does nothing.
     ComPort1_->OpenPort();
     ComPort1_->WriteBytes(State.FrameBuffer.data(), 8);
     State.ReadLimit = read_limit;
-    read_limit_for_reads_.store(read_limit, std::memory_order_release);
     // Two steps, as the timer rules make them matter: each different interval
     // restarts an enabled Timer_Rx (bytes handed over in Idle during a search leave
     // it counting 5 ms), so the timeout counts from the end of this write.
@@ -152,6 +156,10 @@ void TForm1::ComPort1RxChar(TObject*, int) {
   // On the event thread. The read limit is taken once, as the read begins; a sender
   // on the UI thread may store a new one meanwhile.
   const int limit = read_limit_for_reads_.load(std::memory_order_acquire);
+  // Counted until its hand-over (or the notice that it handed nothing over) has run
+  // on the UI thread: the end of a search waits for an answer being read.
+  reads_open_.fetch_add(1, std::memory_order_acq_rel);
+  std::weak_ptr<int> alive = alive_;
   int count = 0;
   try {
     // Returns when `limit` bytes have come or 150 ms after the last byte (the port's
@@ -160,17 +168,50 @@ void TForm1::ComPort1RxChar(TObject*, int) {
     count = ComPort1_->ReadBytes(rx_buffer_.data(), limit);
   } catch (const std::exception&) {
     // A failed read, or one that closing the port cut short, hands nothing over.
+    env_.dispatcher->Post([this, alive] {
+      if (alive.expired()) return;
+      ReadHandedNothingOver();
+    });
     return;
   }
   count = std::clamp(count, 0, limit);
   std::vector<std::uint8_t> bytes(rx_buffer_.begin(), rx_buffer_.begin() + count);
-  std::weak_ptr<int> alive = alive_;
   // Through the gate: never while a sender or a completion runs (a modal dialog of
   // a completion included); held hand-overs run right after it, in order.
   env_.dispatcher->Post([this, alive, bytes = std::move(bytes)] {
     if (alive.expired()) return;
+    reads_open_.fetch_sub(1, std::memory_order_acq_rel);
     HandOver(bytes);
   });
+}
+
+void TForm1::ReadHandedNothingOver() {
+  reads_open_.fetch_sub(1, std::memory_order_acq_rel);
+  // The read the end of a search waited for has failed (the device gone): the search
+  // ends as the failed probe's completion would have ended it, unless a completion
+  // is due anyway.
+  if (!search_end_waits_ || Timer_Rx.Enabled() || ReadsOpen()) return;
+  search_end_waits_ = false;
+  if (State.SessionMode != kSessionSearch) return;
+  EndOfSearch();
+  ComPort1_->ClosePort();
+}
+
+bool TForm1::ReadsOpen() const {
+  return reads_open_.load(std::memory_order_acquire) > 0;
+}
+
+void TForm1::EndOfSearchUnlessAnswerComing(bool waited) {
+  // The probe to 248 has failed. At low speeds an answer can still be under way: at
+  // 1200 bit/s a detector at 247 answers 125 ms after its probe is written and is
+  // read 150 ms later, past the 100 ms window of the probe to 248. The end waits once
+  // for a read under way to be handed over; its completion then finds the detector
+  // or ends the search.
+  if (!waited && ReadsOpen()) {
+    search_end_waits_ = true;
+    return;
+  }
+  EndOfSearch();
 }
 
 void TForm1::HandOver(const std::vector<std::uint8_t>& bytes) {
@@ -192,6 +233,8 @@ void TForm1::HandOver(const std::vector<std::uint8_t>& bytes) {
 
 void TForm1::Timer_RxTimer(TObject*) {
   Timer_Rx.SetEnabled(false);  // 1
+  // The end of a search waited for the hand-over this completion brings.
+  const bool waited = search_end_waits_;
   // 2. Closing ends a read under way on the event thread; it hands nothing over.
   if (State.SessionMode != kSessionSearch) ComPort1_->ClosePort();
   TeMemo1.SetFontColor(kLogOutcomeColor);  // 3
@@ -203,14 +246,16 @@ void TForm1::Timer_RxTimer(TObject*) {
       LogResponse();  // the bytes the validator left
       TeMemo1.Add(msg::kCrcError);
     } else if (State.DeviceAddress > kHighestAddress) {
-      EndOfSearch();
+      EndOfSearchUnlessAnswerComing(waited);
     }
   } else {  // 5
     if (State.SessionMode != kSessionSearch)
       TeMemo1.Add(msg::kTimeOut);  // below the "RX :" line
     else if (State.DeviceAddress > kHighestAddress)
-      EndOfSearch();
+      EndOfSearchUnlessAnswerComing(waited);
   }
+  // The awaited answer was valid but no hit: the search ends all the same.
+  if (waited && State.SessionMode == kSessionSearch) EndOfSearch();
   // 6. Acts only when step 4 or 5 has just ended a search: the port stayed open.
   if (State.SessionMode != kSessionSearch) ComPort1_->ClosePort();
   // 7. The second step of an interface reset without both steps confirmed.
@@ -225,7 +270,8 @@ void TForm1::Timer_RxTimer(TObject*) {
     Timer_Wait.SetEnabled(true);
     return;
   }
-  if (State.SessionMode != kSessionIdle) Timer_Programm.SetEnabled(true);  // 10
+  // 10. Not while the end of a search waits: there is no probe after 248.
+  if (State.SessionMode != kSessionIdle && !search_end_waits_) Timer_Programm.SetEnabled(true);
 }
 
 // --- observer -------------------------------------------------------------------

@@ -42,35 +42,51 @@ constexpr const char* kErrorTextKeys[23] = {
 
 constexpr const char* kSystemErrorSuffix = " (win error code: %d)";
 
-// Module initialisation: registers the text domain "serialcomm" (the additional
-// domain for resource texts) and passes each text once through the lookup of the
-// default domain. Without catalogues gettext returns the key: the English text.
-std::array<std::string, 23> InitErrorTexts() {
-  bindtextdomain("serialcomm", "/usr/share/locale");
-  bind_textdomain_codeset("serialcomm", "UTF-8");
-  std::array<std::string, 23> texts;
-  for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = gettext(kErrorTextKeys[i]);
-  return texts;
+// Set by LoadErrorTexts. Before it the suffix stays English too, so that a message
+// never mixes an English text with a translated suffix.
+std::atomic<bool> texts_loaded{false};
+
+// The lookup of a text: the default text domain first, then "serialcomm", the domain
+// this component registers for its own texts and whose catalogue ships with it (the
+// program itself sets no default domain, so the catalogue is found there). Without a
+// translation gettext hands the key back: the English text.
+const char* Translate(const char* key) {
+  if (!texts_loaded.load(std::memory_order_acquire)) return key;
+  const char* text = gettext(key);
+  if (text == key) text = dgettext(kSerialTextDomain, key);
+  return text;
 }
 
-const std::array<std::string, 23>& TextsInstance() {
-  static const std::array<std::string, 23> texts = InitErrorTexts();
+// The English texts until LoadErrorTexts has looked them up.
+std::array<std::string, 23>& TextsInstance() {
+  static std::array<std::string, 23> texts = [] {
+    std::array<std::string, 23> english;
+    for (std::size_t i = 0; i < english.size(); ++i) english[i] = kErrorTextKeys[i];
+    return english;
+  }();
   return texts;
 }
-
-// Forces the lookup at module initialisation ("at start"), not at first use.
-[[maybe_unused]] const bool kTextsInitialised = (TextsInstance(), true);
 
 std::string BuildMessage(int code, int system_error) {
   std::string text = ErrorText(code);
   if (system_error == -1) return text;
-  const char* suffix = gettext(kSystemErrorSuffix);  // looked up at each raise
+  const char* suffix = Translate(kSystemErrorSuffix);  // looked up at each raise
   char buf[128];
   std::snprintf(buf, sizeof buf, suffix, system_error);
   return text + buf;
 }
 
 }  // namespace
+
+void LoadErrorTexts(const std::string& locale_dir) {
+  bindtextdomain(kSerialTextDomain, locale_dir.c_str());
+  // The texts go to the window and to std::exception::what() as UTF-8 whatever the
+  // locale's own character set.
+  bind_textdomain_codeset(kSerialTextDomain, "UTF-8");
+  texts_loaded.store(true, std::memory_order_release);
+  std::array<std::string, 23>& texts = TextsInstance();
+  for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = Translate(kErrorTextKeys[i]);
+}
 
 const std::array<std::string, 23>& ErrorTexts() {
   return TextsInstance();

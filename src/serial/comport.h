@@ -86,8 +86,17 @@ enum : int {
   CError_RegError = 23,
 };
 
-// The 23 texts, each passed once through gettext's lookup of the default text domain
-// when the module initialises (before main). Index 0 is code 1.
+// The text domain of the component's own catalogue (serialcomm.mo).
+inline constexpr const char* kSerialTextDomain = "serialcomm";
+
+// Registers the text domain "serialcomm" with its catalogues under locale_dir
+// (<locale_dir>/<lang>/LC_MESSAGES/serialcomm.mo) and passes each of the 23 texts once
+// through gettext's lookup: the default text domain, then "serialcomm". A program runs
+// it at start, once it has set its locale (a lookup before that could only ever give
+// the English text) and before any other thread reads the texts.
+void LoadErrorTexts(const std::string& locale_dir);
+// The 23 texts as LoadErrorTexts looked them up; the English texts before it runs.
+// Index 0 is code 1.
 const std::array<std::string, 23>& ErrorTexts();
 // ErrorTexts()[code - 1]; an empty string for a code outside 1..23.
 const std::string& ErrorText(int code);
@@ -95,7 +104,8 @@ const std::string& ErrorText(int code);
 const char* ErrorTextKey(int code);
 
 // The component's exception. Message: ErrorText(code), followed directly by
-// gettext(" (win error code: %d)") with SystemError when SystemError is not -1.
+// " (win error code: %d)", looked up as the texts are at each raise, with SystemError
+// when SystemError is not -1.
 class EComPort : public std::runtime_error {
  public:
   // With a system error (codes 1, 2, 3, 5, 7, 8, 9, 10, 11): the message carries it.

@@ -231,6 +231,9 @@ class TForm1 : public TComponent {
   void CustomItem12Click(TObject* Sender);
   void SearchProbe();  // Timer_ProgrammTimer in SessionMode 254
   std::uint8_t SearchHit();
+  // An answer handed over in Idle during a search, which the dispatcher also gives
+  // to SearchHit.
+  bool LateProbeAnswer() const;
   void EndOfSearch();  // the completion's end of a search without a hit
 
   const FormEnvironment& Environment() const { return env_; }
@@ -256,11 +259,25 @@ class TForm1 : public TComponent {
   ExchangeRecord exchange_;
   bool request_in_flight_ = false;
   ExchangeSender next_sender_ = ExchangeSender::kRead;
+  // UI thread: a read on the event thread failed or was cut short.
+  void ReadHandedNothingOver();
+  // A read has begun on the event thread and its hand-over has not run yet.
+  bool ReadsOpen() const;
+  // The completion's end of a search after the failed probe to 248: waits once
+  // (`waited` false) for an answer that is being read.
+  void EndOfSearchUnlessAnswerComing(bool waited);
   // The event thread's own buffer (touched only by ComPort1RxChar).
   std::array<std::uint8_t, 256> rx_buffer_{};
   // ReadLimit as the event thread reads it when a read begins; every sender stores it
-  // here next to State.ReadLimit, which the event thread never touches.
+  // here before it opens the port (State.ReadLimit, which the event thread never
+  // touches, after the write).
   std::atomic<std::uint8_t> read_limit_for_reads_{0};
+  // Reads begun on the event thread whose hand-over (or notice of failure) has not
+  // yet run on the UI thread.
+  std::atomic<int> reads_open_{0};
+  // The probe to 248 failed while a read was under way: the search ends with the
+  // completion of that read's hand-over (or when the read fails).
+  bool search_end_waits_ = false;
   // Held weakly by queued hand-overs: one that runs after the window is gone is dropped.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 

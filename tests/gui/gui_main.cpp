@@ -1,4 +1,5 @@
-// Main of the GUI suite: one QApplication for all tests, themed as the program is.
+// Main of the GUI suite: one QApplication for all tests, set up and themed as the
+// program is.
 // Without a display the window is drawn offscreen.
 
 #include <gtest/gtest.h>
@@ -7,8 +8,11 @@
 #include <cstdlib>
 
 #include "app/theme.h"
+#include "serial/translation.h"
 
 int main(int argc, char** argv) {
+  // As the program starts: the serial port's error texts in the locale's language.
+  ornat::SetUpLocale();
   if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);

@@ -23,8 +23,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-const std::string kFoundPrefix = "   : ОБНАРУЖЕН ПРИБОР <VA329(-330) \"ОРНАТ(-2)-Zev\"> ПО АДРЕСУ ";
-
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
   std::string s = RxLine(bytes).substr(5);
   s.pop_back();

@@ -314,25 +314,33 @@ std::vector<WireLine> ReadWireLog(const fs::path& file) {
   return out;
 }
 
-TEST(SimProgram, WireLogHasBothFramesWithTheirTimes) {
+// Runs ornat-sim with `options` and a wire log for one parameter query at 9600 bit/s;
+// returns the RX and TX lines of its wire log.
+void WireFramesOfOneQuery(const std::vector<std::string>& options, std::vector<WireLine>& frames) {
   char tmpl[] = "/tmp/ornat-sim-wire-XXXXXX";
   const int fd = mkstemp(tmpl);
   ASSERT_GE(fd, 0);
   close(fd);
   const fs::path log = tmpl;
   {
-    SimProcess sim({"--wire-log", log.string()});
+    std::vector<std::string> args = {"--wire-log", log.string()};
+    args.insert(args.end(), options.begin(), options.end());
+    SimProcess sim(args);
     const auto path = sim.Port();
     ASSERT_TRUE(path);
     ASSERT_EQ(ToHex(ExchangeOnce(*path, B9600, kQuery)), kQueryAnswer);
     sim.CloseStdin();
     ASSERT_TRUE(sim.Wait(3s));
   }
-  std::vector<WireLine> frames;
   for (const WireLine& w : ReadWireLog(log)) {
     if (w.dir == "RX" || w.dir == "TX") frames.push_back(w);
   }
   fs::remove(log);
+}
+
+TEST(SimProgram, WireLogHasBothFramesWithTheirTimes) {
+  std::vector<WireLine> frames;
+  ASSERT_NO_FATAL_FAILURE(WireFramesOfOneQuery({}, frames));
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[0].dir, "RX");
   EXPECT_EQ(frames[0].bytes, kQuery);
@@ -468,14 +476,25 @@ TEST(SimProgram, ServesASerialDeviceGivenByPathAndEndsWhenItGoesAway) {
   EXPECT_TRUE(WIFEXITED(sim.status()) && WEXITSTATUS(sim.status()) == 1);
 }
 
+TEST(SimProgram, AnUnpacedAnswerIsWrittenWholeAndLoggedWithOneTime) {
+  std::vector<WireLine> frames;
+  ASSERT_NO_FATAL_FAILURE(WireFramesOfOneQuery({"--unpaced"}, frames));
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[1].dir, "TX");
+  EXPECT_EQ(frames[1].bytes, kQueryAnswer);
+  ASSERT_TRUE(frames[1].last_us);
+  EXPECT_EQ(*frames[1].last_us, frames[1].time_us) << "all 21 bytes in one write";
+}
+
 TEST(SimProgram, ExplainsItselfWithHelp) {
   SimProcess sim({"--help"});
   std::string text;
   while (const auto line = sim.ReadLine(3000ms)) text += *line + "\n";
   ASSERT_TRUE(sim.Wait(3s));
   EXPECT_TRUE(WIFEXITED(sim.status()) && WEXITSTATUS(sim.status()) == 0);
-  for (const char* word : {"--name", "--device", "--detector", "--wire-log", "--turnaround",
-                           "--garble", "--bad-crc", "--echo", "--stray", "--pause", "alarm"}) {
+  for (const char* word :
+       {"--name", "--device", "--detector", "--wire-log", "--turnaround", "--garble", "--bad-crc",
+        "--echo", "--stray", "--pause", "--unpaced", "unpaced on|off", "alarm"}) {
     EXPECT_NE(text.find(word), std::string::npos) << word;
   }
 }

@@ -23,6 +23,9 @@ inline const std::string kResetOkLine = "   : СБРОС НАСТРОЕК ИНТ
 inline const std::string kResetErrorLine = "   : СБРОС НАСТРОЕК -> ОШИБКА...";
 inline const std::string kNotFoundLine =
     "   : ПРИБОР <VA329(/330) \"ОРНАТ(-2)-Zev\"> НЕ ОБНАРУЖЕН.";
+// The line of a found detector, without the address; "(-330)" with a hyphen.
+inline const std::string kFoundPrefix =
+    "   : ОБНАРУЖЕН ПРИБОР <VA329(-330) \"ОРНАТ(-2)-Zev\"> ПО АДРЕСУ ";
 // "VA" and "Zev" Latin.
 inline const std::string kTypeCell = "    VA329(/330) \"ОРНАТ(-2)-Zev\"";
 inline const std::string kNormalCell = "    НОРМА";
@@ -43,6 +46,11 @@ inline std::vector<std::uint8_t> WithCrc(std::vector<std::uint8_t> frame) {
   frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
   frame.push_back(static_cast<std::uint8_t>(crc >> 8));
   return frame;
+}
+
+// A bus-search probe: a read of one register from register 0, to any address.
+inline bool IsProbe(const std::vector<std::uint8_t>& r) {
+  return r.size() == 8 && r[1] == 0x03 && r[2] == 0 && r[3] == 0 && r[4] == 0 && r[5] == 1;
 }
 
 // "RX : " and the bytes, each as two digits and a space (one line, up to 17 bytes).

@@ -45,6 +45,12 @@ void SimulatedForm::Click(TTeItem& item) {
   Do([&] { item.Click(); });
 }
 
+void SimulatedForm::SelectSearchDelay(int ms) {
+  TTeItem* items[] = {&form->CustomItem7,  &form->CustomItem8,  &form->CustomItem9,
+                      &form->CustomItem10, &form->CustomItem11, &form->CustomItem12};
+  Click(*items[(ms - 100) / 50]);
+}
+
 long SimulatedForm::NowMs() const {
   return static_cast<long>(std::chrono::duration_cast<Millis>(clock.Now()).count());
 }

@@ -59,6 +59,8 @@ struct SimulatedForm {
   void Click(TTeCheckBox& box);
   void Click(TTeRadioButton& button);
   void Click(TTeItem& item);
+  // Clicks the "Delay" item of `ms` (100, 150 ... 350).
+  void SelectSearchDelay(int ms);
 
   // Virtual time.
   long NowMs() const;

@@ -7,24 +7,13 @@
 namespace ornat {
 namespace {
 
+using testing::IsProbe;
+using testing::kFoundPrefix;
 using testing::SimulatedForm;
 using testing::WithCrc;
 
-const std::string kFoundPrefix = "   : ОБНАРУЖЕН ПРИБОР <VA329(-330) \"ОРНАТ(-2)-Zev\"> ПО АДРЕСУ ";
-
 sim::Bytes Probe(std::uint8_t address) {
   return WithCrc({address, 0x03, 0x00, 0x00, 0x00, 0x01});
-}
-
-bool IsProbe(const sim::Bytes& r) {
-  return r.size() == 8 && r[1] == 0x03 && r[2] == 0 && r[3] == 0 && r[4] == 0 && r[5] == 1;
-}
-
-void SetDelay(SimulatedForm& t, int ms) {
-  TForm1& w = t.w();
-  TTeItem* items[] = {&w.CustomItem7,  &w.CustomItem8,  &w.CustomItem9,
-                      &w.CustomItem10, &w.CustomItem11, &w.CustomItem12};
-  t.Click(*items[(ms - 100) / 50]);
 }
 
 TEST(BusSearch, FindsADetectorAtAddressFiveUnderEveryDelay) {
@@ -37,7 +26,7 @@ TEST(BusSearch, FindsADetectorAtAddressFiveUnderEveryDelay) {
     SimulatedForm t(false);
     t.line.AddDetector(5);
     TForm1& w = t.w();
-    SetDelay(t, c.delay_ms);
+    t.SelectSearchDelay(c.delay_ms);
     t.Click(w.CustomItem5);
     EXPECT_EQ(w.CustomItem5.Caption(), "Stop");
     EXPECT_TRUE(w.TeProgressBar1.Visible());
@@ -78,7 +67,7 @@ TEST(BusSearch, ProbesFollowEachOther5MsAfterEachCompletionWithTheDelayAsTimeout
   EXPECT_EQ(w.TeProgressBar1.Position(), 11);
   EXPECT_EQ(t.device.Count("Open"), 1) << "the port stays open from the first probe";
   // "300ms" mid-search: only its mark, and the next probe waits 300 ms.
-  SetDelay(t, 300);
+  t.SelectSearchDelay(300);
   for (TTeItem* d :
        {&w.CustomItem7, &w.CustomItem8, &w.CustomItem9, &w.CustomItem10, &w.CustomItem12})
     EXPECT_FALSE(d->Checked());
@@ -92,7 +81,7 @@ TEST(BusSearch, ProbesFollowEachOther5MsAfterEachCompletionWithTheDelayAsTimeout
 TEST(BusSearch, AnEmptyLineEndsAfterTheProbeTo248WithTheNotFoundLine) {
   SimulatedForm t(false);
   TForm1& w = t.w();
-  SetDelay(t, 100);
+  t.SelectSearchDelay(100);
   t.Click(w.CustomItem5);
   ASSERT_TRUE(t.RunUntilIdle(Millis(200'000)));
   const auto requests = t.Requests();
@@ -124,7 +113,7 @@ TEST(BusSearch, PassesOverAnotherDeviceAndAnExceptionAnswer) {
   refusing.forced_exception = 0x02;
   t.line.AddDetector(2, refusing);
   t.line.AddDetector(9);
-  SetDelay(t, 350);  // each answer lands in its own probe's window
+  t.SelectSearchDelay(350);  // each answer lands in its own probe's window
   std::vector<std::vector<std::string>> logs;
   t.Click(t.w().CustomItem5);
   while (t.state().SessionMode == 254 && t.RunToCompletion()) logs.push_back(t.LogLines());
@@ -193,6 +182,55 @@ TEST(BusSearch, StartedDuringACyclicQueryItEndsTheCycleAndLeavesTheCheckBoxAsItW
   t.RunUntilIdle();
 }
 
+// A deferred address change ("-->" pressed while a cyclic query is in flight), then
+// Search -> Start. The search cancels the waiting action: it runs to its end, and no
+// write reaches any detector, neither during the search nor after a stop.
+TEST(BusSearch, StartingASearchCancelsAnActionDeferredBeforeIt) {
+  struct Case {
+    const char* name;
+    bool stop_after_two_probes;
+  } cases[] = {{"the search runs to its end", false}, {"the search is stopped", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedForm t(false);
+    t.line.AddDetector(3);
+    TForm1& w = t.w();
+    t.Do([&] {
+      w.TeSpinEdit1.SetValue(3);
+      w.TeSpinEdit2.SetValue(100);
+    });
+    t.Click(w.TeCheckBox1);
+    t.Click(w.TeButton5);  // the cyclic query
+    ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 1; }));
+    t.AdvanceMs(10);
+    t.Click(w.TeButton1);  // "-->": an exchange is in flight, so it waits
+    ASSERT_EQ(t.state().ActionDeferred, 1);
+    t.Click(w.CustomItem5);
+    EXPECT_EQ(t.state().ActionDeferred, 0);
+    EXPECT_FALSE(w.Timer_Wait.Enabled());
+    if (c.stop_after_two_probes) {
+      ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 3; }));
+      t.Click(w.CustomItem5);
+      EXPECT_EQ(w.TeSpinEdit1.Text(), "2");
+    }
+    ASSERT_TRUE(t.RunUntilIdle());
+    const auto requests = t.Requests();
+    for (std::size_t i = 1; i < requests.size(); ++i) EXPECT_TRUE(IsProbe(requests[i])) << i;
+    EXPECT_EQ(t.line.detector().address(), 3) << "the detector kept its address";
+    EXPECT_EQ(t.state().SessionMode, 0);
+    EXPECT_FALSE(w.Timer_Wait.Enabled());
+    if (!c.stop_after_two_probes) {
+      // Probes 1 to 4 (the answer of 3 is read in the window of the probe to 4).
+      EXPECT_EQ(requests.size(), 5u);
+      const auto log = t.LogLines();
+      EXPECT_EQ(log[log.size() - 2], kFoundPrefix + "003");
+      EXPECT_EQ(t.state().DeviceAddress, 3);
+    } else {
+      EXPECT_EQ(requests.size(), 3u);
+    }
+  }
+}
+
 TEST(BusSearch, AnAnswerThatDoesNotHoldRegisterZeroIsNoHit) {
   // Bytes 3 and 4 hold register 0 only when the byte count is at least 2 and 7 bytes
   // came; otherwise they are CRC bytes or stale bytes of an earlier answer.
@@ -222,7 +260,7 @@ TEST(BusSearch, AnAnswerThatDoesNotHoldRegisterZeroIsNoHit) {
   // On the line: a short answer to the first probe does not end the search.
   SimulatedForm t(false);
   t.line.AddDetector(4);
-  SetDelay(t, 350);
+  t.SelectSearchDelay(350);
   t.line.ScriptAnswer(WithCrc({0x01, 0x03, 0x00}));
   t.Click(t.w().CustomItem5);
   ASSERT_TRUE(t.RunUntilIdle());

@@ -223,6 +223,30 @@ TEST(Decoding, AnAnswerWithATrailingZeroTheValidatorAcceptedStillDecodes) {
   EXPECT_EQ(CheckedTactic(t.w()), "T2MIN");
 }
 
+TEST(Decoding, AFiveRegisterAnswerLeavesTheTestBoxAsItWasWhateverStaleByte18Holds) {
+  // Test mode on in the detector. An 8-register answer puts 01 into byte 18 and checks
+  // the box; a 6-register answer clears the box and leaves byte 18 as it was; a
+  // 5-register answer must not read it.
+  SimulatedForm t;
+  TForm1& w = t.w();
+  t.line.detector().SetRegister(7, 1);
+  struct Step {
+    std::uint16_t registers;
+    bool test_checked;
+  } steps[] = {{8, true}, {6, false}, {5, false}};
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.registers);
+    t.line.faults().query_registers = s.registers;
+    t.Click(w.TeButton5);
+    ASSERT_TRUE(t.RunToCompletion());
+    EXPECT_EQ(t.LogLines().back(), kOkLine);
+    EXPECT_EQ(t.state().FrameBuffer[18], 0x01) << "byte 18 is stale after a short answer";
+    EXPECT_EQ(w.TST_Button.Checked(), s.test_checked);
+    EXPECT_TRUE(w.FIX_Button.Checked());
+  }
+  EXPECT_EQ(t.device.Count("Write"), 3) << "the three queries, nothing written back";
+}
+
 TEST(Decoding, AQueryShowsTheSimulatedDetectorAndSendsNothingBack) {
   SimulatedForm t;
   auto& d = t.line.detector();

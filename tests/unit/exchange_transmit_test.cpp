@@ -199,5 +199,46 @@ TEST(ExchangeTransmit, AFailedSendLeavesThePortAsItIs) {
   }
 }
 
+TEST(ExchangeTransmit, ANoiseByteDuringTheWriteIsReadUnderTheLimitOfTheRequestBeingSent) {
+  // The byte starts a read while the request is still being written: that read must
+  // take this request's limit (33 for the parameter query), not the previous one's (0
+  // at start-up: nothing read, a time-out 5 ms after the send; 20 after a write: the
+  // answer cut at 20 bytes, a CRC error). It then reads the answer behind the noise,
+  // and the validator drops the noise.
+  struct Case {
+    const char* name;
+    bool write_before;
+  } cases[] = {{"the first query after start-up", false}, {"a query after a write", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedForm t;
+    if (c.write_before) {
+      t.Click(t.w().TeButton3);  // the alarm reset, limit 20
+      ASSERT_TRUE(t.RunToCompletion());
+      ASSERT_EQ(t.LogLines().back(), kOkLine);
+    }
+    bool noise_sent = false;
+    t.device.SetWriteHook([&](const std::vector<std::uint8_t>&) {
+      if (noise_sent) return;
+      noise_sent = true;
+      t.line.ArriveNow({0xFF});
+    });
+    const std::size_t reads_before = t.line.Reads().size();
+    t.Click(t.w().TeButton5);
+    ASSERT_TRUE(noise_sent);
+    ASSERT_TRUE(t.RunToCompletion());
+    const auto reads = t.line.Reads();
+    ASSERT_EQ(reads.size(), reads_before + 1);
+    EXPECT_EQ(reads.back().limit, 33);
+    EXPECT_EQ(reads.back().bytes.size(), 22u) << "the noise byte and the 21-byte answer";
+    EXPECT_EQ(t.LogLines(),
+              (std::vector<std::string>{"TX : F7 03 00 00 00 08 50 9A ",
+                                        "RX : F7 03 10 00 10 00 F7 00 04 00 00 00 00 00 00 00 00 ",
+                                        "     00 00 51 4E ", kOkLine}));
+    EXPECT_EQ(t.w().StatusGrid.Cell(1, 1), kNormalCell);
+    EXPECT_EQ(t.state().ReadLimit, 33);
+  }
+}
+
 }  // namespace
 }  // namespace ornat::testing

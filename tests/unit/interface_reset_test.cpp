@@ -106,6 +106,35 @@ TEST(InterfaceReset, EveryOutcomeEndsWithTheRightLinesDialogAndPortSpeed) {
   }
 }
 
+TEST(InterfaceReset, TwoResetsInARowEachCountOnlyTheirOwnSteps) {
+  // PC at 19200 bit/s, the detector at 247 and 9600. First reset: step 1 acknowledged,
+  // step 2 timed out. Second: step 1 timed out, step 2 acknowledged, the dialog
+  // answered Yes. Each ends with one step confirmed, so each puts the port back to
+  // 19200; a count carried over from the first would make the second look confirmed.
+  SimulatedForm t;
+  TForm1& w = t.w();
+  t.Do([&] { w.BR_19200.Click(); });
+  struct Reset {
+    bool step1_answered, step2_answered;
+    std::string last_lines;
+  } resets[] = {{true, false, testing::kTimeOutLine}, {false, true, testing::kOkLine}};
+  t.dialogs.answers.push_back(DialogAnswer::Yes);
+  for (const Reset& r : resets) {
+    t.line.faults().silent = !r.step1_answered;
+    t.Click(w.TeButton2);
+    ASSERT_TRUE(t.RunToCompletion());
+    EXPECT_EQ(w.ComPort1().BaudRate(), TBaudRate::br9600);
+    t.line.faults().silent = !r.step2_answered;
+    ASSERT_TRUE(t.RunToCompletion());
+    EXPECT_EQ(t.LogLines().back(), r.last_lines);
+    EXPECT_EQ(w.ComPort1().BaudRate(), TBaudRate::br19200) << "back to the speed before";
+  }
+  EXPECT_EQ(t.dialogs.questions.size(), 1u);
+  const auto log = t.LogLines();
+  EXPECT_EQ(log[log.size() - 2], testing::kResetErrorLine);
+  EXPECT_EQ(t.Requests(), (std::vector<sim::Bytes>{kStep1, kStep2, kStep1, kStep2}));
+}
+
 TEST(InterfaceReset, BothStepsGoOutAt9600WithTheTimeoutOfTheMenuSpeed) {
   SimulatedForm t(false);  // nothing on the line
   TForm1& w = t.w();

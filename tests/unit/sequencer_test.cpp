@@ -350,6 +350,98 @@ TEST(Sequencer, AFailedSendHaltsTheCycleUntilAnotherExchangeCompletes) {
   EXPECT_EQ(t.state().SessionMode, 0);
 }
 
+// Records, for every request written, whether an exchange was in flight (Timer_Rx
+// enabled) at that moment.
+struct InFlightWrites {
+  explicit InFlightWrites(SimulatedForm& t) {
+    t.device.SetWriteHook([this, &t](const std::vector<std::uint8_t>&) {
+      if (t.w().Timer_Rx.Enabled()) ++count;
+    });
+  }
+  int count = 0;
+};
+
+TEST(Sequencer, AStepDueWhileAnExchangeIsInFlightWaitsForThatExchangesCompletion) {
+  struct Case {
+    const char* name;
+    std::function<void(SimulatedForm&)> start_first;   // puts an exchange in flight
+    std::function<void(SimulatedForm&)> start_second;  // its first step falls due then
+    Bytes second_request;
+    Millis after_completion;
+  };
+  const Case cases[] = {
+      {"the cyclic query started 20 ms after the interface reset's first step",
+       [](SimulatedForm& t) {
+         t.Click(t.w().TeButton2);
+         ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 1; }));
+         t.AdvanceMs(20);
+       },
+       [](SimulatedForm& t) {
+         t.Click(t.w().TeCheckBox1);
+         t.Click(t.w().TeButton5);
+       },
+       kQuery, Millis(20)},
+      {"a bus search started while a cyclic query is in flight",
+       [](SimulatedForm& t) { StartCycleUntilInFlight(t); },
+       [](SimulatedForm& t) { t.Click(t.w().CustomItem5); },
+       WithCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x01}), Millis(5)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedForm t;
+    InFlightWrites in_flight(t);
+    c.start_first(t);
+    c.start_second(t);
+    ASSERT_TRUE(t.w().Timer_Rx.Enabled());
+    // The step falls due and sends nothing; the answer in flight is read whole.
+    ASSERT_TRUE(t.RunToCompletion());
+    const Micros first_done = t.Completions().back();
+    EXPECT_EQ(t.Requests().size(), 1u);
+    EXPECT_EQ(t.LogLines().back(), kOkLine);
+    ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 2; }));
+    EXPECT_EQ(t.Requests()[1], c.second_request);
+    EXPECT_EQ(t.line.RequestTimes()[1], first_done + c.after_completion);
+    // Stop whatever runs now.
+    if (t.state().SessionMode == 255) t.Click(t.w().TeButton5);
+    if (t.state().SessionMode == 254) t.Click(t.w().CustomItem5);
+    t.RunUntilIdle();
+    EXPECT_EQ(in_flight.count, 0);
+  }
+}
+
+TEST(Sequencer, AnActionDeferredAfterAStepWasHeldBackStillRunsFirstAndTheStepFollows500MsLater) {
+  // Reset step 1 in flight; the cyclic query is started and its first step falls due
+  // (held back); then the alarm reset is pressed and waits. The completion of step 1
+  // enables Timer_Wait only: the alarm reset goes 20 ms later, the query 500 ms after
+  // the alarm reset's completion.
+  SimulatedForm t;
+  InFlightWrites in_flight(t);
+  t.Click(t.w().TeButton2);
+  ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 1; }));
+  t.Click(t.w().TeCheckBox1);
+  t.Click(t.w().TeButton5);
+  t.AdvanceMs(25);
+  EXPECT_FALSE(t.w().Timer_Programm.Enabled()) << "the step fired and was held back";
+  EXPECT_EQ(t.Requests().size(), 1u);
+  t.Click(t.w().TeButton3);
+  EXPECT_EQ(t.state().ActionDeferred, 1);
+  ASSERT_TRUE(t.RunToCompletion());
+  const Micros step1_done = t.Completions().back();
+  EXPECT_TRUE(t.w().Timer_Wait.Enabled());
+  EXPECT_FALSE(t.w().Timer_Programm.Enabled());
+  ASSERT_TRUE(t.RunToCompletion());
+  ASSERT_EQ(t.Requests().size(), 2u);
+  EXPECT_EQ(t.Requests()[1], kAlarmReset);
+  EXPECT_EQ(t.line.RequestTimes()[1], step1_done + Millis(20));
+  const Micros alarm_done = t.Completions().back();
+  ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 3; }));
+  EXPECT_EQ(t.Requests()[2], kQuery);
+  EXPECT_EQ(t.line.RequestTimes()[2], alarm_done + Millis(500));
+  t.Click(t.w().TeButton5);
+  t.RunUntilIdle();
+  EXPECT_EQ(in_flight.count, 0);
+}
+
 TEST(Sequencer, ASingleQueryDuringTheInterfaceResetWaitsForTheStepInFlight) {
   // Deferral is not only the cycle's: during the reset's first step (SessionMode 3)
   // the query waits, then runs 20 ms after that step's completion; the second step

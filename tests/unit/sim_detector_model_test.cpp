@@ -319,6 +319,31 @@ TEST(SimScheduleBytes, PacesBytesAtTenBitsEachAfterEachSilence) {
   EXPECT_EQ(ByteDuration(1200), 8333333ns);
 }
 
+TEST(SimScheduleBytes, AnUnpacedReplyComesWholeAtTheEndOfEachSilence) {
+  Reply r;
+  r.unpaced = true;
+  r.chunks = {{0us, Hex("25 03 00 00 00 01 82 EE")}, {1000us, Hex("25 03 02 00 10 C9 8F")}};
+  const std::vector<TimedByte> s = ScheduleBytes(r, 57600);
+  ASSERT_EQ(s.size(), 15u);
+  for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(s[i].at, 0us) << i;
+  for (std::size_t i = 8; i < 15; ++i) EXPECT_EQ(s[i].at, 1000us) << i;
+  // A detector's unpaced fault gives such a reply: its answer after the turnaround.
+  DetectorModel m(37);
+  std::mt19937 rng(1);
+  const Reply answer =
+      Respond(m, Hex("25 03 00 00 00 01 82 EE"), Faults{.unpaced = true}, 1ms, rng);
+  EXPECT_TRUE(answer.unpaced);
+  const std::vector<TimedByte> a = ScheduleBytes(answer, 57600);
+  ASSERT_EQ(a.size(), 7u);
+  EXPECT_EQ(a.front().at, 1ms);
+  EXPECT_EQ(a.back().at, 1ms);
+  EXPECT_EQ(answer.AllBytes(), Hex("25 03 02 00 10 C9 8F"));
+  // The bus passes it on.
+  Bus bus;
+  bus.Add(DetectorModel(37), Faults{.unpaced = true});
+  EXPECT_TRUE(bus.HandleFrame(Hex("25 03 00 00 00 01 82 EE"), 9600).unpaced);
+}
+
 TEST(SimBus, OnlyTheDetectorsSearchedForAnswerABusSearch) {
   Bus bus;
   bus.Add(DetectorModel(1));
@@ -491,6 +516,8 @@ TEST(SimConsole, CommandsChangeTheSelectedDetector) {
        }},
       {"exception 2", true, [](const Bus& b) { return b.at(0).faults.forced_exception == 2; }},
       {"regs 6", true, [](const Bus& b) { return b.at(0).faults.query_registers == 6; }},
+      {"unpaced on", true, [](const Bus& b) { return b.at(0).faults.unpaced; }},
+      {"unpaced 2", false, [](const Bus& b) { return !b.at(0).faults.unpaced; }},
       {"@5 alarm", true, [](const Bus& b) { return b.at(1).model.state() == kStateAlarm; }},
       {"@9 alarm", false, [](const Bus& b) { return b.at(0).model.state() == kStateNormal; }},
       {"garble on", true, [](const Bus& b) { return b.options().garble_foreign_speed; }},
@@ -539,6 +566,9 @@ TEST(SimConsole, DetectorSpecsSetAddressSpeedAndFaults) {
   EXPECT_TRUE(d.faults.echo_request);
   EXPECT_EQ(d.faults.pause, 200ms);
   EXPECT_EQ(d.faults.pause_after, 10u);
+  ASSERT_TRUE(ParseDetectorDefinition("37:speed=8,unpaced", d, error)) << error;
+  EXPECT_TRUE(d.faults.unpaced);
+  EXPECT_EQ(d.model.speed_code(), 8);
   for (const char* bad : {"0", "248", "5:speed=0", "5:bogus", "x", "5:tactic"}) {
     EXPECT_FALSE(ParseDetectorDefinition(bad, d, error)) << bad;
   }
