@@ -172,5 +172,24 @@ TEST(Working, EndsWhenAFailedSendHaltsASequence) {
   EXPECT_TRUE(t.Requests().empty());
 }
 
+TEST(Working, HoldsWhileTheEndOfASearchWaitsForAnAnswerBeingRead) {
+  // At 1200 bit/s with 100 ms windows the answer of 247 is still being read when the
+  // probe to 248 fails: nothing is armed, yet the search is not over.
+  SimulatedForm t(false);
+  t.line.detector(t.line.AddDetector(247)).SetSpeedCode(1);
+  TForm1& w = t.w();
+  t.Click(w.BR_1200);
+  t.SelectSearchDelay(100);
+  t.Click(w.CustomItem5);
+  ASSERT_TRUE(t.RunUntil([&] { return t.Completions().size() == 248; }, Millis(200'000)));
+  EXPECT_FALSE(w.Timer_Programm.Enabled());
+  EXPECT_FALSE(w.Timer_Rx.Enabled());
+  EXPECT_TRUE(w.Working());
+  ASSERT_TRUE(t.RunUntil([&] { return !w.Working(); }));
+  EXPECT_EQ(t.state().SessionMode, 0);
+  EXPECT_EQ(t.state().DeviceAddress, 247);
+  EXPECT_EQ(t.LogLines().back(), testing::kOkLine);
+}
+
 }  // namespace
 }  // namespace ornat
