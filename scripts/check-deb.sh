@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 app_id=io.github.ornat.ornat
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)" --target ornat ornat-sim ornat_catalogues ornat_package_files >/dev/null
+cmake --build build -j"$(nproc)" --target ornat ornat-sim ornat-cli ornat_catalogues ornat_package_files >/dev/null
 (cd build && cpack -G DEB >cpack.log 2>&1) || {
   cat build/cpack.log
   exit 1
@@ -45,9 +45,9 @@ fails_on_warnings appstreamcli validate-tree --no-net --pedantic "$tree"
 
 dpkg -i "$deb" >/dev/null
 trap 'dpkg -r ornat >/dev/null 2>&1 || true; rm -rf "$tree"' EXIT
-test -x /usr/bin/ornat && test -x /usr/bin/ornat-sim
+test -x /usr/bin/ornat && test -x /usr/bin/ornat-sim && test -x /usr/bin/ornat-cli
 for f in "applications/$app_id.desktop" "metainfo/$app_id.metainfo.xml" \
-  doc/ornat/copyright doc/ornat/changelog.gz man/man1/ornat.1.gz man/man1/ornat-sim.1.gz \
+  doc/ornat/copyright doc/ornat/changelog.gz man/man1/ornat.1.gz man/man1/ornat-sim.1.gz man/man1/ornat-cli.1.gz \
   locale/ru/LC_MESSAGES/serialcomm.mo; do
   test -f "/usr/share/$f" || {
     echo "the package lacks /usr/share/$f"
@@ -55,7 +55,7 @@ for f in "applications/$app_id.desktop" "metainfo/$app_id.metainfo.xml" \
   }
 done
 # The installed pages render without a complaint from groff.
-for page in ornat ornat-sim; do
+for page in ornat ornat-sim ornat-cli; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
   if [ -n "$warnings" ]; then
     echo "man $page: $warnings"
@@ -68,6 +68,8 @@ XDG_RUNTIME_DIR=$runtime /usr/bin/ornat-sim --no-console >"$runtime/sim.out" 2>&
 sim=$!
 sleep 0.5
 grep -q '^PORT ornat-sim ' "$runtime/sim.out"
+# The installed ornat-cli queries the installed simulator's detector.
+XDG_RUNTIME_DIR=$runtime /usr/bin/ornat-cli query >/dev/null
 set +e
 XDG_RUNTIME_DIR=$runtime timeout 4 xvfb-run -a /usr/bin/ornat
 status=$?
