@@ -228,6 +228,35 @@ TEST(Journal, EveryKindOfExchangeEndIsOneLine) {
   }
 }
 
+TEST(Journal, BytesHandedOverBetweenTwoProbesAreAnExchangeOfTheirOwn) {
+  // At 57600 bit/s with the default 150 ms window, the answer of 37 is handed over
+  // after its probe timed out and before the next probe: in Idle.
+  LocalZone zone("UTC0");
+  TempDir dir;
+  SimulatedForm t(false);
+  ExchangeJournal journal(dir.path() + "/j.jsonl", "ornat", [] { return At(0); });
+  t.exchanges.Add(&journal);
+  t.line.detector(t.line.AddDetector(37)).SetSpeedCode(8);
+  t.line.SetTurnaround(Millis(1));
+  t.Click(t.w().BR_57600);
+  t.Click(t.w().CustomItem5);
+  ASSERT_TRUE(t.RunUntilIdle());
+  const auto lines = FileLines(journal.Path());
+  ASSERT_EQ(lines.size(), 38u);
+  const json probe = json::parse(lines[36]);
+  EXPECT_EQ(probe["operation"], "probe");
+  EXPECT_EQ(probe["request"], "25 03 00 00 00 01 82 EE");
+  EXPECT_EQ(probe["answer"], "");
+  EXPECT_EQ(probe["baud"], 57600);
+  const json idle = json::parse(lines[37]);
+  EXPECT_EQ(idle["operation"], "idle");
+  EXPECT_EQ(idle["end"], "idle");
+  EXPECT_TRUE(idle["address"].is_null());
+  EXPECT_EQ(idle["request"], "");
+  EXPECT_EQ(idle["answer"], "25 03 02 00 10 C9 8F");
+  EXPECT_EQ(idle["log"].get<std::vector<std::string>>(), t.LogLines());
+}
+
 TEST(Journal, TwoJournalsOnOneFileAppendWholeLines) {
   TempDir dir;
   const std::string path = dir.path() + "/shared.jsonl";
