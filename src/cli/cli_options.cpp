@@ -146,9 +146,12 @@ std::vector<std::pair<std::uint8_t, std::uint8_t>> ParseAddressRuns(const std::s
 std::string AddressRunsText(const std::vector<std::pair<std::uint8_t, std::uint8_t>>& runs) {
   std::string out;
   for (const auto& [first, last] : runs) {
-    out += out.empty() ? "" : ",";
+    if (!out.empty()) out += ',';
     out += std::to_string(first);
-    if (last != first) out += "-" + std::to_string(last);
+    if (last != first) {
+      out += '-';
+      out += std::to_string(last);
+    }
   }
   return out;
 }
