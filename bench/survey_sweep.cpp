@@ -74,8 +74,7 @@ void Print(const char* key, const char* what, const Run& r) {
   std::printf("%-36s %s, %zu device(s) found, %d queries\n", what,
               r.done ? "done" : "DID NOT FINISH", r.devices, r.queries);
   std::printf("  measured %9.1f s   nominal %9.1f s (%+.2f %%)   line limit %7.1f s\n", r.ms / 1000,
-              r.nominal_ms / 1000, 100.0 * (r.ms - r.nominal_ms) / r.nominal_ms,
-              r.limit_ms / 1000);
+              r.nominal_ms / 1000, 100.0 * (r.ms - r.nominal_ms) / r.nominal_ms, r.limit_ms / 1000);
   std::printf("RESULT %s %.3f s\n", key, r.ms / 1000);
   std::printf("RESULT %s_nominal %.3f s\n", key, r.nominal_ms / 1000);
   std::printf("RESULT %s_limit %.3f s\n", key, r.limit_ms / 1000);
