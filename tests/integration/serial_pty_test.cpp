@@ -631,44 +631,6 @@ int InChild(bool ordinary, const std::function<int()>& fn) {
   return WEXITSTATUS(status);
 }
 
-// A child that opens a port with `open` (returning 0 or an errno) and keeps it open
-// until it is killed.
-class HolderChild {
- public:
-  explicit HolderChild(const std::function<int()>& open) {
-    int p[2];
-    if (::pipe2(p, O_CLOEXEC) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(p[0]);
-      ::alarm(60);
-      const int e = open();
-      (void)!::write(p[1], &e, sizeof e);
-      for (;;) ::pause();
-    }
-    ::close(p[1]);
-    pollfd wait{p[0], POLLIN, 0};
-    if (pid_ > 0 && ::poll(&wait, 1, 10000) == 1 &&
-        ::read(p[0], &result_, sizeof result_) != sizeof result_)
-      result_ = -1;
-    ::close(p[0]);
-  }
-  ~HolderChild() { Kill(); }
-  HolderChild(const HolderChild&) = delete;
-  HolderChild& operator=(const HolderChild&) = delete;
-  int open_result() const { return result_; }
-  void Kill() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int result_ = -1;
-};
-
 TEST(SimulatorPort, APortWhoseHolderIsKilledOpensAgainForAnOrdinaryUser) {
   testing::SimProcess sim;
   ASSERT_TRUE(sim.Started());
@@ -696,7 +658,7 @@ TEST(SimulatorPort, APortWhoseHolderIsKilledOpensAgainForAnOrdinaryUser) {
     ::close(slave);
     ASSERT_EQ(::chmod(name, 0666), 0);
     const std::string other = name;
-    HolderChild exclusive([&] {
+    testing::HoldingProcess exclusive([&] {
       const int f = ::open(other.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
       return f >= 0 && ::ioctl(f, TIOCEXCL, nullptr) == 0 ? 0 : errno;
     });
@@ -708,7 +670,7 @@ TEST(SimulatorPort, APortWhoseHolderIsKilledOpensAgainForAnOrdinaryUser) {
 
   // The window's device holds the simulator's port by its registered name and is
   // killed.
-  HolderChild window([&] {
+  testing::HoldingProcess window([&] {
     ::setenv("XDG_RUNTIME_DIR", sim.runtime_dir().c_str(), 1);
     auto* dev = new PosixCommDevice;  // kept until the process is killed
     return dev->Open(sim.port_name());

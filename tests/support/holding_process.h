@@ -1,15 +1,17 @@
 #pragma once
 // HoldingProcess: another program that keeps a serial device open, as `cat
-// /dev/ttyUSB0` or a terminal program does, started with posix_spawn. Started() holds
-// once the program has the device open (seen in /proc/<pid>/fd, independently of the
-// device's own look for holders). The destructor kills it (SIGKILL) and waits for it.
-// Header-only.
+// /dev/ttyUSB0` or a terminal program does: a program started with posix_spawn, or a
+// forked child of this process that opens the device its own way. The destructor
+// kills it (SIGKILL) and waits for it. Header-only.
 //
 //   HoldingProcess cat({"/bin/cat", pty_path}, pty_path);
 //   ASSERT_TRUE(cat.Started());
 //   ... "held by cat (pid " + std::to_string(cat.pid()) + ")"
+//   HoldingProcess window([&] { return (new PosixCommDevice)->Open(name); });
+//   ASSERT_EQ(window.open_result(), 0);
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -18,6 +20,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,7 +33,9 @@ class HoldingProcess {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // argv[0] is the program's path; `device` the device it opens.
+  // argv[0] is the program's path; `device` the device it opens. Started() once the
+  // program has it open (seen in /proc/<pid>/fd, apart from the device's own look
+  // for holders).
   HoldingProcess(std::vector<std::string> argv, const std::string& device) {
     struct stat st {};
     if (::stat(device.c_str(), &st) != 0) return;
@@ -50,12 +55,35 @@ class HoldingProcess {
       if (!holding_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
+  // A forked child that runs `open` (0 or an errno), then stays until it is killed.
+  // Fork only while this process runs no other thread. Started() when `open` gave 0.
+  explicit HoldingProcess(const std::function<int()>& open) {
+    int p[2];
+    if (::pipe2(p, O_CLOEXEC) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(p[0]);
+      ::alarm(60);  // never outlives the test by long
+      const int e = open();
+      (void)!::write(p[1], &e, sizeof e);
+      for (;;) ::pause();
+    }
+    ::close(p[1]);
+    pollfd wait{p[0], POLLIN, 0};
+    if (pid_ > 0 && ::poll(&wait, 1, 10000) == 1 &&
+        ::read(p[0], &open_result_, sizeof open_result_) != sizeof open_result_)
+      open_result_ = -1;
+    ::close(p[0]);
+    holding_ = open_result_ == 0;
+  }
   ~HoldingProcess() { Kill(); }
   HoldingProcess(const HoldingProcess&) = delete;
   HoldingProcess& operator=(const HoldingProcess&) = delete;
 
   bool Started() const { return pid_ > 0 && holding_; }
   pid_t pid() const { return pid_; }
+  // What `open` gave in a forked child (-1 when it told nothing).
+  int open_result() const { return open_result_; }
 
   // Ends it at once; its descriptors are closed when this returns.
   void Kill() {
@@ -79,6 +107,7 @@ class HoldingProcess {
 
   pid_t pid_ = -1;
   bool holding_ = false;
+  int open_result_ = -1;
 };
 
 }  // namespace ornat::testing
