@@ -129,7 +129,7 @@ TEST(PosixDevices, OnlyThePtySlaveMajorsArePseudoTerminalSlaves) {
         << c.major << ":" << c.minor;
 }
 
-TEST_F(PosixDeviceTest, ThePtysOwnDeviceNumberIsASlaves) {
+TEST_F(PosixDeviceTest, TheTestsPtyIsAPseudoTerminalSlave) {
   EXPECT_TRUE(IsPseudoTerminalSlave(DeviceNumber(path)));
 }
 
