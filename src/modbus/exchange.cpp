@@ -110,6 +110,9 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
       }
     }
     ReportSendFailure(log);
+    // One more line, under the port error, when other programs were found holding
+    // the port: the engineer sees whom to close.
+    if (!e.Holders().empty()) log.Add("   : " + HolderText(e.Holders()));
   } catch (const std::exception&) {
     ReportSendFailure(log);
   }
