@@ -105,7 +105,7 @@ const char* ErrorTextKey(int code) {
 
 std::string HolderText(const std::vector<PortHolder>& holders) {
   if (holders.empty()) return {};
-  std::string text = gettext("held by ");
+  std::string text = Translate("held by ");
   for (std::size_t i = 0; i < holders.size(); ++i) {
     const PortHolder& h = holders[i];
     if (i > 0) text += ", ";
