@@ -360,7 +360,12 @@ TEST(Bindings, TheSpeedListForwardsThePicksAndDropsDownOnATypedKey) {
   auto* combo = win.Find<QComboBox>("TeSComboBox1");
   ASSERT_NE(combo, nullptr);
   combo->setFocus();
+  // The arrow key drops the closed list down; Enter in the list picks.
   QTest::keyClick(combo, Qt::Key_Down);
+  ASSERT_TRUE(combo->view()->isVisible());
+  EXPECT_TRUE(picks.empty());
+  QTest::keyClick(combo->view(), Qt::Key_Down);
+  QTest::keyClick(combo->view(), Qt::Key_Return);
   EXPECT_EQ(picks, (std::vector<int>{4}));
   EXPECT_EQ(combo->currentText().toStdString(), "14400");
   // From code: shown, nothing raised.
