@@ -173,45 +173,49 @@ TEST(DeliberateInput, KeysOnTheClosedSpeedListDropItDownOrDoNothingButNeverPick)
   EXPECT_TRUE(win.base.dialogs.questions.empty());
 }
 
-// The address moved to 5 as the user does it, the speed list focused.
-void AtAddress5(GuiWindow& win) {
-  Retype(win, "TeSpinEdit1", "5\r");
-  ASSERT_EQ(win.form().State.DeviceAddress, 5);
-  win.Find<QComboBox>("TeSComboBox1")->setFocus(Qt::TabFocusReason);
-}
-
-TEST(DeliberateInput, EnterOnTheItemTheArrowKeysMovedToInTheOpenedListSendsTheSpeed) {
-  GuiWindow win;
-  ASSERT_TRUE(win.ShowActive());
-  AtAddress5(win);
-  auto* combo = win.Find<QComboBox>("TeSComboBox1");
+// Two ways of picking "14400" from the dropped-down list; each returns whether the
+// list dropped down and closed again as it should.
+bool PickWithTheKeys(QComboBox* combo, const std::function<bool()>& nothing_sent) {
   QAbstractItemView* list = combo->view();
   QTest::keyClick(combo, Qt::Key_Down);  // drops down on "9600"
-  ASSERT_TRUE(list->isVisible());
+  if (!list->isVisible()) return false;
   QTest::keyClick(list, Qt::Key_Down);  // "14400" highlighted: nothing sent yet
-  EXPECT_TRUE(Writes(win).empty());
+  EXPECT_TRUE(nothing_sent());
   QTest::keyClick(list, Qt::Key_Return);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !list->isVisible(); }, 2000));
-  EXPECT_EQ(combo->currentText().toStdString(), "14400");
-  EXPECT_EQ(Writes(win), (std::vector<Frame>{{0x05, 0x06, 0x00, 0x02, 0x00, 0x05, 0xE9, 0x8D}}));
+  return QTest::qWaitFor([&] { return !list->isVisible(); }, 2000);
 }
 
-TEST(DeliberateInput, AClickOnAnItemOfTheOpenedListSendsTheSpeed) {
-  GuiWindow win;
-  ASSERT_TRUE(win.ShowActive());
-  AtAddress5(win);
-  auto* combo = win.Find<QComboBox>("TeSComboBox1");
+bool PickWithTheMouse(QComboBox* combo, const std::function<bool()>& nothing_sent) {
   QAbstractItemView* list = combo->view();
   QTest::mouseClick(combo, Qt::LeftButton);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return list->isVisible(); }, 2000));
-  EXPECT_TRUE(Writes(win).empty());
+  if (!QTest::qWaitFor([&] { return list->isVisible(); }, 2000)) return false;
+  EXPECT_TRUE(nothing_sent());
   // A just opened list ignores the release of the click that opened it for a
   // double-click interval.
   QTest::qWait(QApplication::doubleClickInterval() + 50);
   const QRect item = list->visualRect(list->model()->index(4, 0));
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item.center());
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !list->isVisible(); }, 2000));
-  EXPECT_EQ(Writes(win), (std::vector<Frame>{{0x05, 0x06, 0x00, 0x02, 0x00, 0x05, 0xE9, 0x8D}}));
+  return QTest::qWaitFor([&] { return !list->isVisible(); }, 2000);
+}
+
+TEST(DeliberateInput, APickFromTheOpenedListByEnterOrByAClickSendsTheSpeed) {
+  const std::pair<const char*, decltype(&PickWithTheKeys)> picks[] = {
+      {"Enter on the item the arrow key moved to", &PickWithTheKeys},
+      {"a click on the item", &PickWithTheMouse},
+  };
+  for (const auto& [name, pick] : picks) {
+    SCOPED_TRACE(name);
+    GuiWindow win;
+    ASSERT_TRUE(win.ShowActive());
+    // At address 5, as the user moves it there.
+    Retype(win, "TeSpinEdit1", "5\r");
+    ASSERT_EQ(win.form().State.DeviceAddress, 5);
+    auto* combo = win.Find<QComboBox>("TeSComboBox1");
+    combo->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(pick(combo, [&] { return Writes(win).empty(); }));
+    EXPECT_EQ(combo->currentText().toStdString(), "14400");
+    EXPECT_EQ(Writes(win), (std::vector<Frame>{{0x05, 0x06, 0x00, 0x02, 0x00, 0x05, 0xE9, 0x8D}}));
+  }
 }
 
 std::string Panel2(GuiWindow& win) {
