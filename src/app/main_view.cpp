@@ -65,6 +65,23 @@ TMouseButton ButtonOf(const QMouseEvent& e) {
   }
 }
 
+// Our faces are a little wider than those the window was laid out for: a label whose
+// text would pass its defined width gets tighter spacing, between words when a pixel
+// less for each space is enough, else between letters, so that it keeps its place and
+// size and still shows all of its text.
+void FitTextToWidth(QWidget* w, const QString& text, int width) {
+  QFont f = w->font();
+  f.setWordSpacing(0);
+  f.setLetterSpacing(QFont::AbsoluteSpacing, 0);
+  const qreal excess = QFontMetricsF(f).horizontalAdvance(text) - width;
+  const auto spaces = static_cast<qreal>(text.count(QChar(' ')));
+  if (excess > 0 && spaces > 0 && excess <= spaces)
+    f.setWordSpacing(-excess / spaces);
+  else if (excess > 0)
+    f.setLetterSpacing(QFont::AbsoluteSpacing, -excess / static_cast<qreal>(text.size()));
+  w->setFont(f);
+}
+
 // The tactic radio buttons are too narrow to show their caption; the label beside
 // them (same parent, same line, the nearest to the right) names them.
 const TTeLabel* LabelBeside(const TTeRadioButton& button, const std::vector<TControl*>& all) {
@@ -198,6 +215,7 @@ QWidget* MainView::MakeWidget(TControl& control, QWidget* parent) {
     w->setTextFormat(Qt::PlainText);
     Watch(control, [this, w, l] {
       w->setText(Q(l->Caption()));
+      FitTextToWidth(w, w->text(), l->Width());
       // A tactic button's accessible name follows its label.
       for (TControl* c : form_.AllControls()) {
         auto* radio = dynamic_cast<TTeRadioButton*>(c);
@@ -218,7 +236,7 @@ QWidget* MainView::MakeWidget(TControl& control, QWidget* parent) {
     return w;
   }
   if (auto* cb = dynamic_cast<TTeCheckBox*>(&control)) {
-    auto* w = new QCheckBox(parent);
+    auto* w = new CheckBoxWidget(parent);
     auto mirror = [w, cb] {
       QSignalBlocker block(w);
       w->setText(Q(cb->Caption()));
@@ -232,7 +250,7 @@ QWidget* MainView::MakeWidget(TControl& control, QWidget* parent) {
     return w;
   }
   if (auto* rb = dynamic_cast<TTeRadioButton*>(&control)) {
-    auto* w = new QRadioButton(parent);
+    auto* w = new RadioButtonWidget(parent);
     // The group's exclusion is the model's.
     w->setAutoExclusive(false);
     auto mirror = [this, w, rb] {
@@ -307,9 +325,7 @@ QWidget* MainView::MakeWidget(TControl& control, QWidget* parent) {
 
 void MainView::MirrorCommon(TControl& control, QWidget* w) {
   int width = control.Width();
-  // Labels size themselves to their text; the menu bar to its items.
-  if (auto* label = qobject_cast<QLabel*>(w); label && dynamic_cast<TTeLabel*>(&control))
-    width = std::max(width, label->fontMetrics().horizontalAdvance(label->text()));
+  // The menu bar sizes itself to its items.
   if (w == menu_bar_) width = std::max(width, menu_bar_->sizeHint().width());
   w->setGeometry(control.Left(), control.Top(), width, control.Height());
   w->setVisible(control.Visible());

@@ -8,7 +8,11 @@
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
 #include <QStyledItemDelegate>
+#include <QWheelEvent>
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <optional>
 
 #include "app/qt_canvas.h"
 
@@ -60,9 +64,13 @@ SpinEditWidget::SpinEditWidget(TTeSpinEdit& model, HandlerGate& gate, int border
   }
   up_->setArrowType(Qt::UpArrow);
   down_->setArrowType(Qt::DownArrow);
-  connect(edit_, &QLineEdit::textEdited, this, [this](const QString& text) {
-    Forward([this, t = text.toStdString()] { model_.SetText(t); });
-  });
+  // textChanged, not textEdited: an assistive tool's change of the text is an edit too.
+  // The view's own changes come with the line edit's signals blocked.
+  connect(edit_, &QLineEdit::textChanged, this, &SpinEditWidget::Edited);
+  // The line edit reports a change of its text before the caret and the selection
+  // that follow it: what is noted here is where they stood before the edit.
+  connect(edit_, &QLineEdit::cursorPositionChanged, this, &SpinEditWidget::NoteCaret);
+  connect(edit_, &QLineEdit::selectionChanged, this, &SpinEditWidget::NoteCaret);
   connect(up_, &QToolButton::clicked, this, [this] { Forward([this] { model_.StepUp(); }); });
   connect(down_, &QToolButton::clicked, this, [this] { Forward([this] { model_.StepDown(); }); });
   Mirror();
@@ -77,19 +85,102 @@ void SpinEditWidget::Forward(std::function<void()> input) {
   Mirror();
 }
 
+void SpinEditWidget::Edited(const QString& shown) {
+  const QString before = Q(model_.Text());
+  if (shown == before) return;
+  // The model's text holds digits and '+' only: its positions are the same in bytes
+  // and in UTF-16 units. Typed keys and deletions are placed by what lies between the
+  // common beginning and the common end of the two texts (where several places fit,
+  // the keys give the same text at each).
+  qsizetype head = 0;
+  while (head < before.size() && head < shown.size() && before[head] == shown[head]) ++head;
+  qsizetype tail = 0;
+  while (tail < before.size() - head && tail < shown.size() - head &&
+         before[before.size() - 1 - tail] == shown[shown.size() - 1 - tail])
+    ++tail;
+  qsizetype from = head;
+  qsizetype count = before.size() - head - tail;
+  QString inserted = shown.mid(head, shown.size() - head - tail);
+  // Deleting (Backspace, Delete, cutting) is editing as typing is; a paste that
+  // brings nothing is a paste of no number.
+  const bool typed = input_ == Input::kTyping || (inserted.isEmpty() && input_ != Input::kPasting);
+  if (!typed) {
+    // Pasted text must be judged as it came ("007" over "247" is not "00" over "24"):
+    // it replaced the selection (nothing at the pointer) and ends at the caret. What
+    // cannot be placed so is judged as the whole new text.
+    const qsizetype removed =
+        input_ == Input::kAtPointer ? 0 : std::abs(before_.anchor - before_.cursor);
+    const qsizetype length = removed + shown.size() - before.size();
+    const qsizetype start = edit_->cursorPosition() - length;
+    const bool placed = length >= 0 && start >= 0 && start + removed <= before.size() &&
+                        shown.left(start) == before.left(start) &&
+                        shown.mid(start + length) == before.mid(start + removed);
+    from = placed ? start : 0;
+    count = placed ? removed : before.size();
+    inserted = placed ? shown.mid(start, length) : shown;
+  }
+  // The edit belongs to the text it was made on: held by the gate until a running
+  // handler returns, it is dropped if that handler changed the text meanwhile.
+  auto caret = std::make_shared<std::optional<std::size_t>>();
+  gate_.Enter([this, caret, typed, f = static_cast<std::size_t>(from),
+               n = static_cast<std::size_t>(count), text = inserted.toStdString(),
+               on = model_.Text()] {
+    if (model_.Text() != on) return;
+    *caret = typed ? model_.Type(f, n, text) : model_.Paste(f, n, text);
+  });
+  const Caret was = before_;
+  Mirror();
+  if (caret->has_value())
+    edit_->setCursorPosition(static_cast<int>(**caret));
+  else
+    Restore(was);
+}
+
+void SpinEditWidget::NoteCaret() {
+  const int cursor = edit_->cursorPosition();
+  const int start = edit_->selectionStart();
+  before_.cursor = cursor;
+  before_.anchor = start < 0 ? cursor : (start == cursor ? edit_->selectionEnd() : start);
+}
+
+void SpinEditWidget::Restore(const Caret& caret) {
+  if (caret.anchor == caret.cursor)
+    edit_->setCursorPosition(caret.cursor);
+  else
+    edit_->setSelection(caret.anchor, caret.cursor - caret.anchor);
+}
+
 void SpinEditWidget::Mirror() {
   const QString text = Q(model_.Text());
   if (edit_->text() == text) return;
-  QSignalBlocker block(edit_);
-  int cursor = edit_->cursorPosition();
-  edit_->setText(text);
-  edit_->setCursorPosition(std::min(cursor, static_cast<int>(text.size())));
+  {
+    QSignalBlocker block(edit_);
+    int cursor = edit_->cursorPosition();
+    edit_->setText(text);
+    edit_->setCursorPosition(std::min(cursor, static_cast<int>(text.size())));
+  }
+  NoteCaret();
 }
 
 bool SpinEditWidget::eventFilter(QObject* watched, QEvent* event) {
   if (watched != edit_) return QWidget::eventFilter(watched, event);
+  // Every change of the text by the user comes inside one of the line edit's events.
+  input_ = Input::kOther;
+  if (event->type() == QEvent::Drop ||
+      (event->type() == QEvent::MouseButtonRelease &&
+       static_cast<QMouseEvent*>(event)->button() == Qt::MiddleButton))
+    input_ = Input::kAtPointer;
   if (event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
+    const QString text = key->text();
+    if (key->matches(QKeySequence::Paste)) {
+      input_ = Input::kPasting;
+    } else if (!text.isEmpty() &&
+               std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); }) &&
+               (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) ==
+                   0) {
+      input_ = Input::kTyping;
+    }
     switch (key->key()) {
       case Qt::Key_Return:
       case Qt::Key_Enter:
@@ -146,6 +237,9 @@ SpeedComboBox::SpeedComboBox(TTeSComboBox& model, HandlerGate& gate, int item_he
                              QWidget* parent)
     : QComboBox(parent), model_(model), gate_(gate) {
   setEditable(false);
+  // Qt's default (WheelFocus) lets the wheel take the focus from the address editor,
+  // whose leaving brings its value into range.
+  setFocusPolicy(Qt::StrongFocus);
   setItemDelegate(new FixedHeightDelegate(item_height, this));
   connect(this, &QComboBox::activated, this, [this](int index) {
     gate_.Enter([this, index] { model_.Select(index); });
@@ -192,12 +286,38 @@ void SpeedComboBox::paintEvent(QPaintEvent*) {
 }
 
 void SpeedComboBox::keyPressEvent(QKeyEvent* event) {
-  const QString t = event->text();
-  if (!t.isEmpty() && t[0].isPrint() && event->modifiers() == Qt::NoModifier) {
-    showPopup();
+  // Qt's own handling would step the closed list to another item and report it as a
+  // pick: a change of the detector's speed at each press of an arrow key.
+  const Qt::KeyboardModifiers mods =
+      event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+  bool drop_down = false;
+  switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+      drop_down = (mods & ~Qt::AltModifier) == 0;
+      break;
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_F4:
+    case Qt::Key_Space:
+      drop_down = mods == 0;
+      break;
+    default: {
+      const QString t = event->text();
+      drop_down = mods == 0 && !t.isEmpty() && t[0].isPrint();
+    }
+  }
+  if (!drop_down) {
+    event->ignore();
     return;
   }
-  QComboBox::keyPressEvent(event);
+  showPopup();
+}
+
+void SpeedComboBox::wheelEvent(QWheelEvent* event) {
+  event->ignore();
 }
 
 // --- StatusGridWidget ---------------------------------------------------------
@@ -212,9 +332,9 @@ StatusGridWidget::StatusGridWidget(TTeStringGrid& model, HandlerGate& gate, QWid
 TRect StatusGridWidget::CellRect(int col, int row) const {
   int x = kBorder;
   for (int k = 0; k < col; ++k) x += model_.ColWidth(k) + kLineWidth;
-  const int h = model_.DefaultRowHeight();
-  const int y = kBorder + row * (h + kLineWidth);
-  return TRect{x, y, x + model_.ColWidth(col), y + h};
+  int y = kBorder;
+  for (int k = 0; k < row; ++k) y += model_.RowHeight(k) + kLineWidth;
+  return TRect{x, y, x + model_.ColWidth(col), y + model_.RowHeight(row)};
 }
 
 void StatusGridWidget::paintEvent(QPaintEvent*) {
@@ -267,14 +387,27 @@ int StatusGridWidget::SizingColumnAt(int x) const {
   return -1;
 }
 
+int StatusGridWidget::SizingRowAt(int y) const {
+  for (int row = 0; row < model_.RowCount(); ++row) {
+    if (std::abs(y - CellRect(0, row).Bottom) <= 2) return row;
+  }
+  return -1;
+}
+
 void StatusGridWidget::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
   setFocus(Qt::MouseFocusReason);
   const QPoint pos = event->position().toPoint();
   sizing_col_ = SizingColumnAt(pos.x());
+  sizing_row_ = sizing_col_ >= 0 ? -1 : SizingRowAt(pos.y());
   if (sizing_col_ >= 0) {
     sizing_origin_ = pos.x();
-    sizing_width_ = model_.ColWidth(sizing_col_);
+    sizing_size_ = model_.ColWidth(sizing_col_);
+    return;
+  }
+  if (sizing_row_ >= 0) {
+    sizing_origin_ = pos.y();
+    sizing_size_ = model_.RowHeight(sizing_row_);
     return;
   }
   const int row = RowAt(pos.y());
@@ -285,15 +418,27 @@ void StatusGridWidget::mouseMoveEvent(QMouseEvent* event) {
   const QPoint pos = event->position().toPoint();
   if (sizing_col_ >= 0) {
     const int c = sizing_col_;
-    const int w = std::max(1, sizing_width_ + pos.x() - sizing_origin_);
+    const int w = std::max(1, sizing_size_ + pos.x() - sizing_origin_);
     if (w != model_.ColWidth(c)) gate_.Enter([this, c, w] { model_.SetColWidth(c, w); });
     return;
   }
-  setCursor(SizingColumnAt(pos.x()) >= 0 ? Qt::SplitHCursor : Qt::ArrowCursor);
+  if (sizing_row_ >= 0) {
+    const int r = sizing_row_;
+    const int h = std::max(1, sizing_size_ + pos.y() - sizing_origin_);
+    if (h != model_.RowHeight(r)) gate_.Enter([this, r, h] { model_.SetRowHeight(r, h); });
+    return;
+  }
+  if (SizingColumnAt(pos.x()) >= 0)
+    setCursor(Qt::SplitHCursor);
+  else if (SizingRowAt(pos.y()) >= 0)
+    setCursor(Qt::SplitVCursor);
+  else
+    setCursor(Qt::ArrowCursor);
 }
 
 void StatusGridWidget::mouseReleaseEvent(QMouseEvent*) {
   sizing_col_ = -1;
+  sizing_row_ = -1;
 }
 
 void StatusGridWidget::keyPressEvent(QKeyEvent* event) {

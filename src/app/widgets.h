@@ -4,12 +4,15 @@
 // to the model's "user" methods through the HandlerGate and shows the model's state
 // (Mirror), with its own signals blocked while it does.
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QToolButton>
 #include <QWidget>
 #include <array>
+#include <cstddef>
 
 #include "ui/toolkit/controls.h"
 #include "ui/toolkit/handler_gate.h"
@@ -17,9 +20,13 @@
 namespace ornat {
 
 // The spin editor: a line edit with an up and a down button 15 pixels wide at the
-// right. What is typed goes to TTeSpinEdit::SetText (digits and '+', at most
-// MaxLength characters); every key to KeyPress (Enter is consumed there); leaving the
-// field to Exit; the buttons and the arrow keys to StepUp/StepDown.
+// right. Every change of the line edit's text, however it came (typing, deleting,
+// pasting with the keys, the context menu or the middle button, dropping, undoing, an
+// assistive tool), goes to the model as an edit of its text: TTeSpinEdit::Type for
+// typed keys and deletions, TTeSpinEdit::Paste for the rest. The model's text is then
+// shown again, so an edit it refused leaves the text, the caret and the selection as
+// they were. Every key goes to KeyPress (Enter is consumed there); leaving the field to
+// Exit; the buttons and the arrow keys to StepUp/StepDown. The wheel does nothing.
 class SpinEditWidget : public QWidget {
   Q_OBJECT
 
@@ -30,7 +37,7 @@ class SpinEditWidget : public QWidget {
   QToolButton* UpButton() const { return up_; }
   QToolButton* DownButton() const { return down_; }
   ~SpinEditWidget() override;
-  // Shows the model's text (keeping the cursor where it can stay).
+  // Shows the model's text (keeping the caret where it can stay).
   void Mirror();
 
  protected:
@@ -39,17 +46,35 @@ class SpinEditWidget : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  // Caret and selection of the line edit before the event that may change its text.
+  struct Caret {
+    int cursor = 0;
+    int anchor = 0;
+  };
   void Forward(std::function<void()> input);
+  void Edited(const QString& shown);
+  void NoteCaret();
+  void Restore(const Caret& caret);
   TTeSpinEdit& model_;
   HandlerGate& gate_;
   int border_;
   QLineEdit* edit_;
   QToolButton* up_;
   QToolButton* down_;
+  // The kind of the event being handled: a typed key (text, no Ctrl, Alt or Meta), the
+  // paste keys, a paste at the pointer (the middle button, a drop), or anything else
+  // (deleting keys, the context menu, undoing, an assistive tool).
+  enum class Input { kOther, kTyping, kPasting, kAtPointer };
+  Input input_ = Input::kOther;
+  Caret before_;
 };
 
-// The speed list: a drop-down list without typing, its text centred; a typed key
-// drops the list down; a pick goes to TTeSComboBox::Select.
+// The speed list: a drop-down list without typing, its text centred. Only a pick from
+// the dropped-down list reaches TTeSComboBox::Select: a click on an item, or Enter on
+// the item the arrow keys (or typed digits) moved to. On the closed list the keys
+// that Qt would use to step through the items (arrows, Page Up/Down, Home, End), F4,
+// Alt+Down, Space and any typed key drop the list down instead; the wheel passes to the
+// window behind it, and gives it no focus.
 class SpeedComboBox : public QComboBox {
   Q_OBJECT
 
@@ -60,15 +85,40 @@ class SpeedComboBox : public QComboBox {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   TTeSComboBox& model_;
   HandlerGate& gate_;
 };
 
+// Check boxes and radio buttons take a click anywhere in their rectangle, as the
+// window's controls do, not only on Qt's mark and caption.
+class CheckBoxWidget : public QCheckBox {
+  Q_OBJECT
+
+ public:
+  using QCheckBox::QCheckBox;
+
+ protected:
+  bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
+class RadioButtonWidget : public QRadioButton {
+  Q_OBJECT
+
+ public:
+  using QRadioButton::QRadioButton;
+
+ protected:
+  bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
 // The status grid: lines between the cells, whole-row selection, every cell painted
-// by the grid's OnDrawCell (StatusGridDrawCell) on a QPainter canvas. A click or the
-// arrow keys select a row; dragging a column's right line resizes the column.
+// by the grid's OnDrawCell (StatusGridDrawCell) on a QPainter canvas, each in its
+// column's width and its row's height. A click or the arrow keys select a row;
+// dragging a column's right line resizes the column, dragging a row's bottom line
+// resizes the row.
 class StatusGridWidget : public QWidget {
   Q_OBJECT
 
@@ -90,11 +140,16 @@ class StatusGridWidget : public QWidget {
   int RowAt(int y) const;
   // The column whose right line is within 2 pixels of x, or -1.
   int SizingColumnAt(int x) const;
+  // The row whose bottom line is within 2 pixels of y, or -1.
+  int SizingRowAt(int y) const;
   TTeStringGrid& model_;
   HandlerGate& gate_;
+  // The line being dragged: a column's or a row's, its size and the press position
+  // when the drag began.
   int sizing_col_ = -1;
+  int sizing_row_ = -1;
   int sizing_origin_ = 0;
-  int sizing_width_ = 0;
+  int sizing_size_ = 0;
 };
 
 // The standard (unthemed) status bar: one sunken panel per model panel, at the

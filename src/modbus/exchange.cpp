@@ -132,15 +132,23 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
     if (e.SystemError() > 0)
       exchange_.failure += std::string(": ") + std::strerror(e.SystemError());
     ReportSendFailure(log);
+    // One more line, under the port error, when other programs were found holding
+    // the port: the engineer sees whom to close.
+    if (!e.Holders().empty()) log.Add("   : " + HolderText(e.Holders()));
+    EndFailedSend();
   } catch (const std::exception& e) {
     exchange_.failure = e.what();
     ReportSendFailure(log);
+    EndFailedSend();
   }
 }
 
 void TForm1::ReportSendFailure(TTeMemo& log) {
   log.SetFontColor(kLogOutcomeColor);
   log.Add(msg::kPortOpenError + ComPort1_->Port());
+}
+
+void TForm1::EndFailedSend() {
   // Bytes handed over before this send (in Idle, during a search) still have a
   // completion due: they stay for it.
   std::vector<std::vector<std::uint8_t>> reads;

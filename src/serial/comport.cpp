@@ -103,10 +103,29 @@ const char* ErrorTextKey(int code) {
   return kErrorTextKeys[code - 1];
 }
 
+std::string HolderText(const std::vector<PortHolder>& holders) {
+  if (holders.empty()) return {};
+  std::string text = Translate("held by ");
+  for (std::size_t i = 0; i < holders.size(); ++i) {
+    const PortHolder& h = holders[i];
+    if (i > 0) text += ", ";
+    const std::string pid = "pid " + std::to_string(h.pid);
+    text += h.name.empty() ? pid : h.name + " (" + pid + ")";
+  }
+  return text;
+}
+
 EComPort::EComPort(int error_code, int system_error)
     : std::runtime_error(BuildMessage(error_code, system_error)),
       error_code_(error_code),
       system_error_(system_error) {}
+
+EComPort::EComPort(int error_code, int system_error, std::vector<PortHolder> holders)
+    : std::runtime_error(BuildMessage(error_code, system_error) +
+                         (holders.empty() ? "" : "; " + HolderText(holders))),
+      error_code_(error_code),
+      system_error_(system_error),
+      holders_(std::move(holders)) {}
 
 EComPort::EComPort(int error_code) : EComPort(error_code, -1) {}
 
@@ -483,7 +502,7 @@ CommTimeouts TCustomComPort::BuildTimeouts() const {
 
 void TCustomComPort::OpenDevice() {
   DevError e = device_.Open(port_);
-  if (e != 0) throw EComPort(CError_OpenFailed, e);
+  if (e != 0) throw EComPort(CError_OpenFailed, e, device_.HoldersAtLastOpen());
   handle_valid_ = true;
 }
 

@@ -20,6 +20,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "serial/com_types.h"
 #include "serial/platform/comm_device.h"
@@ -103,6 +104,10 @@ const std::string& ErrorText(int code);
 // The untranslated English text of a code (the gettext key).
 const char* ErrorTextKey(int code);
 
+// "held by cat (pid 1234), minicom (pid 88)" (the phrase through gettext); a holder
+// whose name is unknown shows as "pid 1234". Empty for no holders.
+std::string HolderText(const std::vector<PortHolder>& holders);
+
 // The component's exception. Message: ErrorText(code), followed directly by
 // " (win error code: %d)", looked up as the texts are at each raise, with SystemError
 // when SystemError is not -1.
@@ -110,14 +115,20 @@ class EComPort : public std::runtime_error {
  public:
   // With a system error (codes 1, 2, 3, 5, 7, 8, 9, 10, 11): the message carries it.
   EComPort(int error_code, int system_error);
+  // Code 1 for a port that other programs hold: the message goes on after the
+  // suffix with "; " and HolderText, so the numbered text and the suffix stand as
+  // in every other message. No holders: as the constructor above.
+  EComPort(int error_code, int system_error, std::vector<PortHolder> holders);
   // Without one (codes 4, 14): SystemError is -1 and the message is the text alone.
   explicit EComPort(int error_code);
   int ErrorCode() const { return error_code_; }
   int SystemError() const { return system_error_; }
+  const std::vector<PortHolder>& Holders() const { return holders_; }
 
  private:
   int error_code_;
   int system_error_;
+  std::vector<PortHolder> holders_;
 };
 
 // ---------------------------------------------------------------------------

@@ -254,6 +254,8 @@ class TForm1 : public TComponent {
   void HandOver(const std::vector<std::uint8_t>& bytes);
   // Tells the observer that the exchange in exchange_ has ended, and starts afresh.
   void EndExchange(ExchangeRecord::End end);
+  // Tells the observer of a send that failed, once the log shows its lines.
+  void EndFailedSend();
   void StartIdleExchange();
   // The exchange under way, as its observer will be told of it.
   ExchangeRecord exchange_;

@@ -350,6 +350,96 @@ TEST(Bindings, TheStatusGridPaintsItsCellsThroughTheDrawCellHandler) {
   EXPECT_EQ(win.form().StatusGrid.ColWidth(0), 170);
 }
 
+// Passes the drawing on and keeps the rectangle of every text drawn.
+class RecordingCanvas : public TCanvas {
+ public:
+  explicit RecordingCanvas(TCanvas& inner) : inner_(inner) {}
+  void FillRect(const TRect& r, TColor color) override { inner_.FillRect(r, color); }
+  void SetTransparentText() override { inner_.SetTransparentText(); }
+  void DrawTextLine(const std::string& text, const TRect& r) override {
+    texts.emplace_back(text, r);
+    inner_.DrawTextLine(text, r);
+  }
+  std::vector<std::pair<std::string, TRect>> texts;
+
+ private:
+  TCanvas& inner_;
+};
+
+// Top and bottom row of the pixels darker than grey within r.
+std::pair<int, int> InkRows(const QImage& img, const TRect& r) {
+  int top = r.Bottom, bottom = r.Top - 1;
+  for (int y = r.Top; y < r.Bottom; ++y)
+    for (int x = r.Left; x < r.Right; ++x)
+      if (qGray(img.pixel(x, y)) < 100) {
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+  return {top, bottom};
+}
+
+TEST(Bindings, DraggingARowsBottomLineResizesTheRowAndItsCellsAreDrawnInTheNewHeight) {
+  GuiWindow win;
+  ASSERT_TRUE(win.ShowActive());
+  auto* grid = win.Find<StatusGridWidget>("StatusGrid");
+  TTeStringGrid& model = win.form().StatusGrid;
+  model.SetCell(1, 1, "    НОРМА");
+  std::vector<std::pair<std::string, TRect>> drawn;
+  auto original = model.OnDrawCell;
+  model.OnDrawCell = [&](TObject* s, int c, int r, const TRect& rect, TGridDrawState st,
+                         TCanvas& canvas) {
+    RecordingCanvas recording(canvas);
+    original(s, c, r, rect, st, recording);
+    for (auto& t : recording.texts) drawn.push_back(t);
+  };
+  // Over the line below the first row (y = 20) the pointer shows the row can be sized.
+  QTest::mouseMove(grid, QPoint(300, 20));
+  EXPECT_EQ(grid->cursor().shape(), Qt::SplitVCursor);
+  struct Drag {
+    int from_y, to_y;
+    int row0_height;
+  } const drags[] = {
+      {20, 26, 24},  // 6 pixels lower
+      {26, 14, 12},  // 12 pixels higher
+      {14, 0, 1},    // never below one pixel
+      {3, 21, 19},   // and back
+  };
+  for (const Drag& d : drags) {
+    SCOPED_TRACE(d.from_y);
+    QTest::mousePress(grid, Qt::LeftButton, {}, QPoint(300, d.from_y));
+    QTest::mouseMove(grid, QPoint(300, d.to_y));
+    QTest::mouseRelease(grid, Qt::LeftButton, {}, QPoint(300, d.to_y));
+    EXPECT_EQ(model.RowHeight(0), d.row0_height);
+    EXPECT_EQ(model.RowHeight(1), 18);
+    EXPECT_EQ(model.ColWidth(0), 150);
+    EXPECT_EQ(model.Row(), 0);  // a press on a line sizes, it selects nothing
+  }
+  // Row 0 is 19 pixels high now: each text is drawn into its cell of the new height,
+  // 2 pixels short of its right edge, and its ink lies within that cell.
+  drawn.clear();
+  const QImage img = grid->grab().toImage();
+  const std::vector<std::pair<std::string, TRect>> expected = {
+      {"  ТИП", {2, 2, 150, 21}},
+      {"", {153, 2, 399, 21}},
+      {"  СТАТУС", {2, 22, 150, 40}},
+      {"    НОРМА", {153, 22, 399, 40}},
+  };
+  EXPECT_EQ(drawn, expected);
+  for (const auto& [text, rect] : expected) {
+    if (text.empty()) continue;
+    SCOPED_TRACE(text);
+    // Ink in the cell, vertically centred, touching neither of its edges.
+    const auto [top, bottom] = InkRows(img, rect);
+    EXPECT_GT(top, rect.Top);
+    EXPECT_LT(bottom, rect.Bottom - 1);
+    EXPECT_NEAR(top + bottom, rect.Top + rect.Bottom - 1, 3);
+  }
+  // The selected row's fill covers its new height, the line lies below it.
+  EXPECT_EQ(img.pixelColor(5, 20), QColor(182, 189, 210));
+  EXPECT_EQ(img.pixelColor(5, 21), QColor(0xC0, 0xC0, 0xC0));
+  EXPECT_EQ(img.pixelColor(398, 23), QColor(Qt::white));
+}
+
 TEST(Bindings, TheSpeedListForwardsThePicksAndDropsDownOnATypedKey) {
   GuiWindow win;
   ASSERT_TRUE(win.ShowActive());
@@ -360,7 +450,12 @@ TEST(Bindings, TheSpeedListForwardsThePicksAndDropsDownOnATypedKey) {
   auto* combo = win.Find<QComboBox>("TeSComboBox1");
   ASSERT_NE(combo, nullptr);
   combo->setFocus();
+  // The arrow key drops the closed list down; Enter in the list picks.
   QTest::keyClick(combo, Qt::Key_Down);
+  ASSERT_TRUE(combo->view()->isVisible());
+  EXPECT_TRUE(picks.empty());
+  QTest::keyClick(combo->view(), Qt::Key_Down);
+  QTest::keyClick(combo->view(), Qt::Key_Return);
   EXPECT_EQ(picks, (std::vector<int>{4}));
   EXPECT_EQ(combo->currentText().toStdString(), "14400");
   // From code: shown, nothing raised.

@@ -4,11 +4,18 @@
 // composed in the program's order (view, then FormCreate through the gate).
 
 #include <QApplication>
+#include <QRect>
 #include <QTest>
 #include <memory>
+#include <ostream>
 
 #include "app/main_view.h"
 #include "support/basic_form.h"
+
+// Rectangles in failure messages as left, top, width x height.
+inline void PrintTo(const QRect& r, std::ostream* os) {
+  *os << r.x() << ", " << r.y() << ", " << r.width() << " x " << r.height();
+}
 
 namespace ornat::testing {
 

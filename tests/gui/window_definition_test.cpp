@@ -19,6 +19,7 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTest>
 
 #include "app/widgets.h"
 #include "gui_window.h"
@@ -98,22 +99,35 @@ const Placed kWindow[] = {
 TEST(WindowDefinition, EveryControlHasItsWidgetWithPlaceTextVisibilityAndEnabledState) {
   GuiWindow win;
   ASSERT_TRUE(win.base.dialogs.exceptions.empty());
+  // On the screen, as the user meets it.
+  ASSERT_TRUE(win.ShowActive());
   for (const Placed& p : kWindow) {
     SCOPED_TRACE(p.name);
     QWidget* w = win.Find<QWidget>(p.name);
     ASSERT_NE(w, nullptr);
     ASSERT_NE(w->parentWidget(), nullptr);
     EXPECT_EQ(w->parentWidget()->objectName(), QString::fromLatin1(p.parent));
-    EXPECT_EQ(w->x(), p.left);
-    EXPECT_EQ(w->y(), p.top);
-    EXPECT_EQ(w->height(), p.height);
-    if (qobject_cast<QLabel*>(w) != nullptr || qobject_cast<QMenuBar*>(w) != nullptr) {
-      // Labels size themselves to their text, the menu bar to its items: never
-      // narrower than defined, and never cut by the parent's edge.
+    const QRect defined(p.left, p.top, p.width, p.height);
+    if (qobject_cast<QMenuBar*>(w) != nullptr) {
+      // The menu bar sizes itself to its items: never narrower than defined, and
+      // never cut by the window's edge.
+      EXPECT_EQ(w->geometry().topLeft(), defined.topLeft());
+      EXPECT_EQ(w->height(), p.height);
       EXPECT_GE(w->width(), p.width);
       EXPECT_LE(w->x() + w->width(), w->parentWidget()->width());
     } else {
-      EXPECT_EQ(w->width(), p.width);
+      EXPECT_EQ(w->geometry(), defined);
+    }
+    // The model holds the same rectangle.
+    const TControl* model = nullptr;
+    for (const TControl* c : win.form().AllControls())
+      if (c->Name() == p.name) model = c;
+    ASSERT_NE(model, nullptr);
+    EXPECT_EQ(QRect(model->Left(), model->Top(), model->Width(), model->Height()), defined);
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+      // The whole text within the label's rectangle.
+      EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), p.width);
+      EXPECT_LE(label->fontMetrics().height(), p.height);
     }
     if (p.text != nullptr) {
       EXPECT_EQ(TextOf(w).toStdString(), std::string(p.text));
@@ -121,6 +135,38 @@ TEST(WindowDefinition, EveryControlHasItsWidgetWithPlaceTextVisibilityAndEnabled
     EXPECT_EQ(!w->isHidden(), p.visible);
     EXPECT_EQ(w->isEnabled(), p.enabled);
   }
+}
+
+TEST(WindowDefinition, CheckBoxesAndRadioButtonsTakeAClickAnywhereInTheirRectangle) {
+  GuiWindow win;
+  ASSERT_TRUE(win.ShowActive());
+  int checkables = 0;
+  for (const Placed& p : kWindow) {
+    auto* button = win.Find<QAbstractButton>(p.name);
+    if (button == nullptr || !button->isCheckable()) continue;
+    SCOPED_TRACE(p.name);
+    ++checkables;
+    TControl* model = nullptr;
+    for (TControl* c : win.form().AllControls())
+      if (c->Name() == p.name) model = c;
+    auto* box = dynamic_cast<TTeCheckBox*>(model);
+    auto* radio = dynamic_cast<TTeRadioButton*>(model);
+    ASSERT_TRUE(box != nullptr || radio != nullptr);
+    int clicks = 0;
+    (box != nullptr ? box->OnClick : radio->OnClick) = [&](TObject*) { ++clicks; };
+    model->SetEnabled(true);  // FIX_Button too
+    const QPoint corners[] = {
+        {0, 0}, {p.width - 1, 0}, {0, p.height - 1}, {p.width - 1, p.height - 1}};
+    for (QPoint corner : corners) {
+      // A radio button raises its click when it becomes checked.
+      if (radio != nullptr) radio->SetChecked(false);
+      const int before = clicks;
+      QTest::mouseClick(button, Qt::LeftButton, {}, corner);
+      EXPECT_EQ(clicks, before + 1) << corner.x() << "," << corner.y();
+      EXPECT_EQ(button->isChecked(), box != nullptr ? box->Checked() : radio->Checked());
+    }
+  }
+  EXPECT_EQ(checkables, 12);  // nine tactic buttons, three check boxes
 }
 
 TEST(WindowDefinition, TheWindowHasItsCaptionAFixedClientAreaAndOnlyMinimiseAndClose) {

@@ -23,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -30,6 +31,7 @@
 
 #include "serial/comport.h"
 #include "serial/platform/port_list.h"
+#include "support/holding_process.h"
 #include "support/line_texts.h"
 #include "support/live_form.h"
 #include "support/sim_process.h"
@@ -166,17 +168,21 @@ double CpuSeconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// A send that fails at the port: the TX line, "RX :" and the port error in blue, no
-// timer armed, no completion, the window still usable.
-void ExpectPortErrorSend(LiveForm& t, const std::string& port) {
+// A send that fails at the port: the TX line, "RX :" and the port error in blue (and
+// `holders_line` under it where the port's holders were found), no timer armed, no
+// completion, the window still usable.
+void ExpectPortErrorSend(LiveForm& t, const std::string& port,
+                         const std::string& holders_line = "") {
   const std::size_t completions = t.Completions().size();
   t.Click(t.w().TeButton5);
-  EXPECT_EQ(t.LogLines(), (std::vector<std::string>{kQueryTx, "RX :", kPortError + port}));
+  std::vector<std::string> expected = {kQueryTx, "RX :", kPortError + port};
+  if (!holders_line.empty()) expected.push_back(holders_line);
+  EXPECT_EQ(t.LogLines(), expected);
   EXPECT_EQ(t.w().TeMemo1.FontColor(), 16711680u) << "blue";
   EXPECT_FALSE(t.w().Timer_Rx.Enabled());
   t.RunFor(700ms);
   EXPECT_EQ(t.Completions().size(), completions) << "no completion follows";
-  EXPECT_EQ(t.LogLines().size(), 3u);
+  EXPECT_EQ(t.LogLines(), expected);
   EXPECT_TRUE(t.dialogs.exceptions.empty());
 }
 
@@ -261,35 +267,56 @@ TEST(FaultsPty, TheAdapterUnpluggedDuringABusSearchHaltsItWithThePortErrorUntilS
 }
 
 TEST(FaultsPty, APortHeldByAnotherProgramFailsTheSendWithThePortErrorUntilItLetsGo) {
+  enum class Holder {
+    kLocking,  // opens it and takes the lock, as another ornat does (in this process)
+    kCat,      // `cat` on the pty: no lock, no exclusive use; it would take the answers
+  };
   struct Case {
     const char* what;
+    Holder holder;
     bool by_name;
   };
-  for (const Case c : {Case{"opened by its path", false}, Case{"opened by its name", true}}) {
+  const Case cases[] = {
+      {"a locking program, opened by its path", Holder::kLocking, false},
+      {"a locking program, opened by its name", Holder::kLocking, true},
+      {"cat, opened by its path", Holder::kCat, false},
+      {"cat, opened by its name", Holder::kCat, true},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Watchdog dog(30s);
     SimProcess sim;
     ASSERT_TRUE(sim.Started());
     ScopedRuntimeDir runtime(sim.runtime_dir());
-    // The other program: the pty open and locked for its exclusive use.
-    int other = open(sim.pty_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(other, 0) << std::strerror(errno);
-    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0) << std::strerror(errno);
+    int locking = -1;
+    std::optional<HoldingProcess> cat;
+    std::string holders_line;
+    if (c.holder == Holder::kLocking) {
+      locking = open(sim.pty_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+      ASSERT_GE(locking, 0) << std::strerror(errno);
+      ASSERT_EQ(flock(locking, LOCK_EX | LOCK_NB), 0) << std::strerror(errno);
+    } else {
+      cat.emplace(std::vector<std::string>{"/bin/cat", sim.pty_path()}, sim.pty_path());
+      ASSERT_TRUE(cat->Started());
+      // Under the port error, additive: whom to close.
+      holders_line = "   : held by cat (pid " + std::to_string(cat->pid()) + ")";
+    }
     const std::string port = c.by_name ? sim.port_name() : sim.pty_path();
     {
       LiveForm t(port);
       const int fds = OpenFileDescriptors();
-      ExpectPortErrorSend(t, port);
+      ExpectPortErrorSend(t, port, holders_line);
       EXPECT_FALSE(t.w().ComPort1().Connected());
       EXPECT_EQ(OpenFileDescriptors(), fds) << "a refused open keeps no descriptor";
       // The other program lets go: the next query goes through.
-      close(other);
-      other = -1;
+      if (locking >= 0) close(locking);
+      locking = -1;
+      if (cat) cat->Kill();
       t.Click(t.w().TeButton5);
       ASSERT_TRUE(t.RunToCompletion(3s));
       EXPECT_EQ(t.LogLines(), kQueryLog);
     }
-    if (other >= 0) close(other);
+    if (locking >= 0) close(locking);
   }
 }
 

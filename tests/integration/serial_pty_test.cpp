@@ -2,11 +2,14 @@
 // test holds the master side, the port opens the slave by its path.
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,6 +19,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +29,8 @@
 #include "serial/comport.h"
 #include "serial/comthread.h"
 #include "serial/platform/posix_comm_device.h"
+#include "support/holding_process.h"
+#include "support/sim_process.h"
 #include "ui/toolkit/dialogs.h"
 #include "ui/toolkit/dispatcher.h"
 #include "ui/toolkit/handler_gate.h"
@@ -286,19 +292,57 @@ TEST_F(PtyTest, TheSecondOpenOfAHeldPortFailsWithCode1) {
   other.ClosePort();
 }
 
-TEST_F(PtyTest, ClosingGivesUpExclusiveUseOfATerminalWhoseOtherSideStaysOpen) {
+TEST_F(PtyTest, APseudoTerminalIsNeverLeftExclusiveWhileItsOtherSideStaysOpen) {
   // Root ignores the exclusive flag, so look at the flag itself: left set, it would
-  // refuse the next open of an ordinary user while the simulator keeps the pty.
+  // refuse the next open of an ordinary user while the simulator keeps the pty. The
+  // port never sets it on a pty, so a program killed while holding it cannot leave it
+  // behind either.
   int probe = ::open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(probe, 0);
   port->OpenPort();
-  int excl = 0;
+  int excl = -1;
   ASSERT_EQ(::ioctl(probe, TIOCGEXCL, &excl), 0);
-  EXPECT_EQ(excl, 1) << "held exclusively while open";
+  EXPECT_EQ(excl, 0) << "not while open";
   port->ClosePort();
   ASSERT_EQ(::ioctl(probe, TIOCGEXCL, &excl), 0);
-  EXPECT_EQ(excl, 0);
+  EXPECT_EQ(excl, 0) << "nor after the close";
   ::close(probe);
+}
+
+TEST_F(PtyTest, AnotherProgramThatHasThePortOpenIsNamedAndRefusedUntilItEnds) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> argv;
+    const char* name;  // as the system knows the program
+  };
+  const Case cases[] = {
+      {"cat reading it", {"/bin/cat", slave_path}, "cat"},
+      // The descriptor outlives the shell that opened it: whoever has it now holds it.
+      {"a descriptor left to another program",
+       {"/bin/sh", "-c", "exec 3<>" + slave_path + "; exec sleep 60"},
+       "sleep"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::HoldingProcess holder(c.argv, slave_path);
+    ASSERT_TRUE(holder.Started());
+    const std::string held_by =
+        std::string("held by ") + c.name + " (pid " + std::to_string(holder.pid()) + ")";
+    try {
+      port->OpenPort();
+      FAIL() << "opened a port that " << c.name << " holds";
+    } catch (const EComPort& e) {
+      EXPECT_EQ(e.ErrorCode(), 1);
+      EXPECT_EQ(e.SystemError(), EBUSY);
+      EXPECT_EQ(e.Holders(), (std::vector<PortHolder>{{holder.pid(), c.name}}));
+      EXPECT_EQ(std::string(e.what()), "Unable to open com port (win error code: " +
+                                           std::to_string(EBUSY) + "); " + held_by);
+    }
+    EXPECT_FALSE(port->Connected());
+    holder.Kill();
+    ASSERT_NO_THROW(port->OpenPort());
+    port->ClosePort();
+  }
 }
 
 TEST_F(PtyTest, AMissingDeviceFailsWithCode1AndErrno2) {
@@ -560,6 +604,81 @@ TEST_F(PtyTest, AVirtualPortNameOpensTheRegisteredLink) {
     ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
   else
     ::unsetenv("XDG_RUNTIME_DIR");
+}
+
+// --- a holder killed while it holds the simulator's port ---------------------------
+
+// Exit code of a child that could not become the ordinary user.
+constexpr int kNoOrdinaryUser = 250;
+
+// Runs fn in a child process and gives its result (-1 when the child did not end by
+// itself). `ordinary`: when this process is root, the child first becomes the user
+// 65534 with no groups, so that it has none of root's capabilities and the
+// kernel's exclusive flag applies to it; otherwise it runs as this user, who is an
+// ordinary one.
+int InChild(bool ordinary, const std::function<int()>& fn) {
+  const pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    ::alarm(20);  // a hang ends the child, and the test with -1
+    if (ordinary && ::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+      ::_exit(kNoOrdinaryUser);
+    ::_exit(fn());
+  }
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST(SimulatorPort, APortWhoseHolderIsKilledOpensAgainForAnOrdinaryUser) {
+  testing::SimProcess sim;
+  ASSERT_TRUE(sim.Started());
+  auto open_as_ordinary_user = [](const std::string& path) {
+    return InChild(true, [&] {
+      PosixCommDevice dev;
+      const int e = dev.Open(path);
+      dev.Close();
+      return e;
+    });
+  };
+  // An ordinary user may use the pty, as its owner would.
+  ASSERT_EQ(::chmod(sim.pty_path().c_str(), 0666), 0);
+  const int free_port = open_as_ordinary_user(sim.pty_path());
+  if (free_port == kNoOrdinaryUser) GTEST_SKIP() << "this root cannot run a child as user 65534";
+  ASSERT_EQ(free_port, 0) << "a free port opens";
+
+  // What must not happen, shown on a pty of its own: a holder that made the pty
+  // exclusive and was killed leaves it refusing every ordinary user for as long as
+  // its other side stays open.
+  {
+    char name[128] = {};
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    ::close(slave);
+    ASSERT_EQ(::chmod(name, 0666), 0);
+    const std::string other = name;
+    testing::HoldingProcess exclusive([&] {
+      const int f = ::open(other.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+      return f >= 0 && ::ioctl(f, TIOCEXCL, nullptr) == 0 ? 0 : errno;
+    });
+    ASSERT_EQ(exclusive.open_result(), 0);
+    exclusive.Kill();
+    EXPECT_EQ(open_as_ordinary_user(other), EBUSY) << "the ordinary user is subject to the flag";
+    ::close(master);
+  }
+
+  // The window's device holds the simulator's port by its registered name and is
+  // killed.
+  testing::HoldingProcess window([&] {
+    ::setenv("XDG_RUNTIME_DIR", sim.runtime_dir().c_str(), 1);
+    auto* dev = new PosixCommDevice;  // kept until the process is killed
+    return dev->Open(sim.port_name());
+  });
+  ASSERT_EQ(window.open_result(), 0);
+  EXPECT_EQ(open_as_ordinary_user(sim.pty_path()), EBUSY) << "refused while it is held";
+  window.Kill();
+  EXPECT_EQ(open_as_ordinary_user(sim.pty_path()), 0) << "free once its holder is gone";
 }
 
 }  // namespace

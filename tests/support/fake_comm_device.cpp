@@ -33,7 +33,11 @@ DevError FakeCommDevice::Open(const std::string& port) {
   FakeCall c;
   c.name = "Open";
   c.port = port;
-  if (DevError e = Enter(std::move(c))) return e;
+  busy_at_open_ = false;
+  if (DevError e = Enter(std::move(c))) {
+    busy_at_open_ = e == EBUSY;
+    return e;
+  }
   if (open_) {
     SetResult(EBUSY);
     return EBUSY;
@@ -45,6 +49,16 @@ DevError FakeCommDevice::Open(const std::string& port) {
   events_.clear();
   rx_.clear();
   return 0;
+}
+
+std::vector<PortHolder> FakeCommDevice::HoldersAtLastOpen() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return busy_at_open_ ? holders_ : std::vector<PortHolder>{};
+}
+
+void FakeCommDevice::SetHolders(std::vector<PortHolder> holders) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  holders_ = std::move(holders);
 }
 
 bool FakeCommDevice::IsOpen() const {

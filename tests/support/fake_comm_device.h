@@ -24,6 +24,8 @@
 //     kWaitForCount     block until count bytes are queued, then return count
 //   A blocked Read ends with ECANCELED on Purge(PURGE_RXABORT), with EIO on HangUp.
 //   SetReadHook replaces all of that with a function of its own.
+// - Holders: SetHolders(list) is what HoldersAtLastOpen reports after an Open that a
+//   scripted EBUSY failed (nothing after any other outcome).
 // - Line errors (SetLineErrors: CE_* flags returned and cleared by the next
 //   ClearError), modem status (SetModemStatus: MS_* flags).
 //
@@ -72,6 +74,7 @@ class FakeCommDevice : public CommDevice {
 
   // --- CommDevice ------------------------------------------------------
   DevError Open(const std::string& port) override;
+  std::vector<PortHolder> HoldersAtLastOpen() const override;
   bool IsOpen() const override;
   DevError Close() override;
   DevError SetupQueues(int input_size, int output_size) override;
@@ -117,6 +120,7 @@ class FakeCommDevice : public CommDevice {
   void SetWriteLimit(int max_bytes);
   void SetLineErrors(std::uint32_t ce_flags);
   void SetModemStatus(std::uint32_t ms_flags);
+  void SetHolders(std::vector<PortHolder> holders);
 
   // --- state ------------------------------------------------------------
   LineSettings CurrentLineSettings() const;
@@ -145,6 +149,8 @@ class FakeCommDevice : public CommDevice {
   std::map<std::string, Failure> failures_;
 
   bool open_ = false;
+  bool busy_at_open_ = false;  // a scripted EBUSY failed the last Open
+  std::vector<PortHolder> holders_;
   bool hung_up_ = false;
   LineSettings line_;
   CommTimeouts timeouts_;

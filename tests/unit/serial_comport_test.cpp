@@ -201,6 +201,51 @@ TEST_F(ComPortTest, AHeldDeviceGivesCode1WithEbusy) {
   }
 }
 
+TEST_F(ComPortTest, ADeviceHeldByOtherProgramsNamesThemAfterTheSuffix) {
+  struct Case {
+    const char* what;
+    std::vector<PortHolder> holders;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"one holder",
+       {{1234, "cat"}},
+       "Unable to open com port (win error code: 16); held by cat (pid 1234)"},
+      {"two holders",
+       {{88, "ModemManager"}, {1234, "cat"}},
+       "Unable to open com port (win error code: 16); held by ModemManager (pid 88), cat (pid "
+       "1234)"},
+      {"a holder whose name could not be read",
+       {{5, ""}},
+       "Unable to open com port (win error code: 16); held by pid 5"},
+  };
+  ASSERT_EQ(EBUSY, 16);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    device.SetHolders(c.holders);
+    device.FailNext("Open", EBUSY);
+    try {
+      port.OpenPort();
+      FAIL() << "no exception";
+    } catch (const EComPort& e) {
+      EXPECT_EQ(e.ErrorCode(), 1);
+      EXPECT_EQ(e.SystemError(), EBUSY);
+      EXPECT_EQ(e.Holders(), c.holders);
+      EXPECT_STREQ(e.what(), c.message);
+    }
+    EXPECT_FALSE(port.Connected());
+    // Where no handler catches it, the exception report shows the same text.
+    dialogs.exceptions.clear();
+    port.BeginLoading();
+    port.SetConnected(true);
+    device.FailNext("Open", EBUSY);
+    port.EndLoading();
+    dispatcher.RunPending();
+    ASSERT_EQ(dialogs.exceptions.size(), 1u);
+    EXPECT_EQ(dialogs.exceptions[0], c.message);
+  }
+}
+
 TEST_F(ComPortTest, ASettingFailureAtOpenClosesTheDeviceAgain) {
   struct Case {
     const char* call;

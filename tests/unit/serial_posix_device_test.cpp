@@ -6,7 +6,10 @@
 #include <linux/serial.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,10 +17,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "serial/platform/port_holders.h"
 #include "serial/platform/posix_comm_device.h"
 
 namespace ornat {
@@ -91,10 +97,288 @@ TEST_F(PosixDeviceTest, AHeldLockFailsTheOpenWithEbusyAndClosesTheDescriptor) {
     ++closes;
     return ::close(fd);
   };
+  sys.holders = [](std::uint64_t) { return std::vector<PortHolder>{{812, "ornat"}}; };
   PosixCommDevice dev(sys);
   EXPECT_EQ(dev.Open(path), EBUSY);
   EXPECT_FALSE(dev.IsOpen());
   EXPECT_EQ(closes, 1);
+  EXPECT_EQ(dev.HoldersAtLastOpen(), (std::vector<PortHolder>{{812, "ornat"}}));
+}
+
+// --- a port that another program holds ------------------------------------------
+
+std::uint64_t DeviceNumber(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return 0;
+  return st.st_rdev;
+}
+
+TEST(PosixDevices, OnlyThePtySlaveMajorsArePseudoTerminalSlaves) {
+  struct Case {
+    unsigned int major, minor;
+    bool slave;
+  } cases[] = {
+      {136, 0, true},  {137, 4, true},  {143, 255, true},
+      {135, 0, false}, {144, 0, false}, {4, 64, false},  // ttyS0
+      {188, 0, false},                                   // ttyUSB0
+      {166, 0, false},                                   // ttyACM0
+      {5, 2, false},                                     // ptmx, the master side
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(IsPseudoTerminalSlave(makedev(c.major, c.minor)), c.slave)
+        << c.major << ":" << c.minor;
+}
+
+TEST_F(PosixDeviceTest, TheTestsPtyIsAPseudoTerminalSlave) {
+  EXPECT_TRUE(IsPseudoTerminalSlave(DeviceNumber(path)));
+}
+
+TEST_F(PosixDeviceTest, AProgramFoundHoldingThePortFailsTheOpenWithEbusyAndIsNamed) {
+  std::vector<PortHolder> holding = {{77, "cat"}, {4242, "minicom"}};
+  std::vector<std::uint64_t> asked;
+  int closes = 0;
+  sys.holders = [&](std::uint64_t rdev) {
+    asked.push_back(rdev);
+    return holding;
+  };
+  sys.close = [&](int fd) {
+    ++closes;
+    return ::close(fd);
+  };
+  PosixCommDevice dev(sys);
+  EXPECT_EQ(dev.Open(path), EBUSY);
+  EXPECT_FALSE(dev.IsOpen());
+  EXPECT_EQ(closes, 1) << "the descriptor is given back";
+  EXPECT_EQ(asked, std::vector<std::uint64_t>{DeviceNumber(path)});
+  EXPECT_EQ(dev.HoldersAtLastOpen(), holding);
+
+  // They let go: the open goes through, and the last open has no holders to tell.
+  holding.clear();
+  ASSERT_EQ(dev.Open(path), 0);
+  EXPECT_TRUE(dev.HoldersAtLastOpen().empty());
+  dev.Close();
+  // An open that fails for another reason names nobody.
+  holding = {{77, "cat"}};
+  EXPECT_EQ(dev.Open("/dev/ttyORNAT-none"), ENOENT);
+  EXPECT_TRUE(dev.HoldersAtLastOpen().empty());
+}
+
+TEST_F(PosixDeviceTest, AnOpenRefusedByAnotherProgramsExclusiveUseNamesItsHolders) {
+  std::vector<std::uint64_t> asked;
+  sys.open = [](const char*, int) {
+    errno = EBUSY;
+    return -1;
+  };
+  sys.holders = [&](std::uint64_t rdev) {
+    asked.push_back(rdev);
+    return std::vector<PortHolder>{{99, "screen"}};
+  };
+  PosixCommDevice dev(sys);
+  EXPECT_EQ(dev.Open(path), EBUSY);
+  EXPECT_EQ(asked, std::vector<std::uint64_t>{DeviceNumber(path)});
+  EXPECT_EQ(dev.HoldersAtLastOpen(), (std::vector<PortHolder>{{99, "screen"}}));
+}
+
+// The steps of Open and Close on the device's descriptor, by name, in order.
+struct StepLog {
+  std::vector<std::string> steps;
+  int device_fd = -1;
+
+  void Hook(PosixSyscalls& sys, const std::string& path, std::uint64_t rdev_seen) {
+    sys.open = [this, path](const char* p, int flags) {
+      const int fd = ::open(p, flags);
+      if (p == path) device_fd = fd;
+      return fd;
+    };
+    sys.fstat = [rdev_seen](int fd, struct stat* st) {
+      const int r = ::fstat(fd, st);
+      if (r == 0 && rdev_seen != 0) st->st_rdev = rdev_seen;
+      return r;
+    };
+    sys.ioctl = [this](int fd, unsigned long req, void* arg) {
+      if (fd == device_fd) {
+        if (req == TIOCGEXCL) steps.push_back("TIOCGEXCL");
+        if (req == TIOCEXCL) steps.push_back("TIOCEXCL");
+        if (req == TIOCNXCL) steps.push_back("TIOCNXCL");
+      }
+      return ::ioctl(fd, req, arg);
+    };
+    sys.flock = [this](int fd, int op) {
+      if (fd == device_fd) steps.push_back(op == LOCK_UN ? "unlock" : "lock");
+      return ::flock(fd, op);
+    };
+    sys.close = [this](int fd) {
+      if (fd == device_fd) steps.push_back("close");
+      return ::close(fd);
+    };
+  }
+};
+
+TEST_F(PosixDeviceTest, OpenSetsExclusiveUseAndLocksBeforeItLooksForHoldersAndUndoesWhatItSet) {
+  using Steps = std::vector<std::string>;
+  const std::uint64_t usb = makedev(188, 0);  // ttyUSB0: a tty that dies with its last close
+  struct Case {
+    const char* what;
+    std::uint64_t rdev;  // what fstat reports; 0: the pty's own
+    bool flag_set_before;
+    bool held;
+    Steps open_steps;
+    Steps close_steps;  // after a successful open
+  };
+  const Case cases[] = {
+      {"a free adapter",
+       usb,
+       false,
+       false,
+       {"TIOCGEXCL", "TIOCEXCL", "lock", "holders"},
+       {"TIOCNXCL", "unlock", "close"}},
+      {"an adapter in use",
+       usb,
+       false,
+       true,
+       {"TIOCGEXCL", "TIOCEXCL", "lock", "holders", "TIOCNXCL", "close"},
+       {}},
+      // Root's open goes past a flag that a holder set: it is the holder's to clear.
+      {"an adapter a holder made exclusive",
+       usb,
+       true,
+       true,
+       {"TIOCGEXCL", "TIOCEXCL", "lock", "holders", "close"},
+       {}},
+      {"an adapter left exclusive by a holder gone",
+       usb,
+       true,
+       false,
+       {"TIOCGEXCL", "TIOCEXCL", "lock", "holders"},
+       {"unlock", "close"}},
+      // A pty slave never gets the flag, so a holder killed cannot leave it behind.
+      {"a free pty", 0, false, false, {"lock", "holders"}, {"unlock", "close"}},
+      {"a pty in use", 0, false, true, {"lock", "holders", "close"}, {}},
+  };
+  // The other program's descriptor (in this process, which the look for holders
+  // passes over; the holders here are scripted).
+  const int other = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  auto flag = [&] {
+    int set = -1;
+    EXPECT_EQ(::ioctl(other, TIOCGEXCL, &set), 0);
+    return set;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.flag_set_before) {
+      // Only root's open goes past the flag.
+      if (::geteuid() != 0) continue;
+      ASSERT_EQ(::ioctl(other, TIOCEXCL, nullptr), 0);
+    }
+    PosixSyscalls s = PosixSyscalls::Real();
+    StepLog log;
+    log.Hook(s, path, c.rdev);
+    s.holders = [&](std::uint64_t) {
+      log.steps.push_back("holders");
+      return c.held ? std::vector<PortHolder>{{321, "cat"}} : std::vector<PortHolder>{};
+    };
+    PosixCommDevice dev(s);
+    EXPECT_EQ(dev.Open(path), c.held ? EBUSY : 0);
+    EXPECT_EQ(log.steps, c.open_steps);
+    if (!c.held) {
+      log.steps.clear();
+      EXPECT_EQ(dev.Close(), 0);
+      EXPECT_EQ(log.steps, c.close_steps);
+    }
+    EXPECT_EQ(flag(), c.flag_set_before ? 1 : 0) << "the flag is as the other program left it";
+    ASSERT_EQ(::ioctl(other, TIOCNXCL, nullptr), 0);
+  }
+  ::close(other);
+}
+
+// A /proc of its own: <root>/<pid>/comm and <root>/<pid>/fd/<n> linked to the paths
+// given.
+class FakeProc {
+ public:
+  FakeProc() {
+    char tmpl[] = "/tmp/ornat-fake-proc-XXXXXX";
+    if (::mkdtemp(tmpl) == nullptr) std::abort();
+    root_ = tmpl;
+  }
+  ~FakeProc() {
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+  }
+  FakeProc(const FakeProc&) = delete;
+  FakeProc& operator=(const FakeProc&) = delete;
+
+  // comm nullptr: no comm file. fds empty with with_fd_folder false: no fd folder.
+  void Process(const std::string& entry, const char* comm, const std::vector<std::string>& fds,
+               bool with_fd_folder = true) {
+    const std::string dir = root_ + "/" + entry;
+    std::filesystem::create_directories(dir);
+    if (comm != nullptr) std::ofstream(dir + "/comm") << comm;
+    if (!with_fd_folder) return;
+    std::filesystem::create_directories(dir + "/fd");
+    for (std::size_t i = 0; i < fds.size(); ++i)
+      std::filesystem::create_symlink(fds[i], dir + "/fd/" + std::to_string(i + 3));
+  }
+  const std::string& root() const { return root_; }
+
+ private:
+  std::string root_;
+};
+
+TEST_F(PosixDeviceTest, HoldersAreEveryOtherProcessWithTheDeviceOpenOnceEachByPid) {
+  char other_name[128] = {};
+  int other_master = -1, other_slave = -1;
+  ASSERT_EQ(::openpty(&other_master, &other_slave, other_name, nullptr, nullptr), 0);
+  ::close(other_slave);
+  FakeProc proc;
+  const std::string file = proc.root() + "/a-file";
+  std::ofstream(file) << "x";
+  proc.Process("300", "cat\n", {path});
+  proc.Process("12", "minicom\n", {"/dev/null", path, path});  // two descriptors, one holder
+  proc.Process("77", "ornat\n", {path});                       // ourselves
+  proc.Process("45", "other\n", {other_name});                 // another pty
+  proc.Process("46", "editor\n", {file});
+  proc.Process("47", "gone\n", {"/nonexistent/closed-meanwhile"});
+  proc.Process("50", "bad\x1b[1mname\n", {path});  // a name with control characters
+  proc.Process("51", nullptr, {path});             // ended before its name was read
+  proc.Process("52", "ghost\n", {}, false);        // ended before its fds were read
+  proc.Process("self", "self\n", {path});
+  proc.Process("4x", "odd\n", {path});
+  const std::vector<PortHolder> expected = {
+      {12, "minicom"}, {50, "bad?[1mname"}, {51, ""}, {300, "cat"}};
+  EXPECT_EQ(FindDeviceHolders(PosixSyscalls::Real(), proc.root(), DeviceNumber(path), 77),
+            expected);
+  EXPECT_EQ(FindDeviceHolders(PosixSyscalls::Real(), proc.root(), DeviceNumber(other_name), 77),
+            (std::vector<PortHolder>{{45, "other"}}));
+  ::close(other_master);
+}
+
+TEST_F(PosixDeviceTest, HoldersThatCannotBeLookedAtArePassedOverAndNeverFailTheLook) {
+  FakeProc proc;
+  proc.Process("300", "cat\n", {path});
+  proc.Process("400", "ModemManager\n", {path});
+  struct Case {
+    const char* what;
+    std::string refused;  // the folder whose listing fails with EACCES
+    std::vector<PortHolder> expected;
+  };
+  const Case cases[] = {
+      {"everything readable", "", {{300, "cat"}, {400, "ModemManager"}}},
+      {"another user's process", proc.root() + "/400/fd", {{300, "cat"}}},
+      {"no /proc at all", proc.root(), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PosixSyscalls s = PosixSyscalls::Real();
+    s.list_dir = [&c](const char* dir, std::vector<std::string>& names) {
+      if (dir == c.refused) {
+        errno = EACCES;
+        return -1;
+      }
+      return PosixSyscalls::Real().list_dir(dir, names);
+    };
+    EXPECT_EQ(FindDeviceHolders(s, proc.root(), DeviceNumber(path), 1), c.expected);
+  }
 }
 
 TEST_F(PosixDeviceTest, TwoDevicesCannotHoldOnePort) {

@@ -59,6 +59,7 @@ std::vector<std::string> ProbeLines(std::vector<std::string> env) {
 }
 
 constexpr std::size_t kSuffixLine = 23;  // after the 23 texts
+constexpr std::size_t kHolderLine = 24;
 
 struct LocaleCase {
   const char* name;
@@ -75,12 +76,14 @@ class ErrorTextsUnderALocale : public ::testing::TestWithParam<LocaleCase> {};
 TEST_P(ErrorTextsUnderALocale, AreTheCataloguesTextsOrTheEnglishOnes) {
   const LocaleCase& c = GetParam();
   const std::vector<std::string> lines = ProbeLines(c.env);
-  ASSERT_EQ(lines.size(), 24u) << "the probe did not run";
+  ASSERT_EQ(lines.size(), 25u) << "the probe did not run";
   if (c.russian) {
     EXPECT_EQ(lines[0], "Не удалось открыть COM-порт");
     EXPECT_EQ(lines[13], "Нельзя изменить свойство, пока порт открыт");
     EXPECT_EQ(lines[22], "Ошибка реестра");
     EXPECT_EQ(lines[kSuffixLine], "Ошибка функции SetCommState (код ошибки Windows: 5)");
+    EXPECT_EQ(lines[kHolderLine],
+              "Не удалось открыть COM-порт (код ошибки Windows: 16); занят: cat (pid 1234)");
     // Every text has its translation: none is left in English.
     for (int code = 1; code <= 23; ++code)
       EXPECT_STRNE(lines[static_cast<std::size_t>(code - 1)].c_str(), ErrorTextKey(code)) << code;
@@ -88,6 +91,8 @@ TEST_P(ErrorTextsUnderALocale, AreTheCataloguesTextsOrTheEnglishOnes) {
     for (int code = 1; code <= 23; ++code)
       EXPECT_EQ(lines[static_cast<std::size_t>(code - 1)], ErrorTextKey(code)) << code;
     EXPECT_EQ(lines[kSuffixLine], "SetCommState function failed (win error code: 5)");
+    EXPECT_EQ(lines[kHolderLine],
+              "Unable to open com port (win error code: 16); held by cat (pid 1234)");
   }
 }
 

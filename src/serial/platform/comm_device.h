@@ -11,7 +11,7 @@
 // close (CloseHandle).
 //
 // Errors: every call returns a DevError, 0 on success or an errno value
-// (ENOENT for a name without a device, EBUSY for a device another open holds,
+// (ENOENT for a name without a device, EBUSY for a device another program holds,
 // ECANCELED for a transfer that a purge with abort ended, EIO for a hung-up device,
 // ...). The component turns it into an EComPort code and keeps the errno as its
 // SystemError. No file descriptor is visible above this interface.
@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace ornat {
 
@@ -144,6 +145,14 @@ class LockedStopSignal : public CommStopSignal {
   bool set_ = false;  // guarded by mutex_
 };
 
+// A program found holding a device: its process id and its name as the system
+// knows it (empty when that could not be read).
+struct PortHolder {
+  int pid = 0;
+  std::string name;
+  bool operator==(const PortHolder&) const = default;
+};
+
 // How an event wait ended.
 enum class WaitOutcome {
   kEvents,   // events happened; the mask holds them (never 0)
@@ -168,9 +177,13 @@ class CommDevice {
 
   // Opens the named port exclusively (name as TComPort::Port holds it: "ttyUSB0",
   // a registered virtual port name, or a path with a '/'). Fails with the errno of
-  // the open (ENOENT: no such device; EBUSY: another open holds it). Opening an
-  // open device fails with EBUSY.
+  // the open (ENOENT: no such device; EBUSY: another program, or another open of
+  // this one, has it open). Opening an open device fails with EBUSY.
   virtual DevError Open(const std::string& port) = 0;
+  // The other programs found holding the port when the last Open failed with EBUSY,
+  // ordered by process id; empty after any other outcome, or when none could be
+  // seen (a platform that cannot tell, or holders this user may not look at).
+  virtual std::vector<PortHolder> HoldersAtLastOpen() const { return {}; }
   virtual bool IsOpen() const = 0;
   // Closes the device; on a closed device it does nothing and returns 0.
   virtual DevError Close() = 0;

@@ -1,5 +1,6 @@
 #include "serial/platform/posix_comm_device.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -7,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,6 +23,8 @@
 #include <list>
 #include <mutex>
 #include <optional>
+
+#include "serial/platform/port_holders.h"
 
 namespace ornat {
 
@@ -51,6 +55,22 @@ const PosixSyscalls& PosixSyscalls::Real() {
     s.tcgetattr = [](int fd, struct termios* t) { return ::tcgetattr(fd, t); };
     s.tcsetattr = [](int fd, const struct termios* t) { return ::tcsetattr(fd, TCSANOW, t); };
     s.eventfd = [](unsigned int initval, int flags) { return ::eventfd(initval, flags); };
+    s.fstat = [](int fd, struct stat* st) { return ::fstat(fd, st); };
+    s.stat = [](const char* path, struct stat* st) { return ::stat(path, st); };
+    s.list_dir = [](const char* path, std::vector<std::string>& names) {
+      DIR* dir = ::opendir(path);
+      if (dir == nullptr) return -1;
+      names.clear();
+      while (const dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+          names.emplace_back(e->d_name);
+      }
+      ::closedir(dir);
+      return 0;
+    };
+    s.holders = [](std::uint64_t rdev) {
+      return FindDeviceHolders(PosixSyscalls::Real(), "/proc", rdev, static_cast<int>(::getpid()));
+    };
     s.set_rate = [](int fd, std::uint32_t rate) { return SetTermios2Rate(fd, rate); };
     s.get_rate = [](int fd) { return GetTermios2Rate(fd); };
     return s;
@@ -67,6 +87,11 @@ DevError TranslateErrno(int err, PosixOp op) {
 
 bool IsUnsupportedIoctl(int err) {
   return err == ENOTTY || err == EINVAL;
+}
+
+bool IsPseudoTerminalSlave(std::uint64_t rdev) {
+  const unsigned int m = major(static_cast<dev_t>(rdev));
+  return m >= 136 && m <= 143;  // UNIX98_PTY_SLAVE_MAJOR and its seven followers
 }
 
 // ---------------------------------------------------------------------------
@@ -158,6 +183,8 @@ struct PosixCommDevice::Impl {
   mutable std::mutex mu;  // guards everything below that is not atomic
   int fd = -1;
   std::string path;
+  bool exclusive_set = false;               // this device set TIOCEXCL on the open tty
+  std::vector<PortHolder> holders_at_open;  // found by the last Open that failed
   CommTimeouts timeouts;
   LineSettings line;
   bool have_line = false;
@@ -267,23 +294,69 @@ std::string PosixCommDevice::OpenedPath() const {
   return impl_->path;
 }
 
+std::vector<PortHolder> PosixCommDevice::HoldersAtLastOpen() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->holders_at_open;
+}
+
 DevError PosixCommDevice::Open(const std::string& port) {
   Impl& d = *impl_;
+  {
+    std::lock_guard<std::mutex> lock(d.mu);
+    d.holders_at_open.clear();
+  }
   if (IsOpen()) return EBUSY;
   const std::string path = ResolvePortPath(port);
+  // Who has a port that turned out to be in use, for the message that says so.
+  auto note_holders = [&](std::uint64_t rdev) {
+    std::vector<PortHolder> found = d.sys.holders(rdev);
+    std::lock_guard<std::mutex> lock(d.mu);
+    d.holders_at_open = std::move(found);
+  };
   int f = Impl::Retry(
       [&] { return d.sys.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
-  if (f < 0) return TranslateErrno(errno, PosixOp::kOpen);
+  if (f < 0) {
+    const int err = errno;
+    struct stat st {};
+    // Refused by the TIOCEXCL of a program that has it open.
+    if (err == EBUSY && d.sys.stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
+      note_holders(st.st_rdev);
+    return TranslateErrno(err, PosixOp::kOpen);
+  }
+  bool exclusive_set = false;
   auto fail = [&](int err, PosixOp op) {
+    // Left set, the flag would refuse others as long as the tty stays open elsewhere.
+    if (exclusive_set) d.sys.ioctl(f, TIOCNXCL, nullptr);
     d.sys.close(f);
     return TranslateErrno(err, op);
   };
-  // Exclusive access: TIOCEXCL refuses further opens by other programs (root
-  // bypasses it); flock is what holds against root and against another open of ours.
-  if (Impl::Retry([&] { return d.sys.ioctl(f, TIOCEXCL, nullptr); }) != 0)
-    return fail(errno, PosixOp::kOpen);  // ENOTTY: not a terminal device
-  if (Impl::Retry([&] { return d.sys.flock(f, LOCK_EX | LOCK_NB); }) != 0)
-    return fail(errno, PosixOp::kLock);
+  struct stat st {};
+  if (Impl::Retry([&] { return d.sys.fstat(f, &st); }) != 0) return fail(errno, PosixOp::kOpen);
+  // Exclusive access, in this order (see the header): TIOCEXCL refuses the later
+  // opens of ordinary users, flock those of another ornat (root included); then
+  // whoever had it open before is looked for. A pty slave gets no TIOCEXCL: it would
+  // outlive a holder that is killed.
+  if (!IsPseudoTerminalSlave(st.st_rdev)) {
+    int already = 0;  // set by a holder that root's open went past, or left by one
+    if (Impl::Retry([&] { return d.sys.ioctl(f, TIOCGEXCL, &already); }) != 0) already = 0;
+    if (Impl::Retry([&] { return d.sys.ioctl(f, TIOCEXCL, nullptr); }) != 0)
+      return fail(errno, PosixOp::kOpen);  // ENOTTY: not a terminal device
+    exclusive_set = already == 0;
+  }
+  if (Impl::Retry([&] { return d.sys.flock(f, LOCK_EX | LOCK_NB); }) != 0) {
+    const int err = errno;
+    if (TranslateErrno(err, PosixOp::kLock) == EBUSY) note_holders(st.st_rdev);
+    return fail(err, PosixOp::kLock);
+  }
+  // A program that takes no lock (cat, a modem manager, a terminal program) would
+  // otherwise share the line and take the answers.
+  if (std::vector<PortHolder> found = d.sys.holders(st.st_rdev); !found.empty()) {
+    {
+      std::lock_guard<std::mutex> lock(d.mu);
+      d.holders_at_open = std::move(found);
+    }
+    return fail(EBUSY, PosixOp::kOpen);
+  }
   // Raw mode, receiver on, modem control lines ignored for open/read; VMIN=1/VTIME=0
   // (the descriptor is non-blocking; all timing is done around poll()).
   struct termios t {};
@@ -312,6 +385,7 @@ DevError PosixCommDevice::Open(const std::string& port) {
   d.fd = f;
   d.wake_efd = wake;
   d.path = path;
+  d.exclusive_set = exclusive_set;
   d.modem_supported = modem_ok;
   d.last_modem = modem_ok ? modem : 0;
   d.icount_supported = icount_ok;
@@ -330,12 +404,15 @@ DevError PosixCommDevice::Open(const std::string& port) {
 DevError PosixCommDevice::Close() {
   Impl& d = *impl_;
   int f, wake;
+  bool exclusive_set;
   {
     std::lock_guard<std::mutex> lock(d.mu);
     f = d.fd;
     wake = d.wake_efd;
+    exclusive_set = d.exclusive_set;
     d.fd = -1;
     d.wake_efd = -1;
+    d.exclusive_set = false;
   }
   if (f < 0) return 0;
   {
@@ -349,10 +426,10 @@ DevError PosixCommDevice::Close() {
   // Output that cannot drain (flow control, a dead adapter) would hold close() for
   // up to 30 s: drop it first.
   Impl::Retry([&] { return d.sys.tcflush(f, TCOFLUSH); });
-  // TIOCEXCL belongs to the tty, not to this descriptor: on a pty whose other side
-  // stays open (the simulator) it would outlive the close and refuse every later open
-  // by an ordinary user. Give it up before closing.
-  d.sys.ioctl(f, TIOCNXCL, nullptr);
+  // TIOCEXCL belongs to the tty, not to this descriptor: while another program keeps
+  // the tty open it would outlive the close and refuse every later open by an
+  // ordinary user. Give up what we set before closing.
+  if (exclusive_set) d.sys.ioctl(f, TIOCNXCL, nullptr);
   d.sys.flock(f, LOCK_UN);
   int r = d.sys.close(f);
   int err = r != 0 ? errno : 0;

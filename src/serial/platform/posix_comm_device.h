@@ -2,12 +2,28 @@
 // PosixCommDevice: CommDevice over a Linux tty (USB-serial adapters, on-board UARTs,
 // pseudo-terminals).
 //
-// - Open: O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, then TIOCEXCL and flock(LOCK_EX|
-//   LOCK_NB) (root bypasses TIOCEXCL, not flock): a port another program or another
-//   open holds fails with EBUSY (EWOULDBLOCK from flock is reported as EBUSY). Raw
-//   mode with CLOCAL|CREAD, VMIN=1/VTIME=0; the input queue is flushed right after
-//   open, the output queue right before close (a close behind stuck output can block
-//   for 30 s).
+// - Open: O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, then TIOCEXCL, flock(LOCK_EX|
+//   LOCK_NB), then a look through /proc for any other process that has the device
+//   open (as fuser does). TIOCEXCL and flock stop only later openers that honour them
+//   (root ignores TIOCEXCL, and `cat` or a modem manager takes no lock), so the look
+//   is what refuses a port that is already in use. The order leaves no gap between
+//   the look and the refusals: whoever opened before TIOCEXCL and flock is in /proc
+//   when we look, and after them an ordinary user's open is refused by the kernel
+//   and another ornat's by the lock. Still let in after the look: root, and on a pty
+//   anyone, opening without a lock. Any holder found, a refused flock, or an open
+//   refused by another program's TIOCEXCL fails with EBUSY and names the holders
+//   (HoldersAtLastOpen). Without privileges the processes of other users
+//   (ModemManager and brltty run as root) cannot be looked at: they are passed over,
+//   and an unreadable /proc never fails an open. Raw mode with CLOCAL|CREAD,
+//   VMIN=1/VTIME=0; the input queue is flushed right after open, the output queue
+//   right before close (a close behind stuck output can block for 30 s).
+// - A pseudo-terminal's slave gets no TIOCEXCL: the flag belongs to the tty, which
+//   lives as long as the master side (ornat-sim) keeps it, so a program killed while
+//   holding it would leave it refusing every later open by an ordinary user until the
+//   master closed. Its holders are refused by the look through /proc and by flock;
+//   what is lost is the kernel's refusal of a program that opens it after us. On
+//   every other device the flag dies with the last close, and Close clears it when
+//   this device set it.
 // - Bit rates: termios2 with BOTHER (any rate, 14400/56000/128000/256000 included);
 //   the rate is read back after setting and a mismatch fails with EINVAL.
 // - Timing is done in user space around poll() (VTIME cannot give the Win32
@@ -26,15 +42,22 @@
 //   is done in Read (null bytes are dropped from what is returned); fErrorChar with
 //   a ReplaceChar other than 0 replaces by 0 (the kernel's parity-error byte);
 //   XonLim/XoffLim and SetupQueues sizes are advisory (the kernel's queues are fixed).
+//   The line settings drop three flags the tty layer has no counterpart for:
+//   fOutxDsrFlow (output never waits for DSR), fDsrSensitivity (bytes are taken
+//   whatever DSR says) and fTXContinueOnXoff (output always goes on after the kernel
+//   has sent XOFF, as with the flag set). Approximated: 1.5 stop bits are sent as 2
+//   (CSTOPB); DTR handshake holds DTR on; RTS toggle holds RTS off.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "serial/platform/comm_device.h"
 
 struct pollfd;
+struct stat;
 struct termios;
 
 namespace ornat {
@@ -57,6 +80,13 @@ struct PosixSyscalls {
   std::function<int(int fd, struct termios* t)> tcgetattr;
   std::function<int(int fd, const struct termios* t)> tcsetattr;  // TCSANOW
   std::function<int(unsigned int initval, int flags)> eventfd;
+  std::function<int(int fd, struct stat* st)> fstat;
+  std::function<int(const char* path, struct stat* st)> stat;  // follows links
+  // opendir/readdir/closedir: the entry names of a folder but "." and "..".
+  std::function<int(const char* path, std::vector<std::string>& names)> list_dir;
+  // The processes other than this one that have the character device `rdev` open
+  // (FindDeviceHolders over /proc with these calls by default).
+  std::function<std::vector<PortHolder>(std::uint64_t rdev)> holders;
   // termios2 (SetTermios2Rate / GetTermios2Rate by default).
   std::function<int(int fd, std::uint32_t rate)> set_rate;
   std::function<std::uint32_t(int fd)> get_rate;
@@ -73,6 +103,10 @@ DevError TranslateErrno(int err, PosixOp op);
 // True for the errno of a modem/counter ioctl that the device does not have (a pty):
 // ENOTTY, or EINVAL on kernels before 5.13. Read as "unsupported", not as a failure.
 bool IsUnsupportedIoctl(int err);
+
+// True for the device number of a pseudo-terminal's slave side (/dev/pts/N: majors
+// 136 to 143).
+bool IsPseudoTerminalSlave(std::uint64_t rdev);
 
 // Where a bare name leads: a virtual port registered as a symlink in
 // $XDG_RUNTIME_DIR/ornat/ports/<name> (or /tmp/ornat-<uid>/ports/<name> when that
@@ -97,6 +131,7 @@ class PosixCommDevice : public CommDevice {
   PosixCommDevice& operator=(const PosixCommDevice&) = delete;
 
   DevError Open(const std::string& port) override;
+  std::vector<PortHolder> HoldersAtLastOpen() const override;
   bool IsOpen() const override;
   DevError Close() override;
   DevError SetupQueues(int input_size, int output_size) override;

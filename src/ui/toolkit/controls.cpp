@@ -116,14 +116,57 @@ void TTeSpinEdit::SetValue(int v) {
   StoreText(std::to_string(Clamp(v)));
 }
 
-void TTeSpinEdit::SetText(const std::string& typed) {
-  std::string kept;
-  for (char ch : typed) {
-    if ((ch >= '0' && ch <= '9') || ch == '+') kept.push_back(ch);
-    if (max_length_ > 0 && static_cast<int>(kept.size()) >= max_length_) break;
+std::optional<std::size_t> TTeSpinEdit::Type(std::size_t from, std::size_t count,
+                                             const std::string& typed) {
+  from = std::min(from, text_.size());
+  count = std::min(count, text_.size() - from);
+  std::string text = text_;
+  if (typed.empty()) {
+    text.erase(from, count);
+    StoreText(std::move(text));
+    return from;
   }
-  if (kept != typed) NotifyChanged();  // the view shows what was kept
-  StoreText(std::move(kept));
+  // Each key replaces the selection it meets (the first key the given one, the next
+  // keys none) or is refused and leaves it as it was.
+  bool taken = false;
+  for (char ch : typed) {
+    const bool allowed = (ch >= '0' && ch <= '9') || ch == '+';
+    std::string next = text;
+    next.replace(from, count, 1, ch);
+    if (!allowed || !Fits(next)) continue;
+    text = std::move(next);
+    from += 1;
+    count = 0;
+    taken = true;
+  }
+  if (!taken) return std::nullopt;
+  StoreText(std::move(text));
+  return from;
+}
+
+std::optional<std::size_t> TTeSpinEdit::Paste(std::size_t from, std::size_t count,
+                                              const std::string& pasted) {
+  auto blank = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; };
+  std::size_t first = 0, last = pasted.size();
+  while (first < last && blank(pasted[first])) ++first;
+  while (last > first && blank(pasted[last - 1])) --last;
+  const std::string digits = pasted.substr(first, last - first);
+  // A number: digits only, no sign, short enough to be read without overflow.
+  auto in_range = [this](const std::string& t) {
+    if (t.empty() || t.size() > 9) return false;
+    for (char ch : t)
+      if (ch < '0' || ch > '9') return false;
+    const int v = std::stoi(t);
+    return v >= min_ && v <= max_;
+  };
+  if (!in_range(digits)) return std::nullopt;
+  from = std::min(from, text_.size());
+  count = std::min(count, text_.size() - from);
+  std::string text = text_;
+  text.replace(from, count, digits);
+  if (!Fits(text) || !in_range(text)) return std::nullopt;
+  StoreText(std::move(text));
+  return from + digits.size();
 }
 
 void TTeSpinEdit::Normalize() {
@@ -198,7 +241,8 @@ TTeStringGrid::TTeStringGrid(std::string name, TControl* parent, int cols, int r
       cols_(cols),
       rows_(rows),
       cells_(static_cast<std::size_t>(cols * rows)),
-      col_widths_(static_cast<std::size_t>(cols), 64) {}
+      col_widths_(static_cast<std::size_t>(cols), 64),
+      row_heights_(static_cast<std::size_t>(rows), row_height_) {}
 
 const std::string& TTeStringGrid::Cell(int col, int row) const {
   if (col < 0 || col >= cols_ || row < 0 || row >= rows_) throw std::out_of_range("grid cell");
@@ -218,6 +262,15 @@ void TTeStringGrid::SetColWidth(int col, int w) {
 
 void TTeStringGrid::SetDefaultRowHeight(int h) {
   row_height_ = h;
+  row_heights_.assign(static_cast<std::size_t>(rows_), h);
+  NotifyChanged();
+}
+
+void TTeStringGrid::SetRowHeight(int row, int h) {
+  int& height = row_heights_.at(static_cast<std::size_t>(row));
+  h = std::max(1, h);
+  if (h == height) return;
+  height = h;
   NotifyChanged();
 }
 

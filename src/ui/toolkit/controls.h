@@ -6,7 +6,8 @@
 //    its click handler (becoming unchecked raises nothing);
 //  - a spin editor's value is its text read as a number (empty or unreadable: the
 //    lower bound); setting a different value rewrites the text and raises
-//    text-changed; Enter and focus loss bring the value into range;
+//    text-changed; Enter and focus loss bring the value into range; a full editor
+//    refuses a further typed character, and pasted text must be a number in range;
 //  - setting a menu item's check mark raises nothing;
 //  - the memo has one text colour for all its lines.
 // Views (the Qt front end) watch Changed() and mirror the state; they forward user
@@ -14,6 +15,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -163,9 +165,22 @@ class TTeSpinEdit : public TControl {
   // Rewrites the text with the value brought into range; raises OnChange when the
   // text changes.
   void SetValue(int v);
-  // user: the editor's new text after typing. Only digits and '+' are kept, at most
-  // MaxLength characters. Raises OnChange when the text changed.
-  void SetText(const std::string& typed);
+
+  // user: characters typed over the `count` characters from `from` (a selection, or
+  // none at the caret), one key after the other. A key other than a digit or '+' is
+  // refused, and so is a key that would make the text longer than MaxLength, wherever
+  // the caret is: the text stays as it was (a full "247" never becomes "124"). Typing
+  // nothing deletes the selection. Raises OnChange when the text changed. Returns the
+  // caret after the edit, or nothing when every key was refused.
+  std::optional<std::size_t> Type(std::size_t from, std::size_t count, const std::string& typed);
+  // user: text pasted or dropped over the `count` characters from `from`. It is taken
+  // only when it is a number within MinValue..MaxValue (surrounding blanks aside) and
+  // the text it gives is one too, of at most MaxLength characters; otherwise nothing
+  // changes. Returns the caret after the pasted digits, or nothing when refused.
+  std::optional<std::size_t> Paste(std::size_t from, std::size_t count, const std::string& pasted);
+  // user: the whole text selected and `typed` typed over it, key by key (Type).
+  void SetText(const std::string& typed) { Type(0, text_.size(), typed); }
+
   // user: a typed character. Enter first brings the value into range, then the key
   // goes to OnKeyPress.
   void KeyPress(char key);
@@ -179,6 +194,9 @@ class TTeSpinEdit : public TControl {
 
  private:
   int Clamp(int v) const { return v < min_ ? min_ : (v > max_ ? max_ : v); }
+  bool Fits(const std::string& text) const {
+    return max_length_ <= 0 || text.size() <= static_cast<std::size_t>(max_length_);
+  }
   void Normalize();
   void StoreText(std::string t);
   std::string text_;
@@ -256,7 +274,11 @@ class TTeStringGrid : public TControl {
   int ColWidth(int col) const { return col_widths_.at(col); }
   void SetColWidth(int col, int w);
   int DefaultRowHeight() const { return row_height_; }
+  // Gives every row this height.
   void SetDefaultRowHeight(int h);
+  int RowHeight(int row) const { return row_heights_.at(static_cast<std::size_t>(row)); }
+  // From code or from the user (dragging the line below the row); at least 1 pixel.
+  void SetRowHeight(int row, int h);
   TColor Color() const { return color_; }
   TColor FixedColor() const { return fixed_color_; }
   int Row() const { return row_; }
@@ -270,6 +292,7 @@ class TTeStringGrid : public TControl {
   std::vector<std::string> cells_;
   std::vector<int> col_widths_;
   int row_height_ = 24;
+  std::vector<int> row_heights_;
   TColor color_ = clWhite;
   TColor fixed_color_ = clBtnFace;
   int row_ = 0;
