@@ -14,6 +14,7 @@
 
 #include "journal/exchange_journal.h"
 #include "support/cli_process.h"
+#include "support/holding_process.h"
 #include "support/live_form.h"
 #include "support/sim_process.h"
 
@@ -207,6 +208,28 @@ TEST(Cli, TheOutcomeDecidesTheExitStatus) {
     EXPECT_EQ(doc["exit"], c.exit);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
+}
+
+TEST(Cli, APortThatAnotherProgramHoldsIsAPortErrorThatNamesIt) {
+  SimProcess sim(Line());
+  ASSERT_TRUE(sim.Started());
+  testing::HoldingProcess cat({"/bin/cat", sim.pty_path()}, sim.pty_path());
+  ASSERT_TRUE(cat.Started());
+  testing::TempDir dir;
+  const std::string path = dir.path() + "/busy.jsonl";
+  const CliRun r = RunCli({"query", "--json", "--journal", path}, sim.runtime_dir());
+  EXPECT_EQ(r.exit, 3);
+  EXPECT_EQ(json::parse(r.out)["outcome"], "port-error");
+  const std::string holder = "held by cat (pid " + std::to_string(cat.pid()) + ")";
+  EXPECT_NE(r.err.find(holder), std::string::npos) << r.err;
+  // The journal has the failed send with the log's two lines and the reason.
+  const auto lines = FileLines(path);
+  ASSERT_EQ(lines.size(), 1u);
+  const json line = json::parse(lines[0]);
+  EXPECT_EQ(line["end"], "send-failed");
+  EXPECT_EQ(line["log"].back(), "   : " + holder);
+  EXPECT_NE(line["failure"].get<std::string>().find(holder), std::string::npos);
+  EXPECT_TRUE(sim.WireRequests().empty());
 }
 
 TEST(Cli, ABadArgumentNamesTheValidValuesAndSendsNothing) {
