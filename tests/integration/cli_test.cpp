@@ -356,6 +356,8 @@ TEST(Cli, WatchPrintsEachAnswerMarksChangesAndStopsOnCtrlC) {
   // Stopped as "СТОП" does: the query in flight was answered and printed; no other.
   EXPECT_EQ(sim.WireRequests().size(), printed.size());
   EXPECT_EQ(sim.WireAnswers().size(), printed.size());
+  // The window's cyclic query: the parameter query to 6, again and again.
+  for (const auto& f : sim.WireRequests()) EXPECT_EQ(f.hex, "06 03 00 00 00 08 45 BB");
 
   const CliRun counted = RunCli({"watch", "--address", "6", "--count", "2"}, sim.runtime_dir());
   EXPECT_EQ(counted.exit, 0);
