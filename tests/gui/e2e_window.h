@@ -361,20 +361,6 @@ inline const std::vector<std::string> kDelayItems = {
 // The parameter query to the detector at 247.
 inline const std::vector<std::uint8_t> kQuery247 = {0xF7, 0x03, 0x00, 0x00, 0x00, 0x08, 0x50, 0x9A};
 
-// The log lines of an answer: 17 bytes a line, "RX : " first, five spaces after.
-inline std::vector<std::string> AnswerLines(const std::vector<std::uint8_t>& answer) {
-  std::vector<std::string> lines;
-  for (std::size_t at = 0; at < answer.size(); at += 17) {
-    const std::vector<std::uint8_t> part(
-        answer.begin() + static_cast<long>(at),
-        answer.begin() + static_cast<long>(std::min(answer.size(), at + 17)));
-    std::string line = RxLine(part);
-    if (at > 0) line.replace(0, 5, "     ");
-    lines.push_back(line);
-  }
-  return lines;
-}
-
 // The whole log of an exchange whose answer was shown and accepted.
 inline std::vector<std::string> Answered(const std::vector<std::uint8_t>& request,
                                          const std::vector<std::uint8_t>& answer) {

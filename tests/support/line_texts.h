@@ -3,6 +3,8 @@
 // spelled out here on their own (not taken from the code under test). Where Latin
 // and Cyrillic look-alikes mix, the letters are given as code points.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -63,6 +65,20 @@ inline std::string RxLine(const std::vector<std::uint8_t>& bytes) {
     s += ' ';
   }
   return s;
+}
+
+// The log lines of an answer: 17 bytes a line, "RX : " first, five spaces after.
+inline std::vector<std::string> AnswerLines(const std::vector<std::uint8_t>& answer) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < answer.size(); at += 17) {
+    const std::vector<std::uint8_t> part(
+        answer.begin() + static_cast<long>(at),
+        answer.begin() + static_cast<long>(std::min(answer.size(), at + 17)));
+    std::string line = RxLine(part);
+    if (at > 0) line.replace(0, 5, "     ");
+    lines.push_back(line);
+  }
+  return lines;
 }
 
 }  // namespace ornat::testing

@@ -265,6 +265,88 @@ TEST(Decoding, AQueryShowsTheSimulatedDetectorAndSendsNothingBack) {
   EXPECT_EQ(t.Requests().size(), 1u);
 }
 
+// Showing the detector's configuration runs the handlers of the boxes and buttons it
+// changes; those write to the detector unless the query is still marked pending.
+// Both ways a query is sent mark it so, and the answer is handed over in one read of
+// any length (here the 198 bytes a fuzz run found: byte count 16, identity 0x0010,
+// state and tactic 0x31, latching off, test on, and a CRC over all 198 bytes).
+TEST(Decoding, AQueryAnswerThatChangesTheControlsIsShownWholeAndNothingIsWrittenBack) {
+  const Bytes kFound = {
+      0x05, 0x03, 0x10, 0x00, 0x10, 0x00, 0x05, 0xFF, 0xFF, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31,
+      0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31,
+      0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31,
+      0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31,
+      0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31,
+      0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31,
+      0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01,
+      0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x04, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00,
+      0x01, 0xEE, 0x90};
+  // 21 bytes: state 1 (alarm), tactic 8 (IRMAX), latching off, test on.
+  const Bytes kIrMax = {0xF7, 0x03, 0x10, 0x00, 0x10, 0x00, 0xF7, 0x00, 0x04, 0x00, 0x01,
+                        0x00, 0x08, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x29, 0x1E};
+  ASSERT_EQ(kFound.size(), 198u);
+  ASSERT_EQ(WithCrc(Bytes(kFound.begin(), kFound.end() - 2)), kFound);
+  ASSERT_EQ(WithCrc(Bytes(kIrMax.begin(), kIrMax.end() - 2)), kIrMax);
+  struct Case {
+    const char* what;
+    bool cyclic;
+    Bytes answer;
+    std::string state_cell, tactic;
+  };
+  const Case cases[] = {
+      {"single query, the fuzz finding", false, kFound, kUnknownCell, ""},
+      {"cyclic query, the fuzz finding", true, kFound, kUnknownCell, ""},
+      {"single query, IRMAX", false, kIrMax, kAlarmCell, "IRMAX"},
+      {"cyclic query, IRMAX", true, kIrMax, kAlarmCell, "IRMAX"},
+  };
+  const Bytes kQuery = {0xF7, 0x03, 0x00, 0x00, 0x00, 0x08, 0x50, 0x9A};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimulatedForm t;
+    TForm1& w = t.w();
+    t.line.faults().silent = true;
+    // As the window starts: latching on, test off; the answer turns both round.
+    ASSERT_TRUE(w.FIX_Button.Checked());
+    ASSERT_FALSE(w.TST_Button.Checked());
+    if (c.cyclic) {
+      t.Click(w.TeCheckBox1);
+      t.Click(w.TeButton5);
+      t.AdvanceMs(20);
+    } else {
+      t.Click(w.TeButton5);
+    }
+    ASSERT_EQ(t.Requests(), std::vector<Bytes>{kQuery});
+    // One read hands the whole answer over, 100 ms after the request.
+    t.AdvanceMs(100);
+    const long handed_over = t.NowMs();
+    t.Do([&] {
+      std::copy(c.answer.begin(), c.answer.end(), t.state().FrameBuffer.begin());
+      t.state().ReceivedCount = static_cast<std::uint16_t>(c.answer.size());
+      w.Timer_Rx.SetInterval(5);
+      w.Timer_Rx.SetEnabled(true);
+    });
+    ASSERT_TRUE(t.RunToCompletion());
+    EXPECT_EQ(t.NowMs(), handed_over + 5);
+    std::vector<std::string> expected = {RxLine(kQuery).replace(0, 2, "TX")};
+    for (const std::string& l : AnswerLines(c.answer)) expected.push_back(l);
+    expected.push_back(kOkLine);
+    EXPECT_EQ(t.LogLines(), expected);
+    EXPECT_EQ(w.StatusGrid.Cell(1, 0), kTypeCell);
+    EXPECT_EQ(w.StatusGrid.Cell(1, 1), c.state_cell);
+    EXPECT_EQ(CheckedTactic(w), c.tactic);
+    EXPECT_FALSE(w.FIX_Button.Checked());
+    EXPECT_TRUE(w.TST_Button.Checked());
+    // Only the query went out.
+    EXPECT_EQ(t.device.Count("Write"), 1);
+    EXPECT_EQ(t.Requests(), std::vector<Bytes>{kQuery});
+  }
+}
+
 struct Handler {
   const char* what;
   std::function<void(SimulatedForm&)> act;  // the user's change of the control
