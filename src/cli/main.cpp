@@ -1,6 +1,7 @@
 // ornat-cli: the window's logic without the window, for scripts and for commissioning a
 // line of detectors. See ornat-cli --help and ornat-cli(1).
 
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -9,6 +10,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "serial/translation.h"
 
 namespace {
 
@@ -20,6 +22,10 @@ extern "C" void OnStopSignal(int) {
 
 int main(int argc, char** argv) {
   using namespace ornat::cli;
+  // The serial error texts in the user's language; numbers stay with a full stop, as
+  // in the messages around them and in the JSON.
+  ornat::SetUpLocale();
+  std::setlocale(LC_NUMERIC, "C");
   Options options;
   try {
     options = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));

@@ -1,7 +1,9 @@
 #include "journal/json.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <system_error>
 
 namespace ornat {
 
@@ -148,9 +150,13 @@ JsonWriter& JsonWriter::Int(long long value) {
 JsonWriter& JsonWriter::Fixed(double value, int decimals) {
   if (!std::isfinite(value)) return Null();
   BeforeValue();
+  // to_chars, not printf: the window runs under the user's locale (Qt sets it), and a
+  // decimal comma would make the line invalid JSON.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
-  out_ += buf;
+  const auto [end, error] =
+      std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+  if (error != std::errc()) return Null();
+  out_.append(buf, end);
   return *this;
 }
 
