@@ -57,12 +57,7 @@ class OnePort : public PortListSource {
 
 struct BenchForm {
   explicit BenchForm(const std::string& port) : ports(port) {
-    FormEnvironment env;
-    env.scheduler = &loop;
-    env.gate = &gate;
-    env.dispatcher = &loop.dispatcher();
-    env.dialogs = &dialogs;
-    env.device = &device;
+    FormEnvironment env = FormEnvironment::Realtime(loop, gate, dialogs, device);
     env.ports = &ports;
     env.working_dir = "/nonexistent";
     env.exchange_observer = &exchanges;

@@ -19,12 +19,7 @@ void CliDialogs::ShowException(const std::string& message) {
 HeadlessWindow::HeadlessWindow(ExchangeObserver* journal) {
   observers_.Add(journal);
   observers_.Add(&recorder_);
-  FormEnvironment env;
-  env.scheduler = &loop_;
-  env.gate = &gate_;
-  env.dispatcher = &loop_.dispatcher();
-  env.dialogs = &dialogs_;
-  env.device = &device_;
+  FormEnvironment env = FormEnvironment::Realtime(loop_, gate_, dialogs_, device_);
   env.exchange_observer = &observers_;
   // The platform's port list, and "comports.txt" in the working folder, as the window.
   form_ = std::make_unique<TForm1>(env);

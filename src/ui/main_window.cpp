@@ -8,8 +8,20 @@
 
 #include "serial/comport.h"
 #include "ui/exchange_log.h"
+#include "ui/toolkit/realtime_loop.h"
 
 namespace ornat {
+
+FormEnvironment FormEnvironment::Realtime(RealtimeLoop& loop, HandlerGate& gate, Dialogs& dialogs,
+                                          CommDevice& device) {
+  FormEnvironment env;
+  env.scheduler = &loop;
+  env.gate = &gate;
+  env.dispatcher = &loop.dispatcher();
+  env.dialogs = &dialogs;
+  env.device = &device;
+  return env;
+}
 
 const std::array<BaudRow, 8> kBaudTable = {{
     {"1200", "BaudRate = 1200", "; Baud = 1200", TBaudRate::br1200},

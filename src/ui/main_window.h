@@ -34,6 +34,7 @@ namespace ornat {
 class CommDevice;
 class TComPort;
 class PortListSource;
+class RealtimeLoop;
 
 // What the window gets from the program around it.
 struct FormEnvironment {
@@ -52,6 +53,11 @@ struct FormEnvironment {
   // Told of every exchange as it ends (the journal, a front end without a window);
   // null: nobody.
   ExchangeObserver* exchange_observer = nullptr;
+
+  // The environment of a window without a window system: the loop is the scheduler
+  // and serves the dispatcher (ornat-cli, the integration tests, the benchmarks).
+  static FormEnvironment Realtime(RealtimeLoop& loop, HandlerGate& gate, Dialogs& dialogs,
+                                  CommDevice& device);
 };
 
 // One row of the baud-rate table.

@@ -35,8 +35,7 @@
 #include "support/line_texts.h"
 #include "support/live_form.h"
 #include "support/sim_process.h"
-
-extern char** environ;
+#include "support/spawn.h"
 
 namespace ornat::testing {
 namespace {
@@ -82,18 +81,8 @@ class RestartedSim {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-      if (std::strncmp(*e, "XDG_RUNTIME_DIR=", 16) != 0) env.emplace_back(*e);
-    env.push_back("XDG_RUNTIME_DIR=" + runtime_dir);
-    std::vector<char*> envp;
-    for (auto& s : env) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    args.insert(args.begin(), {ORNAT_SIM_PATH, "--no-console"});
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, ORNAT_SIM_PATH, &fa, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    args.insert(args.begin(), "--no-console");
+    pid_ = SpawnWithRuntimeDir(ORNAT_SIM_PATH, std::move(args), runtime_dir, &fa);
     posix_spawn_file_actions_destroy(&fa);
     close(out[1]);
     stdout_ = out[0];

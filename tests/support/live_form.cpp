@@ -8,12 +8,7 @@ namespace ornat::testing {
 
 LiveForm::LiveForm(const std::string& port) {
   ports.ports = std::vector<std::string>{port};
-  FormEnvironment env;
-  env.scheduler = &loop;
-  env.gate = &gate;
-  env.dispatcher = &loop.dispatcher();
-  env.dialogs = &dialogs;
-  env.device = &device;
+  FormEnvironment env = FormEnvironment::Realtime(loop, gate, dialogs, device);
   env.ports = &ports;
   env.working_dir = dir.path();
   env.exchange_observer = &exchanges;
