@@ -4,7 +4,6 @@
 // Qt's own options (-platform, -style...) are Qt's.
 
 #include <QApplication>
-#include <QMessageBox>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -27,6 +26,7 @@ search the line.
   --journal FILE   append every exchange to FILE as one JSON line (time, port, speed,
                    address, operation, request and answer bytes, the log's lines); a
                    file that cannot be opened is reported and the window runs without
+                   one; a write that fails later (a full disk) is reported once
   --help           this text
   --version        the version
 Qt's own options, such as -platform offscreen or -style Fusion, work as usual.
@@ -73,20 +73,15 @@ int main(int argc, char** argv) {
   if (journal_path) {
     try {
       journal = std::make_unique<ornat::ExchangeJournal>(*journal_path, "ornat");
-      journal->SetErrorSink(
-          [](const std::string& message) { std::fprintf(stderr, "ornat: %s\n", message.c_str()); });
     } catch (const ornat::JournalError& e) {
       journal_error = e.what();
-      std::fprintf(stderr, "ornat: %s; the window runs without a journal\n", e.what());
     }
   }
 
   ornat::PosixCommDevice device;
   ornat::Program program(device, nullptr, journal.get());
+  if (journal) program.WatchJournal(*journal);
   program.Start();
-  if (!journal_error.empty())
-    QMessageBox::warning(&program.view(), "ornat",
-                         QString::fromStdString("The journal cannot be kept: " + journal_error +
-                                                ".\nThe window runs without a journal."));
+  if (!journal_error.empty()) program.JournalCannotBeOpened(journal_error);
   return QApplication::exec();
 }

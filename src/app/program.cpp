@@ -1,8 +1,14 @@
 #include "app/program.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+
+#include "journal/exchange_journal.h"
 
 namespace ornat {
 
@@ -41,6 +47,31 @@ void Program::Start() {
   view_->FitWindow();
   view_->CentreOnScreen();
   view_->show();
+}
+
+void Program::WatchJournal(ExchangeJournal& journal) {
+  journal.SetErrorSink([this](const std::string& message) {
+    WarnLater("Exchanges are missing from the journal: " + message +
+              ".\nThe window goes on; each later exchange is written if the file takes it.");
+  });
+}
+
+void Program::JournalCannotBeOpened(const std::string& why) {
+  WarnLater("The journal cannot be kept: " + why + ".\nThe window runs without a journal.");
+}
+
+void Program::WarnLater(const std::string& text) {
+  std::string line = text;
+  std::replace(line.begin(), line.end(), '\n', ' ');
+  std::fprintf(stderr, "ornat: %s\n", line.c_str());
+  QTimer::singleShot(0, view_.get(), [view = view_.get(), text] {
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("ornat"),
+                                QString::fromStdString(text), QMessageBox::Ok, view);
+    box->setObjectName(QStringLiteral("JournalWarning"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+  });
 }
 
 }  // namespace ornat

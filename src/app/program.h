@@ -5,6 +5,7 @@
 // through it, so they open the same window.
 
 #include <memory>
+#include <string>
 
 #include "app/main_view.h"
 #include "app/qt_dialogs.h"
@@ -15,6 +16,7 @@
 namespace ornat {
 
 class CommDevice;
+class ExchangeJournal;
 class PortListSource;
 
 class Program {
@@ -30,6 +32,13 @@ class Program {
   // Runs FormCreate through the gate, fits and centres the window, shows it.
   void Start();
 
+  // The journal's troubles, told without holding up the window: the text on stderr and
+  // in a warning box that is not modal, opened from the event loop (never inside the
+  // completion whose line could not be written). A journal whose write fails is told
+  // once; its later exchanges are still tried.
+  void WatchJournal(ExchangeJournal& journal);
+  void JournalCannotBeOpened(const std::string& why);
+
   TForm1& form() { return *form_; }
   MainView& view() { return *view_; }
   HandlerGate& gate() { return gate_; }
@@ -41,6 +50,8 @@ class Program {
   QtDispatcher dispatcher_{gate_};
   std::unique_ptr<TForm1> form_;
   std::unique_ptr<MainView> view_;
+
+  void WarnLater(const std::string& text);
 };
 
 // The environment of the window on this screen and in this style.

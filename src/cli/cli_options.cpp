@@ -349,8 +349,8 @@ Options:
   --version              the version
 
 Exit status: 0 done; 1 no answer or nothing found; 2 usage error; 3 port error (or a
-journal that cannot be opened); 4 the detector refused or answered badly (exception,
-CRC error, wrong identity or length).
+journal that cannot be opened or misses exchanges); 4 the detector refused or answered
+badly (exception, CRC error, wrong identity or length).
 See ornat-cli(1).
 )";
 }

@@ -182,6 +182,19 @@ class Session {
     Out(text);
   }
 
+  // The exit status with the journal counted: a journal that lost exchanges turns a
+  // done command into a port error, so that a script that keeps the journal as its
+  // record does not take it for whole.
+  int Exit(int code) const {
+    const bool lost = journal_ && journal_->LinesLost() > 0;
+    return lost && code == kExitDone ? kExitPort : code;
+  }
+  void ReportJournal() const {
+    if (!journal_ || journal_->LinesLost() == 0) return;
+    Err("the journal \"" + journal_->Path() + "\" misses " + std::to_string(journal_->LinesLost()) +
+        " exchange(s)");
+  }
+
   HeadlessWindow& win() { return *win_; }
   TForm1& w() { return win_->form(); }
   const Options& o() const { return o_; }
@@ -257,7 +270,7 @@ void ExchangesDoc(Session& s, JsonWriter& j, const std::vector<ExchangeRecord>& 
   s.Head(j);
   j.Key("outcome").String(
       OutcomeName(ex.empty() ? ExchangeOutcome::kNone : OutcomeOf(ex.back().log)));
-  j.Key("exit").Int(code);
+  j.Key("exit").Int(s.Exit(code));
   j.Key("exchanges").BeginArray();
   for (const auto& r : ex) WriteExchange(j, r);
   j.EndArray();
@@ -552,10 +565,11 @@ int Search(Session& s) {
           w.CustomItem5.Click();  // "Stop" (not inside a handler: the loop is between items)
         }
         const int at = w.TeProgressBar1.Position();
-        progress.Show("search: address " + std::to_string(at) + "/247 at " +
-                      Speed(w.State.BaudIndex) + " bit/s, " + std::to_string(delay) +
-                      " ms windows, about " + Duration((247 - at) * (delay + 5) / 1000.0) +
-                      " left");
+        progress.Show(
+            "search: " +
+            (at == 0 ? std::string("starting") : "address " + std::to_string(at) + "/247") +
+            " at " + Speed(w.State.BaudIndex) + " bit/s, " + std::to_string(delay) +
+            " ms windows, about " + Duration((247 - at) * (delay + 5) / 1000.0) + " left");
         return !w.Working();
       },
       kForever);
@@ -594,7 +608,7 @@ int Search(Session& s) {
         })));
     j.Key("interrupted").Bool(stopped);
     j.Key("duration_s").Fixed(took, 3);
-    j.Key("exit").Int(code);
+    j.Key("exit").Int(s.Exit(code));
     j.Key("log").Strings(log);
     j.EndObject();
     Out(j.Text() + "\n");
@@ -642,11 +656,12 @@ int Survey(Session& s) {
           survey.Stop();
         }
         const auto p = survey.CurrentProgress();
-        progress.Show("survey: " + Speed(p.baud_index) + " bit/s (" +
-                      std::to_string(p.speed_number) + "/" + std::to_string(p.speed_count) +
-                      "), address " + std::to_string(p.address) + ", " +
-                      std::to_string(survey.Devices().size()) + " found, about " +
-                      Duration(p.ms_left / 1000.0) + " left");
+        progress.Show(
+            "survey: " + Speed(p.baud_index) + " bit/s (" + std::to_string(p.speed_number) + "/" +
+            std::to_string(p.speed_count) + "), " +
+            (p.address == 0 ? std::string("starting") : "address " + std::to_string(p.address)) +
+            ", " + std::to_string(survey.Devices().size()) + " found, about " +
+            Duration(p.ms_left / 1000.0) + " left");
         return survey.Done();
       },
       kForever);
@@ -715,7 +730,7 @@ int Survey(Session& s) {
     j.Key("port_failed").Bool(survey.PortFailed());
     j.Key("duration_s").Fixed(took, 3);
     j.Key("nominal_s").Fixed(survey.NominalMs() / 1000.0, 3);
-    j.Key("exit").Int(code);
+    j.Key("exit").Int(s.Exit(code));
     j.EndObject();
     Out(j.Text() + "\n");
   } else {
@@ -760,12 +775,8 @@ int Survey(Session& s) {
   return code;
 }
 
-}  // namespace
-
-int RunCommand(const Options& o) {
-  Session s(o);
-  if (const int status = s.Open(); status >= 0) return status;
-  switch (o.command) {
+int RunIn(Session& s, Command command) {
+  switch (command) {
     case Command::kPorts:
       return Ports(s);
     case Command::kQuery:
@@ -793,6 +804,16 @@ int RunCommand(const Options& o) {
       break;
   }
   return kExitUsage;
+}
+
+}  // namespace
+
+int RunCommand(const Options& o) {
+  Session s(o);
+  if (const int status = s.Open(); status >= 0) return status;
+  const int code = RunIn(s, o.command);
+  s.ReportJournal();
+  return s.Exit(code);
 }
 
 }  // namespace ornat::cli

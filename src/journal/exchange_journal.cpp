@@ -101,7 +101,12 @@ std::string ExchangeJournal::Line(const ExchangeRecord& record, const std::strin
 }
 
 void ExchangeJournal::ExchangeEnded(const ExchangeRecord& record) {
-  const std::string line = Line(record, program_, clock_()) + "\n";
+  // After a line that was cut short the file ends inside it: this line starts on a new
+  // one rather than run on from the fragment.
+  std::string line;
+  if (cut_short_) line = "\n";
+  line += Line(record, program_, clock_());
+  line += '\n';
   // One write() per line: the kernel has the whole line as soon as it returns. A
   // short write (a full disk) is continued; EINTR is retried.
   std::size_t done = 0;
@@ -112,14 +117,18 @@ void ExchangeJournal::ExchangeEnded(const ExchangeRecord& record) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
+    const int why = n < 0 ? errno : ENOSPC;
+    ++lines_lost_;
+    if (done > 0) cut_short_ = line[done - 1] != '\n';
     const std::string message =
-        "cannot write to the journal \"" + path_ + "\": " + std::strerror(n < 0 ? errno : ENOSPC);
+        "cannot write to the journal \"" + path_ + "\": " + std::strerror(why);
     if (error_.empty()) {
       error_ = message;
       if (on_error_) on_error_(message);
     }
     return;
   }
+  cut_short_ = false;
 }
 
 }  // namespace ornat

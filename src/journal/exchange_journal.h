@@ -49,11 +49,14 @@ class ExchangeJournal : public ExchangeObserver {
   ExchangeJournal& operator=(const ExchangeJournal&) = delete;
 
   // Appends the exchange's line. A write that fails (disk full) is told to the error
-  // sink once, with the file's name; later exchanges are still tried.
+  // sink once, with the file's name; later exchanges are still tried. A line cut short
+  // by the failure is ended before the next one, so that one parses whole.
   void ExchangeEnded(const ExchangeRecord& record) override;
   void SetErrorSink(ErrorSink sink) { on_error_ = std::move(sink); }
   // The first write error, or "".
   const std::string& Error() const { return error_; }
+  // Exchanges whose line is not (or not whole) in the file.
+  int LinesLost() const { return lines_lost_; }
   const std::string& Path() const { return path_; }
 
   // One journal line (without its newline).
@@ -66,6 +69,8 @@ class ExchangeJournal : public ExchangeObserver {
   WallClock clock_;
   int fd_ = -1;
   std::string error_;
+  int lines_lost_ = 0;
+  bool cut_short_ = false;  // the file ends inside a line
   ErrorSink on_error_;
 };
 

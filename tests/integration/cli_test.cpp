@@ -303,6 +303,36 @@ TEST(Cli, TheJournalHasOneLinePerExchangeWithTheWiresOwnBytes) {
   EXPECT_EQ(sim.WireRequests().size(), 5u);
 }
 
+TEST(Cli, AJournalThatLosesExchangesMakesADoneCommandAPortError) {
+  SimProcess sim(Line());
+  ASSERT_TRUE(sim.Started());
+  // Every write to /dev/full fails as on a full disk; the exchanges themselves go on.
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+  } cases[] = {
+      {{"query", "--address", "6"}, 3},
+      {{"set", "tactic", "5", "--address", "5"}, 3},
+      {{"query", "--address", "77"}, 1},  // no answer stays no answer
+      {{"query", "--address", "12"}, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Joined(c.args));
+    std::vector<std::string> args = c.args;
+    for (const char* a : {"--journal", "/dev/full", "--json"}) args.push_back(a);
+    const CliRun r = RunCli(args, sim.runtime_dir());
+    EXPECT_EQ(r.exit, c.exit) << r.err;
+    EXPECT_EQ(json::parse(r.out)["exit"], c.exit);
+    EXPECT_NE(r.err.find("cannot write to the journal \"/dev/full\": No space left on device"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("the journal \"/dev/full\" misses 1 exchange(s)"), std::string::npos)
+        << r.err;
+  }
+  // The write was sent and acknowledged all the same.
+  EXPECT_EQ(Hex(sim.WireRequests())[1], "05 06 00 04 00 05 09 8C");
+}
+
 TEST(Cli, AKilledWatchLeavesEveryCompletedExchangeInTheJournal) {
   SimProcess sim(Line());
   ASSERT_TRUE(sim.Started());
@@ -384,6 +414,49 @@ TEST(Cli, SearchSendsTheWindowsProbesAndFindsTheFirstDetector) {
   }
   EXPECT_EQ(Hex(cli_line.WireRequests()), Hex(window_line.WireRequests()));
   EXPECT_EQ(cli_line.WireRequests().front().hex, "01 03 00 00 00 01 84 0A");
+}
+
+TEST(Cli, LongWorkShowsItsProgressOnATerminalAndNowhereElse) {
+  SimProcess sim({"--detector", "3", "--detector", "5"});
+  ASSERT_TRUE(sim.Started());
+  struct Case {
+    std::vector<std::string> args;
+    std::string progress;  // how every progress line starts
+    std::string summary;   // the line that follows the cleared progress line
+  } cases[] = {
+      {{"search", "--delay", "100"}, "search: ", "search took "},
+      {{"survey", "--addresses", "1-6"}, "survey: 9600 bit/s (1/1), ", "survey done: 2 device(s)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Joined(c.args));
+    CliProcess on_terminal(c.args, sim.runtime_dir(), CliProcess::Stderr::kTerminal);
+    ASSERT_EQ(on_terminal.Wait(60s), 0) << on_terminal.err();
+    const std::string& err = on_terminal.err();
+    // Each progress line is drawn over the last: "\r", the text, erase to the end.
+    std::vector<std::string> drawn;
+    std::size_t pos = 0;
+    while ((pos = err.find('\r', pos)) != std::string::npos) {
+      const std::size_t end = err.find("\033[K", pos);
+      ASSERT_NE(end, std::string::npos) << err;
+      drawn.push_back(err.substr(pos + 1, end - pos - 1));
+      pos = end;
+    }
+    ASSERT_GE(drawn.size(), 2u) << err;
+    EXPECT_EQ(drawn.back(), "") << "the last progress line is cleared";
+    for (std::size_t i = 0; i + 1 < drawn.size(); ++i) {
+      EXPECT_EQ(drawn[i].rfind(c.progress, 0), 0u) << drawn[i];
+      EXPECT_NE(drawn[i].find(" left"), std::string::npos) << drawn[i];
+    }
+    const std::size_t after = err.rfind("\033[K") + 3;
+    EXPECT_EQ(err.substr(after, c.summary.size()), c.summary) << err;
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line of text after the progress";
+
+    // On a pipe (a script, a log file) no progress at all.
+    const CliRun piped = RunCli(c.args, sim.runtime_dir());
+    EXPECT_EQ(piped.exit, 0);
+    EXPECT_EQ(piped.err.find_first_of("\r\033"), std::string::npos) << piped.err;
+    EXPECT_EQ(piped.err.rfind(c.summary, 0), 0u) << piped.err;
+  }
 }
 
 TEST(Cli, SurveyReportsEveryDeviceOnTheLineAtEachSpeed) {

@@ -1,8 +1,9 @@
 #pragma once
 // CliProcess: ornat-cli (the program at ORNAT_CLI_PATH) run as a child process with
 // XDG_RUNTIME_DIR set to a running ornat-sim's (so "ornat-sim" is among its ports),
-// its stdout and stderr on pipes. Every wait is bounded; the destructor kills a child
-// still running (SIGKILL) and reaps it. Header-only.
+// its stdout on a pipe and its stderr on a pipe or, for what it shows only to a person,
+// on a terminal (a pseudo-terminal in raw mode). Every wait is bounded; the destructor kills a
+// child still running (SIGKILL) and reaps it. Header-only.
 //
 //   CliRun r = RunCli({"query", "--json"}, sim.runtime_dir());
 //   EXPECT_EQ(r.exit, 0);
@@ -17,6 +18,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,10 +40,14 @@ class CliProcess {
  public:
   using Clock = std::chrono::steady_clock;
 
-  CliProcess(std::vector<std::string> args, const std::string& runtime_dir) {
+  enum class Stderr { kPipe, kTerminal };
+
+  CliProcess(std::vector<std::string> args, const std::string& runtime_dir,
+             Stderr stderr_on = Stderr::kPipe) {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0) return;
-    if (pipe2(err, O_CLOEXEC) != 0) {
+    const bool opened = stderr_on == Stderr::kPipe ? pipe2(err, O_CLOEXEC) == 0 : OpenPty(err);
+    if (!opened) {
       close(out[0]);
       close(out[1]);
       return;
@@ -112,6 +118,28 @@ class CliProcess {
   const std::string& err() const { return err_; }
 
  private:
+  // err[0]: the master, err[1]: the terminal, raw (no CR before each LF).
+  static bool OpenPty(int err[2]) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) return false;
+    if (grantpt(master) != 0 || unlockpt(master) != 0) {
+      close(master);
+      return false;
+    }
+    const int term = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (term < 0) {
+      close(master);
+      return false;
+    }
+    termios t{};
+    tcgetattr(term, &t);
+    cfmakeraw(&t);
+    tcsetattr(term, TCSANOW, &t);
+    err[0] = master;
+    err[1] = term;
+    return true;
+  }
+
   // One poll on the open pipes; false when both are closed.
   bool Pump(Clock::time_point until) {
     pollfd p[2];

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -296,6 +297,45 @@ TEST(Journal, AWriteThatFailsIsToldOnceAndTheProgramGoesOn) {
   ASSERT_EQ(told.size(), 1u);
   EXPECT_EQ(told[0], "cannot write to the journal \"/dev/full\": No space left on device");
   EXPECT_EQ(j.Error(), told[0]);
+  EXPECT_EQ(j.LinesLost(), 2);
+}
+
+TEST(Journal, ALineCutShortByAFullFileLeavesTheNextLinesWhole) {
+  // The file-size limit stands in for a disk that fills up in the middle of a line
+  // and has room again later.
+  TempDir dir;
+  const std::string path = dir.path() + "/cut.jsonl";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    ExchangeJournal j(path, "ornat");
+    ExchangeRecord r;
+    r.request = {0xF7, 0x03, 0x00, 0x00, 0x00, 0x08, 0x50, 0x9A};
+    rlimit lim{};
+    getrlimit(RLIMIT_FSIZE, &lim);
+    const rlim_t hard = lim.rlim_max;
+    lim.rlim_cur = 100;
+    setrlimit(RLIMIT_FSIZE, &lim);
+    j.ExchangeEnded(r);  // 100 bytes of it, then "File too large"
+    j.ExchangeEnded(r);  // nothing of it
+    lim.rlim_cur = hard;
+    setrlimit(RLIMIT_FSIZE, &lim);
+    j.ExchangeEnded(r);
+    j.ExchangeEnded(r);
+    const bool told = j.Error() == "cannot write to the journal \"" + path + "\": File too large";
+    _exit(told && j.LinesLost() == 2 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the error or the count of lost lines is wrong";
+  const auto lines = FileLines(path);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].size(), 100u);
+  EXPECT_FALSE(json::accept(lines[0]));
+  for (std::size_t i = 1; i < 3; ++i)
+    EXPECT_EQ(json::parse(lines[i])["request"], "F7 03 00 00 00 08 50 9A");
 }
 
 TEST(Journal, AKilledProcessLeavesEveryCompletedExchangeInTheFile) {
