@@ -51,6 +51,11 @@ double Seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
+// The progress line's place in a sweep: the address probed last, "starting" before any.
+std::string ProbedText(int address, const char* of = "") {
+  return address == 0 ? std::string("starting") : "address " + std::to_string(address) + of;
+}
+
 std::string Duration(double seconds) {
   const long s = static_cast<long>(seconds + 0.5);
   char buf[32];
@@ -565,11 +570,9 @@ int Search(Session& s) {
           w.CustomItem5.Click();  // "Stop" (not inside a handler: the loop is between items)
         }
         const int at = w.TeProgressBar1.Position();
-        progress.Show(
-            "search: " +
-            (at == 0 ? std::string("starting") : "address " + std::to_string(at) + "/247") +
-            " at " + Speed(w.State.BaudIndex) + " bit/s, " + std::to_string(delay) +
-            " ms windows, about " + Duration((247 - at) * (delay + 5) / 1000.0) + " left");
+        progress.Show("search: " + ProbedText(at, "/247") + " at " + Speed(w.State.BaudIndex) +
+                      " bit/s, " + std::to_string(delay) + " ms windows, about " +
+                      Duration((247 - at) * (delay + 5) / 1000.0) + " left");
         return !w.Working();
       },
       kForever);
@@ -656,12 +659,10 @@ int Survey(Session& s) {
           survey.Stop();
         }
         const auto p = survey.CurrentProgress();
-        progress.Show(
-            "survey: " + Speed(p.baud_index) + " bit/s (" + std::to_string(p.speed_number) + "/" +
-            std::to_string(p.speed_count) + "), " +
-            (p.address == 0 ? std::string("starting") : "address " + std::to_string(p.address)) +
-            ", " + std::to_string(survey.Devices().size()) + " found, about " +
-            Duration(p.ms_left / 1000.0) + " left");
+        progress.Show("survey: " + Speed(p.baud_index) + " bit/s (" +
+                      std::to_string(p.speed_number) + "/" + std::to_string(p.speed_count) + "), " +
+                      ProbedText(p.address) + ", " + std::to_string(survey.Devices().size()) +
+                      " found, about " + Duration(p.ms_left / 1000.0) + " left");
         return survey.Done();
       },
       kForever);
