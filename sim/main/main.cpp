@@ -347,16 +347,9 @@ bool Simulator::Start() {
     return false;
   }
   if (pty_) {
-    bool replaced_live = false;
-    if (!registration_.Create(o_.name, slave_path, replaced_live, error)) {
+    if (!registration_.Create(o_.name, slave_path, error)) {
       std::fprintf(stderr, "ornat-sim: %s\n", error.c_str());
       return false;
-    }
-    if (replaced_live) {
-      std::fprintf(stderr,
-                   "ornat-sim: the port name '%s' was registered to another device; "
-                   "it now points at %s\n",
-                   o_.name.c_str(), slave_path.c_str());
     }
     peer_open_ = !PeerHungUp();
     Say("PORT " + o_.name + " " + slave_path);
