@@ -2,12 +2,14 @@
 // processes of this user, each holding M descriptors (files, pipes, /dev/null), and
 // the cost of PosixCommDevice Open + Close on ornat-sim's pty beside them: the first
 // open of a device object (its full look), then later opens of the same object (median
-// and worst); and the wall time of `ornat-cli query` on that port. Prints figures;
-// asserts nothing.
+// and worst); the wall time of `ornat-cli query` on that port (a new process: its
+// first open); and the period of the window's cyclic query (its engine opens the port
+// for every exchange). Prints figures; asserts nothing.
 //
-// Usage: bench_holder_look [--cli PATH] [--opens K] [--queries Q] [NxM ...]
-//   default: 0x0 400x40 500x40, K = 200 later opens, Q = 5 queries per configuration.
-//   The CLI defaults to ../src/cli/ornat-cli beside this program's folder.
+// Usage: bench_holder_look [--cli PATH] [--opens K] [--queries Q] [--cycles C] [NxM ...]
+//   default: 0x0 400x40 500x40, K = 200 later opens, Q = 5 queries and C = 15 cycles
+//   per configuration. The CLI defaults to ../src/cli/ornat-cli beside this program's
+//   folder.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -24,15 +26,13 @@
 #include <vector>
 
 #include "../tests/support/sim_process.h"
+#include "bench_form.h"
 #include "serial/platform/posix_comm_device.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
+using ornat::bench::Ms;
 
 struct Load {
   int processes = 0;
@@ -130,6 +130,7 @@ int main(int argc, char** argv) {
       (std::filesystem::path(argv[0]).parent_path() / ".." / "src" / "cli" / "ornat-cli").string();
   int opens = 200;
   int queries = 5;
+  int cycles = 15;
   std::vector<Load> loads;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -139,10 +140,14 @@ int main(int argc, char** argv) {
       opens = std::atoi(argv[++i]);
     } else if (a == "--queries" && i + 1 < argc) {
       queries = std::atoi(argv[++i]);
+    } else if (a == "--cycles" && i + 1 < argc) {
+      cycles = std::atoi(argv[++i]);
     } else if (Load l; std::sscanf(a.c_str(), "%dx%d", &l.processes, &l.descriptors) == 2) {
       loads.push_back(l);
     } else {
-      std::fprintf(stderr, "usage: %s [--cli PATH] [--opens K] [--queries Q] [NxM ...]\n", argv[0]);
+      std::fprintf(stderr,
+                   "usage: %s [--cli PATH] [--opens K] [--queries Q] [--cycles C] [NxM ...]\n",
+                   argv[0]);
       return 2;
     }
   }
@@ -206,6 +211,28 @@ int main(int argc, char** argv) {
     if (!q.empty()) {
       std::printf("    ornat-cli query: median %.1f ms of %zu\n", Median(q), q.size());
       std::printf("RESULT holder_cli_query_%s %.1f ms\n", key.c_str(), Median(q));
+    }
+    if (cycles > 0) {
+      // The window's cyclic query: one open (and look, if any) per exchange.
+      ornat::bench::BenchForm b(sim.pty_path());
+      b.gate.Enter([&] { b.form->TeCheckBox1.Click(); });
+      b.gate.Enter([&] { b.form->TeButton5.Click(); });
+      b.loop.RunUntil([&] { return b.device.Writes().size() > static_cast<std::size_t>(cycles); },
+                      std::chrono::seconds(cycles + 10));
+      b.gate.Enter([&] { b.form->TeButton5.Click(); });
+      b.loop.RunFor(std::chrono::milliseconds(700));
+      const auto writes = b.device.Writes();
+      std::vector<double> periods;
+      for (std::size_t k = 1; k < writes.size(); ++k)
+        periods.push_back(Ms(writes[k] - writes[k - 1]));
+      if (periods.empty()) {
+        ++failures;
+      } else {
+        std::printf("    cyclic query period: median %.3f ms, worst %.3f ms of %zu\n",
+                    Median(periods), *std::max_element(periods.begin(), periods.end()),
+                    periods.size());
+        std::printf("RESULT holder_cycle_period_%s %.3f ms\n", key.c_str(), Median(periods));
+      }
     }
   }
   unlink(file.c_str());

@@ -94,8 +94,14 @@ TEST_F(PosixDeviceTest, AHeldLockFailsTheOpenWithEbusyAndClosesTheDescriptor) {
     errno = EWOULDBLOCK;
     return -1;
   };
+  int device_fd = -1;
+  sys.open = [&](const char* p, int flags) {
+    const int fd = ::open(p, flags);
+    if (p == path) device_fd = fd;
+    return fd;
+  };
   sys.close = [&](int fd) {
-    ++closes;
+    if (fd == device_fd) ++closes;
     return ::close(fd);
   };
   sys.holders = [](const DeviceNode&) { return std::vector<PortHolder>{{812, "ornat"}}; };
@@ -147,8 +153,14 @@ TEST_F(PosixDeviceTest, AProgramFoundHoldingThePortFailsTheOpenWithEbusyAndIsNam
     asked.push_back(node);
     return holding;
   };
+  int device_fd = -1;
+  sys.open = [&](const char* p, int flags) {
+    const int fd = ::open(p, flags);
+    if (p == path) device_fd = fd;
+    return fd;
+  };
   sys.close = [&](int fd) {
-    ++closes;
+    if (fd == device_fd) ++closes;
     return ::close(fd);
   };
   PosixCommDevice dev(sys);
@@ -468,6 +480,13 @@ TEST_F(PosixDeviceTest, HoldersThatCannotBeLookedAtArePassedOverAndNeverFailTheL
         return -1;
       }
       return PosixSyscalls::Real().list_dir(dir, names);
+    };
+    s.read_links = [&c](const char* dir, std::vector<std::pair<std::string, std::string>>& links) {
+      if (dir == c.refused) {
+        errno = EACCES;
+        return -1;
+      }
+      return PosixSyscalls::Real().read_links(dir, links);
     };
     EXPECT_EQ(FindDeviceHolders(s, proc.root(), PtyNode(path), 1), c.expected);
   }

@@ -123,6 +123,7 @@ class ScriptedInotify {
   }
 
   PosixSyscalls& sys() { return sys_; }
+  bool Watching() const { return read_end_ >= 0; }
   const std::string& leaf() const { return pty_.leaf; }
 
   int looks = 0;
@@ -281,7 +282,7 @@ TEST(PosixOpenWatch, HoldersOnceFoundAreLookedForAgainUntilTheyAreGone) {
   EXPECT_EQ(kernel.looks, 3);
 }
 
-TEST(PosixOpenWatch, OurOwnRefusedOpensAreNotTakenForAnotherProgramsOpens) {
+TEST(PosixOpenWatch, AFailedOpenGivesBackItsWatchAndTheNextOpenLooksAgain) {
   Pty pty;
   ScriptedInotify kernel(pty);
   bool lock_held = false;
@@ -295,19 +296,22 @@ TEST(PosixOpenWatch, OurOwnRefusedOpensAreNotTakenForAnotherProgramsOpens) {
   PosixCommDevice dev(kernel.sys());
   ASSERT_EQ(dev.Open(pty.path), 0);
   dev.Close();
-  // Another ornat takes the port: its open is reported, our refused ones are ours.
+  EXPECT_TRUE(kernel.Watching()) << "kept across the close";
+  // Another ornat takes the port.
   kernel.ForeignOpen();
   lock_held = true;
   EXPECT_EQ(dev.Open(pty.path), EBUSY);
-  EXPECT_EQ(dev.Open(pty.path), EBUSY);
+  EXPECT_FALSE(kernel.Watching()) << "a refused open keeps no descriptor";
+  EXPECT_EQ(dev.Open("/dev/ttyORNAT-none"), ENOENT);
+  EXPECT_FALSE(kernel.Watching());
   lock_held = false;
-  const int looks = kernel.looks;
+  const int looks = kernel.looks, instances = kernel.instances;
   ASSERT_EQ(dev.Open(pty.path), 0);
   dev.Close();
-  EXPECT_EQ(kernel.looks - looks, 1) << "the other ornat's open";
   ASSERT_EQ(dev.Open(pty.path), 0);
   dev.Close();
   EXPECT_EQ(kernel.looks - looks, 1);
+  EXPECT_EQ(kernel.instances - instances, 1);
 }
 
 // --- the real kernel ----------------------------------------------------------

@@ -81,20 +81,14 @@ std::vector<PortHolder> FindDeviceHolders(const PosixSyscalls& sys, const std::s
   std::vector<PortHolder> holders;
   std::vector<std::string> entries;
   if (node.path.empty() || sys.list_dir(proc_root.c_str(), entries) != 0) return holders;
-  std::vector<std::string> fds;
-  std::string text;
+  std::vector<std::pair<std::string, std::string>> fds;
   for (const std::string& entry : entries) {
     const int pid = ParsePid(entry);
     if (pid <= 0 || pid == self_pid) continue;
     const std::string process = proc_root + "/" + entry;
-    if (sys.list_dir((process + "/fd").c_str(), fds) != 0) continue;
+    if (sys.read_links((process + "/fd").c_str(), fds) != 0) continue;
     bool holds = false, provides = false;
-    std::string link = process + "/fd/";
-    const std::size_t base = link.size();
-    for (const std::string& fd : fds) {
-      link.resize(base);
-      link += fd;
-      if (sys.readlink(link.c_str(), text) != 0) continue;  // closed meanwhile
+    for (const auto& [fd, text] : fds) {
       if (text == node.path) {
         holds = true;
       } else if (node.pty_index >= 0 && !provides && IsPtyMultiplexer(text)) {

@@ -71,11 +71,18 @@ const PosixSyscalls& PosixSyscalls::Real() {
       ::closedir(dir);
       return 0;
     };
-    s.readlink = [](const char* path, std::string& text) {
+    s.read_links = [](const char* path, std::vector<std::pair<std::string, std::string>>& links) {
+      DIR* dir = ::opendir(path);
+      if (dir == nullptr) return -1;
+      links.clear();
       char buf[PATH_MAX];
-      const ssize_t n = ::readlink(path, buf, sizeof buf);
-      if (n < 0) return -1;
-      text.assign(buf, static_cast<std::size_t>(n));
+      while (const dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.') continue;  // "." and ".." (fd names are digits)
+        // Relative to the open folder: no walk from / through /proc for each link.
+        const ssize_t n = ::readlinkat(::dirfd(dir), e->d_name, buf, sizeof buf);
+        if (n >= 0) links.emplace_back(e->d_name, std::string(buf, static_cast<std::size_t>(n)));
+      }
+      ::closedir(dir);
       return 0;
     };
     s.realpath = [](const char* path, std::string& resolved) {
@@ -350,6 +357,15 @@ DevError PosixCommDevice::Open(const std::string& port) {
   // The node as the kernel names it in other processes' descriptor links, whatever
   // name the user gave (a /dev/serial/by-id link, socat's link to its pty).
   std::string node;
+  // A failed open keeps nothing, the watch's descriptor included: the next open sets
+  // it again and looks anyway.
+  struct DropWatchUnlessOpen {
+    PosixOpenWatch& watch;
+    bool opened = false;
+    ~DropWatchUnlessOpen() {
+      if (!opened) watch.Reset();
+    }
+  } keep{d.watch};
   if (d.sys.realpath(path.c_str(), node) == 0) {
     d.watch.Prepare(node);  // before the open: no opener slips between watch and look
   } else {
@@ -461,6 +477,7 @@ DevError PosixCommDevice::Open(const std::string& port) {
   d.consumed.store(0);
   d.reported_total = 0;
   d.rx80_reported = false;
+  keep.opened = true;
   return 0;
 }
 

@@ -64,6 +64,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "serial/platform/comm_device.h"
@@ -106,9 +107,11 @@ struct PosixSyscalls {
   std::function<int(const char* path, struct stat* st)> stat;
   // opendir/readdir/closedir: the entry names of a folder but "." and "..".
   std::function<int(const char* path, std::vector<std::string>& names)> list_dir;
-  // The text of a symbolic link, not followed: a /proc/<pid>/fd/<n> link gives the
-  // path of what is open without touching it.
-  std::function<int(const char* path, std::string& text)> readlink;
+  // The entries of a folder of symbolic links with each link's text, not followed
+  // (opendir, readlinkat): /proc/<pid>/fd gives the path of every open file without
+  // touching any of them. An entry that vanishes while it is read is left out.
+  std::function<int(const char* dir, std::vector<std::pair<std::string, std::string>>& links)>
+      read_links;
   // The canonical path (realpath) of our device's path.
   std::function<int(const char* path, std::string& resolved)> realpath;
   std::function<int(int flags)> inotify_init1;
