@@ -154,7 +154,7 @@ int main(int argc, char** argv) {
   if (loads.empty()) loads = {{0, 0}, {400, 40}, {500, 40}};
   const bool have_cli = access(cli.c_str(), X_OK) == 0;
 
-  ornat::testing::SimProcess sim({"--no-console"});
+  ornat::testing::SimProcess sim;
   if (!sim.Started()) {
     std::fprintf(stderr, "ornat-sim did not start\n");
     return 1;

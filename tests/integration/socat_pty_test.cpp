@@ -259,7 +259,7 @@ class DeviceServer {
 };
 
 TEST_F(SocatTest, APtyBridgedToADeviceServerOverTcpCarriesTheExchanges) {
-  testing::SimProcess sim({"--no-console"});
+  testing::SimProcess sim;
   ASSERT_TRUE(sim.Started());
   DeviceServer server(sim.pty_path());
   ASSERT_GT(server.port(), 0);
