@@ -404,6 +404,29 @@ TEST(PosixOpenWatch, AnotherUsersOpenIsReportedToo) {
   EXPECT_EQ(looks, 2);
 }
 
+TEST(PosixOpenWatch, DevtmpfsReportsAnotherProgramsOpenOfANodeAsDevptsDoes) {
+  // USB adapters' nodes live on devtmpfs (/dev), ptys on devpts. /dev/full stands in
+  // for an adapter's node here; others on the machine may open it too, which can only
+  // add looks: what is checked is that a program's open is never missed.
+  for (const char* node : {"/dev/full", "/dev/ttyS0"}) {
+    const int probe = ::open(node, O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (probe < 0) continue;  // no such UART here
+    ::close(probe);
+    SCOPED_TRACE(node);
+    struct stat st {};
+    ASSERT_EQ(::stat(node, &st), 0);
+    PosixOpenWatch watch(PosixSyscalls::Real());
+    watch.Prepare(node);
+    ASSERT_TRUE(watch.Watching());
+    for (int round = 0; round < 3; ++round) {
+      watch.LookFoundNobody();
+      ASSERT_EQ(InChild([&] { return ::close(::open(node, O_RDONLY | O_NOCTTY | O_NONBLOCK)); }),
+                0);
+      EXPECT_TRUE(watch.LookNeeded(st.st_dev, st.st_ino)) << "round " << round;
+    }
+  }
+}
+
 TEST(PosixOpenWatch, ANodeReachedThroughALinkIsWatchedAndLookedForByItsOwnPath) {
   Pty pty;
   const std::filesystem::path dir =
