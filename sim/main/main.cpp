@@ -42,7 +42,9 @@ set on the port, 10 bits a byte, after a turnaround.
 Line:
   --name NAME          name of the virtual port (default ornat-sim). The link
                        $XDG_RUNTIME_DIR/ornat/ports/NAME (or /tmp/ornat-UID/ports/NAME)
-                       points at the pty while ornat-sim runs.
+                       points at the pty while ornat-sim runs and holds the lock
+                       ornat/locks/NAME; a name another running ornat-sim holds is
+                       refused.
   --device PATH        serve a real serial port instead of a pty (no registration).
                        The port runs at the line speed of the first detector.
   --turnaround MS      silence between a request and its answer (default 5)

@@ -354,9 +354,6 @@ DevError PosixCommDevice::Open(const std::string& port) {
   if (IsOpen()) return EBUSY;
   const PortTarget target = ResolvePort(port);
   const std::string& path = target.path;
-  // The node as the kernel names it in other processes' descriptor links, whatever
-  // name the user gave (a /dev/serial/by-id link, socat's link to its pty).
-  std::string node;
   // A failed open keeps nothing, the watch's descriptor included: the next open sets
   // it again and looks anyway.
   struct DropWatchUnlessOpen {
@@ -366,6 +363,9 @@ DevError PosixCommDevice::Open(const std::string& port) {
       if (!opened) watch.Reset();
     }
   } keep{d.watch};
+  // The node as the kernel names it in other processes' descriptor links, whatever
+  // name the user gave (a /dev/serial/by-id link, socat's link to its pty).
+  std::string node;
   if (d.sys.realpath(path.c_str(), node) == 0) {
     d.watch.Prepare(node);  // before the open: no opener slips between watch and look
   } else {
