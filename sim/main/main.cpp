@@ -42,7 +42,9 @@ set on the port, 10 bits a byte, after a turnaround.
 Line:
   --name NAME          name of the virtual port (default ornat-sim). The link
                        $XDG_RUNTIME_DIR/ornat/ports/NAME (or /tmp/ornat-UID/ports/NAME)
-                       points at the pty while ornat-sim runs.
+                       points at the pty while ornat-sim runs and holds the lock
+                       ornat/locks/NAME; a name another running ornat-sim holds is
+                       refused.
   --device PATH        serve a real serial port instead of a pty (no registration).
                        The port runs at the line speed of the first detector.
   --turnaround MS      silence between a request and its answer (default 5)
@@ -347,16 +349,9 @@ bool Simulator::Start() {
     return false;
   }
   if (pty_) {
-    bool replaced_live = false;
-    if (!registration_.Create(o_.name, slave_path, replaced_live, error)) {
+    if (!registration_.Create(o_.name, slave_path, error)) {
       std::fprintf(stderr, "ornat-sim: %s\n", error.c_str());
       return false;
-    }
-    if (replaced_live) {
-      std::fprintf(stderr,
-                   "ornat-sim: the port name '%s' was registered to another device; "
-                   "it now points at %s\n",
-                   o_.name.c_str(), slave_path.c_str());
     }
     peer_open_ = !PeerHungUp();
     Say("PORT " + o_.name + " " + slave_path);

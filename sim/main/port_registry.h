@@ -2,7 +2,9 @@
 // Registration of a virtual serial port: a symbolic link named after the port, in the
 // folder that the window's port discovery reads, pointing at the device that serves
 // it: $XDG_RUNTIME_DIR/ornat/ports/NAME, or /tmp/ornat-UID/ports/NAME where
-// XDG_RUNTIME_DIR is unset.
+// XDG_RUNTIME_DIR is unset; and beside it the name's lock (ornat/locks/NAME), held
+// for as long as this process lives, without which readers take the link as stale
+// (serial/platform/posix_port_registry.h).
 
 #include <filesystem>
 #include <string>
@@ -26,13 +28,13 @@ class PortRegistration {
   PortRegistration& operator=(const PortRegistration&) = delete;
   ~PortRegistration() { Remove(); }
 
-  // Creates (or atomically replaces) the link `name` -> `target` in the ports folder.
-  // Sets `replaced_live` when a link of that name pointed at another existing device.
-  bool Create(const std::string& name, const std::string& target, bool& replaced_live,
-              std::string& error);
+  // Takes the name's lock, writes this process's id and `target` into it, then creates
+  // (or atomically replaces a stale) link `name` -> `target`. Refused, with `error`
+  // naming it, while another running provider holds the name.
+  bool Create(const std::string& name, const std::string& target, std::string& error);
 
-  // Removes the link if it still points at our target (another instance may have taken
-  // the name meanwhile). Safe to call more than once.
+  // Removes the link if it still points at our target, then the lock file, and gives
+  // up the lock. Safe to call more than once.
   void Remove();
 
   const std::filesystem::path& link() const { return link_; }
@@ -40,6 +42,8 @@ class PortRegistration {
  private:
   std::filesystem::path link_;
   std::string target_;
+  std::string lock_path_;
+  int lock_fd_ = -1;
 };
 
 }  // namespace ornat::sim

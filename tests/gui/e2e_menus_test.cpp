@@ -6,10 +6,12 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "e2e_window.h"
+#include "support/virtual_port_lock.h"
 
 namespace ornat::testing {
 namespace {
@@ -58,10 +60,11 @@ TEST(EndToEnd, APressOnTheMenuBarRebuildsThePortMenuAndAPortItemSelectsItsPort) 
   ASSERT_TRUE(win.Started());
   const std::string ports_dir = win.sim().runtime_dir() + "/ornat/ports";
   const std::string spare = ports_dir + "/spare-port";
-  // A second provider registers a port (here: another name for the simulator's pty).
+  // A second provider registers a port (here: another name for the simulator's pty)
+  // and holds its lock while it runs.
   std::error_code ec;
-  std::filesystem::create_symlink(win.sim().pty_path(), spare, ec);
-  ASSERT_FALSE(ec) << ec.message();
+  auto provider = std::make_unique<HeldRegistration>(ports_dir, "spare-port", win.sim().pty_path());
+  ASSERT_TRUE(provider->Held());
   const std::vector<std::string> before = win.PortItems();
   EXPECT_EQ(std::count(before.begin(), before.end(), "spare-port"), 0);
 
@@ -87,6 +90,7 @@ TEST(EndToEnd, APressOnTheMenuBarRebuildsThePortMenuAndAPortItemSelectsItsPort) 
 
   // The port goes away; the next press (on "Search" this time) rebuilds the menu
   // without it, and the first port is chosen again.
+  provider.reset();
   std::filesystem::remove(spare, ec);
   ASSERT_FALSE(ec) << ec.message();
   win.PressMenuBar("CustomItem4");

@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,7 @@
 #include "serial/platform/posix_comm_device.h"
 #include "support/holding_process.h"
 #include "support/sim_process.h"
+#include "support/virtual_port_lock.h"
 #include "ui/toolkit/dialogs.h"
 #include "ui/toolkit/dispatcher.h"
 #include "ui/toolkit/handler_gate.h"
@@ -89,6 +91,9 @@ class PtyTest : public ::testing::Test {
     int slave = -1;
     if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) std::abort();
     ::close(slave);  // the port opens the slave itself, by path
+    // Ours alone, as a simulator keeps its master: a program started here that held
+    // it too would be the pty's provider, not another holder.
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
     slave_path = name;
     port = std::make_unique<TComPort>("ComPort1", device, dispatcher);
     // ComPort1's stored form.
@@ -575,7 +580,7 @@ TEST_F(PtyTest, ClosingAbortsAWriteThatWaits) {
   EXPECT_EQ(code.load(), 2);
 }
 
-TEST_F(PtyTest, AVirtualPortNameOpensTheRegisteredLink) {
+TEST_F(PtyTest, AVirtualPortNameOpensTheRegisteredLinkWhileItsProviderLives) {
   char dir_template[] = "/tmp/ornat-serial-test-XXXXXX";
   ASSERT_NE(::mkdtemp(dir_template), nullptr);
   const std::string xdg = dir_template;
@@ -583,23 +588,27 @@ TEST_F(PtyTest, AVirtualPortNameOpensTheRegisteredLink) {
   std::string saved = old != nullptr ? old : "";
   ::setenv("XDG_RUNTIME_DIR", xdg.c_str(), 1);
   ASSERT_EQ(VirtualPortsDirectory(), xdg + "/ornat/ports");
-  ::mkdir((xdg + "/ornat").c_str(), 0700);
-  ::mkdir((xdg + "/ornat/ports").c_str(), 0700);
-  const std::string link = xdg + "/ornat/ports/ttyORNAT0";
-  ASSERT_EQ(::symlink(slave_path.c_str(), link.c_str()), 0);
-  EXPECT_EQ(ResolvePortPath("ttyORNAT0"), slave_path);
-  port->SetPort("ttyORNAT0");
-  port->OpenPort();
-  EXPECT_EQ(device.OpenedPath(), slave_path);
-  port->ClosePort();
-  // A link whose target is gone is skipped: the bare name means /dev/<name>.
-  ::unlink(link.c_str());
-  ASSERT_EQ(::symlink("/nonexistent/pty", link.c_str()), 0);
-  EXPECT_EQ(ResolvePortPath("ttyORNAT0"), "/dev/ttyORNAT0");
-  ::unlink(link.c_str());
-  ::rmdir((xdg + "/ornat/ports").c_str());
-  ::rmdir((xdg + "/ornat").c_str());
-  ::rmdir(xdg.c_str());
+  {
+    testing::HeldRegistration provider(VirtualPortsDirectory(), "ttyORNAT0", slave_path);
+    ASSERT_TRUE(provider.Held());
+    EXPECT_EQ(ResolvePortPath("ttyORNAT0"), slave_path);
+    port->SetPort("ttyORNAT0");
+    port->OpenPort();
+    EXPECT_EQ(device.OpenedPath(), slave_path);
+    port->ClosePort();
+    // The provider ends; its link stays behind: the bare name now means /dev/<name>.
+    provider.Release();
+    EXPECT_EQ(ResolvePortPath("ttyORNAT0"), "/dev/ttyORNAT0");
+    EXPECT_THROW(port->OpenPort(), EComPort);
+    EXPECT_FALSE(port->Connected());
+  }
+  {
+    // A live provider whose pty is gone.
+    testing::HeldRegistration provider(VirtualPortsDirectory(), "ttyORNAT1", "/nonexistent/pty");
+    EXPECT_EQ(ResolvePortPath("ttyORNAT1"), "/dev/ttyORNAT1");
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(xdg, ec);
   if (old != nullptr)
     ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
   else

@@ -4,10 +4,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "serial/comport.h"
 #include "serial/port_discovery.h"
 #include "support/basic_form.h"
+#include "support/virtual_port_lock.h"
 #include "ui/exchange_log.h"
 
 namespace ornat {
@@ -238,9 +240,17 @@ struct FakeSysfs {
       std::filesystem::create_directory_symlink(root.path() + "/devices/x", dir + "/device");
     if (type != nullptr) std::ofstream(dir + "/type") << type << "\n";
   }
-  void Register(const std::string& name, const std::string& target) const {
+  // A link alone, as a provider that ended leaves it.
+  void LeftBehind(const std::string& name, const std::string& target) const {
     std::filesystem::create_symlink(target, ports() + "/" + name);
   }
+  // A provider that still runs.
+  void Register(const std::string& name, const std::string& target,
+                const std::string& locked_target = "") {
+    live.push_back(
+        std::make_unique<testing::HeldRegistration>(ports(), name, target, locked_target));
+  }
+  std::vector<std::unique_ptr<testing::HeldRegistration>> live;
 };
 
 TEST(LinuxPortList, ListsDeviceBackedTtysInNaturalOrderAfterLiveVirtualPorts) {
@@ -255,13 +265,23 @@ TEST(LinuxPortList, ListsDeviceBackedTtysInNaturalOrderAfterLiveVirtualPorts) {
   fs.Add("tty1", false);  // a virtual console
   fs.Add("console", false);
   fs.root.Write("pty-alive", "");
+  fs.root.Write("pty-reused", "");
   fs.Register("ornat-sim", fs.root.path() + "/pty-alive");
-  fs.Register("stale", fs.root.path() + "/pty-gone");
+  fs.Register("sim2", fs.root.path() + "/pty-reused");
+  // Links whose provider is gone: its pty gone too, or given to another provider since.
+  fs.Register("pty-gone", fs.root.path() + "/pty-gone");
+  fs.LeftBehind("killed", fs.root.path() + "/pty-reused");
+  // The provider that holds the name registered another pty than the link's.
+  fs.Register("relinked", fs.root.path() + "/pty-alive", fs.root.path() + "/pty-reused");
   LinuxPortList list(fs.tty(), fs.ports());
   auto names = list.ListPorts();
   ASSERT_TRUE(names.has_value());
-  EXPECT_EQ(*names,
-            (Names{"ornat-sim", "rfcomm0", "ttyACM1", "ttyAMA0", "ttyS2", "ttyS10", "ttyUSB0"}));
+  EXPECT_EQ(*names, (Names{"ornat-sim", "sim2", "rfcomm0", "ttyACM1", "ttyAMA0", "ttyS2", "ttyS10",
+                           "ttyUSB0"}));
+  // The provider ends, however it ends: its name goes with it.
+  fs.live.front()->Release();
+  EXPECT_EQ(*list.ListPorts(),
+            (Names{"sim2", "rfcomm0", "ttyACM1", "ttyAMA0", "ttyS2", "ttyS10", "ttyUSB0"}));
 }
 
 TEST(LinuxPortList, AnUnreadableClassFolderCannotBeOpenedAndAnEmptyOneHoldsNothing) {

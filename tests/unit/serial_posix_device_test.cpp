@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,11 +94,17 @@ TEST_F(PosixDeviceTest, AHeldLockFailsTheOpenWithEbusyAndClosesTheDescriptor) {
     errno = EWOULDBLOCK;
     return -1;
   };
+  int device_fd = -1;
+  sys.open = [&](const char* p, int flags) {
+    const int fd = ::open(p, flags);
+    if (p == path) device_fd = fd;
+    return fd;
+  };
   sys.close = [&](int fd) {
-    ++closes;
+    if (fd == device_fd) ++closes;
     return ::close(fd);
   };
-  sys.holders = [](std::uint64_t) { return std::vector<PortHolder>{{812, "ornat"}}; };
+  sys.holders = [](const DeviceNode&) { return std::vector<PortHolder>{{812, "ornat"}}; };
   PosixCommDevice dev(sys);
   EXPECT_EQ(dev.Open(path), EBUSY);
   EXPECT_FALSE(dev.IsOpen());
@@ -133,23 +140,34 @@ TEST_F(PosixDeviceTest, TheTestsPtyIsAPseudoTerminalSlave) {
   EXPECT_TRUE(IsPseudoTerminalSlave(DeviceNumber(path)));
 }
 
+// What the look is asked for the test's pty: its path and its number.
+DeviceNode PtyNode(const std::string& path) {
+  return {path, PseudoTerminalIndex(DeviceNumber(path))};
+}
+
 TEST_F(PosixDeviceTest, AProgramFoundHoldingThePortFailsTheOpenWithEbusyAndIsNamed) {
   std::vector<PortHolder> holding = {{77, "cat"}, {4242, "minicom"}};
-  std::vector<std::uint64_t> asked;
+  std::vector<DeviceNode> asked;
   int closes = 0;
-  sys.holders = [&](std::uint64_t rdev) {
-    asked.push_back(rdev);
+  sys.holders = [&](const DeviceNode& node) {
+    asked.push_back(node);
     return holding;
   };
+  int device_fd = -1;
+  sys.open = [&](const char* p, int flags) {
+    const int fd = ::open(p, flags);
+    if (p == path) device_fd = fd;
+    return fd;
+  };
   sys.close = [&](int fd) {
-    ++closes;
+    if (fd == device_fd) ++closes;
     return ::close(fd);
   };
   PosixCommDevice dev(sys);
   EXPECT_EQ(dev.Open(path), EBUSY);
   EXPECT_FALSE(dev.IsOpen());
   EXPECT_EQ(closes, 1) << "the descriptor is given back";
-  EXPECT_EQ(asked, std::vector<std::uint64_t>{DeviceNumber(path)});
+  EXPECT_EQ(asked, std::vector<DeviceNode>{PtyNode(path)});
   EXPECT_EQ(dev.HoldersAtLastOpen(), holding);
 
   // They let go: the open goes through, and the last open has no holders to tell.
@@ -164,18 +182,18 @@ TEST_F(PosixDeviceTest, AProgramFoundHoldingThePortFailsTheOpenWithEbusyAndIsNam
 }
 
 TEST_F(PosixDeviceTest, AnOpenRefusedByAnotherProgramsExclusiveUseNamesItsHolders) {
-  std::vector<std::uint64_t> asked;
+  std::vector<DeviceNode> asked;
   sys.open = [](const char*, int) {
     errno = EBUSY;
     return -1;
   };
-  sys.holders = [&](std::uint64_t rdev) {
-    asked.push_back(rdev);
+  sys.holders = [&](const DeviceNode& node) {
+    asked.push_back(node);
     return std::vector<PortHolder>{{99, "screen"}};
   };
   PosixCommDevice dev(sys);
   EXPECT_EQ(dev.Open(path), EBUSY);
-  EXPECT_EQ(asked, std::vector<std::uint64_t>{DeviceNumber(path)});
+  EXPECT_EQ(asked, std::vector<DeviceNode>{PtyNode(path)});
   EXPECT_EQ(dev.HoldersAtLastOpen(), (std::vector<PortHolder>{{99, "screen"}}));
 }
 
@@ -274,7 +292,7 @@ TEST_F(PosixDeviceTest, OpenSetsExclusiveUseAndLocksBeforeItLooksForHoldersAndUn
     PosixSyscalls s = PosixSyscalls::Real();
     StepLog log;
     log.Hook(s, path, c.rdev);
-    s.holders = [&](std::uint64_t) {
+    s.holders = [&](const DeviceNode&) {
       log.steps.push_back("holders");
       return c.held ? std::vector<PortHolder>{{321, "cat"}} : std::vector<PortHolder>{};
     };
@@ -292,10 +310,14 @@ TEST_F(PosixDeviceTest, OpenSetsExclusiveUseAndLocksBeforeItLooksForHoldersAndUn
   ::close(other);
 }
 
-// A /proc of its own: <root>/<pid>/comm and <root>/<pid>/fd/<n> linked to the paths
-// given.
+// A /proc of its own: <root>/<pid>/comm, and <root>/<pid>/fd/<n> links whose text is
+// the path given, with <root>/<pid>/fdinfo/<n> where an fdinfo text is given.
 class FakeProc {
  public:
+  struct Fd {
+    std::string text;
+    std::string fdinfo;  // empty: no fdinfo file
+  };
   FakeProc() {
     char tmpl[] = "/tmp/ornat-fake-proc-XXXXXX";
     if (::mkdtemp(tmpl) == nullptr) std::abort();
@@ -308,16 +330,25 @@ class FakeProc {
   FakeProc(const FakeProc&) = delete;
   FakeProc& operator=(const FakeProc&) = delete;
 
-  // comm nullptr: no comm file. fds empty with with_fd_folder false: no fd folder.
-  void Process(const std::string& entry, const char* comm, const std::vector<std::string>& fds,
+  // comm nullptr: no comm file. with_fd_folder false: no fd folder.
+  void Process(const std::string& entry, const char* comm, const std::vector<Fd>& fds,
                bool with_fd_folder = true) {
     const std::string dir = root_ + "/" + entry;
     std::filesystem::create_directories(dir);
     if (comm != nullptr) std::ofstream(dir + "/comm") << comm;
     if (!with_fd_folder) return;
     std::filesystem::create_directories(dir + "/fd");
-    for (std::size_t i = 0; i < fds.size(); ++i)
-      std::filesystem::create_symlink(fds[i], dir + "/fd/" + std::to_string(i + 3));
+    std::filesystem::create_directories(dir + "/fdinfo");
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      const std::string n = std::to_string(i + 3);
+      std::filesystem::create_symlink(fds[i].text, dir + "/fd/" + n);
+      if (!fds[i].fdinfo.empty()) std::ofstream(dir + "/fdinfo/" + n) << fds[i].fdinfo;
+    }
+  }
+  void Process(const std::string& entry, const char* comm, const std::vector<std::string>& texts) {
+    std::vector<Fd> fds;
+    for (const std::string& t : texts) fds.push_back({t, ""});
+    Process(entry, comm, fds);
   }
   const std::string& root() const { return root_; }
 
@@ -325,38 +356,111 @@ class FakeProc {
   std::string root_;
 };
 
-TEST_F(PosixDeviceTest, HoldersAreEveryOtherProcessWithTheDeviceOpenOnceEachByPid) {
-  char other_name[128] = {};
-  int other_master = -1, other_slave = -1;
-  ASSERT_EQ(::openpty(&other_master, &other_slave, other_name, nullptr, nullptr), 0);
-  ::close(other_slave);
+// The fdinfo of a pty's master, as the kernel writes it.
+std::string MasterFdinfo(int index) {
+  return "pos:\t0\nflags:\t02100002\nmnt_id:\t24\nino:\t90\ntty-index:\t" + std::to_string(index) +
+         "\n";
+}
+
+TEST_F(PosixDeviceTest, HoldersAreEveryOtherProcessWhoseDescriptorNamesTheNodeOnceEachByPid) {
   FakeProc proc;
-  const std::string file = proc.root() + "/a-file";
-  std::ofstream(file) << "x";
-  proc.Process("300", "cat\n", {path});
-  proc.Process("12", "minicom\n", {"/dev/null", path, path});  // two descriptors, one holder
-  proc.Process("77", "ornat\n", {path});                       // ourselves
-  proc.Process("45", "other\n", {other_name});                 // another pty
-  proc.Process("46", "editor\n", {file});
-  proc.Process("47", "gone\n", {"/nonexistent/closed-meanwhile"});
-  proc.Process("50", "bad\x1b[1mname\n", {path});  // a name with control characters
-  proc.Process("51", nullptr, {path});             // ended before its name was read
-  proc.Process("52", "ghost\n", {}, false);        // ended before its fds were read
-  proc.Process("self", "self\n", {path});
-  proc.Process("4x", "odd\n", {path});
+  const DeviceNode node{"/dev/ttyUSB0", -1};
+  proc.Process("300", "cat\n", std::vector<std::string>{node.path});
+  proc.Process("12", "minicom\n", std::vector<std::string>{"/dev/null", node.path, node.path});
+  proc.Process("77", "ornat\n", std::vector<std::string>{node.path});  // ourselves
+  proc.Process("45", "other\n", std::vector<std::string>{"/dev/ttyUSB1"});
+  proc.Process("46", "editor\n", std::vector<std::string>{"/home/u/notes.txt", "pipe:[4711]"});
+  // The kernel's text of a node removed since (an adapter unplugged): not ours.
+  proc.Process("47", "stale\n", std::vector<std::string>{"/dev/ttyUSB0 (deleted)"});
+  // The name the user typed is never the link's text; only the node's own path is.
+  proc.Process("48", "byid\n", std::vector<std::string>{"/dev/serial/by-id/usb-FTDI-if00"});
+  proc.Process("50", "bad\x1b[1mname\n", std::vector<std::string>{node.path});
+  proc.Process("51", nullptr, std::vector<std::string>{node.path});   // ended before its name
+  proc.Process("52", "ghost\n", std::vector<FakeProc::Fd>{}, false);  // ended before its fds
+  proc.Process("self", "self\n", std::vector<std::string>{node.path});
+  proc.Process("4x", "odd\n", std::vector<std::string>{node.path});
   const std::vector<PortHolder> expected = {
       {12, "minicom"}, {50, "bad?[1mname"}, {51, ""}, {300, "cat"}};
-  EXPECT_EQ(FindDeviceHolders(PosixSyscalls::Real(), proc.root(), DeviceNumber(path), 77),
-            expected);
-  EXPECT_EQ(FindDeviceHolders(PosixSyscalls::Real(), proc.root(), DeviceNumber(other_name), 77),
+  EXPECT_EQ(FindDeviceHolders(PosixSyscalls::Real(), proc.root(), node, 77), expected);
+  EXPECT_EQ(FindDeviceHolders(PosixSyscalls::Real(), proc.root(), {"/dev/ttyUSB1", -1}, 77),
             (std::vector<PortHolder>{{45, "other"}}));
-  ::close(other_master);
+}
+
+TEST(PosixHolders, AProcessThatAlsoHoldsThePtysMasterIsItsProviderNotAHolder) {
+  const DeviceNode pty{"/dev/pts/5", 5};
+  struct Case {
+    const char* what;
+    std::vector<FakeProc::Fd> fds;
+    bool holder;
+  } cases[] = {
+      {"socat: master and slave of the same pty",
+       {{"/dev/ptmx", MasterFdinfo(5)}, {"/dev/pts/5", ""}},
+       false},
+      {"the slave before the master", {{"/dev/pts/5", ""}, {"/dev/ptmx", MasterFdinfo(5)}}, false},
+      {"the master opened through the devpts folder",
+       {{"/dev/pts/ptmx", MasterFdinfo(5)}, {"/dev/pts/5", ""}},
+       false},
+      {"a socat pair: both masters, both slaves",
+       {{"/dev/ptmx", MasterFdinfo(4)},
+        {"/dev/pts/4", ""},
+        {"/dev/ptmx", MasterFdinfo(5)},
+        {"/dev/pts/5", ""}},
+       false},
+      {"the master of another pty", {{"/dev/ptmx", MasterFdinfo(6)}, {"/dev/pts/5", ""}}, true},
+      {"cat: the slave alone", {{"/dev/pts/5", ""}}, true},
+      {"a master whose fdinfo says no pty", {{"/dev/ptmx", "pos:\t0\n"}, {"/dev/pts/5", ""}}, true},
+      {"a master whose fdinfo is gone", {{"/dev/ptmx", ""}, {"/dev/pts/5", ""}}, true},
+      {"pty 15's master is not pty 5's",
+       {{"/dev/ptmx", MasterFdinfo(15)}, {"/dev/pts/5", ""}},
+       true},
+      {"the provider alone, its slave closed", {{"/dev/ptmx", MasterFdinfo(5)}}, false},
+      {"a file called ptmx elsewhere",
+       {{"/home/u/ptmx", MasterFdinfo(5)}, {"/dev/pts/5", ""}},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeProc proc;
+    proc.Process("400", "prog\n", c.fds);
+    const std::vector<PortHolder> expected =
+        c.holder ? std::vector<PortHolder>{{400, "prog"}} : std::vector<PortHolder>{};
+    EXPECT_EQ(FindDeviceHolders(PosixSyscalls::Real(), proc.root(), pty, 1), expected);
+  }
+  // A device that is not a pty has no provider: a master's fdinfo is never asked for.
+  FakeProc proc;
+  proc.Process("400", "prog\n",
+               std::vector<FakeProc::Fd>{{"/dev/ptmx", MasterFdinfo(0)}, {"/dev/ttyS0", ""}});
+  EXPECT_EQ(FindDeviceHolders(PosixSyscalls::Real(), proc.root(), {"/dev/ttyS0", -1}, 1),
+            (std::vector<PortHolder>{{400, "prog"}}));
+}
+
+TEST(PosixHolders, ThePtyNumberIsTheFdinfosTtyIndexLine) {
+  struct Case {
+    std::string fdinfo;
+    int index;
+  } cases[] = {
+      {MasterFdinfo(0), 0},
+      {MasterFdinfo(3), 3},
+      {MasterFdinfo(1023), 1023},
+      {"tty-index:\t7\n", 7},
+      {"tty-index: 12\n", 12},
+      {"pos:\t0\nflags:\t02\n", -1},
+      {"", -1},
+      {"x-tty-index:\t4\n", -1},  // another key that ends the same
+      {"tty-index:\t\n", -1},
+      {"tty-index:\t99999999999\n", -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(TtyIndexOfFdinfo(c.fdinfo), c.index) << c.fdinfo;
+  EXPECT_EQ(PseudoTerminalIndex(makedev(136, 5)), 5);
+  EXPECT_EQ(PseudoTerminalIndex(makedev(137, 2)), 258);
+  EXPECT_EQ(PseudoTerminalIndex(makedev(188, 0)), -1);  // ttyUSB0
+  EXPECT_EQ(PseudoTerminalIndex(makedev(5, 2)), -1);    // ptmx
 }
 
 TEST_F(PosixDeviceTest, HoldersThatCannotBeLookedAtArePassedOverAndNeverFailTheLook) {
   FakeProc proc;
-  proc.Process("300", "cat\n", {path});
-  proc.Process("400", "ModemManager\n", {path});
+  proc.Process("300", "cat\n", std::vector<std::string>{path});
+  proc.Process("400", "ModemManager\n", std::vector<std::string>{path});
   struct Case {
     const char* what;
     std::string refused;  // the folder whose listing fails with EACCES
@@ -377,8 +481,64 @@ TEST_F(PosixDeviceTest, HoldersThatCannotBeLookedAtArePassedOverAndNeverFailTheL
       }
       return PosixSyscalls::Real().list_dir(dir, names);
     };
-    EXPECT_EQ(FindDeviceHolders(s, proc.root(), DeviceNumber(path), 1), c.expected);
+    s.read_links = [&c](const char* dir, std::vector<std::pair<std::string, std::string>>& links) {
+      if (dir == c.refused) {
+        errno = EACCES;
+        return -1;
+      }
+      return PosixSyscalls::Real().read_links(dir, links);
+    };
+    EXPECT_EQ(FindDeviceHolders(s, proc.root(), PtyNode(path), 1), c.expected);
   }
+}
+
+// Calls that would touch what another process holds: on a hung NFS or FUSE mount they
+// never return. Here each one records its path and holds the caller for a while.
+struct Tripwire {
+  std::mutex mu;
+  std::vector<std::string> touched;
+  void Trip(const char* path) {
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      touched.emplace_back(path);
+    }
+    std::this_thread::sleep_for(200ms);
+    errno = EIO;
+  }
+  // The seam with every call that could block on another process's file tripping:
+  // any stat, and any open but of our own device and of the /proc files the look may
+  // read (comm, fdinfo).
+  PosixSyscalls Arm(const std::string& own_device) {
+    PosixSyscalls s = PosixSyscalls::Real();
+    s.stat = [this, own_device](const char* p, struct stat* st) {
+      if (p == own_device) return ::stat(p, st);
+      Trip(p);
+      return -1;
+    };
+    s.open = [this, own_device](const char* p, int flags) {
+      const std::string path = p;
+      const bool proc_file =
+          path.find("/comm") == path.size() - 5 || path.find("/fdinfo/") != std::string::npos;
+      if (path == own_device || proc_file) return ::open(p, flags);
+      Trip(p);
+      return -1;
+    };
+    return s;
+  }
+};
+
+TEST(PosixHolders, TheLookReadsLinkTextsAndNeverStatsNorOpensWhatOthersHold) {
+  FakeProc proc;
+  const DeviceNode node{"/dev/ttyUSB0", -1};
+  // Files on a mount that no longer answers, and the port among them.
+  proc.Process("300", "backup\n",
+               std::vector<std::string>{"/mnt/nfs/archive.tar", "/run/user/1000/gvfs/share/x"});
+  proc.Process("301", "picocom\n", std::vector<std::string>{"/mnt/nfs/log.txt", node.path});
+  Tripwire wire;
+  const PosixSyscalls s = wire.Arm(node.path);
+  EXPECT_EQ(FindDeviceHolders(s, proc.root(), node, 1),
+            (std::vector<PortHolder>{{301, "picocom"}}));
+  EXPECT_TRUE(wire.touched.empty()) << wire.touched.front();
 }
 
 TEST_F(PosixDeviceTest, TwoDevicesCannotHoldOnePort) {
@@ -391,7 +551,7 @@ TEST_F(PosixDeviceTest, TwoDevicesCannotHoldOnePort) {
 }
 
 TEST_F(PosixDeviceTest, ReadRetriesEintrFromReadAndPoll) {
-  std::atomic<int> read_eintr{1}, poll_eintr{1};
+  std::atomic<int> read_eintr{0}, poll_eintr{1};
   sys.read = [&](int fd, void* buf, unsigned long n) -> long {
     if (read_eintr.fetch_sub(1) > 0) {
       errno = EINTR;
@@ -408,6 +568,7 @@ TEST_F(PosixDeviceTest, ReadRetriesEintrFromReadAndPoll) {
   };
   PosixCommDevice dev(sys);
   ASSERT_EQ(dev.Open(path), 0);
+  read_eintr = 1;  // for the transfer's own read
   ASSERT_EQ(dev.SetTimeouts(Interval150()), 0);
   std::thread writer([&] {
     std::this_thread::sleep_for(20ms);
@@ -434,6 +595,7 @@ TEST_F(PosixDeviceTest, ReadWaitsInPollOnEagainInsteadOfSpinning) {
   };
   PosixCommDevice dev(sys);
   ASSERT_EQ(dev.Open(path), 0);
+  reads = 0;  // the transfer's own
   ASSERT_EQ(dev.SetTimeouts(Interval150()), 0);
   std::thread writer([&] {
     std::this_thread::sleep_for(100ms);

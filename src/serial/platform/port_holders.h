@@ -1,9 +1,11 @@
 #pragma once
-// Who else has a serial device open, found the way fuser finds it: every
-// /proc/<pid>/fd/<n> is looked at through its link, and a character device with the
-// same device number is a hold. The name comes from /proc/<pid>/comm.
+// Who else has a serial device open, found the way fuser finds it, but without ever
+// touching what other processes hold: every /proc/<pid>/fd/<n> is read as a link's
+// text (the kernel's path of the open file), and a text equal to the canonical path of
+// our node is a hold. No stat or open of those files: one on a hung NFS or FUSE
+// mount would block the look, and the open of the port with it. The name comes from
+// /proc/<pid>/comm.
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,12 +15,17 @@
 namespace ornat {
 
 // The processes under `proc_root` (normally "/proc") other than `self_pid` that have
-// the character device `rdev` open, each once, ordered by process id. Only what can
-// be seen is reported: a process whose fd folder cannot be read (another user's,
+// `node` open, each once, ordered by process id. For a pty's slave, a process that
+// also holds the master of that pty (a /dev/ptmx or /dev/pts/ptmx descriptor whose
+// fdinfo gives its tty-index) is the pty's provider and is not reported. Only what
+// can be seen is reported: a process whose fd folder cannot be read (another user's,
 // without privileges) or that ends while it is looked at is passed over, and a
 // `proc_root` that cannot be listed gives nobody; the look itself never fails.
 // Control characters of a name read as '?'; a name that cannot be read is empty.
 std::vector<PortHolder> FindDeviceHolders(const PosixSyscalls& sys, const std::string& proc_root,
-                                          std::uint64_t rdev, int self_pid);
+                                          const DeviceNode& node, int self_pid);
+
+// The pty number of an fdinfo text's "tty-index:" line, -1 when it has none.
+int TtyIndexOfFdinfo(const std::string& fdinfo);
 
 }  // namespace ornat

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "serial/platform/posix_comm_device.h"
+#include "serial/platform/posix_port_registry.h"
 
 namespace ornat {
 
@@ -90,8 +91,9 @@ std::optional<std::vector<std::string>> LinuxPortList::ListPorts() {
 
   std::vector<std::string> virtual_ports;
   for (const std::string& name : DirectoryEntries(virtual_dir_, nullptr)) {
-    // A registration whose pty is gone (its provider died) is stale.
-    if (Exists(virtual_dir_ + "/" + name)) virtual_ports.push_back(name);
+    // Only a registration whose provider still lives: a link left by one that was
+    // killed may lead to whatever pty its number has become since.
+    if (LiveVirtualPort(virtual_dir_, name)) virtual_ports.push_back(name);
   }
   std::sort(virtual_ports.begin(), virtual_ports.end(), NaturalLess);
 

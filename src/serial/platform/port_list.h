@@ -19,7 +19,8 @@ class PortListSource {
 
 // Linux: every entry of <sysfs_class>/ (normally /sys/class/tty) that has a `device`
 // link, except the serial-core placeholders for absent ports, whose `type`
-// attribute reads 0; plus the links in <virtual_dir> whose target exists. Virtual
+// attribute reads 0; plus the live registrations in <virtual_dir> (a link whose target
+// exists and whose provider still holds its lock: posix_port_registry.h). Virtual
 // ports come first, then the devices in natural order (ttyS0, ttyS1, ..., ttyS10,
 // ttyUSB0...). The list "cannot be opened" when the sysfs class folder cannot be read.
 class LinuxPortList : public PortListSource {

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -25,6 +26,8 @@
 #include <optional>
 
 #include "serial/platform/port_holders.h"
+#include "serial/platform/posix_open_watch.h"
+#include "serial/platform/posix_port_registry.h"
 
 namespace ornat {
 
@@ -68,8 +71,32 @@ const PosixSyscalls& PosixSyscalls::Real() {
       ::closedir(dir);
       return 0;
     };
-    s.holders = [](std::uint64_t rdev) {
-      return FindDeviceHolders(PosixSyscalls::Real(), "/proc", rdev, static_cast<int>(::getpid()));
+    s.read_links = [](const char* path, std::vector<std::pair<std::string, std::string>>& links) {
+      DIR* dir = ::opendir(path);
+      if (dir == nullptr) return -1;
+      links.clear();
+      char buf[PATH_MAX];
+      while (const dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.') continue;  // "." and ".." (fd names are digits)
+        // Relative to the open folder: no walk from / through /proc for each link.
+        const ssize_t n = ::readlinkat(::dirfd(dir), e->d_name, buf, sizeof buf);
+        if (n >= 0) links.emplace_back(e->d_name, std::string(buf, static_cast<std::size_t>(n)));
+      }
+      ::closedir(dir);
+      return 0;
+    };
+    s.realpath = [](const char* path, std::string& resolved) {
+      char buf[PATH_MAX];
+      if (::realpath(path, buf) == nullptr) return -1;
+      resolved = buf;
+      return 0;
+    };
+    s.inotify_init1 = [](int flags) { return ::inotify_init1(flags); };
+    s.inotify_add_watch = [](int fd, const char* path, std::uint32_t mask) {
+      return ::inotify_add_watch(fd, path, mask);
+    };
+    s.holders = [](const DeviceNode& node) {
+      return FindDeviceHolders(PosixSyscalls::Real(), "/proc", node, static_cast<int>(::getpid()));
     };
     s.set_rate = [](int fd, std::uint32_t rate) { return SetTermios2Rate(fd, rate); };
     s.get_rate = [](int fd) { return GetTermios2Rate(fd); };
@@ -94,6 +121,12 @@ bool IsPseudoTerminalSlave(std::uint64_t rdev) {
   return m >= 136 && m <= 143;  // UNIX98_PTY_SLAVE_MAJOR and its seven followers
 }
 
+int PseudoTerminalIndex(std::uint64_t rdev) {
+  if (!IsPseudoTerminalSlave(rdev)) return -1;
+  const dev_t d = static_cast<dev_t>(rdev);
+  return static_cast<int>((major(d) - 136) * 256 + minor(d));
+}
+
 // ---------------------------------------------------------------------------
 // Port names.
 
@@ -103,21 +136,32 @@ std::string VirtualPortsDirectory() {
   return "/tmp/ornat-" + std::to_string(::getuid()) + "/ports";
 }
 
-std::string ResolvePortPath(const std::string& name) {
-  if (name.find('/') != std::string::npos) return name;
-  if (!name.empty() && name != "." && name != "..") {
-    std::string link = VirtualPortsDirectory() + "/" + name;
-    struct stat lst {};
-    struct stat st {};
-    // A registered virtual port: a symlink whose target exists. A link whose target
-    // is gone is skipped (the name then means /dev/<name>).
-    if (::lstat(link.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode) &&
-        ::stat(link.c_str(), &st) == 0) {
-      char resolved[PATH_MAX];
-      if (::realpath(link.c_str(), resolved) != nullptr) return resolved;
-    }
+namespace {
+
+// What a port name opens: a path, and for a registered virtual port its name and the
+// link's text, so that the open can check that the registration still lives.
+struct PortTarget {
+  std::string path;
+  std::string registered;  // empty: not a virtual port
+  std::string link_text;
+};
+
+PortTarget ResolvePort(const std::string& name) {
+  if (name.find('/') != std::string::npos) return {name, {}, {}};
+  const std::string dir = VirtualPortsDirectory();
+  // A live registration opens its pty. A stale one (its provider gone, whatever its
+  // pty has become since) is skipped: the name then means /dev/<name>.
+  if (std::optional<std::string> text = LiveVirtualPort(dir, name)) {
+    char resolved[PATH_MAX];
+    if (::realpath((dir + "/" + name).c_str(), resolved) != nullptr) return {resolved, name, *text};
   }
-  return "/dev/" + name;
+  return {"/dev/" + name, {}, {}};
+}
+
+}  // namespace
+
+std::string ResolvePortPath(const std::string& name) {
+  return ResolvePort(name).path;
 }
 
 // ---------------------------------------------------------------------------
@@ -166,7 +210,7 @@ long long NanosUntil(Clock::time_point deadline) {
 }  // namespace
 
 struct PosixCommDevice::Impl {
-  explicit Impl(const PosixSyscalls& s) : sys(s) {}
+  explicit Impl(const PosixSyscalls& s) : sys(s), watch(s) {}
 
   // One pending call that uses the descriptor (a transfer, the IoRequest, or an
   // event wait): its own eventfd, which a purge with abort (transfers) or Close (all)
@@ -180,6 +224,8 @@ struct PosixCommDevice::Impl {
   };
 
   const PosixSyscalls& sys;
+  // Who opens the node between our opens; used by Open alone (one thread at a time).
+  PosixOpenWatch watch;
   mutable std::mutex mu;  // guards everything below that is not atomic
   int fd = -1;
   std::string path;
@@ -306,10 +352,31 @@ DevError PosixCommDevice::Open(const std::string& port) {
     d.holders_at_open.clear();
   }
   if (IsOpen()) return EBUSY;
-  const std::string path = ResolvePortPath(port);
+  const PortTarget target = ResolvePort(port);
+  const std::string& path = target.path;
+  // A failed open keeps nothing, the watch's descriptor included: the next open sets
+  // it again and looks anyway.
+  struct DropWatchUnlessOpen {
+    PosixOpenWatch& watch;
+    bool opened = false;
+    ~DropWatchUnlessOpen() {
+      if (!opened) watch.Reset();
+    }
+  } keep{d.watch};
+  // The node as the kernel names it in other processes' descriptor links, whatever
+  // name the user gave (a /dev/serial/by-id link, socat's link to its pty).
+  std::string node;
+  if (d.sys.realpath(path.c_str(), node) == 0) {
+    d.watch.Prepare(node);  // before the open: no opener slips between watch and look
+  } else {
+    node = path;
+    d.watch.Reset();  // nothing to watch: the look runs
+  }
+  auto look = [&](std::uint64_t rdev) {
+    return d.sys.holders(DeviceNode{node, PseudoTerminalIndex(rdev)});
+  };
   // Who has a port that turned out to be in use, for the message that says so.
-  auto note_holders = [&](std::uint64_t rdev) {
-    std::vector<PortHolder> found = d.sys.holders(rdev);
+  auto note_holders = [&](std::vector<PortHolder> found) {
     std::lock_guard<std::mutex> lock(d.mu);
     d.holders_at_open = std::move(found);
   };
@@ -320,9 +387,10 @@ DevError PosixCommDevice::Open(const std::string& port) {
     struct stat st {};
     // Refused by the TIOCEXCL of a program that has it open.
     if (err == EBUSY && d.sys.stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
-      note_holders(st.st_rdev);
+      note_holders(look(st.st_rdev));
     return TranslateErrno(err, PosixOp::kOpen);
   }
+  d.watch.CountOwnOpen();
   bool exclusive_set = false;
   auto fail = [&](int err, PosixOp op) {
     // Left set, the flag would refuse others as long as the tty stays open elsewhere.
@@ -332,6 +400,15 @@ DevError PosixCommDevice::Open(const std::string& port) {
   };
   struct stat st {};
   if (Impl::Retry([&] { return d.sys.fstat(f, &st); }) != 0) return fail(errno, PosixOp::kOpen);
+  // A virtual port's provider may have ended between the name's resolution and the
+  // open, and its pty number gone to another provider: what we opened is that other
+  // provider's unless the registration still stands (while we hold the pty, its
+  // number cannot go to anyone else).
+  if (!target.registered.empty()) {
+    const std::optional<std::string> still =
+        LiveVirtualPort(VirtualPortsDirectory(), target.registered);
+    if (!still || *still != target.link_text) return fail(ENOENT, PosixOp::kOpen);
+  }
   // Exclusive access, in this order (see the header): TIOCEXCL refuses the later
   // opens of ordinary users, flock those of another ornat (root included); then
   // whoever had it open before is looked for. A pty slave gets no TIOCEXCL: it would
@@ -345,17 +422,19 @@ DevError PosixCommDevice::Open(const std::string& port) {
   }
   if (Impl::Retry([&] { return d.sys.flock(f, LOCK_EX | LOCK_NB); }) != 0) {
     const int err = errno;
-    if (TranslateErrno(err, PosixOp::kLock) == EBUSY) note_holders(st.st_rdev);
+    if (TranslateErrno(err, PosixOp::kLock) == EBUSY) note_holders(look(st.st_rdev));
     return fail(err, PosixOp::kLock);
   }
   // A program that takes no lock (cat, a modem manager, a terminal program) would
-  // otherwise share the line and take the answers.
-  if (std::vector<PortHolder> found = d.sys.holders(st.st_rdev); !found.empty()) {
-    {
-      std::lock_guard<std::mutex> lock(d.mu);
-      d.holders_at_open = std::move(found);
+  // otherwise share the line and take the answers. Looked for when the kernel has
+  // reported an open of the node since the last look found nobody, or cannot tell.
+  if (d.watch.LookNeeded(static_cast<std::uint64_t>(st.st_dev),
+                         static_cast<std::uint64_t>(st.st_ino))) {
+    if (std::vector<PortHolder> found = look(st.st_rdev); !found.empty()) {
+      note_holders(std::move(found));
+      return fail(EBUSY, PosixOp::kOpen);
     }
-    return fail(EBUSY, PosixOp::kOpen);
+    d.watch.LookFoundNobody();
   }
   // Raw mode, receiver on, modem control lines ignored for open/read; VMIN=1/VTIME=0
   // (the descriptor is non-blocking; all timing is done around poll()).
@@ -398,6 +477,7 @@ DevError PosixCommDevice::Open(const std::string& port) {
   d.consumed.store(0);
   d.reported_total = 0;
   d.rx80_reported = false;
+  keep.opened = true;
   return 0;
 }
 

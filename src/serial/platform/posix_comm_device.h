@@ -3,20 +3,32 @@
 // pseudo-terminals).
 //
 // - Open: O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, then TIOCEXCL, flock(LOCK_EX|
-//   LOCK_NB), then a look through /proc for any other process that has the device
-//   open (as fuser does). TIOCEXCL and flock stop only later openers that honour them
-//   (root ignores TIOCEXCL, and `cat` or a modem manager takes no lock), so the look
-//   is what refuses a port that is already in use. The order leaves no gap between
-//   the look and the refusals: whoever opened before TIOCEXCL and flock is in /proc
-//   when we look, and after them an ordinary user's open is refused by the kernel
-//   and another ornat's by the lock. Still let in after the look: root, and on a pty
-//   anyone, opening without a lock. Any holder found, a refused flock, or an open
-//   refused by another program's TIOCEXCL fails with EBUSY and names the holders
-//   (HoldersAtLastOpen). Without privileges the processes of other users
-//   (ModemManager and brltty run as root) cannot be looked at: they are passed over,
-//   and an unreadable /proc never fails an open. Raw mode with CLOCAL|CREAD,
-//   VMIN=1/VTIME=0; the input queue is flushed right after open, the output queue
-//   right before close (a close behind stuck output can block for 30 s).
+//   LOCK_NB), then, when it is needed, a look through /proc for any other process
+//   that has the device open (as fuser does). TIOCEXCL and flock stop only later
+//   openers that honour them (root ignores TIOCEXCL, and `cat` or a modem manager
+//   takes no lock), so the look is what refuses a port that is already in use.
+//   Any holder found, a refused flock, or an open refused by another program's
+//   TIOCEXCL fails with EBUSY and names the holders (HoldersAtLastOpen).
+// - The look reads only what /proc says of other processes' descriptors (the text of
+//   /proc/<pid>/fd/<n>, and the fdinfo of a pty master): it never stats or opens a
+//   file another process holds, which could block on a hung NFS or FUSE mount. A
+//   holder is a process with a descriptor whose link text is the canonical path of
+//   our node. On a pty slave, a process that also holds that pty's master (socat,
+//   ornat-sim, a child that inherited both) is the pty's provider, not a holder.
+//   Without privileges the processes of other users (ModemManager and brltty run as
+//   root) cannot be looked at: they are passed over, and an unreadable /proc never
+//   fails an open.
+// - The look runs only when something may have changed since the last one found
+//   nobody (PosixOpenWatch): the kernel reports every open of the node, by any
+//   process, root's included, through inotify. The first open of a node looks, and
+//   so does every open after one that was not ours, after a lost notification (queue
+//   overflow) and after the node was replaced (an adapter plugged in again). Without
+//   inotify (limits reached) every open looks. The watch is set before the first
+//   open and look, so no opener slips between them; it lives as long as the device
+//   object and its port name.
+// - Raw mode with CLOCAL|CREAD, VMIN=1/VTIME=0; the input queue is flushed right
+//   after open, the output queue right before close (a close behind stuck output can
+//   block for 30 s).
 // - A pseudo-terminal's slave gets no TIOCEXCL: the flag belongs to the tty, which
 //   lives as long as the master side (ornat-sim) keeps it, so a program killed while
 //   holding it would leave it refusing every later open by an ordinary user until the
@@ -52,6 +64,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "serial/platform/comm_device.h"
@@ -61,6 +74,15 @@ struct stat;
 struct termios;
 
 namespace ornat {
+
+// A device node as the look for holders sees it: its canonical path, which is the
+// text of the /proc/<pid>/fd links of every process that has it open, and for a
+// pty's slave the pty's number (-1 for any other device).
+struct DeviceNode {
+  std::string path;
+  int pty_index = -1;
+  bool operator==(const DeviceNode&) const = default;
+};
 
 // --- the system-call seam ---------------------------------------------------
 // Every system call of PosixCommDevice goes through this table, so tests can make
@@ -81,12 +103,22 @@ struct PosixSyscalls {
   std::function<int(int fd, const struct termios* t)> tcsetattr;  // TCSANOW
   std::function<int(unsigned int initval, int flags)> eventfd;
   std::function<int(int fd, struct stat* st)> fstat;
-  std::function<int(const char* path, struct stat* st)> stat;  // follows links
+  // stat of our own device's path (follows links); never of another process's file.
+  std::function<int(const char* path, struct stat* st)> stat;
   // opendir/readdir/closedir: the entry names of a folder but "." and "..".
   std::function<int(const char* path, std::vector<std::string>& names)> list_dir;
-  // The processes other than this one that have the character device `rdev` open
-  // (FindDeviceHolders over /proc with these calls by default).
-  std::function<std::vector<PortHolder>(std::uint64_t rdev)> holders;
+  // The entries of a folder of symbolic links with each link's text, not followed
+  // (opendir, readlinkat): /proc/<pid>/fd gives the path of every open file without
+  // touching any of them. An entry that vanishes while it is read is left out.
+  std::function<int(const char* dir, std::vector<std::pair<std::string, std::string>>& links)>
+      read_links;
+  // The canonical path (realpath) of our device's path.
+  std::function<int(const char* path, std::string& resolved)> realpath;
+  std::function<int(int flags)> inotify_init1;
+  std::function<int(int fd, const char* path, std::uint32_t mask)> inotify_add_watch;
+  // The processes other than this one that have `node` open (FindDeviceHolders over
+  // /proc with these calls by default).
+  std::function<std::vector<PortHolder>(const DeviceNode& node)> holders;
   // termios2 (SetTermios2Rate / GetTermios2Rate by default).
   std::function<int(int fd, std::uint32_t rate)> set_rate;
   std::function<std::uint32_t(int fd)> get_rate;
@@ -107,6 +139,8 @@ bool IsUnsupportedIoctl(int err);
 // True for the device number of a pseudo-terminal's slave side (/dev/pts/N: majors
 // 136 to 143).
 bool IsPseudoTerminalSlave(std::uint64_t rdev);
+// The pty number N of /dev/pts/N from its device number; -1 for any other device.
+int PseudoTerminalIndex(std::uint64_t rdev);
 
 // Where a bare name leads: a virtual port registered as a symlink in
 // $XDG_RUNTIME_DIR/ornat/ports/<name> (or /tmp/ornat-<uid>/ports/<name> when that
