@@ -317,10 +317,37 @@ class Session {
     return code;
   }
 
+  static std::string Where(const ExchangeRecord& r) {
+    return (r.request.empty() ? std::string("the line")
+                              : "address " + std::to_string(r.request[0])) +
+           " at " + std::to_string(r.bit_rate) + " bit/s on " + r.port;
+  }
+
+  // A query's answer must be a register read. The window says "ОК." after any answer
+  // of function 3, 6 or 16 and shows nothing for the others: a write's echo that came
+  // late (after its own request had timed out) would be taken for the query's answer.
+  // Empty when the answer is one; otherwise what it is.
+  static std::string NotAQueryAnswer(const ExchangeRecord& r) {
+    const auto answer = ValidAnswer(r);
+    if (answer.size() >= 2 && answer[1] == 3) return "";
+    return "the answer from " + Where(r) + " is no answer to the query: function code " +
+           std::to_string(answer.size() >= 2 ? answer[1] : 0) +
+           (answer.size() >= 2 && answer[1] == 6
+                ? " (a write's echo, the late answer to an earlier request?)"
+                : "");
+  }
+
+  // The exchange's code, with a done query whose answer is none turned into a refusal.
+  int JudgeQuery(const ExchangeRecord& r, int code) {
+    if (code != kExitDone) return code;
+    const std::string why = NotAQueryAnswer(r);
+    if (why.empty()) return code;
+    Err(why);
+    return kExitRefused;
+  }
+
   std::string FailureText(const ExchangeRecord& r, ExchangeOutcome outcome) {
-    const std::string where =
-        (r.request.empty() ? std::string("the line") : "address " + std::to_string(r.request[0])) +
-        " at " + std::to_string(r.bit_rate) + " bit/s on " + r.port;
+    const std::string where = Where(r);
     const auto answer = ValidAnswer(r);
     switch (outcome) {
       case ExchangeOutcome::kNone:
@@ -402,7 +429,8 @@ int Ports(Session& s) {
 int Query(Session& s) {
   TForm1& w = s.w();
   std::vector<ExchangeRecord> ex;
-  const int code = s.Exchange([&] { w.TeButton5.Click(); }, ex);
+  int code = s.Exchange([&] { w.TeButton5.Click(); }, ex);
+  code = s.JudgeQuery(ex.back(), code);
   std::optional<ShownParameters> shown;
   if (code == kExitDone) shown = ReadShownParameters(w);
   if (s.o().json) {
@@ -432,7 +460,9 @@ int Watch(Session& s) {
     const ExchangeOutcome outcome = OutcomeOf(r.log);
     if (outcome == ExchangeOutcome::kPortError) port_failure = r;
     std::optional<ShownParameters> p;
-    if (outcome == ExchangeOutcome::kOk) p = ReadShownParameters(w);
+    const std::string not_an_answer =
+        outcome == ExchangeOutcome::kOk ? Session::NotAQueryAnswer(r) : "";
+    if (outcome == ExchangeOutcome::kOk && not_an_answer.empty()) p = ReadShownParameters(w);
     std::vector<std::string> changed;
     if (p && previous) {
       if (p->state != previous->state) changed.push_back("state");
@@ -471,7 +501,7 @@ int Watch(Session& s) {
           line += "]";
         }
       } else {
-        line += s.FailureText(r, outcome);
+        line += not_an_answer.empty() ? s.FailureText(r, outcome) : not_an_answer;
       }
       Out(line + "\n");
     }
@@ -537,6 +567,7 @@ int SetTest(Session& s) {
   // of it writes: read first, then click it if it is not as asked.
   std::vector<ExchangeRecord> ex;
   int code = s.Exchange([&] { w.TeButton5.Click(); }, ex);
+  code = s.JudgeQuery(ex.back(), code);
   bool written = false;
   if (code == kExitDone && w.TST_Button.Checked() != on) {
     std::vector<ExchangeRecord> write;
