@@ -45,7 +45,7 @@ TEST(AnswerAddressPty, TheWindowTakesNothingFromAUnitAnsweringAsAnother) {
   // ornat-sim's detector at 3 answering as 4, and pymodbus's server answering every
   // unit id as 4: the same for the window. In alarm with tactic IRMAX, so an answer
   // taken would show.
-  SimProcess sim({"--detector", "3:answer-from=4,alarm,tactic=8,test"});
+  SimProcess sim({"--answer-from", "4", "--detector", "3:alarm,tactic=8,test"});
   ForeignSlave pymodbus({"--answer-as", "4", "--registers", kAlarmIrMax});
   ASSERT_TRUE(sim.Started());
   ASSERT_TRUE(pymodbus.Started()) << pymodbus.Why();
