@@ -337,10 +337,11 @@ class Session {
                 : "");
   }
 
-  // The exchange's code, with a done query whose answer is none turned into a refusal.
-  int JudgeQuery(const ExchangeRecord& r, int code) {
-    if (code != kExitDone) return code;
-    const std::string why = NotAQueryAnswer(r);
+  // The code of a query's exchanges, with a done query whose answer is none turned
+  // into a refusal.
+  int JudgeQuery(const std::vector<ExchangeRecord>& ex, int code) {
+    if (code != kExitDone || ex.empty()) return code;
+    const std::string why = NotAQueryAnswer(ex.back());
     if (why.empty()) return code;
     Err(why);
     return kExitRefused;
@@ -430,7 +431,7 @@ int Query(Session& s) {
   TForm1& w = s.w();
   std::vector<ExchangeRecord> ex;
   int code = s.Exchange([&] { w.TeButton5.Click(); }, ex);
-  code = s.JudgeQuery(ex.back(), code);
+  code = s.JudgeQuery(ex, code);
   std::optional<ShownParameters> shown;
   if (code == kExitDone) shown = ReadShownParameters(w);
   if (s.o().json) {
@@ -567,7 +568,7 @@ int SetTest(Session& s) {
   // of it writes: read first, then click it if it is not as asked.
   std::vector<ExchangeRecord> ex;
   int code = s.Exchange([&] { w.TeButton5.Click(); }, ex);
-  code = s.JudgeQuery(ex.back(), code);
+  code = s.JudgeQuery(ex, code);
   bool written = false;
   if (code == kExitDone && w.TST_Button.Checked() != on) {
     std::vector<ExchangeRecord> write;
