@@ -110,9 +110,12 @@ bool IsCatalogueMessage(const std::string& line) {
        {&kOkLine, &kErrorLine, &kTimeOutLine, &kCrcErrorLine, &kWrongLengthLine, &kWrongIdLine,
         &kResetOkLine, &kResetErrorLine, &kNotFoundLine})
     if (line == *m) return true;
-  if (line.size() != kFoundPrefix.size() + 3 || line.compare(0, kFoundPrefix.size(), kFoundPrefix))
-    return false;
-  return std::all_of(line.end() - 3, line.end(), [](char c) { return c >= '0' && c <= '9'; });
+  // The lines that end with a three-digit address.
+  for (const std::string* prefix : {&kFoundPrefix, &kWrongAddressPrefix}) {
+    if (line.size() != prefix->size() + 3 || line.compare(0, prefix->size(), *prefix)) continue;
+    return std::all_of(line.end() - 3, line.end(), [](char c) { return c >= '0' && c <= '9'; });
+  }
+  return false;
 }
 
 [[noreturn]] void Fail(const char* what, const std::vector<std::string>& log) {
@@ -150,6 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The request as its sender leaves it: logged, Timer_Rx counting the response
   // timeout, the operation awaited.
   win.gate.Enter([&] {
+    std::copy(std::begin(kRequest), std::end(kRequest), s.SentRequest.begin());
     w.LogRequest(kRequest);
     w.Timer_Rx.SetInterval(ornat::ResponseTimeoutMs(s.BaudIndex));
     w.Timer_Rx.SetEnabled(true);

@@ -63,7 +63,7 @@ Detectors:
                          id=VALUE     identity in register 0 (right one: 0x0010)
                          alarm fault normal state=N tactic=N test latch=off
                          silent crc=P echo stray=N[@BYTE] pause=MS[@AFTER]
-                         exception=CODE regs=N delay=MS unpaced
+                         exception=CODE regs=N delay=MS unpaced answer-from=ADDR
                        e.g. --detector 5:speed=6,tactic=3 --detector 9:id=0x0011
 Faults for every detector (a detector's own options come after them):
   --silent             no answer at all
@@ -79,6 +79,9 @@ Faults for every detector (a detector's own options come after them):
                        a slave that does not pace its bytes or an adapter that
                        passes on one packet does (the wire log's TX line then has
                        last= equal to its time)
+  --answer-from ADDR   answer with ADDR in byte 0 (the CRC made to fit), as a
+                       faulty unit or another device answering in its place;
+                       the request is carried out all the same
   --help               this text
 
 Standard output: first the line "PORT NAME SLAVE-PATH" (or "DEVICE PATH"), then the
@@ -88,9 +91,9 @@ answers of console commands (each ends with a line "OK ..." or "ERR ...") and li
 Console commands on stdin (one a line; "help" lists them all): alarm, fault, normal,
 tactic N, test on|off, latch on|off, addr N, speed CODE, set REG VALUE, id VALUE,
 regs N, silent on|off, crc P, echo on|off, stray N, pause MS [AFTER], exception
-CODE|off, delay MS, unpaced on|off, clear, factory, show, select ADDR, add DEF,
-garble on|off, turnaround MS, fault-inject KIND ARGS, quit. '@ADDR CMD' sends one
-command to the detector at ADDR.
+CODE|off, delay MS, unpaced on|off, answer-from ADDR|off, clear, factory, show,
+select ADDR, add DEF, garble on|off, turnaround MS, fault-inject KIND ARGS, quit.
+'@ADDR CMD' sends one command to the detector at ADDR.
 
 Wire log: a header line starting with '#', then one line per frame:
   TIME RX HEX...            a request (or noise) from the master
@@ -153,9 +156,10 @@ int ParseArgs(int argc, char** argv, Options& o) {
       add_global("unpaced");
     } else {
       static const std::pair<const char*, const char*> kGlobalWithValue[] = {
-          {"--bad-crc", "crc"},         {"--stray", "stray"}, {"--pause", "pause"},
-          {"--exception", "exception"}, {"--identity", "id"}, {"--query-regs", "regs"},
-          {"--delay", "delay"},
+          {"--bad-crc", "crc"}, {"--stray", "stray"},
+          {"--pause", "pause"}, {"--exception", "exception"},
+          {"--identity", "id"}, {"--query-regs", "regs"},
+          {"--delay", "delay"}, {"--answer-from", "answer-from"},
       };
       bool handled = false;
       for (const auto& [flag, verb] : kGlobalWithValue) {

@@ -69,6 +69,7 @@ std::string DescribeFaults(const Faults& f) {
   if (f.query_registers != 8) s << " regs=" << f.query_registers;
   if (f.extra_delay.count() > 0) s << " delay=" << f.extra_delay.count() << "ms";
   if (f.unpaced) s << " unpaced";
+  if (f.answer_from) s << " answer-from=" << unsigned{*f.answer_from};
   const std::string out = s.str();
   return out.empty() ? " none" : out;
 }
@@ -163,6 +164,13 @@ std::string ApplyDetectorCommand(Bus::Detector& d, std::string_view verb,
       if (!need(1, 1) || !number(0, 0, 255, v)) return usage("exception code 0..255 or off");
       d.faults.forced_exception = static_cast<std::uint8_t>(v);
     }
+  } else if (verb == "answer-from") {
+    if (need(1, 1) && args[0] == "off") {
+      d.faults.answer_from.reset();
+    } else {
+      if (!need(1, 1) || !number(0, 0, 255, v)) return usage("address 0..255 or off");
+      d.faults.answer_from = static_cast<std::uint8_t>(v);
+    }
   } else if (verb == "delay") {
     if (!need(1, 1) || !number(0, 0, 60000, v)) return usage("milliseconds 0..60000");
     d.faults.extra_delay = std::chrono::milliseconds(v);
@@ -250,6 +258,7 @@ std::vector<std::string> ConsoleHelp() {
       "  regs N                     answer the parameter query with N registers (1..8)",
       "  delay MS                   answer MS ms later than the turnaround",
       "  unpaced on|off             the whole answer at once, not one byte per 10 bits",
+      "  answer-from ADDR|off       answer with ADDR in byte 0 (CRC fitted), as another unit",
       "  clear                      no faults",
       "Line and program:",
       "  show                       every detector with its registers and faults",

@@ -79,6 +79,11 @@ Reply Respond(DetectorModel& model, std::span<const std::uint8_t> request, const
   if (faults.query_registers < 8 && IsParameterQuery(request)) {
     frame = TruncateReadAnswer(frame, faults.query_registers);
   }
+  if (faults.answer_from && frame.size() >= 4) {
+    frame.resize(frame.size() - 2);
+    frame[0] = *faults.answer_from;
+    AppendCrc(frame);
+  }
   if (faults.bad_crc_probability > 0.0) {
     std::uniform_real_distribution<double> chance(0.0, 1.0);
     if (faults.bad_crc_probability >= 1.0 || chance(rng) < faults.bad_crc_probability) {

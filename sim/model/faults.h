@@ -49,6 +49,10 @@ struct Faults {
   // adapter, or an adapter that passes on what it collected in one packet. The master
   // sees every byte of it at the same instant.
   bool unpaced = false;
+  // Every answer (echo and exception included) goes out with this address in byte 0
+  // and its CRC made to fit: a faulty unit, or another device answering in its
+  // place. The request is carried out all the same.
+  std::optional<std::uint8_t> answer_from{};
 
   bool operator==(const Faults&) const = default;
 };
@@ -97,8 +101,8 @@ std::chrono::nanoseconds ByteDuration(std::uint32_t bit_rate);
 std::vector<TimedByte> ScheduleBytes(const Reply& reply, std::uint32_t bit_rate);
 
 // Offers `request` (a whole frame, CRC included) to `model` and shapes its answer by
-// `faults`: silence, forced exception, short parameter answer, echo, stray bytes, bad
-// CRC, pause and delay. `turnaround` is the silence between the request and the
+// `faults`: silence, forced exception, short parameter answer, answer address, echo,
+// stray bytes, bad CRC, pause and delay. `turnaround` is the silence between the request and the
 // answer; `rng` decides the bad-CRC chance. The commits of the reply name detector 0.
 // A silent detector stays silent, echo included: the echo belongs to its adapter, and
 // a detector that does not hear is taken to be off the line.

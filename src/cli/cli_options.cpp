@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <set>
 
 #include "detector/shown_parameters.h"
 #include "detector/survey.h"
@@ -96,23 +97,69 @@ const CommandName kCommands[] = {
     {"reset-interface", Command::kResetInterface},
     {"search", Command::kSearch},
     {"survey", Command::kSurvey},
+    {"service", Command::kService},
     {"help", Command::kHelp},
 };
 constexpr const char* kCommandList =
     "ports, query, watch, set tactic, set test, reset-alarm, set address, set baud, "
-    "reset-interface, search, survey";
+    "reset-interface, search, survey, service";
 
-// Options that take a value, and the commands each one belongs to (empty: all).
-const std::map<std::string, std::vector<Command>> kValueOptions = {
-    {"--port", {}},
-    {"--baud", {}},
-    {"--address", {}},
-    {"--journal", {}},
-    {"--delay", {Command::kSearch, Command::kSurvey}},
-    {"--speeds", {Command::kSurvey}},
-    {"--addresses", {Command::kSurvey}},
-    {"--count", {Command::kWatch}},
+// Options that take a value.
+const std::set<std::string> kValueOptions = {
+    "--port", "--baud", "--address", "--journal", "--delay", "--speeds", "--addresses", "--count",
 };
+// Options that take none (--help and --version are commands of their own).
+const std::set<std::string> kFlagOptions = {"--json", "--verbose", "--force"};
+
+bool Exchanges(Command c) {
+  return c != Command::kPorts && c != Command::kHelp && c != Command::kVersion;
+}
+
+// Why `option` would change nothing in what `command` does; nullptr when it applies.
+// `given` holds every option on the command line.
+const char* NoEffect(const std::string& option, Command command,
+                     const std::set<std::string>& given) {
+  if (option == "--json") return nullptr;
+  if (command == Command::kPorts &&
+      (option == "--port" || option == "--baud" || option == "--address"))
+    return "ports lists the serial ports found and opens none of them";
+  if (option == "--journal" || option == "--verbose")
+    return Exchanges(command) ? nullptr : "ports makes no exchange";
+  if (option == "--port") return nullptr;
+  if (option == "--address") {
+    switch (command) {
+      case Command::kResetInterface:
+        return "the interface reset always writes to address 247 at 9600 bit/s";
+      case Command::kSearch:
+        return "the search probes every address from 1 up; the first detector that answers is "
+               "the one found";
+      case Command::kSurvey:
+        return "the survey probes the addresses of --addresses (default 1-247)";
+      default:
+        return nullptr;
+    }
+  }
+  if (option == "--baud") {
+    if (command == Command::kResetInterface)
+      return "the interface reset always writes to address 247 at 9600 bit/s";
+    if (command == Command::kSurvey && given.count("--speeds"))
+      return "--speeds gives the speeds the survey sweeps";
+    return nullptr;
+  }
+  if (option == "--delay")
+    return command == Command::kSearch || command == Command::kSurvey
+               ? nullptr
+               : "it is the probe window of search and survey";
+  if (option == "--speeds" || option == "--addresses")
+    return command == Command::kSurvey ? nullptr : "it belongs to survey";
+  if (option == "--count")
+    return command == Command::kWatch ? nullptr : "it counts the answers of watch";
+  if (option == "--force")
+    return command == Command::kSetAddress
+               ? nullptr
+               : "it lets set address move a detector onto an address where something answers";
+  return nullptr;
+}
 
 }  // namespace
 
@@ -160,6 +207,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
   Options o;
   std::vector<std::string> words;
   std::map<std::string, std::string> values;
+  std::set<std::string> given;
   bool help = false, version = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
@@ -168,6 +216,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
         help = true;
       } else if (arg == "-v") {
         o.verbose = true;
+        given.insert("--verbose");
       } else if (arg.size() > 1 && arg[0] == '-' &&
                  !std::isdigit(static_cast<unsigned char>(arg[1]))) {
         throw UsageError("unknown option \"" + arg + "\" (ornat-cli --help lists them)");
@@ -181,12 +230,14 @@ Options ParseArguments(const std::vector<std::string>& args) {
       inline_value = arg.substr(eq + 1);
       arg = arg.substr(0, eq);
     }
-    if (arg == "--help" || arg == "--version" || arg == "--json" || arg == "--verbose") {
+    if (arg == "--help" || arg == "--version" || kFlagOptions.count(arg)) {
       if (inline_value) throw UsageError(arg + " takes no value");
       if (arg == "--help") help = true;
       if (arg == "--version") version = true;
       if (arg == "--json") o.json = true;
       if (arg == "--verbose") o.verbose = true;
+      if (arg == "--force") o.force = true;
+      given.insert(arg);
       continue;
     }
     if (!kValueOptions.count(arg))
@@ -197,6 +248,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
     }
     if (values.count(arg)) throw UsageError(arg + " is given twice");
     values[arg] = *inline_value;
+    given.insert(arg);
   }
   if (help) {
     o.command = Command::kHelp;
@@ -231,13 +283,15 @@ Options ParseArguments(const std::vector<std::string>& args) {
   }
   std::vector<std::string> rest(words.begin() + static_cast<long>(used), words.end());
   const std::size_t wanted = (o.command == Command::kSetTactic || o.command == Command::kSetTest ||
-                              o.command == Command::kSetAddress || o.command == Command::kSetBaud)
+                              o.command == Command::kSetAddress || o.command == Command::kSetBaud ||
+                              o.command == Command::kService)
                                  ? 1
                                  : 0;
   if (rest.size() < wanted) {
     const char* what = o.command == Command::kSetTactic    ? "a tactic (code or name)"
                        : o.command == Command::kSetTest    ? "on or off"
                        : o.command == Command::kSetAddress ? "the new address (1 to 247)"
+                       : o.command == Command::kService    ? "the block: F0, F2 or F3"
                                                            : "the new speed";
     throw UsageError(o.command_text + " needs " + what);
   }
@@ -245,10 +299,11 @@ Options ParseArguments(const std::vector<std::string>& args) {
     throw UsageError("unexpected argument \"" + rest[wanted] + "\" after " + o.command_text);
   if (o.command == Command::kHelp) return o;
 
-  for (const auto& [option, value] : values) {
-    const auto& owners = kValueOptions.at(option);
-    if (!owners.empty() && std::find(owners.begin(), owners.end(), o.command) == owners.end())
-      throw UsageError(option + " does not apply to " + o.command_text);
+  // An option the command would ignore is refused: the engineer who typed it expects
+  // it to count (reset-interface --address 5 still writes to 247).
+  for (const std::string& option : given) {
+    if (const char* why = NoEffect(option, o.command, given))
+      throw UsageError(option + " does not apply to " + o.command_text + ": " + why);
   }
 
   switch (o.command) {
@@ -266,6 +321,13 @@ Options ParseArguments(const std::vector<std::string>& args) {
     case Command::kSetBaud:
       o.new_baud_index = BaudIndex(rest[0], "speed");
       break;
+    case Command::kService: {
+      const std::string block = Upper(rest[0]);
+      if (block != "F0" && block != "F2" && block != "F3")
+        throw UsageError("service \"" + rest[0] + "\" is not valid: the blocks are F0, F2 and F3");
+      o.service_block = block == "F0" ? 0 : block == "F2" ? 1 : 2;
+      break;
+    }
     default:
       break;
   }
@@ -325,11 +387,14 @@ Commands:
                          5 T3_100MAX, 6 T3_500MIN, 7 T3_500MAX, 8 IRMAX, 9 IRMIN
   set test on|off        switch the UV+IR test mode (reads the detector first)
   reset-alarm            reset an alarm
-  set address NEW        change the detector's address (1 to 247)
+  set address NEW        change the detector's address (1 to 247); refused when
+                         something answers at NEW already (see --force)
   set baud SPEED         change the detector's line speed
   reset-interface        put the detector back to address 247 and 9600 bit/s
   search                 the window's bus search: the first detector from address 1
   survey                 every device on the line, at one or more speeds
+  service F0|F2|F3       a service read: the block's registers as the detector holds
+                         them (F0 10 registers, F2 3, F3 2), in hexadecimal
 
 Options:
   --port NAME            serial port (default: the one the window preselects)
@@ -345,12 +410,22 @@ Options:
   --speeds LIST|all      survey: the speeds to sweep, e.g. 9600,19200 (default --baud)
   --addresses RUNS       survey: the addresses, e.g. 1-10,240-247 (default 1-247)
   --count N              watch: stop after N answers
+  --force                set address: move the detector even onto an address where
+                         something answers (the look there is skipped)
   --help, -h             this text
   --version              the version
 
+An option that would change nothing in what the command does is a usage error.
+
+When a write is not acknowledged as sent (TIME OUT, CRC ERROR, an answer from another
+address, an echo that differs), the detector may have carried it out all the same;
+the message says which query shows it.
+
 Exit status: 0 done; 1 no answer or nothing found; 2 usage error; 3 port error (or a
 journal that cannot be opened or misses exchanges); 4 the detector refused or answered
-badly (exception, CRC error, wrong identity or length).
+badly (exception, CRC error, an answer from another address, wrong identity or length,
+an echo that differs), or set address found its new address taken; 5 done, but the
+output could not be written (a full disk, a closed pipe).
 See ornat-cli(1).
 )";
 }

@@ -31,6 +31,7 @@ enum class Command {
   kResetInterface,
   kSearch,
   kSurvey,
+  kService,
 };
 
 struct Options {
@@ -44,6 +45,8 @@ struct Options {
   bool json = false;
   bool verbose = false;
   std::optional<std::string> journal;
+  // set address: move the detector even when something answers at the new address.
+  bool force = false;
 
   // Arguments of the subcommands.
   std::uint8_t tactic_code = 0;                               // set tactic
@@ -53,10 +56,12 @@ struct Options {
   std::uint16_t delay_ms = 0;                                 // search, survey: 0 = the default
   std::vector<std::uint8_t> speeds;                           // survey: rows of the baud-rate table
   std::vector<std::pair<std::uint8_t, std::uint8_t>> ranges;  // survey: address runs
-  int count = 0;  // watch: stop after this many answers; 0: never
+  int count = 0;                   // watch: stop after this many answers; 0: never
+  std::uint8_t service_block = 0;  // service: 0 F0, 1 F2, 2 F3
 };
 
-// Parses the arguments after the program name. Throws UsageError.
+// Parses the arguments after the program name. Throws UsageError, also for an option
+// that would have no effect on the command (its message says why).
 Options ParseArguments(const std::vector<std::string>& args);
 
 // The text of --help.

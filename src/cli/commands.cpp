@@ -2,12 +2,15 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 
 #include "cli/headless_window.h"
+#include "cli/output.h"
 #include "detector/register_map.h"
 #include "detector/shown_parameters.h"
 #include "detector/survey.h"
@@ -33,15 +36,6 @@ constexpr auto kCommandLimit = 60s;
 constexpr auto kForever = std::chrono::hours(24 * 365);
 // "СТОП", the query button's caption while the cyclic query runs. All Cyrillic.
 constexpr const char* kStopCaption = "СТОП";
-
-void Out(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
-
-void Err(const std::string& text) {
-  std::fprintf(stderr, "ornat-cli: %s\n", text.c_str());
-}
 
 std::string Speed(std::uint8_t baud_index) {
   return kBaudTable[baud_index < kBaudTable.size() ? baud_index : 3].speed_text;
@@ -87,6 +81,53 @@ std::vector<std::uint8_t> ValidAnswer(const ExchangeRecord& r) {
   auto count = static_cast<std::uint16_t>(n);
   if (!ValidateAnswer(f, count)) return {};
   return {f.begin(), f.begin() + count};
+}
+
+// What is wrong with the port, in the command line's words: the errno of the failed
+// open or write, without the serial component's Windows-style code.
+std::string PortProblem(const ExchangeRecord& r) {
+  if (!r.failure_holders.empty()) {
+    std::string text = "held by ";
+    for (std::size_t i = 0; i < r.failure_holders.size(); ++i) {
+      const PortHolder& h = r.failure_holders[i];
+      if (i > 0) text += ", ";
+      const std::string pid = "pid " + std::to_string(h.pid);
+      text += h.name.empty() ? pid : h.name + " (" + pid + ")";
+    }
+    return text;
+  }
+  switch (r.failure_errno) {
+    case 0:
+      return r.failure;
+    case ENOTTY:
+      // /dev/null, a FIFO, a regular file: the line settings cannot be set on it.
+      return "not a serial device";
+    case EACCES:
+    case EPERM:
+      return "permission denied: add yourself to the group dialout (sudo usermod -aG dialout "
+             "$USER, then log out and in again)";
+    case ENOENT:
+      return "no such device";
+    case EBUSY:
+      return "busy: another program holds it";
+    case ENXIO:
+    case ENODEV:
+    case EIO:
+      return "the device is gone (an adapter unplugged?)";
+    default:
+      return std::strerror(r.failure_errno);
+  }
+}
+
+std::string PortFailureText(const ExchangeRecord& r) {
+  const std::string port = "the port \"" + r.port + "\"";
+  if (r.failure_code == CError_WriteFailed)
+    return "the request could not be written to " + port + ": " + PortProblem(r);
+  const std::string problem = PortProblem(r);
+  return port + " cannot be opened" + (problem.empty() ? "" : ": " + problem) +
+         (r.failure_errno == ENOENT || r.failure_errno == ENOTTY
+              ? "; \"ornat-cli ports\" lists the ports"
+              : "");
 }
 
 // Shows a progress line on stderr when it is a terminal.
@@ -230,19 +271,101 @@ class Session {
     return ExitFor(outcome);
   }
 
+  // The query an engineer checks a write with: the window's parameter query at that
+  // address and speed, on this port.
+  std::string QueryCommand(std::uint8_t address, std::uint8_t baud_index) {
+    std::string port = Port();
+    if (port.find_first_not_of(
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./-") !=
+        std::string::npos)
+      port = "'" + port + "'";
+    return "ornat-cli query --port " + port + " --address " + std::to_string(address) + " --baud " +
+           Speed(baud_index);
+  }
+
+  // The writes of a command, judged as the detector's acknowledgement of them: each
+  // echo must be the request (the address byte the window has checked). When the
+  // acknowledgement failed, or did not come as sent, the detector may have carried
+  // the write out all the same (a slow detector, an answer lost on the line): the
+  // message says so and how to check. `check`: the queries to run. Returns the code.
+  int JudgeWrites(const std::vector<ExchangeRecord>& ex, int code, const std::string& check) {
+    bool maybe = false;
+    for (const ExchangeRecord& r : ex) {
+      if (r.request.size() != 8 || r.request[1] != 6 || r.end != ExchangeRecord::End::kCompleted)
+        continue;
+      const ExchangeOutcome outcome = OutcomeOf(r.log);
+      if (outcome == ExchangeOutcome::kOk) {
+        const auto echo = ValidAnswer(r);
+        if (echo.size() < 8 ||
+            !std::equal(r.request.begin() + 1, r.request.begin() + 6, echo.begin() + 1)) {
+          Err("the echo differs from the request: sent " + HexText(r.request) + ", echoed " +
+              HexText(echo));
+          code = kExitRefused;
+          maybe = true;
+        }
+      } else if (outcome == ExchangeOutcome::kTimeOut || outcome == ExchangeOutcome::kNone ||
+                 outcome == ExchangeOutcome::kCrcError ||
+                 outcome == ExchangeOutcome::kWrongAddress ||
+                 outcome == ExchangeOutcome::kResetError) {
+        maybe = true;
+      }
+    }
+    if (maybe)
+      Err("the detector may have carried out the write all the same: only its acknowledgement "
+          "is missing. Check with: " +
+          check);
+    return code;
+  }
+
+  static std::string Where(const ExchangeRecord& r) {
+    return (r.request.empty() ? std::string("the line")
+                              : "address " + std::to_string(r.request[0])) +
+           " at " + std::to_string(r.bit_rate) + " bit/s on " + r.port;
+  }
+
+  // A query's answer must be a register read. The window says "ОК." after any answer
+  // of function 3, 6 or 16 and shows nothing for the others: a write's echo that came
+  // late (after its own request had timed out) would be taken for the query's answer.
+  // Empty when the answer is one; otherwise what it is.
+  static std::string NotAQueryAnswer(const ExchangeRecord& r) {
+    const auto answer = ValidAnswer(r);
+    if (answer.size() >= 2 && answer[1] == 3) return "";
+    return "the answer from " + Where(r) + " is no answer to the query: function code " +
+           std::to_string(answer.size() >= 2 ? answer[1] : 0) +
+           (answer.size() >= 2 && answer[1] == 6
+                ? " (a write's echo, the late answer to an earlier request?)"
+                : "");
+  }
+
+  // The code of a query's exchanges, with a done query whose answer is none turned
+  // into a refusal.
+  int JudgeQuery(const std::vector<ExchangeRecord>& ex, int code) {
+    if (code != kExitDone || ex.empty()) return code;
+    const std::string why = NotAQueryAnswer(ex.back());
+    if (why.empty()) return code;
+    Err(why);
+    return kExitRefused;
+  }
+
   std::string FailureText(const ExchangeRecord& r, ExchangeOutcome outcome) {
-    const std::string where =
-        (r.request.empty() ? std::string("the line") : "address " + std::to_string(r.request[0])) +
-        " at " + std::to_string(r.bit_rate) + " bit/s on " + r.port;
+    const std::string where = Where(r);
     const auto answer = ValidAnswer(r);
     switch (outcome) {
-      case ExchangeOutcome::kTimeOut:
       case ExchangeOutcome::kNone:
+        if (!answer.empty())
+          return "the answer from " + where + " has function code " +
+                 std::to_string(answer.size() > 1 ? answer[1] : 0) +
+                 ", which the window does not take";
+        [[fallthrough]];
+      case ExchangeOutcome::kTimeOut:
         return "no answer from " + where + " (TIME OUT)";
       case ExchangeOutcome::kPortError:
-        return "the port \"" + r.port + "\" cannot be opened" +
-               (r.failure.empty() ? "" : " (" + r.failure + ")") +
-               "; \"ornat-cli ports\" lists the ports";
+        return PortFailureText(r);
+      case ExchangeOutcome::kWrongAddress:
+        return "address " + (answer.empty() ? std::string("?") : std::to_string(answer[0])) +
+               " answered the request to " + where +
+               ": not taken as the addressed device's answer (another detector answering "
+               "late, a second master on the line, or a faulty unit)";
       case ExchangeOutcome::kCrcError:
         return "the answer from " + where + " failed its CRC check (CRC ERROR)";
       case ExchangeOutcome::kException:
@@ -307,7 +430,8 @@ int Ports(Session& s) {
 int Query(Session& s) {
   TForm1& w = s.w();
   std::vector<ExchangeRecord> ex;
-  const int code = s.Exchange([&] { w.TeButton5.Click(); }, ex);
+  int code = s.Exchange([&] { w.TeButton5.Click(); }, ex);
+  code = s.JudgeQuery(ex, code);
   std::optional<ShownParameters> shown;
   if (code == kExitDone) shown = ReadShownParameters(w);
   if (s.o().json) {
@@ -331,13 +455,15 @@ int Watch(Session& s) {
   TForm1& w = s.w();
   const Options& o = s.o();
   int lines = 0;
-  bool port_failed = false;
+  std::optional<ExchangeRecord> port_failure;
   std::optional<ShownParameters> previous;
   s.win().OnExchange([&](const ExchangeRecord& r) {
     const ExchangeOutcome outcome = OutcomeOf(r.log);
-    if (outcome == ExchangeOutcome::kPortError) port_failed = true;
+    if (outcome == ExchangeOutcome::kPortError) port_failure = r;
     std::optional<ShownParameters> p;
-    if (outcome == ExchangeOutcome::kOk) p = ReadShownParameters(w);
+    const std::string not_an_answer =
+        outcome == ExchangeOutcome::kOk ? Session::NotAQueryAnswer(r) : "";
+    if (outcome == ExchangeOutcome::kOk && not_an_answer.empty()) p = ReadShownParameters(w);
     std::vector<std::string> changed;
     if (p && previous) {
       if (p->state != previous->state) changed.push_back("state");
@@ -376,7 +502,7 @@ int Watch(Session& s) {
           line += "]";
         }
       } else {
-        line += s.FailureText(r, outcome);
+        line += not_an_answer.empty() ? s.FailureText(r, outcome) : not_an_answer;
       }
       Out(line + "\n");
     }
@@ -388,16 +514,21 @@ int Watch(Session& s) {
     w.TeCheckBox1.Click();
     w.TeButton5.Click();
   });
+  // Output that can no longer be written (a closed pipe, a full disk) stops it as
+  // Ctrl-C does: nobody sees its lines.
   s.win().RunUntil(
-      [&] { return g_interrupted != 0 || (o.count > 0 && lines >= o.count) || !w.Working(); },
+      [&] {
+        return g_interrupted != 0 || OutputError() != 0 || (o.count > 0 && lines >= o.count) ||
+               !w.Working();
+      },
       kForever);
   // "СТОП": a query in flight is still shown; nothing follows it.
   s.win().Do([&] {
     if (w.TeButton5.Caption() == kStopCaption) w.TeButton5.Click();
   });
   s.win().RunUntil([&] { return !w.Working(); }, kCommandLimit);
-  if (port_failed) {
-    Err("the port \"" + s.Port() + "\" cannot be opened; the cyclic query stopped");
+  if (port_failure) {
+    Err(PortFailureText(*port_failure) + "; the cyclic query stopped");
     return kExitPort;
   }
   return kExitDone;
@@ -410,7 +541,8 @@ int SetTactic(Session& s) {
     if (c.code == s.o().tactic_code) choice = &c;
   std::vector<ExchangeRecord> ex;
   // A click on the tactic's radio button: its handler writes register 4.
-  const int code = s.Exchange([&] { (w.*choice->button).Click(); }, ex);
+  int code = s.Exchange([&] { (w.*choice->button).Click(); }, ex);
+  code = s.JudgeWrites(ex, code, s.QueryCommand(w.State.DeviceAddress, w.State.BaudIndex));
   const std::string label = (w.*choice->label).Caption();
   if (s.o().json) {
     JsonWriter j;
@@ -436,10 +568,12 @@ int SetTest(Session& s) {
   // of it writes: read first, then click it if it is not as asked.
   std::vector<ExchangeRecord> ex;
   int code = s.Exchange([&] { w.TeButton5.Click(); }, ex);
+  code = s.JudgeQuery(ex, code);
   bool written = false;
   if (code == kExitDone && w.TST_Button.Checked() != on) {
     std::vector<ExchangeRecord> write;
     code = s.Exchange([&] { w.TST_Button.Click(); }, write);
+    code = s.JudgeWrites(write, code, s.QueryCommand(w.State.DeviceAddress, w.State.BaudIndex));
     ex.insert(ex.end(), write.begin(), write.end());
     written = true;
   }
@@ -463,7 +597,8 @@ int SetTest(Session& s) {
 int ResetAlarm(Session& s) {
   TForm1& w = s.w();
   std::vector<ExchangeRecord> ex;
-  const int code = s.Exchange([&] { w.TeButton3.Click(); }, ex);
+  int code = s.Exchange([&] { w.TeButton3.Click(); }, ex);
+  code = s.JudgeWrites(ex, code, s.QueryCommand(w.State.DeviceAddress, w.State.BaudIndex));
   if (s.o().json) {
     JsonWriter j;
     ExchangesDoc(s, j, ex, code);
@@ -476,13 +611,63 @@ int ResetAlarm(Session& s) {
   return code;
 }
 
+// What answered the look at an address, told from its bytes.
+std::string AnswererText(const ExchangeRecord& r) {
+  const auto answer = ValidAnswer(r);
+  if (answer.empty()) return "a device whose bytes form no answer (" + HexText(r.AllBytes()) + ")";
+  const std::string at = "at address " + std::to_string(answer[0]);
+  if ((answer[1] & 0x80) != 0)
+    return "a device " + at + " that refused the query with exception code " +
+           std::to_string(answer.size() > 2 ? answer[2] : 0);
+  if (answer[1] == 3 && answer.size() >= 7 && answer[2] >= 2) {
+    const auto id = static_cast<std::uint16_t>(answer[3] * 256 + answer[4]);
+    if (id == kDetectorIdentity) return "an ORNAT(-2)-Zev detector " + at;
+    return "a device " + at + " of identity 0x" + ByteToHex(answer[3]) + ByteToHex(answer[4]) +
+           " (not an ORNAT(-2)-Zev)";
+  }
+  return "a device " + at + " (answer " + HexText(answer) + ")";
+}
+
 int SetAddress(Session& s) {
   TForm1& w = s.w();
   const std::uint8_t wanted = s.o().new_address;
   const std::uint8_t before = w.State.DeviceAddress;
-  s.win().Do([&] { w.TeSpinEdit2.SetText(std::to_string(wanted)); });
+  const std::uint8_t baud = w.State.BaudIndex;
   std::vector<ExchangeRecord> ex;
-  int code = s.Exchange([&] { w.TeButton1.Click(); }, ex);
+  // Two devices on one address answer each other's requests at once and garble both:
+  // the new address is looked at first, with the window's parameter query there (a
+  // read). Anything that answers (a detector, another device, an exception, garbled
+  // bytes) means taken; silence means free. The current address is the detector's own.
+  std::string occupied;
+  if (wanted != before && !s.o().force) {
+    s.win().TypeAddress(wanted);
+    ex = s.win().Perform([&] { w.TeButton5.Click(); }, kCommandLimit);
+    s.win().TypeAddress(before);
+    if (ex.empty() || w.Working()) {
+      Err("the look at address " + std::to_string(wanted) + " did not end; nothing written");
+      return kExitNoAnswer;
+    }
+    const ExchangeRecord& probe = ex.back();
+    if (OutcomeOf(probe.log) == ExchangeOutcome::kPortError) {
+      Err(s.FailureText(probe, ExchangeOutcome::kPortError));
+      return kExitPort;
+    }
+    if (!probe.AllBytes().empty()) occupied = AnswererText(probe);
+  }
+  int code = kExitRefused;
+  if (occupied.empty()) {
+    s.win().Do([&] { w.TeSpinEdit2.SetText(std::to_string(wanted)); });
+    std::vector<ExchangeRecord> write;
+    code = s.Exchange([&] { w.TeButton1.Click(); }, write);
+    code = s.JudgeWrites(write, code,
+                         s.QueryCommand(wanted, baud) + " (the new address), or " +
+                             s.QueryCommand(before, baud) + " (the old one)");
+    ex.insert(ex.end(), write.begin(), write.end());
+  } else {
+    Err("address " + std::to_string(wanted) + " is taken: " + occupied +
+        " answered the query there; nothing written. Choose a free address, or give --force "
+        "to move the detector there all the same");
+  }
   // The window follows the address the detector echoes.
   const std::uint8_t acknowledged = w.State.DeviceAddress;
   if (code == kExitDone && acknowledged != wanted) {
@@ -494,7 +679,16 @@ int SetAddress(Session& s) {
     JsonWriter j;
     ExchangesDoc(s, j, ex, code);
     j.Key("previous_address").Int(before);
-    j.Key("acknowledged_address").Int(acknowledged);
+    j.Key("occupied_by");
+    if (occupied.empty())
+      j.Null();
+    else
+      j.String(occupied);
+    j.Key("acknowledged_address");
+    if (occupied.empty())
+      j.Int(acknowledged);
+    else
+      j.Null();
     j.EndObject();
     Out(j.Text() + "\n");
   } else if (code == kExitDone) {
@@ -508,8 +702,12 @@ int SetBaud(Session& s) {
   TForm1& w = s.w();
   const std::uint8_t wanted = s.o().new_baud_index;
   const std::uint8_t pc = w.State.BaudIndex;
+  const std::uint8_t address = w.State.DeviceAddress;
   std::vector<ExchangeRecord> ex;
   int code = s.Exchange([&] { w.TeSComboBox1.Select(wanted); }, ex);
+  code = s.JudgeWrites(ex, code,
+                       s.QueryCommand(address, wanted) + " (the new speed), or " +
+                           s.QueryCommand(address, pc) + " (the old one)");
   // BaudAcknowledged sets BaudIndex to the echoed speed and asks whether the PC is to
   // follow; a command line answers No, as it has no later exchange to make.
   const std::uint8_t acknowledged = w.State.BaudIndex;
@@ -540,7 +738,8 @@ int SetBaud(Session& s) {
 int ResetInterface(Session& s) {
   TForm1& w = s.w();
   std::vector<ExchangeRecord> ex;
-  const int code = s.Exchange([&] { w.TeButton2.Click(); }, ex);
+  int code = s.Exchange([&] { w.TeButton2.Click(); }, ex);
+  code = s.JudgeWrites(ex, code, s.QueryCommand(247, 3));
   if (s.o().json) {
     JsonWriter j;
     ExchangesDoc(s, j, ex, code);
@@ -550,6 +749,74 @@ int ResetInterface(Session& s) {
   } else if (code == kExitDone) {
     Out("interface reset: acknowledged; the detector answers at address 247, 9600 bit/s: use "
         "--address 247 --baud 9600\n");
+  }
+  return code;
+}
+
+// The three service reads of the hidden buttons "F0", "F2" and "F3".
+struct ServiceBlock {
+  const char* name;
+  std::uint16_t first;
+  std::uint16_t count;
+  TButton TForm1::*button;
+};
+constexpr ServiceBlock kServiceBlocks[] = {
+    {"F0", kServiceBlockF0, kServiceCountF0, &TForm1::Button1},
+    {"F2", kServiceBlockF2, kServiceCountF2, &TForm1::Button2},
+    {"F3", kServiceBlockF3, kServiceCountF3, &TForm1::Button3},
+};
+
+int Service(Session& s) {
+  TForm1& w = s.w();
+  const ServiceBlock& block = kServiceBlocks[s.o().service_block];
+  std::vector<ExchangeRecord> ex;
+  int code = s.Exchange([&] { (w.*block.button).Click(); }, ex);
+  // The window shows the bytes and "ОК." and reads nothing in them; the registers are
+  // printed only from an answer that holds the whole block.
+  std::vector<std::uint8_t> answer;
+  if (code == kExitDone) {
+    answer = ValidAnswer(ex.back());
+    if (answer.size() < 5 || answer[1] != 3 || answer[2] != 2 * block.count ||
+        answer.size() < 5u + 2 * block.count) {
+      Err("the answer from address " + std::to_string(w.State.DeviceAddress) + " holds " +
+          std::to_string(answer.size() >= 3 ? answer[2] / 2 : 0) + " register(s), not the " +
+          std::to_string(block.count) + " of block " + block.name + ": " + HexText(answer));
+      code = kExitRefused;
+      answer.clear();
+    }
+  }
+  auto reg_hex = [&](std::uint16_t k) {
+    return ByteToHex(answer[3 + 2 * k]) + " " + ByteToHex(answer[4 + 2 * k]);
+  };
+  auto reg_name = [&](std::uint16_t k) {
+    const auto reg = static_cast<std::uint16_t>(block.first + k);
+    return ByteToHex(static_cast<std::uint8_t>(reg >> 8)) +
+           ByteToHex(static_cast<std::uint8_t>(reg));
+  };
+  if (s.o().json) {
+    JsonWriter j;
+    ExchangesDoc(s, j, ex, code);
+    j.Key("block").String(block.name);
+    j.Key("registers");
+    if (answer.empty()) {
+      j.Null();
+    } else {
+      j.BeginArray();
+      for (std::uint16_t k = 0; k < block.count; ++k) {
+        j.BeginObject();
+        j.Key("register").String("0x" + reg_name(k));
+        j.Key("value").Int(answer[3 + 2 * k] * 256 + answer[4 + 2 * k]);
+        j.Key("bytes").String(reg_hex(k));
+        j.EndObject();
+      }
+      j.EndArray();
+    }
+    j.EndObject();
+    Out(j.Text() + "\n");
+  } else if (!answer.empty()) {
+    std::string text;
+    for (std::uint16_t k = 0; k < block.count; ++k) text += reg_name(k) + "  " + reg_hex(k) + "\n";
+    Out(text);
   }
   return code;
 }
@@ -796,6 +1063,8 @@ int RunIn(Session& s, Command command) {
       return SetBaud(s);
     case Command::kResetInterface:
       return ResetInterface(s);
+    case Command::kService:
+      return Service(s);
     case Command::kSearch:
       return Search(s);
     case Command::kSurvey:
@@ -814,7 +1083,7 @@ int RunCommand(const Options& o) {
   if (const int status = s.Open(); status >= 0) return status;
   const int code = RunIn(s, o.command);
   s.ReportJournal();
-  return s.Exit(code);
+  return FinishOutput(s.Exit(code));
 }
 
 }  // namespace ornat::cli

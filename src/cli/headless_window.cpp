@@ -1,7 +1,6 @@
 #include "cli/headless_window.h"
 
-#include <cstdio>
-
+#include "cli/output.h"
 #include "serial/comport.h"
 
 namespace ornat::cli {
@@ -13,7 +12,7 @@ DialogAnswer CliDialogs::AskYesNo(const std::string& text) {
 
 void CliDialogs::ShowException(const std::string& message) {
   exceptions.push_back(message);
-  std::fprintf(stderr, "ornat-cli: %s\n", message.c_str());
+  Err(message);
 }
 
 HeadlessWindow::HeadlessWindow(ExchangeObserver* journal) {

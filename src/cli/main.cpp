@@ -10,6 +10,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/output.h"
 #include "serial/translation.h"
 
 namespace {
@@ -30,16 +31,19 @@ int main(int argc, char** argv) {
   try {
     options = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "ornat-cli: %s\n", e.what());
+    Err(e.what());  // it may quote an argument: never raw to the terminal
     return kExitUsage;
   }
+  // A closed pipe comes back from the write as EPIPE, which the output reports, instead
+  // of a SIGPIPE that would end the program silently.
+  signal(SIGPIPE, SIG_IGN);
   if (options.command == Command::kHelp) {
-    std::fputs(UsageText().c_str(), stdout);
-    return kExitDone;
+    Out(UsageText());
+    return FinishOutput(kExitDone);
   }
   if (options.command == Command::kVersion) {
-    std::printf("ornat-cli %s\n", ORNAT_VERSION);
-    return kExitDone;
+    Out(std::string("ornat-cli ") + ORNAT_VERSION + "\n");
+    return FinishOutput(kExitDone);
   }
   // Ctrl-C and SIGTERM end the work as the window's stop buttons do: the exchange in
   // flight completes first, and its line is written.
@@ -51,7 +55,7 @@ int main(int argc, char** argv) {
   try {
     return RunCommand(options);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "ornat-cli: %s\n", e.what());
+    Err(e.what());
     return kExitPort;
   }
 }

@@ -28,7 +28,30 @@ constexpr std::uint8_t kFnWriteMultiple = 16;
 
 // --- response dispatcher ------------------------------------------------------------
 
+bool TForm1::AnswerFromAddressedDevice() const {
+  // The search's probes, late answers between them included, are attributed by the
+  // address they carry.
+  if (State.SessionMode == kSessionSearch || State.PendingOp == kOpSearchProbe) return true;
+  const auto& sent = State.SentRequest;
+  const std::uint8_t from = State.FrameBuffer[0];
+  if (from == sent[0]) return true;
+  // Detectors differ in whose address the echo of an address change carries (the
+  // interface reset's first step included): the old one or the one just written.
+  const bool address_write =
+      sent[1] == kFnWriteSingle && sent[2] == 0 && sent[3] == kRegAddress && sent[4] == 0;
+  return address_write && State.FrameBuffer[1] == kFnWriteSingle && from == sent[5];
+}
+
 void TForm1::DispatchResponse() {
+  // A valid answer from another address (a late answer of another detector, a second
+  // master, a faulty unit) is not this detector's answer, nor its exception: nothing
+  // is decoded or acknowledged. PendingOp stays, so the completion treats a reset's
+  // second step as not confirmed, as after a time-out. The bytes a failed CRC check
+  // left (PendingOp 255) are no answer of anyone's and go on as before.
+  if (State.PendingOp != kOpFailed && !AnswerFromAddressedDevice()) {
+    TeMemo1.Add(msg::kWrongAddress + PadNumber(State.FrameBuffer[0], 3));
+    return;
+  }
   switch (State.FrameBuffer[1]) {  // the answer's function code
     case kFnReadHolding:
       if (State.PendingOp == kOpParameterQuery)

@@ -1,6 +1,7 @@
 #include "journal/exchange_journal.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 
 #include "journal/json.h"
 #include "ui/exchange_log.h"
+#include "ui/exchange_outcome.h"
 
 namespace ornat {
 
@@ -65,9 +67,24 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point t) {
 
 ExchangeJournal::ExchangeJournal(const std::string& path, std::string program, WallClock clock)
     : path_(path), program_(std::move(program)), clock_(std::move(clock)) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // Never an open that waits for another program: a FIFO's waits for a reader (for
+  // ever, with nobody there), a terminal's may wait for its carrier. O_NONBLOCK makes
+  // such an open return at once; what it opened is then looked at.
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+  const int open_error = errno;
+  struct stat st {};
+  const bool looked = fd_ >= 0 ? ::fstat(fd_, &st) == 0 : ::stat(path.c_str(), &st) == 0;
+  if (looked && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    throw JournalError("cannot open the journal \"" + path + "\": it is a " +
+                       (S_ISFIFO(st.st_mode) ? "FIFO (named pipe)" : "socket") +
+                       ", whose open would wait for another program; give a regular file");
+  }
   if (fd_ < 0)
-    throw JournalError("cannot open the journal \"" + path + "\": " + std::strerror(errno));
+    throw JournalError("cannot open the journal \"" + path + "\": " + std::strerror(open_error));
+  // Writes wait as usual: a line is given to the kernel whole.
+  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
 }
 
 ExchangeJournal::~ExchangeJournal() {
@@ -88,6 +105,8 @@ std::string ExchangeJournal::Line(const ExchangeRecord& record, const std::strin
     j.Key("address").Int(record.request[0]);
   j.Key("operation").String(OperationName(record));
   j.Key("end").String(EndName(record.end));
+  // What the log's message lines tell, as ornat-cli names it ("ok", "wrong-address"...).
+  j.Key("outcome").String(OutcomeName(OutcomeOf(record.log)));
   j.Key("request").String(HexText(record.request));
   j.Key("answer").String(HexText(record.AllBytes()));
   j.Key("reads").Int(static_cast<long long>(record.reads.size()));

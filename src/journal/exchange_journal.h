@@ -2,8 +2,8 @@
 // The journal: every exchange appended to a file as one JSON line, by the window
 // (ornat --journal FILE) and by ornat-cli alike. A line holds the time the exchange
 // ended (ISO 8601, milliseconds, local offset), the program, the port, the PC's bit
-// rate, the slave address, the operation, the request and the bytes handed over in
-// hexadecimal, and the log pane's lines as it showed them.
+// rate, the slave address, the operation, how it ended and its outcome, the request and
+// the bytes handed over in hexadecimal, and the log pane's lines as it showed them.
 //
 // Nothing is lost when the program is killed: the file is opened with O_APPEND and
 // each line goes to the kernel in one write() as its exchange ends, so a completed

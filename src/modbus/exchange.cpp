@@ -89,6 +89,8 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
     EndExchange(ExchangeRecord::End::kSuperseded);
     exchange_.reads = std::move(reads);
   }
+  // What the completion checks the answer's address against.
+  std::copy_n(State.FrameBuffer.begin(), State.SentRequest.size(), State.SentRequest.begin());
   exchange_.sender = next_sender_;
   exchange_.searching = State.SessionMode == kSessionSearch;
   exchange_.request.assign(State.FrameBuffer.begin(), State.FrameBuffer.begin() + 8);
@@ -129,6 +131,9 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
       }
     }
     exchange_.failure = e.what();
+    exchange_.failure_code = e.ErrorCode();
+    exchange_.failure_errno = std::max(e.SystemError(), 0);
+    exchange_.failure_holders = e.Holders();
     if (e.SystemError() > 0)
       exchange_.failure += std::string(": ") + std::strerror(e.SystemError());
     ReportSendFailure(log);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/platform/comm_device.h"
 #include "ui/toolkit/scheduler.h"
 
 namespace ornat {
@@ -43,6 +44,11 @@ struct ExchangeRecord {
   // kSendFailed: why the port could not be opened or written (the log line names
   // only the port).
   std::string failure;
+  // kSendFailed by the port: its error code (1 open, 2 write, ...), the system's error
+  // number (0: none) and the programs found holding the port.
+  int failure_code = 0;
+  int failure_errno = 0;
+  std::vector<PortHolder> failure_holders;
 
   // The bytes the completion judged (the last read); empty when nothing came.
   const std::vector<std::uint8_t>& Answer() const;

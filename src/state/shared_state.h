@@ -13,6 +13,10 @@ namespace ornat {
 struct SharedState {
   // The request in bytes 0 to 7, then the answer from byte 0.
   std::array<std::uint8_t, 256> FrameBuffer{};
+  // The request as the last sender wrote it, kept for its completion: by then the
+  // answer has overwritten FrameBuffer. Its byte 0 is the address the answer must
+  // come from.
+  std::array<std::uint8_t, 8> SentRequest{};
   // Answer bytes at the start of FrameBuffer; never above 255 (ReadLimit is one byte).
   std::uint16_t ReceivedCount = 0;
   // Most bytes one read may take: expected answer length + 12, in 8-bit arithmetic.

@@ -29,6 +29,10 @@ inline constexpr const char* kResetError = "   : СБРОС НАСТРОЕК -> 
 // "(-330)" with a hyphen, "Zev" Latin; the three-digit address follows.
 inline constexpr const char* kDeviceFound =
     "   : ОБНАРУЖЕН ПРИБОР <VA329(-330) \"ОРНАТ(-2)-Zev\"> ПО АДРЕСУ ";
+// All Cyrillic; the three-digit address that answered follows. A valid answer whose
+// address byte is not the request's: another device's, not decoded, acknowledging
+// nothing.
+inline constexpr const char* kWrongAddress = "   : ОТВЕТ С ЧУЖОГО АДРЕСА ";
 // "(/330)" with a slash.
 inline constexpr const char* kDeviceNotFound =
     "   : ПРИБОР <VA329(/330) \"ОРНАТ(-2)-Zev\"> НЕ ОБНАРУЖЕН.";

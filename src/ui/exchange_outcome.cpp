@@ -6,11 +6,14 @@ namespace ornat {
 
 ExchangeOutcome OutcomeOf(const std::vector<std::string>& log) {
   bool ok = false, timeout = false, crc = false, exception = false, wrong_id = false,
-       wrong_length = false, reset_error = false, port = false;
+       wrong_length = false, reset_error = false, port = false, wrong_address = false;
   const std::string port_prefix = msg::kPortOpenError;
+  const std::string wrong_address_prefix = msg::kWrongAddress;
   for (const std::string& line : log) {
     if (line.rfind(port_prefix, 0) == 0)
       port = true;
+    else if (line.rfind(wrong_address_prefix, 0) == 0)
+      wrong_address = true;
     else if (line == msg::kCrcError)
       crc = true;
     else if (line == msg::kError)
@@ -28,6 +31,7 @@ ExchangeOutcome OutcomeOf(const std::vector<std::string>& log) {
   }
   if (port) return ExchangeOutcome::kPortError;
   if (crc) return ExchangeOutcome::kCrcError;
+  if (wrong_address) return ExchangeOutcome::kWrongAddress;
   if (exception) return ExchangeOutcome::kException;
   if (wrong_id) return ExchangeOutcome::kWrongId;
   if (wrong_length) return ExchangeOutcome::kWrongLength;
@@ -45,6 +49,8 @@ const char* OutcomeName(ExchangeOutcome outcome) {
       return "time-out";
     case ExchangeOutcome::kCrcError:
       return "crc-error";
+    case ExchangeOutcome::kWrongAddress:
+      return "wrong-address";
     case ExchangeOutcome::kException:
       return "exception";
     case ExchangeOutcome::kWrongId:

@@ -8,22 +8,24 @@
 namespace ornat {
 
 enum class ExchangeOutcome {
-  kNone,         // no outcome line (a probe that got nothing, an exchange under way)
-  kOk,           // "   : ОК." and nothing worse
-  kTimeOut,      // "   : TIME OUT."
-  kCrcError,     // "   : CRC ERROR."
-  kException,    // "   : ОШИБКА." (the detector answered with an exception code)
-  kWrongId,      // "   : НЕВЕРНЫЙ ID УСТРОЙСТВА."
-  kWrongLength,  // "   : НЕВЕРНАЯ ДЛИНА ОТВЕТА."
-  kResetError,   // "   : СБРОС НАСТРОЕК -> ОШИБКА..."
-  kPortError,    // "   : ОШИБКА ОТКРЫТИЯ ПОРТА ..."
+  kNone,          // no outcome line (a probe that got nothing, an exchange under way)
+  kOk,            // "   : ОК." and nothing worse
+  kTimeOut,       // "   : TIME OUT."
+  kCrcError,      // "   : CRC ERROR."
+  kWrongAddress,  // "   : ОТВЕТ С ЧУЖОГО АДРЕСА NNN" (another device answered)
+  kException,     // "   : ОШИБКА." (the detector answered with an exception code)
+  kWrongId,       // "   : НЕВЕРНЫЙ ID УСТРОЙСТВА."
+  kWrongLength,   // "   : НЕВЕРНАЯ ДЛИНА ОТВЕТА."
+  kResetError,    // "   : СБРОС НАСТРОЕК -> ОШИБКА..."
+  kPortError,     // "   : ОШИБКА ОТКРЫТИЯ ПОРТА ..."
 };
 
-// The worst outcome the lines show: a port error before a CRC error before an
-// exception answer before a rejected answer before a time-out before "ОК.".
+// The worst outcome the lines show: a port error before a CRC error before an answer
+// from another address before an exception answer before a rejected answer before a
+// time-out before "ОК.".
 ExchangeOutcome OutcomeOf(const std::vector<std::string>& log);
 
-// "ok", "time-out", "crc-error", "exception", "wrong-identity", "wrong-length",
+// "ok", "time-out", "crc-error", "wrong-address", "exception", "wrong-identity", "wrong-length",
 // "reset-error", "port-error", "none".
 const char* OutcomeName(ExchangeOutcome outcome);
 

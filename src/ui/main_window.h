@@ -205,6 +205,11 @@ class TForm1 : public TComponent {
   // --- operation sequencer (detector/sequencer.cpp) --------------------------
   using Action = void (TForm1::*)(TObject* Sender);
   void DispatchResponse();
+  // True when the answer in FrameBuffer may be the addressed device's: its address
+  // byte is the request's (State.SentRequest), or the address an address change
+  // writes, for that write's echo; always during the bus search, which takes the
+  // address from the answer.
+  bool AnswerFromAddressedDevice() const;
   std::uint8_t DeferIfBusy(Action action);
   void Timer_ProgrammTimer(TObject* Sender);
   void TeButton5Click(TObject* Sender);

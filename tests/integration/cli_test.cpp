@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -120,15 +126,42 @@ TEST(Cli, EachCommandPutsTheWindowsOwnBytesOnTheWire) {
          Settle(f);
        },
        {"06 06 00 06 AA 55 D6 E3"}},
-      {"set address",
+      {"set address: the query at 8, then the write",
        {"set", "address", "8", "--address", "5"},
        [](LiveForm& f) {
+         TypeAddress(f, 8);
+         f.Click(f.w().TeButton5);
+         Settle(f);
          TypeAddress(f, 5);
          f.Do([&] { f.w().TeSpinEdit2.SetText("8"); });
          f.Click(f.w().TeButton1);
          Settle(f);
        },
-       {"05 06 00 01 00 08 D8 48"}},
+       {"08 03 00 00 00 08 44 95", "05 06 00 01 00 08 D8 48"}},
+      {"service F0",
+       {"service", "F0", "--address", "5"},
+       [](LiveForm& f) {
+         TypeAddress(f, 5);
+         f.Click(f.w().Button1);
+         Settle(f);
+       },
+       {"05 03 F0 00 00 0A F7 49"}},
+      {"service F2",
+       {"service", "f2", "--address", "5"},
+       [](LiveForm& f) {
+         TypeAddress(f, 5);
+         f.Click(f.w().Button2);
+         Settle(f);
+       },
+       {"05 03 F2 00 00 03 36 F7"}},
+      {"service F3",
+       {"service", "F3", "--address", "5"},
+       [](LiveForm& f) {
+         TypeAddress(f, 5);
+         f.Click(f.w().Button3);
+         Settle(f);
+       },
+       {"05 03 F3 00 00 02 F6 CB"}},
       {"set baud",
        {"set", "baud", "19200", "--address", "5"},
        [](LiveForm& f) {
@@ -251,6 +284,13 @@ TEST(Cli, ABadArgumentNamesTheValidValuesAndSendsNothing) {
       {{"survey", "--delay", "100"}, "9600 bit/s needs 250 ms"},
       {{"survey", "--addresses", "5-1"}, "runs backwards"},
       {{"reset"}, "unknown command \"reset\""},
+      {{"reset-interface", "--address", "5"},
+       "--address does not apply to reset-interface: the interface reset always writes to "
+       "address 247 at 9600 bit/s"},
+      {{"search", "--address", "5"}, "--address does not apply to search"},
+      {{"ports", "--journal", "j.jsonl"}, "--journal does not apply to ports"},
+      {{"query", "--force"}, "--force does not apply to query"},
+      {{"service", "F1"}, "the blocks are F0, F2 and F3"},
       {{"query", "--speed", "9600"}, "unknown option \"--speed\""},
   };
   for (const Case& c : cases) {
@@ -535,5 +575,420 @@ TEST(Cli, PortsListsTheSimulatorsPort) {
   EXPECT_TRUE(sim.WireRequests().empty());
 }
 
+// The requests on the simulator's wire, as hex.
+std::vector<std::string> Requests(const SimProcess& sim) {
+  return Hex(sim.WireRequests());
+}
+
+bool HasRawControl(const std::string& text) {
+  for (char ch : text) {
+    const auto b = static_cast<unsigned char>(ch);
+    if ((b < 0x20 && b != '\n' && b != '\t') || b == 0x7F) return true;
+  }
+  return false;
+}
+
+TEST(Cli, AnAnswerFromAnotherAddressIsNotTheDetectorsAndTheAddressIsNamed) {
+  SimProcess sim(
+      {"--detector", "3:answer-from=4,alarm,tactic=8", "--detector", "247:answer-from=5"});
+  ASSERT_TRUE(sim.Started());
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> messages;
+    std::string request;
+  } cases[] = {
+      {{"query", "--address", "3"},
+       {"address 4 answered the request to address 3 at 9600 bit/s on ornat-sim: not taken as "
+        "the addressed device's answer"},
+       "03 03 00 00 00 08 45 EE"},
+      {{"set", "tactic", "0", "--address", "3"},
+       {"address 4 answered the request to address 3",
+        "the detector may have carried out the write all the same: only its acknowledgement is "
+        "missing. Check with: ornat-cli query --port ornat-sim --address 3 --baud 9600"},
+       "03 06 00 04 00 00 C9 E9"},
+      {{"reset-alarm", "--address", "3"},
+       {"address 4 answered the request to address 3", "may have carried out the write"},
+       "03 06 00 06 AA 55 D6 B6"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Joined(c.args));
+    const std::size_t before = sim.WireRequests().size();
+    const CliRun text = RunCli(c.args, sim.runtime_dir());
+    EXPECT_EQ(text.exit, 4) << text.err;
+    EXPECT_EQ(text.out, "") << "nothing of the answer is printed";
+    for (const std::string& m : c.messages)
+      EXPECT_NE(text.err.find(m), std::string::npos) << text.err;
+    std::vector<std::string> args = c.args;
+    args.push_back("--json");
+    const CliRun j = RunCli(args, sim.runtime_dir());
+    EXPECT_EQ(j.exit, 4);
+    const json doc = json::parse(j.out);
+    EXPECT_EQ(doc["outcome"], "wrong-address");
+    EXPECT_EQ(doc["exchanges"][0]["outcome"], "wrong-address");
+    if (c.args[0] == "query") {
+      EXPECT_TRUE(doc["detector"].is_null());
+    }
+    const auto after = Requests(sim);
+    ASSERT_EQ(after.size(), before + 2);
+    EXPECT_EQ(after[before], c.request);
+    EXPECT_EQ(after[before + 1], c.request);
+  }
+  // The interface reset: neither step acknowledged by the unit at 247 answering as 5.
+  const CliRun reset = RunCli({"reset-interface"}, sim.runtime_dir());
+  EXPECT_EQ(reset.exit, 4) << reset.err;
+  EXPECT_NE(reset.err.find("address 5 answered the request to address 247"), std::string::npos)
+      << reset.err;
+  EXPECT_NE(
+      reset.err.find("Check with: ornat-cli query --port ornat-sim --address 247 --baud 9600"),
+      std::string::npos)
+      << reset.err;
+  // The write went out and was carried out; only its acknowledgement came from another.
+  EXPECT_NE(sim.Command("select 3")->find("tactic=0"), std::string::npos);
+}
+
+TEST(Cli, AWriteWithoutItsAcknowledgementSaysTheDetectorMayHaveCarriedItOut) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> line;
+    std::vector<std::string> args;
+    int exit;
+    std::vector<std::string> messages;  // empty: no word of a write carried out
+  } cases[] = {
+      {"a slow detector",
+       {"--detector", "5:delay=600"},
+       {"set", "tactic", "4", "--address", "5"},
+       1,
+       {"no answer from address 5 at 9600 bit/s on ornat-sim (TIME OUT)",
+        "the detector may have carried out the write all the same: only its acknowledgement is "
+        "missing. Check with: ornat-cli query --port ornat-sim --address 5 --baud 9600"}},
+      {"a CRC error",
+       {"--detector", "6:crc=1"},
+       {"reset-alarm", "--address", "6"},
+       4,
+       {"failed its CRC check", "Check with: ornat-cli query --port ornat-sim --address 6"}},
+      {"an address change: both addresses to check",
+       {"--detector", "6:crc=1"},
+       {"set", "address", "9", "--address", "6"},
+       4,
+       {"Check with: ornat-cli query --port ornat-sim --address 9 --baud 9600 (the new "
+        "address), or ornat-cli query --port ornat-sim --address 6 --baud 9600 (the old one)"}},
+      {"a speed change: both speeds to check",
+       {"--detector", "6:crc=1"},
+       {"set", "baud", "19200", "--address", "6"},
+       4,
+       {"Check with: ornat-cli query --port ornat-sim --address 6 --baud 19200 (the new "
+        "speed), or ornat-cli query --port ornat-sim --address 6 --baud 9600 (the old one)"}},
+      {"a refusal is no write carried out",
+       {"--detector", "12:exception=2"},
+       {"set", "tactic", "4", "--address", "12"},
+       4,
+       {}},
+      {"an acknowledged write",
+       {"--detector", "5"},
+       {"set", "tactic", "4", "--address", "5"},
+       0,
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimProcess sim(c.line);
+    ASSERT_TRUE(sim.Started());
+    const CliRun r = RunCli(c.args, sim.runtime_dir());
+    EXPECT_EQ(r.exit, c.exit) << r.err;
+    for (const std::string& m : c.messages) EXPECT_NE(r.err.find(m), std::string::npos) << r.err;
+    if (c.messages.empty()) {
+      EXPECT_EQ(r.err.find("may have carried out"), std::string::npos) << r.err;
+    }
+    if (std::string(c.name) == "a slow detector") {
+      // As the message says: the slow detector did take it.
+      EXPECT_NE(sim.Command("select 5")->find("tactic=4"), std::string::npos);
+    }
+  }
+}
+
+TEST(Cli, SetAddressLooksAtTheNewAddressFirstAndRefusesATakenOne) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int exit;
+    const char* message;
+    std::vector<std::string> requests;
+  } cases[] = {
+      {"a detector there",
+       {"set", "address", "6", "--address", "5"},
+       4,
+       "address 6 is taken: an ORNAT(-2)-Zev detector at address 6 answered the query there; "
+       "nothing written. Choose a free address, or give --force",
+       {"06 03 00 00 00 08 45 BB"}},
+      {"a device of another type",
+       {"set", "address", "9", "--address", "5"},
+       4,
+       "a device at address 9 of identity 0x0011 (not an ORNAT(-2)-Zev)",
+       {"09 03 00 00 00 08 45 44"}},
+      {"a device that refuses",
+       {"set", "address", "12", "--address", "5"},
+       4,
+       "a device at address 12 that refused the query with exception code 2",
+       {"0C 03 00 00 00 08 45 11"}},
+      {"garbled bytes",
+       {"set", "address", "40", "--address", "5"},
+       4,
+       "a device whose bytes form no answer",
+       {"28 03 00 00 00 08 43 F5"}},
+      {"nothing there",
+       {"set", "address", "77", "--address", "5"},
+       0,
+       "",
+       {"4D 03 00 00 00 08 4A 00", "05 06 00 01 00 4D 19 BB"}},
+      {"--force: no look",
+       {"set", "address", "6", "--address", "5", "--force"},
+       0,
+       "",
+       {"05 06 00 01 00 06 59 8C"}},
+      {"its own address: no look",
+       {"set", "address", "5", "--address", "5"},
+       0,
+       "",
+       {"05 06 00 01 00 05 19 8D"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimProcess sim(Line());
+    ASSERT_TRUE(sim.Started());
+    const CliRun r = RunCli(c.args, sim.runtime_dir());
+    EXPECT_EQ(r.exit, c.exit) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(Requests(sim), c.requests);
+    if (c.exit == 0)
+      EXPECT_NE(r.out.find(": acknowledged; use --address"), std::string::npos) << r.out;
+    else
+      EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST(Cli, OutputThatCannotBeWrittenIsAnErrorOfItsOwn) {
+  SimProcess sim(Line());
+  ASSERT_TRUE(sim.Started());
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    bool told;
+  } cases[] = {
+      {{"query", "--address", "5"}, 5, true},
+      {{"query", "--address", "5", "--json"}, 5, true},
+      {{"service", "F0", "--address", "5"}, 5, true},
+      {{"--help"}, 5, true},
+      {{"--version"}, 5, true},
+      // Nothing to print: nothing lost; the command's own failure stands.
+      {{"query", "--address", "77"}, 1, false},
+      // Its own failure is told first, and stays the status.
+      {{"query", "--address", "77", "--json"}, 1, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Joined(c.args));
+    CliProcess p(c.args, sim.runtime_dir(), CliProcess::Stderr::kPipe, "/dev/full");
+    EXPECT_EQ(p.Wait(60s), c.exit) << p.err();
+    const std::string message = "cannot write to standard output: No space left on device";
+    EXPECT_EQ(p.err().find(message) != std::string::npos, c.told) << p.err();
+    if (c.exit == 5) {
+      EXPECT_NE(p.err().find("the command was done, only what it printed is lost"),
+                std::string::npos);
+    }
+  }
+  // A reader that has gone: EPIPE, told, status 5, never a silent SIGPIPE (141).
+  {
+    CliProcess p({"query", "--address", "5", "--json"}, sim.runtime_dir());
+    p.CloseStdout();
+    EXPECT_EQ(p.Wait(60s), 5) << p.err();
+    EXPECT_NE(p.err().find("cannot write to standard output: Broken pipe"), std::string::npos)
+        << p.err();
+  }
+  // A watch whose reader goes away after the first line stops, as Ctrl-C stops it.
+  const std::size_t before = sim.WireRequests().size();
+  CliProcess watch({"watch", "--address", "5"}, sim.runtime_dir());
+  ASSERT_TRUE(watch.WaitForLines(1, 20s)) << watch.err();
+  watch.CloseStdout();
+  EXPECT_EQ(watch.Wait(20s), 5) << watch.err();
+  EXPECT_NE(watch.err().find("Broken pipe"), std::string::npos) << watch.err();
+  // The line it could not print, and the one in flight then at most.
+  EXPECT_LE(sim.WireRequests().size() - before, 3u);
+}
+
+TEST(Cli, AJournalWhoseOpenWouldWaitForAReaderIsRefusedAtOnce) {
+  SimProcess sim(Line());
+  ASSERT_TRUE(sim.Started());
+  testing::TempDir dir;
+  const std::string fifo = dir.path() + "/journal.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  // Bounded: a program that blocks in the open is killed and the case fails.
+  const CliRun r = RunCli({"query", "--journal", fifo}, sim.runtime_dir(), 15s);
+  EXPECT_EQ(r.exit, 3) << r.err;
+  EXPECT_NE(r.err.find("cannot open the journal \"" + fifo +
+                       "\": it is a FIFO (named pipe), whose open would wait for another "
+                       "program; give a regular file"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(sim.WireRequests().empty());
+}
+
+TEST(Cli, ControlCharactersFromTheCommandLineOrTheSystemAreNeverWrittenRaw) {
+  SimProcess sim(Line());
+  ASSERT_TRUE(sim.Started());
+  const std::string port = "x\x1b[31m\x07";
+  const std::string shown = "x\\u001B[31m\\u0007";
+  {
+    const CliRun r = RunCli({"query", "--port", port, "-v"}, sim.runtime_dir());
+    EXPECT_EQ(r.exit, 3);
+    EXPECT_FALSE(HasRawControl(r.out)) << r.out;
+    EXPECT_FALSE(HasRawControl(r.err)) << r.err;
+    EXPECT_NE(r.err.find("the port \"" + shown + "\" cannot be opened"), std::string::npos)
+        << r.err;
+    // The log's own line, as --verbose prints it.
+    EXPECT_NE(r.out.find("   : ОШИБКА ОТКРЫТИЯ ПОРТА " + shown), std::string::npos) << r.out;
+  }
+  {
+    const CliRun r = RunCli({"query", "--port", port, "--json"}, sim.runtime_dir());
+    EXPECT_FALSE(HasRawControl(r.out.substr(0, r.out.size() - 1))) << r.out;
+    EXPECT_EQ(json::parse(r.out)["port"], port);
+  }
+  {
+    const CliRun r = RunCli({"qu\x1b]0;owned\x07"}, sim.runtime_dir());
+    EXPECT_EQ(r.exit, 2);
+    EXPECT_FALSE(HasRawControl(r.err)) << r.err;
+    EXPECT_NE(r.err.find("unknown command \"qu\\u001B]0;owned\\u0007\""), std::string::npos)
+        << r.err;
+  }
+  {
+    // A program with ESC in its name holds the port: its name is told without it.
+    testing::TempDir dir;
+    const std::string holder = dir.path() + "/c\x1bt";
+    std::filesystem::copy_file("/bin/cat", holder);
+    std::filesystem::permissions(holder, std::filesystem::perms::owner_all);
+    testing::HoldingProcess cat({holder, sim.pty_path()}, sim.pty_path());
+    ASSERT_TRUE(cat.Started());
+    const CliRun r = RunCli({"query"}, sim.runtime_dir());
+    EXPECT_EQ(r.exit, 3);
+    EXPECT_FALSE(HasRawControl(r.err)) << r.err;
+    EXPECT_NE(r.err.find("held by c?t (pid " + std::to_string(cat.pid()) + ")"), std::string::npos)
+        << r.err;
+  }
+  EXPECT_TRUE(sim.WireRequests().empty());
+}
+
+TEST(Cli, APortThatIsNoSerialDeviceSaysSoInTheCommandLinesWords) {
+  SimProcess sim(Line());
+  ASSERT_TRUE(sim.Started());
+  testing::TempDir dir;
+  const std::string file = dir.path() + "/a-file";
+  std::ofstream(file) << "not a port\n";
+  const std::string fifo = dir.path() + "/a-fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  struct Case {
+    std::string port;
+    std::string message;
+  } cases[] = {
+      {"/dev/null", "the port \"/dev/null\" cannot be opened: not a serial device"},
+      {file, "the port \"" + file + "\" cannot be opened: not a serial device"},
+      {fifo, "the port \"" + fifo + "\" cannot be opened: not a serial device"},
+      {dir.path() + "/none", "cannot be opened: no such device; \"ornat-cli ports\" lists"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.port);
+    const CliRun r = RunCli({"query", "--port", c.port}, sim.runtime_dir(), 15s);
+    EXPECT_EQ(r.exit, 3) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("win error code"), std::string::npos) << r.err;
+  }
+}
+
+// ornat-cli run as the user nobody (root drops its privileges in the child), its output
+// on pipes; the exit status, or -1 when it could not be run so.
+CliRun RunAsNobody(const std::vector<std::string>& args, const std::string& runtime_dir) {
+  CliRun r;
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) return r;
+  std::vector<std::string> argv_text = {ORNAT_CLI_PATH};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::string env_text = "XDG_RUNTIME_DIR=" + runtime_dir;
+  char* envp[] = {env_text.data(), nullptr};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(127);
+    execve(argv[0], argv.data(), envp);
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  for (auto [fd, into] : {std::pair{out[0], &r.out}, std::pair{err[0], &r.err}}) {
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+      into->append(buf, static_cast<std::size_t>(n));
+    close(fd);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+TEST(Cli, APortThatIsNotPermittedSaysToJoinTheGroupDialout) {
+  // The simulator's pty is root's, mode 0620, as /dev/ttyUSB0 is root's and the group
+  // dialout's: the user nobody may not open it. A test that runs as root gets EACCES
+  // only by dropping its privileges, which it does in the child.
+  SimProcess sim(Line());
+  ASSERT_TRUE(sim.Started());
+  struct stat st {};
+  ASSERT_EQ(stat(sim.pty_path().c_str(), &st), 0);
+  if (getuid() != 0 && st.st_uid == getuid())
+    GTEST_SKIP() << "runs as the pty's owner and not as root: no user to open it as";
+  testing::TempDir dir;
+  chmod(dir.path().c_str(), 0755);
+  const CliRun r = RunAsNobody({"query", "--port", sim.pty_path()}, dir.path());
+  if (r.exit == 127) GTEST_SKIP() << "could not run ornat-cli as nobody: " << r.err;
+  EXPECT_EQ(r.exit, 3) << r.err;
+  EXPECT_NE(r.err.find("the port \"" + sim.pty_path() +
+                       "\" cannot be opened: permission denied: add yourself to the group "
+                       "dialout (sudo usermod -aG dialout $USER, then log out and in again)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("win error code"), std::string::npos) << r.err;
+  EXPECT_TRUE(sim.WireRequests().empty());
+}
+
+TEST(Cli, ServiceReadsPrintTheBlocksRegistersRaw) {
+  SimProcess sim(Line());
+  ASSERT_TRUE(sim.Started());
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {{"service", "F0", "--address", "5"},
+       "F000  01 49\nF001  02 07\nF002  01 22\nF003  88 65\nF004  07 E3\nF005  0A 11\n"
+       "F006  00 00\nF007  3A 2C\nF008  00 03\nF009  00 01\n"},
+      {{"service", "F2", "--address", "5"}, "F200  00 02\nF201  01 9F\nF202  00 EC\n"},
+      {{"service", "F2", "--address", "6"}, "F200  00 B4\nF201  0B 36\nF202  00 EC\n"},  // alarm
+      {{"service", "F3", "--address", "5"}, "F300  00 F1\nF301  00 00\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Joined(c.args));
+    const CliRun r = RunCli(c.args, sim.runtime_dir());
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out, c.out);
+  }
+  const CliRun j = RunCli({"service", "F3", "--address", "5", "--json"}, sim.runtime_dir());
+  const json doc = json::parse(j.out);
+  EXPECT_EQ(doc["block"], "F3");
+  EXPECT_EQ(doc["registers"], json::parse(R"([{"register":"0xF300","value":241,"bytes":"00 F1"},
+                                              {"register":"0xF301","value":0,"bytes":"00 00"}])"));
+  // A device that refuses, one that does not answer.
+  EXPECT_EQ(RunCli({"service", "F0", "--address", "12"}, sim.runtime_dir()).exit, 4);
+  EXPECT_EQ(RunCli({"service", "F0", "--address", "77"}, sim.runtime_dir()).exit, 1);
+}
 }  // namespace
 }  // namespace ornat

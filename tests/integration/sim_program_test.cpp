@@ -492,9 +492,9 @@ TEST(SimProgram, ExplainsItselfWithHelp) {
   while (const auto line = sim.ReadLine(3000ms)) text += *line + "\n";
   ASSERT_TRUE(sim.Wait(3s));
   EXPECT_TRUE(WIFEXITED(sim.status()) && WEXITSTATUS(sim.status()) == 0);
-  for (const char* word :
-       {"--name", "--device", "--detector", "--wire-log", "--turnaround", "--garble", "--bad-crc",
-        "--echo", "--stray", "--pause", "--unpaced", "unpaced on|off", "alarm"}) {
+  for (const char* word : {"--name", "--device", "--detector", "--wire-log", "--turnaround",
+                           "--garble", "--bad-crc", "--echo", "--stray", "--pause", "--unpaced",
+                           "unpaced on|off", "--answer-from", "answer-from ADDR|off", "alarm"}) {
     EXPECT_NE(text.find(word), std::string::npos) << word;
   }
 }

@@ -1,9 +1,9 @@
 #pragma once
 // CliProcess: ornat-cli (the program at ORNAT_CLI_PATH) run as a child process with
 // XDG_RUNTIME_DIR set to a running ornat-sim's (so "ornat-sim" is among its ports),
-// its stdout on a pipe and its stderr on a pipe or, for what it shows only to a person,
-// on a terminal (a pseudo-terminal in raw mode). Every wait is bounded; the destructor kills a
-// child still running (SIGKILL) and reaps it. Header-only.
+// its stdout on a pipe (or a file such as /dev/full) and its stderr on a pipe or, for
+// what it shows only to a person, on a terminal (a pseudo-terminal in raw mode). Every wait is
+// bounded; the destructor kills a child still running (SIGKILL) and reaps it. Header-only.
 //
 //   CliRun r = RunCli({"query", "--json"}, sim.runtime_dir());
 //   EXPECT_EQ(r.exit, 0);
@@ -42,24 +42,28 @@ class CliProcess {
 
   enum class Stderr { kPipe, kTerminal };
 
+  // stdout_path: stdout goes to that file (/dev/full, say) instead of a pipe.
   CliProcess(std::vector<std::string> args, const std::string& runtime_dir,
-             Stderr stderr_on = Stderr::kPipe) {
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
+             Stderr stderr_on = Stderr::kPipe, const std::string& stdout_path = "") {
+    int out[2] = {-1, -1}, err[2];
+    if (stdout_path.empty() && pipe2(out, O_CLOEXEC) != 0) return;
     const bool opened = stderr_on == Stderr::kPipe ? pipe2(err, O_CLOEXEC) == 0 : OpenPty(err);
     if (!opened) {
-      close(out[0]);
-      close(out[1]);
+      if (out[0] >= 0) close(out[0]);
+      if (out[1] >= 0) close(out[1]);
       return;
     }
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
+    if (stdout_path.empty())
+      posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
+    else
+      posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, stdout_path.c_str(), O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&fa, err[1], STDERR_FILENO);
     pid_ = SpawnWithRuntimeDir(ORNAT_CLI_PATH, std::move(args), runtime_dir, &fa);
     posix_spawn_file_actions_destroy(&fa);
-    close(out[1]);
+    if (out[1] >= 0) close(out[1]);
     close(err[1]);
     out_fd_ = out[0];
     err_fd_ = err[0];
@@ -77,6 +81,11 @@ class CliProcess {
   CliProcess& operator=(const CliProcess&) = delete;
 
   bool Started() const { return pid_ > 0 || exit_ >= 0; }
+  // Closes this end of the stdout pipe, as a reader that goes away (`| head -1`).
+  void CloseStdout() {
+    if (out_fd_ >= 0) close(out_fd_);
+    out_fd_ = -1;
+  }
   void Signal(int sig) {
     if (pid_ > 0) kill(pid_, sig);
   }

@@ -25,6 +25,9 @@ inline const std::string kResetOkLine = "   : СБРОС НАСТРОЕК ИНТ
 inline const std::string kResetErrorLine = "   : СБРОС НАСТРОЕК -> ОШИБКА...";
 inline const std::string kNotFoundLine =
     "   : ПРИБОР <VA329(/330) \"ОРНАТ(-2)-Zev\"> НЕ ОБНАРУЖЕН.";
+// An answer whose address byte is not the request's; the three-digit address that
+// answered follows. All Cyrillic.
+inline const std::string kWrongAddressPrefix = "   : ОТВЕТ С ЧУЖОГО АДРЕСА ";
 // The line of a found detector, without the address; "(-330)" with a hyphen.
 inline const std::string kFoundPrefix =
     "   : ОБНАРУЖЕН ПРИБОР <VA329(-330) \"ОРНАТ(-2)-Zev\"> ПО АДРЕСУ ";

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 namespace ornat::cli {
 namespace {
 
@@ -94,6 +97,113 @@ TEST(CliOptions, TakesTheCommandsWithTheirArgumentsAndOptionsAnywhere) {
   EXPECT_EQ(Parse({"reset-interface"}).command, Command::kResetInterface);
   EXPECT_EQ(Parse({"reset-alarm"}).command, Command::kResetAlarm);
   EXPECT_EQ(Parse({"ports"}).command, Command::kPorts);
+}
+
+TEST(CliOptions, EveryOptionThatWouldChangeNothingInACommandIsRefusedAndSaysWhy) {
+  // Each command with the arguments it needs, and the options that count for it.
+  const std::string common[] = {"--port", "--baud",    "--address", "--journal",
+                                "--json", "--verbose", "-v"};
+  struct Use {
+    std::vector<std::string> words;
+    std::set<std::string> counts;
+  };
+  auto with_common = [&](std::set<std::string> extra) {
+    extra.insert(std::begin(common), std::end(common));
+    return extra;
+  };
+  const Use commands[] = {
+      {{"ports"}, {"--json"}},
+      {{"query"}, with_common({})},
+      {{"watch"}, with_common({"--count"})},
+      {{"set", "tactic", "3"}, with_common({})},
+      {{"set", "test", "on"}, with_common({})},
+      {{"reset-alarm"}, with_common({})},
+      {{"set", "address", "9"}, with_common({"--force"})},
+      {{"set", "baud", "19200"}, with_common({})},
+      {{"reset-interface"}, {"--port", "--journal", "--json", "--verbose", "-v"}},
+      {{"search"}, {"--port", "--baud", "--delay", "--journal", "--json", "--verbose", "-v"}},
+      {{"survey"},
+       {"--port", "--baud", "--delay", "--speeds", "--addresses", "--journal", "--json",
+        "--verbose", "-v"}},
+      {{"service", "F0"}, with_common({})},
+  };
+  // Every option with a value that is valid wherever the option counts.
+  const std::map<std::string, std::vector<std::string>> options = {
+      {"--port", {"--port", "ttyUSB0"}},
+      {"--baud", {"--baud", "9600"}},
+      {"--address", {"--address", "5"}},
+      {"--journal", {"--journal", "j.jsonl"}},
+      {"--json", {"--json"}},
+      {"--verbose", {"--verbose"}},
+      {"-v", {"-v"}},
+      {"--delay", {"--delay", "250"}},
+      {"--speeds", {"--speeds", "9600"}},
+      {"--addresses", {"--addresses", "1-5"}},
+      {"--count", {"--count", "2"}},
+      {"--force", {"--force"}},
+  };
+  for (const Use& c : commands) {
+    for (const auto& [name, option] : options) {
+      std::vector<std::string> args = c.words;
+      args.insert(args.end(), option.begin(), option.end());
+      std::string typed;
+      for (const auto& a : args) typed += a + " ";
+      SCOPED_TRACE(typed);
+      const std::string why = Refusal(args);
+      if (c.counts.count(name)) {
+        EXPECT_EQ(why, "");
+        continue;
+      }
+      std::string command_text = c.words[0];
+      if (command_text == "set") command_text += " " + c.words[1];
+      const std::string long_name = name == "-v" ? "--verbose" : name;
+      const std::string head = long_name + " does not apply to " + command_text + ": ";
+      EXPECT_EQ(why.rfind(head, 0), 0u) << why;
+      EXPECT_GT(why.size(), head.size() + 10) << "a reason follows";
+    }
+  }
+  // The reasons an engineer needs most.
+  struct Reason {
+    std::vector<std::string> args;
+    const char* text;
+  } reasons[] = {
+      {{"reset-interface", "--address", "5"},
+       "--address does not apply to reset-interface: the interface reset always writes to "
+       "address 247 at 9600 bit/s"},
+      {{"reset-interface", "--baud", "19200"},
+       "--baud does not apply to reset-interface: the interface reset always writes to address "
+       "247 at 9600 bit/s"},
+      {{"search", "--address", "5"}, "the search probes every address from 1 up"},
+      {{"survey", "--address", "5"}, "the survey probes the addresses of --addresses"},
+      {{"survey", "--speeds", "9600", "--baud", "19200"},
+       "--baud does not apply to survey: --speeds gives the speeds the survey sweeps"},
+      {{"ports", "--port", "ttyUSB0"}, "ports lists the serial ports found and opens none"},
+      {{"query", "--force"}, "--force does not apply to query: it lets set address move"},
+      {{"query", "--delay", "200"}, "--delay does not apply to query: it is the probe window"},
+  };
+  for (const Reason& r : reasons) {
+    SCOPED_TRACE(r.text);
+    EXPECT_NE(Refusal(r.args).find(r.text), std::string::npos) << Refusal(r.args);
+  }
+  // --baud alone is the survey's speed.
+  EXPECT_EQ(Refusal({"survey", "--baud", "19200"}), "");
+}
+
+TEST(CliOptions, ServiceTakesOneOfTheThreeBlocks) {
+  struct Case {
+    const char* block;
+    int index;
+  } cases[] = {{"F0", 0}, {"F2", 1}, {"F3", 2}, {"f2", 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.block);
+    const Options o = Parse({"service", c.block, "--address", "5"});
+    EXPECT_EQ(o.command, Command::kService);
+    EXPECT_EQ(o.service_block, c.index);
+  }
+  EXPECT_NE(Refusal({"service", "F1"}).find("the blocks are F0, F2 and F3"), std::string::npos);
+  EXPECT_NE(Refusal({"service"}).find("service needs the block: F0, F2 or F3"), std::string::npos);
+  EXPECT_TRUE(Parse({"set", "address", "9", "--force"}).force);
+  EXPECT_FALSE(Parse({"set", "address", "9"}).force);
 }
 
 TEST(CliOptions, SurveyDefaultsToThePcSpeedAndEveryAddress) {

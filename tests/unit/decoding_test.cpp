@@ -208,15 +208,24 @@ TEST(Decoding, AParameterAnswerIsShownOrRejectedByItsLengthAndIdentity) {
   }
 }
 
+// The address editor set to `address` and confirmed, as the engineer does.
+void TypeAddress(SimulatedForm& t, int address) {
+  t.Do([&] {
+    t.w().TeSpinEdit1.SetText(std::to_string(address));
+    t.w().TeSpinEdit1.KeyPress('\r');
+  });
+}
+
 TEST(Decoding, AnAnswerWithATrailingZeroTheValidatorAcceptedStillDecodes) {
   SimulatedForm t;
   Bytes answer = kExample;
   answer.push_back(0x00);
   t.line.ScriptAnswer(answer);
+  TypeAddress(t, 5);  // the example's address
   t.Click(t.w().TeButton5);
   ASSERT_TRUE(t.RunToCompletion());
   EXPECT_EQ(t.LogLines(),
-            (std::vector<std::string>{"TX : F7 03 00 00 00 08 50 9A ",
+            (std::vector<std::string>{"TX : 05 03 00 00 00 08 45 88 ",
                                       "RX : 05 03 10 00 10 00 05 00 04 00 00 00 03 00 00 00 00 ",
                                       "     00 01 EE 90 00 ", kOkLine}));
   EXPECT_EQ(t.w().StatusGrid.Cell(1, 0), kTypeCell);
@@ -304,12 +313,14 @@ TEST(Decoding, AQueryAnswerThatChangesTheControlsIsShownWholeAndNothingIsWritten
       {"single query, IRMAX", false, kIrMax, kAlarmCell, "IRMAX"},
       {"cyclic query, IRMAX", true, kIrMax, kAlarmCell, "IRMAX"},
   };
-  const Bytes kQuery = {0xF7, 0x03, 0x00, 0x00, 0x00, 0x08, 0x50, 0x9A};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SimulatedForm t;
     TForm1& w = t.w();
     t.line.faults().silent = true;
+    // The query goes to the address the answer comes from.
+    TypeAddress(t, c.answer[0]);
+    const Bytes kQuery = WithCrc({c.answer[0], 0x03, 0x00, 0x00, 0x00, 0x08});
     // As the window starts: latching on, test off; the answer turns both round.
     ASSERT_TRUE(w.FIX_Button.Checked());
     ASSERT_FALSE(w.TST_Button.Checked());

@@ -1,8 +1,12 @@
 #include "journal/exchange_journal.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +14,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -167,6 +172,7 @@ TEST(Journal, EveryKindOfExchangeEndIsOneLine) {
     std::vector<std::string> operations;
     std::vector<std::string> ends;
     std::vector<std::string> last_lines;
+    std::vector<std::string> outcomes;
   } cases[] = {
       {"time-out",
        [](JournalledForm& f) {
@@ -175,7 +181,8 @@ TEST(Journal, EveryKindOfExchangeEndIsOneLine) {
        },
        {"query"},
        {"completed"},
-       {"   : TIME OUT."}},
+       {"   : TIME OUT."},
+       {"time-out"}},
       {"port error",
        [](JournalledForm& f) {
          f.t.device.FailNext("Open", ENOENT);
@@ -183,7 +190,8 @@ TEST(Journal, EveryKindOfExchangeEndIsOneLine) {
        },
        {"alarm-reset"},
        {"send-failed"},
-       {"   : ОШИБКА ОТКРЫТИЯ ПОРТА COM1"}},
+       {"   : ОШИБКА ОТКРЫТИЯ ПОРТА COM1"},
+       {"port-error"}},
       {"CRC error",
        [](JournalledForm& f) {
          f.t.line.faults().bad_crc_probability = 1;
@@ -191,12 +199,23 @@ TEST(Journal, EveryKindOfExchangeEndIsOneLine) {
        },
        {"query"},
        {"completed"},
-       {"   : CRC ERROR."}},
+       {"   : CRC ERROR."},
+       {"crc-error"}},
+      {"an answer from another address",
+       [](JournalledForm& f) {
+         f.t.line.faults().answer_from = 4;
+         f.t.Click(f.t.w().TeButton5);
+       },
+       {"query"},
+       {"completed"},
+       {testing::kWrongAddressPrefix + "004"},
+       {"wrong-address"}},
       {"interface reset",
        [](JournalledForm& f) { f.t.Click(f.t.w().TeButton2); },
        {"reset-step-1", "reset-step-2"},
        {"completed", "completed"},
-       {testing::kOkLine, testing::kOkLine}},
+       {testing::kOkLine, testing::kOkLine},
+       {"ok", "ok"}},
       {"tactic and test",
        [](JournalledForm& f) {
          f.t.Click(f.t.w().T2MIN_Button);
@@ -205,7 +224,8 @@ TEST(Journal, EveryKindOfExchangeEndIsOneLine) {
        },
        {"tactic", "test"},
        {"completed", "completed"},
-       {testing::kOkLine, testing::kOkLine}},
+       {testing::kOkLine, testing::kOkLine},
+       {"ok", "ok"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -219,6 +239,7 @@ TEST(Journal, EveryKindOfExchangeEndIsOneLine) {
       EXPECT_EQ(lines[i]["operation"], c.operations[i]);
       EXPECT_EQ(lines[i]["end"], c.ends[i]);
       EXPECT_EQ(lines[i]["log"].back(), c.last_lines[i]);
+      EXPECT_EQ(lines[i]["outcome"], c.outcomes[i]);
       if (c.ends[i] == "send-failed") {
         EXPECT_TRUE(requests.empty());
         EXPECT_FALSE(lines[i]["failure"].get<std::string>().empty());
@@ -285,6 +306,56 @@ TEST(Journal, AFileThatCannotBeOpenedIsRefusedWithItsNameAndReason) {
               "cannot open the journal \"" + missing + "\": No such file or directory");
   }
   EXPECT_THROW(ExchangeJournal(dir.path(), "ornat"), JournalError);  // a folder
+}
+
+TEST(Journal, AFileWhoseOpenWouldWaitForAnotherProgramIsRefusedAtOnce) {
+  TempDir dir;
+  const std::string fifo = dir.path() + "/fifo";
+  const std::string socket_path = dir.path() + "/socket";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un sa{};
+  sa.sun_family = AF_UNIX;
+  std::snprintf(sa.sun_path, sizeof sa.sun_path, "%s", socket_path.c_str());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  struct Case {
+    const char* name;
+    std::string path;
+    bool reader;  // another program reads the FIFO
+    const char* why;
+  } cases[] = {
+      {"a FIFO nobody reads", fifo, false, "it is a FIFO (named pipe)"},
+      {"a FIFO with a reader", fifo, true, "it is a FIFO (named pipe)"},
+      {"a socket", socket_path, false, "it is a socket"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int reader = c.reader ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+    auto opening = std::async(std::launch::async, [&]() -> std::string {
+      try {
+        ExchangeJournal j(c.path, "ornat-cli");
+        return "opened";
+      } catch (const JournalError& e) {
+        return e.what();
+      }
+    });
+    if (opening.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      // Let the blocked open go, so that the test ends and tells it.
+      const int unblock = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+      opening.wait();
+      ::close(unblock);
+      ADD_FAILURE() << "the open waited";
+    } else {
+      const std::string why = opening.get();
+      EXPECT_EQ(why, "cannot open the journal \"" + c.path + "\": " + c.why +
+                         ", whose open would wait for another program; give a regular file");
+    }
+    if (reader >= 0) ::close(reader);
+  }
+  ::close(sock);
+  // A device that takes writes at once is still a journal.
+  EXPECT_NO_THROW(ExchangeJournal("/dev/null", "ornat"));
 }
 
 TEST(Journal, AWriteThatFailsIsToldOnceAndTheProgramGoesOn) {

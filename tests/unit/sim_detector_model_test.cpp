@@ -259,6 +259,22 @@ TEST(SimFaults, ShapeTheAnswerAsConfigured) {
        {.extra_delay = 600ms},
        "F7 03 00 00 00 01 90 9C",
        {{605000us, "F7 03 02 00 10 71 9D"}}},
+      {"answering as 4",
+       {.answer_from = 4},
+       kQuery,
+       {{5000us, "04 03 10 00 10 00 F7 00 04 00 00 00 00 00 00 00 00 00 00 66 1F"}}},
+      {"answering as 4, a write's echo",
+       {.answer_from = 4},
+       "F7 06 00 04 00 03 9C 9C",
+       {{5000us, "04 06 00 04 00 03 88 5F"}}},
+      {"answering as 4, an exception",
+       {.forced_exception = 4, .answer_from = 4},
+       "F7 06 00 04 00 03 9C 9C",
+       {{5000us, "04 86 04 53 A2"}}},
+      {"answering as 4 behind an echoing adapter: the echo is the request's",
+       {.echo_request = true, .answer_from = 4},
+       "F7 06 00 04 00 03 9C 9C",
+       {{0us, "F7 06 00 04 00 03 9C 9C"}, {5000us, "04 06 00 04 00 03 88 5F"}}},
       {"another address stays silent, echo or not",
        {.echo_request = true},
        "05 03 00 00 00 01 85 8E",
@@ -270,6 +286,16 @@ TEST(SimFaults, ShapeTheAnswerAsConfigured) {
     const Reply r = Respond(model, Hex(c.request), c.faults, 5ms, rng);
     EXPECT_EQ(Chunks(r), c.chunks) << c.what;
   }
+}
+
+TEST(SimFaults, ADetectorAnsweringAsAnotherCarriesOutTheWriteAllTheSame) {
+  DetectorModel model;
+  std::mt19937 rng(1);
+  Respond(model, Hex("F7 06 00 04 00 03 9C 9C"), Faults{.answer_from = 4}, 5ms, rng);
+  EXPECT_EQ(model.Register(kRegTactic), 3);
+  // It still hears only its own address.
+  EXPECT_TRUE(
+      Respond(model, Hex("04 03 00 00 00 01 84 5F"), Faults{.answer_from = 4}, 5ms, rng).silent());
 }
 
 TEST(SimFaults, ASilentOrExceptionForcedDetectorDoesNotCarryOutWrites) {
@@ -518,6 +544,11 @@ TEST(SimConsole, CommandsChangeTheSelectedDetector) {
       {"regs 6", true, [](const Bus& b) { return b.at(0).faults.query_registers == 6; }},
       {"unpaced on", true, [](const Bus& b) { return b.at(0).faults.unpaced; }},
       {"unpaced 2", false, [](const Bus& b) { return !b.at(0).faults.unpaced; }},
+      {"answer-from 4", true, [](const Bus& b) { return b.at(0).faults.answer_from == 4; }},
+      {"answer-from off", true, [](const Bus& b) { return !b.at(0).faults.answer_from; }},
+      {"answer-from 256", false, [](const Bus& b) { return !b.at(0).faults.answer_from; }},
+      {"fault-inject answer-from 0", true,
+       [](const Bus& b) { return b.at(0).faults.answer_from == 0; }},
       {"@5 alarm", true, [](const Bus& b) { return b.at(1).model.state() == kStateAlarm; }},
       {"@9 alarm", false, [](const Bus& b) { return b.at(0).model.state() == kStateNormal; }},
       {"garble on", true, [](const Bus& b) { return b.options().garble_foreign_speed; }},
@@ -569,6 +600,9 @@ TEST(SimConsole, DetectorSpecsSetAddressSpeedAndFaults) {
   ASSERT_TRUE(ParseDetectorDefinition("37:speed=8,unpaced", d, error)) << error;
   EXPECT_TRUE(d.faults.unpaced);
   EXPECT_EQ(d.model.speed_code(), 8);
+  ASSERT_TRUE(ParseDetectorDefinition("3:answer-from=4", d, error)) << error;
+  EXPECT_EQ(d.faults.answer_from, 4);
+  EXPECT_EQ(d.model.address(), 3);
   for (const char* bad : {"0", "248", "5:speed=0", "5:bogus", "x", "5:tactic"}) {
     EXPECT_FALSE(ParseDetectorDefinition(bad, d, error)) << bad;
   }

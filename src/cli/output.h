@@ -1,0 +1,38 @@
+#pragma once
+// ornat-cli's two outputs. Everything it prints goes through here: the data on stdout,
+// its messages on stderr. Texts from the command line or the line (a port name, an
+// argument, a holder's program name) may hold control characters; none reaches the
+// terminal raw, so a port name with ESC or BEL cannot recolour, move or ring it.
+//
+// A stdout that cannot be written (a full disk, a pipe whose reader has gone) is an
+// error of its own: the first failure is kept, and the command's exit status tells it
+// (FinishOutput). SIGPIPE must be ignored for a closed pipe to come back as EPIPE.
+
+#include <string>
+#include <string_view>
+
+namespace ornat::cli {
+
+// Exit status of a command that was done but whose output could not be written.
+inline constexpr int kExitOutput = 5;
+
+// The text with every control character written out: C0 (tab and newline kept), DEL
+// and C1 as "\u001B" and the like, a byte that is not UTF-8 as "\xFF". Valid UTF-8
+// (Cyrillic) stays as it is. JSON stays JSON: the writer escapes C0 and DEL itself,
+// and a C1 escape is JSON's own form.
+std::string Printable(std::string_view text);
+
+// Writes Printable(text) to stdout and flushes it.
+void Out(std::string_view text);
+// "ornat-cli: " + Printable(message) and a newline on stderr.
+void Err(std::string_view message);
+
+// The errno of the first failed write to stdout; 0 while every write went through.
+int OutputError();
+
+// Ends the output: flushes stdout and, when any write to it failed, says so on stderr
+// and turns a done command (code 0) into kExitOutput. Other codes stay: the command's
+// own failure is told first.
+int FinishOutput(int code);
+
+}  // namespace ornat::cli
