@@ -1,13 +1,12 @@
 #include "cli/commands.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <optional>
 
 #include "cli/headless_window.h"
+#include "cli/terminal.h"
 #include "detector/register_map.h"
 #include "detector/shown_parameters.h"
 #include "detector/survey.h"
@@ -92,7 +91,7 @@ std::vector<std::uint8_t> ValidAnswer(const ExchangeRecord& r) {
 // Shows a progress line on stderr when it is a terminal.
 class ProgressLine {
  public:
-  ProgressLine() : on_(isatty(STDERR_FILENO) == 1) {}
+  ProgressLine() : on_(ProgressTerminal()) {}
   ~ProgressLine() { Clear(); }
   void Show(const std::string& text) {
     if (!on_) return;
