@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -146,6 +147,21 @@ TEST_F(WineSerial, ClearCommErrorCountsTheQueueAndAReadTakesAtMostItsCount) {
             "read 20 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13");
   EXPECT_EQ(probe->Ask("queue"), "queue 5");
   EXPECT_EQ(probe->Ask("close"), "closed");
+}
+
+TEST_F(WineSerial, ClosingEndsAReadThatWaitsForItsFirstByteWith995) {
+  // Wine's PurgeComm leaves the read waiting; the cancel of its OVERLAPPED that
+  // follows the purge ends it, as PurgeComm itself does on Windows.
+  ASSERT_EQ(probe->Ask("open-quiet COM7"), "opened");
+  ASSERT_EQ(probe->Ask("read-bg 20"), "reading");
+  std::this_thread::sleep_for(300ms);
+  probe->Send("close");
+  std::vector<std::string> lines;
+  for (int i = 0; i < 2; ++i)
+    if (auto l = probe->ReadLine(10s)) lines.push_back(*l);
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "closed", "error 3 995 ReadFile function failed (win error code: 995)"}));
 }
 
 TEST_F(WineSerial, APortWithoutADeviceFailsWithCode1AndError2) {

@@ -8,6 +8,8 @@
 //   write HEX...      "wrote N"
 //   queue             "queue N" (ClearCommError's cbInQue)
 //   read N            "read N HEX" (ReadBytes on this thread)
+//   read-bg N         "reading", then ReadBytes on a thread of its own, which prints
+//                     "read N HEX" or the error when it ends
 //   close             "closed"
 //   quit
 // A failure prints "error CODE SYSTEM-ERROR MESSAGE".
@@ -18,6 +20,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "serial/comport.h"
@@ -75,6 +78,10 @@ int main() {
     Say(Bytes("rx", buffer, n));
   };
 
+  std::thread background;
+  auto join = [&] {
+    if (background.joinable()) background.join();
+  };
   std::string line;
   while (std::getline(std::cin, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -103,8 +110,24 @@ int main() {
         std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count > 0 ? count : 1));
         const int n = port.ReadBytes(buffer.data(), count);
         Say(Bytes("read", buffer.data(), n));
+      } else if (command == "read-bg") {
+        int count = 0;
+        in >> count;
+        join();
+        background = std::thread([&port, count] {
+          std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count > 0 ? count : 1));
+          try {
+            const int n = port.ReadBytes(buffer.data(), count);
+            Say(Bytes("read", buffer.data(), n));
+          } catch (const EComPort& e) {
+            Say("error " + std::to_string(e.ErrorCode()) + " " + std::to_string(e.SystemError()) +
+                " " + e.what());
+          }
+        });
+        Say("reading");
       } else if (command == "close") {
         port.ClosePort();
+        join();
         Say("closed");
       } else if (command == "quit") {
         break;
@@ -117,5 +140,6 @@ int main() {
     }
   }
   port.ClosePort();
+  join();
   return 0;
 }
