@@ -8,8 +8,10 @@
 #
 # The Wine prefix is the build tree's own (build-win32/wineprefix), made anew each run;
 # COM1, COM7 and COM12 are mapped through HKLM\Software\Wine\Ports to links in
-# build-win32/wine-ports/ that the tests point at ptys (COM1 to nothing: Wine's default
-# for it is the machine's real /dev/ttyS0).
+# build-win32/wine-ports/ that the tests point at ptys; COM1, which a program picks when
+# it is told no port, leads to nothing. Wine still gives the machine's own serial ports
+# (/dev/ttyS*) the next free numbers (COM2...): the tests open only COM7 and COM12, and
+# never a port they did not point themselves.
 #
 # Knobs (environment): BUILD_DIR (the Linux build, default build), WIN32_BUILD_DIR
 # (default build-win32), JOBS (default: the cores).
@@ -67,4 +69,6 @@ phase "Wine tests: the Win32 device on a pty, ornat-cli.exe against ornat-sim"
 ORNAT_WIN32_BUILD="$PWD/$win" ORNAT_WINE_PORTS="$ports" \
   ctest --test-dir "$native" -L wine --output-on-failure
 
-phase "done; the zip: $win/$(cd "$win" && ls ornat-*-win64.zip)"
+zip=$(cd "$win" && ls ornat-*-win64.zip)
+cmake -E tar tf "$win/$zip" | grep -q '/ornat-cli.exe$'
+phase "done; the zip: $win/$zip"

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -147,6 +149,46 @@ TEST_F(WineCli, TheJournalGetsOneWholeLinePerExchange) {
     EXPECT_NE(line.find("\"program\":\"ornat-cli\",\"port\":\"COM7\""), std::string::npos) << line;
     EXPECT_NE(line.find("\"request\":\"F7 03 00 00 00 08 50 9A\""), std::string::npos) << line;
     EXPECT_EQ(line.back(), '}') << "no CR before the line end";
+  }
+}
+
+TEST_F(WineCli, TheZipsProgramTranslatesWithTheCatalogueBesideIt) {
+  // The portable zip as an engineer unpacks it: the serial port's texts come from
+  // locale\ru\LC_MESSAGES\serialcomm.mo beside the program, read without gettext.
+  std::string zip;
+  for (const auto& e :
+       std::filesystem::directory_iterator(testing::WineSetting("ORNAT_WIN32_BUILD")))
+    if (e.path().extension() == ".zip") zip = e.path().string();
+  ASSERT_FALSE(zip.empty()) << "no zip in the Windows build";
+  SimProcess sim;  // for a folder of its own
+  ASSERT_TRUE(sim.Started());
+  const std::string dir = sim.runtime_dir() + "/unpacked";
+  std::filesystem::create_directories(dir);
+  const std::string unpack = "cd '" + dir + "' && cmake -E tar xf '" + zip + "'";
+  ASSERT_EQ(std::system(unpack.c_str()), 0);
+  std::string exe;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+    if (e.path().filename() == "ornat-cli.exe") exe = e.path().string();
+  ASSERT_FALSE(exe.empty());
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(exe).parent_path() /
+                                      "locale/ru/LC_MESSAGES/serialcomm.mo"));
+  struct Case {
+    const char* language;
+    const char* text;
+  } cases[] = {
+      {"ru", "(Не удалось открыть COM-порт (код ошибки Windows: 2)"},
+      {"de", "(Unable to open com port (win error code: 2)"},
+  };
+  // A locale that is not "C", whatever the test's own (LANGUAGE counts only then).
+  unsetenv("LC_ALL");
+  unsetenv("LC_MESSAGES");
+  setenv("LANG", "C.UTF-8", 1);
+  for (const Case& c : cases) {
+    setenv("LANGUAGE", c.language, 1);
+    const testing::WineRun r = testing::RunUnderWine(exe, {"--port", "COM9", "query"});
+    unsetenv("LANGUAGE");
+    EXPECT_EQ(r.exit, 3) << c.language;
+    EXPECT_NE(r.err.find(c.text), std::string::npos) << c.language << "\n" << r.err;
   }
 }
 
