@@ -70,5 +70,9 @@ ORNAT_WIN32_BUILD="$PWD/$win" ORNAT_WINE_PORTS="$ports" \
   ctest --test-dir "$native" -L wine --output-on-failure
 
 zip=$(cd "$win" && ls ornat-*-win64.zip)
-cmake -E tar tf "$win/$zip" | grep -q '/ornat-cli.exe$'
+listing=$(cmake -E tar tf "$win/$zip")
+if ! grep -q '/ornat-cli.exe$' <<<"$listing"; then
+  echo "the zip $win/$zip holds no ornat-cli.exe" >&2
+  exit 1
+fi
 phase "done; the zip: $win/$zip"
