@@ -1,7 +1,5 @@
 #include "cli/commands.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +9,7 @@
 
 #include "cli/headless_window.h"
 #include "cli/output.h"
+#include "cli/terminal.h"
 #include "detector/register_map.h"
 #include "detector/shown_parameters.h"
 #include "detector/survey.h"
@@ -133,7 +132,7 @@ std::string PortFailureText(const ExchangeRecord& r) {
 // Shows a progress line on stderr when it is a terminal.
 class ProgressLine {
  public:
-  ProgressLine() : on_(isatty(STDERR_FILENO) == 1) {}
+  ProgressLine() : on_(ProgressTerminal()) {}
   ~ProgressLine() { Clear(); }
   void Show(const std::string& text) {
     if (!on_) return;

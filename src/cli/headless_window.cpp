@@ -2,6 +2,7 @@
 
 #include "cli/output.h"
 #include "serial/comport.h"
+#include "serial/platform/platform.h"
 
 namespace ornat::cli {
 
@@ -15,10 +16,10 @@ void CliDialogs::ShowException(const std::string& message) {
   Err(message);
 }
 
-HeadlessWindow::HeadlessWindow(ExchangeObserver* journal) {
+HeadlessWindow::HeadlessWindow(ExchangeObserver* journal) : device_(MakePlatformCommDevice()) {
   observers_.Add(journal);
   observers_.Add(&recorder_);
-  FormEnvironment env = FormEnvironment::Realtime(loop_, gate_, dialogs_, device_);
+  FormEnvironment env = FormEnvironment::Realtime(loop_, gate_, dialogs_, *device_);
   env.exchange_observer = &observers_;
   // The platform's port list, and "comports.txt" in the working folder, as the window.
   form_ = std::make_unique<TForm1>(env);

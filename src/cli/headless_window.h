@@ -1,6 +1,6 @@
 #pragma once
 // The window without a window: TForm1 over the real-time loop (RealtimeLoop, the
-// HandlerGate, its QueueDispatcher), dialogs of its own and the POSIX serial device,
+// HandlerGate, its QueueDispatcher), dialogs of its own and the platform's serial device,
 // built and started as the window's program does. ornat-cli works it as an engineer
 // works the window: it sets the control models (port item, baud-rate item, address
 // editor, check boxes, radio buttons, speed combo, delay items), presses buttons and
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "modbus/exchange_observer.h"
-#include "serial/platform/posix_comm_device.h"
+#include "serial/platform/comm_device.h"
 #include "ui/main_window.h"
 #include "ui/toolkit/dialogs.h"
 #include "ui/toolkit/handler_gate.h"
@@ -78,7 +78,7 @@ class HeadlessWindow {
   CliDialogs dialogs_;
   HandlerGate gate_{dialogs_};
   RealtimeLoop loop_{gate_};
-  PosixCommDevice device_;
+  std::unique_ptr<CommDevice> device_;
   ExchangeObserverList observers_;
   Recorder recorder_;
   std::unique_ptr<TForm1> form_;

@@ -2,7 +2,6 @@
 // line of detectors. See ornat-cli --help and ornat-cli(1).
 
 #include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -11,21 +10,18 @@
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "cli/terminal.h"
 #include "serial/translation.h"
-
-namespace {
-
-extern "C" void OnStopSignal(int) {
-  ornat::cli::g_interrupted = 1;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   using namespace ornat::cli;
   // The serial error texts in the user's language; numbers stay with a full stop, as
   // in the messages around them and in the JSON.
   ornat::SetUpLocale();
+  // Ctrl-C and SIGTERM end the work as the window's stop buttons do: the exchange in
+  // flight completes first, and its line is written. On Windows, the console takes
+  // UTF-8 from here on.
+  SetUpTerminal(&g_interrupted);
   std::setlocale(LC_NUMERIC, "C");
   Options options;
   try {
@@ -45,13 +41,6 @@ int main(int argc, char** argv) {
     Out(std::string("ornat-cli ") + ORNAT_VERSION + "\n");
     return FinishOutput(kExitDone);
   }
-  // Ctrl-C and SIGTERM end the work as the window's stop buttons do: the exchange in
-  // flight completes first, and its line is written.
-  struct sigaction sa {};
-  sa.sa_handler = OnStopSignal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
   try {
     return RunCommand(options);
   } catch (const std::exception& e) {

@@ -1,14 +1,9 @@
 #include "journal/exchange_journal.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 
+#include "journal/journal_file.h"
 #include "journal/json.h"
 #include "ui/exchange_log.h"
 #include "ui/exchange_outcome.h"
@@ -53,11 +48,12 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point t) {
   }
   const std::time_t tt = static_cast<std::time_t>(secs.count());
   std::tm tm{};
-  localtime_r(&tt, &tm);
+  long offset_seconds = 0;
+  LocalTimeOf(tt, tm, offset_seconds);
   char date[32];
   std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &tm);
   // Offsets from UTC lie within a day (-12:00 to +14:00 in use).
-  const long offset_min = tm.tm_gmtoff / 60;
+  const long offset_min = offset_seconds / 60;
   const int abs_min = static_cast<int>((offset_min < 0 ? -offset_min : offset_min) % (24 * 60));
   char tail[32];
   std::snprintf(tail, sizeof tail, ".%03d%c%02d:%02d", static_cast<int>(ms),
@@ -66,30 +62,15 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point t) {
 }
 
 ExchangeJournal::ExchangeJournal(const std::string& path, std::string program, WallClock clock)
-    : path_(path), program_(std::move(program)), clock_(std::move(clock)) {
-  // Never an open that waits for another program: a FIFO's waits for a reader (for
-  // ever, with nobody there), a terminal's may wait for its carrier. O_NONBLOCK makes
-  // such an open return at once; what it opened is then looked at.
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
-  const int open_error = errno;
-  struct stat st {};
-  const bool looked = fd_ >= 0 ? ::fstat(fd_, &st) == 0 : ::stat(path.c_str(), &st) == 0;
-  if (looked && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    throw JournalError("cannot open the journal \"" + path + "\": it is a " +
-                       (S_ISFIFO(st.st_mode) ? "FIFO (named pipe)" : "socket") +
-                       ", whose open would wait for another program; give a regular file");
-  }
-  if (fd_ < 0)
-    throw JournalError("cannot open the journal \"" + path + "\": " + std::strerror(open_error));
-  // Writes wait as usual: a line is given to the kernel whole.
-  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    : path_(path),
+      program_(std::move(program)),
+      clock_(std::move(clock)),
+      file_(std::make_unique<JournalFile>(path)) {
+  if (!file_->IsOpen())
+    throw JournalError("cannot open the journal \"" + path + "\": " + file_->OpenError());
 }
 
-ExchangeJournal::~ExchangeJournal() {
-  if (fd_ >= 0) ::close(fd_);
-}
+ExchangeJournal::~ExchangeJournal() = default;
 
 std::string ExchangeJournal::Line(const ExchangeRecord& record, const std::string& program,
                                   std::chrono::system_clock::time_point when) {
@@ -126,21 +107,14 @@ void ExchangeJournal::ExchangeEnded(const ExchangeRecord& record) {
   if (cut_short_) line = "\n";
   line += Line(record, program_, clock_());
   line += '\n';
-  // One write() per line: the kernel has the whole line as soon as it returns. A
-  // short write (a full disk) is continued; EINTR is retried.
-  std::size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    const int why = n < 0 ? errno : ENOSPC;
+  // One write per line: the system has the whole line as soon as it returns. A short
+  // write (a full disk) is continued.
+  std::string why;
+  const std::size_t done = file_->Append(line.data(), line.size(), why);
+  if (done < line.size()) {
     ++lines_lost_;
     if (done > 0) cut_short_ = line[done - 1] != '\n';
-    const std::string message =
-        "cannot write to the journal \"" + path_ + "\": " + std::strerror(why);
+    const std::string message = "cannot write to the journal \"" + path_ + "\": " + why;
     if (error_.empty()) {
       error_ = message;
       if (on_error_) on_error_(message);

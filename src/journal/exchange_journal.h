@@ -5,16 +5,17 @@
 // rate, the slave address, the operation, how it ended and its outcome, the request and
 // the bytes handed over in hexadecimal, and the log pane's lines as it showed them.
 //
-// Nothing is lost when the program is killed: the file is opened with O_APPEND and
-// each line goes to the kernel in one write() as its exchange ends, so a completed
-// exchange is in the file whatever happens to the process afterwards. There is no
-// fsync: only the loss of the whole machine (power, kernel) could take lines the
-// kernel already has, and a sync per exchange would stall the user-interface thread,
-// inside the completion, for as long as the disk takes. One write per line also keeps
-// the lines of two programs appending to one journal whole.
+// Nothing is lost when the program is killed: the file is opened for appending
+// (O_APPEND; FILE_APPEND_DATA on Windows) and each line goes to the system in one write
+// as its exchange ends, so a completed exchange is in the file whatever happens to the
+// process afterwards. There is no fsync: only the loss of the whole machine (power,
+// kernel) could take lines the system already has, and a sync per exchange would stall
+// the user-interface thread, inside the completion, for as long as the disk takes. One
+// write per line also keeps the lines of two programs appending to one journal whole.
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -34,6 +35,8 @@ std::string HexText(const std::vector<std::uint8_t>& bytes);
 
 // "2024-05-02T14:03:07.123+02:00": local time with its offset from UTC.
 std::string IsoLocalTime(std::chrono::system_clock::time_point t);
+
+class JournalFile;
 
 class ExchangeJournal : public ExchangeObserver {
  public:
@@ -67,7 +70,7 @@ class ExchangeJournal : public ExchangeObserver {
   std::string path_;
   std::string program_;
   WallClock clock_;
-  int fd_ = -1;
+  std::unique_ptr<JournalFile> file_;
   std::string error_;
   int lines_lost_ = 0;
   bool cut_short_ = false;  // the file ends inside a line

@@ -13,14 +13,13 @@
 #include "modbus/exchange.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <exception>
 #include <vector>
 
 #include "detector/register_map.h"
 #include "modbus/rtu_codec.h"
 #include "serial/comport.h"
+#include "serial/platform/platform.h"
 #include "ui/exchange_log.h"
 #include "ui/main_window.h"
 
@@ -46,8 +45,7 @@ int ResponseTimeoutMs(std::uint8_t baud_index) {
 }
 
 bool DeviceGone(int system_error) {
-  return system_error == EIO || system_error == ENXIO || system_error == ENODEV ||
-         system_error == EPIPE;
+  return IsDeviceGoneError(system_error);
 }
 
 std::uint8_t ReadLimitForRead(std::uint16_t count) {
@@ -134,8 +132,7 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
     exchange_.failure_code = e.ErrorCode();
     exchange_.failure_errno = std::max(e.SystemError(), 0);
     exchange_.failure_holders = e.Holders();
-    if (e.SystemError() > 0)
-      exchange_.failure += std::string(": ") + std::strerror(e.SystemError());
+    if (e.SystemError() > 0) exchange_.failure += ": " + SystemErrorText(e.SystemError());
     ReportSendFailure(log);
     // One more line, under the port error, when other programs were found holding
     // the port: the engineer sees whom to close.

@@ -23,7 +23,8 @@ inline constexpr std::uint8_t kWriteReadLimit = 20;
 // it. Worked on one byte: n is the low byte of count (0 taken as 1), sums wrap at 256.
 std::uint8_t ReadLimitForRead(std::uint16_t count);
 
-// True for the errno of a transfer on a device that is gone (unplugged, hung up).
+// True for the error number of a transfer on a device that is gone (unplugged, hung
+// up): the platform's own list.
 bool DeviceGone(int system_error);
 
 }  // namespace ornat

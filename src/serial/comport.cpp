@@ -1,11 +1,10 @@
 #include "serial/comport.h"
 
-#include <libintl.h>
-
 #include <cstdio>
 #include <thread>
 
 #include "serial/comthread.h"
+#include "serial/translation.h"
 
 namespace ornat {
 
@@ -46,15 +45,11 @@ constexpr const char* kSystemErrorSuffix = " (win error code: %d)";
 // never mixes an English text with a translated suffix.
 std::atomic<bool> texts_loaded{false};
 
-// The lookup of a text: the default text domain first, then "serialcomm", the domain
-// this component registers for its own texts and whose catalogue ships with it (the
-// program itself sets no default domain, so the catalogue is found there). Without a
-// translation gettext hands the key back: the English text.
+// The lookup of a text in the platform's catalogues (the default text domain, then
+// "serialcomm"); without a translation the key stands: the English text.
 const char* Translate(const char* key) {
   if (!texts_loaded.load(std::memory_order_acquire)) return key;
-  const char* text = gettext(key);
-  if (text == key) text = dgettext(kSerialTextDomain, key);
-  return text;
+  return LookUpText(key);
 }
 
 // The English texts until LoadErrorTexts has looked them up.
@@ -79,10 +74,7 @@ std::string BuildMessage(int code, int system_error) {
 }  // namespace
 
 void LoadErrorTexts(const std::string& locale_dir) {
-  bindtextdomain(kSerialTextDomain, locale_dir.c_str());
-  // The texts go to the window and to std::exception::what() as UTF-8 whatever the
-  // locale's own character set.
-  bind_textdomain_codeset(kSerialTextDomain, "UTF-8");
+  BindSerialCatalogue(locale_dir);
   texts_loaded.store(true, std::memory_order_release);
   std::array<std::string, 23>& texts = TextsInstance();
   for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = Translate(kErrorTextKeys[i]);

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "serial/comport.h"
+#include "serial/platform/platform.h"
 #include "serial/platform/port_list.h"
 #include "ui/exchange_log.h"
 #include "ui/main_window.h"
@@ -80,8 +81,7 @@ void TForm1::TeMenuBar1MouseDown(TObject*, TMouseButton, int, int, int) {
 }
 
 void TForm1::EnumeratePorts() {
-  static LinuxPortList platform_list;
-  PortListSource& source = env_.ports != nullptr ? *env_.ports : platform_list;
+  PortListSource& source = env_.ports != nullptr ? *env_.ports : PlatformPortList();
   const std::string port_before = ComPort1().Port();
 
   auto remove_items = [this] { PortItems.clear(); };  // each item leaves PORT1 as it goes

@@ -10,11 +10,13 @@
 // (ClearCommError), modem status (GetCommModemStatus), purge with abort (PurgeComm),
 // close (CloseHandle).
 //
-// Errors: every call returns a DevError, 0 on success or an errno value
-// (ENOENT for a name without a device, EBUSY for a device another program holds,
-// ECANCELED for a transfer that a purge with abort ended, EIO for a hung-up device,
-// ...). The component turns it into an EComPort code and keeps the errno as its
-// SystemError. No file descriptor is visible above this interface.
+// Errors: every call returns a DevError, 0 on success or the platform's error number:
+// errno on Linux (ENOENT for a name without a device, EBUSY for a device another
+// program holds, ECANCELED for a transfer that a purge with abort ended, EIO for a
+// hung-up device, ...), GetLastError() on Windows (2, 5, 995, ...). The component turns
+// it into an EComPort code and keeps the number as its SystemError. No file descriptor
+// or handle is visible above this interface. The errno values named below are Linux's;
+// Windows gives its own codes for the same cases.
 //
 // Threads: a device is used by the user-interface thread (open, close, settings,
 // write, purge) and the port's event thread (event wait, read, queries) at once;
@@ -29,7 +31,7 @@
 
 namespace ornat {
 
-// 0 = success, else an errno value.
+// 0 = success, else the platform's error number (errno; GetLastError() on Windows).
 using DevError = int;
 
 // The DCB-like record passed to SetLineSettings. Field names and codes are Win32's;

@@ -2,14 +2,9 @@
 
 namespace ornat {
 
-RealtimeLoop::RealtimeLoop(HandlerGate& gate) : start_(Clock::now()), dispatcher_(gate) {
-  dispatcher_.SetWakeup([this] {
-    {
-      std::lock_guard<std::mutex> lock(wake_mutex_);
-      woken_ = true;
-    }
-    wake_cv_.notify_all();
-  });
+RealtimeLoop::RealtimeLoop(HandlerGate& gate)
+    : start_(Clock::now()), waiter_(LoopWaiter::Make()), dispatcher_(gate) {
+  dispatcher_.SetWakeup([this] { waiter_->Wake(); });
 }
 
 Scheduler::TaskId RealtimeLoop::ScheduleAfter(Micros delay, std::function<void()> task) {
@@ -51,9 +46,7 @@ bool RealtimeLoop::RunOnce(Clock::time_point until) {
   auto wake_at = until;
   if (!tasks_.empty() && tasks_.begin()->first.first < wake_at)
     wake_at = tasks_.begin()->first.first;
-  std::unique_lock<std::mutex> lock(wake_mutex_);
-  wake_cv_.wait_until(lock, wake_at, [&] { return woken_; });
-  woken_ = false;
+  waiter_->SleepUntil(wake_at);
   return true;
 }
 

@@ -1,15 +1,16 @@
 #pragma once
 // A user-interface loop without a window: a wall-clock scheduler and a dispatcher
 // queue served by one thread. Integration tests, benchmarks and the simulator's
-// tools run the window's logic on it in real time.
+// tools run the window's logic on it in real time. It sleeps through a LoopWaiter, so
+// its timers keep their milliseconds on Windows too.
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <map>
-#include <mutex>
+#include <memory>
 
 #include "ui/toolkit/dispatcher.h"
+#include "ui/toolkit/loop_waiter.h"
 #include "ui/toolkit/scheduler.h"
 
 namespace ornat {
@@ -22,6 +23,8 @@ class RealtimeLoop : public Scheduler {
   Micros Now() const override;
 
   QueueDispatcher& dispatcher() { return dispatcher_; }
+  // How the loop sleeps (for the benchmarks).
+  const char* WaiterKind() const { return waiter_->Kind(); }
   // Runs timers and posted work on the calling thread for d.
   void RunFor(std::chrono::milliseconds d);
   // Runs until pred() holds (checked after each item) or timeout; returns pred().
@@ -31,10 +34,8 @@ class RealtimeLoop : public Scheduler {
   using Clock = std::chrono::steady_clock;
   bool RunOnce(Clock::time_point until);
   Clock::time_point start_;
+  std::unique_ptr<LoopWaiter> waiter_;
   QueueDispatcher dispatcher_;
-  std::mutex wake_mutex_;
-  std::condition_variable wake_cv_;
-  bool woken_ = false;
   TaskId next_id_ = 1;
   std::map<std::pair<Clock::time_point, TaskId>, std::function<void()>> tasks_;
   std::map<TaskId, Clock::time_point> due_of_;

@@ -1,0 +1,72 @@
+#include <algorithm>
+#include <ctime>
+
+#include "journal/journal_file.h"
+#include "serial/platform/platform.h"
+
+// <windows.h> comes after the project's headers: its macros (EV_RXCHAR, PURGE_RXABORT...)
+// would otherwise replace the names those headers declare.
+#include <windows.h>
+
+namespace ornat {
+
+namespace {
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int n =
+      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0)
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  return out;
+}
+}  // namespace
+
+JournalFile::JournalFile(const std::string& path) {
+  // Append access only: the system puts every write at the end of the file, also
+  // while another program appends to it. Others may read, append and rename.
+  HANDLE h = ::CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    open_error_ = SystemErrorText(static_cast<DevError>(::GetLastError()));
+    return;
+  }
+  file_ = reinterpret_cast<std::intptr_t>(h);
+}
+
+JournalFile::~JournalFile() {
+  if (file_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(file_));
+}
+
+bool JournalFile::IsOpen() const {
+  return file_ != -1;
+}
+
+std::size_t JournalFile::Append(const char* data, std::size_t n, std::string& error) {
+  std::size_t done = 0;
+  while (done < n) {
+    DWORD wrote = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
+    if (!::WriteFile(reinterpret_cast<HANDLE>(file_), data + done, chunk, &wrote, nullptr)) {
+      error = SystemErrorText(static_cast<DevError>(::GetLastError()));
+      break;
+    }
+    if (wrote == 0) {
+      error = SystemErrorText(ERROR_DISK_FULL);
+      break;
+    }
+    done += wrote;
+  }
+  return done;
+}
+
+void LocalTimeOf(std::time_t t, std::tm& local, long& offset_seconds) {
+  localtime_s(&local, &t);
+  // The local fields read as UTC, less the instant itself: the offset, summer time
+  // included.
+  std::tm copy = local;
+  offset_seconds = static_cast<long>(_mkgmtime(&copy) - t);
+}
+
+}  // namespace ornat
