@@ -701,9 +701,11 @@ int Survey(Session& s) {
   BusSurvey survey(w, {o.speeds, o.ranges, o.delay_ms});
   ProgressLine progress;
   // Each device as soon as its line is complete; the JSON document comes at the end.
+  // On a terminal the progress line gives way to it first.
+  const bool out_on_terminal = isatty(STDOUT_FILENO) == 1;
   if (!o.json) {
     survey.OnDevice([&](const SurveyDevice& d) {
-      progress.Clear();
+      if (out_on_terminal) progress.Clear();
       Out(SurveyLine(d));
     });
   }

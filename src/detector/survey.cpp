@@ -103,8 +103,10 @@ SurveyPace BusSurvey::PaceFor(std::uint8_t baud_index, std::uint16_t delay_ms) {
   // 3.5 characters is the end of a frame on Modbus RTU; at 2400 bit/s and above the
   // adapter's burst gap is the longer.
   p.silence_ms = CeilMs(std::max(3.5 * c, kAdapterBurstGapMs) + kSilenceMarginMs);
-  // Two characters: the byte a transmitter leaves as it turns off comes within one.
-  p.settle_ms = std::max<std::uint16_t>(static_cast<std::uint16_t>(kSettlingMs), CeilMs(2 * c));
+  // 3.5 characters, the silence Modbus RTU keeps between two frames: the next request
+  // goes out no sooner after an answer, and the byte a transmitter leaves as it turns
+  // off (within a character) still comes in the answer's exchange.
+  p.settle_ms = std::max<std::uint16_t>(static_cast<std::uint16_t>(kSettlingMs), CeilMs(3.5 * c));
   p.extension_ms = CeilMs(kExtensionChars * c + p.silence_ms + kAdapterBurstGapMs);
   return p;
 }

@@ -220,7 +220,7 @@ void TForm1::ComPort1RxChar(TObject*, int) {
     });
     return;
   }
-  count = std::clamp(count, 0, limit);
+  count = std::clamp(count, 0, paced ? static_cast<int>(rx_buffer_.size()) - 1 : limit);
   std::vector<std::uint8_t> bytes(rx_buffer_.begin(), rx_buffer_.begin() + count);
   // Through the gate: never while a sender or a completion runs (a modal dialog of
   // a completion included); held hand-overs run right after it, in order.
@@ -237,11 +237,17 @@ int TForm1::PacedRead(int limit) {
   // none waits for a first byte without end. The read thus ends with the byte that
   // completes an answer, stray bytes in front of it included, and the line's next
   // byte (a neighbour's answer, a transmitter's trailing byte) starts a read of its
-  // own; or after the silence; or at the limit. Whatever came before an error is lost
-  // with it, as in the window.
+  // own; or after the silence; or at the read limit, unless more bytes wait already:
+  // bytes that came in one burst with those before them (a 21-byte answer to another
+  // request) raise no arrival of their own and would wait unread. Whatever came before
+  // an error is lost with it, as in the window.
   const int expected = limit - kReadRoom;
+  const int cap = static_cast<int>(rx_buffer_.size()) - 1;
   int got = 0;
-  while (got < limit) {
+  while (got < cap) {
+    // Past the read limit, only what is queued already: noise that goes on is handed
+    // over in pieces, each in the exchange it came in.
+    if (got >= limit && ComPort1_->QueuedInputCount() == 0) break;
     if (ComPort1_->ReadBytes(rx_buffer_.data() + got, 1) <= 0) break;  // the silence
     ++got;
     if (AnswerEndsAt(rx_buffer_.data(), got, expected)) break;

@@ -92,11 +92,11 @@ TEST(Survey, ItsWindowCoversTheRequestFortyMillisecondsAndTheFirstByteAtEachSpee
     std::uint8_t baud_index;
     std::uint16_t window_ms;
     std::uint16_t silence_ms;  // 3.5 characters or the adapter's 16 ms, + 8 ms
-    std::uint16_t settle_ms;
+    std::uint16_t settle_ms;   // 3.5 characters, at least the window's 5 ms
   } cases[] = {
-      {0, 115, 38, 17},  // 1200: 75 ms + 40; 3.5 characters are 29.2 ms
-      {1, 78, 24, 9},    // 2400: 37.5 ms + 40
-      {2, 59, 24, 5},    // 4800: 18.75 ms + 40
+      {0, 115, 38, 30},  // 1200: 75 ms + 40; 3.5 characters are 29.2 ms
+      {1, 78, 24, 15},   // 2400: 37.5 ms + 40; 14.6 ms
+      {2, 59, 24, 8},    // 4800: 18.75 ms + 40; 7.3 ms
       {3, 50, 24, 5},    // 9600: 9.375 ms + 40
       {4, 47, 24, 5},    // 14400: 6.25 ms + 40
       {5, 45, 24, 5},    // 19200: 4.69 ms + 40
