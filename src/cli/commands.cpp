@@ -798,7 +798,7 @@ int Survey(Session& s) {
     }
     j.EndArray();
     j.Key("late_answers").Int(survey.LateAnswers());
-    j.Key("probes").Int(progress_now.probes_done + survey.Reprobes());
+    j.Key("probes").Int(survey.Probes());
     j.Key("probes_again").Int(survey.Reprobes());
     j.Key("interrupted").Bool(survey.Stopped());
     j.Key("port_failed").Bool(survey.PortFailed());
@@ -815,7 +815,7 @@ int Survey(Session& s) {
         " answer(s) came after their probe's window: a device answers slowly; repeat with a "
         "longer --delay");
   for (const auto& n : survey.Noise()) Err(SurveyNoiseText(n));
-  const int probes = progress_now.probes_done + survey.Reprobes();
+  const int probes = survey.Probes();
   const std::string again =
       survey.Reprobes() > 0 ? " (" + std::to_string(survey.Reprobes()) + " made again)" : "";
   if (survey.Stopped()) {

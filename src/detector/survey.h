@@ -133,7 +133,8 @@ class BusSurvey : public ExchangeObserver {
   const std::vector<SurveyNoise>& Noise() const { return noise_; }
   // Devices whose answer came after its probe's window.
   int LateAnswers() const;
-  // Probes made again after noise, a failed CRC or a late answer.
+  // Every probe made, and those made again after noise, a failed CRC or a late answer.
+  int Probes() const { return probes_done_; }
   int Reprobes() const { return reprobes_; }
 
   struct Progress {
