@@ -658,7 +658,7 @@ std::string SurveyLine(const SurveyDevice& d) {
       else if (d.queried)
         text += std::string("query: ") + OutcomeName(d.query_outcome);
       else
-        text += "query: not made (the survey was stopped)";
+        text += "query: not made (the survey ended first)";
       break;
     case SurveyDevice::Kind::kOtherIdentity:
       text += "identity " + Hex16(d.identity) + " (not an ORNAT(-2)-Zev)";

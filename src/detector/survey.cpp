@@ -391,7 +391,14 @@ void BusSurvey::ExchangeEnded(const ExchangeRecord& record) {
   if (phase_ == Phase::kReady || phase_ == Phase::kDone) return;
   if (record.end == ExchangeRecord::End::kSendFailed) {
     port_failed_ = true;
-    query_in_flight_ = false;
+    if (query_in_flight_) {
+      SurveyDevice& d = devices_[querying_];
+      d.queried = true;
+      d.query_log = record.log;
+      d.query_outcome = OutcomeOf(record.log);  // the port error
+      query_in_flight_ = false;
+      Tell(querying_);
+    }
     Later(&BusSurvey::Step);
     return;
   }

@@ -527,6 +527,25 @@ TEST(Survey, APortThatCannotBeOpenedEndsItAtOnceWithThePaceOff) {
   EXPECT_FALSE(t.w().SurveyPaced());
 }
 
+TEST(Survey, APortThatFailsForADetectorsQueryEndsItWithThatQuerysPortError) {
+  SimulatedForm t(false);
+  t.line.AddDetector(5);
+  BusSurvey survey(t.w(), {{k9600}, {{1, 247}}, 0});
+  std::vector<ExchangeOutcome> told;
+  survey.OnDevice([&](const SurveyDevice& d) { told.push_back(d.query_outcome); });
+  t.exchanges.Add(&survey);
+  survey.Start();
+  // The hit at 5 closes the port; the query's open is the next one.
+  ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 5; }));
+  t.device.FailNext("Open", ENOENT);
+  ASSERT_TRUE(RunServed(t, [&] { return survey.Done(); }));
+  t.exchanges.Remove(&survey);
+  EXPECT_TRUE(survey.PortFailed());
+  EXPECT_EQ(told, (std::vector<ExchangeOutcome>{ExchangeOutcome::kPortError}));
+  EXPECT_EQ(Probed(t.Requests()), Addresses(1, 5));
+  EXPECT_FALSE(t.w().SurveyPaced());
+}
+
 TEST(Survey, TheWindowsSearchAfterASurveyIsTheWindowsExactly) {
   SimulatedForm t(false);
   t.line.AddDetector(5);
