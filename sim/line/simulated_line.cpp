@@ -269,13 +269,17 @@ void SimulatedLine::SchedulePaced(const std::vector<TimedByte>& bytes, const Rep
     if (reply != nullptr) f.note = reply->note;
     wire_.push_back(std::move(f));
   }
+  const std::chrono::milliseconds latency =
+      reply != nullptr ? reply->adapter_latency : std::chrono::milliseconds(0);
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const std::uint8_t b = bytes[i].byte;
     const bool last = i + 1 == bytes.size();
     std::shared_ptr<Reply> commits;
     if (last && reply != nullptr && !reply->commits.empty())
       commits = std::make_shared<Reply>(*reply);
-    clock_.ScheduleAfter(ToMicros(bytes[i].at), [this, b, commits] {
+    // The master's adapter hands the byte over at its next burst (on the clock's grid).
+    const Micros at = ToMicros(AdapterDelivery(now + bytes[i].at, latency)) - now;
+    clock_.ScheduleAfter(at, [this, b, commits] {
       OnByteArrival(b);
       // An address or speed change takes effect once its echo is out.
       if (commits) bus_.CommitAfterAnswer(*commits);

@@ -64,6 +64,7 @@ Detectors:
                          alarm fault normal state=N tactic=N test latch=off
                          silent crc=P echo stray=N[@BYTE] pause=MS[@AFTER]
                          exception=CODE regs=N delay=MS unpaced answer-from=ADDR
+                         trailing=N[@BYTE] latency=MS
                        e.g. --detector 5:speed=6,tactic=3 --detector 9:id=0x0011
 Faults for every detector (a detector's own options come after them):
   --silent             no answer at all
@@ -82,6 +83,10 @@ Faults for every detector (a detector's own options come after them):
   --answer-from ADDR   answer with ADDR in byte 0 (the CRC made to fit), as a
                        faulty unit or another device answering in its place;
                        the request is carried out all the same
+  --trailing N[@BYTE]  N bytes (default 0x00) right behind the answer, as an RS-485
+                       transmitter leaves one when it turns off
+  --adapter-latency MS hand the answers' bytes to the pty in bursts, one every MS
+                       ms, as a USB adapter's latency timer does (FTDI: 16)
   --help               this text
 
 Standard output: first the line "PORT NAME SLAVE-PATH" (or "DEVICE PATH"), then the
@@ -91,9 +96,9 @@ answers of console commands (each ends with a line "OK ..." or "ERR ...") and li
 Console commands on stdin (one a line; "help" lists them all): alarm, fault, normal,
 tactic N, test on|off, latch on|off, addr N, speed CODE, set REG VALUE, id VALUE,
 regs N, silent on|off, crc P, echo on|off, stray N, pause MS [AFTER], exception
-CODE|off, delay MS, unpaced on|off, answer-from ADDR|off, clear, factory, show,
-select ADDR, add DEF, garble on|off, turnaround MS, fault-inject KIND ARGS, quit.
-'@ADDR CMD' sends one command to the detector at ADDR.
+CODE|off, delay MS, unpaced on|off, answer-from ADDR|off, trailing N [BYTE],
+latency MS, clear, factory, show, select ADDR, add DEF, garble on|off, turnaround MS,
+fault-inject KIND ARGS, quit. '@ADDR CMD' sends one command to the detector at ADDR.
 
 Wire log: a header line starting with '#', then one line per frame:
   TIME RX HEX...            a request (or noise) from the master
@@ -156,10 +161,16 @@ int ParseArgs(int argc, char** argv, Options& o) {
       add_global("unpaced");
     } else {
       static const std::pair<const char*, const char*> kGlobalWithValue[] = {
-          {"--bad-crc", "crc"}, {"--stray", "stray"},
-          {"--pause", "pause"}, {"--exception", "exception"},
-          {"--identity", "id"}, {"--query-regs", "regs"},
-          {"--delay", "delay"}, {"--answer-from", "answer-from"},
+          {"--bad-crc", "crc"},
+          {"--stray", "stray"},
+          {"--pause", "pause"},
+          {"--exception", "exception"},
+          {"--identity", "id"},
+          {"--query-regs", "regs"},
+          {"--delay", "delay"},
+          {"--answer-from", "answer-from"},
+          {"--trailing", "trailing"},
+          {"--adapter-latency", "latency"},
       };
       bool handled = false;
       for (const auto& [flag, verb] : kGlobalWithValue) {
@@ -543,6 +554,10 @@ void Simulator::OnEvents(const std::vector<FrameAssembler::Event>& events) {
     Transmission t;
     t.schedule = ScheduleBytes(reply, rate);
     t.origin = at;
+    // Through an adapter with a latency timer the bytes reach the master in bursts, on
+    // the adapter's own grid (counted from the simulator's start).
+    for (TimedByte& b : t.schedule)
+      b.at = AdapterDelivery(ev.at + b.at, reply.adapter_latency) - ev.at;
     t.note = reply.note;
     t.reply = std::move(reply);
     if (t.schedule.empty()) {

@@ -46,6 +46,7 @@ Reply Bus::HandleFrame(std::span<const std::uint8_t> frame, std::uint32_t line_b
         out.chunks.push_back({options_.turnaround, noise});
         out.detector = i;
         out.note = "garbled";
+        out.adapter_latency = d.faults.adapter_latency;
       }
       continue;
     }
@@ -61,6 +62,7 @@ Reply Bus::HandleFrame(std::span<const std::uint8_t> frame, std::uint32_t line_b
     if (out.detector) continue;  // a second detector at the same address: the first wins
     out.chunks = std::move(r.chunks);
     out.unpaced = r.unpaced;
+    out.adapter_latency = r.adapter_latency;
     out.detector = i;
     out.note = r.note;
   }

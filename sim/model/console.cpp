@@ -70,6 +70,9 @@ std::string DescribeFaults(const Faults& f) {
   if (f.extra_delay.count() > 0) s << " delay=" << f.extra_delay.count() << "ms";
   if (f.unpaced) s << " unpaced";
   if (f.answer_from) s << " answer-from=" << unsigned{*f.answer_from};
+  if (f.trailing_bytes > 0)
+    s << " trailing=" << f.trailing_bytes << "*0x" << Hex4(f.trailing_value).substr(4);
+  if (f.adapter_latency.count() > 0) s << " latency=" << f.adapter_latency.count() << "ms";
   const std::string out = s.str();
   return out.empty() ? " none" : out;
 }
@@ -151,6 +154,15 @@ std::string ApplyDetectorCommand(Bus::Detector& d, std::string_view verb,
     if (args.size() == 2 && !number(1, 0, 255, w)) return usage("byte value 0..255");
     d.faults.stray_bytes = static_cast<std::size_t>(v);
     d.faults.stray_value = static_cast<std::uint8_t>(w);
+  } else if (verb == "trailing") {
+    if (!need(1, 2) || !number(0, 0, 64, v)) return usage("count 0..64 [byte value]");
+    w = d.faults.trailing_value;
+    if (args.size() == 2 && !number(1, 0, 255, w)) return usage("byte value 0..255");
+    d.faults.trailing_bytes = static_cast<std::size_t>(v);
+    d.faults.trailing_value = static_cast<std::uint8_t>(w);
+  } else if (verb == "latency") {
+    if (!need(1, 1) || !number(0, 0, 1000, v)) return usage("milliseconds 0..1000");
+    d.faults.adapter_latency = std::chrono::milliseconds(v);
   } else if (verb == "pause") {
     if (!need(1, 2) || !number(0, 0, 60000, v)) return usage("milliseconds 0..60000 [after bytes]");
     if (args.size() == 2 && !number(1, 1, 300, w)) return usage("after bytes 1..300");
@@ -259,6 +271,8 @@ std::vector<std::string> ConsoleHelp() {
       "  delay MS                   answer MS ms later than the turnaround",
       "  unpaced on|off             the whole answer at once, not one byte per 10 bits",
       "  answer-from ADDR|off       answer with ADDR in byte 0 (CRC fitted), as another unit",
+      "  trailing N [BYTE]          N bytes (default 0x00) right behind the answer",
+      "  latency MS                 the master's adapter hands bytes over every MS ms",
       "  clear                      no faults",
       "Line and program:",
       "  show                       every detector with its registers and faults",

@@ -46,6 +46,14 @@ std::vector<TimedByte> ScheduleBytes(const Reply& reply, std::uint32_t bit_rate)
   return out;
 }
 
+std::chrono::nanoseconds AdapterDelivery(std::chrono::nanoseconds on_line,
+                                         std::chrono::milliseconds latency) {
+  if (latency.count() <= 0 || on_line.count() <= 0) return on_line;
+  const std::chrono::nanoseconds period = latency;
+  const auto bursts = (on_line.count() + period.count() - 1) / period.count();
+  return std::chrono::nanoseconds(bursts * period.count());
+}
+
 Bytes TruncateReadAnswer(const Bytes& answer, std::uint16_t registers) {
   if (answer.size() < 5 || answer[1] != kReadHolding) return answer;
   const std::size_t have = answer[2] / 2u;
@@ -60,6 +68,7 @@ Reply Respond(DetectorModel& model, std::span<const std::uint8_t> request, const
               std::chrono::microseconds turnaround, std::mt19937& rng) {
   Reply reply;
   reply.unpaced = faults.unpaced;
+  reply.adapter_latency = faults.adapter_latency;
   if (faults.silent) {
     reply.note = "silent";
     return reply;
@@ -93,6 +102,7 @@ Reply Respond(DetectorModel& model, std::span<const std::uint8_t> request, const
     }
   }
   body.insert(body.end(), frame.begin(), frame.end());
+  body.insert(body.end(), faults.trailing_bytes, faults.trailing_value);
 
   std::chrono::microseconds silence = turnaround + faults.extra_delay;
   if (faults.echo_request) {

@@ -53,6 +53,14 @@ struct Faults {
   // and its CRC made to fit: a faulty unit, or another device answering in its
   // place. The request is carried out all the same.
   std::optional<std::uint8_t> answer_from{};
+  // Bytes right behind the answer, in the same burst: what an RS-485 transmitter leaves
+  // on the line as it turns off (one 0x00, typically).
+  std::size_t trailing_bytes = 0;
+  std::uint8_t trailing_value = 0x00;
+  // The master's USB adapter hands what the detector sends over in bursts, one every
+  // `adapter_latency` (an FTDI chip's latency timer, 16 ms by default): each byte
+  // reaches the master at the first burst after it is on the line. Zero: at once.
+  std::chrono::milliseconds adapter_latency{0};
 
   bool operator==(const Faults&) const = default;
 };
@@ -78,6 +86,8 @@ struct Reply {
   std::optional<std::size_t> detector;  // the detector that answered, if any
   std::string note;      // why the line stayed silent or what went wrong; empty when normal
   bool unpaced = false;  // each chunk arrives whole when it starts (Faults::unpaced)
+  // Bursts of the master's adapter (Faults::adapter_latency); zero: none.
+  std::chrono::milliseconds adapter_latency{0};
 
   bool silent() const { return chunks.empty(); }
   // Every byte of the reply, in order.
@@ -99,6 +109,12 @@ std::chrono::nanoseconds ByteDuration(std::uint32_t bit_rate);
 // answer follow one another without gaps inside a chunk; in an unpaced reply every
 // byte of a chunk comes at the end of the silence before it.
 std::vector<TimedByte> ScheduleBytes(const Reply& reply, std::uint32_t bit_rate);
+
+// When a byte that is on the line at `on_line` (a time on the adapter's own clock)
+// reaches the master through an adapter with that latency: at the next multiple of
+// `latency` (the same instant when it falls on one); at once for zero.
+std::chrono::nanoseconds AdapterDelivery(std::chrono::nanoseconds on_line,
+                                         std::chrono::milliseconds latency);
 
 // Offers `request` (a whole frame, CRC included) to `model` and shapes its answer by
 // `faults`: silence, forced exception, short parameter answer, answer address, echo,

@@ -6,7 +6,6 @@
 #include <set>
 
 #include "detector/shown_parameters.h"
-#include "detector/survey.h"
 #include "ui/main_window.h"
 
 namespace ornat::cli {
@@ -356,19 +355,8 @@ Options ParseArguments(const std::vector<std::string>& args) {
     o.ranges = values.count("--addresses")
                    ? ParseAddressRuns(values["--addresses"])
                    : std::vector<std::pair<std::uint8_t, std::uint8_t>>{{1, 247}};
-    if (o.delay_ms != 0) {
-      const auto unsafe = BusSurvey::UnsafeDelay(o.speeds, o.delay_ms);
-      if (!unsafe.empty()) {
-        std::string which;
-        for (std::uint8_t b : unsafe)
-          which += (which.empty() ? "" : ", ") + std::string(kBaudTable[b].speed_text) +
-                   " bit/s needs " + std::to_string(BusSurvey::SafeWindowMs(b)) + " ms";
-        throw UsageError("--delay " + std::to_string(o.delay_ms) +
-                         " is too short for the survey: an answer would be handed over after "
-                         "the next probe went out (" +
-                         which + "); give a longer one or leave --delay out");
-      }
-    }
+    // --delay only lengthens the survey's windows (BusSurvey::PaceFor): every value
+    // of the Delay menu is good for it.
   }
   return o;
 }
@@ -404,9 +392,10 @@ Options:
   --json                 one JSON document on stdout (JSON Lines for watch)
   --verbose, -v          the TX/RX/message lines of each exchange, as the log shows them
   --journal FILE         append every exchange to FILE as one JSON line
-  --delay MS             search, survey: the probe window, 100 to 350 in steps of 50
-                         (search: default 150; survey: default and minimum the safe
-                         window of each speed, 250 ms at 4800 bit/s and above)
+  --delay MS             search: the probe window, 100 to 350 in steps of 50 (default
+                         150); survey: wait at least that long for a probe's answer
+                         (default: the request on the wire, 40 ms and one byte; 50 ms
+                         at 9600 bit/s)
   --speeds LIST|all      survey: the speeds to sweep, e.g. 9600,19200 (default --baud)
   --addresses RUNS       survey: the addresses, e.g. 1-10,240-247 (default 1-247)
   --count N              watch: stop after N answers

@@ -909,12 +909,73 @@ std::string Hex16(std::uint16_t v) {
          ByteToHex(static_cast<std::uint8_t>(v));
 }
 
+// One device as the survey prints it: address, speed, what it is, and how its answer
+// came when that was not plainly in its own window.
+std::string SurveyLine(const SurveyDevice& d) {
+  char head[32];
+  std::snprintf(head, sizeof head, "%3d  %5s  ", d.address, Speed(d.baud_index).c_str());
+  std::string text = head;
+  switch (d.kind) {
+    case SurveyDevice::Kind::kDetector:
+      text += "detector  ";
+      if (d.query_outcome == ExchangeOutcome::kOk)
+        text += d.shown.state + "  tactic " + TacticText(d.shown) + "  latching " +
+                (d.shown.latching ? "on" : "off") + "  test " + (d.shown.test ? "on" : "off");
+      else if (d.queried)
+        text += std::string("query: ") + OutcomeName(d.query_outcome);
+      else
+        text += "query: not made (the survey ended first)";
+      break;
+    case SurveyDevice::Kind::kOtherIdentity:
+      text += "identity " + Hex16(d.identity) + " (not an ORNAT(-2)-Zev)";
+      break;
+    case SurveyDevice::Kind::kException:
+      text += "exception " + std::to_string(d.exception_code) + " (refused the probe)";
+      break;
+  }
+  if (d.late)
+    text += "  [came after its probe's window]";
+  else if (d.probed != d.address)
+    text += "  [answered the probe to " + std::to_string(d.probed) + "]";
+  if (d.TrailingByte())
+    text += "  [trailing byte " + ByteToHex(d.after[0]) + "]";
+  else if (!d.before.empty() || !d.after.empty())
+    text += "  [amid " + std::to_string(d.before.size() + d.after.size()) + " stray byte(s)]";
+  if (d.attempt > 1) text += "  [probe " + std::to_string(d.attempt) + " of its address]";
+  return text + "\n";
+}
+
+std::string SurveyNoiseText(const SurveyNoise& n) {
+  const std::string where =
+      (n.probed == 0 ? std::string("between two probes")
+                     : "after the probe to " + std::to_string(n.probed)) +
+      " at " + Speed(n.baud_index) + " bit/s" +
+      (n.attempt > 1 ? " (probe " + std::to_string(n.attempt) + " of that address)" : "");
+  if (!n.whole_answer) return "bytes that form no answer " + where + ": " + HexText(n.bytes);
+  const std::vector<std::uint8_t> answer(
+      n.bytes.begin() + static_cast<long>(n.answer_at),
+      n.bytes.begin() + static_cast<long>(n.answer_at + n.answer_length));
+  return "a whole answer that no probe asks for, " + std::to_string(answer.size()) +
+         " bytes from address " + std::to_string(answer[0]) + ", " + where + ": " +
+         HexText(answer) +
+         (answer.size() < n.bytes.size() ? " (all bytes read: " + HexText(n.bytes) + ")" : "");
+}
+
 int Survey(Session& s) {
   TForm1& w = s.w();
   const Options& o = s.o();
   BusSurvey survey(w, {o.speeds, o.ranges, o.delay_ms});
-  s.win().observers().Add(&survey);
   ProgressLine progress;
+  // Each device as soon as its line is complete; the JSON document comes at the end.
+  // On a terminal the progress line gives way to it first.
+  const bool out_on_terminal = isatty(STDOUT_FILENO) == 1;
+  if (!o.json) {
+    survey.OnDevice([&](const SurveyDevice& d) {
+      if (out_on_terminal) progress.Clear();
+      Out(SurveyLine(d));
+    });
+  }
+  s.win().observers().Add(&survey);
   const auto started = Clock::now();
   survey.Start();
   bool stop_sent = false;
@@ -944,7 +1005,7 @@ int Survey(Session& s) {
   int code = survey.Devices().empty() ? kExitNoAnswer : bad ? kExitRefused : kExitDone;
   if (survey.Stopped()) code = kExitNoAnswer;
   if (survey.PortFailed()) code = kExitPort;
-  const int probes = survey.CurrentProgress().probes_done;
+  const auto progress_now = survey.CurrentProgress();
 
   if (o.json) {
     JsonWriter j;
@@ -970,6 +1031,11 @@ int Survey(Session& s) {
         j.Key("identity").String(Hex16(d.identity));
       j.Key("answer").String(HexText(d.answer));
       j.Key("probed").Int(d.probed);
+      j.Key("attempt").Int(d.attempt);
+      j.Key("late").Bool(d.late);
+      j.Key("trailing_byte").Bool(d.TrailingByte());
+      j.Key("before").String(HexText(d.before));
+      j.Key("after").String(HexText(d.after));
       if (d.queried) {
         j.Key("query_outcome").String(OutcomeName(d.query_outcome));
         j.Key("detector");
@@ -986,13 +1052,20 @@ int Survey(Session& s) {
     for (const auto& n : survey.Noise()) {
       j.BeginObject();
       j.Key("probed").Int(n.probed);
+      j.Key("attempt").Int(n.attempt);
       j.Key("baud").Int(std::stoi(Speed(n.baud_index)));
       j.Key("bytes").String(HexText(n.bytes));
+      j.Key("whole_answer").Bool(n.whole_answer);
+      if (n.whole_answer)
+        j.Key("answer").String(HexText(std::vector<std::uint8_t>(
+            n.bytes.begin() + static_cast<long>(n.answer_at),
+            n.bytes.begin() + static_cast<long>(n.answer_at + n.answer_length))));
       j.EndObject();
     }
     j.EndArray();
     j.Key("late_answers").Int(survey.LateAnswers());
-    j.Key("probes").Int(probes);
+    j.Key("probes").Int(survey.Probes());
+    j.Key("probes_again").Int(survey.Reprobes());
     j.Key("interrupted").Bool(survey.Stopped());
     j.Key("port_failed").Bool(survey.PortFailed());
     j.Key("duration_s").Fixed(took, 3);
@@ -1000,31 +1073,6 @@ int Survey(Session& s) {
     j.Key("exit").Int(s.Exit(code));
     j.EndObject();
     Out(j.Text() + "\n");
-  } else {
-    std::string text;
-    for (const auto& d : survey.Devices()) {
-      char head[32];
-      std::snprintf(head, sizeof head, "%3d  %5s  ", d.address, Speed(d.baud_index).c_str());
-      text += head;
-      switch (d.kind) {
-        case SurveyDevice::Kind::kDetector:
-          text += "detector  ";
-          if (d.query_outcome == ExchangeOutcome::kOk)
-            text += d.shown.state + "  tactic " + TacticText(d.shown) + "  latching " +
-                    (d.shown.latching ? "on" : "off") + "  test " + (d.shown.test ? "on" : "off");
-          else
-            text += std::string("query: ") + OutcomeName(d.query_outcome);
-          break;
-        case SurveyDevice::Kind::kOtherIdentity:
-          text += "identity " + Hex16(d.identity) + " (not an ORNAT(-2)-Zev)";
-          break;
-        case SurveyDevice::Kind::kException:
-          text += "exception " + std::to_string(d.exception_code) + " (refused the probe)";
-          break;
-      }
-      text += "\n";
-    }
-    Out(text);
   }
   if (survey.PortFailed())
     Err("the port \"" + s.Port() + "\" cannot be opened; the survey stopped");
@@ -1032,13 +1080,22 @@ int Survey(Session& s) {
     Err(std::to_string(survey.LateAnswers()) +
         " answer(s) came after their probe's window: a device answers slowly; repeat with a "
         "longer --delay");
-  for (const auto& n : survey.Noise())
-    Err("bytes that form no answer after the probe to " + std::to_string(n.probed) + " at " +
-        Speed(n.baud_index) + " bit/s: " + HexText(n.bytes));
-  if (survey.Devices().empty() && !survey.PortFailed()) Err("no device answered");
-  std::fprintf(stderr, "survey %s: %zu device(s), %d probes in %.1f s (nominal %.1f s)\n",
-               survey.Stopped() ? "stopped" : "done", survey.Devices().size(), probes, took,
-               survey.NominalMs() / 1000.0);
+  for (const auto& n : survey.Noise()) Err(SurveyNoiseText(n));
+  const int probes = survey.Probes();
+  const std::string again =
+      survey.Reprobes() > 0 ? " (" + std::to_string(survey.Reprobes()) + " made again)" : "";
+  if (survey.Stopped()) {
+    if (survey.Devices().empty()) Err("nothing found before the stop");
+    std::fprintf(stderr,
+                 "survey stopped by Ctrl-C at address %d, %s bit/s: %zu device(s), %d probes%s in "
+                 "%.1f s\n",
+                 progress_now.address, Speed(progress_now.baud_index).c_str(),
+                 survey.Devices().size(), probes, again.c_str(), took);
+  } else {
+    if (survey.Devices().empty() && !survey.PortFailed()) Err("no device answered");
+    std::fprintf(stderr, "survey done: %zu device(s), %d probes%s in %.1f s (nominal %.1f s)\n",
+                 survey.Devices().size(), probes, again.c_str(), took, survey.NominalMs() / 1000.0);
+  }
   return code;
 }
 

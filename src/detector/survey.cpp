@@ -1,9 +1,11 @@
 #include "detector/survey.h"
 
 #include <algorithm>
-#include <functional>
+#include <cmath>
+#include <exception>
 
 #include "detector/register_map.h"
+#include "modbus/exchange.h"
 #include "modbus/rtu_codec.h"
 #include "serial/comport.h"
 
@@ -11,17 +13,55 @@ namespace ornat {
 
 namespace {
 
-// A probe is 8 bytes, its answer 7 (an exception answer 5), 10 bits a byte.
-constexpr double kProbeAndAnswerBits = (8 + 7) * 10;
-// The port hands an answer over 150 ms after its last byte.
-constexpr double kReadIntervalMs = 150;
-// How long a detector may take to answer, and what is kept to spare on top.
+// A probe is 8 bytes; its window waits for the first byte of the answer.
+constexpr double kProbeChars = 8;
+// How long a detector may take to answer.
 constexpr double kTurnaroundAllowanceMs = 40;
-constexpr double kSpareMs = 20;
+// A USB adapter hands received bytes over in bursts, up to 16 ms apart with an FTDI
+// chip's default latency timer: the silence that ends a read is longer, with a margin.
+constexpr double kAdapterBurstGapMs = 16;
+constexpr double kSilenceMarginMs = 8;
+// What a window may be extended for once an answer has begun: 12 stray bytes, the
+// answer, a trailing byte, then the silence and one more adapter burst.
+constexpr double kExtensionChars = 12 + 7 + 1;
 // The search's next probe follows its completion after 5 ms.
 constexpr double kStepMs = 5;
+// A first probe, and up to two more after noise or a failed CRC.
+constexpr int kProbesPerAddress = 3;
+
+constexpr std::uint8_t kHighestAddress = 247;
+constexpr std::uint8_t kReadHolding = 3;
+constexpr std::uint8_t kProbeAnswerCount = 2;  // one register
+constexpr std::uint8_t kReadException = 0x83;
+constexpr std::uint8_t kWriteSingle = 6;
+constexpr std::uint8_t kWriteMultiple = 16;
 
 constexpr std::uint16_t kDelayMenu[] = {100, 150, 200, 250, 300, 350};
+
+// One character (10 bits) at that row of the baud-rate table, in ms.
+double CharMs(std::uint8_t baud_index) {
+  return 10 * 1000.0 / BaudRateToBits(kBaudTable.at(baud_index).port_value);
+}
+
+std::uint16_t CeilMs(double ms) {
+  // Whole milliseconds, rounded up; the epsilon keeps an exact value from going up.
+  return static_cast<std::uint16_t>(std::ceil(ms - 1e-9));
+}
+
+// The length of the answer that would begin at bytes[i], by its function code; 0
+// when no answer can begin there.
+std::size_t CandidateLength(const std::vector<std::uint8_t>& bytes, std::size_t i) {
+  const std::uint8_t address = bytes[i];
+  const std::uint8_t function = bytes[i + 1];
+  if (address < 1 || address > kHighestAddress) return 0;
+  if (function == kReadHolding) {
+    const std::uint8_t count = bytes[i + 2];
+    return count >= 2 && count % 2 == 0 ? 5u + count : 0u;
+  }
+  if (function == kWriteSingle || function == kWriteMultiple) return 8;
+  if ((function & 0x80) != 0 && (function & 0x7F) != 0) return 5;
+  return 0;
+}
 
 }  // namespace
 
@@ -33,30 +73,54 @@ TTeItem* DelayMenuItem(TForm1& form, std::uint16_t ms) {
   return nullptr;
 }
 
-double BusSurvey::HandOverMs(std::uint8_t baud_index) {
-  const int bits_per_second = BaudRateToBits(kBaudTable.at(baud_index).port_value);
-  return kProbeAndAnswerBits * 1000.0 / bits_per_second + kTurnaroundAllowanceMs + kReadIntervalMs;
+std::vector<FoundAnswer> FindAnswers(const std::vector<std::uint8_t>& bytes) {
+  std::vector<FoundAnswer> found;
+  std::size_t i = 0;
+  while (i + 5 <= bytes.size()) {
+    const std::size_t length = CandidateLength(bytes, i);
+    // A whole frame's CRC, taken over the frame with its own CRC, is 0.
+    if (length != 0 && i + length <= bytes.size() &&
+        Crc16(bytes.data() + i, static_cast<std::uint16_t>(length)) == 0) {
+      found.push_back({i, length});
+      i += length;
+    } else {
+      ++i;
+    }
+  }
+  return found;
 }
 
-std::uint16_t BusSurvey::SafeWindowMs(std::uint8_t baud_index) {
-  const double needed = HandOverMs(baud_index) + kSpareMs;
-  for (std::uint16_t ms : kDelayMenu)
-    if (ms >= needed) return ms;
-  return kDelayMenu[std::size(kDelayMenu) - 1];
+// --- the pace -------------------------------------------------------------------------
+
+std::uint16_t BusSurvey::SurveyWindowMs(std::uint8_t baud_index) {
+  return CeilMs((kProbeChars + 1) * CharMs(baud_index) + kTurnaroundAllowanceMs);
 }
 
-std::vector<std::uint8_t> BusSurvey::UnsafeDelay(const std::vector<std::uint8_t>& baud_indices,
-                                                 std::uint16_t delay_ms) {
-  std::vector<std::uint8_t> unsafe;
-  for (std::uint8_t b : baud_indices)
-    if (SafeWindowMs(b) > delay_ms) unsafe.push_back(b);
-  return unsafe;
+SurveyPace BusSurvey::PaceFor(std::uint8_t baud_index, std::uint16_t delay_ms) {
+  const double c = CharMs(baud_index);
+  SurveyPace p;
+  p.window_ms = std::max(SurveyWindowMs(baud_index), delay_ms);
+  // 3.5 characters is the end of a frame on Modbus RTU; at 2400 bit/s and above the
+  // adapter's burst gap is the longer.
+  p.silence_ms = CeilMs(std::max(3.5 * c, kAdapterBurstGapMs) + kSilenceMarginMs);
+  // 3.5 characters, the silence Modbus RTU keeps between two frames: the next request
+  // goes out no sooner after an answer, and the byte a transmitter leaves as it turns
+  // off (within a character) still comes in the answer's exchange.
+  p.settle_ms = std::max<std::uint16_t>(static_cast<std::uint16_t>(kSettlingMs), CeilMs(3.5 * c));
+  p.extension_ms = CeilMs(kExtensionChars * c + p.silence_ms + kAdapterBurstGapMs);
+  return p;
 }
 
 BusSurvey::BusSurvey(TForm1& form, SurveyPlan plan) : form_(form), plan_(std::move(plan)) {}
 
+BusSurvey::~BusSurvey() {
+  if (watch_task_ != 0) form_.Environment().scheduler->Cancel(watch_task_);
+  if (recheck_task_ != 0) form_.Environment().scheduler->Cancel(recheck_task_);
+  form_.EndSurveyPace();
+}
+
 std::uint16_t BusSurvey::WindowMs(std::uint8_t baud_index) const {
-  return plan_.delay_ms != 0 ? plan_.delay_ms : SafeWindowMs(baud_index);
+  return PaceFor(baud_index, plan_.delay_ms).window_ms;
 }
 
 int BusSurvey::ProbesPerSpeed() const {
@@ -67,8 +131,14 @@ int BusSurvey::ProbesPerSpeed() const {
 
 double BusSurvey::NominalMs() const {
   double ms = 0;
-  for (std::uint8_t b : plan_.baud_indices) ms += ProbesPerSpeed() * (WindowMs(b) + kStepMs);
+  for (std::uint8_t b : plan_.baud_indices)
+    ms += ProbesPerSpeed() * (WindowMs(b) + kStepMs) + kWatchAfterSweepMs;
   return ms;
+}
+
+int BusSurvey::LateAnswers() const {
+  return static_cast<int>(std::count_if(devices_.begin(), devices_.end(),
+                                        [](const SurveyDevice& d) { return d.late; }));
 }
 
 BusSurvey::Progress BusSurvey::CurrentProgress() const {
@@ -77,12 +147,12 @@ BusSurvey::Progress BusSurvey::CurrentProgress() const {
   p.speed_number = static_cast<int>(std::min(speed_pos_ + 1, plan_.baud_indices.size()));
   if (speed_pos_ < plan_.baud_indices.size()) p.baud_index = plan_.baud_indices[speed_pos_];
   p.address = last_probed_;
-  p.probes_done = probes_done_;
+  p.probes_done = plan_probes_done_;
   p.probes_total = ProbesPerSpeed() * p.speed_count;
-  const int done_here = probes_done_ - ProbesPerSpeed() * static_cast<int>(speed_pos_);
+  const int done_here = plan_probes_done_ - ProbesPerSpeed() * static_cast<int>(speed_pos_);
   for (std::size_t s = speed_pos_; s < plan_.baud_indices.size(); ++s) {
     const int left = s == speed_pos_ ? std::max(0, ProbesPerSpeed() - done_here) : ProbesPerSpeed();
-    p.ms_left += left * (WindowMs(plan_.baud_indices[s]) + kStepMs);
+    p.ms_left += left * (WindowMs(plan_.baud_indices[s]) + kStepMs) + kWatchAfterSweepMs;
   }
   return p;
 }
@@ -94,6 +164,16 @@ void BusSurvey::Later(void (BusSurvey::*step)()) {
   form_.Environment().gate->Enter([this, step] { (this->*step)(); });
 }
 
+void BusSurvey::RecheckSoon() {
+  // The window's work can end without an exchange that tells it (a read that closing
+  // the port cut short hands nothing over): look again shortly.
+  if (recheck_task_ != 0 || phase_ == Phase::kDone) return;
+  recheck_task_ = form_.Environment().scheduler->ScheduleAfter(Millis(kRecheckMs), [this] {
+    recheck_task_ = 0;
+    form_.Environment().gate->Enter([this] { Step(); });
+  });
+}
+
 void BusSurvey::Start() {
   if (phase_ != Phase::kReady) return;
   phase_ = Phase::kSweep;
@@ -102,33 +182,52 @@ void BusSurvey::Start() {
 
 void BusSurvey::Stop() {
   form_.Environment().gate->Enter([this] {
+    if (phase_ == Phase::kDone) return;
     stop_requested_ = true;
     if (phase_ == Phase::kReady) {
       Finish();
       return;
     }
-    // The search's own "Stop": a probe in flight still completes.
-    if (form_.State.SessionMode == kSessionSearch) form_.CustomItem5.Click();
-    if (!form_.Working()) Finish();
+    // The search's own "Stop": a probe in flight still completes, and its completion
+    // comes back to Step, which ends the survey.
+    StopSearch();
+    if (phase_ == Phase::kWatch && watch_task_ != 0) {
+      form_.Environment().scheduler->Cancel(watch_task_);
+      watch_task_ = 0;
+    }
+    Step();
   });
 }
 
+void BusSurvey::StopSearch() {
+  if (form_.State.SessionMode == kSessionSearch) form_.CustomItem5.Click();  // "Stop"
+}
+
 void BusSurvey::BeginSpeed() {
-  if (stop_requested_ || speed_pos_ >= plan_.baud_indices.size()) {
+  if (stop_requested_ || port_failed_ || speed_pos_ >= plan_.baud_indices.size()) {
     Finish();
     return;
   }
   phase_ = Phase::kSweep;
-  const std::uint8_t b = plan_.baud_indices[speed_pos_];
-  form_.BaudItem(b).Click();  // the PC's speed, from the BaudRate menu
-  if (TTeItem* delay = DelayMenuItem(form_, WindowMs(b))) delay->Click();
+  const std::uint8_t b = CurrentBaud();
+  std::fill(attempts_.begin(), attempts_.end(), 0);
+  rewind_to_ = 0;
+  try {
+    form_.BaudItem(b).Click();  // the PC's speed, from the BaudRate menu
+  } catch (const std::exception&) {
+    // An open port that refuses its speed: nothing more can be sent.
+    port_failed_ = true;
+    Finish();
+    return;
+  }
+  form_.BeginSurveyPace(PaceFor(b, plan_.delay_ms));
   range_pos_ = 0;
   BeginRange();
 }
 
 void BusSurvey::BeginRange() {
   if (range_pos_ >= plan_.ranges.size()) {
-    BeginQueries();
+    EndOfSweep();
     return;
   }
   SearchAfter(static_cast<std::uint8_t>(plan_.ranges[range_pos_].first - 1));
@@ -143,65 +242,88 @@ void BusSurvey::SearchAfter(std::uint8_t address) {
 }
 
 void BusSurvey::Step() {
-  if (phase_ == Phase::kSweep) {
-    const std::uint8_t last = plan_.ranges[range_pos_].second;
-    if (form_.State.SessionMode == kSessionSearch) {
-      // A search that is not working any more has halted on a failed send.
-      if (port_failed_ || !form_.Working()) {
-        port_failed_ = true;
-        form_.CustomItem5.Click();
-        Finish();
-        return;
-      }
-      if (!stop_requested_ && last_probed_ < last) return;  // the search goes on
-      form_.CustomItem5.Click();  // "Stop" after the last address of the run
-      if (stop_requested_) {
-        Finish();
-        return;
-      }
-      ++range_pos_;
-      BeginRange();
-      return;
-    }
-    // The search ended by itself: a hit, or its own end past 247.
-    if (form_.Working()) return;  // an exchange in flight comes back here when it ends
-    if (stop_requested_ || port_failed_) {
-      Finish();
-      return;
-    }
-    if (last_probed_ < last) {
-      SearchAfter(last_probed_);
-    } else {
-      ++range_pos_;
-      BeginRange();
-    }
+  if (phase_ == Phase::kQuery) {
+    if (query_in_flight_) return;
+    if (form_.Working()) return RecheckSoon();
+    NextQuery();
     return;
   }
-  if (phase_ == Phase::kQuery) {
-    if (form_.Working() || query_in_flight_) return;
-    ++query_pos_;
-    NextQuery();
+  if (phase_ == Phase::kWatch) {
+    if (watch_task_ != 0) return;
+    if (form_.Working()) return RecheckSoon();
+    AfterWatch();
+    return;
   }
-}
-
-void BusSurvey::BeginQueries() {
-  phase_ = Phase::kQuery;
-  queries_.clear();
-  const std::uint8_t b = plan_.baud_indices[speed_pos_];
-  for (std::size_t i = 0; i < devices_.size(); ++i)
-    if (devices_[i].baud_index == b && devices_[i].kind == SurveyDevice::Kind::kDetector)
-      queries_.push_back(i);
-  query_pos_ = 0;
-  NextQuery();
+  if (phase_ != Phase::kSweep) return;
+  const bool searching = form_.State.SessionMode == kSessionSearch;
+  // A search that is not working any more has halted on a failed send.
+  if (searching && !form_.Working()) port_failed_ = true;
+  if (port_failed_ || stop_requested_) {
+    StopSearch();
+    if (form_.Working()) return RecheckSoon();
+    Finish();
+    return;
+  }
+  // A detector found gets its parameter query at once, with the search stopped and
+  // the window's own timing.
+  if (!to_query_.empty()) {
+    StopSearch();
+    if (form_.Working()) return RecheckSoon();  // bytes still settling
+    phase_ = Phase::kQuery;
+    after_queries_ = Phase::kSweep;
+    form_.EndSurveyPace();
+    NextQuery();
+    return;
+  }
+  if (rewind_to_ != 0) {
+    // Probes made again: the search goes on before the first of them.
+    const auto before = static_cast<std::uint8_t>(rewind_to_ - 1);
+    rewind_to_ = 0;
+    if (searching) {
+      last_probed_ = before;
+      form_.State.DeviceAddress = before;
+      return;
+    }
+    if (form_.Working()) {
+      rewind_to_ = static_cast<std::uint8_t>(before + 1);
+      return RecheckSoon();
+    }
+    SearchAfter(before);
+    return;
+  }
+  const std::uint8_t last = plan_.ranges[range_pos_].second;
+  if (searching) {
+    if (last_probed_ < last) return;  // the search goes on
+    StopSearch();                     // after the last address of the run
+  } else if (form_.Working()) {
+    return RecheckSoon();  // the search stopped at a hit; bytes still settling
+  }
+  if (last_probed_ < last) {
+    SearchAfter(last_probed_);
+    return;
+  }
+  ++range_pos_;
+  BeginRange();
 }
 
 void BusSurvey::NextQuery() {
-  if (stop_requested_ || port_failed_ || query_pos_ >= queries_.size()) {
-    ++speed_pos_;
-    BeginSpeed();
+  if (stop_requested_ || port_failed_) {
+    Finish();
     return;
   }
-  const SurveyDevice& d = devices_[queries_[query_pos_]];
+  if (to_query_.empty()) {
+    if (after_queries_ == Phase::kWatch) {
+      NextSpeed();
+      return;
+    }
+    phase_ = Phase::kSweep;
+    form_.BeginSurveyPace(PaceFor(CurrentBaud(), plan_.delay_ms));
+    Step();
+    return;
+  }
+  querying_ = to_query_.front();
+  to_query_.erase(to_query_.begin());
+  const SurveyDevice& d = devices_[querying_];
   // Typed into the address editor and confirmed with Enter, as an engineer does: Enter
   // sets DeviceAddress also when the editor already shows that number.
   form_.TeSpinEdit1.SetText(std::to_string(d.address));
@@ -210,76 +332,240 @@ void BusSurvey::NextQuery() {
   form_.TeButton5.Click();  // "ЗАПРОС ПАРАМЕТРОВ", a single query
 }
 
+void BusSurvey::EndOfSweep() {
+  // The line is watched a while after the last probe, for an answer that comes late;
+  // only while the port is open (a hit closes it, as the window's completion does).
+  phase_ = Phase::kWatch;
+  if (stop_requested_ || !form_.ComPort1().Connected()) {
+    AfterWatch();
+    return;
+  }
+  watch_task_ = form_.Environment().scheduler->ScheduleAfter(Millis(kWatchAfterSweepMs), [this] {
+    watch_task_ = 0;
+    form_.Environment().gate->Enter([this] {
+      if (phase_ == Phase::kWatch) Step();
+    });
+  });
+}
+
+void BusSurvey::AfterWatch() {
+  if (watch_task_ != 0) {
+    form_.Environment().scheduler->Cancel(watch_task_);
+    watch_task_ = 0;
+  }
+  if (stop_requested_ || port_failed_) {
+    Finish();
+    return;
+  }
+  if (!to_query_.empty()) {
+    phase_ = Phase::kQuery;
+    after_queries_ = Phase::kWatch;
+    form_.EndSurveyPace();
+    NextQuery();
+    return;
+  }
+  NextSpeed();
+}
+
+void BusSurvey::NextSpeed() {
+  form_.EndSurveyPace();
+  ++speed_pos_;
+  BeginSpeed();
+}
+
 void BusSurvey::Finish() {
+  if (phase_ == Phase::kDone) return;
   phase_ = Phase::kDone;
+  for (Scheduler::TaskId* task : {&watch_task_, &recheck_task_}) {
+    if (*task != 0) form_.Environment().scheduler->Cancel(*task);
+    *task = 0;
+  }
+  form_.EndSurveyPace();
+  // Detectors whose query the stop cut off are told all the same, unqueried.
+  for (std::size_t i = 0; i < devices_.size(); ++i) Tell(i);
 }
 
 // --- what the exchanges bring ------------------------------------------------------
 
 void BusSurvey::ExchangeEnded(const ExchangeRecord& record) {
-  if (phase_ == Phase::kSweep) {
-    if (record.end == ExchangeRecord::End::kSendFailed) port_failed_ = true;
-    if (OperationName(record) == "probe" && record.end != ExchangeRecord::End::kSendFailed) {
-      last_probed_ = record.request[0];
-      ++probes_done_;
-    }
-    for (const auto& read : record.reads) TakeRead(read, record);
-    Later(&BusSurvey::Step);
-  } else if (phase_ == Phase::kQuery) {
-    if (query_in_flight_ && OperationName(record) == "query") {
-      SurveyDevice& d = devices_[queries_[query_pos_]];
+  if (phase_ == Phase::kReady || phase_ == Phase::kDone) return;
+  if (record.end == ExchangeRecord::End::kSendFailed) {
+    port_failed_ = true;
+    if (query_in_flight_) {
+      SurveyDevice& d = devices_[querying_];
       d.queried = true;
       d.query_log = record.log;
-      d.query_outcome = OutcomeOf(record.log);
-      if (record.end == ExchangeRecord::End::kSendFailed) port_failed_ = true;
-      // The completion has shown the answer by now; a rejected one left the cells empty.
-      if (d.query_outcome == ExchangeOutcome::kOk) d.shown = ReadShownParameters(form_);
+      d.query_outcome = OutcomeOf(record.log);  // the port error
       query_in_flight_ = false;
+      Tell(querying_);
     }
     Later(&BusSurvey::Step);
+    return;
   }
+  const std::string operation = OperationName(record);
+  if (phase_ == Phase::kQuery && query_in_flight_ && operation == "query") {
+    SurveyDevice& d = devices_[querying_];
+    d.queried = true;
+    d.query_log = record.log;
+    d.query_outcome = OutcomeOf(record.log);
+    // The completion has shown the answer by now; a rejected one left the cells empty.
+    if (d.query_outcome == ExchangeOutcome::kOk) d.shown = ReadShownParameters(form_);
+    query_in_flight_ = false;
+    // A probe's answer that came this late is still a device.
+    TakeExchange(record, 0, true, true);
+    Tell(querying_);
+  } else if (operation == "probe") {
+    const std::uint8_t probed = record.request[0];
+    last_probed_ = probed;
+    ++probes_done_;
+    if (attempts_[probed]++ == 0)
+      ++plan_probes_done_;
+    else
+      ++reprobes_;
+    TakeExchange(record, probed, false, false);
+  } else {
+    // Bytes handed over between two probes came after the window of the last one.
+    TakeExchange(record, phase_ == Phase::kQuery ? 0 : last_probed_, true, phase_ == Phase::kQuery);
+  }
+  Later(&BusSurvey::Step);
 }
 
-void BusSurvey::TakeRead(const std::vector<std::uint8_t>& read, const ExchangeRecord& record) {
-  if (read.empty()) return;
-  const std::uint8_t b = plan_.baud_indices[speed_pos_];
-  const std::uint8_t probed = record.request.empty() ? last_probed_ : record.request[0];
-  // The probe's own bytes (an echoing adapter, nobody answering) are no device.
-  if (read == record.request) return;
-  Frame f{};
-  const std::size_t n = std::min(read.size(), f.size() - 1);
-  std::copy(read.begin(), read.begin() + static_cast<long>(n), f.begin());
-  auto count = static_cast<std::uint16_t>(n);
-  // The window's own check: leading bytes dropped until the CRC fits.
-  if (!ValidateAnswer(f, count)) {
-    noise_.push_back({probed, b, read});
+bool BusSurvey::ProbedHere(std::uint8_t address) const {
+  return attempts_[address] > 0;
+}
+
+void BusSurvey::TakeExchange(const ExchangeRecord& record, std::uint8_t probed, bool late,
+                             bool devices_only) {
+  std::vector<std::uint8_t> bytes = record.AllBytes();
+  // An echoing adapter gives the request back: its own bytes are neither an answer
+  // nor noise.
+  if (record.request.size() == 8) {
+    auto it = std::search(bytes.begin(), bytes.end(), record.request.begin(), record.request.end());
+    while (it != bytes.end()) {
+      it = bytes.erase(it, it + 8);
+      it = std::search(it, bytes.end(), record.request.begin(), record.request.end());
+    }
+  }
+  if (bytes.empty()) return;
+  const std::uint8_t b = CurrentBaud();
+  const std::vector<FoundAnswer> found = FindAnswers(bytes);
+  bool any_device = false;
+  bool own = false;
+  std::uint8_t rewind = 0;
+  std::vector<FoundAnswer> others;
+  for (std::size_t k = 0; k < found.size(); ++k) {
+    const FoundAnswer& f = found[k];
+    const std::uint8_t* a = bytes.data() + f.at;
+    const bool probe_answer = a[1] == kReadHolding && a[2] == kProbeAnswerCount;
+    const bool refused = a[1] == kReadException;
+    if (!probe_answer && (devices_only || !refused)) {
+      others.push_back(f);
+      continue;
+    }
+    SurveyDevice d;
+    d.address = a[0];
+    d.baud_index = b;
+    d.probed = probed;
+    d.attempt = std::max(1, attempts_[probed]);
+    d.answer.assign(a, a + f.length);
+    if (probe_answer) {
+      d.identity = static_cast<std::uint16_t>(a[3] * 256 + a[4]);
+      d.kind = d.identity == kDetectorIdentity ? SurveyDevice::Kind::kDetector
+                                               : SurveyDevice::Kind::kOtherIdentity;
+    } else {
+      d.kind = SurveyDevice::Kind::kException;
+      d.exception_code = a[2];
+    }
+    const std::size_t from = k == 0 ? 0 : found[k - 1].at + found[k - 1].length;
+    const std::size_t to = k + 1 < found.size() ? found[k + 1].at : bytes.size();
+    d.before.assign(bytes.begin() + static_cast<long>(from),
+                    bytes.begin() + static_cast<long>(f.at));
+    d.after.assign(bytes.begin() + static_cast<long>(f.at + f.length),
+                   bytes.begin() + static_cast<long>(to));
+    // An answer of an address probed before this window came after its own window.
+    d.late = late || (d.address != probed && ProbedHere(d.address));
+    if (d.address == probed) own = true;
+    if (d.late && d.address != probed && d.address < probed && !devices_only)
+      rewind = rewind == 0
+                   ? static_cast<std::uint8_t>(d.address + 1)
+                   : std::min<std::uint8_t>(rewind, static_cast<std::uint8_t>(d.address + 1));
+    any_device = true;
+    AddDevice(std::move(d));
+  }
+  if (!devices_only) {
+    if (!any_device) {
+      // Bytes that form no device's answer: one entry with all of them.
+      SurveyNoise n;
+      n.probed = probed;
+      n.attempt = std::max(1, attempts_[probed]);
+      n.baud_index = b;
+      n.bytes = bytes;
+      if (!others.empty()) {
+        n.whole_answer = true;
+        n.answer_at = others.front().at;
+        n.answer_length = others.front().length;
+      }
+      noise_.push_back(std::move(n));
+    } else {
+      for (const FoundAnswer& f : others) {
+        SurveyNoise n;
+        n.probed = probed;
+        n.attempt = std::max(1, attempts_[probed]);
+        n.baud_index = b;
+        n.bytes = bytes;
+        n.whole_answer = true;
+        n.answer_at = f.at;
+        n.answer_length = f.length;
+        noise_.push_back(std::move(n));
+      }
+    }
+  }
+  if (probed == 0 || devices_only || phase_ != Phase::kSweep) return;
+
+  // Which probes to make again: this one, when its window held bytes but no answer of
+  // its own address (noise, a failed CRC, another's late answer); and every probe since
+  // a late answer's own, which that answer may have hidden: a detector does not hear a
+  // request while another one answers.
+  std::uint8_t again = own ? 0 : probed;
+  if (rewind != 0 && (again == 0 || rewind < again)) again = rewind;
+  if (again == 0) return;
+  again = std::max(again, plan_.ranges[range_pos_].first);
+  for (int a = probed; a >= again; --a) {
+    if (attempts_[a] >= kProbesPerAddress) {
+      again = static_cast<std::uint8_t>(a + 1);
+      break;
+    }
+  }
+  if (again > probed) return;
+  rewind_to_ = rewind_to_ == 0 ? again : std::min(rewind_to_, again);
+}
+
+void BusSurvey::AddDevice(SurveyDevice d) {
+  for (SurveyDevice& known : devices_) {
+    if (known.address != d.address || known.baud_index != d.baud_index) continue;
+    // Heard again: an answer in time tells more than a late one.
+    if (known.late && !d.late) {
+      known.late = false;
+      known.probed = d.probed;
+      known.attempt = d.attempt;
+      known.before = d.before;
+      known.after = d.after;
+    }
     return;
   }
-  SurveyDevice d;
-  d.address = f[0];
-  d.baud_index = b;
-  d.probed = probed;
-  d.answer.assign(f.begin(), f.begin() + count);
-  const std::uint8_t function = f[1];
-  if (function == 3 && count >= 7 && f[2] >= 2) {
-    d.identity = static_cast<std::uint16_t>(f[3] * 256 + f[4]);
-    d.kind = d.identity == kDetectorIdentity ? SurveyDevice::Kind::kDetector
-                                             : SurveyDevice::Kind::kOtherIdentity;
-  } else if ((function & 0x80) != 0) {
-    d.kind = SurveyDevice::Kind::kException;
-    d.exception_code = f[2];
-  } else {
-    if (d.answer != record.request) noise_.push_back({probed, b, read});
-    return;
-  }
-  if (d.address < 1 || d.address > 247) {
-    noise_.push_back({probed, b, read});
-    return;
-  }
-  if (d.address != probed) ++late_answers_;
-  for (const SurveyDevice& known : devices_)
-    if (known.address == d.address && known.baud_index == b) return;
   devices_.push_back(std::move(d));
+  told_.push_back(false);
+  const std::size_t index = devices_.size() - 1;
+  if (devices_[index].kind == SurveyDevice::Kind::kDetector)
+    to_query_.push_back(index);
+  else
+    Tell(index);
+}
+
+void BusSurvey::Tell(std::size_t index) {
+  if (told_[index]) return;
+  told_[index] = true;
+  if (on_device_) on_device_(devices_[index]);
 }
 
 }  // namespace ornat

@@ -1,30 +1,36 @@
 #pragma once
 // The survey: every device on the line, not only the first. It drives the window's
-// own bus search (the "Search" menu, the delay items, the baud-rate menu, the address
-// editor and the query button, as an engineer would) and goes on where the search
-// stops: after a hit it starts the search again past the address that answered, and
-// it ends each run of addresses where the plan says. After the sweep of a speed it
-// runs the window's parameter query at each detector found there. It builds no frame
-// and times nothing itself: every probe, window and query is the window's.
+// own bus search (the "Search" menu, the baud-rate menu, the address editor and the
+// query button, as an engineer would) and goes on where the search stops: after a hit
+// it starts the search again past the address that answered, and it stops it after the
+// last address of each run. Each detector found gets the window's parameter query at
+// once, and each device is told (OnDevice) as soon as its line is complete.
 //
-// Why its windows are longer than the search's. An answer is handed over 150 ms after
-// its last byte (the port's read interval), and two answers whose bytes come within
-// 150 ms of each other end up in one read, of which the validator keeps only the last.
-// With the search's 100 or 150 ms windows the next probe goes out while the previous
-// answer is still being read, so neighbours (5 and 6) can merge and one of them is
-// lost. The survey's window at a speed is therefore the smallest delay-menu value that
-// covers the request and the answer on the wire, a turnaround of up to 40 ms, the
-// 150 ms read interval and 20 ms to spare (SafeWindowMs): 350 ms at 1200 bit/s,
-// 300 ms at 2400, 250 ms at 4800 and above. Every answer is then handed over within
-// its own probe's window, before the next probe goes out. An answer is attributed by
-// the address it carries; one that carries another address than the probe's came late
-// and is counted (LateAnswers).
+// The pace. With the window's timing a probe waits 150 ms and more, as an answer is
+// handed over only 150 ms after its last byte. The survey turns on the engine's
+// survey pace for its probes (TForm1::BeginSurveyPace): a probe's window covers the
+// request on the wire, a turnaround of up to 40 ms and the first answer byte, and is
+// extended while an answer that began in it is being read; a read ends as soon as an
+// answer stands whole at its end, or after a short silence. The frames, the senders,
+// the completion and the validator stay the window's; the parameter queries run with
+// the pace off, as the window makes them.
+//
+// What the exchanges bring. Every byte of a probe's exchange, over all its reads, is
+// searched for whole answers (an answer stands inside garbage as well as at its end):
+// a probe's answer (function 3 with one register) or exception (0x83) is a device at
+// the address it carries; any other whole answer is reported whole, not as a device.
+// An answer of an address probed before the window it came in came late; the probes
+// it may have hidden (a detector does not hear a request while another answers) are
+// made again. A window that held bytes but no answer of its own address (noise, a CRC
+// that failed) is probed again, up to twice. After the last probe of each speed the
+// line is watched a while more, so that nothing answered late is lost.
 //
 // Threads: the user-interface thread only. The survey is an ExchangeObserver: add it
 // to the window's observer list; it acts on the window through the HandlerGate, never
 // from inside the completion that tells it.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,40 +50,75 @@ struct SurveyPlan {
   std::vector<std::uint8_t> baud_indices;
   // Address runs, each inclusive, within 1..247, ascending and not overlapping.
   std::vector<std::pair<std::uint8_t, std::uint8_t>> ranges{{1, 247}};
-  // 0: the safe window of each speed; otherwise a delay-menu value that is not below
-  // the safe window of any speed swept (the caller checks: UnsafeDelay).
+  // 0: each probe's window is the line's (SurveyWindowMs); otherwise at least this many
+  // milliseconds, for devices slower than 40 ms.
   std::uint16_t delay_ms = 0;
 };
+
+// A whole answer found in the bytes of an exchange.
+struct FoundAnswer {
+  std::size_t at = 0;      // its first byte
+  std::size_t length = 0;  // 5 + byte count (function 3), 8 (functions 6, 16), 5 (exception)
+};
+
+// Every whole Modbus-RTU answer in bytes, left to right, none overlapping another: an
+// address 1..247, function 3 with an even byte count of at least 2, function 6 or 16,
+// or an exception (function code with bit 7 set), and a CRC that fits. Where none
+// stands at an offset, the search goes on at the next byte, so an answer is found
+// behind noise and before it alike.
+std::vector<FoundAnswer> FindAnswers(const std::vector<std::uint8_t>& bytes);
 
 struct SurveyDevice {
   enum class Kind { kDetector, kOtherIdentity, kException };
   Kind kind = Kind::kDetector;
   std::uint8_t address = 0;     // the address in the answer
   std::uint8_t baud_index = 0;  // the speed it answered at
-  std::uint8_t probed = 0;      // the address of the probe whose exchange it came in
+  std::uint8_t probed = 0;      // the probe whose window it came in (0: none, between probes)
+  int attempt = 1;              // which probe of that address it came in (1 to 3)
   std::uint16_t identity = 0;   // register 0 (not for kException)
   std::uint8_t exception_code = 0;
-  std::vector<std::uint8_t> answer;  // the answer as validated
-  // For a detector: the parameter query after the sweep of its speed.
+  std::vector<std::uint8_t> answer;  // the answer itself
+  // It came after its probe's window: handed over between two probes, or in the
+  // window of a later probe.
+  bool late = false;
+  // Bytes in front of it and behind it in its exchange, not forming an answer: noise,
+  // or (one byte behind) what an RS-485 transmitter leaves as it turns off.
+  std::vector<std::uint8_t> before;
+  std::vector<std::uint8_t> after;
+  bool TrailingByte() const { return after.size() == 1; }
+  // For a detector: the window's parameter query, made when it was found.
   bool queried = false;
   ExchangeOutcome query_outcome = ExchangeOutcome::kNone;
   ShownParameters shown;
   std::vector<std::string> query_log;
 };
 
-// Bytes that came after a probe and form no answer of a device (a garbled frame, a
-// device at another speed with a garbling adapter, noise).
+// What an exchange of the survey brought that is no device: bytes that form no answer
+// (a garbled answer, a device at another speed behind an adapter that garbles, noise),
+// or a whole answer that no probe asks for (a late answer to another request).
 struct SurveyNoise {
-  std::uint8_t probed = 0;
+  std::uint8_t probed = 0;  // the probe whose window it came in (0: between probes)
+  int attempt = 1;
   std::uint8_t baud_index = 0;
-  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t> bytes;  // every byte of the exchange, as read
+  // A whole answer no probe asks for: where it stands in bytes, and its address.
+  bool whole_answer = false;
+  std::size_t answer_at = 0;
+  std::size_t answer_length = 0;
 };
 
 class BusSurvey : public ExchangeObserver {
  public:
   BusSurvey(TForm1& form, SurveyPlan plan);
+  // Turns the engine's survey pace off, whatever state the survey is in.
+  ~BusSurvey() override;
   BusSurvey(const BusSurvey&) = delete;
   BusSurvey& operator=(const BusSurvey&) = delete;
+
+  // Told of each device as soon as its line is complete: a detector after its
+  // parameter query (or at the end, unqueried, when the survey stopped first), any
+  // other device when it was found. Set before Start.
+  void OnDevice(std::function<void(const SurveyDevice&)> f) { on_device_ = std::move(f); }
 
   // Starts the first sweep (through the gate). Once only.
   void Start();
@@ -90,7 +131,11 @@ class BusSurvey : public ExchangeObserver {
 
   const std::vector<SurveyDevice>& Devices() const { return devices_; }
   const std::vector<SurveyNoise>& Noise() const { return noise_; }
-  int LateAnswers() const { return late_answers_; }
+  // Devices whose answer came after its probe's window.
+  int LateAnswers() const;
+  // Every probe made, and those made again after noise, a failed CRC or a late answer.
+  int Probes() const { return probes_done_; }
+  int Reprobes() const { return reprobes_; }
 
   struct Progress {
     std::uint8_t baud_index = 0;
@@ -98,55 +143,80 @@ class BusSurvey : public ExchangeObserver {
     int speed_count = 0;
     std::uint8_t address = 0;  // probed last
     int probes_done = 0;
-    int probes_total = 0;
-    double ms_left = 0;  // nominal: the probes left x (their window + 5 ms)
+    int probes_total = 0;  // of the plan, probes made again not counted
+    double ms_left = 0;    // nominal, for the probes of the plan left
   };
   Progress CurrentProgress() const;
   // The window of each probe at that row of the baud-rate table.
   std::uint16_t WindowMs(std::uint8_t baud_index) const;
-  // probes x (window + 5 ms), the length of the sweep on a silent line.
+  // The length of the survey on a silent line: probes x (window + 5 ms), and the
+  // watch after the last probe of each speed.
   double NominalMs() const;
 
-  // The smallest delay-menu value that lets an answer at that speed be handed over
-  // within its own probe's window (see above).
-  static std::uint16_t SafeWindowMs(std::uint8_t baud_index);
-  // The latest a probe's answer is handed over, from the end of the write: request
-  // and answer on the wire, turnaround allowance, read interval.
-  static double HandOverMs(std::uint8_t baud_index);
-  // The rows among baud_indices whose safe window is longer than delay_ms.
-  static std::vector<std::uint8_t> UnsafeDelay(const std::vector<std::uint8_t>& baud_indices,
-                                               std::uint16_t delay_ms);
+  // The engine's pace of the survey at that row of the baud-rate table; a probe window
+  // of at least delay_ms.
+  static SurveyPace PaceFor(std::uint8_t baud_index, std::uint16_t delay_ms = 0);
+  // The line's window of a probe: request (8 bytes) on the wire, 40 ms of turnaround and
+  // the first answer byte, rounded up to whole milliseconds.
+  static std::uint16_t SurveyWindowMs(std::uint8_t baud_index);
+  // How long the line is watched after the last probe of a speed.
+  static constexpr int kWatchAfterSweepMs = 200;
 
   void ExchangeEnded(const ExchangeRecord& record) override;
 
  private:
-  enum class Phase { kReady, kSweep, kQuery, kDone };
+  enum class Phase { kReady, kSweep, kQuery, kWatch, kDone };
   void Later(void (BusSurvey::*step)());
+  void RecheckSoon();
+  static constexpr int kRecheckMs = 5;
   void BeginSpeed();
   void BeginRange();
   void SearchAfter(std::uint8_t address);
+  void StopSearch();
   void Step();
-  void BeginQueries();
   void NextQuery();
+  void EndOfSweep();
+  void AfterWatch();
+  void NextSpeed();
   void Finish();
-  void TakeRead(const std::vector<std::uint8_t>& read, const ExchangeRecord& record);
+  // What an exchange brought. probed: the probe whose window it was (0: none); late:
+  // every answer in it came after its window; devices_only: only probes' answers count
+  // (a parameter query's exchange, whose own answer is no noise).
+  void TakeExchange(const ExchangeRecord& record, std::uint8_t probed, bool late,
+                    bool devices_only);
+  void AddDevice(SurveyDevice d);
+  void Tell(std::size_t index);
+  bool ProbedHere(std::uint8_t address) const;
   int ProbesPerSpeed() const;
+  std::uint8_t CurrentBaud() const { return plan_.baud_indices[speed_pos_]; }
 
   TForm1& form_;
   SurveyPlan plan_;
+  std::function<void(const SurveyDevice&)> on_device_;
   Phase phase_ = Phase::kReady;
   std::size_t speed_pos_ = 0;
   std::size_t range_pos_ = 0;
   std::uint8_t last_probed_ = 0;
   int probes_done_ = 0;
-  std::vector<std::size_t> queries_;  // indices into devices_
-  std::size_t query_pos_ = 0;
+  int plan_probes_done_ = 0;
+  int reprobes_ = 0;
+  // Probes made of each address at the current speed.
+  std::vector<int> attempts_ = std::vector<int>(256, 0);
+  // The probes to make again: the search goes on after rewind_to_ - 1 (0: none).
+  std::uint8_t rewind_to_ = 0;
+  // Detectors found and not yet queried (indices into devices_), the one in flight.
+  std::vector<std::size_t> to_query_;
+  std::size_t querying_ = 0;
   bool query_in_flight_ = false;
+  // Where the survey goes on after the queries: the sweep, or the next speed.
+  Phase after_queries_ = Phase::kSweep;
+  Scheduler::TaskId watch_task_ = 0;
+  Scheduler::TaskId recheck_task_ = 0;
   bool stop_requested_ = false;
   bool port_failed_ = false;
   std::vector<SurveyDevice> devices_;
+  std::vector<bool> told_;
   std::vector<SurveyNoise> noise_;
-  int late_answers_ = 0;
 };
 
 }  // namespace ornat

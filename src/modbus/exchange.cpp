@@ -9,10 +9,18 @@
 // which the event thread runs (ComPort1 uses smNone). It reads into rx_buffer_, its
 // own, reads the read limit from read_limit_for_reads_ and posts the hand-over; it
 // never touches State, the log or the timers.
+//
+// The survey's pace (BeginSurveyPace) is the one mode in which the engine works
+// otherwise, for the survey's probes only: a short window, extended while an answer
+// that began in it is read, and reads that end with the answer instead of 150 ms after
+// it. While it is off, which is always the case for the window, nothing of it applies.
 
 #include "modbus/exchange.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <exception>
 #include <vector>
 
@@ -29,6 +37,8 @@ namespace {
 constexpr std::uint8_t kReadHolding = 3;
 constexpr std::uint8_t kWriteSingle = 6;
 constexpr std::uint8_t kHighestAddress = 247;
+// ComPort1's read interval, as the window stores it (no total timeout).
+constexpr int kWindowReadIntervalMs = 150;
 }  // namespace
 
 int ResponseTimeoutMs(std::uint8_t baud_index) {
@@ -46,6 +56,16 @@ int ResponseTimeoutMs(std::uint8_t baud_index) {
 
 bool DeviceGone(int system_error) {
   return IsDeviceGoneError(system_error);
+}
+
+bool AnswerEndsAt(const std::uint8_t* bytes, int count, int expected) {
+  // A whole frame's CRC, taken over the frame with its own CRC, is 0.
+  if (expected >= kExceptionAnswerLength && count >= expected &&
+      Crc16(bytes + count - expected, static_cast<std::uint16_t>(expected)) == 0)
+    return true;
+  return count >= kExceptionAnswerLength &&
+         (bytes[count - kExceptionAnswerLength + 1] & 0x80) != 0 &&
+         Crc16(bytes + count - kExceptionAnswerLength, kExceptionAnswerLength) == 0;
 }
 
 std::uint8_t ReadLimitForRead(std::uint16_t count) {
@@ -95,6 +115,9 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
   exchange_.port = ComPort1_->Port();
   exchange_.bit_rate = BaudRateToBits(ComPort1_->BaudRate());
   exchange_.started = env_.scheduler->Now();
+  // The survey's pace covers the search's probes only; anything else it sends, and
+  // every exchange of the window, goes the window's way.
+  const bool paced = search_read && survey_pace_ && State.SessionMode == kSessionSearch;
   // The TX line is on screen before the port is opened, so it stays when the send fails.
   LogRequest(State.FrameBuffer.data());
   // The event thread's limit is in place before the port opens: a byte that arrives
@@ -102,7 +125,17 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
   // the limit that read takes must be this exchange's, not the previous one's (0 at
   // start-up: a read of nothing, handed over as a time-out).
   read_limit_for_reads_.store(read_limit, std::memory_order_release);
+  paced_reads_.store(paced, std::memory_order_release);
   try {
+    // A paced probe reads with the pace's timeouts; the next exchange that is not one
+    // has the window's again (set on the open port, or stored for the open).
+    if (paced) {
+      ApplyReadTimeouts(survey_pace_->silence_ms, 0, survey_pace_->silence_ms);
+      pace_timeouts_ = true;
+    } else if (pace_timeouts_) {
+      ApplyReadTimeouts(kWindowReadIntervalMs, 0, 0);
+      pace_timeouts_ = false;
+    }
     // During a bus search the port is open already and this does nothing.
     ComPort1_->OpenPort();
     ComPort1_->WriteBytes(State.FrameBuffer.data(), 8);
@@ -112,9 +145,15 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
     // it counting 5 ms), so the timeout counts from the end of this write.
     Timer_Rx.SetInterval(ResponseTimeoutMs(State.BaudIndex));
     if (search_read && State.SessionMode == kSessionSearch)
-      Timer_Rx.SetInterval(State.SearchDelayMs);
+      Timer_Rx.SetInterval(paced ? survey_pace_->window_ms : State.SearchDelayMs);
     Timer_Rx.SetEnabled(true);
     request_in_flight_ = true;
+    if (paced) {
+      exchange_pace_ = survey_pace_;
+      pace_answer_seen_ = false;
+      pace_window_end_ = env_.scheduler->Now() + Millis(exchange_pace_->window_ms);
+      pace_deadline_ = pace_window_end_ + Millis(exchange_pace_->extension_ms);
+    }
   } catch (const EComPort& e) {
     // Nothing else: the port is left as it is (a port that opened stays open), no
     // timer is armed and no completion follows. One exception: a write that fails
@@ -166,6 +205,7 @@ void TForm1::ComPort1RxChar(TObject*, int) {
   // On the event thread. The read limit is taken once, as the read begins; a sender
   // on the UI thread may store a new one meanwhile.
   const int limit = read_limit_for_reads_.load(std::memory_order_acquire);
+  const bool paced = paced_reads_.load(std::memory_order_acquire);
   // Counted until its hand-over (or the notice that it handed nothing over) has run
   // on the UI thread: the end of a search waits for an answer being read.
   reads_open_.fetch_add(1, std::memory_order_acq_rel);
@@ -175,7 +215,7 @@ void TForm1::ComPort1RxChar(TObject*, int) {
     // Returns when `limit` bytes have come or 150 ms after the last byte (the port's
     // ReadInterval); never earlier with only what happens to be queued, since every
     // read starts again at byte 0 of FrameBuffer.
-    count = ComPort1_->ReadBytes(rx_buffer_.data(), limit);
+    count = paced ? PacedRead(limit) : ComPort1_->ReadBytes(rx_buffer_.data(), limit);
   } catch (const std::exception&) {
     // A failed read, or one that closing the port cut short, hands nothing over.
     env_.dispatcher->Post([this, alive] {
@@ -184,7 +224,7 @@ void TForm1::ComPort1RxChar(TObject*, int) {
     });
     return;
   }
-  count = std::clamp(count, 0, limit);
+  count = std::clamp(count, 0, paced ? static_cast<int>(rx_buffer_.size()) - 1 : limit);
   std::vector<std::uint8_t> bytes(rx_buffer_.begin(), rx_buffer_.begin() + count);
   // Through the gate: never while a sender or a completion runs (a modal dialog of
   // a completion included); held hand-overs run right after it, in order.
@@ -193,6 +233,30 @@ void TForm1::ComPort1RxChar(TObject*, int) {
     reads_open_.fetch_sub(1, std::memory_order_acq_rel);
     HandOver(bytes);
   });
+}
+
+int TForm1::PacedRead(int limit) {
+  // On the event thread, with the pace's timeouts: one byte at a time, each read
+  // returning with its byte at once or empty after the silence (its total timeout), so
+  // none waits for a first byte without end. The read thus ends with the byte that
+  // completes an answer, stray bytes in front of it included, and the line's next
+  // byte (a neighbour's answer, a transmitter's trailing byte) starts a read of its
+  // own; or after the silence; or at the read limit, unless more bytes wait already:
+  // bytes that came in one burst with those before them (a 21-byte answer to another
+  // request) raise no arrival of their own and would wait unread. Whatever came before
+  // an error is lost with it, as in the window.
+  const int expected = limit - kReadRoom;
+  const int cap = static_cast<int>(rx_buffer_.size()) - 1;
+  int got = 0;
+  while (got < cap) {
+    // Past the read limit, only what is queued already: noise that goes on is handed
+    // over in pieces, each in the exchange it came in.
+    if (got >= limit && ComPort1_->QueuedInputCount() == 0) break;
+    if (ComPort1_->ReadBytes(rx_buffer_.data() + got, 1) <= 0) break;  // the silence
+    ++got;
+    if (AnswerEndsAt(rx_buffer_.data(), got, expected)) break;
+  }
+  return got;
 }
 
 void TForm1::ReadHandedNothingOver() {
@@ -235,14 +299,91 @@ void TForm1::HandOver(const std::vector<std::uint8_t>& bytes) {
   // The first hand-over finds a response timeout and restarts Timer_Rx at 5 ms; a
   // further one finds 5 ms and an enabled timer and changes nothing. In Idle it
   // starts a completion of its own.
-  Timer_Rx.SetInterval(kSettlingMs);
+  if (!exchange_pace_) {
+    Timer_Rx.SetInterval(kSettlingMs);
+    Timer_Rx.SetEnabled(true);
+    return;
+  }
+  // A paced probe: the completion follows the pace's settle after the last hand-over,
+  // once an answer is in or the window has ended. Bytes before an answer within the
+  // window (an adapter's echo, noise) change nothing: the probe's own answer may still
+  // begin in it.
+  if (AnswerEndsAt(bytes.data(), static_cast<int>(bytes.size()), State.ReadLimit - kReadRoom))
+    pace_answer_seen_ = true;
+  const Micros now = env_.scheduler->Now();
+  if (!pace_answer_seen_ && now < pace_window_end_) return;
+  // Never past the deadline, so that bytes without end end the exchange there.
+  const long long left = std::chrono::ceil<Millis>(pace_deadline_ - now).count();
+  Timer_Rx.SetEnabled(false);
+  Timer_Rx.SetInterval(static_cast<int>(std::clamp<long long>(left, 1, exchange_pace_->settle_ms)));
   Timer_Rx.SetEnabled(true);
+}
+
+// --- the survey's pace ------------------------------------------------------------
+
+void TForm1::ApplyReadTimeouts(int interval_ms, int per_byte_ms, int total_ms) {
+  TComTimeouts& t = ComPort1_->Timeouts();
+  t.SetReadInterval(interval_ms);
+  t.SetReadTotalMultiplier(per_byte_ms);
+  t.SetReadTotalConstant(total_ms);
+}
+
+void TForm1::BeginSurveyPace(const SurveyPace& pace) {
+  survey_pace_ = pace;
+}
+
+void TForm1::EndSurveyPace() {
+  survey_pace_.reset();
+  // Bytes that come after the last probe are read the window's way from here on.
+  paced_reads_.store(false, std::memory_order_release);
+  if (!pace_timeouts_) return;
+  pace_timeouts_ = false;
+  try {
+    ApplyReadTimeouts(kWindowReadIntervalMs, 0, 0);
+  } catch (const std::exception&) {
+    // The values are stored; closed, the port gets them all with its next open.
+    try {
+      ComPort1_->ClosePort();
+    } catch (const std::exception&) {
+      // Nothing more can be done for a port that refuses both.
+    }
+  }
+}
+
+bool TForm1::ExtendPacedWindow() {
+  // A paced probe's completion comes when an answer is in and the line has settled, or
+  // at the window's end; it is put off, past the window, while an answer's first byte
+  // has come (its read is under way, or bytes wait in the port's queue for one), until
+  // that hand-over, at most to the deadline: no neighbour's probe goes out while an
+  // answer is still coming in, and an answer that began in time is judged in its own
+  // exchange. A byte right behind an answer puts it off again.
+  const Micros now = env_.scheduler->Now();
+  Micros until = pace_deadline_;
+  if (now < pace_window_end_ && !pace_answer_seen_) {
+    until = pace_window_end_;
+  } else {
+    if (now >= pace_deadline_) return false;
+    bool coming = ReadsOpen();
+    if (!coming) {
+      try {
+        coming = ComPort1_->QueuedInputCount() > 0;
+      } catch (const std::exception&) {
+        coming = false;  // a port that cannot tell has nothing more to hand over
+      }
+    }
+    if (!coming) return false;
+  }
+  Timer_Rx.SetInterval(static_cast<int>(std::chrono::ceil<Millis>(until - now).count()));
+  Timer_Rx.SetEnabled(true);
+  return true;
 }
 
 // --- completion -----------------------------------------------------------------
 
 void TForm1::Timer_RxTimer(TObject*) {
   Timer_Rx.SetEnabled(false);  // 1
+  // A paced probe's window is put off while an answer that began in it is read.
+  if (exchange_pace_ && request_in_flight_ && ExtendPacedWindow()) return;
   // The end of a search waited for the hand-over this completion brings.
   const bool waited = search_end_waits_;
   // 2. Closing ends a read under way on the event thread; it hands nothing over.
@@ -302,6 +443,7 @@ void TForm1::EndExchange(ExchangeRecord::End end) {
   }
   exchange_ = ExchangeRecord{};
   request_in_flight_ = false;
+  exchange_pace_.reset();
 }
 
 }  // namespace ornat

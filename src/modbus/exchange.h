@@ -27,4 +27,16 @@ std::uint8_t ReadLimitForRead(std::uint16_t count);
 // up): the platform's own list.
 bool DeviceGone(int system_error);
 
+// The room a read limit keeps in front of the expected answer (ReadLimit - 12 is the
+// expected length).
+inline constexpr int kReadRoom = 12;
+// An exception answer: address, function + 0x80, code, CRC.
+inline constexpr int kExceptionAnswerLength = 5;
+
+// True when the last bytes of bytes[0..count) are a whole answer whose CRC fits: either
+// `expected` bytes (the answer the request asks for), or a 5-byte exception answer (its
+// function code with bit 7 set). The survey's reads end there instead of waiting for
+// the line to fall silent.
+bool AnswerEndsAt(const std::uint8_t* bytes, int count, int expected);
+
 }  // namespace ornat

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,26 @@ extern const std::array<BaudRow, 8> kBaudTable;
 inline constexpr const char* kAddressLabelPrefix = "АДРЕС ПРИБОРА - ";
 inline constexpr const char* kDevicePrefixLatin = "DEVICE : A = ";
 inline constexpr const char* kDevicePrefixCyrillic = "DEVICE : \xD0\x90 = ";
+
+// The survey's pace of the engine (modbus/exchange.cpp): what the survey's probes do
+// differently from the window's, all of it in milliseconds at one line speed. Only the
+// survey turns it on (TForm1::BeginSurveyPace) and off again; while it is off, as the
+// window always runs, the engine is exactly the window's.
+struct SurveyPace {
+  // A probe's Timer_Rx, from the end of its write: the request on the wire, the longest
+  // turnaround allowed and the first answer byte. Not a Delay-menu value.
+  std::uint16_t window_ms = 0;
+  // A read ends this long after the last byte came (ComPort1's read interval and total
+  // timeout): longer than 3.5 characters and than the gaps of a USB adapter that hands
+  // bytes over in bursts.
+  std::uint16_t silence_ms = 0;
+  // From a hand-over to the completion (the window's 5 ms, or more at low speeds, so
+  // that a byte right behind an answer still comes in its exchange).
+  std::uint16_t settle_ms = 5;
+  // A window in which an answer's first byte came is extended until that answer is
+  // handed over, by at most this much.
+  std::uint16_t extension_ms = 0;
+};
 
 // Decimal text of value, left-padded with "0" to at least width characters.
 std::string PadNumber(unsigned value, unsigned width);
@@ -185,6 +206,21 @@ class TForm1 : public TComponent {
   void ComPort1RxChar(TObject* Sender, int Count);
   void Timer_RxTimer(TObject* Sender);
 
+  // --- the survey's pace of the engine (modbus/exchange.cpp) ---------------------
+  // On: the probes of the bus search (function-3 reads while SessionMode is 254) wait
+  // pace.window_ms for their first answer byte, extended while an answer that has
+  // begun is read; their reads end as soon as an answer stands whole at their end, or
+  // after pace.silence_ms of silence, with ComPort1's read timeouts set to the pace's
+  // for them. Every other exchange, the search's own steps and the window's timeouts
+  // stay the window's (the first exchange that is no paced probe sets them back).
+  // Calling it again (at another speed) replaces the pace from the next probe on.
+  void BeginSurveyPace(const SurveyPace& pace);
+  // Off again; ComPort1's read interval is the window's 150 ms with no total timeout
+  // (an open port that refuses them is closed, so that its next open sets them). A
+  // probe in flight ends at its own pace. Never throws; off already: nothing.
+  void EndSurveyPace();
+  bool SurveyPaced() const { return survey_pace_.has_value(); }
+
   // --- register map and decoding (detector/decoding.cpp) ---------------------
   std::uint8_t DecodeParameters();
   void T1MAX_ButtonClick(TObject* Sender);
@@ -291,6 +327,25 @@ class TForm1 : public TComponent {
   // The probe to 248 failed while a read was under way: the search ends with the
   // completion of that read's hand-over (or when the read fails).
   bool search_end_waits_ = false;
+  // The survey's pace (see BeginSurveyPace); the pace of the probe in flight, kept for
+  // it should the survey turn the pace off meanwhile; its completion put off
+  // (ExtendPacedWindow), the end of its window and the latest its completion may come.
+  std::optional<SurveyPace> survey_pace_;
+  std::optional<SurveyPace> exchange_pace_;
+  // ComPort1's read timeouts are the pace's (set by a paced probe).
+  bool pace_timeouts_ = false;
+  Micros pace_window_end_{0};
+  Micros pace_deadline_{0};
+  // A hand-over of the paced probe ended with a whole answer.
+  bool pace_answer_seen_ = false;
+  // UI thread: extends a paced probe's window while its answer is being read; true
+  // when the completion is put off.
+  bool ExtendPacedWindow();
+  void ApplyReadTimeouts(int interval_ms, int per_byte_ms, int total_ms);
+  // The event thread reads the survey's way (set by each sender, read as a read begins).
+  std::atomic<bool> paced_reads_{false};
+  // Event thread: a read that ends as soon as an answer stands whole at its end.
+  int PacedRead(int limit);
   // Held weakly by queued hand-overs: one that runs after the window is gone is dropped.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 

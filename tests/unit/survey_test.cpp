@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
+#include <random>
 
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
@@ -20,133 +22,228 @@ sim::Bytes Probe(std::uint8_t address) {
 sim::Bytes Query(std::uint8_t address) {
   return WithCrc({address, 0x03, 0x00, 0x00, 0x00, 0x08});
 }
+sim::Bytes ProbeAnswer(std::uint8_t address, std::uint16_t identity = 0x0010) {
+  return WithCrc({address, 0x03, 0x02, static_cast<std::uint8_t>(identity >> 8),
+                  static_cast<std::uint8_t>(identity)});
+}
 bool IsProbe(const sim::Bytes& r) {
-  return r.size() == 8 && r[1] == 0x03 && r[2] == 0 && r[3] == 0 && r[4] == 0 && r[5] == 1;
+  return testing::IsProbe(r);
+}
+std::vector<std::uint8_t> Probed(const std::vector<sim::Bytes>& requests) {
+  std::vector<std::uint8_t> out;
+  for (const auto& r : requests)
+    if (IsProbe(r)) out.push_back(r[0]);
+  return out;
+}
+std::vector<std::uint8_t> Queried(const std::vector<sim::Bytes>& requests) {
+  std::vector<std::uint8_t> out;
+  for (const auto& r : requests)
+    if (r.size() == 8 && r[1] == 3 && r[5] == 8) out.push_back(r[0]);
+  return out;
+}
+std::vector<std::uint8_t> Addresses(int first, int last) {
+  std::vector<std::uint8_t> out;
+  for (int a = first; a <= last; ++a) out.push_back(static_cast<std::uint8_t>(a));
+  return out;
 }
 
+constexpr std::uint8_t k1200 = 0;
+constexpr std::uint8_t k2400 = 1;
 constexpr std::uint8_t k9600 = 3;
 constexpr std::uint8_t k19200 = 5;
+constexpr std::uint8_t k57600 = 7;
 
-// A survey of the line behind t, run to its end on the virtual clock.
+// Runs t until pred() holds, serving what the event thread posts as the window's loop
+// does (the simulated line serves it only while the port is open).
+bool RunServed(SimulatedForm& t, const std::function<bool()>& pred,
+               Millis limit = Millis(60 * 60'000)) {
+  return t.RunUntil(
+      [&] {
+        t.dispatcher.RunPending();
+        return pred();
+      },
+      limit);
+}
+
+// A survey of the line behind t, run to its end on the virtual clock; the devices as
+// they were told.
 struct Surveyed {
   Surveyed(SimulatedForm& t, SurveyPlan plan) : form(t), survey(t.w(), std::move(plan)) {
     t.exchanges.Add(&survey);
+    survey.OnDevice([this](const SurveyDevice& d) { told.push_back(d.address); });
     survey.Start();
-    done = t.RunUntil([&] { return survey.Done(); }, Millis(30 * 60'000));
+    done = RunServed(t, [&] { return survey.Done(); });
   }
   ~Surveyed() { form.exchanges.Remove(&survey); }
-  const SurveyDevice* At(std::uint8_t address, std::uint8_t baud_index) const {
+  const SurveyDevice* At(std::uint8_t address, std::uint8_t baud_index = k9600) const {
     for (const auto& d : survey.Devices())
       if (d.address == address && d.baud_index == baud_index) return &d;
     return nullptr;
   }
   SimulatedForm& form;
   BusSurvey survey;
+  std::vector<std::uint8_t> told;
   bool done = false;
 };
 
-TEST(Survey, WindowIsTheSmallestDelayItemThatCoversTheAnswersHandOver) {
-  const std::uint16_t expected[8] = {350, 300, 250, 250, 250, 250, 250, 250};
-  for (std::uint8_t b = 0; b < 8; ++b) {
-    SCOPED_TRACE(kBaudTable[b].speed_text);
-    const std::uint16_t window = BusSurvey::SafeWindowMs(b);
-    EXPECT_EQ(window, expected[b]);
-    // 20 ms to spare at least, and the next shorter item would not have them.
-    EXPECT_GE(window, BusSurvey::HandOverMs(b) + 20);
-    EXPECT_LT(window - 50, BusSurvey::HandOverMs(b) + 20);
-  }
-  // 1200 bit/s: 150 bits of probe and answer (125 ms), 40 ms turnaround, 150 ms read.
-  EXPECT_DOUBLE_EQ(BusSurvey::HandOverMs(0), 315.0);
-  EXPECT_EQ(BusSurvey::UnsafeDelay({0, 3, 5}, 250), (std::vector<std::uint8_t>{0}));
-  EXPECT_EQ(BusSurvey::UnsafeDelay({0, 3, 5}, 350), (std::vector<std::uint8_t>{}));
-  EXPECT_EQ(BusSurvey::UnsafeDelay({3}, 200), (std::vector<std::uint8_t>{3}));
-}
-
-TEST(Survey, FindsEveryDeviceOnALineOfNeighboursEndsAndOddAnswers) {
-  SimulatedForm t(false);
-  for (std::uint8_t a : {1, 5, 6, 247}) t.line.AddDetector(a);
-  t.line.detector(t.line.AddDetector(9)).SetIdentity(0x0011);
-  sim::Faults refusing;
-  refusing.forced_exception = 2;
-  t.line.AddDetector(12, refusing);
-  t.line.detector(t.line.AddDetector(30)).SetSpeedCode(6);  // 19200 bit/s: not heard
-  t.line.detector(1).SetState(1);                           // the one at 5 is in alarm
-
-  Surveyed s(t, {{k9600}, {{1, 247}}, 0});
-  ASSERT_TRUE(s.done);
-  EXPECT_FALSE(s.survey.PortFailed());
-  EXPECT_EQ(s.survey.LateAnswers(), 0);
-  EXPECT_TRUE(s.survey.Noise().empty());
-  ASSERT_EQ(s.survey.Devices().size(), 6u);
-
+TEST(Survey, ItsWindowCoversTheRequestFortyMillisecondsAndTheFirstByteAtEachSpeed) {
+  // Request and first answer byte are 9 characters of 10 bits; ms rounded up.
   struct Case {
-    std::uint8_t address;
-    SurveyDevice::Kind kind;
-    std::uint16_t identity;
-    std::uint8_t exception;
-    const char* state;
+    std::uint8_t baud_index;
+    std::uint16_t window_ms;
+    std::uint16_t silence_ms;  // 3.5 characters or the adapter's 16 ms, + 8 ms
+    std::uint16_t settle_ms;   // 3.5 characters, at least the window's 5 ms
   } cases[] = {
-      {1, SurveyDevice::Kind::kDetector, 0x0010, 0, "НОРМА"},
-      {5, SurveyDevice::Kind::kDetector, 0x0010, 0, "ТРЕВОГА"},
-      {6, SurveyDevice::Kind::kDetector, 0x0010, 0, "НОРМА"},
-      {9, SurveyDevice::Kind::kOtherIdentity, 0x0011, 0, ""},
-      {12, SurveyDevice::Kind::kException, 0, 2, ""},
-      {247, SurveyDevice::Kind::kDetector, 0x0010, 0, "НОРМА"},
+      {0, 115, 38, 30},  // 1200: 75 ms + 40; 3.5 characters are 29.2 ms
+      {1, 78, 24, 15},   // 2400: 37.5 ms + 40; 14.6 ms
+      {2, 59, 24, 8},    // 4800: 18.75 ms + 40; 7.3 ms
+      {3, 50, 24, 5},    // 9600: 9.375 ms + 40
+      {4, 47, 24, 5},    // 14400: 6.25 ms + 40
+      {5, 45, 24, 5},    // 19200: 4.69 ms + 40
+      {6, 43, 24, 5},    // 38400: 2.34 ms + 40
+      {7, 42, 24, 5},    // 57600: 1.56 ms + 40
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(int(c.address));
-    const SurveyDevice* d = s.At(c.address, k9600);
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->kind, c.kind);
-    EXPECT_EQ(d->probed, c.address);
-    EXPECT_EQ(d->identity, c.identity);
-    EXPECT_EQ(d->exception_code, c.exception);
-    EXPECT_EQ(d->queried, c.kind == SurveyDevice::Kind::kDetector);
-    if (d->queried) {
-      EXPECT_EQ(d->query_outcome, ExchangeOutcome::kOk);
-      EXPECT_EQ(d->shown.type, "VA329(/330) \"ОРНАТ(-2)-Zev\"");
-      EXPECT_EQ(d->shown.state, c.state);
-      EXPECT_EQ(d->shown.tactic_name, "T1MAX");
-      EXPECT_EQ(d->shown.tactic_label, "- УФ-1 - MAX");
-      EXPECT_TRUE(d->shown.latching);
-      EXPECT_FALSE(d->shown.test);
-    }
+    SCOPED_TRACE(kBaudTable[c.baud_index].speed_text);
+    const SurveyPace p = BusSurvey::PaceFor(c.baud_index);
+    EXPECT_EQ(BusSurvey::SurveyWindowMs(c.baud_index), c.window_ms);
+    EXPECT_EQ(p.window_ms, c.window_ms);
+    EXPECT_EQ(p.silence_ms, c.silence_ms);
+    EXPECT_EQ(p.settle_ms, c.settle_ms);
+    // Longer than an FTDI adapter's 16 ms between bursts, at every speed.
+    EXPECT_GT(p.silence_ms, 16);
+    // --delay only lengthens it.
+    EXPECT_EQ(BusSurvey::PaceFor(c.baud_index, 100).window_ms,
+              std::max<std::uint16_t>(100, c.window_ms));
   }
-
-  // Every address probed once, in order, nothing past 247; then one query per detector.
-  const auto requests = t.Requests();
-  ASSERT_EQ(requests.size(), 247u + 4u);
-  for (std::size_t i = 0; i < 247; ++i) EXPECT_EQ(requests[i], Probe(std::uint8_t(i + 1))) << i;
-  EXPECT_EQ(requests[247], Query(1));
-  EXPECT_EQ(requests[248], Query(5));
-  EXPECT_EQ(requests[249], Query(6));
-  EXPECT_EQ(requests[250], Query(247));
-  EXPECT_EQ(t.state().SessionMode, 0);
 }
 
-TEST(Survey, NeverSendsAProbeBeforeThePreviousAnswerIsHandedOver) {
-  // Neighbours at every speed: an answer that were still being read when the next
-  // probe goes out would merge with the neighbour's in one read.
-  for (std::uint8_t b = 0; b < 8; ++b) {
-    SCOPED_TRACE(kBaudTable[b].speed_text);
+TEST(Survey, FindsEveryDeviceEachAtItsOwnAddressAtEveryTurnaroundPacingAndAdapter) {
+  // Neighbours, both ends of the range and odd devices, at one line speed.
+  struct Case {
+    const char* name;
+    std::uint8_t baud_index;
+    long turnaround_ms;
+    bool unpaced;
+    long adapter_latency_ms;
+  } cases[] = {
+      {"9600, 0 ms", k9600, 0, false, 0},
+      {"9600, 1 ms", k9600, 1, false, 0},
+      {"9600, 5 ms", k9600, 5, false, 0},
+      {"9600, 30 ms", k9600, 30, false, 0},
+      {"9600, 40 ms", k9600, 40, false, 0},
+      {"9600, unpaced, 0 ms", k9600, 0, true, 0},
+      {"9600, unpaced, 40 ms", k9600, 40, true, 0},
+      {"1200, 40 ms", k1200, 40, false, 0},
+      {"57600, 40 ms", k57600, 40, false, 0},
+      {"57600, unpaced, 1 ms", k57600, 1, true, 0},
+      {"9600, adapter 16 ms, 5 ms", k9600, 5, false, 16},
+      {"9600, adapter 16 ms, 20 ms", k9600, 20, false, 16},
+      {"2400, adapter 16 ms, 20 ms", k2400, 20, true, 16},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     SimulatedForm t(false);
-    for (std::uint8_t a : {5, 6, 7}) t.line.detector(t.line.AddDetector(a)).SetSpeedCode(b + 1);
-    Surveyed s(t, {{b}, {{4, 8}}, 0});
+    t.line.SetTurnaround(Millis(c.turnaround_ms));
+    sim::Faults f;
+    f.unpaced = c.unpaced;
+    f.adapter_latency = Millis(c.adapter_latency_ms);
+    auto add = [&](std::uint8_t a, sim::Faults faults) {
+      const std::size_t i = t.line.AddDetector(a, faults);
+      t.line.detector(i).SetSpeedCode(c.baud_index + 1);
+      return i;
+    };
+    for (std::uint8_t a : {1, 5, 6, 100, 247}) add(a, f);
+    t.line.detector(add(9, f)).SetIdentity(0x0011);
+    sim::Faults refusing = f;
+    refusing.forced_exception = 2;
+    add(12, refusing);
+    t.line.detector(1).SetState(1);  // the one at 5 is in alarm
+
+    Surveyed s(t, {{c.baud_index}, {{1, 247}}, 0});
     ASSERT_TRUE(s.done);
-    ASSERT_EQ(s.survey.Devices().size(), 3u);
+    EXPECT_FALSE(s.survey.PortFailed());
+    EXPECT_FALSE(s.survey.Stopped());
     EXPECT_EQ(s.survey.LateAnswers(), 0);
-    for (std::uint8_t a : {5, 6, 7}) EXPECT_NE(s.At(a, b), nullptr) << int(a);
-    // Each answer's last byte, plus the 150 ms read interval, comes before the next
-    // request goes out.
-    const auto wire = t.WireFrames();
-    for (std::size_t i = 0; i + 1 < wire.size(); ++i) {
-      if (wire[i].direction != sim::WireDirection::kFromDetector) continue;
-      auto next = std::find_if(wire.begin() + long(i) + 1, wire.end(), [](const sim::WireFrame& f) {
-        return f.direction == sim::WireDirection::kToDetector;
-      });
-      if (next == wire.end()) continue;
-      EXPECT_LE(wire[i].last + Millis(150), next->first) << i;
+    EXPECT_EQ(s.survey.Reprobes(), 0);
+    EXPECT_TRUE(s.survey.Noise().empty());
+    ASSERT_EQ(s.survey.Devices().size(), 7u);
+    struct Expected {
+      std::uint8_t address;
+      SurveyDevice::Kind kind;
+      const char* state;
+    } expected[] = {
+        {1, SurveyDevice::Kind::kDetector, "НОРМА"},
+        {5, SurveyDevice::Kind::kDetector, "ТРЕВОГА"},
+        {6, SurveyDevice::Kind::kDetector, "НОРМА"},
+        {9, SurveyDevice::Kind::kOtherIdentity, ""},
+        {12, SurveyDevice::Kind::kException, ""},
+        {100, SurveyDevice::Kind::kDetector, "НОРМА"},
+        {247, SurveyDevice::Kind::kDetector, "НОРМА"},
+    };
+    for (const Expected& e : expected) {
+      SCOPED_TRACE(int(e.address));
+      const SurveyDevice* d = s.At(e.address, c.baud_index);
+      ASSERT_NE(d, nullptr);
+      EXPECT_EQ(d->kind, e.kind);
+      EXPECT_EQ(d->probed, e.address);
+      EXPECT_EQ(d->attempt, 1);
+      EXPECT_FALSE(d->late);
+      EXPECT_TRUE(d->before.empty());
+      EXPECT_TRUE(d->after.empty());
+      EXPECT_EQ(d->queried, e.kind == SurveyDevice::Kind::kDetector);
+      if (d->queried) {
+        EXPECT_EQ(d->query_outcome, ExchangeOutcome::kOk);
+        EXPECT_EQ(d->shown.state, e.state);
+      }
     }
+    EXPECT_EQ(s.survey.Devices()[4].exception_code, 2);
+    EXPECT_EQ(s.survey.Devices()[3].identity, 0x0011);
+    // Every address probed once, in order, nothing past 247; each detector's query
+    // right after its probe.
+    const auto requests = t.Requests();
+    EXPECT_EQ(Probed(requests), Addresses(1, 247));
+    EXPECT_EQ(Queried(requests), (std::vector<std::uint8_t>{1, 5, 6, 100, 247}));
+    for (std::uint8_t a : {1, 5, 6, 100, 247}) {
+      auto probe = std::find(requests.begin(), requests.end(), Probe(a));
+      ASSERT_NE(probe, requests.end());
+      EXPECT_EQ(*(probe + 1), Query(a)) << int(a);
+    }
+    // Told as found: the others at once, each detector after its query.
+    EXPECT_EQ(s.told, (std::vector<std::uint8_t>{1, 5, 6, 9, 12, 100, 247}));
+    EXPECT_EQ(t.state().SessionMode, 0);
+    EXPECT_FALSE(t.w().SurveyPaced());
+  }
+}
+
+TEST(Survey, GoesAtThePaceOfTheLine) {
+  // A silent line: each probe its window and 5 ms; then the watch after the last one.
+  struct Case {
+    std::uint8_t baud_index;
+    std::uint16_t delay_ms;
+    long spacing_ms;
+  } cases[] = {{k9600, 0, 55}, {k1200, 0, 120}, {k57600, 0, 47}, {k9600, 250, 255}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(kBaudTable[c.baud_index].speed_text);
+    SimulatedForm t(false);
+    const Micros started = t.Now();
+    Surveyed s(t, {{c.baud_index}, {{1, 3}, {245, 247}}, c.delay_ms});
+    ASSERT_TRUE(s.done);
+    EXPECT_TRUE(s.survey.Devices().empty());
+    const auto requests = t.Requests();
+    const auto times = t.RequestTimesMs();
+    ASSERT_EQ(requests.size(), 6u);
+    EXPECT_EQ(Probed(requests), (std::vector<std::uint8_t>{1, 2, 3, 245, 246, 247}));
+    for (std::size_t i : {0, 1, 3, 4}) EXPECT_EQ(times[i + 1] - times[i], c.spacing_ms) << i;
+    EXPECT_EQ(s.survey.WindowMs(c.baud_index), c.spacing_ms - 5);
+    EXPECT_DOUBLE_EQ(s.survey.NominalMs(),
+                     6.0 * double(c.spacing_ms) + BusSurvey::kWatchAfterSweepMs);
+    // Its last probe's window, then the watch.
+    EXPECT_EQ(t.Now() - started,
+              Millis(times.back() + c.spacing_ms - 5 + BusSurvey::kWatchAfterSweepMs));
+    // The Delay menu is the window's own: the survey leaves it as it was.
+    EXPECT_EQ(t.state().SearchDelayMs, 150);
+    EXPECT_TRUE(t.w().CustomItem8.Checked());
   }
 }
 
@@ -154,94 +251,272 @@ TEST(Survey, SweepsEachSpeedAndFindsADetectorOnlyAtItsOwn) {
   SimulatedForm t(false);
   t.line.AddDetector(5);                                   // 9600 bit/s
   t.line.detector(t.line.AddDetector(6)).SetSpeedCode(6);  // 19200 bit/s
-  Surveyed s(t, {{k9600, k19200}, {{1, 10}}, 0});
+  t.line.detector(t.line.AddDetector(7)).SetSpeedCode(1);  // 1200 bit/s
+  t.line.detector(t.line.AddDetector(8)).SetSpeedCode(8);  // 57600 bit/s
+  Surveyed s(t, {{k9600, k19200, k1200, k57600}, {{1, 10}}, 0});
   ASSERT_TRUE(s.done);
-  ASSERT_EQ(s.survey.Devices().size(), 2u);
-  ASSERT_NE(s.At(5, k9600), nullptr);
-  ASSERT_NE(s.At(6, k19200), nullptr);
-  EXPECT_EQ(s.At(5, k9600)->query_outcome, ExchangeOutcome::kOk);
-  EXPECT_EQ(s.At(6, k19200)->query_outcome, ExchangeOutcome::kOk);
+  ASSERT_EQ(s.survey.Devices().size(), 4u);
+  for (const auto& [address, baud] : std::vector<std::pair<std::uint8_t, std::uint8_t>>{
+           {5, k9600}, {6, k19200}, {7, k1200}, {8, k57600}}) {
+    SCOPED_TRACE(int(address));
+    ASSERT_NE(s.At(address, baud), nullptr);
+    EXPECT_EQ(s.At(address, baud)->query_outcome, ExchangeOutcome::kOk);
+  }
   // 10 probes and a query at each speed; the PC's speed follows the menu.
-  EXPECT_EQ(t.Requests().size(), 22u);
-  EXPECT_EQ(t.Requests()[10], Query(5));
-  EXPECT_EQ(t.Requests()[21], Query(6));
-  EXPECT_TRUE(t.w().BR_19200.Checked());
-  EXPECT_EQ(t.state().BaudIndex, k19200);
+  EXPECT_EQ(t.Requests().size(), 44u);
+  EXPECT_EQ(Queried(t.Requests()), (std::vector<std::uint8_t>{5, 6, 7, 8}));
+  EXPECT_TRUE(t.w().BR_57600.Checked());
+  EXPECT_EQ(t.state().BaudIndex, k57600);
 }
 
-TEST(Survey, ProbesOnlyTheAddressRunsAtItsWindowAndFiveMilliseconds) {
+TEST(Survey, FindsAnswersAmidNoiseAndTellsTheTrailingByte) {
   struct Case {
-    std::uint8_t baud_index;
-    std::uint16_t delay_ms;  // 0: the safe window
-    long spacing_ms;         // from one probe to the next on a silent line
-  } cases[] = {{0, 0, 355}, {1, 0, 305}, {3, 0, 255}, {7, 0, 255}, {3, 350, 355}};
+    const char* name;
+    sim::Faults faults;
+    sim::Bytes before;
+    sim::Bytes after;
+  };
+  sim::Faults stray;
+  stray.stray_bytes = 3;
+  sim::Faults trailing;
+  trailing.trailing_bytes = 1;
+  sim::Faults trailing_ff;
+  trailing_ff.trailing_bytes = 1;
+  trailing_ff.trailing_value = 0xFF;
+  sim::Faults garbage_after;
+  garbage_after.trailing_bytes = 6;
+  garbage_after.trailing_value = 0x3C;
+  sim::Faults echo;
+  echo.echo_request = true;
+  const Case cases[] = {
+      {"stray bytes in front", stray, {0xFF, 0xFF, 0xFF}, {}},
+      {"a trailing 00", trailing, {}, {0x00}},
+      {"a trailing FF (no CRC of the window takes it)", trailing_ff, {}, {0xFF}},
+      {"garbage behind it", garbage_after, {}, sim::Bytes(6, 0x3C)},
+      {"an echoing adapter", echo, {}, {}},
+  };
   for (const Case& c : cases) {
-    SCOPED_TRACE(kBaudTable[c.baud_index].speed_text);
+    SCOPED_TRACE(c.name);
     SimulatedForm t(false);
-    Surveyed s(t, {{c.baud_index}, {{1, 3}, {245, 247}}, c.delay_ms});
+    t.line.AddDetector(5, c.faults);
+    t.line.AddDetector(6, c.faults);
+    Surveyed s(t, {{k9600}, {{4, 7}}, 0});
     ASSERT_TRUE(s.done);
-    EXPECT_TRUE(s.survey.Devices().empty());
-    const auto requests = t.Requests();
-    const auto times = t.RequestTimesMs();
-    ASSERT_EQ(requests.size(), 6u);
-    const std::uint8_t expected[] = {1, 2, 3, 245, 246, 247};
-    for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(requests[i], Probe(expected[i])) << i;
-    for (std::size_t i = 0; i + 1 < 3; ++i) EXPECT_EQ(times[i + 1] - times[i], c.spacing_ms);
-    for (std::size_t i = 3; i + 1 < 6; ++i) EXPECT_EQ(times[i + 1] - times[i], c.spacing_ms);
-    EXPECT_EQ(t.state().SearchDelayMs, s.survey.WindowMs(c.baud_index));
-    EXPECT_DOUBLE_EQ(s.survey.NominalMs(), 6.0 * double(c.spacing_ms));
+    EXPECT_TRUE(s.survey.Noise().empty());
+    EXPECT_EQ(s.survey.Reprobes(), 0);
+    EXPECT_EQ(Probed(t.Requests()), Addresses(4, 7));
+    for (std::uint8_t a : {5, 6}) {
+      SCOPED_TRACE(int(a));
+      const SurveyDevice* d = s.At(a);
+      ASSERT_NE(d, nullptr);
+      EXPECT_EQ(d->answer, ProbeAnswer(a));
+      EXPECT_EQ(d->before, c.before);
+      EXPECT_EQ(d->after, c.after);
+      EXPECT_EQ(d->TrailingByte(), c.after.size() == 1);
+      EXPECT_EQ(d->probed, a);
+      EXPECT_FALSE(d->late);
+    }
   }
 }
 
-TEST(Survey, AttributesALateAnswerByItsOwnAddressAndCountsIt) {
-  SimulatedForm t(false);
-  sim::Faults slow;
-  slow.extra_delay = Millis(100);  // handed over in the next probe's window
-  t.line.AddDetector(5, slow);
-  Surveyed s(t, {{k9600}, {{1, 10}}, 0});
-  ASSERT_TRUE(s.done);
-  ASSERT_EQ(s.survey.Devices().size(), 1u);
-  EXPECT_EQ(s.survey.Devices()[0].address, 5);
-  EXPECT_EQ(s.survey.Devices()[0].probed, 6);
-  EXPECT_EQ(s.survey.LateAnswers(), 1);
-  // The window's search stopped at the late hit; the survey went on past 6.
-  const auto requests = t.Requests();
-  std::vector<std::uint8_t> probed;
-  for (const auto& r : requests)
-    if (IsProbe(r)) probed.push_back(r[0]);
-  EXPECT_EQ(probed, (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+TEST(Survey, ProbesAnAddressAgainAfterNoiseOrAFailedCrcUpToTwice) {
+  struct Case {
+    const char* name;
+    int garbled;  // how many answers of the detector at 4 are garbled, from the first
+    int probes_of_4;
+    bool found;
+  } cases[] = {
+      {"once", 1, 2, true},
+      {"twice", 2, 3, true},
+      {"always", 9, 3, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedForm t(false);
+    const std::size_t i = t.line.AddDetector(4);
+    t.line.faults(i).bad_crc_probability = 1.0;
+    BusSurvey survey(t.w(), {{k9600}, {{1, 6}}, 0});
+    t.exchanges.Add(&survey);
+    survey.Start();
+    // The detector's answers go bad for the first `garbled` probes of 4.
+    ASSERT_TRUE(RunServed(t, [&] {
+      int garbled = 0;
+      for (const auto& f : t.WireFrames()) garbled += f.note == "bad-crc";
+      if (garbled >= c.garbled) t.line.faults(i).bad_crc_probability = 0.0;
+      return survey.Done();
+    }));
+    t.exchanges.Remove(&survey);
+    std::vector<std::uint8_t> expected = {1, 2, 3};
+    for (int k = 0; k < c.probes_of_4; ++k) expected.push_back(4);
+    expected.insert(expected.end(), {5, 6});
+    EXPECT_EQ(Probed(t.Requests()), expected);
+    EXPECT_EQ(survey.Reprobes(), c.probes_of_4 - 1);
+    const auto noise = survey.Noise();
+    ASSERT_EQ(noise.size(), static_cast<std::size_t>(std::min(c.garbled, 3)));
+    for (std::size_t k = 0; k < noise.size(); ++k) {
+      EXPECT_EQ(noise[k].probed, 4);
+      EXPECT_EQ(noise[k].attempt, static_cast<int>(k) + 1);
+      EXPECT_EQ(noise[k].bytes.size(), 7u);
+      EXPECT_FALSE(noise[k].whole_answer);
+    }
+    ASSERT_EQ(survey.Devices().size(), c.found ? 1u : 0u);
+    if (c.found) {
+      EXPECT_EQ(survey.Devices()[0].address, 4);
+      EXPECT_EQ(survey.Devices()[0].attempt, c.garbled + 1);
+      EXPECT_EQ(survey.Devices()[0].query_outcome, ExchangeOutcome::kOk);
+    }
+  }
 }
 
-TEST(Survey, GarbledAnswersAreNoiseNotDevices) {
+TEST(Survey, HeavyNoiseIsNoDeviceAndEveryAddressIsProbedThreeTimes) {
   SimulatedForm t(false);
-  sim::Faults garbled;
-  garbled.bad_crc_probability = 1.0;
-  t.line.AddDetector(4, garbled);
-  Surveyed s(t, {{k9600}, {{1, 6}}, 0});
-  ASSERT_TRUE(s.done);
-  EXPECT_TRUE(s.survey.Devices().empty());
-  ASSERT_EQ(s.survey.Noise().size(), 1u);
-  EXPECT_EQ(s.survey.Noise()[0].probed, 4);
-  EXPECT_EQ(s.survey.Noise()[0].bytes.size(), 7u);
+  t.line.AddDetector(30);  // outside the run: the noise must not invent one
+  struct Recorder : ExchangeObserver {
+    void ExchangeEnded(const ExchangeRecord& r) override { records.push_back(r); }
+    std::vector<ExchangeRecord> records;
+  } rec;
+  t.exchanges.Add(&rec);
+  std::mt19937 rng(7);
+  sim::Bytes noise(12'000);
+  for (auto& b : noise) b = static_cast<std::uint8_t>(rng());
+  t.line.Inject(noise, Millis(1));  // 12.5 s of bytes, one every character
+  {
+    Surveyed s(t, {{k9600}, {{1, 20}}, 0});
+    ASSERT_TRUE(s.done);
+    EXPECT_TRUE(s.survey.Devices().empty());
+    std::vector<std::uint8_t> expected;
+    for (int a = 1; a <= 20; ++a) expected.insert(expected.end(), 3, static_cast<std::uint8_t>(a));
+    EXPECT_EQ(Probed(t.Requests()), expected);
+    EXPECT_EQ(s.survey.Reprobes(), 40);
+    // Every probe's window held noise.
+    for (int a = 1; a <= 20; ++a) {
+      const auto& n = s.survey.Noise();
+      EXPECT_GE(
+          std::count_if(n.begin(), n.end(), [&](const SurveyNoise& e) { return e.probed == a; }), 3)
+          << a;
+    }
+  }
+  // Each probe ended by its deadline: the window and the extension (within the timer's
+  // millisecond).
+  const SurveyPace p = BusSurvey::PaceFor(k9600);
+  for (const auto& r : rec.records) {
+    if (r.request.empty()) continue;
+    EXPECT_LE(r.ended - r.started, Millis(p.window_ms + p.extension_ms + 1));
+  }
+  t.exchanges.Remove(&rec);
 }
 
-TEST(Survey, StopEndsItAfterTheProbeInFlight) {
+TEST(Survey, AnAnswerNoProbeAsksForIsReportedWholeNotAsADevice) {
+  // A 21-byte answer to a parameter query of another master, in the window of the
+  // probe to 3.
   SimulatedForm t(false);
-  BusSurvey survey(t.w(), {{k9600}, {{1, 247}}, 0});
+  const sim::Bytes query_answer =
+      WithCrc({0xF7, 0x03, 0x10, 0x00, 0x10, 0x00, 0xF7, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00,
+               0x00, 0x00, 0x00, 0x00, 0x00});
+  ASSERT_EQ(query_answer.size(), 21u);
+  BusSurvey survey(t.w(), {{k9600}, {{1, 5}}, 0});
   t.exchanges.Add(&survey);
   survey.Start();
-  ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 40; }));
+  ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 3; }));
+  t.line.Inject(query_answer, Millis(10));
+  ASSERT_TRUE(RunServed(t, [&] { return survey.Done(); }));
+  t.exchanges.Remove(&survey);
+  EXPECT_TRUE(survey.Devices().empty());
+  ASSERT_GE(survey.Noise().size(), 1u);
+  const SurveyNoise& n = survey.Noise()[0];
+  EXPECT_EQ(n.probed, 3);
+  EXPECT_TRUE(n.whole_answer);
+  EXPECT_EQ(n.bytes, query_answer);
+  EXPECT_EQ(n.answer_at, 0u);
+  EXPECT_EQ(n.answer_length, 21u);
+}
+
+TEST(Survey, ALateAnswerKeepsItsAddressAndTheProbesItMayHaveHiddenAreMadeAgain) {
+  // A detector at 5 that answers late, in the window of a later probe: a detector does
+  // not hear a request while another one answers, so the probes since 5 are made
+  // again; 5 itself is not (it would answer late once more).
+  struct Case {
+    long extra_delay_ms;
+    std::uint8_t window_it_came_in;
+    std::vector<std::uint8_t> probed;
+  } cases[] = {
+      {40, 6, {1, 2, 3, 4, 5, 6, 6, 7, 8, 9, 10}},
+      {100, 7, {1, 2, 3, 4, 5, 6, 7, 6, 7, 8, 9, 10}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.extra_delay_ms);
+    SimulatedForm t(false);
+    sim::Faults slow;
+    slow.extra_delay = Millis(c.extra_delay_ms);
+    t.line.AddDetector(5, slow);
+    t.line.AddDetector(8);
+    Surveyed s(t, {{k9600}, {{1, 10}}, 0});
+    ASSERT_TRUE(s.done);
+    ASSERT_EQ(s.survey.Devices().size(), 2u);
+    const SurveyDevice* five = s.At(5);
+    ASSERT_NE(five, nullptr);
+    EXPECT_TRUE(five->late);
+    EXPECT_EQ(five->probed, c.window_it_came_in);
+    EXPECT_EQ(five->query_outcome, ExchangeOutcome::kOk);
+    const SurveyDevice* eight = s.At(8);
+    ASSERT_NE(eight, nullptr);
+    EXPECT_FALSE(eight->late);
+    EXPECT_EQ(s.survey.LateAnswers(), 1);
+    EXPECT_EQ(Probed(t.Requests()), c.probed);
+    EXPECT_EQ(Queried(t.Requests()), (std::vector<std::uint8_t>{5, 8}));
+  }
+}
+
+TEST(Survey, AnswersAfterTheLastProbeAreWaitedFor) {
+  // The detector at the end of the run answers 100 ms late: after its probe's window,
+  // within the watch that follows the sweep.
+  SimulatedForm t(false);
+  sim::Faults slow;
+  slow.extra_delay = Millis(100);
+  t.line.AddDetector(10, slow);
+  Surveyed s(t, {{k9600}, {{8, 10}}, 0});
+  ASSERT_TRUE(s.done);
+  ASSERT_EQ(s.survey.Devices().size(), 1u);
+  EXPECT_EQ(s.survey.Devices()[0].address, 10);
+  EXPECT_TRUE(s.survey.Devices()[0].late);
+  EXPECT_EQ(s.survey.Devices()[0].query_outcome, ExchangeOutcome::kOk);
+  EXPECT_EQ(Probed(t.Requests()), Addresses(8, 10));
+}
+
+TEST(Survey, StopEndsItAfterTheProbeInFlightAndTellsWhatItFound) {
+  SimulatedForm t(false);
+  t.line.AddDetector(5);
+  BusSurvey survey(t.w(), {{k9600}, {{1, 247}}, 0});
+  std::vector<std::uint8_t> told;
+  survey.OnDevice([&](const SurveyDevice& d) { told.push_back(d.address); });
+  t.exchanges.Add(&survey);
+  survey.Start();
+  ASSERT_TRUE(t.RunUntil([&] { return Probed(t.Requests()).size() == 40; }));
+  EXPECT_TRUE(t.w().SurveyPaced());
   survey.Stop();
-  ASSERT_TRUE(t.RunUntil([&] { return survey.Done(); }));
+  ASSERT_TRUE(RunServed(t, [&] { return survey.Done(); }));
   ASSERT_TRUE(t.RunUntilIdle());
-  EXPECT_EQ(t.Requests().size(), 40u);
+  EXPECT_EQ(Probed(t.Requests()), Addresses(1, 40));
   EXPECT_TRUE(survey.Stopped());
+  EXPECT_EQ(told, (std::vector<std::uint8_t>{5}));
   EXPECT_EQ(t.state().SessionMode, 0);
   EXPECT_EQ(t.w().CustomItem5.Caption(), "Start");
+  EXPECT_FALSE(t.w().SurveyPaced());
   t.exchanges.Remove(&survey);
 }
 
-TEST(Survey, APortThatCannotBeOpenedEndsItAtOnce) {
+TEST(Survey, NothingFoundIsNotAStop) {
+  SimulatedForm t(false);
+  Surveyed s(t, {{k9600}, {{1, 10}}, 0});
+  ASSERT_TRUE(s.done);
+  EXPECT_TRUE(s.survey.Devices().empty());
+  EXPECT_TRUE(s.survey.Noise().empty());
+  EXPECT_FALSE(s.survey.Stopped());
+  EXPECT_FALSE(s.survey.PortFailed());
+  EXPECT_EQ(Probed(t.Requests()), Addresses(1, 10));
+}
+
+TEST(Survey, APortThatCannotBeOpenedEndsItAtOnceWithThePaceOff) {
   SimulatedForm t(false);
   t.device.FailNext("Open", ENOENT);
   Surveyed s(t, {{k9600}, {{1, 247}}, 0});
@@ -249,6 +524,82 @@ TEST(Survey, APortThatCannotBeOpenedEndsItAtOnce) {
   EXPECT_TRUE(s.survey.PortFailed());
   EXPECT_EQ(t.Requests().size(), 0u);
   EXPECT_EQ(t.state().SessionMode, 0);
+  EXPECT_FALSE(t.w().SurveyPaced());
+}
+
+TEST(Survey, APortThatFailsForADetectorsQueryEndsItWithThatQuerysPortError) {
+  SimulatedForm t(false);
+  t.line.AddDetector(5);
+  BusSurvey survey(t.w(), {{k9600}, {{1, 247}}, 0});
+  std::vector<ExchangeOutcome> told;
+  survey.OnDevice([&](const SurveyDevice& d) { told.push_back(d.query_outcome); });
+  t.exchanges.Add(&survey);
+  survey.Start();
+  // The hit at 5 closes the port; the query's open is the next one.
+  ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 5; }));
+  t.device.FailNext("Open", ENOENT);
+  ASSERT_TRUE(RunServed(t, [&] { return survey.Done(); }));
+  t.exchanges.Remove(&survey);
+  EXPECT_TRUE(survey.PortFailed());
+  EXPECT_EQ(told, (std::vector<ExchangeOutcome>{ExchangeOutcome::kPortError}));
+  EXPECT_EQ(Probed(t.Requests()), Addresses(1, 5));
+  EXPECT_FALSE(t.w().SurveyPaced());
+}
+
+TEST(Survey, TheWindowsSearchAfterASurveyIsTheWindowsExactly) {
+  SimulatedForm t(false);
+  t.line.AddDetector(5);
+  {
+    Surveyed s(t, {{k9600}, {{1, 5}}, 0});
+    ASSERT_TRUE(s.done);
+  }
+  const std::size_t before = t.Requests().size();
+  const std::size_t completions = t.Completions().size();
+  t.Click(t.w().CustomItem5);  // the window's search, 150 ms
+  ASSERT_TRUE(t.RunUntilIdle());
+  const auto sent = t.line.RequestTimes();
+  ASSERT_EQ(sent.size(), before + 6);  // the answer of 5 comes in the window of 6
+  for (std::size_t k = 0; k < 5; ++k)
+    EXPECT_EQ(t.Completions()[completions + k] - sent[before + k], Millis(150)) << k;
+  EXPECT_EQ(t.state().DeviceAddress, 5);
+  EXPECT_EQ(t.device.CurrentTimeouts().ReadIntervalTimeout, 150u);
+  EXPECT_EQ(t.device.CurrentTimeouts().ReadTotalTimeoutConstant, 0u);
+}
+
+TEST(Survey, FindAnswersTakesEveryWholeAnswerWhereverItStands) {
+  const sim::Bytes a5 = ProbeAnswer(5);
+  const sim::Bytes ex = WithCrc({0x0C, 0x83, 0x02});
+  const sim::Bytes echo6 = WithCrc({0x06, 0x06, 0x00, 0x04, 0x00, 0x03});
+  auto cat = [](std::initializer_list<sim::Bytes> parts) {
+    sim::Bytes out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+  };
+  sim::Bytes bad = a5;
+  bad[6] ^= 0x01;
+  struct Case {
+    const char* name;
+    sim::Bytes bytes;
+    std::vector<std::pair<std::size_t, std::size_t>> found;  // at, length
+  } cases[] = {
+      {"alone", a5, {{0, 7}}},
+      {"behind noise", cat({{0x11, 0x22, 0x33}, a5}), {{3, 7}}},
+      {"before noise", cat({a5, {0x01, 0x99, 0x42}}), {{0, 7}}},
+      {"two, with a byte between", cat({a5, {0x00}, ex}), {{0, 7}, {8, 5}}},
+      {"a write's echo", echo6, {{0, 8}}},
+      {"a bad CRC", bad, {}},
+      {"address 0 or 248",
+       cat({WithCrc({0x00, 0x03, 0x02, 0x00, 0x10}), WithCrc({0xF8, 0x03, 0x02, 0x00, 0x10})}),
+       {}},
+      {"too short", sim::Bytes(a5.begin(), a5.begin() + 6), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto found = FindAnswers(c.bytes);
+    std::vector<std::pair<std::size_t, std::size_t>> got;
+    for (const auto& f : found) got.emplace_back(f.at, f.length);
+    EXPECT_EQ(got, c.found);
+  }
 }
 
 }  // namespace

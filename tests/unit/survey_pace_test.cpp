@@ -1,0 +1,325 @@
+// The engine's survey pace, on the virtual clock: a probe's window, the read that ends
+// with the answer, the extension while an answer comes in, the timeouts, and the
+// window's own search again once the pace is off.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "detector/register_map.h"
+#include "detector/survey.h"
+#include "support/line_texts.h"
+#include "support/simulated_form.h"
+
+namespace ornat {
+namespace {
+
+using testing::SimulatedForm;
+using testing::WithCrc;
+
+constexpr std::uint8_t k1200 = 0;
+constexpr std::uint8_t k9600 = 3;
+constexpr std::uint8_t k57600 = 7;
+
+sim::Bytes ProbeAnswer(std::uint8_t address) {
+  return WithCrc({address, 0x03, 0x02, 0x00, 0x10});
+}
+sim::Bytes Probe(std::uint8_t address) {
+  return WithCrc({address, 0x03, 0x00, 0x00, 0x00, 0x01});
+}
+
+struct Recorder : ExchangeObserver {
+  void ExchangeEnded(const ExchangeRecord& r) override { records.push_back(r); }
+  std::vector<ExchangeRecord> records;
+};
+
+// The pace the engine is tested with at 9600 bit/s: round figures, so that the
+// expectations below read as times.
+SurveyPace Pace9600() {
+  SurveyPace p;
+  p.window_ms = 50;
+  p.silence_ms = 24;
+  p.settle_ms = 5;
+  p.extension_ms = 61;
+  return p;
+}
+
+// Starts the window's search with the pace on; its first probe goes to after + 1.
+void StartPacedSearch(SimulatedForm& t, std::uint8_t after, const SurveyPace& pace) {
+  t.Do([&] {
+    t.w().BeginSurveyPace(pace);
+    t.w().CustomItem5.Click();
+    t.state().DeviceAddress = after;
+  });
+}
+
+Micros At(long us) {
+  return Micros(us);
+}
+
+// The answer frames from the detectors, in order.
+std::vector<sim::WireFrame> Answers(const SimulatedForm& t) {
+  std::vector<sim::WireFrame> out;
+  for (const auto& f : t.WireFrames())
+    if (f.direction == sim::WireDirection::kFromDetector) out.push_back(f);
+  return out;
+}
+
+TEST(SurveyPace, AProbeWaitsItsWindowAndTheWindowsSearchComesBackWhenThePaceEnds) {
+  SimulatedForm t(false);
+  Recorder rec;
+  t.exchanges.Add(&rec);
+  StartPacedSearch(t, 0, Pace9600());
+  ASSERT_TRUE(t.RunUntil([&] { return t.Completions().size() == 4; }));
+  const auto sent = t.line.RequestTimes();
+  for (std::size_t k = 0; k < 4; ++k) {
+    EXPECT_EQ(t.Completions()[k] - sent[k], Millis(50)) << k;
+    if (k + 1 < sent.size()) {
+      EXPECT_EQ(sent[k + 1] - t.Completions()[k], Millis(5)) << k;
+    }
+  }
+  // The probes read with the pace's timeouts: a read ends after the silence.
+  const CommTimeouts paced = t.device.CurrentTimeouts();
+  EXPECT_EQ(paced.ReadIntervalTimeout, 24u);
+  EXPECT_EQ(paced.ReadTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(paced.ReadTotalTimeoutConstant, 24u);
+  EXPECT_TRUE(t.w().SurveyPaced());
+  // Off mid-search: the open port gets the window's timeouts at once, and the next
+  // probes are the window's again, with the Delay menu's 150 ms.
+  t.Do([&] { t.w().EndSurveyPace(); });
+  EXPECT_FALSE(t.w().SurveyPaced());
+  const CommTimeouts window = t.device.CurrentTimeouts();
+  EXPECT_EQ(window.ReadIntervalTimeout, 150u);
+  EXPECT_EQ(window.ReadTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(window.ReadTotalTimeoutConstant, 0u);
+  ASSERT_TRUE(t.RunUntil([&] { return t.Completions().size() == 7; }));
+  const auto later = t.line.RequestTimes();
+  for (std::size_t k = 5; k < 7; ++k) EXPECT_EQ(t.Completions()[k] - later[k], Millis(150)) << k;
+  t.Click(t.w().CustomItem5);
+  ASSERT_TRUE(t.RunUntilIdle());
+  for (const auto& r : rec.records) EXPECT_TRUE(r.reads.empty());
+  t.exchanges.Remove(&rec);
+}
+
+TEST(SurveyPace, AReadEndsWithTheAnswerWhateverItsTurnaroundPacingAndAdapter) {
+  struct Case {
+    const char* name;
+    std::uint8_t baud_index;
+    long turnaround_ms;
+    bool unpaced;
+    long adapter_latency_ms;
+  } cases[] = {
+      {"0 ms", k9600, 0, false, 0},
+      {"1 ms", k9600, 1, false, 0},
+      {"5 ms", k9600, 5, false, 0},
+      {"30 ms", k9600, 30, false, 0},
+      {"40 ms", k9600, 40, false, 0},
+      {"unpaced, 0 ms", k9600, 0, true, 0},
+      {"unpaced, 40 ms", k9600, 40, true, 0},
+      {"1200 bit/s, 40 ms", k1200, 40, false, 0},
+      {"57600 bit/s, 40 ms", k57600, 40, false, 0},
+      {"57600, unpaced, 1 ms", k57600, 1, true, 0},
+      {"adapter 16 ms, 5 ms", k9600, 5, false, 16},
+      {"adapter 16 ms, 20 ms", k9600, 20, false, 16},
+      {"1200, adapter 16 ms, 20 ms", k1200, 20, false, 16},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedForm t(false);
+    Recorder rec;
+    t.exchanges.Add(&rec);
+    sim::Faults f;
+    f.unpaced = c.unpaced;
+    f.adapter_latency = Millis(c.adapter_latency_ms);
+    t.line.detector(t.line.AddDetector(5, f)).SetSpeedCode(c.baud_index + 1);
+    t.line.SetTurnaround(Millis(c.turnaround_ms));
+    t.Click(t.w().BaudItem(c.baud_index));
+    const SurveyPace pace = BusSurvey::PaceFor(c.baud_index);
+    StartPacedSearch(t, 4, pace);
+    ASSERT_TRUE(t.RunUntil([&] { return !rec.records.empty(); }));
+    ASSERT_EQ(t.Requests().size(), 1u);
+    EXPECT_EQ(t.Requests()[0], Probe(5));
+    // One hand-over, the answer alone, its read ending with its last byte as the port
+    // got it (the read asks the device for 5 bytes, then for one at a time).
+    ASSERT_EQ(rec.records.size(), 1u);
+    EXPECT_EQ(rec.records[0].reads, std::vector<sim::Bytes>{ProbeAnswer(5)});
+    const auto reads = t.line.Reads();
+    ASSERT_FALSE(reads.empty());
+    const auto answers = Answers(t);
+    ASSERT_EQ(answers.size(), 1u);
+    Micros last = answers[0].last;
+    if (c.adapter_latency_ms > 0) {
+      const long period = c.adapter_latency_ms * 1000;
+      last = At((last.count() + period - 1) / period * period);
+    }
+    EXPECT_EQ(reads.back().end, last);
+    EXPECT_LE(reads.front().begin, t.line.RequestTimes()[0] + Millis(pace.window_ms));
+    // The completion follows the pace's settle; the window's search found it.
+    EXPECT_EQ(rec.records[0].ended, reads.back().end + Millis(pace.settle_ms));
+    EXPECT_EQ(t.LogLines()[t.LogLines().size() - 2], testing::kFoundPrefix + "005");
+    EXPECT_EQ(t.state().SessionMode, 0);
+  }
+}
+
+TEST(SurveyPace, WithThePaceOffTheSameAnswerIsReadTheWindowsWay) {
+  SimulatedForm t(false);
+  t.line.AddDetector(5);
+  t.Do([&] {
+    t.w().CustomItem10.Click();  // "250ms"
+    t.w().CustomItem5.Click();
+    t.state().DeviceAddress = 4;
+  });
+  ASSERT_TRUE(t.RunToCompletion());
+  const auto reads = t.line.Reads();
+  ASSERT_EQ(reads.size(), 1u);
+  EXPECT_EQ(reads[0].bytes, ProbeAnswer(5));
+  EXPECT_EQ(reads[0].end, Answers(t)[0].last + Millis(150));
+  EXPECT_EQ(t.Completions()[0], reads[0].end + Millis(5));
+  EXPECT_EQ(t.device.CurrentTimeouts().ReadIntervalTimeout, 150u);
+  EXPECT_EQ(t.device.CurrentTimeouts().ReadTotalTimeoutConstant, 0u);
+}
+
+TEST(SurveyPace, ReadsOfOddAnswersEndAtTheAnswerOrAfterTheSilence) {
+  struct Case {
+    const char* name;
+    sim::Faults faults;
+    long turnaround_ms;
+    // What the exchange's reads hold, and when the last of them ends, after the last
+    // byte the detector sent: 0 when it ends with it, else the pace's silence.
+    std::vector<sim::Bytes> reads;
+    bool silence_after_last;
+    bool answer;  // a whole answer came
+  };
+  sim::Faults exception;
+  exception.forced_exception = 2;
+  sim::Faults stray;
+  stray.stray_bytes = 3;
+  sim::Faults trailing;
+  trailing.trailing_bytes = 1;
+  sim::Faults bad_crc;
+  bad_crc.bad_crc_probability = 1.0;
+  sim::Faults echo;
+  echo.echo_request = true;
+  const sim::Bytes answer = ProbeAnswer(5);
+  sim::Bytes bad = answer;
+  bad.back() = static_cast<std::uint8_t>(~bad.back());
+  sim::Bytes strayed = {0xFF, 0xFF, 0xFF};
+  strayed.insert(strayed.end(), answer.begin(), answer.end());
+  sim::Bytes echoed = Probe(5);
+  echoed.insert(echoed.end(), answer.begin(), answer.end());
+  const Case cases[] = {
+      {"exception, 5 bytes", exception, 5, {WithCrc({0x05, 0x83, 0x02})}, false, true},
+      {"stray bytes in front", stray, 5, {strayed}, false, true},
+      {"a trailing byte", trailing, 5, {answer, {0x00}}, true, true},
+      {"a CRC that fails", bad_crc, 5, {bad}, true, false},
+      {"an echo, then the answer 5 ms later", echo, 5, {echoed}, false, true},
+      // The echo's read ends in the silence before the answer, within the window;
+      // the exchange waits for the answer all the same.
+      {"an echo, then the answer 30 ms later", echo, 30, {Probe(5), answer}, false, true},
+  };
+  const SurveyPace pace = Pace9600();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedForm t(false);
+    Recorder rec;
+    t.exchanges.Add(&rec);
+    t.line.AddDetector(5, c.faults);
+    t.line.SetTurnaround(Millis(c.turnaround_ms));
+    StartPacedSearch(t, 4, pace);
+    ASSERT_TRUE(t.RunUntil([&] { return !rec.records.empty(); }));
+    t.Do([&] {
+      if (t.state().SessionMode == kSessionSearch) t.w().CustomItem5.Click();
+    });
+    ASSERT_TRUE(t.RunUntilIdle());
+    ASSERT_FALSE(rec.records.empty());
+    EXPECT_EQ(rec.records[0].request, Probe(5));
+    EXPECT_EQ(rec.records[0].reads, c.reads);
+    const auto answers = Answers(t);
+    ASSERT_FALSE(answers.empty());
+    const auto reads = t.line.Reads();
+    ASSERT_FALSE(reads.empty());
+    const Micros last_byte = answers.back().last;
+    EXPECT_EQ(reads.back().end, last_byte + Millis(c.silence_after_last ? pace.silence_ms : 0));
+    // Once an answer is in, the settle after the last hand-over; without one, the
+    // window's end.
+    const Micros window_end = t.line.RequestTimes()[0] + Millis(pace.window_ms);
+    EXPECT_EQ(rec.records[0].ended,
+              c.answer ? reads.back().end + Millis(pace.settle_ms) : window_end);
+    t.exchanges.Remove(&rec);
+  }
+}
+
+TEST(SurveyPace, AnAnswerThatBeganInTheWindowIsWaitedForAndNoiseOnlyUntilTheDeadline) {
+  struct Case {
+    const char* name;
+    long first_byte_ms;  // after the write
+    int bytes;           // on the line from then on, one every character
+    // The completion, after the write (-1: the read's end + the settle).
+    long completion_ms;
+    bool noise;
+  } cases[] = {
+      // 49 ms: in the window; its 7 bytes end 6 characters later, the read then waits
+      // the silence, the completion the settle.
+      {"first byte at 49 ms", 49, 7, -1, false},
+      // 51 ms: after the window, which had nothing: the probe ends at 50 ms.
+      {"first byte at 51 ms", 51, 7, 50, false},
+      // Noise that goes on: the completion comes at the deadline, window + extension.
+      {"noise without end", 10, 400, 50 + 61, true},
+  };
+  const SurveyPace pace = Pace9600();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedForm t(false);
+    Recorder rec;
+    t.exchanges.Add(&rec);
+    StartPacedSearch(t, 4, pace);
+    ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 1; }));
+    const Micros written = t.line.RequestTimes()[0];
+    // Bytes that are no answer, one every character from first_byte_ms on.
+    t.line.Inject(sim::Bytes(static_cast<std::size_t>(c.bytes), 0x5A),
+                  written + Millis(c.first_byte_ms) - t.Now() - t.line.ByteTime());
+    ASSERT_TRUE(t.RunUntil([&] { return !rec.records.empty(); }));
+    const Micros completion = rec.records[0].ended - written;
+    if (c.noise) {
+      // At the deadline, or the settle after a hand-over that came just before it (the
+      // timer counts whole milliseconds from there).
+      EXPECT_GE(completion, Millis(c.completion_ms));
+      EXPECT_LE(completion, Millis(c.completion_ms + pace.settle_ms + 1));
+    } else if (c.completion_ms >= 0) {
+      EXPECT_EQ(completion, Millis(c.completion_ms));
+    } else {
+      const auto reads = t.line.Reads();
+      ASSERT_FALSE(reads.empty());
+      EXPECT_EQ(Answers(t)[0].first, written + Millis(c.first_byte_ms));
+      EXPECT_EQ(reads.back().end, Answers(t)[0].last + Millis(pace.silence_ms));
+      EXPECT_EQ(rec.records[0].ended, reads.back().end + Millis(pace.settle_ms));
+      EXPECT_EQ(rec.records[0].reads, std::vector<sim::Bytes>{sim::Bytes(7, 0x5A)});
+    }
+    t.Click(t.w().CustomItem5);
+    t.RunUntilIdle();
+    t.exchanges.Remove(&rec);
+  }
+}
+
+TEST(SurveyPace, OnlyTheSearchsProbesArePacedAndAQueryBetweenThemIsTheWindows) {
+  SimulatedForm t;  // a detector at 247
+  Recorder rec;
+  t.exchanges.Add(&rec);
+  t.Do([&] { t.w().BeginSurveyPace(Pace9600()); });
+  // A single query while the pace is on: the window's 150 ms read interval, its
+  // response timeout and 5 ms settling.
+  t.Click(t.w().TeButton5);
+  ASSERT_TRUE(t.RunToCompletion());
+  EXPECT_EQ(t.device.CurrentTimeouts().ReadIntervalTimeout, 150u);
+  const auto reads = t.line.Reads();
+  ASSERT_EQ(reads.size(), 1u);
+  EXPECT_EQ(reads[0].bytes.size(), 21u);
+  EXPECT_EQ(reads[0].end, Answers(t).back().last + Millis(150));
+  EXPECT_EQ(t.Completions()[0], reads[0].end + Millis(5));
+  EXPECT_EQ(t.LogLines().back(), testing::kOkLine);
+  t.exchanges.Remove(&rec);
+}
+
+}  // namespace
+}  // namespace ornat
