@@ -1,7 +1,7 @@
 #pragma once
 // The window's logic in real time against a running ornat-sim, for the exchange
 // benchmarks: TForm1 on a RealtimeLoop with the real ComPort1 over the POSIX device,
-// a device wrapper that stamps each Write, and a stamp of each completion. Not a
+// a device that stamps each Open and Write, and a stamp of each completion. Not a
 // test: nothing here asserts.
 
 #include <algorithm>
@@ -15,34 +15,13 @@
 
 #include "serial/comport.h"
 #include "serial/platform/port_list.h"
-#include "serial/platform/posix_comm_device.h"
+#include "stamping_device.h"
 #include "ui/main_window.h"
 #include "ui/toolkit/dialogs.h"
 #include "ui/toolkit/handler_gate.h"
 #include "ui/toolkit/realtime_loop.h"
 
 namespace ornat::bench {
-
-using Clock = std::chrono::steady_clock;
-
-// The POSIX device with the moment each Write returned.
-class StampingDevice : public PosixCommDevice {
- public:
-  IoResult Write(const void* buffer, int count) override {
-    IoResult r = PosixCommDevice::Write(buffer, count);
-    std::lock_guard<std::mutex> lock(mutex_);
-    writes_.push_back(Clock::now());
-    return r;
-  }
-  std::vector<Clock::time_point> Writes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return writes_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Clock::time_point> writes_;
-};
 
 class OnePort : public PortListSource {
  public:
@@ -65,6 +44,7 @@ struct BenchForm {
     form->Timer_Rx.SetOnTimer([this](TObject* sender) {
       completions.push_back(Clock::now());
       form->Timer_RxTimer(sender);
+      completed.push_back(Clock::now());
     });
     gate.Enter([this] { form->FormCreate(form.get()); });
   }
@@ -83,7 +63,8 @@ struct BenchForm {
   // The window's exchange observer (a survey adds itself here).
   ExchangeObserverList exchanges;
   std::unique_ptr<TForm1> form;
-  std::vector<Clock::time_point> completions;
+  // The start and the end of every completion (Timer_RxTimer).
+  std::vector<Clock::time_point> completions, completed;
 };
 
 inline double Ms(Clock::duration d) {

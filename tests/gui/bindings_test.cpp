@@ -202,15 +202,21 @@ TEST(Bindings, TheLogShowsTheModelsLinesInItsOneTextColour) {
   auto [red0, blue0] = RedAndBluePixels(memo);
   EXPECT_EQ(red0, 0);
   EXPECT_GT(blue0, 0);
-  win.form().TeMemo1.Clear();
-  win.form().TeMemo1.Add("TX : F7 03 00 00 00 08 50 9A ");
-  win.form().TeMemo1.Add("RX :");
-  win.form().TeMemo1.SetFontColor(clRed);
+  // As a send changes it: the pane shows all of it once the handler has returned.
+  win.base.gate.Enter([&] {
+    win.form().TeMemo1.Clear();
+    win.form().TeMemo1.Add("TX : F7 03 00 00 00 08 50 9A ");
+    win.form().TeMemo1.Add("RX :");
+    win.form().TeMemo1.SetFontColor(clRed);
+    EXPECT_EQ(memo->toPlainText().toStdString(), "TX :\nRX :") << "not redrawn in the handler";
+  });
+  QCoreApplication::processEvents();
   EXPECT_EQ(memo->toPlainText().toStdString(), "TX : F7 03 00 00 00 08 50 9A \nRX :");
   auto [red1, blue1] = RedAndBluePixels(memo);
   EXPECT_GT(red1, 0);
   EXPECT_EQ(blue1, 0);
   win.form().TeMemo1.SetFontColor(clBlue);
+  QCoreApplication::processEvents();
   auto [red2, blue2] = RedAndBluePixels(memo);
   EXPECT_EQ(red2, 0);
   EXPECT_GT(blue2, 0);

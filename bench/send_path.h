@@ -1,0 +1,87 @@
+#pragma once
+// Where the time of the cyclic query goes, from the start of one completion to the
+// next request on the line, for the benchmarks of the logic alone (bench_cyclic_period)
+// and of the window (ornat_cpu_bench). Not a test: nothing here asserts.
+//
+// SendPathTrace turns the stamps of N cycles into the breakdown, one row per stage, in
+// the order the stages run; the rows of one cycle add up to its lateness exactly:
+//
+//   completion running     start of Timer_RxTimer -> its end
+//   step timer lateness    its end + 500 ms -> the step timer's handler starts
+//   step to open           the handler until the port's open begins (the log's TX line)
+//   open                   the open of the port, the holder look included
+//     of which holder look
+//   open to write          line settings, timeouts, the event thread started
+//   write                  the 8 request bytes handed to the port
+//   write to the line      until the simulator has read them (the pty, its wake-up)
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bench_form.h"
+
+namespace ornat::bench {
+
+// The stamps of a run of the cyclic query. Entry k of `steps`, `opens`, `writes` and
+// `line` belongs to request k; completion k ends exchange k, whose successor is
+// request k + 1.
+struct SendPathTrace {
+  std::vector<Clock::time_point> completion_start, completion_end, steps, line;
+  std::vector<StampingDevice::OpenStamp> opens;
+  std::vector<StampingDevice::WriteStamp> writes;
+
+  struct Rows {
+    std::vector<double> late_write, late_line, running, timer, to_open, open, look, to_write, write,
+        to_line;
+  };
+  Rows Breakdown() const {
+    using std::chrono::milliseconds;
+    Rows r;
+    for (std::size_t k = 0; k + 1 < steps.size(); ++k) {
+      const std::size_t next = k + 1;
+      if (k >= completion_start.size() || k >= completion_end.size() || next >= opens.size() ||
+          next >= writes.size())
+        break;
+      const auto due = completion_end[k] + milliseconds(500);
+      const auto& o = opens[next];
+      const auto& w = writes[next];
+      r.running.push_back(Ms(completion_end[k] - completion_start[k]));
+      r.timer.push_back(Ms(steps[next] - due));
+      r.to_open.push_back(Ms(o.begin - steps[next]));
+      r.open.push_back(Ms(o.end - o.begin));
+      r.look.push_back(Ms(o.look));
+      r.to_write.push_back(Ms(w.begin - o.end));
+      r.write.push_back(Ms(w.end - w.begin));
+      r.late_write.push_back(Ms(w.end - (completion_start[k] + milliseconds(500))));
+      if (next < line.size()) {
+        r.to_line.push_back(Ms(line[next] - w.end));
+        r.late_line.push_back(Ms(line[next] - (completion_start[k] + milliseconds(500))));
+      }
+    }
+    return r;
+  }
+
+  // Prints the breakdown and its RESULT lines, each key prefixed by `key`.
+  void Print(const std::string& key, bool looked) const {
+    const Rows r = Breakdown();
+    auto row = [&](const char* label, const char* name, const std::vector<double>& v) {
+      Report(label, v);
+      Result((key + name).c_str(), v);
+    };
+    std::printf("where it goes (median / worst of each stage; holder look %s):\n",
+                looked ? "as shipped" : "skipped");
+    row("  request written after compl. start + 500", "late_write", r.late_write);
+    row("  request read by the simulator, same", "late_line", r.late_line);
+    row("    completion running", "running", r.running);
+    row("    step timer after compl. end + 500", "timer", r.timer);
+    row("    step to open (handler, TX line)", "to_open", r.to_open);
+    row("    open of the port", "open", r.open);
+    row("      of which the look for holders", "look", r.look);
+    row("    open to write (settings, thread)", "to_write", r.to_write);
+    row("    write", "write", r.write);
+    row("    write to the simulator's read", "to_line", r.to_line);
+  }
+};
+
+}  // namespace ornat::bench
