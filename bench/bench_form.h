@@ -34,9 +34,32 @@ class OnePort : public PortListSource {
   std::string name_;
 };
 
+// The loop's dispatcher, with the moment each piece of posted work (a hand-over of the
+// bytes read, on the event thread) began to run on the user-interface thread.
+class StampingDispatcher : public Dispatcher {
+ public:
+  explicit StampingDispatcher(Dispatcher& inner) : inner_(inner) {}
+  void Post(std::function<void()> work) override {
+    inner_.Post([this, w = std::move(work)] {
+      ran_.push_back(Clock::now());
+      w();
+    });
+  }
+  void Send(std::function<void()> work) override { inner_.Send(std::move(work)); }
+  void ServeSynchronous() override { inner_.ServeSynchronous(); }
+  bool OnUiThread() const override { return inner_.OnUiThread(); }
+  // UI thread only.
+  const std::vector<Clock::time_point>& Ran() const { return ran_; }
+
+ private:
+  Dispatcher& inner_;
+  std::vector<Clock::time_point> ran_;
+};
+
 struct BenchForm {
   explicit BenchForm(const std::string& port) : ports(port) {
     FormEnvironment env = FormEnvironment::Realtime(loop, gate, dialogs, device);
+    env.dispatcher = &dispatcher;
     env.ports = &ports;
     env.working_dir = "/nonexistent";
     env.exchange_observer = &exchanges;
@@ -58,6 +81,7 @@ struct BenchForm {
   ScriptedDialogs dialogs;
   HandlerGate gate{dialogs};
   RealtimeLoop loop{gate};
+  StampingDispatcher dispatcher{loop.dispatcher()};
   StampingDevice device;
   OnePort ports;
   // The window's exchange observer (a survey adds itself here).

@@ -79,6 +79,12 @@ int main(int argc, char** argv) {
   std::printf("%-48s %.2f %% of one core (%.3f s CPU in %.1f s)\n", "CPU of the process",
               100.0 * cpu / wall, cpu, wall);
   trace.Print("cyclic_", b.device.LooksForHolders());
+  CompletionTrace ct;
+  for (const auto& a : sim.WireAnswers()) ct.last_byte.push_back(a.last);
+  ct.completion_start = b.completions;
+  ct.reads = b.device.Reads();
+  ct.handovers = b.dispatcher.Ran();
+  ct.Print("cyclic_completion_");
   Result("period", periods);
   Result("period_error", errors);
   return 0;

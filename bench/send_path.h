@@ -15,6 +15,7 @@
 //   write                  the 8 request bytes handed to the port
 //   write to the line      until the simulator has read them (the pty, its wake-up)
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -81,6 +82,42 @@ struct SendPathTrace {
     row("    open to write (settings, thread)", "to_write", r.to_write);
     row("    write", "write", r.write);
     row("    write to the simulator's read", "to_line", r.to_line);
+  }
+};
+
+// Where the time from an answer's last byte to the start of its completion goes: the
+// read's 150 ms interval on the event thread, the hand-over of the bytes to the
+// user-interface thread, and the 5 ms settling time of Timer_Rx.
+struct CompletionTrace {
+  // Entry i of both belongs to exchange i.
+  std::vector<Clock::time_point> last_byte, completion_start;
+  // Every read that returned bytes, every hand-over that ran (in time order).
+  std::vector<Clock::time_point> reads, handovers;
+
+  void Print(const std::string& key) const {
+    std::vector<double> total, read, handover, settling;
+    for (std::size_t i = 0; i < last_byte.size() && i < completion_start.size(); ++i) {
+      const auto l = last_byte[i], c = completion_start[i];
+      const double d = Ms(c - l);
+      if (d <= 0 || d > 400) continue;  // not this exchange's answer
+      const auto r = std::lower_bound(reads.begin(), reads.end(), l);
+      if (r == reads.end() || *r > c) continue;
+      const auto h = std::lower_bound(handovers.begin(), handovers.end(), *r);
+      if (h == handovers.end() || *h > c) continue;
+      total.push_back(d);
+      read.push_back(Ms(*r - l));
+      handover.push_back(Ms(*h - *r));
+      settling.push_back(Ms(c - *h));
+    }
+    auto row = [&](const char* label, const char* name, const std::vector<double>& v) {
+      Report(label, v);
+      Result((key + name).c_str(), v);
+    };
+    std::printf("where the completion delay goes (median / worst of each stage):\n");
+    row("  last answer byte -> completion", "total", total);
+    row("    read returned (150 ms interval)", "read", read);
+    row("    hand-over to the UI thread", "handover", handover);
+    row("    settling (5 ms) to the completion", "settling", settling);
   }
 };
 

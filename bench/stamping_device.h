@@ -1,9 +1,10 @@
 #pragma once
 // StampingDevice: the POSIX device with a stamp at the start and the end of every Open
-// and Write, and the time that the look for other holders of the port took inside each
-// Open, for the benchmarks. Started with ORNAT_BENCH_HOLDER_LOOK=0 in its environment it
-// skips that look (the port is taken as free), so that the rest of the send path can be
-// seen alone; the shipped device always looks. Not a test: nothing here asserts.
+// and Write, at the return of every Read that brought bytes, and the time that the look
+// for other holders of the port took inside each Open, for the benchmarks. Started with
+// ORNAT_BENCH_HOLDER_LOOK=0 in its environment it skips that look (the port is taken as free), so
+// that the rest of the send path can be seen alone; the shipped device always looks. Not a test:
+// nothing here asserts.
 
 #include <chrono>
 #include <cstdlib>
@@ -65,6 +66,16 @@ class StampingDevice : private TimedCalls, public PosixCommDevice {
     opens_.push_back(s);
     return e;
   }
+  // Reads that returned bytes (on the event thread): when they returned.
+  IoResult Read(void* buffer, int count) override {
+    IoResult r = PosixCommDevice::Read(buffer, count);
+    if (r.error == 0 && r.count > 0) {
+      const auto now = Clock::now();
+      std::lock_guard<std::mutex> lock(TimedCalls::mutex);
+      reads_.push_back(now);
+    }
+    return r;
+  }
   IoResult Write(const void* buffer, int count) override {
     WriteStamp s;
     s.begin = Clock::now();
@@ -75,6 +86,10 @@ class StampingDevice : private TimedCalls, public PosixCommDevice {
     return r;
   }
   bool LooksForHolders() const { return look_for_holders; }
+  std::vector<Clock::time_point> Reads() const {
+    std::lock_guard<std::mutex> lock(TimedCalls::mutex);
+    return reads_;
+  }
   std::vector<OpenStamp> Opens() const {
     std::lock_guard<std::mutex> lock(TimedCalls::mutex);
     return opens_;
@@ -93,6 +108,7 @@ class StampingDevice : private TimedCalls, public PosixCommDevice {
  private:
   std::vector<OpenStamp> opens_;
   std::vector<WriteStamp> writes_;
+  std::vector<Clock::time_point> reads_;
 };
 
 }  // namespace ornat::bench

@@ -98,6 +98,20 @@ void Timings(const char* label, const char* key, std::vector<double> v) {
               median, key, p95, key, v.back());
 }
 
+// When each hand-over of the event thread (a queued call to the program's dispatcher)
+// began to run on the GUI thread.
+class HandOverStamps : public QObject {
+ public:
+  std::vector<Clock::time_point> ran;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::MetaCall && watched->inherits("ornat::QtDispatcher"))
+      ran.push_back(Clock::now());
+    return false;
+  }
+};
+
 void Wait(int ms) {
   QEventLoop loop;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
@@ -160,6 +174,8 @@ int main(int argc, char** argv) {
   const std::size_t answers_before = sim.WireAnswers().size();
   const std::size_t opens_before = device.Opens().size();
   const std::size_t writes_before = device.WriteStamps().size();
+  HandOverStamps handovers;
+  app.installEventFilter(&handovers);
   cycle_box->click();
   query->click();
   Wait(1000);  // the cycle under way
@@ -170,6 +186,7 @@ int main(int argc, char** argv) {
   const long peak_rss = StatusKb("VmHWM");
   query->click();  // "СТОП"
   Wait(800);
+  app.removeEventFilter(&handovers);
 
   // Exchange i of the cycle: request requests_before + i, answer answers_before + i,
   // completion i (every query of the cycle is answered on this line).
@@ -208,6 +225,13 @@ int main(int argc, char** argv) {
   Timings("last answer byte -> completion", "window_completion_delay", to_completion);
   Timings("next query after compl.+500", "window_period_error", late);
   trace.Print("window_", device.LooksForHolders());
+  ornat::bench::CompletionTrace ct;
+  for (std::size_t k = answers_before; k < answers.size(); ++k)
+    ct.last_byte.push_back(answers[k].last);
+  ct.completion_start = completions;
+  ct.reads = device.Reads();
+  ct.handovers = handovers.ran;
+  ct.Print("window_completion_");
   std::printf("  resident memory     %.1f MB idle, %.1f MB during the cycle, peak %.1f MB\n",
               idle_rss / 1024.0, cycle_rss / 1024.0, peak_rss / 1024.0);
   std::printf("RESULT cpu_idle %.3f %%\n", idle.Percent());
