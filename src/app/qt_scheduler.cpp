@@ -10,9 +10,10 @@
 
 namespace ornat {
 
-QtScheduler::QtScheduler(QObject* parent) : QObject(parent), start_(Clock::now()) {
+QtScheduler::QtScheduler(QObject* parent, Wakeup wakeup) : QObject(parent), start_(Clock::now()) {
   // The steady clock is CLOCK_MONOTONIC: the timerfd's deadlines are its time points.
-  fd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  if (wakeup == Wakeup::kTimerfd)
+    fd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
   if (fd_ >= 0) {
     notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] {

@@ -36,7 +36,10 @@ class QtScheduler : public QObject, public Scheduler {
   Q_OBJECT
 
  public:
-  explicit QtScheduler(QObject* parent = nullptr);
+  // How the event loop is woken: by the timerfd (the program), or by the QTimer the
+  // scheduler falls back on when it can have no timerfd (tests choose it, too).
+  enum class Wakeup { kTimerfd, kQTimer };
+  explicit QtScheduler(QObject* parent = nullptr, Wakeup wakeup = Wakeup::kTimerfd);
   ~QtScheduler() override;
   QtScheduler(const QtScheduler&) = delete;
   QtScheduler& operator=(const QtScheduler&) = delete;
