@@ -8,12 +8,14 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <stdexcept>
 
 #include "app/widgets.h"
@@ -220,6 +222,22 @@ TEST(Bindings, TheLogShowsTheModelsLinesInItsOneTextColour) {
   auto [red2, blue2] = RedAndBluePixels(memo);
   EXPECT_EQ(red2, 0);
   EXPECT_GT(blue2, 0);
+}
+
+TEST(Bindings, TheLogShowsTheCompletionsLinesWhileItsQuestionIsAsked) {
+  GuiWindow win;
+  auto* memo = win.Find<QPlainTextEdit>("TeMemo1");
+  std::string shown_during_question;
+  // A completion that asks a question: the dialog's nested loop shows the log as it
+  // stands, the answer above the question.
+  win.base.gate.Enter([&] {
+    win.form().TeMemo1.Add("   : OK.");
+    QEventLoop question;
+    QTimer::singleShot(20, &question, &QEventLoop::quit);
+    question.exec();
+    shown_during_question = memo->toPlainText().toStdString();
+  });
+  EXPECT_EQ(shown_during_question, "TX :\nRX :\n   : OK.");
 }
 
 TEST(Bindings, ThePortSubmenuFollowsItsRunTimeChildren) {
