@@ -69,6 +69,8 @@ int main(int argc, char** argv) {
   trace.steps = steps;
   trace.opens = b.device.Opens();
   trace.writes = b.device.WriteStamps();
+  trace.purges = b.device.Purges();
+  trace.closes = b.device.Closes();
   for (const auto& r : sim.WireRequests()) trace.line.push_back(r.first);
   // Only the cycles measured.
   if (trace.steps.size() > static_cast<std::size_t>(cycles) + 1) trace.steps.resize(cycles + 1);

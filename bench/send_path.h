@@ -7,6 +7,7 @@
 // the order the stages run; the rows of one cycle add up to its lateness exactly:
 //
 //   completion running     start of Timer_RxTimer -> its end
+//     of which the close   the port closed: transfers aborted, event thread joined
 //   step timer lateness    its end + 500 ms -> the step timer's handler starts
 //   step to open           the handler until the port's open begins (the log's TX line)
 //   open                   the open of the port, the holder look included
@@ -31,10 +32,12 @@ struct SendPathTrace {
   std::vector<Clock::time_point> completion_start, completion_end, steps, line;
   std::vector<StampingDevice::OpenStamp> opens;
   std::vector<StampingDevice::WriteStamp> writes;
+  // Every purge's start and every close's end (the device's), in time order.
+  std::vector<Clock::time_point> purges, closes;
 
   struct Rows {
-    std::vector<double> late_write, late_line, running, timer, to_open, open, look, to_write, write,
-        to_line;
+    std::vector<double> late_write, late_line, running, close, timer, to_open, open, look, to_write,
+        write, to_line;
   };
   Rows Breakdown() const {
     using std::chrono::milliseconds;
@@ -48,6 +51,11 @@ struct SendPathTrace {
       const auto& o = opens[next];
       const auto& w = writes[next];
       r.running.push_back(Ms(completion_end[k] - completion_start[k]));
+      // The close inside this completion: from its first purge to the device's close.
+      const auto p = std::lower_bound(purges.begin(), purges.end(), completion_start[k]);
+      const auto c = std::lower_bound(closes.begin(), closes.end(), completion_start[k]);
+      if (p != purges.end() && c != closes.end() && *c <= completion_end[k] && *p <= *c)
+        r.close.push_back(Ms(*c - *p));
       r.timer.push_back(Ms(steps[next] - due));
       r.to_open.push_back(Ms(o.begin - steps[next]));
       r.open.push_back(Ms(o.end - o.begin));
@@ -75,6 +83,7 @@ struct SendPathTrace {
     row("  request written after compl. start + 500", "late_write", r.late_write);
     row("  request read by the simulator, same", "late_line", r.late_line);
     row("    completion running", "running", r.running);
+    row("      of which closing the port", "close", r.close);
     row("    step timer after compl. end + 500", "timer", r.timer);
     row("    step to open (handler, TX line)", "to_open", r.to_open);
     row("    open of the port", "open", r.open);

@@ -1,6 +1,7 @@
 #pragma once
 // StampingDevice: the POSIX device with a stamp at the start and the end of every Open
-// and Write, at the return of every Read that brought bytes, and the time that the look
+// and Write, at the start of every Purge and the end of every Close, at the return of
+// every Read that brought bytes, and the time that the look
 // for other holders of the port took inside each Open, for the benchmarks. Started with
 // ORNAT_BENCH_HOLDER_LOOK=0 in its environment it skips that look (the port is taken as free), so
 // that the rest of the send path can be seen alone; the shipped device always looks. Not a test:
@@ -85,6 +86,31 @@ class StampingDevice : private TimedCalls, public PosixCommDevice {
     writes_.push_back(s);
     return r;
   }
+  // The component's close: it aborts the transfers (Purge), stops and joins the event
+  // thread, then closes the device. Each purge's start and each close's end.
+  DevError Purge(std::uint32_t flags) override {
+    {
+      const auto now = Clock::now();
+      std::lock_guard<std::mutex> lock(TimedCalls::mutex);
+      purges_.push_back(now);
+    }
+    return PosixCommDevice::Purge(flags);
+  }
+  DevError Close() override {
+    const DevError e = PosixCommDevice::Close();
+    const auto now = Clock::now();
+    std::lock_guard<std::mutex> lock(TimedCalls::mutex);
+    closes_.push_back(now);
+    return e;
+  }
+  std::vector<Clock::time_point> Purges() const {
+    std::lock_guard<std::mutex> lock(TimedCalls::mutex);
+    return purges_;
+  }
+  std::vector<Clock::time_point> Closes() const {
+    std::lock_guard<std::mutex> lock(TimedCalls::mutex);
+    return closes_;
+  }
   bool LooksForHolders() const { return look_for_holders; }
   std::vector<Clock::time_point> Reads() const {
     std::lock_guard<std::mutex> lock(TimedCalls::mutex);
@@ -108,7 +134,7 @@ class StampingDevice : private TimedCalls, public PosixCommDevice {
  private:
   std::vector<OpenStamp> opens_;
   std::vector<WriteStamp> writes_;
-  std::vector<Clock::time_point> reads_;
+  std::vector<Clock::time_point> reads_, purges_, closes_;
 };
 
 }  // namespace ornat::bench

@@ -211,6 +211,8 @@ int main(int argc, char** argv) {
   const auto writes = device.WriteStamps();
   trace.opens.assign(opens.begin() + static_cast<long>(opens_before), opens.end());
   trace.writes.assign(writes.begin() + static_cast<long>(writes_before), writes.end());
+  trace.purges = device.Purges();
+  trace.closes = device.Closes();
   for (std::size_t k = requests_before; k < requests.size(); ++k)
     trace.line.push_back(requests[k].first);
 
