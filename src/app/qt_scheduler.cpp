@@ -39,20 +39,13 @@ QtScheduler::~QtScheduler() {
 
 Scheduler::TaskId QtScheduler::ScheduleAfter(Micros delay, std::function<void()> task) {
   if (delay < Micros(0)) delay = Micros(0);
-  const TaskId id = next_id_++;
-  const Clock::time_point due = Clock::now() + delay;
-  tasks_.emplace(std::make_pair(due, id), std::move(task));
-  due_of_.emplace(id, due);
+  const TaskId id = tasks_.Add(Clock::now() + delay, std::move(task));
   Arm();
   return id;
 }
 
 void QtScheduler::Cancel(TaskId id) {
-  auto it = due_of_.find(id);
-  if (it == due_of_.end()) return;
-  tasks_.erase(std::make_pair(it->second, id));
-  due_of_.erase(it);
-  Arm();
+  if (tasks_.Cancel(id)) Arm();
 }
 
 Micros QtScheduler::Now() const {
@@ -60,8 +53,7 @@ Micros QtScheduler::Now() const {
 }
 
 void QtScheduler::Arm() {
-  std::optional<Clock::time_point> next;
-  if (!tasks_.empty()) next = tasks_.begin()->first.first;
+  const std::optional<Clock::time_point> next = tasks_.NextDue();
   if (next == armed_) return;
   armed_ = next;
   if (fd_ >= 0) {
@@ -92,14 +84,10 @@ void QtScheduler::RunDue() {
   // Tasks that come due while these run (a task scheduling one with no delay) wait for
   // the next wake-up, so the event loop gets its turn in between.
   const Clock::time_point now = Clock::now();
-  while (!tasks_.empty() && tasks_.begin()->first.first <= now) {
-    auto it = tasks_.begin();
-    std::function<void()> task = std::move(it->second);
-    due_of_.erase(it->first.second);
-    tasks_.erase(it);
+  while (auto due = tasks_.TakeDue(now)) {
     // The next one is armed before this one runs: it may run a nested event loop.
     Arm();
-    task();
+    due->task();
   }
   Arm();
 }

@@ -21,11 +21,10 @@
 #include <QObject>
 #include <chrono>
 #include <functional>
-#include <map>
 #include <optional>
-#include <utility>
 
 #include "ui/toolkit/scheduler.h"
+#include "ui/toolkit/task_queue.h"
 
 class QSocketNotifier;
 class QTimer;
@@ -49,7 +48,7 @@ class QtScheduler : public QObject, public Scheduler {
   void Cancel(TaskId id) override;
   Micros Now() const override;
   // Tasks scheduled and not yet run or cancelled.
-  std::size_t Pending() const { return tasks_.size(); }
+  std::size_t Pending() const { return tasks_.Size(); }
   // Whether the loop is woken by a timerfd (false: by the QTimer fallback).
   bool Exact() const { return fd_ >= 0; }
 
@@ -62,10 +61,7 @@ class QtScheduler : public QObject, public Scheduler {
   QSocketNotifier* notifier_ = nullptr;
   QTimer* fallback_ = nullptr;
   std::optional<Clock::time_point> armed_;
-  TaskId next_id_ = 1;
-  // Keyed by (due time, id): the map order is the firing order.
-  std::map<std::pair<Clock::time_point, TaskId>, std::function<void()>> tasks_;
-  std::map<TaskId, Clock::time_point> due_of_;
+  TaskQueue<Clock::time_point> tasks_;
 };
 
 }  // namespace ornat

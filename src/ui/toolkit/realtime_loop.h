@@ -6,11 +6,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <map>
 #include <mutex>
 
 #include "ui/toolkit/dispatcher.h"
 #include "ui/toolkit/scheduler.h"
+#include "ui/toolkit/task_queue.h"
 
 namespace ornat {
 
@@ -35,9 +35,7 @@ class RealtimeLoop : public Scheduler {
   std::mutex wake_mutex_;
   std::condition_variable wake_cv_;
   bool woken_ = false;
-  TaskId next_id_ = 1;
-  std::map<std::pair<Clock::time_point, TaskId>, std::function<void()>> tasks_;
-  std::map<TaskId, Clock::time_point> due_of_;
+  TaskQueue<Clock::time_point> tasks_;
 };
 
 }  // namespace ornat
