@@ -4,7 +4,8 @@
 // and of the window (ornat_cpu_bench). Not a test: nothing here asserts.
 //
 // SendPathTrace turns the stamps of N cycles into the breakdown, one row per stage, in
-// the order the stages run; the rows of one cycle add up to its lateness exactly:
+// the order the stages run; the rows of one cycle up to the write add up to its
+// lateness (the request written after the completion's start + 500 ms) exactly:
 //
 //   completion running     start of Timer_RxTimer -> its end
 //     of which the close   the port closed: transfers aborted, event thread joined
@@ -14,6 +15,7 @@
 //     of which holder look
 //   open to write          line settings, timeouts, the event thread started
 //   write                  the 8 request bytes handed to the port
+//   and after it:
 //   write to the line      until the simulator has read them (the pty, its wake-up)
 
 #include <algorithm>
