@@ -53,10 +53,25 @@ int main(int argc, char** argv) {
                   std::chrono::seconds(cycles + 10));
   const double wall = Ms(Clock::now() - t0) / 1000.0;
   const double cpu = CpuSeconds() - cpu0;
+  const int mode_at_end = b.form->State.SessionMode;
+  const bool step_armed = b.form->Timer_Programm.Enabled();
+  const bool rx_armed = b.form->Timer_Rx.Enabled();
   b.gate.Enter([&] { b.form->TeButton5.Click(); });
   b.loop.RunFor(std::chrono::milliseconds(700));
 
   const auto writes = b.device.Writes();
+  // A cycle that stopped short: what the window showed last, so the reason is seen.
+  if (writes.size() <= static_cast<std::size_t>(cycles)) {
+    std::printf(
+        "the cycle stopped after %zu requests (%zu opens, %zu completions started, %zu ended); "
+        "SessionMode %d, Timer_Programm %s, Timer_Rx %s, %zu reads; the log:\n",
+        writes.size(), b.device.Opens().size(), b.completions.size(), b.completed.size(),
+        mode_at_end, step_armed ? "enabled" : "disabled", rx_armed ? "enabled" : "disabled",
+        b.device.Reads().size());
+    for (const auto& o : b.device.Opens())
+      if (o.error != 0) std::printf("  an open failed: error %d\n", static_cast<int>(o.error));
+    for (const auto& line : b.form->TeMemo1.Lines()) std::printf("  | %s\n", line.c_str());
+  }
   std::vector<double> periods, errors;
   for (std::size_t k = 1; k < writes.size() && k <= static_cast<std::size_t>(cycles); ++k) {
     periods.push_back(Ms(writes[k] - writes[k - 1]));

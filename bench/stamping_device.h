@@ -46,6 +46,7 @@ class StampingDevice : private TimedCalls, public PosixCommDevice {
   struct OpenStamp {
     Clock::time_point begin, end;
     Clock::duration look{};
+    DevError error = 0;
   };
   struct WriteStamp {
     Clock::time_point begin, end;
@@ -62,6 +63,7 @@ class StampingDevice : private TimedCalls, public PosixCommDevice {
     s.begin = Clock::now();
     const DevError e = PosixCommDevice::Open(port);
     s.end = Clock::now();
+    s.error = e;
     std::lock_guard<std::mutex> lock(TimedCalls::mutex);
     s.look = look_time;
     opens_.push_back(s);
