@@ -1,7 +1,7 @@
 #pragma once
 // The window's logic in real time against a running ornat-sim, for the exchange
 // benchmarks: TForm1 on a RealtimeLoop with the real ComPort1 over the POSIX device,
-// a device wrapper that stamps each Write, and a stamp of each completion. Not a
+// a device that stamps each Open and Write, and a stamp of each completion. Not a
 // test: nothing here asserts.
 
 #include <algorithm>
@@ -15,34 +15,13 @@
 
 #include "serial/comport.h"
 #include "serial/platform/port_list.h"
-#include "serial/platform/posix_comm_device.h"
+#include "stamping_device.h"
 #include "ui/main_window.h"
 #include "ui/toolkit/dialogs.h"
 #include "ui/toolkit/handler_gate.h"
 #include "ui/toolkit/realtime_loop.h"
 
 namespace ornat::bench {
-
-using Clock = std::chrono::steady_clock;
-
-// The POSIX device with the moment each Write returned.
-class StampingDevice : public PosixCommDevice {
- public:
-  IoResult Write(const void* buffer, int count) override {
-    IoResult r = PosixCommDevice::Write(buffer, count);
-    std::lock_guard<std::mutex> lock(mutex_);
-    writes_.push_back(Clock::now());
-    return r;
-  }
-  std::vector<Clock::time_point> Writes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return writes_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Clock::time_point> writes_;
-};
 
 class OnePort : public PortListSource {
  public:
@@ -55,9 +34,32 @@ class OnePort : public PortListSource {
   std::string name_;
 };
 
+// The loop's dispatcher, with the moment each piece of posted work (a hand-over of the
+// bytes read, on the event thread) began to run on the user-interface thread.
+class StampingDispatcher : public Dispatcher {
+ public:
+  explicit StampingDispatcher(Dispatcher& inner) : inner_(inner) {}
+  void Post(std::function<void()> work) override {
+    inner_.Post([this, w = std::move(work)] {
+      ran_.push_back(Clock::now());
+      w();
+    });
+  }
+  void Send(std::function<void()> work) override { inner_.Send(std::move(work)); }
+  void ServeSynchronous() override { inner_.ServeSynchronous(); }
+  bool OnUiThread() const override { return inner_.OnUiThread(); }
+  // UI thread only.
+  const std::vector<Clock::time_point>& Ran() const { return ran_; }
+
+ private:
+  Dispatcher& inner_;
+  std::vector<Clock::time_point> ran_;
+};
+
 struct BenchForm {
   explicit BenchForm(const std::string& port) : ports(port) {
     FormEnvironment env = FormEnvironment::Realtime(loop, gate, dialogs, device);
+    env.dispatcher = &dispatcher;
     env.ports = &ports;
     env.working_dir = "/nonexistent";
     env.exchange_observer = &exchanges;
@@ -65,6 +67,7 @@ struct BenchForm {
     form->Timer_Rx.SetOnTimer([this](TObject* sender) {
       completions.push_back(Clock::now());
       form->Timer_RxTimer(sender);
+      completed.push_back(Clock::now());
     });
     gate.Enter([this] { form->FormCreate(form.get()); });
   }
@@ -78,12 +81,14 @@ struct BenchForm {
   ScriptedDialogs dialogs;
   HandlerGate gate{dialogs};
   RealtimeLoop loop{gate};
+  StampingDispatcher dispatcher{loop.dispatcher()};
   StampingDevice device;
   OnePort ports;
   // The window's exchange observer (a survey adds itself here).
   ExchangeObserverList exchanges;
   std::unique_ptr<TForm1> form;
-  std::vector<Clock::time_point> completions;
+  // The start and the end of every completion (Timer_RxTimer).
+  std::vector<Clock::time_point> completions, completed;
 };
 
 inline double Ms(Clock::duration d) {

@@ -19,6 +19,7 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <algorithm>
+#include <optional>
 
 #include "app/fonts.h"
 #include "app/qt_canvas.h"
@@ -169,6 +170,30 @@ void MainView::Watch(TControl& control, std::function<void()> mirror) {
   });
 }
 
+void MainView::WatchAfterHandler(TControl& control, std::function<void()> mirror) {
+  mirrors_[&control] = [this, &control, m = std::move(mirror)] {
+    m();
+    MirrorCommon(control, widgets_.at(&control));
+  };
+  control.Changed().Connect([weak = std::weak_ptr<bool>(alive_), this, &control] {
+    if (!weak.lock()) return;
+    later_.insert(&control);
+    if (later_posted_) return;
+    later_posted_ = true;
+    // Queued: it runs from the event loop once the handler under way has returned (or
+    // in a modal dialog's nested loop, which shows the window as it stands).
+    QMetaObject::invokeMethod(
+        this, [this] { MirrorLater(); }, Qt::QueuedConnection);
+  });
+}
+
+void MainView::MirrorLater() {
+  later_posted_ = false;
+  const std::unordered_set<const TControl*> now = std::move(later_);
+  later_.clear();
+  for (const TControl* control : now) mirrors_.at(control)();
+}
+
 void MainView::Forward(std::function<void()> input) {
   gate_.Enter(std::move(input));
 }
@@ -288,17 +313,31 @@ QWidget* MainView::MakeWidget(TControl& control, QWidget* parent) {
     w->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     w->viewport()->setCursor(Qt::ArrowCursor);
     w->setAttribute(Qt::WA_InputMethodEnabled, false);
-    Watch(control, [w, me] {
-      QStringList lines;
-      for (const auto& line : me->Lines()) lines << Q(line);
-      const QString text = lines.join(QChar('\n'));
-      if (w->toPlainText() != text) w->setPlainText(text);
+    // What the widget shows, so that a mirror that finds nothing new costs nothing.
+    struct Shown {
+      std::vector<std::string> lines;
+      std::optional<TColor> color;
+    };
+    auto shown = std::make_shared<Shown>();
+    // The log takes a handful of changes in every send and completion (cleared, its
+    // colour set, each line added): it is shown once the handler has returned, so that
+    // the request is written, and the sequencer re-armed, without waiting for it.
+    WatchAfterHandler(control, [w, me, shown] {
+      if (me->Lines() != shown->lines) {
+        QStringList lines;
+        for (const auto& line : me->Lines()) lines << Q(line);
+        w->setPlainText(lines.join(QChar('\n')));
+        shown->lines = me->Lines();
+      }
       // One colour for every line.
-      QPalette pal = w->palette();
-      const QColor color = ToQColor(me->FontColor());
-      for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        pal.setColor(group, QPalette::Text, color);
-      w->setPalette(pal);
+      if (me->FontColor() != shown->color) {
+        QPalette pal = w->palette();
+        const QColor color = ToQColor(me->FontColor());
+        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+          pal.setColor(group, QPalette::Text, color);
+        w->setPalette(pal);
+        shown->color = me->FontColor();
+      }
     });
     return w;
   }

@@ -3,7 +3,10 @@
 // model with the model's geometry, texts, visibility and enabled state (objectName =
 // the control's name), mirrors every later model change into its widget with the
 // widget's signals blocked, and forwards the user's input to the models' "user"
-// methods through the HandlerGate. It decides nothing itself.
+// methods through the HandlerGate. It decides nothing itself. The log pane alone is
+// mirrored once the running handler has returned (its changes in one go), so that the
+// request is on the line before the pane is redrawn; every other widget follows its
+// model at once, so that no click reaches a control the model has just disabled.
 //
 // Layout: the top-level widget (Form1) holds a frameless scroll area whose widget is
 // the client area, 434 x 534; every control sits in the client area or in the widget
@@ -15,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "ui/main_window.h"
@@ -54,6 +58,9 @@ class MainView : public QWidget {
   QWidget* Build(TControl& control);
   QWidget* MakeWidget(TControl& control, QWidget* parent);
   void Watch(TControl& control, std::function<void()> mirror);
+  // As Watch, but the changes are shown together once the running handler has returned.
+  void WatchAfterHandler(TControl& control, std::function<void()> mirror);
+  void MirrorLater();
   void MirrorCommon(TControl& control, QWidget* widget);
   void MirrorFocus();
   void OnFocusChanged(QWidget* now);
@@ -84,6 +91,9 @@ class MainView : public QWidget {
   std::unordered_map<const QWidget*, TControl*> controls_;
   std::unordered_map<const TControl*, std::function<void()>> mirrors_;
   std::unordered_map<const TTeItem*, MenuNode> menu_nodes_;
+  // Controls of WatchAfterHandler changed since their last mirror.
+  std::unordered_set<const TControl*> later_;
+  bool later_posted_ = false;
   bool mirroring_focus_ = false;
 };
 

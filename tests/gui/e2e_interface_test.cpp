@@ -118,6 +118,8 @@ TEST(EndToEnd, ASearchFindsTheDetectorAtAnUnknownAddress) {
   EXPECT_EQ(win.Text("CustomItem5"), "Stop");
   EXPECT_TRUE(win.Find<QProgressBar>("TeProgressBar1")->isVisible());
   ASSERT_TRUE(win.WaitFor([&] { return win.Text("CustomItem5") == "Start"; }, 15s));
+  // The log pane shows the hit once the completion that found it has returned.
+  ASSERT_TRUE(win.WaitFor([&] { return win.Log().back() == kOkLine; }, 1s));
 
   const std::vector<std::string> log = win.Log();
   ASSERT_GE(log.size(), 2u);

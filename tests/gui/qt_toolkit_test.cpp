@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <ostream>
 #include <stdexcept>
 #include <thread>
 
@@ -17,6 +18,13 @@
 #include "app/qt_scheduler.h"
 #include "gui_window.h"
 #include "ui/toolkit/timer.h"
+
+namespace ornat {
+// The wake-up by its name in the tests' names and messages.
+inline void PrintTo(QtScheduler::Wakeup wakeup, std::ostream* os) {
+  *os << (wakeup == QtScheduler::Wakeup::kTimerfd ? "timerfd" : "QTimer");
+}
+}  // namespace ornat
 
 namespace ornat::testing {
 namespace {
@@ -30,43 +38,122 @@ void RunLoopFor(std::chrono::milliseconds d) {
   loop.exec();
 }
 
-TEST(QtScheduler, RunsTasksInTheOrderTheyComeDueAndNeverBeforeTheirDelay) {
-  QtScheduler s;
-  struct Ran {
-    int id;
-    Micros at;
+// Every behaviour of the scheduler holds however it wakes the event loop: through its
+// timerfd (the program) and through the QTimer it falls back on without one.
+class QtSchedulerWakeups : public ::testing::TestWithParam<QtScheduler::Wakeup> {};
+
+INSTANTIATE_TEST_SUITE_P(QtScheduler, QtSchedulerWakeups,
+                         ::testing::Values(QtScheduler::Wakeup::kTimerfd,
+                                           QtScheduler::Wakeup::kQTimer),
+                         [](const auto& wakeup) {
+                           return wakeup.param == QtScheduler::Wakeup::kTimerfd ? "Timerfd"
+                                                                                : "QTimer";
+                         });
+
+TEST_P(QtSchedulerWakeups, WakesTheLoopAsAsked) {
+  QtScheduler s(nullptr, GetParam());
+  EXPECT_EQ(s.Exact(), GetParam() == QtScheduler::Wakeup::kTimerfd);
+}
+
+TEST_P(QtSchedulerWakeups, RunsTasksInTheOrderTheyComeDueAndNeverBeforeTheirDelay) {
+  QtScheduler s(nullptr, GetParam());
+  struct Task {
+    Micros delay;
+    Micros scheduled{0}, ran{-1};
   };
-  std::vector<Ran> ran;
-  const Micros start = s.Now();
-  const int delays_ms[] = {30, 5, 20, 0, 10};
-  for (int i = 0; i < 5; ++i) {
-    s.ScheduleAfter(Millis(delays_ms[i]), [&, i] { ran.push_back({i, s.Now() - start}); });
+  // Out of order, below a millisecond, and two with the same delay (they run in the
+  // order they were scheduled).
+  std::vector<Task> tasks = {{Millis(30)},   {Micros(300)}, {Millis(20)}, {Micros(0)},
+                             {Micros(7500)}, {Millis(20)},  {Micros(1)}};
+  std::vector<std::size_t> order;
+  for (std::size_t i = 0; i < tasks.size(); ++i) {
+    tasks[i].scheduled = s.Now();
+    s.ScheduleAfter(tasks[i].delay, [&, i] {
+      tasks[i].ran = s.Now();
+      order.push_back(i);
+    });
   }
-  ASSERT_TRUE(QTest::qWaitFor([&] { return ran.size() == 5; }, 5000));
-  const int expected_order[] = {3, 1, 4, 2, 0};
-  for (int k = 0; k < 5; ++k) {
-    EXPECT_EQ(ran[k].id, expected_order[k]);
-    EXPECT_GE(ran[k].at, Millis(delays_ms[ran[k].id]));
+  EXPECT_EQ(s.Pending(), tasks.size());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return order.size() == tasks.size(); }, 5000));
+  EXPECT_EQ(order, (std::vector<std::size_t>{3, 6, 1, 4, 2, 5, 0}));
+  for (std::size_t i = 0; i < tasks.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_GE(tasks[i].ran - tasks[i].scheduled, tasks[i].delay) << "ran early";
   }
   EXPECT_EQ(s.Pending(), 0u);
 }
 
-TEST(QtScheduler, ACancelledTaskNeverRunsAndATaskMayCancelAnother) {
-  QtScheduler s;
-  int a = 0, b = 0, c = 0;
-  auto id_a = s.ScheduleAfter(5ms, [&] { ++a; });
+TEST_P(QtSchedulerWakeups, ACancelledTaskNeverRunsAndATaskMayCancelAnother) {
+  QtScheduler s(nullptr, GetParam());
+  int a = 0, b = 0, c = 0, d = 0;
+  const Micros start = s.Now();
+  Micros d_ran{0};
+  // a is the earliest: once it is cancelled, d (later) still runs, and not before its
+  // time.
+  auto id_a = s.ScheduleAfter(1ms, [&] { ++a; });
   Scheduler::TaskId id_c = 0;
   s.ScheduleAfter(2ms, [&] {
     ++b;
     s.Cancel(id_c);
   });
   id_c = s.ScheduleAfter(15ms, [&] { ++c; });
+  s.ScheduleAfter(8ms, [&] {
+    ++d;
+    d_ran = s.Now();
+  });
   s.Cancel(id_a);
+  s.Cancel(id_a);   // twice: ignored
   s.Cancel(12345);  // unknown: ignored
   RunLoopFor(60ms);
   EXPECT_EQ(a, 0);
   EXPECT_EQ(b, 1);
   EXPECT_EQ(c, 0);
+  EXPECT_EQ(d, 1);
+  EXPECT_GE(d_ran - start, Micros(8ms));
+  EXPECT_EQ(s.Pending(), 0u);
+}
+
+TEST_P(QtSchedulerWakeups, ATaskThatComesDueWhileAnotherRunsANestedLoopRunsInIt) {
+  QtScheduler s(nullptr, GetParam());
+  bool in_nested_loop = false, ran = false, ran_inside = false;
+  s.ScheduleAfter(0ms, [&] {
+    in_nested_loop = true;
+    RunLoopFor(80ms);  // a modal dialog
+    in_nested_loop = false;
+  });
+  s.ScheduleAfter(10ms, [&] {
+    ran = true;
+    ran_inside = in_nested_loop;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ran && !in_nested_loop; }, 5000));
+  EXPECT_TRUE(ran_inside) << "held until the nested loop had ended";
+}
+
+TEST_P(QtSchedulerWakeups, TasksThatScheduleTasksWithoutDelayLeaveTheEventLoopItsTurn) {
+  QtScheduler s(nullptr, GetParam());
+  // A chain of tasks, each scheduling the next at once, until a plain Qt timer (which
+  // only the event loop can run) stops it.
+  int chain = 0;
+  bool stop = false;
+  std::function<void()> next = [&] {
+    ++chain;
+    if (!stop) s.ScheduleAfter(0ms, next);
+  };
+  s.ScheduleAfter(0ms, next);
+  QTimer::singleShot(20ms, [&] { stop = true; });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return stop && s.Pending() == 0; }, 5000));
+  EXPECT_GT(chain, 1);
+}
+
+TEST_P(QtSchedulerWakeups, TasksLeftWhenTheSchedulerGoesAwayNeverRun) {
+  int ran = 0;
+  {
+    QtScheduler s(nullptr, GetParam());
+    s.ScheduleAfter(1ms, [&] { ++ran; });
+    s.ScheduleAfter(0ms, [&] { ++ran; });
+  }
+  RunLoopFor(20ms);
+  EXPECT_EQ(ran, 0);
 }
 
 TEST(QtScheduler, AWindowTimerRepeatsUntilDisabledAndIsHeldWhileAHandlerRuns) {

@@ -6,9 +6,10 @@
 // (default 10) with the window idle, then ticks "В ЦИКЛЕ", presses the query button and measures
 // CYCLE_SECONDS (default: as idle) of the cyclic query. During the cycle it also notes, on the Qt
 // timers of the real window, the delay from the last byte of each answer (the simulator's wire log)
-// to the start of its completion, how long the completion ran, and how much later than the
-// completion + 500 ms the next query reached the simulator. Prints the figures, and "RESULT name
-// value unit" lines; asserts nothing.
+// to the start of its completion, and how much later than the completion + 500 ms the next query
+// reached the simulator, with where that time went stage by stage (bench/send_path.h). Prints the
+// figures, and "RESULT name value unit" lines; asserts nothing. With ORNAT_BENCH_HOLDER_LOOK=0 the
+// open skips its look for other holders of the port.
 
 #include <sys/resource.h>
 
@@ -29,7 +30,7 @@
 
 #include "app/program.h"
 #include "app/theme.h"
-#include "serial/platform/posix_comm_device.h"
+#include "send_path.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -97,6 +98,20 @@ void Timings(const char* label, const char* key, std::vector<double> v) {
               median, key, p95, key, v.back());
 }
 
+// When each hand-over of the event thread (a queued call to the program's dispatcher)
+// began to run on the GUI thread.
+class HandOverStamps : public QObject {
+ public:
+  std::vector<Clock::time_point> ran;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::MetaCall && watched->inherits("ornat::QtDispatcher"))
+      ran.push_back(Clock::now());
+    return false;
+  }
+};
+
 void Wait(int ms) {
   QEventLoop loop;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
@@ -123,7 +138,7 @@ int main(int argc, char** argv) {
   char* qt_argv[] = {name, nullptr};
   QApplication app(qt_argc, qt_argv);
   ornat::ApplyTheme(app);
-  ornat::PosixCommDevice device;
+  ornat::bench::StampingDevice device;
   ornat::Program program(device);
   program.Start();
   Wait(2000);  // start-up, first paints, fonts
@@ -157,6 +172,10 @@ int main(int argc, char** argv) {
   });
   const std::size_t requests_before = sim.WireRequests().size();
   const std::size_t answers_before = sim.WireAnswers().size();
+  const std::size_t opens_before = device.Opens().size();
+  const std::size_t writes_before = device.WriteStamps().size();
+  HandOverStamps handovers;
+  app.installEventFilter(&handovers);
   cycle_box->click();
   query->click();
   Wait(1000);  // the cycle under way
@@ -167,14 +186,14 @@ int main(int argc, char** argv) {
   const long peak_rss = StatusKb("VmHWM");
   query->click();  // "СТОП"
   Wait(800);
+  app.removeEventFilter(&handovers);
 
   // Exchange i of the cycle: request requests_before + i, answer answers_before + i,
   // completion i (every query of the cycle is answered on this line).
   const auto requests = sim.WireRequests();
   const auto answers = sim.WireAnswers();
-  std::vector<double> to_completion, late, running, late_after_end, timer_late, sending;
-  for (std::size_t i = 0; i < completions.size() && i < completed.size(); ++i) {
-    running.push_back(Ms(completed[i] - completions[i]));
+  std::vector<double> to_completion, late;
+  for (std::size_t i = 0; i < completions.size(); ++i) {
     if (answers_before + i < answers.size()) {
       const double d = Ms(completions[i] - answers[answers_before + i].last);
       if (d > 0 && d < 400) to_completion.push_back(d);
@@ -182,14 +201,20 @@ int main(int argc, char** argv) {
     if (requests_before + i + 1 < requests.size()) {
       const auto next = requests[requests_before + i + 1].first;
       late.push_back(Ms(next - (completions[i] + std::chrono::milliseconds(500))));
-      late_after_end.push_back(Ms(next - (completed[i] + std::chrono::milliseconds(500))));
-      // Step i + 1 sends query i + 1 (step 0 sent the first, 20 ms after the press).
-      if (i + 1 < steps.size()) {
-        timer_late.push_back(Ms(steps[i + 1] - (completed[i] + std::chrono::milliseconds(500))));
-        sending.push_back(Ms(next - steps[i + 1]));
-      }
     }
   }
+  ornat::bench::SendPathTrace trace;
+  trace.completion_start = completions;
+  trace.completion_end = completed;
+  trace.steps = steps;
+  const auto opens = device.Opens();
+  const auto writes = device.WriteStamps();
+  trace.opens.assign(opens.begin() + static_cast<long>(opens_before), opens.end());
+  trace.writes.assign(writes.begin() + static_cast<long>(writes_before), writes.end());
+  trace.purges = device.Purges();
+  trace.closes = device.Closes();
+  for (std::size_t k = requests_before; k < requests.size(); ++k)
+    trace.line.push_back(requests[k].first);
 
   std::printf("window against ornat-sim (9600 bit/s, pty): %.0f s idle, %.0f s cyclic query\n",
               idle_seconds, cycle_seconds);
@@ -200,11 +225,15 @@ int main(int argc, char** argv) {
       "answered)\n",
       cycle.Percent(), cycle.cpu_s, cycle.wall_s, answered);
   Timings("last answer byte -> completion", "window_completion_delay", to_completion);
-  Timings("completion running", "window_completion_run", running);
   Timings("next query after compl.+500", "window_period_error", late);
-  Timings("  after its end + 500", "window_period_error_after_end", late_after_end);
-  Timings("    step timer lateness", "window_step_timer_late", timer_late);
-  Timings("    step to request read", "window_send", sending);
+  trace.Print("window_", device.LooksForHolders());
+  ornat::bench::CompletionTrace ct;
+  for (std::size_t k = answers_before; k < answers.size(); ++k)
+    ct.last_byte.push_back(answers[k].last);
+  ct.completion_start = completions;
+  ct.reads = device.Reads();
+  ct.handovers = handovers.ran;
+  ct.Print("window_completion_");
   std::printf("  resident memory     %.1f MB idle, %.1f MB during the cycle, peak %.1f MB\n",
               idle_rss / 1024.0, cycle_rss / 1024.0, peak_rss / 1024.0);
   std::printf("RESULT cpu_idle %.3f %%\n", idle.Percent());

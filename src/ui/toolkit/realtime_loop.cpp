@@ -9,18 +9,11 @@ RealtimeLoop::RealtimeLoop(HandlerGate& gate)
 
 Scheduler::TaskId RealtimeLoop::ScheduleAfter(Micros delay, std::function<void()> task) {
   if (delay < Micros(0)) delay = Micros(0);
-  TaskId id = next_id_++;
-  auto due = Clock::now() + delay;
-  tasks_.emplace(std::make_pair(due, id), std::move(task));
-  due_of_.emplace(id, due);
-  return id;
+  return tasks_.Add(Clock::now() + delay, std::move(task));
 }
 
 void RealtimeLoop::Cancel(TaskId id) {
-  auto it = due_of_.find(id);
-  if (it == due_of_.end()) return;
-  tasks_.erase(std::make_pair(it->second, id));
-  due_of_.erase(it);
+  tasks_.Cancel(id);
 }
 
 Micros RealtimeLoop::Now() const {
@@ -34,18 +27,13 @@ bool RealtimeLoop::RunOnce(Clock::time_point until) {
     return true;
   }
   auto now = Clock::now();
-  if (!tasks_.empty() && tasks_.begin()->first.first <= now) {
-    auto it = tasks_.begin();
-    auto task = std::move(it->second);
-    due_of_.erase(it->first.second);
-    tasks_.erase(it);
-    task();
+  if (auto due = tasks_.TakeDue(now)) {
+    due->task();
     return true;
   }
   if (now >= until) return false;
   auto wake_at = until;
-  if (!tasks_.empty() && tasks_.begin()->first.first < wake_at)
-    wake_at = tasks_.begin()->first.first;
+  if (auto next = tasks_.NextDue(); next && *next < wake_at) wake_at = *next;
   waiter_->SleepUntil(wake_at);
   return true;
 }

@@ -6,12 +6,12 @@
 
 #include <chrono>
 #include <functional>
-#include <map>
 #include <memory>
 
 #include "ui/toolkit/dispatcher.h"
 #include "ui/toolkit/loop_waiter.h"
 #include "ui/toolkit/scheduler.h"
+#include "ui/toolkit/task_queue.h"
 
 namespace ornat {
 
@@ -36,9 +36,7 @@ class RealtimeLoop : public Scheduler {
   Clock::time_point start_;
   std::unique_ptr<LoopWaiter> waiter_;
   QueueDispatcher dispatcher_;
-  TaskId next_id_ = 1;
-  std::map<std::pair<Clock::time_point, TaskId>, std::function<void()>> tasks_;
-  std::map<TaskId, Clock::time_point> due_of_;
+  TaskQueue<Clock::time_point> tasks_;
 };
 
 }  // namespace ornat

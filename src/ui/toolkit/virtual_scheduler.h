@@ -3,11 +3,10 @@
 // the order of their due time (ties in the order they were scheduled), each with the
 // clock set to its own due time, so intervals are asserted exactly.
 
-#include <map>
 #include <optional>
-#include <utility>
 
 #include "ui/toolkit/scheduler.h"
+#include "ui/toolkit/task_queue.h"
 
 namespace ornat {
 
@@ -28,15 +27,12 @@ class VirtualScheduler : public Scheduler {
   // Returns false when nothing is scheduled.
   bool Step();
   std::optional<Micros> NextDue() const;
-  std::size_t Pending() const { return tasks_.size(); }
+  std::size_t Pending() const { return tasks_.Size(); }
 
  private:
   bool RunNextDueBy(Micros deadline);
   Micros now_{0};
-  TaskId next_id_ = 1;
-  // Keyed by (due time, id): the map order is the firing order.
-  std::map<std::pair<Micros, TaskId>, std::function<void()>> tasks_;
-  std::map<TaskId, Micros> due_of_;
+  TaskQueue<Micros> tasks_;
 };
 
 }  // namespace ornat
