@@ -741,6 +741,7 @@ LRESULT MainView::OnWindow(UINT msg, WPARAM wp, LPARAM lp) {
       ::DestroyWindow(window_);
       return 0;
     case WM_DESTROY:
+      // Closed by the user: the program ends.
       ::PostQuitMessage(0);
       return 0;
     case WM_VSCROLL: {
@@ -956,10 +957,8 @@ LRESULT CALLBACK MainView::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
   auto* self = reinterpret_cast<MainView*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (self == nullptr) {
-    if (msg == WM_DESTROY) ::PostQuitMessage(0);
-    return ::DefWindowProcW(hwnd, msg, wp, lp);
-  }
+  // Without its view (being destroyed by its owner) the window ends nothing.
+  if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wp, lp);
   return self->OnWindow(msg, wp, lp);
 }
 
