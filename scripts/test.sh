@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the main build, in Release as a packager makes
 # it (unit, integration and GUI suites, then its .deb: lintian, the desktop entry and
-# the AppStream metadata checked, installed and started), the unit suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded suites under
-# ThreadSanitizer.
+# the AppStream metadata checked, installed and started), the Windows build (cross-built
+# with mingw-w64, its unit suite and the Wine tests: scripts/test-windows.sh), the unit
+# suite under AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded suites
+# under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -22,6 +23,9 @@ fi
 
 phase "the .deb: lintian, desktop entry, AppStream; installs and runs"
 bash scripts/check-deb.sh
+
+phase "the Windows build: cross-built, its unit suite and the Wine tests"
+bash scripts/test-windows.sh
 
 phase "unit suite under ASan + UBSan"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORNAT_SANITIZE=address,undefined \

@@ -5,6 +5,7 @@
 // with its offset from UTC.
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -29,8 +30,8 @@ class JournalFile {
 
  private:
   std::string open_error_;
-  void* handle_ = nullptr;  // Windows: the file's HANDLE
-  int fd_ = -1;             // Linux: its descriptor
+  // The platform's file: a descriptor on Linux, a HANDLE on Windows; -1 when not open.
+  std::intptr_t file_ = -1;
 };
 
 // The local time of t, and its offset from UTC in seconds (east positive).

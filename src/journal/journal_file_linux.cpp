@@ -9,22 +9,22 @@
 namespace ornat {
 
 JournalFile::JournalFile(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd_ < 0) open_error_ = std::strerror(errno);
+  file_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (file_ < 0) open_error_ = std::strerror(errno);
 }
 
 JournalFile::~JournalFile() {
-  if (fd_ >= 0) ::close(fd_);
+  if (file_ >= 0) ::close(static_cast<int>(file_));
 }
 
 bool JournalFile::IsOpen() const {
-  return fd_ >= 0;
+  return file_ >= 0;
 }
 
 std::size_t JournalFile::Append(const char* data, std::size_t n, std::string& error) {
   std::size_t done = 0;
   while (done < n) {
-    const ssize_t w = ::write(fd_, data + done, n - done);
+    const ssize_t w = ::write(static_cast<int>(file_), data + done, n - done);
     if (w > 0) {
       done += static_cast<std::size_t>(w);
       continue;

@@ -32,15 +32,15 @@ JournalFile::JournalFile(const std::string& path) {
     open_error_ = SystemErrorText(static_cast<DevError>(::GetLastError()));
     return;
   }
-  handle_ = h;
+  file_ = reinterpret_cast<std::intptr_t>(h);
 }
 
 JournalFile::~JournalFile() {
-  if (handle_ != nullptr) ::CloseHandle(static_cast<HANDLE>(handle_));
+  if (file_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(file_));
 }
 
 bool JournalFile::IsOpen() const {
-  return handle_ != nullptr;
+  return file_ != -1;
 }
 
 std::size_t JournalFile::Append(const char* data, std::size_t n, std::string& error) {
@@ -48,7 +48,7 @@ std::size_t JournalFile::Append(const char* data, std::size_t n, std::string& er
   while (done < n) {
     DWORD wrote = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
-    if (!::WriteFile(static_cast<HANDLE>(handle_), data + done, chunk, &wrote, nullptr)) {
+    if (!::WriteFile(reinterpret_cast<HANDLE>(file_), data + done, chunk, &wrote, nullptr)) {
       error = SystemErrorText(static_cast<DevError>(::GetLastError()));
       break;
     }

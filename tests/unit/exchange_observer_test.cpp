@@ -6,6 +6,7 @@
 
 #include "detector/register_map.h"
 #include "support/line_texts.h"
+#include "support/platform_errors.h"
 #include "support/simulated_form.h"
 
 namespace ornat {
@@ -59,13 +60,13 @@ TEST(ExchangeObserver, ATimeOutEndsAfterTheResponseTimeoutWithNothingRead) {
 
 TEST(ExchangeObserver, AFailedSendIsToldAtOnceWithItsReason) {
   Observed o;
-  o.t.device.FailNext("Open", ENOENT);
+  o.t.device.FailNext("Open", testing::Errors().no_device);
   o.t.Click(o.t.w().TeButton5);
   ASSERT_EQ(o.seen.records.size(), 1u);
   const ExchangeRecord& r = o.seen.records[0];
   EXPECT_EQ(r.end, ExchangeRecord::End::kSendFailed);
   EXPECT_EQ(r.log.back(), "   : ОШИБКА ОТКРЫТИЯ ПОРТА COM1");
-  EXPECT_NE(r.failure.find("No such file or directory"), std::string::npos) << r.failure;
+  EXPECT_NE(r.failure.find(testing::Errors().no_device_text), std::string::npos) << r.failure;
   EXPECT_FALSE(o.t.w().Working());
 }
 

@@ -9,6 +9,7 @@
 
 #include "serial/comport.h"
 #include "support/line_texts.h"
+#include "support/platform_errors.h"
 #include "support/simulated_form.h"
 
 namespace ornat::testing {
@@ -171,15 +172,16 @@ TEST(ExchangeTransmit, AFailedSendLeavesThePortAsItIs) {
     int error;
     bool port_open_after;
   };
+  const testing::PlatformErrors& e = testing::Errors();
   const Case cases[] = {
-      {"the device does not open", "Open", ENOENT, false},
-      {"another program holds it", "Open", EBUSY, false},
-      {"its line settings are refused (the component closes it again)", "SetLineSettings", EINVAL,
-       false},
-      {"the write fails on the opened port", "Write", EINVAL, true},
+      {"the device does not open", "Open", e.no_device, false},
+      {"another program holds it", "Open", e.held, false},
+      {"its line settings are refused (the component closes it again)", "SetLineSettings",
+       e.invalid, false},
+      {"the write fails on the opened port", "Write", e.invalid, true},
       // A device that is gone is closed, so that the next send opens it anew.
-      {"the write finds the device gone", "Write", EIO, false},
-      {"the write finds the adapter unplugged", "Write", ENODEV, false},
+      {"the write finds the device gone", "Write", e.gone, false},
+      {"the write finds the adapter unplugged", "Write", e.unplugged, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

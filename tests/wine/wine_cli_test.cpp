@@ -1,0 +1,215 @@
+// ornat-cli.exe under Wine against ornat-sim (the Linux build) on a pty mapped as
+// COM7: the registry's ports, and sessions whose wire log, exit status and output
+// equal the Linux ornat-cli's for the same commands.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "support/cli_process.h"
+#include "support/sim_process.h"
+#include "wine/wine_process.h"
+
+namespace ornat {
+namespace {
+
+using namespace std::chrono_literals;
+using Strings = std::vector<std::string>;
+using testing::SimProcess;
+
+std::string CliExe() {
+  return testing::WindowsProgram("src/cli/ornat-cli.exe");
+}
+
+Strings Frames(const std::vector<SimProcess::WireAnswer>& frames) {
+  Strings out;
+  for (const auto& f : frames) out.push_back(f.hex);
+  return out;
+}
+
+std::string Replace(std::string text, const std::string& what, const std::string& with) {
+  for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += with.size())
+    text.replace(at, what.size(), with);
+  return text;
+}
+
+Strings Lines(const std::string& text) {
+  Strings out;
+  std::string line;
+  for (char c : text) {
+    if (c == '\n') {
+      out.push_back(line);
+      line.clear();
+    } else {
+      line += c;
+    }
+  }
+  if (!line.empty()) out.push_back(line);
+  return out;
+}
+
+class WineCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(testing::WineSetting("ORNAT_WIN32_BUILD").empty())
+        << "ORNAT_WIN32_BUILD, WINEPREFIX and ORNAT_WINE_PORTS come from "
+           "scripts/test-windows.sh";
+  }
+};
+
+TEST_F(WineCli, PortsListsTheComPortsMappedInThePrefixFromTheRegistry) {
+  const testing::WineRun r = testing::RunUnderWine(CliExe(), {"ports"});
+  EXPECT_EQ(r.exit, 0) << r.err;
+  const Strings ports = Lines(r.out);
+  for (const char* mapped : {"COM1", "COM7", "COM12"})
+    EXPECT_NE(std::find(ports.begin(), ports.end(), mapped), ports.end()) << mapped << "\n"
+                                                                          << r.out;
+  const testing::WineRun j = testing::RunUnderWine(CliExe(), {"ports", "--json"});
+  EXPECT_EQ(j.exit, 0);
+  EXPECT_NE(j.out.find("\"COM12\""), std::string::npos) << j.out;
+  // COM1 is in the list, so it is the one preselected, as in the window.
+  EXPECT_NE(j.out.find("\"selected\":\"COM1\""), std::string::npos) << j.out;
+}
+
+TEST_F(WineCli, ASessionPutsTheSameFramesOnTheWireAsTheLinuxCli) {
+  struct Case {
+    const char* name;
+    Strings sim;
+    Strings args;
+    int exit;
+  } cases[] = {
+      {"query", {}, {"query"}, 0},
+      {"query, JSON", {}, {"query", "--json"}, 0},
+      {"set tactic", {}, {"set", "tactic", "3"}, 0},
+      {"set tactic by name, 19200 bit/s, address 9",
+       {"--detector", "9:speed=6"},
+       {"--baud", "19200", "--address", "9", "set", "tactic", "T2MIN"},
+       0},
+      {"search", {"--detector", "5"}, {"search"}, 0},
+      {"survey", {"--detector", "2", "--detector", "4"}, {"survey", "--addresses", "1-6"}, 0},
+      {"set test on", {}, {"set", "test", "on"}, 0},
+      {"reset-alarm", {"--detector", "247:alarm"}, {"reset-alarm"}, 0},
+      {"no answer", {"--detector", "9"}, {"--address", "8", "query"}, 1},
+  };
+  for (const Case& c : cases) {
+    SimProcess windows_line(c.sim);
+    ASSERT_TRUE(windows_line.Started()) << c.name;
+    ASSERT_TRUE(testing::PointComPort("COM7", windows_line.pty_path())) << c.name;
+    Strings args = {"--port", "COM7"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const testing::WineRun w = testing::RunUnderWine(CliExe(), args);
+
+    SimProcess linux_line(c.sim);
+    ASSERT_TRUE(linux_line.Started()) << c.name;
+    Strings largs = {"--port", linux_line.pty_path()};
+    largs.insert(largs.end(), c.args.begin(), c.args.end());
+    const testing::CliRun l = testing::RunCli(largs, linux_line.runtime_dir());
+
+    EXPECT_EQ(w.exit, c.exit) << c.name << "\n" << w.err;
+    EXPECT_EQ(l.exit, c.exit) << c.name << "\n" << l.err;
+    const Strings requests = Frames(windows_line.WireRequests());
+    EXPECT_FALSE(requests.empty()) << c.name;
+    EXPECT_EQ(requests, Frames(linux_line.WireRequests())) << c.name;
+    EXPECT_EQ(Frames(windows_line.WireAnswers()), Frames(linux_line.WireAnswers())) << c.name;
+    // The same text, byte for byte, but for the port's name; the lines that tell how
+    // long a search or a survey took are left out.
+    auto same = [&](const std::string& text, const std::string& port) {
+      Strings kept;
+      for (const std::string& line : Lines(Replace(text, port, "PORT")))
+        if (line.rfind("search took", 0) != 0 && line.rfind("survey ", 0) != 0)
+          kept.push_back(line);
+      return kept;
+    };
+    EXPECT_EQ(same(w.out, "COM7"), same(l.out, linux_line.pty_path())) << c.name;
+    EXPECT_EQ(same(w.err, "COM7"), same(l.err, linux_line.pty_path())) << c.name;
+  }
+}
+
+TEST_F(WineCli, TheJournalGetsOneWholeLinePerExchange) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Started());
+  ASSERT_TRUE(testing::PointComPort("COM7", sim.pty_path()));
+  const std::string journal = sim.runtime_dir() + "/journal.jsonl";
+  for (int i = 0; i < 2; ++i) {
+    const testing::WineRun r =
+        testing::RunUnderWine(CliExe(), {"--port", "COM7", "--journal", journal, "query"});
+    ASSERT_EQ(r.exit, 0) << r.err;
+  }
+  std::ifstream in(journal, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const Strings lines = Lines(text);
+  ASSERT_EQ(lines.size(), 2u) << text;
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.rfind("{\"time\":\"", 0), 0u) << line;
+    EXPECT_NE(line.find("\"program\":\"ornat-cli\",\"port\":\"COM7\""), std::string::npos) << line;
+    EXPECT_NE(line.find("\"request\":\"F7 03 00 00 00 08 50 9A\""), std::string::npos) << line;
+    EXPECT_EQ(line.back(), '}') << "no CR before the line end";
+  }
+}
+
+TEST_F(WineCli, TheZipsProgramTranslatesWithTheCatalogueBesideIt) {
+  // The portable zip as an engineer unpacks it: the serial port's texts come from
+  // locale\ru\LC_MESSAGES\serialcomm.mo beside the program, read without gettext.
+  std::string zip;
+  for (const auto& e :
+       std::filesystem::directory_iterator(testing::WineSetting("ORNAT_WIN32_BUILD")))
+    if (e.path().extension() == ".zip") zip = e.path().string();
+  ASSERT_FALSE(zip.empty()) << "no zip in the Windows build";
+  SimProcess sim;  // for a folder of its own
+  ASSERT_TRUE(sim.Started());
+  const std::string dir = sim.runtime_dir() + "/unpacked";
+  std::filesystem::create_directories(dir);
+  const std::string unpack = "cd '" + dir + "' && cmake -E tar xf '" + zip + "'";
+  ASSERT_EQ(std::system(unpack.c_str()), 0);
+  std::string exe;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+    if (e.path().filename() == "ornat-cli.exe") exe = e.path().string();
+  ASSERT_FALSE(exe.empty());
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(exe).parent_path() /
+                                      "locale/ru/LC_MESSAGES/serialcomm.mo"));
+  struct Case {
+    const char* language;
+    const char* text;
+  } cases[] = {
+      {"ru", "(Не удалось открыть COM-порт (код ошибки Windows: 2)"},
+      {"de", "(Unable to open com port (win error code: 2)"},
+  };
+  // A locale that is not "C", whatever the test's own (LANGUAGE counts only then).
+  unsetenv("LC_ALL");
+  unsetenv("LC_MESSAGES");
+  setenv("LANG", "C.UTF-8", 1);
+  for (const Case& c : cases) {
+    setenv("LANGUAGE", c.language, 1);
+    const testing::WineRun r = testing::RunUnderWine(exe, {"--port", "COM9", "query"});
+    unsetenv("LANGUAGE");
+    EXPECT_EQ(r.exit, 3) << c.language;
+    EXPECT_NE(r.err.find(c.text), std::string::npos) << c.language << "\n" << r.err;
+  }
+}
+
+TEST_F(WineCli, CtrlCStopsWatchAfterTheExchangeInFlight) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Started());
+  ASSERT_TRUE(testing::PointComPort("COM7", sim.pty_path()));
+  testing::WineProcess watch(CliExe(), {"--port", "COM7", "watch"});
+  ASSERT_TRUE(watch.WaitForLines(2, 30s)) << watch.err();
+  watch.Signal(SIGINT);  // Wine hands it to the console's Ctrl-C handlers
+  EXPECT_EQ(watch.Wait(20s), 0) << watch.err();
+  const Strings lines = Lines(watch.out());
+  ASSERT_GE(lines.size(), 2u);
+  for (const std::string& line : lines)
+    EXPECT_NE(line.find("НОРМА  tactic 0 T1MAX"), std::string::npos) << line;
+  // Every request that went out was answered: the one in flight completed first.
+  EXPECT_EQ(sim.WireRequests().size(), sim.WireAnswers().size());
+}
+
+}  // namespace
+}  // namespace ornat

@@ -1,0 +1,224 @@
+#pragma once
+// What the Wine tests need around a Windows program: where the Windows build and the
+// Wine prefix are (the environment the Windows test phase sets: ORNAT_WIN32_BUILD,
+// WINEPREFIX, ORNAT_WINE_PORTS), a COM port of the prefix pointed at a pty, and the
+// program run under Wine with the modem-line shim preloaded, its stdin, stdout and
+// stderr on pipes. Every wait is bounded; the destructor kills a program still running.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace ornat::testing {
+
+// The environment variable, or "" (the test then fails, saying which is missing).
+inline std::string WineSetting(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? v : "";
+}
+
+// A program of the Windows build, by its path under ORNAT_WIN32_BUILD.
+inline std::string WindowsProgram(const std::string& relative) {
+  return WineSetting("ORNAT_WIN32_BUILD") + "/" + relative;
+}
+
+// Points the prefix's COM port (mapped in HKLM\Software\Wine\Ports to the link
+// $ORNAT_WINE_PORTS/<com7>) at a pty, replacing the link at once.
+inline bool PointComPort(const std::string& com, const std::string& pty) {
+  std::string link = WineSetting("ORNAT_WINE_PORTS") + "/";
+  for (char c : com) link += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string tmp = link + ".new";
+  std::error_code ec;
+  std::filesystem::remove(tmp, ec);
+  std::filesystem::create_symlink(pty, tmp, ec);
+  if (ec) return false;
+  std::filesystem::rename(tmp, link, ec);
+  return !ec;
+}
+
+class WineProcess {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // `wine program args...` with the shim preloaded (ORNAT_MODEM_SHIM_PATH) unless
+  // with_shim is false.
+  WineProcess(const std::string& program, const std::vector<std::string>& args,
+              bool with_shim = true) {
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) != 0) return;
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&fa, err[1], STDERR_FILENO);
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e)
+      if (std::strncmp(*e, "LD_PRELOAD=", 11) != 0) env.emplace_back(*e);
+    if (with_shim) env.push_back(std::string("LD_PRELOAD=") + ORNAT_MODEM_SHIM_PATH);
+    env.push_back("WINEDEBUG=-all");
+    std::vector<char*> envp;
+    for (auto& s : env) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argv_s = {"wine", program};
+    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argv_s) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawnp(&pid_, "wine", &fa, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    in_ = in[1];
+    out_fd_ = out[0];
+    err_fd_ = err[0];
+  }
+  ~WineProcess() {
+    if (in_ >= 0) close(in_);
+    if (pid_ > 0) Wait(std::chrono::seconds(10));  // kills it when it does not end
+    for (int fd : {out_fd_, err_fd_})
+      if (fd >= 0) close(fd);
+  }
+  WineProcess(const WineProcess&) = delete;
+  WineProcess& operator=(const WineProcess&) = delete;
+
+  bool Started() const { return pid_ > 0 || exit_ >= 0; }
+  void Signal(int sig) {
+    if (pid_ > 0) kill(pid_, sig);
+  }
+  void Send(const std::string& line) {
+    const std::string text = line + "\n";
+    if (in_ >= 0 && write(in_, text.data(), text.size()) < 0) {
+      close(in_);
+      in_ = -1;
+    }
+  }
+  void CloseInput() {
+    if (in_ >= 0) close(in_);
+    in_ = -1;
+  }
+
+  // The next line of stdout (without its line end), or nullopt when none came in time.
+  std::optional<std::string> ReadLine(std::chrono::milliseconds limit) {
+    const auto until = Clock::now() + limit;
+    for (;;) {
+      const auto nl = out_.find('\n', taken_);
+      if (nl != std::string::npos) {
+        std::string line = out_.substr(taken_, nl - taken_);
+        taken_ = nl + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return line;
+      }
+      if (Clock::now() >= until || !Pump(until)) return std::nullopt;
+    }
+  }
+  // Sends a command and returns the line it answers.
+  std::optional<std::string> Ask(const std::string& command,
+                                 std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    Send(command);
+    return ReadLine(limit);
+  }
+  bool WaitForLines(std::size_t n, std::chrono::milliseconds limit) {
+    const auto until = Clock::now() + limit;
+    while (static_cast<std::size_t>(std::count(out_.begin(), out_.end(), '\n')) < n)
+      if (Clock::now() >= until || !Pump(until)) return false;
+    return true;
+  }
+
+  // Reads stdout and stderr to their end and reaps the program: its exit status, or -1
+  // when it did not end in time (it is then killed).
+  int Wait(std::chrono::milliseconds limit) {
+    const auto until = Clock::now() + limit;
+    while ((out_fd_ >= 0 || err_fd_ >= 0) && Clock::now() < until) Pump(until);
+    if (pid_ > 0) {
+      int status = 0;
+      for (;;) {
+        if (waitpid(pid_, &status, WNOHANG) == pid_) break;
+        if (Clock::now() >= until) {
+          kill(pid_, SIGKILL);
+          waitpid(pid_, nullptr, 0);
+          pid_ = -1;
+          return -1;
+        }
+        poll(nullptr, 0, 10);
+      }
+      pid_ = -1;
+      exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return exit_;
+  }
+
+  const std::string& out() const { return out_; }
+  const std::string& err() const { return err_; }
+
+ private:
+  bool Pump(Clock::time_point until) {
+    pollfd p[2];
+    int n = 0;
+    for (int fd : {out_fd_, err_fd_})
+      if (fd >= 0) p[n++] = {fd, POLLIN, 0};
+    if (n == 0) return false;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    if (poll(p, static_cast<nfds_t>(n), static_cast<int>(std::max<long long>(0, left))) <= 0)
+      return true;
+    for (int i = 0; i < n; ++i) {
+      if ((p[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+      char buf[4096];
+      const ssize_t got = read(p[i].fd, buf, sizeof buf);
+      int& fd = p[i].fd == out_fd_ ? out_fd_ : err_fd_;
+      std::string& into = p[i].fd == out_fd_ ? out_ : err_;
+      if (got > 0) {
+        into.append(buf, static_cast<std::size_t>(got));
+      } else {
+        close(fd);
+        fd = -1;
+      }
+    }
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int exit_ = -1;
+  int in_ = -1;
+  int out_fd_ = -1;
+  int err_fd_ = -1;
+  std::string out_;
+  std::string err_;
+  std::size_t taken_ = 0;
+};
+
+// Runs a Windows program to its end.
+struct WineRun {
+  int exit = -1;
+  std::string out;
+  std::string err;
+};
+inline WineRun RunUnderWine(const std::string& program, const std::vector<std::string>& args,
+                            std::chrono::milliseconds limit = std::chrono::seconds(90)) {
+  WineProcess p(program, args);
+  p.CloseInput();
+  WineRun r;
+  r.exit = p.Wait(limit);
+  r.out = p.out();
+  r.err = p.err();
+  return r;
+}
+
+}  // namespace ornat::testing
