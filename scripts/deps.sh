@@ -5,7 +5,8 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev
   qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core fonts-dejavu-extra fonts-liberation
   clang libclang-rt-14-dev dpkg-dev file nlohmann-json3-dev
   gettext lintian desktop-file-utils appstream man-db
-  g++-mingw-w64-x86-64-posix wine wine64)
+  g++-mingw-w64-x86-64-posix wine wine64
+  fonts-wine nsis imagemagick)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -296,5 +296,39 @@ TEST(WindowInput, ACaptionThatChangesWhileItsMenuIsOpenIsShownAtOnce) {
   EXPECT_TRUE(win.Writes().empty());
 }
 
+TEST(WindowInput, OnAShortScreenTheWindowScrollsAndTheWheelOverTheSpeedListScrollsIt) {
+  Win32Window win(480);
+  HWND window = win.view->Window();
+  const int dpi = win.view->Dpi();
+  auto at = [dpi](int v) { return ::MulDiv(v, dpi, 96); };
+  EXPECT_EQ(win.form().OuterHeight, 455);
+  RECT outer{}, client{}, inner{};
+  ::GetWindowRect(window, &outer);
+  ::GetClientRect(window, &client);
+  ::GetWindowRect(win.view->Client(), &inner);
+  EXPECT_EQ(outer.bottom - outer.top, at(455));
+  EXPECT_NE(::GetWindowLongW(window, GWL_STYLE) & WS_VSCROLL, 0);
+  // Wider by the scroll bar: the client area stays 434 wide beside it; the controls'
+  // area keeps its 534 and scrolls.
+  EXPECT_EQ(client.right, at(434));
+  EXPECT_EQ(inner.bottom - inner.top, at(534));
+  const int top = inner.top;
+  ::SendMessageW(win.Handle(win.form().TeSComboBox1), WM_MOUSEWHEEL, MAKEWPARAM(0, -WHEEL_DELTA),
+                 0);
+  ::GetWindowRect(win.view->Client(), &inner);
+  EXPECT_LT(inner.top, top) << "the wheel over the speed list scrolled the window";
+  EXPECT_EQ(win.form().TeSComboBox1.ItemIndex(), 3);
+  // The scroll bar's ends: the top of the controls, and their bottom at the window's.
+  ::SendMessageW(window, WM_VSCROLL, MAKEWPARAM(SB_BOTTOM, 0), 0);
+  ::GetWindowRect(win.view->Client(), &inner);
+  POINT bottom{0, client.bottom};
+  ::ClientToScreen(window, &bottom);
+  EXPECT_EQ(inner.bottom, bottom.y);
+  ::SendMessageW(window, WM_VSCROLL, MAKEWPARAM(SB_TOP, 0), 0);
+  ::GetWindowRect(win.view->Client(), &inner);
+  EXPECT_EQ(inner.top, top);
+  EXPECT_TRUE(win.Writes().empty());
+}
+
 }  // namespace
 }  // namespace ornat::testing

@@ -174,8 +174,8 @@ class WineWindow {
       why_ = "cannot set the screen's scale";
       return;
     }
-    ornat_ = std::make_unique<WineProcess>(WindowsProgram("src/win32/ornat.exe"),
-                                           std::move(ornat_args));
+    ornat_ =
+        std::make_unique<WineProcess>(WindowsProgram("src/win32/ornat.exe"), std::move(ornat_args));
     driver_ = std::make_unique<Driver>();
     if (!ornat_->Started() || !driver_->Started()) {
       why_ = "wine did not start ornat.exe or the driver";
@@ -184,11 +184,15 @@ class WineWindow {
     if (!driver_->Find(std::chrono::seconds(60))) why_ = "the window did not appear";
   }
   ~WineWindow() {
-    if (driver_ && ornat_ && ornat_->Started()) {
-      driver_->Ask("close", std::chrono::seconds(5));
-      ornat_->Wait(std::chrono::seconds(15));  // kills it when it does not end
+    // The window closes, the driver ends; then both are waited for. The desktop's
+    // process, which one of them started, holds copies of their pipes until neither
+    // is left on the desktop.
+    if (driver_ && ornat_ && ornat_->Started()) driver_->Ask("close", std::chrono::seconds(5));
+    if (driver_) {
+      driver_->process().Send("quit");
+      driver_->process().CloseInput();
     }
-    if (driver_) driver_->Ask("quit", std::chrono::seconds(1));
+    if (ornat_) ornat_->Wait(std::chrono::seconds(15));  // kills it when it does not end
     driver_.reset();
     ornat_.reset();
   }
