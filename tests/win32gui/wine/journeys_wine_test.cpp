@@ -6,6 +6,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -202,6 +205,65 @@ TEST(WindowUnderWine, TheAddressEditorTakesOnlyAnAddressAndNoneOfItsEditsSendsAn
   }
   EXPECT_EQ(d.Text("TeLabel5"), "АДРЕС ПРИБОРА - 074");
   EXPECT_TRUE(Requests(win.sim()).empty());
+}
+
+std::vector<std::string> FileLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(WindowUnderWine, WithAJournalEachExchangeOfTheWindowIsOneLine) {
+  const std::string dir = std::string(ORNAT_SCREENSHOT_DIR) + "/../win32gui-journal";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::string path = std::filesystem::canonical(dir).string() + "/window.jsonl";
+  WineWindow win(96, {"--no-console", "--detector", "247:alarm"}, {"--journal", "Z:" + path});
+  ASSERT_EQ(win.Why(), "");
+  Driver& d = win.driver();
+  for (std::size_t i = 1; i <= 2; ++i) {
+    ASSERT_EQ(d.Ask("click TeButton5"), "ok");
+    for (int t = 0; t < 100 && FileLines(path).size() < i; ++t) d.Ask("sleep 50");
+    ASSERT_EQ(FileLines(path).size(), i);
+  }
+  const auto lines = FileLines(path);
+  const auto requests = win.sim().WireRequests();
+  const auto answers = win.sim().WireAnswers();
+  ASSERT_EQ(requests.size(), 2u);
+  ASSERT_EQ(answers.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    const auto line = nlohmann::json::parse(lines[i]);
+    EXPECT_EQ(line["program"], "ornat");
+    EXPECT_EQ(line["port"], "COM1");
+    EXPECT_EQ(line["operation"], "query");
+    EXPECT_EQ(line["request"], requests[i].hex);
+    EXPECT_EQ(line["answer"], answers[i].hex);
+  }
+  // The log pane shows the last exchange, as it does without a journal.
+  EXPECT_EQ(nlohmann::json::parse(lines[1])["log"].get<std::vector<std::string>>(),
+            Lines(d.Text("TeMemo1")));
+  EXPECT_EQ(d.Text("StatusGrid"), "  ТИП\t" + kTypeCell + "\r\n  СТАТУС\t" + kAlarmCell);
+}
+
+TEST(WindowUnderWine, AJournalThatCannotBeOpenedIsToldInABoxAsideAndTheWindowWorks) {
+  WineWindow win(96, {"--no-console"}, {"--journal", "Z:/nonexistent-folder/window.jsonl"});
+  ASSERT_EQ(win.Why(), "");
+  Driver& d = win.driver();
+  std::vector<std::string> boxes;
+  for (int i = 0; i < 100 && boxes.empty(); ++i) {
+    boxes = d.AskLines("boxes");
+    if (boxes.empty()) d.Ask("sleep 50");
+  }
+  ASSERT_EQ(boxes.size(), 1u);
+  const std::string box = DriverUnescape(boxes[0].substr(4));
+  EXPECT_EQ(box.rfind("ornat\tThe journal cannot be kept: ", 0), 0u) << box;
+  EXPECT_NE(box.find("The window runs without a journal."), std::string::npos) << box;
+  // The box stops nothing: a query goes through while it is open.
+  ASSERT_EQ(d.Ask("click TeButton5"), "ok");
+  EXPECT_TRUE(d.WaitFor("TeMemo1", kOkLine, 10s)) << d.Text("TeMemo1");
+  EXPECT_EQ(d.AskLines("boxes").size(), 1u);
 }
 
 }  // namespace
