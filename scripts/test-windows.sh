@@ -5,7 +5,7 @@
 # wine): the real Win32 device over a pty mapped as a COM port, ornat-cli.exe's port
 # list from the registry and its sessions against ornat-sim, compared with the Linux
 # ornat-cli's; then the window, ornat.exe: its unit suite under Wine and its Wine tests
-# (label win32gui: driven from a second Wine process at 96 and 144 dpi, against
+# (label win32window: driven from a second Wine process at 96 and 144 dpi, against
 # ornat-sim on the pty COM1 leads to), with the pictures they take in build/screenshots/;
 # and the installer and the zip (scripts/check-windows-installer.sh). Leaves
 # build-win32/ornat-<version>-win64.zip and build-win32/ornat-<version>-setup.exe.
@@ -93,11 +93,11 @@ ORNAT_WIN32_BUILD="$PWD/$win" ORNAT_WINE_PORTS="$ports" \
   ctest --test-dir "$native" -L wine --output-on-failure
 
 phase "the window: its unit suite under Wine"
-ctest --test-dir "$win" -L win32gui --output-on-failure
+ctest --test-dir "$win" -L win32window --output-on-failure
 
 phase "the window: ornat.exe driven from a second Wine process, against ornat-sim on COM1"
 ORNAT_WIN32_BUILD="$PWD/$win" ORNAT_WINE_PORTS="$ports" \
-  ctest --test-dir "$native" -L win32gui --output-on-failure
+  ctest --test-dir "$native" -L win32window --output-on-failure
 echo "pictures of the window: $(ls "$native"/screenshots/*.png | tr '\n' ' ')"
 
 phase "the installer and the zip, in a prefix of their own"
