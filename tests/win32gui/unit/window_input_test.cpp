@@ -274,6 +274,26 @@ TEST(WindowInput, TheKeyboardOpensAMenuAndItsCommandRunsOnceTheMenuHasClosed) {
   EXPECT_FALSE(win.view->Menu().Active());
 }
 
+TEST(WindowInput, AltWithAMenusFirstLetterOpensThatMenu) {
+  const struct {
+    wchar_t letter;
+    std::vector<std::string> items;
+  } menus[] = {{L's', {"Start", "Delay"}}, {L'C', {"Port", "BaudRate"}}};
+  for (const auto& m : menus) {
+    SCOPED_TRACE(static_cast<char>(m.letter));
+    Win32Window win;
+    std::vector<std::string> shown;
+    InMenu([&](HWND menu) {
+      shown = Items(reinterpret_cast<HMENU>(::SendMessageW(menu, MN_GETHMENU, 0, 0)));
+      ::EndMenu();
+    });
+    ::SetFocus(win.Handle(win.form().TeButton3));
+    win.SysChar(m.letter);
+    EXPECT_EQ(shown, m.items);
+    EXPECT_TRUE(win.Writes().empty());
+  }
+}
+
 TEST(WindowInput, ACaptionThatChangesWhileItsMenuIsOpenIsShownAtOnce) {
   Win32Window win;
   std::vector<std::string> before, after;
