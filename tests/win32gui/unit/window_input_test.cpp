@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "support/window_definition.h"
 #include "win32_window.h"
 // After the form's headers (see win32_window.h).
 #include "win32/menu_bar.h"
@@ -272,6 +274,53 @@ TEST(WindowInput, TheKeyboardOpensAMenuAndItsCommandRunsOnceTheMenuHasClosed) {
   EXPECT_EQ(win.form().CustomItem5.Caption(), "Stop");
   EXPECT_EQ(win.form().State.SessionMode, 254);
   EXPECT_FALSE(win.view->Menu().Active());
+}
+
+// Every item of a menu and of its submenus, as "container/caption" with " *" when
+// checked, in order.
+void Tree(HMENU menu, const std::string& container, std::vector<std::string>& out) {
+  const std::vector<std::string> items = Items(menu);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    out.push_back(container + "/" + items[i]);
+    if (HMENU sub = ::GetSubMenu(menu, static_cast<int>(i))) {
+      std::string caption = items[i];
+      if (caption.size() > 2 && caption.substr(caption.size() - 2) == " *")
+        caption.resize(caption.size() - 2);
+      Tree(sub, caption, out);
+    }
+  }
+}
+
+TEST(WindowInput, TheMenusHoldTheDefinitionsTreeWithItsCaptionsAndCheckMarks) {
+  Win32Window win;
+  // The definition's tree, as the Qt window's test has it, by the items' captions.
+  std::map<std::string, std::string> caption_of = {{"TeMenuBar1", "bar"}};
+  for (const auto& e : kMenu) caption_of[e.name] = e.caption;
+  std::vector<std::string> defined;
+  for (const auto& e : kMenu) {
+    if (std::string(e.container) == "TeMenuBar1") continue;
+    defined.push_back(caption_of[e.container] + "/" + e.caption + (e.checked ? " *" : ""));
+  }
+  // The Port submenu is filled at run time by port discovery: its items follow "Port".
+  std::vector<std::string> shown;
+  for (int top = 0; top < 2; ++top) {
+    InMenu([&](HWND menu) {
+      const std::string name = top == 0 ? "Connection" : "Search";
+      Tree(reinterpret_cast<HMENU>(::SendMessageW(menu, MN_GETHMENU, 0, 0)), name, shown);
+      ::EndMenu();
+    });
+    const RECT r = win.view->Menu().ItemRect(top);
+    ::SendMessageW(win.Handle(win.form().TeMenuBar1), WM_LBUTTONDOWN, MK_LBUTTON,
+                   MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+    win.Pump();
+  }
+  std::vector<std::string> expected;
+  for (const std::string& d : defined) {
+    expected.push_back(d);
+    if (d == "Connection/Port")
+      for (const char* port : {"Port/COM1 *", "Port/COM3"}) expected.push_back(port);
+  }
+  EXPECT_EQ(shown, expected);
 }
 
 TEST(WindowInput, AltWithAMenusFirstLetterOpensThatMenu) {
