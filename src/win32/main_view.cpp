@@ -192,8 +192,15 @@ void MainView::Create() {
       S(form_.ClientWidth, dpi), S(form_.ClientHeight, dpi), window_, nullptr, instance, this);
   int id = 100;
   for (TControl* c : form_.AllControls()) Build(*c, id++);
-  // Labels are drawn on their parent in the definition, beneath every control that has
-  // a window of its own ("to" lies under the "-->" button); the group boxes beneath all.
+  // A control defined later lies over the ones before it (the progress bar over the
+  // log); labels are drawn on their parent, beneath every control that has a window of
+  // its own ("to" lies under the "-->" button); the group boxes beneath all.
+  for (auto& b : bound_) {
+    ::SetWindowPos(b->hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (b->kind == Kind::kSpinEdit)
+      ::SetWindowPos(spin_edits_.at(b->model)->UpDown(), HWND_TOP, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
   for (auto& b : bound_)
     if (b->kind == Kind::kLabel)
       ::SetWindowPos(b->hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);

@@ -291,6 +291,34 @@ void Tree(HMENU menu, const std::string& container, std::vector<std::string>& ou
   }
 }
 
+TEST(WindowInput, ControlsThatOverlapLieInTheDefinitionsOrder) {
+  Win32Window win;
+  TForm1& f = win.form();
+  // The search shows the progress bar, which lies over the log.
+  f.CustomItem5.Click();
+  ASSERT_TRUE(f.TeProgressBar1.Visible());
+  const struct {
+    const char* what;
+    const TControl* at;   // the middle of this control
+    const TControl* top;  // is this one's
+  } overlaps[] = {
+      {"the progress bar over the log", &f.TeProgressBar1, &f.TeProgressBar1},
+      {"\"to\" under the \"-->\" button", &f.TeLabel6, &f.TeButton1},
+      {"a label over its group box", &f.TeLabel4, &f.TeLabel4},
+      {"the status grid over the outer group box", &f.StatusGrid, &f.StatusGrid},
+  };
+  for (const auto& o : overlaps) {
+    SCOPED_TRACE(o.what);
+    const RECT r = win.view->PlacedRect(*o.at);
+    const POINT middle{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    EXPECT_EQ(::ChildWindowFromPointEx(win.view->Client(), middle, CWP_SKIPINVISIBLE),
+              win.Handle(*o.top));
+  }
+  f.CustomItem5.Click();  // stop
+  EXPECT_FALSE(f.TeProgressBar1.Visible());
+  EXPECT_EQ(::GetWindowLongW(win.Handle(f.TeProgressBar1), GWL_STYLE) & WS_VISIBLE, 0);
+}
+
 TEST(WindowInput, TheMenusHoldTheDefinitionsTreeWithItsCaptionsAndCheckMarks) {
   Win32Window win;
   // The definition's tree, as the Qt window's test has it, by the items' captions.
