@@ -197,8 +197,9 @@ TEST(WindowInput, AltAndF10MakeTheMenuBarActiveAndEscapeGivesTheFocusBack) {
     win.Key(VK_ESCAPE, bar);
     EXPECT_FALSE(win.view->Menu().Active());
     EXPECT_EQ(::GetFocus(), editor);
-    // Leaving for the bar and back is not leaving the field for another control of
-    // the window: nothing was sent, and the editor is as it was.
+    // Going to the bar leaves the editor (its value is brought into range, as for any
+    // other control); nothing was sent, and the editor holds its value.
+    EXPECT_EQ(win.form().TeSpinEdit1.Text(), "247");
     EXPECT_TRUE(win.Writes().empty());
   }
 }
