@@ -92,6 +92,13 @@ phase "Wine tests: the Win32 device on a pty, ornat-cli.exe against ornat-sim"
 ORNAT_WIN32_BUILD="$PWD/$win" ORNAT_WINE_PORTS="$ports" \
   ctest --test-dir "$native" -L wine --output-on-failure
 
+zip=$(cd "$win" && ls ornat-*-win64.zip)
+listing=$(cmake -E tar tf "$win/$zip")
+if ! grep -q '/ornat-cli.exe$' <<<"$listing"; then
+  echo "the zip $win/$zip holds no ornat-cli.exe" >&2
+  exit 1
+fi
+
 phase "the window: its unit suite under Wine"
 ctest --test-dir "$win" -L win32window --output-on-failure
 
@@ -104,4 +111,4 @@ phase "the installer and the zip, in a prefix of their own"
 wineserver -k 2>/dev/null || true
 WIN32_BUILD_DIR="$win" bash scripts/check-windows-installer.sh
 
-phase "done; $win/$(cd "$win" && ls ornat-*-win64.zip), $win/$(cd "$win" && ls ornat-*-setup.exe)"
+phase "done; the zip: $win/$zip, the installer: $win/$(cd "$win" && ls ornat-*-setup.exe)"

@@ -28,8 +28,7 @@ int ioctl(int fd, unsigned long request, ...) {
   arg = va_arg(ap, void*);
   va_end(ap);
   if (real == 0) real = (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
-  if ((request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS ||
-       request == TIOCMBIC) &&
+  if ((request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC) &&
       IsPtySlave(fd)) {
     int* value = (int*)arg;
     const int driven = TIOCM_DTR | TIOCM_RTS;
