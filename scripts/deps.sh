@@ -6,7 +6,8 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev
   clang libclang-rt-14-dev dpkg-dev file nlohmann-json3-dev
   gettext lintian desktop-file-utils appstream man-db
   socat python3-pymodbus python3-serial python3-serial-asyncio
-  g++-mingw-w64-x86-64-posix wine wine64)
+  g++-mingw-w64-x86-64-posix wine wine64
+  fonts-wine nsis imagemagick)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -83,19 +83,6 @@ void FitTextToWidth(QWidget* w, const QString& text, int width) {
   w->setFont(f);
 }
 
-// The tactic radio buttons are too narrow to show their caption; the label beside
-// them (same parent, same line, the nearest to the right) names them.
-const TTeLabel* LabelBeside(const TTeRadioButton& button, const std::vector<TControl*>& all) {
-  const TTeLabel* best = nullptr;
-  for (TControl* c : all) {
-    auto* label = dynamic_cast<const TTeLabel*>(c);
-    if (label == nullptr || label->Parent() != button.Parent()) continue;
-    if (label->Top() < button.Top() - 2 || label->Top() >= button.Top() + button.Height()) continue;
-    if (label->Left() < button.Left() + button.Width()) continue;
-    if (best == nullptr || label->Left() < best->Left()) best = label;
-  }
-  return best;
-}
 }  // namespace
 
 MainView::MainView(TForm1& form, HandlerGate& gate, QWidget* parent)

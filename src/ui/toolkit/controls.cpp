@@ -343,6 +343,18 @@ void TStatusBar::SetPanelText(std::size_t i, std::string text) {
   NotifyChanged();
 }
 
+const TTeLabel* LabelBeside(const TTeRadioButton& button, const std::vector<TControl*>& all) {
+  const TTeLabel* best = nullptr;
+  for (TControl* c : all) {
+    auto* label = dynamic_cast<const TTeLabel*>(c);
+    if (label == nullptr || label->Parent() != button.Parent()) continue;
+    if (label->Top() < button.Top() - 2 || label->Top() >= button.Top() + button.Height()) continue;
+    if (label->Left() < button.Left() + button.Width()) continue;
+    if (best == nullptr || label->Left() < best->Left()) best = label;
+  }
+  return best;
+}
+
 void TTeProgressBar::SetRange(int min_value, int max_value) {
   min_ = min_value;
   max_ = max_value;

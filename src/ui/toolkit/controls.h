@@ -368,6 +368,11 @@ class TStatusBar : public TControl {
   std::vector<TStatusPanel> panels_;
 };
 
+// The label that names a radio button too narrow to show its caption (the tactic
+// buttons): the nearest label to its right on its line, in the same parent. Views give
+// its caption to screen readers as the button's name. Null if there is none.
+const TTeLabel* LabelBeside(const TTeRadioButton& button, const std::vector<TControl*>& all);
+
 class TTeProgressBar : public TControl {
  public:
   using TControl::TControl;

@@ -1,0 +1,34 @@
+#pragma once
+// The window is defined in pixels at 96 dots per inch; on a screen of another scale
+// every length is scaled by dpi / 96. A rectangle is scaled by its edges, so that
+// controls that touch at 96 dpi still touch.
+
+#include <windows.h>
+
+namespace ornat::win32 {
+
+constexpr int kBaseDpi = 96;
+
+inline int Scale(int v, int dpi) {
+  return ::MulDiv(v, dpi, kBaseDpi);
+}
+// From the screen's pixels back to the definition's.
+inline int Unscale(int v, int dpi) {
+  return ::MulDiv(v, kBaseDpi, dpi);
+}
+// Left, top, width and height at 96 dpi to a rectangle at dpi.
+RECT ScaleRect(int left, int top, int width, int height, int dpi);
+
+// The scale of the window's monitor (per-monitor awareness), else the system's.
+int DpiOfWindow(HWND hwnd);
+int SystemDpi();
+// GetSystemMetricsForDpi where the system has it.
+int MetricForDpi(int index, int dpi);
+// The outer rectangle of a window whose client area is client (AdjustWindowRectExForDpi
+// where the system has it).
+RECT OuterRect(RECT client, DWORD style, DWORD ex_style, int dpi);
+// Per-monitor awareness for a process that the manifest did not make aware (the
+// manifest normally has); returns whether the process is DPI-aware now.
+bool BecomeDpiAware();
+
+}  // namespace ornat::win32

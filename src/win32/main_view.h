@@ -1,0 +1,151 @@
+#pragma once
+// MainView: the native Win32 window over TForm1. A view like the Qt one: it builds
+// one standard control per control model (BUTTON, EDIT, COMBOBOX, STATIC,
+// msctls_progress32, msctls_statusbar32, msctls_updown32; the menu bar and the status
+// grid have window classes of their own) with the model's geometry at the screen's
+// scale, its text as the window text and its state, mirrors every later change of a
+// model into its control, and forwards the user's input to the models' "user" methods
+// through the HandlerGate. It decides nothing itself.
+//
+// Every control carries the name of its model (TeButton5, StatusGrid...) as the
+// window property "OrnatName" (a global atom), so that a test driver or a tool finds
+// it by name. The controls lie in one client window (434 x 534 at 96 dpi) inside the
+// top-level window, which scrolls it when start-up's fit to the screen switched the
+// vertical scroll bar on.
+//
+// Keyboard (the window's message filter, FilterMessage): Tab and Shift+Tab go from
+// control to control; the arrow keys move the focus among the tactic buttons without
+// choosing one (a choice writes the tactic: only a click or Space chooses); Alt with the
+// underlined letter of a button's caption presses it without moving the focus
+// ("&ЗАПРОС ПАРАМЕТРОВ": Alt+З); Alt, F10, Alt+C and Alt+S go to the menu bar.
+// Buttons, check boxes and radio buttons act only on a click, Space, or BM_CLICK, never
+// on the focus reaching them.
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ui/main_window.h"
+#include "win32/fonts.h"
+#include "win32/view_context.h"
+
+namespace ornat::win32 {
+
+class MenuBar;
+class SpeedListBinding;
+class SpinEditBinding;
+class StatusGridView;
+
+class MainView {
+ public:
+  // Sets the form's outer size (for start-up's fit to the screen) for the scale of the
+  // primary monitor. Create builds the window.
+  MainView(TForm1& form, HandlerGate& gate);
+  ~MainView();
+  MainView(const MainView&) = delete;
+  MainView& operator=(const MainView&) = delete;
+
+  // Builds the window and every control, hidden.
+  void Create();
+  // Window size and scroll bar as the form has them (after FormCreate).
+  void FitWindow();
+  // Places the window in the middle of its monitor's work area.
+  void CentreOnScreen();
+  void Show(int show_command);
+  // For the message loop: keyboard navigation and accelerators.
+  bool FilterMessage(MSG& msg);
+
+  HWND Window() const { return window_; }
+  HWND Client() const { return client_; }
+  int Dpi() const { return ctx_.dpi; }
+  HWND HandleOf(const TControl& control) const;
+  MenuBar& Menu() { return *menu_bar_; }
+
+  // The rectangle of a control at the present scale, in the client window's pixels.
+  RECT PlacedRect(const TControl& control) const;
+
+ private:
+  enum class Kind {
+    kMenuBar,
+    kGroupBox,
+    kStatusBar,
+    kLabel,
+    kSpeedList,
+    kSpinEdit,
+    kPushButton,
+    kCheckBox,
+    kRadioButton,
+    kGrid,
+    kMemo,
+    kProgress,
+  };
+  struct Bound {
+    TControl* model = nullptr;
+    Kind kind = Kind::kLabel;
+    HWND hwnd = nullptr;
+    RECT placed{};
+    bool placed_once = false;
+  };
+
+  static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
+  static LRESULT CALLBACK ClientProc(HWND, UINT, WPARAM, LPARAM);
+  static LRESULT CALLBACK ControlProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  LRESULT OnWindow(UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT OnClient(UINT msg, WPARAM wp, LPARAM lp, bool& handled);
+  LRESULT OnControl(Bound& b, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+  void Build(TControl& control, int id);
+  void Watch(Bound& b);
+  void Mirror(Bound& b);
+  void MirrorCaption(Bound& b);
+  void MirrorStatusBar(Bound& b);
+  void MirrorMemo(Bound& b);
+  void Place(Bound& b);
+  void Layout();
+  void SetDpi(int dpi);
+  void MirrorFocus();
+  void NoteFocus(HWND hwnd);
+  Bound* BoundOf(HWND hwnd);
+  Bound* BoundOf(const TControl& control);
+  // Tab order: the focusable controls, visible and enabled, in the definition's order.
+  void MoveFocus(int step);
+  void MoveAmongRadios(Bound& from, int step);
+  // Alt + letter: a button whose caption underlines that letter.
+  bool PressAccelerator(wchar_t letter);
+  void Scroll(int pos);
+  void NameForScreenReaders();
+
+  TForm1& form_;
+  HandlerGate& gate_;
+  FontSet fonts_;
+  ViewContext ctx_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  HWND window_ = nullptr;
+  HWND client_ = nullptr;
+  HWND tooltip_ = nullptr;
+  std::vector<std::unique_ptr<Bound>> bound_;
+  std::unordered_map<const TControl*, Bound*> by_control_;
+  std::unordered_map<HWND, Bound*> by_hwnd_;
+  std::vector<ATOM> atoms_;
+  std::unique_ptr<MenuBar> menu_bar_;
+  std::unique_ptr<SpeedListBinding> speed_list_;
+  std::map<const TControl*, std::unique_ptr<SpinEditBinding>> spin_edits_;
+  std::unique_ptr<StatusGridView> grid_;
+  // The control whose click is under way (WM_LBUTTONUP, Space, BM_CLICK): only its
+  // BN_CLICKED is the user's.
+  HWND clicking_ = nullptr;
+  bool alt_alone_ = false;
+  bool mirroring_focus_ = false;
+  int scroll_pos_ = 0;
+  HBRUSH face_brush_ = nullptr;
+  HBRUSH white_brush_ = nullptr;
+  HIMAGELIST query_images_ = nullptr;
+};
+
+}  // namespace ornat::win32
