@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,22 @@ TEST_F(WineCli, ASessionPutsTheSameFramesOnTheWireAsTheLinuxCli) {
        0},
       {"search", {"--detector", "5"}, {"search"}, 0},
       {"survey", {"--detector", "2", "--detector", "4"}, {"survey", "--addresses", "1-6"}, 0},
+      {"survey at the line's pace at two speeds, JSON",
+       {"--detector", "2", "--detector", "4:speed=6"},
+       {"survey", "--addresses", "1-6", "--speeds", "9600,19200", "--json"},
+       0},
+      {"service F0", {}, {"service", "F0"}, 0},
+      {"service F3, JSON", {"--detector", "5"}, {"--address", "5", "service", "F3", "--json"}, 0},
+      // The new address is looked at first: silence there, then the write.
+      {"set address onto a free address", {}, {"set", "address", "5"}, 0},
+      {"set address onto a taken address",
+       {"--detector", "247", "--detector", "5"},
+       {"set", "address", "5"},
+       4},
+      {"set address --force",
+       {"--detector", "247", "--detector", "5"},
+       {"set", "address", "5", "--force"},
+       0},
       {"set test on", {}, {"set", "test", "on"}, 0},
       {"reset-alarm", {"--detector", "247:alarm"}, {"reset-alarm"}, 0},
       {"no answer", {"--detector", "9"}, {"--address", "8", "query"}, 1},
@@ -120,16 +137,172 @@ TEST_F(WineCli, ASessionPutsTheSameFramesOnTheWireAsTheLinuxCli) {
     EXPECT_EQ(requests, Frames(linux_line.WireRequests())) << c.name;
     EXPECT_EQ(Frames(windows_line.WireAnswers()), Frames(linux_line.WireAnswers())) << c.name;
     // The same text, byte for byte, but for the port's name; the lines that tell how
-    // long a search or a survey took are left out.
+    // long a search or a survey took are left out, and so is a JSON document's time.
     auto same = [&](const std::string& text, const std::string& port) {
       Strings kept;
-      for (const std::string& line : Lines(Replace(text, port, "PORT")))
+      const std::string timeless =
+          std::regex_replace(text, std::regex("\"duration_s\":[0-9.]+"), "\"duration_s\":T");
+      for (const std::string& line : Lines(Replace(timeless, port, "PORT")))
         if (line.rfind("search took", 0) != 0 && line.rfind("survey ", 0) != 0)
           kept.push_back(line);
       return kept;
     };
     EXPECT_EQ(same(w.out, "COM7"), same(l.out, linux_line.pty_path())) << c.name;
     EXPECT_EQ(same(w.err, "COM7"), same(l.err, linux_line.pty_path())) << c.name;
+  }
+}
+
+TEST_F(WineCli, APortThatFailsIsToldInTheCommandLinesWordsWithItsControlCharactersWrittenOut) {
+  // COM12 leads to a regular file: the open succeeds, the port's settings fail.
+  const std::string file = testing::WineSetting("ORNAT_WINE_PORTS") + "/a-file";
+  { std::ofstream(file) << "not a port\n"; }
+  ASSERT_TRUE(testing::PointComPort("COM12", file));
+  struct Case {
+    std::string port;
+    std::string says;
+  } cases[] = {
+      {"COM9",
+       "the port \"COM9\" cannot be opened: no such device; \"ornat-cli ports\" lists "
+       "the ports"},
+      {"NUL",
+       "the port \"NUL\" cannot be opened: not a serial device; \"ornat-cli ports\" lists "
+       "the ports"},
+      {"COM12",
+       "the port \"COM12\" cannot be opened: not a serial device; \"ornat-cli ports\" "
+       "lists the ports"},
+      {"COM\x1b[2J\a9", "the port \"COM\\u001B[2J\\u00079\" cannot be opened: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    const testing::WineRun r = testing::RunUnderWine(CliExe(), {"--port", c.port, "query"});
+    EXPECT_EQ(r.exit, 3) << r.err;
+    EXPECT_EQ(r.err.rfind("ornat-cli: " + c.says, 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find("win error"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find_first_of("\x1b\a"), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(WineCli, AJournalThatNamesADeviceOrAPipeIsRefusedBeforeAnythingIsOpened) {
+  // The simulator on COM7: a journal named after it must not put a byte on its line.
+  SimProcess sim;
+  ASSERT_TRUE(sim.Started());
+  ASSERT_TRUE(testing::PointComPort("COM7", sim.pty_path()));
+  struct Case {
+    const char* journal;
+    const char* says;
+  } cases[] = {
+      {"COM7", "it names the serial port COM7"},
+      {"logs\\com7.jsonl", "it names the serial port COM7"},
+      {"NUL", "it names the device NUL"},
+      {"CON", "it names the device CON"},
+      {"\\\\.\\pipe\\ornat-journal", "it is a named pipe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.journal);
+    const testing::WineRun r =
+        testing::RunUnderWine(CliExe(), {"--port", "COM7", "--journal", c.journal, "query"});
+    EXPECT_EQ(r.exit, 3);
+    EXPECT_NE(r.err.find(std::string("cannot open the journal \"") + c.journal + "\": " + c.says),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_TRUE(sim.WireRequests().empty()) << "nothing was sent, nothing went onto the line";
+}
+
+TEST_F(WineCli, OutputIntoAPipeWhoseReaderHasGoneEndsWithExit5AndSaysSo) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Started());
+  ASSERT_TRUE(testing::PointComPort("COM7", sim.pty_path()));
+  struct Case {
+    Strings args;
+    int exit;
+  } cases[] = {
+      {{"--port", "COM7", "query"}, 5},
+      {{"--port", "COM7", "query", "--json"}, 5},
+      {{"--help"}, 5},
+      // A command that failed keeps its own status.
+      {{"--port", "COM7", "--address", "9", "query", "--json"}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    const testing::WineRun r = testing::RunUnderWine(CliExe(), c.args, 60s, true);
+    EXPECT_EQ(r.exit, c.exit) << r.err;
+    EXPECT_NE(r.err.find("cannot write to standard output: Broken pipe"), std::string::npos)
+        << r.err;
+  }
+  // The queries went out and were answered all the same.
+  EXPECT_EQ(sim.WireRequests().size(), 3u);
+}
+
+TEST_F(WineCli, OnAConsoleTheProgressLineGivesWayToTheResultsAndNothingOfItStays) {
+  SimProcess sim({"--detector", "3", "--detector", "5"});
+  ASSERT_TRUE(sim.Started());
+  ASSERT_TRUE(testing::PointComPort("COM7", sim.pty_path()));
+  const std::string device3 =
+      "  3   9600  detector  НОРМА  tactic 0 T1MAX (- УФ-1 - MAX)  latching on  test off";
+  const std::string device5 =
+      "  5   9600  detector  НОРМА  tactic 0 T1MAX (- УФ-1 - MAX)  latching on  test off";
+  struct Case {
+    Strings args;
+    unsigned short columns;
+    const char* progress;  // how the progress line starts
+    Strings lines;         // what the screen shows at the end; "*" stands for the rest
+  } cases[] = {
+      {{"survey", "--addresses", "1-6"},
+       100,
+       "survey: 9600 bit/s (1/1), ",
+       {device3, device5, "survey done: 2 device(s), 6 probes in *"}},
+      // Narrower than the progress line: it is cut, never wrapped onto a second row
+      // (the results are, by the console).
+      {{"survey", "--addresses", "1-6"},
+       60,
+       "survey: 9600 bit/s (1/1), ",
+       {device3, device5, "survey done: 2 device(s), 6 probes in *"}},
+      {{"search", "--delay", "100"},
+       100,
+       "search: ",
+       {"found a detector at address 3 (9600 bit/s)", "search took *"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.columns) + " columns: " + c.args.front());
+    Strings args = {"--port", "COM7"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const testing::TerminalRun r = testing::RunUnderWineOnTerminal(CliExe(), args, c.columns, 90s);
+    EXPECT_EQ(r.exit, 0) << r.shown;
+    const testing::TerminalScreen screen(r.shown, c.columns);
+    EXPECT_TRUE(screen.unknown().empty()) << screen.unknown().front();
+    // It was shown while the work went on, and what is left is the results alone, in
+    // Cyrillic, with no trace of an escape sequence printed as text.
+    EXPECT_NE(r.shown.find(c.progress), std::string::npos) << r.shown;
+    // The console wraps a line longer than its width onto the next rows.
+    Strings want_rows;
+    for (const std::string& line : c.lines) {
+      std::string row;
+      std::size_t cells = 0;
+      for (std::size_t i = 0; i < line.size(); ++i) {
+        if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80 && cells++ == c.columns &&
+            line.back() != '*') {
+          want_rows.push_back(row);
+          row.clear();
+          cells = 1;
+        }
+        row += line[i];
+      }
+      want_rows.push_back(row);
+    }
+    const Strings rows = screen.Rows();
+    ASSERT_EQ(rows.size(), want_rows.size()) << r.shown;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      std::string want = want_rows[i];
+      while (!want.empty() && want.back() == ' ') want.pop_back();  // as the screen's rows
+      if (!want.empty() && want.back() == '*')
+        EXPECT_EQ(rows[i].rfind(want.substr(0, want.size() - 1), 0), 0u) << rows[i];
+      else
+        EXPECT_EQ(rows[i], want);
+      EXPECT_EQ(rows[i].find("[K"), std::string::npos) << rows[i];
+      EXPECT_EQ(rows[i].find(c.progress), std::string::npos) << rows[i];
+    }
   }
 }
 
@@ -179,8 +352,8 @@ TEST_F(WineCli, TheZipsProgramTranslatesWithTheCatalogueBesideIt) {
     const char* language;
     const char* text;
   } cases[] = {
-      {"ru", "(Не удалось открыть COM-порт (код ошибки Windows: 2)"},
-      {"de", "(Unable to open com port (win error code: 2)"},
+      {"ru", "Не удалось открыть COM-порт (код ошибки Windows: 2)"},
+      {"de", "Unable to open com port (win error code: 2)"},
   };
   // A locale that is not "C", whatever the test's own (LANGUAGE counts only then).
   unsetenv("LC_ALL");
@@ -188,10 +361,12 @@ TEST_F(WineCli, TheZipsProgramTranslatesWithTheCatalogueBesideIt) {
   setenv("LANG", "C.UTF-8", 1);
   for (const Case& c : cases) {
     setenv("LANGUAGE", c.language, 1);
-    const testing::WineRun r = testing::RunUnderWine(exe, {"--port", "COM9", "query"});
+    const testing::WineRun r = testing::RunUnderWine(exe, {"--port", "COM9", "query", "--json"});
     unsetenv("LANGUAGE");
     EXPECT_EQ(r.exit, 3) << c.language;
-    EXPECT_NE(r.err.find(c.text), std::string::npos) << c.language << "\n" << r.err;
+    // The component's own text in the document; the command line's words on stderr.
+    EXPECT_NE(r.out.find(c.text), std::string::npos) << c.language << "\n" << r.out;
+    EXPECT_NE(r.err.find("cannot be opened: no such device"), std::string::npos) << r.err;
   }
 }
 
