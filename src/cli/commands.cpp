@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -1058,8 +1059,16 @@ int Survey(Session& s) {
     j.EndObject();
     Out(j.Text() + "\n");
   }
-  if (survey.PortFailed())
-    Err("the port \"" + s.Port() + "\" cannot be opened; the survey stopped");
+  if (survey.PortFailed()) {
+    // Why, in the command line's words, from the exchange whose send failed.
+    const auto& all = s.win().Exchanges();
+    const auto failed = std::find_if(all.rbegin(), all.rend(), [](const ExchangeRecord& r) {
+      return r.end == ExchangeRecord::End::kSendFailed;
+    });
+    Err((failed != all.rend() ? PortFailureText(*failed)
+                              : "the port \"" + s.Port() + "\" cannot be opened") +
+        "; the survey stopped");
+  }
   if (survey.LateAnswers() > 0)
     Err(std::to_string(survey.LateAnswers()) +
         " answer(s) came after their probe's window: a device answers slowly; repeat with a "
