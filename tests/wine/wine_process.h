@@ -3,7 +3,8 @@
 // Wine prefix are (the environment the Windows test phase sets: ORNAT_WIN32_BUILD,
 // WINEPREFIX, ORNAT_WINE_PORTS), a COM port of the prefix pointed at a pty, and the
 // program run under Wine with the modem-line shim preloaded, its stdin, stdout and
-// stderr on pipes. Every wait is bounded; the destructor kills a program still running.
+// stderr on pipes (or on a terminal, with a model of the screen it shows). Every wait is
+// bounded; the destructor kills a program still running.
 
 #include <fcntl.h>
 #include <poll.h>
