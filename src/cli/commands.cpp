@@ -1,14 +1,14 @@
 #include "cli/commands.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <optional>
 
 #include "cli/headless_window.h"
 #include "cli/output.h"
+#include "cli/port_problem.h"
 #include "cli/terminal.h"
 #include "detector/register_map.h"
 #include "detector/shown_parameters.h"
@@ -82,9 +82,10 @@ std::vector<std::uint8_t> ValidAnswer(const ExchangeRecord& r) {
   return {f.begin(), f.begin() + count};
 }
 
-// What is wrong with the port, in the command line's words: the errno of the failed
-// open or write, without the serial component's Windows-style code.
-std::string PortProblem(const ExchangeRecord& r) {
+// What is wrong with the port, in the command line's words: the programs found holding
+// it, or the platform's error number of the failed open or write in the platform's
+// words (port_problem_*.cpp), without the serial component's Windows-style code.
+PortProblem PortProblemOf(const ExchangeRecord& r) {
   if (!r.failure_holders.empty()) {
     std::string text = "held by ";
     for (std::size_t i = 0; i < r.failure_holders.size(); ++i) {
@@ -93,66 +94,50 @@ std::string PortProblem(const ExchangeRecord& r) {
       const std::string pid = "pid " + std::to_string(h.pid);
       text += h.name.empty() ? pid : h.name + " (" + pid + ")";
     }
-    return text;
+    return {text, false};
   }
-  switch (r.failure_errno) {
-    case 0:
-      return r.failure;
-    case ENOTTY:
-      // /dev/null, a FIFO, a regular file: the line settings cannot be set on it.
-      return "not a serial device";
-    case EACCES:
-    case EPERM:
-      return "permission denied: add yourself to the group dialout (sudo usermod -aG dialout "
-             "$USER, then log out and in again)";
-    case ENOENT:
-      return "no such device";
-    case EBUSY:
-      return "busy: another program holds it";
-    case ENXIO:
-    case ENODEV:
-    case EIO:
-      return "the device is gone (an adapter unplugged?)";
-    default:
-      return std::strerror(r.failure_errno);
-  }
+  PortProblem p = DescribePortProblem(r.failure_code, r.failure_errno);
+  if (p.text.empty()) p.text = r.failure;
+  return p;
 }
 
 std::string PortFailureText(const ExchangeRecord& r) {
   const std::string port = "the port \"" + r.port + "\"";
+  const PortProblem problem = PortProblemOf(r);
   if (r.failure_code == CError_WriteFailed)
-    return "the request could not be written to " + port + ": " + PortProblem(r);
-  const std::string problem = PortProblem(r);
-  return port + " cannot be opened" + (problem.empty() ? "" : ": " + problem) +
-         (r.failure_errno == ENOENT || r.failure_errno == ENOTTY
-              ? "; \"ornat-cli ports\" lists the ports"
-              : "");
+    return "the request could not be written to " + port + ": " + problem.text;
+  return port + " cannot be opened" + (problem.text.empty() ? "" : ": " + problem.text) +
+         (problem.list_hint ? "; \"ornat-cli ports\" lists the ports" : "");
 }
 
-// Shows a progress line on stderr when it is a terminal.
+// Shows a progress line on stderr when it is a terminal or a console, drawn over in
+// place in the way that console takes.
 class ProgressLine {
  public:
-  ProgressLine() : on_(ProgressTerminal()) {}
+  ProgressLine() : console_(ProgressTerminal()) {}
   ~ProgressLine() { Clear(); }
   void Show(const std::string& text) {
-    if (!on_) return;
+    if (console_.kind == ProgressConsole::Kind::kNone) return;
     const auto now = Clock::now();
     if (shown_ && now - last_ < 200ms) return;
     last_ = now;
     shown_ = true;
-    std::fprintf(stderr, "\r%s\033[K", text.c_str());
-    std::fflush(stderr);
+    Draw(text);
   }
   void Clear() {
     if (!shown_) return;
-    std::fprintf(stderr, "\r\033[K");
-    std::fflush(stderr);
+    Draw("");
     shown_ = false;
   }
 
  private:
-  bool on_;
+  void Draw(const std::string& text) {
+    WriteStream(stderr, ProgressBytes(text, console_, columns_));
+  }
+
+  ProgressConsole console_;
   bool shown_ = false;
+  std::size_t columns_ = 0;
   Clock::time_point last_{};
 };
 
@@ -968,7 +953,7 @@ int Survey(Session& s) {
   ProgressLine progress;
   // Each device as soon as its line is complete; the JSON document comes at the end.
   // On a terminal the progress line gives way to it first.
-  const bool out_on_terminal = isatty(STDOUT_FILENO) == 1;
+  const bool out_on_terminal = OutputTerminal();
   if (!o.json) {
     survey.OnDevice([&](const SurveyDevice& d) {
       if (out_on_terminal) progress.Clear();
@@ -1074,8 +1059,16 @@ int Survey(Session& s) {
     j.EndObject();
     Out(j.Text() + "\n");
   }
-  if (survey.PortFailed())
-    Err("the port \"" + s.Port() + "\" cannot be opened; the survey stopped");
+  if (survey.PortFailed()) {
+    // Why, in the command line's words, from the exchange whose send failed.
+    const auto& all = s.win().Exchanges();
+    const auto failed = std::find_if(all.rbegin(), all.rend(), [](const ExchangeRecord& r) {
+      return r.end == ExchangeRecord::End::kSendFailed;
+    });
+    Err((failed != all.rend() ? PortFailureText(*failed)
+                              : "the port \"" + s.Port() + "\" cannot be opened") +
+        "; the survey stopped");
+  }
   if (survey.LateAnswers() > 0)
     Err(std::to_string(survey.LateAnswers()) +
         " answer(s) came after their probe's window: a device answers slowly; repeat with a "

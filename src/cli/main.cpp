@@ -19,8 +19,9 @@ int main(int argc, char** argv) {
   // in the messages around them and in the JSON.
   ornat::SetUpLocale();
   // Ctrl-C and SIGTERM end the work as the window's stop buttons do: the exchange in
-  // flight completes first, and its line is written. On Windows, the console takes
-  // UTF-8 from here on.
+  // flight completes first, and its line is written. A closed pipe comes back from a
+  // write as an error that the output reports, never as a signal that would end the
+  // program silently. On Windows, the console takes UTF-8 from here on.
   SetUpTerminal(&g_interrupted);
   std::setlocale(LC_NUMERIC, "C");
   Options options;
@@ -30,9 +31,6 @@ int main(int argc, char** argv) {
     Err(e.what());  // it may quote an argument: never raw to the terminal
     return kExitUsage;
   }
-  // A closed pipe comes back from the write as EPIPE, which the output reports, instead
-  // of a SIGPIPE that would end the program silently.
-  signal(SIGPIPE, SIG_IGN);
   if (options.command == Command::kHelp) {
     Out(UsageText());
     return FinishOutput(kExitDone);

@@ -1,14 +1,22 @@
 #include "cli/output.h"
 
+#include "cli/terminal.h"
+
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace ornat::cli {
 
 namespace {
 
 int g_output_error = 0;
+std::string g_output_error_text;
+
+void NoteOutputError() {
+  if (g_output_error != 0) return;
+  g_output_error = errno != 0 ? errno : EIO;
+  g_output_error_text = WriteFailureText(g_output_error);
+}
 
 // Length of the valid UTF-8 sequence at s[i] and its code point; 0 when none.
 std::size_t Utf8At(std::string_view s, std::size_t i, char32_t& cp) {
@@ -76,15 +84,13 @@ std::string Printable(std::string_view text) {
 void Out(std::string_view text) {
   const std::string safe = Printable(text);
   errno = 0;
-  const std::size_t written = std::fwrite(safe.data(), 1, safe.size(), stdout);
-  const bool ok = written == safe.size() && std::fflush(stdout) == 0;
-  if (!ok && g_output_error == 0) g_output_error = errno != 0 ? errno : EIO;
+  BeforeWrite();
+  if (!WriteStream(stdout, safe)) NoteOutputError();
 }
 
 void Err(std::string_view message) {
   const std::string line = "ornat-cli: " + Printable(message) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
+  WriteStream(stderr, line);
 }
 
 int OutputError() {
@@ -93,12 +99,39 @@ int OutputError() {
 
 int FinishOutput(int code) {
   errno = 0;
-  if ((std::fflush(stdout) != 0 || std::ferror(stdout) != 0) && g_output_error == 0)
-    g_output_error = errno != 0 ? errno : EIO;
+  BeforeWrite();
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) NoteOutputError();
   if (g_output_error == 0) return code;
-  Err(std::string("cannot write to standard output: ") + std::strerror(g_output_error) +
+  Err("cannot write to standard output: " + g_output_error_text +
       (code == 0 ? "; the command was done, only what it printed is lost" : ""));
   return code == 0 ? kExitOutput : code;
+}
+
+std::string ProgressBytes(std::string_view text, const ProgressConsole& console,
+                          std::size_t& shown) {
+  // Characters, not bytes: a UTF-8 sequence is one.
+  std::size_t width = 0;
+  std::size_t cut = text.size();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (console.columns > 1 && width == console.columns - 1) {
+      cut = i;
+      break;
+    }
+    ++width;
+  }
+  const std::string_view drawn = text.substr(0, cut);
+  std::string out = "\r";
+  out += drawn;
+  if (console.kind == ProgressConsole::Kind::kEscapes) {
+    out += "\033[K";
+  } else if (shown > width) {
+    out.append(shown - width, ' ');
+    out += '\r';
+    out += drawn;
+  }
+  shown = width;
+  return out;
 }
 
 }  // namespace ornat::cli

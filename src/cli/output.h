@@ -8,6 +8,7 @@
 // error of its own: the first failure is kept, and the command's exit status tells it
 // (FinishOutput). SIGPIPE must be ignored for a closed pipe to come back as EPIPE.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -34,5 +35,26 @@ int OutputError();
 // and turns a done command (code 0) into kExitOutput. Other codes stay: the command's
 // own failure is told first.
 int FinishOutput(int code);
+
+// How a terminal takes the progress line that is redrawn in place (terminal.h tells
+// which kind stderr is).
+struct ProgressConsole {
+  enum class Kind {
+    kNone,     // no progress line: a pipe, a file
+    kEscapes,  // carriage return, the text, erase to the end of the line
+    kSpaces,   // carriage return, the text, spaces over what the last one left
+  };
+  Kind kind = Kind::kNone;
+  // The console's width in characters; 0 when not known (nothing is cut).
+  std::size_t columns = 0;
+};
+
+// The bytes that draw `text` over the progress line now shown, which is `shown`
+// characters wide (updated to the new width); an empty text clears the line. The
+// text is cut to one character less than the console's width, so that it never wraps
+// (a carriage return goes back only to the start of the last row). With kSpaces the
+// cursor ends right after the text, as with kEscapes.
+std::string ProgressBytes(std::string_view text, const ProgressConsole& console,
+                          std::size_t& shown);
 
 }  // namespace ornat::cli

@@ -1,6 +1,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "cli/terminal.h"
 
 namespace ornat::cli {
@@ -22,10 +24,27 @@ void SetUpTerminal(volatile std::sig_atomic_t* stop_flag) {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
 }
 
-bool ProgressTerminal() {
-  return isatty(STDERR_FILENO) == 1;
+ProgressConsole ProgressTerminal() {
+  if (isatty(STDERR_FILENO) != 1) return {};
+  return {ProgressConsole::Kind::kEscapes, 0};
+}
+
+bool OutputTerminal() {
+  return isatty(STDOUT_FILENO) == 1;
+}
+
+bool WriteStream(std::FILE* stream, std::string_view bytes) {
+  const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), stream);
+  return std::fflush(stream) == 0 && written == bytes.size();
+}
+
+void BeforeWrite() {}
+
+std::string WriteFailureText(int crt_errno) {
+  return std::strerror(crt_errno);
 }
 
 }  // namespace ornat::cli

@@ -1,17 +1,19 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "cli/terminal.h"
+#include "serial/platform/platform.h"
 
 // <windows.h> comes after the project's headers: its macros (EV_RXCHAR, PURGE_RXABORT...)
 // would otherwise replace the names those headers declare.
 #include <windows.h>
-
-#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
-#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
-#endif
 
 namespace ornat::cli {
 
@@ -33,6 +35,14 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
   }
 }
 
+// A console handle answers GetConsoleMode; NUL, a pipe and a file do not (_isatty
+// takes NUL for a terminal).
+bool IsConsole(DWORD which) {
+  HANDLE h = ::GetStdHandle(which);
+  DWORD mode = 0;
+  return h != INVALID_HANDLE_VALUE && h != nullptr && ::GetConsoleMode(h, &mode) != 0;
+}
+
 }  // namespace
 
 void SetUpTerminal(volatile std::sig_atomic_t* stop_flag) {
@@ -45,13 +55,68 @@ void SetUpTerminal(volatile std::sig_atomic_t* stop_flag) {
   _setmode(_fileno(stderr), _O_BINARY);
 }
 
-bool ProgressTerminal() {
-  HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
-  DWORD mode = 0;
-  if (err == INVALID_HANDLE_VALUE || err == nullptr || !::GetConsoleMode(err, &mode)) return false;
-  // The erase to the end of the line is an escape sequence: the console must read them.
-  if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) return true;
-  return ::SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+ProgressConsole ProgressTerminal() {
+  if (!IsConsole(STD_ERROR_HANDLE)) return {};
+  // Escape sequences are no choice: a console before Windows 10 shows them as they
+  // are, and Wine's takes ENABLE_VIRTUAL_TERMINAL_PROCESSING and shows them all the
+  // same. Spaces and carriage returns work on every console; the console's mode is
+  // left as the user had it.
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  std::size_t columns = 0;
+  if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info) != 0 &&
+      info.srWindow.Right > info.srWindow.Left)
+    columns = static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+  return {ProgressConsole::Kind::kSpaces, columns};
+}
+
+bool OutputTerminal() {
+  return IsConsole(STD_OUTPUT_HANDLE);
+}
+
+bool WriteStream(std::FILE* stream, std::string_view bytes) {
+  const DWORD which = stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE;
+  if (!IsConsole(which)) {
+    const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), stream);
+    return std::fflush(stream) == 0 && written == bytes.size();
+  }
+  std::fflush(stream);  // what stdio holds goes first
+  if (bytes.empty()) return true;
+  const int n =
+      ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring text(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0)
+    ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), n);
+  HANDLE h = ::GetStdHandle(which);
+  for (std::size_t done = 0; done < text.size();) {
+    DWORD wrote = 0;
+    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 8192));
+    if (::WriteConsoleW(h, text.data() + done, chunk, &wrote, nullptr) == 0 || wrote == 0) {
+      _doserrno = static_cast<unsigned long>(::GetLastError());
+      errno = EIO;
+      return false;
+    }
+    done += wrote;
+  }
+  return true;
+}
+
+void BeforeWrite() {
+  _doserrno = 0;
+}
+
+std::string WriteFailureText(int crt_errno) {
+  const auto error = static_cast<DWORD>(_doserrno);
+  switch (error) {
+    case 0:
+      return std::strerror(crt_errno);
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+    case ERROR_PIPE_NOT_CONNECTED:  // Wine's
+      return "Broken pipe";
+    default:
+      return SystemErrorText(static_cast<DevError>(error)) + " (Windows error " +
+             std::to_string(error) + ")";
+  }
 }
 
 }  // namespace ornat::cli

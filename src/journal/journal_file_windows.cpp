@@ -2,6 +2,7 @@
 #include <ctime>
 
 #include "journal/journal_file.h"
+#include "journal/win32_journal_path.h"
 #include "serial/platform/platform.h"
 
 // <windows.h> comes after the project's headers: its macros (EV_RXCHAR, PURGE_RXABORT...)
@@ -23,13 +24,30 @@ std::wstring Wide(const std::string& utf8) {
 }  // namespace
 
 JournalFile::JournalFile(const std::string& path) {
+  // A device or a pipe under a file's name is refused before anything is opened: the
+  // open of a serial port alone changes its lines.
+  open_error_ = Win32JournalPathRefusal(path);
+  if (!open_error_.empty()) return;
   // Append access only: the system puts every write at the end of the file, also
-  // while another program appends to it. Others may read, append and rename.
+  // while another program appends to it. Others may read, append and rename. An open
+  // on Windows never waits for another program (a pipe without a free instance fails
+  // at once), so the name and the type decide.
   HANDLE h = ::CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     open_error_ = SystemErrorText(static_cast<DevError>(::GetLastError()));
+    return;
+  }
+  // A name that passed and still is no file on a disk (a link into the device
+  // namespace): a pipe's reader could make every write wait.
+  const DWORD type = ::GetFileType(h);
+  if (type != FILE_TYPE_DISK) {
+    ::CloseHandle(h);
+    open_error_ =
+        type == FILE_TYPE_PIPE
+            ? "it is a pipe, whose reader could make every write wait; give a regular file"
+            : "it is a device, not a file; give a regular file";
     return;
   }
   file_ = reinterpret_cast<std::intptr_t>(h);

@@ -15,6 +15,7 @@ struct PlatformErrors {
   int gone;                    // a transfer on a device that is gone
   int unplugged;               // a transfer after the adapter was unplugged
   std::string no_device_text;  // the system's text for no_device
+  std::string no_folder_text;  // the system's text for a file in a folder that is not there
 };
 
 const PlatformErrors& Errors();

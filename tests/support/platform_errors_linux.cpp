@@ -5,8 +5,8 @@
 namespace ornat::testing {
 
 const PlatformErrors& Errors() {
-  static const PlatformErrors errors{ENOENT, EBUSY,  EINVAL,
-                                     EIO,    ENODEV, "No such file or directory"};
+  static const PlatformErrors errors{
+      ENOENT, EBUSY, EINVAL, EIO, ENODEV, "No such file or directory", "No such file or directory"};
   return errors;
 }
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,22 @@ TEST_F(WineCli, ASessionPutsTheSameFramesOnTheWireAsTheLinuxCli) {
        0},
       {"search", {"--detector", "5"}, {"search"}, 0},
       {"survey", {"--detector", "2", "--detector", "4"}, {"survey", "--addresses", "1-6"}, 0},
+      {"survey at the line's pace at two speeds, JSON",
+       {"--detector", "2", "--detector", "4:speed=6"},
+       {"survey", "--addresses", "1-6", "--speeds", "9600,19200", "--json"},
+       0},
+      {"service F0", {}, {"service", "F0"}, 0},
+      {"service F3, JSON", {"--detector", "5"}, {"--address", "5", "service", "F3", "--json"}, 0},
+      // The new address is looked at first: silence there, then the write.
+      {"set address onto a free address", {}, {"set", "address", "5"}, 0},
+      {"set address onto a taken address",
+       {"--detector", "247", "--detector", "5"},
+       {"set", "address", "5"},
+       4},
+      {"set address --force",
+       {"--detector", "247", "--detector", "5"},
+       {"set", "address", "5", "--force"},
+       0},
       {"set test on", {}, {"set", "test", "on"}, 0},
       {"reset-alarm", {"--detector", "247:alarm"}, {"reset-alarm"}, 0},
       {"no answer", {"--detector", "9"}, {"--address", "8", "query"}, 1},
@@ -120,16 +137,180 @@ TEST_F(WineCli, ASessionPutsTheSameFramesOnTheWireAsTheLinuxCli) {
     EXPECT_EQ(requests, Frames(linux_line.WireRequests())) << c.name;
     EXPECT_EQ(Frames(windows_line.WireAnswers()), Frames(linux_line.WireAnswers())) << c.name;
     // The same text, byte for byte, but for the port's name; the lines that tell how
-    // long a search or a survey took are left out.
+    // long a search or a survey took are left out, and so is a JSON document's time.
     auto same = [&](const std::string& text, const std::string& port) {
       Strings kept;
-      for (const std::string& line : Lines(Replace(text, port, "PORT")))
+      const std::string timeless =
+          std::regex_replace(text, std::regex("\"duration_s\":[0-9.]+"), "\"duration_s\":T");
+      for (const std::string& line : Lines(Replace(timeless, port, "PORT")))
         if (line.rfind("search took", 0) != 0 && line.rfind("survey ", 0) != 0)
           kept.push_back(line);
       return kept;
     };
     EXPECT_EQ(same(w.out, "COM7"), same(l.out, linux_line.pty_path())) << c.name;
     EXPECT_EQ(same(w.err, "COM7"), same(l.err, linux_line.pty_path())) << c.name;
+  }
+}
+
+TEST_F(WineCli, APortThatFailsIsToldInTheCommandLinesWordsWithItsControlCharactersWrittenOut) {
+  // COM12 leads to a regular file: the open succeeds, the port's settings fail.
+  const std::string file = testing::WineSetting("ORNAT_WINE_PORTS") + "/a-file";
+  { std::ofstream(file) << "not a port\n"; }
+  ASSERT_TRUE(testing::PointComPort("COM12", file));
+  const std::string no_such =
+      "cannot be opened: no such device; \"ornat-cli ports\" lists the ports";
+  const std::string not_serial =
+      "cannot be opened: not a serial device; \"ornat-cli ports\" lists the ports";
+  struct Case {
+    std::string port;
+    Strings command;
+    std::string says;
+  } cases[] = {
+      {"COM9", {"query"}, "the port \"COM9\" " + no_such},
+      {"NUL", {"query"}, "the port \"NUL\" " + not_serial},
+      {"COM12", {"set", "tactic", "3"}, "the port \"COM12\" " + not_serial},
+      {"COM9", {"watch"}, "the port \"COM9\" " + no_such + "; the cyclic query stopped"},
+      {"COM9",
+       {"survey", "--addresses", "1-3"},
+       "the port \"COM9\" " + no_such + "; the survey stopped"},
+      {"COM\x1b[2J\a9", {"query"}, "the port \"COM\\u001B[2J\\u00079\" cannot be opened: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    Strings args = {"--port", c.port};
+    args.insert(args.end(), c.command.begin(), c.command.end());
+    const testing::WineRun r = testing::RunUnderWine(CliExe(), args);
+    EXPECT_EQ(r.exit, 3) << r.err;
+    EXPECT_NE(r.err.find("ornat-cli: " + c.says), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("win error"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find_first_of("\x1b\a"), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(WineCli, AJournalThatNamesADeviceOrAPipeIsRefusedBeforeAnythingIsOpened) {
+  // The simulator on COM7: a journal named after it must not put a byte on its line.
+  SimProcess sim;
+  ASSERT_TRUE(sim.Started());
+  ASSERT_TRUE(testing::PointComPort("COM7", sim.pty_path()));
+  struct Case {
+    const char* journal;
+    const char* says;
+  } cases[] = {
+      {"COM7", "it names the serial port COM7"},
+      {"logs\\com7.jsonl", "it names the serial port COM7"},
+      {"NUL", "it names the device NUL"},
+      {"CON", "it names the device CON"},
+      {"\\\\.\\pipe\\ornat-journal", "it is a named pipe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.journal);
+    const testing::WineRun r =
+        testing::RunUnderWine(CliExe(), {"--port", "COM7", "--journal", c.journal, "query"});
+    EXPECT_EQ(r.exit, 3);
+    EXPECT_NE(r.err.find(std::string("cannot open the journal \"") + c.journal + "\": " + c.says),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_TRUE(sim.WireRequests().empty()) << "nothing was sent, nothing went onto the line";
+}
+
+TEST_F(WineCli, OutputIntoAPipeWhoseReaderHasGoneEndsWithExit5AndSaysSo) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Started());
+  ASSERT_TRUE(testing::PointComPort("COM7", sim.pty_path()));
+  struct Case {
+    Strings args;
+    int exit;
+  } cases[] = {
+      {{"--port", "COM7", "query"}, 5},
+      {{"--port", "COM7", "query", "--json"}, 5},
+      {{"--help"}, 5},
+      // A command that failed keeps its own status.
+      {{"--port", "COM7", "--address", "9", "query", "--json"}, 1},
+      // watch stops at its first line that cannot be written, as Ctrl-C stops it.
+      {{"--port", "COM7", "watch"}, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    const testing::WineRun r = testing::RunUnderWine(CliExe(), c.args, 60s, true);
+    EXPECT_EQ(r.exit, c.exit) << r.err;
+    EXPECT_NE(r.err.find("cannot write to standard output: Broken pipe"), std::string::npos)
+        << r.err;
+  }
+  // The queries went out and were answered all the same (watch's one or two).
+  EXPECT_GE(sim.WireRequests().size(), 4u);
+  EXPECT_LE(sim.WireRequests().size(), 5u);
+}
+
+TEST_F(WineCli, OnAConsoleTheProgressLineGivesWayToTheResultsAndNothingOfItStays) {
+  SimProcess sim({"--detector", "3", "--detector", "5"});
+  ASSERT_TRUE(sim.Started());
+  ASSERT_TRUE(testing::PointComPort("COM7", sim.pty_path()));
+  const std::string device3 =
+      "  3   9600  detector  НОРМА  tactic 0 T1MAX (- УФ-1 - MAX)  latching on  test off";
+  const std::string device5 =
+      "  5   9600  detector  НОРМА  tactic 0 T1MAX (- УФ-1 - MAX)  latching on  test off";
+  struct Case {
+    Strings args;
+    unsigned short columns;
+    const char* progress;  // how the progress line starts
+    Strings lines;         // what the screen shows at the end; "*" stands for the rest
+  } cases[] = {
+      {{"survey", "--addresses", "1-6"},
+       100,
+       "survey: 9600 bit/s (1/1), ",
+       {device3, device5, "survey done: 2 device(s), 6 probes in *"}},
+      // Narrower than the progress line: it is cut, never wrapped onto a second row
+      // (the results are, by the console).
+      {{"survey", "--addresses", "1-6"},
+       60,
+       "survey: 9600 bit/s (1/1), ",
+       {device3, device5, "survey done: 2 device(s), 6 probes in *"}},
+      {{"search", "--delay", "100"},
+       100,
+       "search: ",
+       {"found a detector at address 3 (9600 bit/s)", "search took *"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.columns) + " columns: " + c.args.front());
+    Strings args = {"--port", "COM7"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const testing::TerminalRun r = testing::RunUnderWineOnTerminal(CliExe(), args, c.columns, 90s);
+    EXPECT_EQ(r.exit, 0) << r.shown;
+    const testing::TerminalScreen screen(r.shown, c.columns);
+    EXPECT_TRUE(screen.unknown().empty()) << screen.unknown().front();
+    // It was shown while the work went on, and what is left is the results alone, in
+    // Cyrillic, with no trace of an escape sequence printed as text.
+    EXPECT_NE(r.shown.find(c.progress), std::string::npos) << r.shown;
+    // The console wraps a line longer than its width onto the next rows.
+    Strings want_rows;
+    for (const std::string& line : c.lines) {
+      std::string row;
+      std::size_t cells = 0;
+      for (std::size_t i = 0; i < line.size(); ++i) {
+        if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80 && cells++ == c.columns &&
+            line.back() != '*') {
+          want_rows.push_back(row);
+          row.clear();
+          cells = 1;
+        }
+        row += line[i];
+      }
+      want_rows.push_back(row);
+    }
+    const Strings rows = screen.Rows();
+    ASSERT_EQ(rows.size(), want_rows.size()) << r.shown;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      std::string want = want_rows[i];
+      while (!want.empty() && want.back() == ' ') want.pop_back();  // as the screen's rows
+      if (!want.empty() && want.back() == '*')
+        EXPECT_EQ(rows[i].rfind(want.substr(0, want.size() - 1), 0), 0u) << rows[i];
+      else
+        EXPECT_EQ(rows[i], want);
+      EXPECT_EQ(rows[i].find("[K"), std::string::npos) << rows[i];
+      EXPECT_EQ(rows[i].find(c.progress), std::string::npos) << rows[i];
+    }
   }
 }
 
@@ -179,8 +360,8 @@ TEST_F(WineCli, TheZipsProgramTranslatesWithTheCatalogueBesideIt) {
     const char* language;
     const char* text;
   } cases[] = {
-      {"ru", "(Не удалось открыть COM-порт (код ошибки Windows: 2)"},
-      {"de", "(Unable to open com port (win error code: 2)"},
+      {"ru", "Не удалось открыть COM-порт (код ошибки Windows: 2)"},
+      {"de", "Unable to open com port (win error code: 2)"},
   };
   // A locale that is not "C", whatever the test's own (LANGUAGE counts only then).
   unsetenv("LC_ALL");
@@ -188,27 +369,64 @@ TEST_F(WineCli, TheZipsProgramTranslatesWithTheCatalogueBesideIt) {
   setenv("LANG", "C.UTF-8", 1);
   for (const Case& c : cases) {
     setenv("LANGUAGE", c.language, 1);
-    const testing::WineRun r = testing::RunUnderWine(exe, {"--port", "COM9", "query"});
+    const testing::WineRun r = testing::RunUnderWine(exe, {"--port", "COM9", "query", "--json"});
     unsetenv("LANGUAGE");
     EXPECT_EQ(r.exit, 3) << c.language;
-    EXPECT_NE(r.err.find(c.text), std::string::npos) << c.language << "\n" << r.err;
+    // The component's own text in the document; the command line's words on stderr.
+    EXPECT_NE(r.out.find(c.text), std::string::npos) << c.language << "\n" << r.out;
+    EXPECT_NE(r.err.find("cannot be opened: no such device"), std::string::npos) << r.err;
   }
 }
 
-TEST_F(WineCli, CtrlCStopsWatchAfterTheExchangeInFlight) {
-  SimProcess sim;
-  ASSERT_TRUE(sim.Started());
-  ASSERT_TRUE(testing::PointComPort("COM7", sim.pty_path()));
-  testing::WineProcess watch(CliExe(), {"--port", "COM7", "watch"});
-  ASSERT_TRUE(watch.WaitForLines(2, 30s)) << watch.err();
-  watch.Signal(SIGINT);  // Wine hands it to the console's Ctrl-C handlers
-  EXPECT_EQ(watch.Wait(20s), 0) << watch.err();
-  const Strings lines = Lines(watch.out());
-  ASSERT_GE(lines.size(), 2u);
-  for (const std::string& line : lines)
-    EXPECT_NE(line.find("НОРМА  tactic 0 T1MAX"), std::string::npos) << line;
-  // Every request that went out was answered: the one in flight completed first.
-  EXPECT_EQ(sim.WireRequests().size(), sim.WireAnswers().size());
+TEST_F(WineCli, CtrlCStopsWatchSearchAndSurveyAfterTheExchangeInFlight) {
+  struct Case {
+    const char* name;
+    Strings sim;
+    Strings args;
+    std::size_t lines_first;  // stdout lines to wait for before Ctrl-C (0: a while)
+    int exit;
+    const char* summary;  // on stderr; "" for none
+  } cases[] = {
+      {"watch", {}, {"watch"}, 2, 0, ""},
+      // Found at 2 and printed as found; the summary tells the stop, not "no device".
+      {"survey", {"--detector", "2"}, {"survey"}, 1, 1, "survey stopped by Ctrl-C at address "},
+      {"search", {"--detector", "200"}, {"search"}, 0, 1, "search stopped at address "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimProcess sim(c.sim);
+    ASSERT_TRUE(sim.Started());
+    ASSERT_TRUE(testing::PointComPort("COM7", sim.pty_path()));
+    Strings args = {"--port", "COM7"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    testing::WineProcess p(CliExe(), args);
+    if (c.lines_first > 0)
+      ASSERT_TRUE(p.WaitForLines(c.lines_first, 30s)) << p.err();
+    else
+      p.WaitForLines(1, 2s);  // the search finds nothing before address 200
+    p.Signal(SIGINT);         // Wine hands it to the console's Ctrl-C handlers
+    EXPECT_EQ(p.Wait(20s), c.exit) << p.err();
+    const Strings lines = Lines(p.out());
+    if (std::string(c.name) == "watch") {
+      ASSERT_GE(lines.size(), 2u);
+      for (const std::string& line : lines)
+        EXPECT_NE(line.find("НОРМА  tactic 0 T1MAX"), std::string::npos) << line;
+    } else if (std::string(c.name) == "survey") {
+      ASSERT_EQ(lines.size(), 1u) << p.out();
+      EXPECT_EQ(lines[0].rfind("  2   9600  detector  НОРМА", 0), 0u) << lines[0];
+    } else {
+      EXPECT_EQ(p.out(), "");
+      EXPECT_NE(p.err().find(": nothing found"), std::string::npos) << p.err();
+    }
+    if (*c.summary != '\0') {
+      EXPECT_NE(p.err().find(c.summary), std::string::npos) << p.err();
+    }
+    EXPECT_EQ(p.err().find("no device answered"), std::string::npos) << p.err();
+    // watch: every request that went out was answered, the one in flight first.
+    if (std::string(c.name) == "watch") {
+      EXPECT_EQ(sim.WireRequests().size(), sim.WireAnswers().size());
+    }
+  }
 }
 
 }  // namespace

@@ -3,16 +3,19 @@
 // Wine prefix are (the environment the Windows test phase sets: ORNAT_WIN32_BUILD,
 // WINEPREFIX, ORNAT_WINE_PORTS), a COM port of the prefix pointed at a pty, and the
 // program run under Wine with the modem-line shim preloaded, its stdin, stdout and
-// stderr on pipes. Every wait is bounded; the destructor kills a program still running.
+// stderr on pipes (or on a terminal, with a model of the screen it shows). Every wait is
+// bounded; the destructor kills a program still running.
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +23,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -57,8 +61,10 @@ class WineProcess {
 
   // `wine program args...` with the shim preloaded (ORNAT_MODEM_SHIM_PATH) unless
   // with_shim is false.
+  // reader_gone: stdout is a pipe whose reader has already gone (closed), so that
+  // every write of the program to it fails.
   WineProcess(const std::string& program, const std::vector<std::string>& args,
-              bool with_shim = true) {
+              bool with_shim = true, bool reader_gone = false) {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0) return;
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
@@ -88,6 +94,10 @@ class WineProcess {
     in_ = in[1];
     out_fd_ = out[0];
     err_fd_ = err[0];
+    if (reader_gone) {
+      close(out_fd_);
+      out_fd_ = -1;
+    }
   }
   ~WineProcess() {
     if (in_ >= 0) close(in_);
@@ -211,8 +221,9 @@ struct WineRun {
   std::string err;
 };
 inline WineRun RunUnderWine(const std::string& program, const std::vector<std::string>& args,
-                            std::chrono::milliseconds limit = std::chrono::seconds(90)) {
-  WineProcess p(program, args);
+                            std::chrono::milliseconds limit = std::chrono::seconds(90),
+                            bool reader_gone = false) {
+  WineProcess p(program, args, true, reader_gone);
   p.CloseInput();
   WineRun r;
   r.exit = p.Wait(limit);
@@ -220,5 +231,174 @@ inline WineRun RunUnderWine(const std::string& program, const std::vector<std::s
   r.err = p.err();
   return r;
 }
+
+// A Windows program run to its end under Wine with its console on a terminal (a pty of
+// `columns` x 30, the modem-line shim preloaded): everything the terminal received,
+// Wine's own escape sequences included, and the exit status (-1: killed at `limit`).
+struct TerminalRun {
+  int exit = -1;
+  std::string shown;
+};
+inline TerminalRun RunUnderWineOnTerminal(const std::string& program,
+                                          const std::vector<std::string>& args,
+                                          unsigned short columns, std::chrono::milliseconds limit) {
+  std::vector<std::string> argv_s = {"wine", program};
+  argv_s.insert(argv_s.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argv_s) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const std::string preload = std::string("LD_PRELOAD=") + ORNAT_MODEM_SHIM_PATH;
+  TerminalRun r;
+  winsize size{30, columns, 0, 0};
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+  if (pid < 0) return r;
+  if (pid == 0) {
+    putenv(const_cast<char*>(preload.c_str()));
+    putenv(const_cast<char*>("WINEDEBUG=-all"));
+    execvp("wine", argv.data());
+    _exit(127);
+  }
+  const auto until = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          until - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) break;
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(std::min<long long>(left, 100))) <= 0) continue;
+    char buf[4096];
+    const ssize_t got = read(master, buf, sizeof buf);
+    if (got <= 0) break;  // EIO: the program and Wine have closed the terminal
+    r.shown.append(buf, static_cast<std::size_t>(got));
+  }
+  int status = 0;
+  if (waitpid(pid, &status, WNOHANG) != pid) {
+    // Wine's console may close the terminal a moment before the process ends.
+    bool ended = false;
+    for (int i = 0; i < 100 && !ended; ++i) {
+      ended = waitpid(pid, &status, WNOHANG) == pid;
+      if (!ended) poll(nullptr, 0, 20);
+    }
+    if (!ended) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      close(master);
+      return r;
+    }
+  }
+  close(master);
+  r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
+}
+
+// What a terminal shows after the bytes: the rows of a screen of `columns` that takes
+// the carriage return, the line feed, and the sequences Wine's console writes (erase
+// to the end of the line, cursor moves, cursor shown and hidden). Any other escape
+// sequence is kept in unknown(), so that a test sees one it did not expect.
+class TerminalScreen {
+ public:
+  TerminalScreen(const std::string& bytes, std::size_t columns) : columns_(columns) {
+    for (std::size_t i = 0; i < bytes.size();) {
+      const auto b = static_cast<unsigned char>(bytes[i]);
+      if (b == 0x1B && i + 1 < bytes.size() && bytes[i + 1] == '[') {
+        std::size_t j = i + 2;
+        while (j < bytes.size() && (std::isdigit(static_cast<unsigned char>(bytes[j])) != 0 ||
+                                    bytes[j] == ';' || bytes[j] == '?'))
+          ++j;
+        if (j >= bytes.size()) break;
+        Csi(bytes.substr(i + 2, j - i - 2), bytes[j]);
+        i = j + 1;
+      } else if (b == '\r') {
+        col_ = 0;
+        ++i;
+      } else if (b == '\n') {
+        ++row_;
+        ++i;
+      } else if (b == 0x1B || b < 0x20) {
+        unknown_.push_back(std::string(1, static_cast<char>(b)));
+        ++i;
+      } else {
+        // One cell per UTF-8 character.
+        std::size_t n = 1;
+        while (i + n < bytes.size() && (static_cast<unsigned char>(bytes[i + n]) & 0xC0) == 0x80)
+          ++n;
+        Put(bytes.substr(i, n));
+        i += n;
+      }
+    }
+  }
+
+  // The rows with their trailing blanks cut, the empty rows at the end left out.
+  std::vector<std::string> Rows() const {
+    std::vector<std::string> out;
+    for (const auto& cells : rows_) {
+      std::string line;
+      for (const auto& c : cells) line += c;
+      while (!line.empty() && line.back() == ' ') line.pop_back();
+      out.push_back(line);
+    }
+    while (!out.empty() && out.back().empty()) out.pop_back();
+    return out;
+  }
+  const std::vector<std::string>& unknown() const { return unknown_; }
+
+ private:
+  std::vector<std::string>& Row() {
+    if (rows_.size() <= row_) rows_.resize(row_ + 1);
+    return rows_[row_];
+  }
+  void Put(const std::string& ch) {
+    if (col_ >= columns_) {  // the terminal wraps
+      col_ = 0;
+      ++row_;
+    }
+    auto& r = Row();
+    if (r.size() <= col_) r.resize(col_ + 1, " ");
+    r[col_++] = ch;
+  }
+  void Csi(const std::string& params, char final) {
+    const int n = params.empty() || params[0] == '?' ? 0 : std::atoi(params.c_str());
+    switch (final) {
+      case 'K': {
+        auto& r = Row();
+        if (n == 0 && r.size() > col_) r.resize(col_);
+        break;
+      }
+      case 'C':
+        col_ += static_cast<std::size_t>(std::max(n, 1));
+        break;
+      case 'D':
+        col_ -= std::min(col_, static_cast<std::size_t>(std::max(n, 1)));
+        break;
+      case 'G':
+        col_ = static_cast<std::size_t>(std::max(n, 1) - 1);
+        break;
+      case 'H': {
+        const int row = n;
+        const std::size_t semi = params.find(';');
+        const int col = semi == std::string::npos ? 1 : std::atoi(params.c_str() + semi + 1);
+        row_ = static_cast<std::size_t>(std::max(row, 1) - 1);
+        col_ = static_cast<std::size_t>(std::max(col, 1) - 1);
+        break;
+      }
+      case 'J':
+        if (n == 2) rows_.clear();
+        break;
+      case 'h':
+      case 'l':
+      case 'm':
+        break;  // modes (the cursor shown or hidden) and colours: nothing on the rows
+      default:
+        unknown_.push_back(params + final);
+    }
+  }
+
+  std::size_t columns_;
+  std::size_t row_ = 0;
+  std::size_t col_ = 0;
+  std::vector<std::vector<std::string>> rows_;
+  std::vector<std::string> unknown_;
+};
 
 }  // namespace ornat::testing

@@ -1,0 +1,21 @@
+#pragma once
+// What is wrong with a port, in ornat-cli's own words: from the serial component's
+// error code (1 open, 2 write, 7 line settings, ...) and the platform's error number
+// that came with it (errno on Linux, GetLastError() on Windows, as DevError holds
+// them). One file per platform: port_problem_linux.cpp, port_problem_windows.cpp.
+
+#include <string>
+
+namespace ornat::cli {
+
+struct PortProblem {
+  // Empty when the number is 0: the component's own text is all there is.
+  std::string text;
+  // The name may be wrong (no such port, or not a serial port): the message points at
+  // "ornat-cli ports".
+  bool list_hint = false;
+};
+
+PortProblem DescribePortProblem(int error_code, int system_error);
+
+}  // namespace ornat::cli
