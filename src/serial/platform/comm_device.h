@@ -78,6 +78,9 @@ struct CommTimeouts {
   bool operator==(const CommTimeouts&) const = default;
 };
 
+// A file that included <windows.h> first has these names as the system's macros, of the
+// same values; the declarations would not compile there.
+#ifndef EV_RXCHAR
 // Event mask bits (Win32 EV_*).
 inline constexpr std::uint32_t EV_RXCHAR = 0x0001;
 inline constexpr std::uint32_t EV_RXFLAG = 0x0002;
@@ -111,6 +114,7 @@ inline constexpr std::uint32_t PURGE_TXABORT = 0x0001;
 inline constexpr std::uint32_t PURGE_RXABORT = 0x0002;
 inline constexpr std::uint32_t PURGE_TXCLEAR = 0x0004;
 inline constexpr std::uint32_t PURGE_RXCLEAR = 0x0008;
+#endif
 
 // The stop signal of an event wait (the TComThread's StopSignal): a manual-reset
 // event, created not signalled. Set() is thread-safe and wakes a WaitEvent that
