@@ -6,32 +6,24 @@
 #include <QApplication>
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/program.h"
 #include "app/theme.h"
 #include "journal/exchange_journal.h"
 #include "serial/platform/posix_comm_device.h"
 #include "serial/translation.h"
+#include "ui/window_command_line.h"
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage: ornat [--journal FILE] [Qt options]
-
-The service tool for ORNAT(-2)-Zev flame detectors (Modbus-RTU): one window to choose
-the port and speed, query a detector, change its configuration and interface, and
-search the line.
-
-  --journal FILE   append every exchange to FILE as one JSON line (time, port, speed,
-                   address, operation, request and answer bytes, the log's lines); a
-                   file that cannot be opened is reported and the window runs without
-                   one; a write that fails later (a full disk) is reported once
-  --help           this text
-  --version        the version
-Qt's own options, such as -platform offscreen or -style Fusion, work as usual.
-See ornat(1); ornat-cli(1) is the same logic without a window.
-)";
+std::string Usage() {
+  return ornat::WindowUsage("Usage: ornat [--journal FILE] [Qt options]",
+                            "Qt's own options, such as -platform offscreen or -style Fusion, "
+                            "work as usual.\n",
+                            "See ornat(1); ornat-cli(1) is the same logic without a window.");
+}
 
 }  // namespace
 
@@ -40,7 +32,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs(Usage().c_str(), stdout);
       return 0;
     }
     if (arg == "--version") {
@@ -52,31 +44,17 @@ int main(int argc, char** argv) {
   ornat::SetUpLocale();
   // QApplication takes its own options out of argv; what is left is ours.
   QApplication app(argc, argv);
-  std::optional<std::string> journal_path;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--journal" && i + 1 < argc) {
-      journal_path = argv[++i];
-    } else if (arg.rfind("--journal=", 0) == 0) {
-      journal_path = arg.substr(10);
-    } else {
-      std::fprintf(stderr, "ornat: %s \"%s\" (ornat --help lists the options)\n",
-                   arg == "--journal" ? "a file name must follow" : "unknown argument",
-                   arg.c_str());
-      return 2;
-    }
+  const ornat::WindowCommandLine line =
+      ornat::ParseWindowCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (line.action == ornat::WindowCommandLine::Action::kUsageError) {
+    std::fputs(line.error.c_str(), stderr);
+    return 2;
   }
   ornat::ApplyTheme(app);
 
-  std::unique_ptr<ornat::ExchangeJournal> journal;
   std::string journal_error;
-  if (journal_path) {
-    try {
-      journal = std::make_unique<ornat::ExchangeJournal>(*journal_path, "ornat");
-    } catch (const ornat::JournalError& e) {
-      journal_error = e.what();
-    }
-  }
+  const std::unique_ptr<ornat::ExchangeJournal> journal =
+      ornat::OpenWindowJournal(line, journal_error);
 
   ornat::PosixCommDevice device;
   ornat::Program program(device, nullptr, journal.get());

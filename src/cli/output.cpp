@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include "cli/terminal.h"
+#include "text/utf8.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -18,38 +19,6 @@ void NoteOutputError() {
   g_output_error_text = WriteFailureText(g_output_error);
 }
 
-// Length of the valid UTF-8 sequence at s[i] and its code point; 0 when none.
-std::size_t Utf8At(std::string_view s, std::size_t i, char32_t& cp) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  std::size_t n = 0;
-  if (b0 < 0x80) {
-    cp = b0;
-    return 1;
-  }
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    n = 2;
-    cp = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    n = 3;
-    cp = b0 & 0x0F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    n = 4;
-    cp = b0 & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size()) return 0;
-  for (std::size_t k = 1; k < n; ++k) {
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    if ((b & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if ((n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-      (cp >= 0xD800 && cp <= 0xDFFF))
-    return 0;
-  return n;
-}
-
 // "\\u" and four hex digits for a code point, "\\x" and two for a stray byte.
 void Escape(std::string& out, const char* prefix, unsigned value, int digits) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -64,7 +33,7 @@ std::string Printable(std::string_view text) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
     char32_t cp = 0;
-    const std::size_t n = Utf8At(text, i, cp);
+    const std::size_t n = ornat::text::Utf8SequenceAt(text, i, cp);
     if (n == 0) {
       // A byte that is not UTF-8: 0x9B alone is CSI on an 8-bit terminal.
       Escape(out, "\\x", static_cast<unsigned char>(text[i]), 2);

@@ -10,6 +10,7 @@
 
 #include "cli/terminal.h"
 #include "serial/platform/platform.h"
+#include "text/wide.h"
 
 // <windows.h> comes after the project's headers: its macros (EV_RXCHAR, PURGE_RXABORT...)
 // would otherwise replace the names those headers declare.
@@ -81,11 +82,7 @@ bool WriteStream(std::FILE* stream, std::string_view bytes) {
   }
   std::fflush(stream);  // what stdio holds goes first
   if (bytes.empty()) return true;
-  const int n =
-      ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  std::wstring text(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0)
-    ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), n);
+  const std::wstring text = win32::Wide(std::string(bytes));
   HANDLE h = ::GetStdHandle(which);
   for (std::size_t done = 0; done < text.size();) {
     DWORD wrote = 0;

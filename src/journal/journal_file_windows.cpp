@@ -4,6 +4,7 @@
 #include "journal/journal_file.h"
 #include "journal/win32_journal_path.h"
 #include "serial/platform/platform.h"
+#include "text/wide.h"
 
 // <windows.h> comes after the project's headers: its macros (EV_RXCHAR, PURGE_RXABORT...)
 // would otherwise replace the names those headers declare.
@@ -11,17 +12,6 @@
 
 namespace ornat {
 
-namespace {
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int n =
-      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0)
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-  return out;
-}
-}  // namespace
 
 JournalFile::JournalFile(const std::string& path) {
   // A device or a pipe under a file's name is refused before anything is opened: the
@@ -32,7 +22,7 @@ JournalFile::JournalFile(const std::string& path) {
   // while another program appends to it. Others may read, append and rename. An open
   // on Windows never waits for another program (a pipe without a free instance fails
   // at once), so the name and the type decide.
-  HANDLE h = ::CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA,
+  HANDLE h = ::CreateFileW(win32::Wide(path).c_str(), FILE_APPEND_DATA,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {

@@ -5,42 +5,9 @@
 #include <cstdio>
 #include <system_error>
 
+#include "text/utf8.h"
+
 namespace ornat {
-
-namespace {
-
-// Length of the valid UTF-8 sequence at s[i], or 0 when there is none.
-std::size_t Utf8Length(std::string_view s, std::size_t i) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  std::size_t n;
-  std::uint32_t cp;
-  if (b0 < 0x80) return 1;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    n = 2;
-    cp = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    n = 3;
-    cp = b0 & 0x0F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    n = 4;
-    cp = b0 & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size()) return 0;
-  for (std::size_t k = 1; k < n; ++k) {
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    if ((b & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  // Overlong forms, surrogates and values beyond U+10FFFF are not valid UTF-8.
-  if ((n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-      (cp >= 0xD800 && cp <= 0xDFFF))
-    return 0;
-  return n;
-}
-
-}  // namespace
 
 std::string JsonString(std::string_view text) {
   std::string out;
@@ -48,7 +15,8 @@ std::string JsonString(std::string_view text) {
   out += '"';
   for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    const std::size_t n = Utf8Length(text, i);
+    char32_t cp = 0;
+    const std::size_t n = ornat::text::Utf8SequenceAt(text, i, cp);
     if (n == 0) {
       out += "\xEF\xBF\xBD";  // U+FFFD for a byte that is not UTF-8
       ++i;

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "win32/wide.h"
+#include "text/wide.h"
 
 namespace ornat::win32 {
 

@@ -1,6 +1,6 @@
 #include "win32/gdi_canvas.h"
 
-#include "win32/wide.h"
+#include "text/wide.h"
 
 namespace ornat::win32 {
 

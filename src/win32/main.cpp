@@ -5,16 +5,16 @@
 // box).
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "journal/exchange_journal.h"
 #include "serial/platform/platform.h"
 #include "serial/translation.h"
+#include "text/wide.h"
+#include "ui/window_command_line.h"
 #include "win32/dpi.h"
 #include "win32/program.h"
-#include "win32/wide.h"
 
 // <windows.h> comes after the project's headers: its macros (EV_RXCHAR, PURGE_RXABORT...)
 // would otherwise replace the names those headers declare.
@@ -25,21 +25,6 @@
 #include <shellapi.h>
 
 namespace {
-
-constexpr const char* kUsage = R"(Usage: ornat [--journal FILE]
-
-The service tool for ORNAT(-2)-Zev flame detectors (Modbus-RTU): one window to choose
-the port and speed, query a detector, change its configuration and interface, and
-search the line.
-
-  --journal FILE   append every exchange to FILE as one JSON line (time, port, speed,
-                   address, operation, request and answer bytes, the log's lines); a
-                   file that cannot be opened is reported and the window runs without
-                   one; a write that fails later (a full disk) is reported once
-  --help           this text
-  --version        the version
-ornat-cli.exe is the same logic without a window.
-)";
 
 // To the console or pipe the program was started with; a box where there is none.
 void Tell(const std::string& text, bool error) {
@@ -66,28 +51,21 @@ std::vector<std::string> Arguments() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
   const std::vector<std::string> args = Arguments();
-  std::optional<std::string> journal_path;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--help" || arg == "-h" || arg == "/?") {
-      Tell(kUsage, false);
+  const ornat::WindowCommandLine line = ornat::ParseWindowCommandLine(args);
+  switch (line.action) {
+    case ornat::WindowCommandLine::Action::kHelp:
+      Tell(ornat::WindowUsage("Usage: ornat [--journal FILE]", "",
+                              "ornat-cli.exe is the same logic without a window."),
+           false);
       return 0;
-    }
-    if (arg == "--version") {
+    case ornat::WindowCommandLine::Action::kVersion:
       Tell(std::string("ornat ") + ORNAT_VERSION + "\n", false);
       return 0;
-    }
-    if (arg == "--journal" && i + 1 < args.size()) {
-      journal_path = args[++i];
-    } else if (arg.rfind("--journal=", 0) == 0) {
-      journal_path = arg.substr(10);
-    } else {
-      Tell(std::string("ornat: ") +
-               (arg == "--journal" ? "a file name must follow" : "unknown argument") + " \"" + arg +
-               "\" (ornat --help lists the options)\n",
-           true);
+    case ornat::WindowCommandLine::Action::kUsageError:
+      Tell(line.error, true);
       return 2;
-    }
+    case ornat::WindowCommandLine::Action::kRun:
+      break;
   }
   // First: the serial port's error texts are looked up in the catalogue of the locale.
   ornat::SetUpLocale();
@@ -99,15 +77,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
                                            ICC_UPDOWN_CLASS | ICC_WIN95_CLASSES};
   ::InitCommonControlsEx(&icc);
 
-  std::unique_ptr<ornat::ExchangeJournal> journal;
   std::string journal_error;
-  if (journal_path) {
-    try {
-      journal = std::make_unique<ornat::ExchangeJournal>(*journal_path, "ornat");
-    } catch (const ornat::JournalError& e) {
-      journal_error = e.what();
-    }
-  }
+  const std::unique_ptr<ornat::ExchangeJournal> journal =
+      ornat::OpenWindowJournal(line, journal_error);
   int code = 0;
   {
     std::unique_ptr<ornat::CommDevice> device = ornat::MakePlatformCommDevice();

@@ -15,7 +15,7 @@
 #include "win32/speed_list.h"
 #include "win32/spin_edit.h"
 #include "win32/status_grid.h"
-#include "win32/wide.h"
+#include "text/wide.h"
 
 namespace ornat::win32 {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "win32/dpi.h"
-#include "win32/wide.h"
+#include "text/wide.h"
 
 namespace ornat::win32 {
 

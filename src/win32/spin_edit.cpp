@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "win32/dpi.h"
-#include "win32/wide.h"
+#include "text/wide.h"
 
 namespace ornat::win32 {
 

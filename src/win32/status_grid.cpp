@@ -7,7 +7,7 @@
 
 #include "win32/dpi.h"
 #include "win32/gdi_canvas.h"
-#include "win32/wide.h"
+#include "text/wide.h"
 
 namespace ornat::win32 {
 

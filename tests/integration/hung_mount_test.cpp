@@ -29,6 +29,7 @@
 
 #include "serial/platform/posix_comm_device.h"
 #include "support/holding_process.h"
+#include "support/live_form.h"
 
 namespace ornat {
 namespace {
@@ -180,32 +181,7 @@ class HungMount {
   std::thread thread_;
 };
 
-// Ends the process if a step hangs: the hang is the failure looked for.
-class Watchdog {
- public:
-  explicit Watchdog(std::chrono::seconds limit)
-      : thread_([this, limit] {
-          std::unique_lock<std::mutex> lock(mu_);
-          if (!cv_.wait_for(lock, limit, [&] { return done_; })) {
-            std::fprintf(stderr, "watchdog: the open hangs on the hung mount\n");
-            std::abort();
-          }
-        }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      done_ = true;
-    }
-    cv_.notify_all();
-    thread_.join();
-  }
-
- private:
-  std::mutex mu_;
-  std::condition_variable cv_;
-  bool done_ = false;
-  std::thread thread_;
-};
+using testing::Watchdog;
 
 TEST(HungMount, AHolderWithAFileOnAHungMountIsRefusedAndNamedWithoutWaiting) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting the stand-in needs root";

@@ -31,6 +31,7 @@
 #include "serial/comthread.h"
 #include "serial/platform/posix_comm_device.h"
 #include "support/holding_process.h"
+#include "support/live_form.h"
 #include "support/sim_process.h"
 #include "support/virtual_port_lock.h"
 #include "ui/toolkit/dialogs.h"
@@ -57,32 +58,7 @@ bool Eventually(F pred, std::chrono::milliseconds limit = 3000ms) {
   return pred();
 }
 
-// Ends the process if a step hangs: a hang is the failure these tests look for.
-class Watchdog {
- public:
-  explicit Watchdog(std::chrono::seconds limit)
-      : thread_([this, limit] {
-          std::unique_lock<std::mutex> lock(mu_);
-          if (!cv_.wait_for(lock, limit, [&] { return done_; })) {
-            std::fprintf(stderr, "watchdog: the step hangs\n");
-            std::abort();
-          }
-        }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      done_ = true;
-    }
-    cv_.notify_all();
-    thread_.join();
-  }
-
- private:
-  std::mutex mu_;
-  std::condition_variable cv_;
-  bool done_ = false;
-  std::thread thread_;
-};
+using testing::Watchdog;
 
 class PtyTest : public ::testing::Test {
  protected:

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "support/child_output.h"
 #include "support/spawn.h"
 
 namespace ornat::testing {
@@ -36,10 +37,8 @@ struct CliRun {
   std::string err;
 };
 
-class CliProcess {
+class CliProcess : public ChildOutput {
  public:
-  using Clock = std::chrono::steady_clock;
-
   enum class Stderr { kPipe, kTerminal };
 
   // stdout_path: stdout goes to that file (/dev/full, say) instead of a pipe.
@@ -69,62 +68,11 @@ class CliProcess {
     err_fd_ = err[0];
   }
 
-  ~CliProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_fd_ >= 0) close(out_fd_);
-    if (err_fd_ >= 0) close(err_fd_);
-  }
-  CliProcess(const CliProcess&) = delete;
-  CliProcess& operator=(const CliProcess&) = delete;
-
-  bool Started() const { return pid_ > 0 || exit_ >= 0; }
   // Closes this end of the stdout pipe, as a reader that goes away (`| head -1`).
   void CloseStdout() {
     if (out_fd_ >= 0) close(out_fd_);
     out_fd_ = -1;
   }
-  void Signal(int sig) {
-    if (pid_ > 0) kill(pid_, sig);
-  }
-
-  // Reads until stdout holds n lines or the time is up; true when it does.
-  bool WaitForLines(std::size_t n, std::chrono::milliseconds limit) {
-    const auto until = Clock::now() + limit;
-    while (std::count(out_.begin(), out_.end(), '\n') < static_cast<long>(n)) {
-      if (Clock::now() >= until || !Pump(until)) return false;
-    }
-    return true;
-  }
-
-  // Reads both pipes to their end and reaps the child; its exit status (-1: it did not
-  // end in time and was killed).
-  int Wait(std::chrono::milliseconds limit) {
-    const auto until = Clock::now() + limit;
-    while ((out_fd_ >= 0 || err_fd_ >= 0) && Clock::now() < until) Pump(until);
-    if (pid_ > 0) {
-      int status = 0;
-      for (;;) {
-        const pid_t r = waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) break;
-        if (Clock::now() >= until) {
-          kill(pid_, SIGKILL);
-          waitpid(pid_, nullptr, 0);
-          pid_ = -1;
-          return -1;
-        }
-        poll(nullptr, 0, 10);
-      }
-      pid_ = -1;
-      exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    return exit_;
-  }
-
-  const std::string& out() const { return out_; }
-  const std::string& err() const { return err_; }
 
  private:
   // err[0]: the master, err[1]: the terminal, raw (no CR before each LF).
@@ -148,40 +96,6 @@ class CliProcess {
     err[1] = term;
     return true;
   }
-
-  // One poll on the open pipes; false when both are closed.
-  bool Pump(Clock::time_point until) {
-    pollfd p[2];
-    int n = 0;
-    for (int fd : {out_fd_, err_fd_})
-      if (fd >= 0) p[n++] = {fd, POLLIN, 0};
-    if (n == 0) return false;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-    if (poll(p, static_cast<nfds_t>(n), static_cast<int>(std::max<long long>(0, left))) <= 0)
-      return true;
-    for (int i = 0; i < n; ++i) {
-      if ((p[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-      char buf[4096];
-      const ssize_t got = read(p[i].fd, buf, sizeof buf);
-      int& fd = p[i].fd == out_fd_ ? out_fd_ : err_fd_;
-      std::string& into = p[i].fd == out_fd_ ? out_ : err_;
-      if (got > 0) {
-        into.append(buf, static_cast<std::size_t>(got));
-      } else {
-        close(fd);
-        fd = -1;
-      }
-    }
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int exit_ = -1;
-  int out_fd_ = -1;
-  int err_fd_ = -1;
-  std::string out_;
-  std::string err_;
 };
 
 inline CliRun RunCli(const std::vector<std::string>& args, const std::string& runtime_dir,

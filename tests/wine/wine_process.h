@@ -26,6 +26,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/child_output.h"
+
 extern char** environ;
 
 namespace ornat::testing {
@@ -55,10 +57,8 @@ inline bool PointComPort(const std::string& com, const std::string& pty) {
   return !ec;
 }
 
-class WineProcess {
+class WineProcess : public ChildOutput {
  public:
-  using Clock = std::chrono::steady_clock;
-
   // `wine program args...` with the shim preloaded (ORNAT_MODEM_SHIM_PATH) unless
   // with_shim is false.
   // reader_gone: stdout is a pipe whose reader has already gone (closed), so that
@@ -102,16 +102,8 @@ class WineProcess {
   ~WineProcess() {
     if (in_ >= 0) close(in_);
     if (pid_ > 0) Wait(std::chrono::seconds(10));  // kills it when it does not end
-    for (int fd : {out_fd_, err_fd_})
-      if (fd >= 0) close(fd);
   }
-  WineProcess(const WineProcess&) = delete;
-  WineProcess& operator=(const WineProcess&) = delete;
 
-  bool Started() const { return pid_ > 0 || exit_ >= 0; }
-  void Signal(int sig) {
-    if (pid_ > 0) kill(pid_, sig);
-  }
   void Send(const std::string& line) {
     const std::string text = line + "\n";
     if (in_ >= 0 && write(in_, text.data(), text.size()) < 0) {
@@ -144,73 +136,9 @@ class WineProcess {
     Send(command);
     return ReadLine(limit);
   }
-  bool WaitForLines(std::size_t n, std::chrono::milliseconds limit) {
-    const auto until = Clock::now() + limit;
-    while (static_cast<std::size_t>(std::count(out_.begin(), out_.end(), '\n')) < n)
-      if (Clock::now() >= until || !Pump(until)) return false;
-    return true;
-  }
-
-  // Reads stdout and stderr to their end and reaps the program: its exit status, or -1
-  // when it did not end in time (it is then killed).
-  int Wait(std::chrono::milliseconds limit) {
-    const auto until = Clock::now() + limit;
-    while ((out_fd_ >= 0 || err_fd_ >= 0) && Clock::now() < until) Pump(until);
-    if (pid_ > 0) {
-      int status = 0;
-      for (;;) {
-        if (waitpid(pid_, &status, WNOHANG) == pid_) break;
-        if (Clock::now() >= until) {
-          kill(pid_, SIGKILL);
-          waitpid(pid_, nullptr, 0);
-          pid_ = -1;
-          return -1;
-        }
-        poll(nullptr, 0, 10);
-      }
-      pid_ = -1;
-      exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    return exit_;
-  }
-
-  const std::string& out() const { return out_; }
-  const std::string& err() const { return err_; }
 
  private:
-  bool Pump(Clock::time_point until) {
-    pollfd p[2];
-    int n = 0;
-    for (int fd : {out_fd_, err_fd_})
-      if (fd >= 0) p[n++] = {fd, POLLIN, 0};
-    if (n == 0) return false;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-    if (poll(p, static_cast<nfds_t>(n), static_cast<int>(std::max<long long>(0, left))) <= 0)
-      return true;
-    for (int i = 0; i < n; ++i) {
-      if ((p[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-      char buf[4096];
-      const ssize_t got = read(p[i].fd, buf, sizeof buf);
-      int& fd = p[i].fd == out_fd_ ? out_fd_ : err_fd_;
-      std::string& into = p[i].fd == out_fd_ ? out_ : err_;
-      if (got > 0) {
-        into.append(buf, static_cast<std::size_t>(got));
-      } else {
-        close(fd);
-        fd = -1;
-      }
-    }
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int exit_ = -1;
   int in_ = -1;
-  int out_fd_ = -1;
-  int err_fd_ = -1;
-  std::string out_;
-  std::string err_;
   std::size_t taken_ = 0;
 };
 

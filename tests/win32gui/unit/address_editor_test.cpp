@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "win32/wide.h"
+#include "text/wide.h"
 #include "win32_window.h"
 
 #include <commctrl.h>

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "win32/wide.h"
+#include "text/wide.h"
 
 namespace ornat::win32 {
 namespace {

@@ -11,7 +11,7 @@
 #include "ui/exchange_log.h"
 #include "win32/fonts.h"
 #include "win32/gdi_canvas.h"
-#include "win32/wide.h"
+#include "text/wide.h"
 
 namespace ornat::win32 {
 namespace {

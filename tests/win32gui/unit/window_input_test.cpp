@@ -14,7 +14,7 @@
 #include "win32_window.h"
 // After the form's headers (see win32_window.h).
 #include "win32/menu_bar.h"
-#include "win32/wide.h"
+#include "text/wide.h"
 
 namespace ornat::testing {
 namespace {

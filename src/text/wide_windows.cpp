@@ -1,4 +1,4 @@
-#include "win32/wide.h"
+#include "text/wide.h"
 
 #include <windows.h>
 
