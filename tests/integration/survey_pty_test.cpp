@@ -114,6 +114,9 @@ struct LineCase {
   std::vector<int> probed;
 };
 
+// CTest's names show the case's own, not its bytes.
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
+
 const LineCase kLines[] = {
     {"neighbours and both ends, 30 ms",
      "--turnaround 30 --detector 1 --detector 5 --detector 6 --detector 246 --detector 247",
@@ -221,6 +224,8 @@ struct OddCase {
   std::size_t noise;
   const char* stderr_has;
 };
+
+void PrintTo(const OddCase& c, std::ostream* os) { *os << c.name; }
 
 const OddCase kOdd[] = {
     {"a trailing byte",
