@@ -23,6 +23,10 @@ pty=$(awk '/^PORT / { print $3 }' "$work/sim.out")
 [ -n "$pty" ] || { echo "ornat-sim did not start" >&2; exit 1; }
 ln -sfn "$pty" "$win/wine-ports/com1.new"
 mv -T "$win/wine-ports/com1.new" "$win/wine-ports/com1"
+# A server lingering after an earlier Wine program (bench/run's loop timers) would make
+# -p fail: it goes first, and the new one reads the prefix's COM1 afresh.
+wineserver -k 2>/dev/null || true
+wineserver -w
 # The server's own output (it dumps its objects when the pty hangs up) to a log.
 wineserver -p >"$work/wineserver.log" 2>&1
 LD_PRELOAD="$PWD/$build/tests/ornat_modem_lines_shim.so" \

@@ -39,20 +39,56 @@ class StampingDevice : public ornat::Win32CommDevice {
  public:
   StampingDevice() : Win32CommDevice(ornat::win32::Win32Api::Real()) {}
   ornat::IoResult Write(const void* buffer, int count) override {
+    const auto begin = Clock::now();
     ornat::IoResult r = Win32CommDevice::Write(buffer, count);
     std::lock_guard<std::mutex> lock(mutex_);
     writes_.push_back(Clock::now());
+    write_calls_.push_back(writes_.back() - begin);
     return r;
+  }
+  ornat::DevError Open(const std::string& port) override {
+    const auto begin = Clock::now();
+    const ornat::DevError e = Win32CommDevice::Open(port);
+    std::lock_guard<std::mutex> lock(mutex_);
+    opens_.push_back(Clock::now() - begin);
+    return e;
+  }
+  ornat::DevError Close() override {
+    const auto begin = Clock::now();
+    const ornat::DevError e = Win32CommDevice::Close();
+    std::lock_guard<std::mutex> lock(mutex_);
+    closes_.push_back(Clock::now() - begin);
+    return e;
   }
   std::vector<Clock::time_point> Writes() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return writes_;
   }
+  // How long each call took: the open (CreateFileA alone), the close, the write.
+  std::vector<Clock::duration> Opens() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return opens_;
+  }
+  std::vector<Clock::duration> Closes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return closes_;
+  }
+  std::vector<Clock::duration> WriteCalls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return write_calls_;
+  }
 
  private:
   mutable std::mutex mutex_;
   std::vector<Clock::time_point> writes_;
+  std::vector<Clock::duration> opens_, closes_, write_calls_;
 };
+
+std::vector<double> AllMs(const std::vector<Clock::duration>& v) {
+  std::vector<double> ms;
+  for (const auto& d : v) ms.push_back(std::chrono::duration<double, std::milli>(d).count());
+  return ms;
+}
 
 struct Frame {
   double at_us = 0;    // RX: the request read; TX: the answer's first byte
@@ -164,6 +200,10 @@ int main(int argc, char** argv) {
   Timings("completion running", "win32_window_completion_run", running);
   Timings("next query after compl.+500", "win32_window_period_error", late);
   Timings("  step timer lateness", "win32_window_step_timer_late", timer_late);
+  // Where the rest goes: the device's own calls, each a round trip to the Wine server.
+  Timings("  port open (CreateFileA)", "win32_window_open", AllMs(device.Opens()));
+  Timings("  port close (CloseHandle)", "win32_window_close", AllMs(device.Closes()));
+  Timings("  write (8 bytes)", "win32_window_write", AllMs(device.WriteCalls()));
   std::printf("RESULT win32_window_queries %zu count\n", completions.size());
   return 0;
 }

@@ -325,9 +325,24 @@ void MainView::Build(TControl& control, int id) {
 }
 
 void MainView::Watch(Bound& b) {
-  b.model->Changed().Connect([weak = std::weak_ptr<bool>(alive_), this, &b] {
-    if (weak.lock()) Mirror(b);
-  });
+  if (b.kind == Kind::kMemo) {
+    // The log pane is rebuilt whole at each change (cleared, coloured, each line added,
+    // inside the send and inside the completion); it shows a handler's changes together
+    // once the handler has returned, or in a modal box's loop, which dispatches posted
+    // messages too, so the answer stands above the question. Every other control
+    // follows its model at once: no click reaches one its model has just disabled.
+    b.model->Changed().Connect([weak = std::weak_ptr<bool>(alive_), this, &b] {
+      if (!weak.lock()) return;
+      later_ = &b;
+      if (later_posted_) return;
+      later_posted_ = ::PostMessageW(window_, kMirrorLaterMessage, 0, 0) != FALSE;
+      if (!later_posted_) Mirror(b);  // a full queue: shown at once, as before
+    });
+  } else {
+    b.model->Changed().Connect([weak = std::weak_ptr<bool>(alive_), this, &b] {
+      if (weak.lock()) Mirror(b);
+    });
+  }
   Mirror(b);
 }
 
@@ -736,6 +751,10 @@ void MainView::Scroll(int pos) {
 
 LRESULT MainView::OnWindow(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
+    case kMirrorLaterMessage:
+      later_posted_ = false;
+      if (later_ != nullptr) Mirror(*later_);
+      return 0;
     case WM_ACTIVATE: {
       const LRESULT r = ::DefWindowProcW(window_, msg, wp, lp);
       if (LOWORD(wp) != WA_INACTIVE && HIWORD(wp) == 0)

@@ -142,6 +142,10 @@ class MainView {
   HWND clicking_ = nullptr;
   bool alt_alone_ = false;
   bool mirroring_focus_ = false;
+  // The log pane changed since it was last shown (Watch): mirrored by a posted message.
+  static constexpr UINT kMirrorLaterMessage = WM_APP + 2;
+  Bound* later_ = nullptr;
+  bool later_posted_ = false;
   int scroll_pos_ = 0;
   HBRUSH face_brush_ = nullptr;
   HBRUSH white_brush_ = nullptr;
