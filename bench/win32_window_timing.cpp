@@ -96,7 +96,8 @@ struct Frame {
 };
 
 // The wire log's requests (RX) and answers (TX), in microseconds of its own clock.
-void ReadWireLog(const std::string& path, std::vector<Frame>& requests, std::vector<Frame>& answers) {
+void ReadWireLog(const std::string& path, std::vector<Frame>& requests,
+                 std::vector<Frame>& answers) {
   std::ifstream in(path);
   std::string line;
   while (std::getline(in, line)) {
@@ -193,9 +194,10 @@ int main(int argc, char** argv) {
     if (i + 1 < steps.size())
       timer_late.push_back(Ms(steps[i + 1] - (completed[i] + std::chrono::milliseconds(500))));
   }
-  std::printf("Win32 window against ornat-sim (9600 bit/s, COM1 on a pty): %.0f s cyclic query, "
-              "%zu queries; timers on a %s\n",
-              cycle_seconds, completions.size(), program.loop().TimerKind());
+  std::printf(
+      "Win32 window against ornat-sim (9600 bit/s, COM1 on a pty): %.0f s cyclic query, "
+      "%zu queries; timers on a %s\n",
+      cycle_seconds, completions.size(), program.loop().TimerKind());
   Timings("last answer byte -> completion", "win32_window_completion_delay", to_completion);
   Timings("completion running", "win32_window_completion_run", running);
   Timings("next query after compl.+500", "win32_window_period_error", late);

@@ -160,6 +160,8 @@ int ParseArgs(int argc, char** argv, Options& o) {
     } else if (arg == "--unpaced") {
       add_global("unpaced");
     } else {
+      // One option a line.
+      // clang-format off
       static const std::pair<const char*, const char*> kGlobalWithValue[] = {
           {"--bad-crc", "crc"},
           {"--stray", "stray"},
@@ -172,6 +174,7 @@ int ParseArgs(int argc, char** argv, Options& o) {
           {"--trailing", "trailing"},
           {"--adapter-latency", "latency"},
       };
+      // clang-format on
       bool handled = false;
       for (const auto& [flag, verb] : kGlobalWithValue) {
         if (arg != flag) continue;

@@ -12,7 +12,6 @@
 
 namespace ornat {
 
-
 JournalFile::JournalFile(const std::string& path) {
   // A device or a pipe under a file's name is refused before anything is opened: the
   // open of a serial port alone changes its lines.

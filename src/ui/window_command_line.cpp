@@ -23,8 +23,8 @@ WindowCommandLine ParseWindowCommandLine(const std::vector<std::string>& args) {
     } else {
       line.action = WindowCommandLine::Action::kUsageError;
       line.error = std::string("ornat: ") +
-                   (arg == "--journal" ? "a file name must follow" : "unknown argument") +
-                   " \"" + arg + "\" (ornat --help lists the options)\n";
+                   (arg == "--journal" ? "a file name must follow" : "unknown argument") + " \"" +
+                   arg + "\" (ornat --help lists the options)\n";
       return line;
     }
   }
@@ -50,7 +50,7 @@ std::string WindowUsage(const std::string& usage_line, const std::string& toolki
 }
 
 std::unique_ptr<ExchangeJournal> OpenWindowJournal(const WindowCommandLine& line,
-                                                  std::string& error) {
+                                                   std::string& error) {
   if (!line.journal_path) return nullptr;
   try {
     return std::make_unique<ExchangeJournal>(*line.journal_path, "ornat");

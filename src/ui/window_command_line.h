@@ -31,6 +31,6 @@ std::string WindowUsage(const std::string& usage_line, const std::string& toolki
 // The journal the command line asks for, or null; a file that cannot be opened leaves
 // why in `error` (the window then runs without one and says so).
 std::unique_ptr<ExchangeJournal> OpenWindowJournal(const WindowCommandLine& line,
-                                                  std::string& error);
+                                                   std::string& error);
 
 }  // namespace ornat

@@ -9,13 +9,13 @@
 
 #include <algorithm>
 
+#include "text/wide.h"
 #include "ui/exchange_log.h"
 #include "win32/dpi.h"
 #include "win32/menu_bar.h"
 #include "win32/speed_list.h"
 #include "win32/spin_edit.h"
 #include "win32/status_grid.h"
-#include "text/wide.h"
 
 namespace ornat::win32 {
 

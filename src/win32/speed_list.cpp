@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "win32/dpi.h"
 #include "text/wide.h"
+#include "win32/dpi.h"
 
 namespace ornat::win32 {
 
