@@ -57,16 +57,16 @@ void QtScheduler::Arm() {
   if (next == armed_) return;
   armed_ = next;
   if (fd_ >= 0) {
-    itimerspec spec{};  // all zero: disarmed
+    itimerspec wake{};  // all zero: disarmed
     if (next) {
       const auto ns =
           std::chrono::duration_cast<std::chrono::nanoseconds>(next->time_since_epoch());
-      spec.it_value.tv_sec = static_cast<time_t>(ns.count() / 1'000'000'000);
-      spec.it_value.tv_nsec = static_cast<long>(ns.count() % 1'000'000'000);
+      wake.it_value.tv_sec = static_cast<time_t>(ns.count() / 1'000'000'000);
+      wake.it_value.tv_nsec = static_cast<long>(ns.count() % 1'000'000'000);
       // A zero value would disarm it: a deadline at the clock's origin is long past.
-      if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
+      if (wake.it_value.tv_sec == 0 && wake.it_value.tv_nsec == 0) wake.it_value.tv_nsec = 1;
     }
-    ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &wake, nullptr);
     return;
   }
   if (!next) {

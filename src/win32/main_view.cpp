@@ -16,6 +16,7 @@
 #include "win32/speed_list.h"
 #include "win32/spin_edit.h"
 #include "win32/status_grid.h"
+#include "win32/window_owner.h"
 
 namespace ornat::win32 {
 
@@ -976,24 +977,17 @@ LRESULT MainView::OnControl(Bound& b, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 }
 
 LRESULT CALLBACK MainView::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-    auto* self = static_cast<MainView*>(cs->lpCreateParams);
-    self->window_ = hwnd;
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<MainView*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  bool created = false;
+  auto* self = WindowOwner<MainView>(hwnd, msg, lp, created);
   // Without its view (being destroyed by its owner) the window ends nothing.
   if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wp, lp);
+  if (created) self->window_ = hwnd;
   return self->OnWindow(msg, wp, lp);
 }
 
 LRESULT CALLBACK MainView::ClientProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<MainView*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  bool created = false;
+  auto* self = WindowOwner<MainView>(hwnd, msg, lp, created);
   if (self != nullptr) {
     bool handled = false;
     const LRESULT r = self->OnClient(msg, wp, lp, handled);

@@ -7,6 +7,7 @@
 
 #include "text/wide.h"
 #include "win32/dpi.h"
+#include "win32/window_owner.h"
 
 namespace ornat::win32 {
 
@@ -486,13 +487,10 @@ LRESULT MenuBar::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT CALLBACK MenuBar::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    static_cast<MenuBar*>(cs->lpCreateParams)->hwnd_ = hwnd;
-  }
-  auto* self = reinterpret_cast<MenuBar*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  bool created = false;
+  auto* self = WindowOwner<MenuBar>(hwnd, msg, lp, created);
   if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wp, lp);
+  if (created) self->hwnd_ = hwnd;
   return self->OnMessage(msg, wp, lp);
 }
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <optional>
 
-#include "win32/dpi.h"
 #include "text/wide.h"
+#include "win32/dpi.h"
 
 namespace ornat::win32 {
 

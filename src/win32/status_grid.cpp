@@ -5,9 +5,10 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "text/wide.h"
 #include "win32/dpi.h"
 #include "win32/gdi_canvas.h"
-#include "text/wide.h"
+#include "win32/window_owner.h"
 
 namespace ornat::win32 {
 
@@ -252,13 +253,10 @@ LRESULT StatusGridView::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT CALLBACK StatusGridView::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    static_cast<StatusGridView*>(cs->lpCreateParams)->hwnd_ = hwnd;
-  }
-  auto* self = reinterpret_cast<StatusGridView*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  bool created = false;
+  auto* self = WindowOwner<StatusGridView>(hwnd, msg, lp, created);
   if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wp, lp);
+  if (created) self->hwnd_ = hwnd;
   return self->OnMessage(msg, wp, lp);
 }
 

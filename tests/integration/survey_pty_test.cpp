@@ -115,7 +115,9 @@ struct LineCase {
 };
 
 // CTest's names show the case's own, not its bytes.
-void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LineCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const LineCase kLines[] = {
     {"neighbours and both ends, 30 ms",
@@ -225,7 +227,9 @@ struct OddCase {
   const char* stderr_has;
 };
 
-void PrintTo(const OddCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const OddCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const OddCase kOdd[] = {
     {"a trailing byte",

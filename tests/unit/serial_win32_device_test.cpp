@@ -416,6 +416,12 @@ TEST_F(Win32DeviceTest, AReadThatClosingAbortsFailsWith995AndTheCloseCompletes) 
       if (close < 0 && calls[i].name == "CloseHandle" && calls[i].args[0] == kDevice)
         close = static_cast<int>(i);
     }
+    if (c.purge_ends_reads && cancel < 0) {
+      // The abort itself ended the read, and the event thread took its result before the
+      // device looked for transfers still under way: nothing was left to cancel.
+      EXPECT_GT(close, purge) << c.name;
+      continue;
+    }
     ASSERT_GT(cancel, purge) << c.name;
     EXPECT_GT(close, cancel) << c.name;
     EXPECT_EQ(calls[static_cast<std::size_t>(cancel)].args[1], CallsOf(f, "ReadFile")[0].args[2])

@@ -69,8 +69,7 @@ TEST(WindowCommandLine, AJournalThatCannotBeOpenedIsToldAndNoneIsKept) {
   EXPECT_EQ(OpenWindowJournal(ParseWindowCommandLine({}), error), nullptr);
   EXPECT_EQ(error, "");
   // A folder is not a journal.
-  EXPECT_EQ(OpenWindowJournal(ParseWindowCommandLine({"--journal", dir.string()}), error),
-            nullptr);
+  EXPECT_EQ(OpenWindowJournal(ParseWindowCommandLine({"--journal", dir.string()}), error), nullptr);
   EXPECT_NE(error, "");
   error.clear();
   const auto file = (dir / "j.jsonl").string();

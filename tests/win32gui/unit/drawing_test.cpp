@@ -8,10 +8,10 @@
 #include <string>
 
 #include "support/window_definition.h"
+#include "text/wide.h"
 #include "ui/exchange_log.h"
 #include "win32/fonts.h"
 #include "win32/gdi_canvas.h"
-#include "text/wide.h"
 
 namespace ornat::win32 {
 namespace {

@@ -13,8 +13,8 @@
 #include "support/window_definition.h"
 #include "win32_window.h"
 // After the form's headers (see win32_window.h).
-#include "win32/menu_bar.h"
 #include "text/wide.h"
+#include "win32/menu_bar.h"
 
 namespace ornat::testing {
 namespace {
