@@ -7,7 +7,7 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev
   gettext lintian desktop-file-utils appstream man-db
   socat python3-pymodbus python3-serial python3-serial-asyncio
   g++-mingw-w64-x86-64-posix wine wine64
-  fonts-wine nsis imagemagick)
+  fonts-wine nsis imagemagick pandoc)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

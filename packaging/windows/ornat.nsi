@@ -1,8 +1,9 @@
 ; The Windows installer of ornat (makensis, from the Release cross-build's staged files):
 ; ornat.exe and ornat-cli.exe with the serial port's catalogues, the README and the
-; licence under Program Files (64-bit), a Start-menu entry for the window, and an
-; uninstaller registered in Add/Remove Programs. "setup.exe /S" installs silently
-; (into /D=FOLDER if given), "uninstall.exe /S" removes everything again.
+; licence under Program Files (64-bit), a Start-menu folder "ornat" (the window, the
+; README, the uninstaller), and an uninstaller registered in Add/Remove Programs.
+; "setup.exe /S" installs silently (into /D=FOLDER if given), "uninstall.exe /S" removes
+; everything again.
 ;
 ; makensis -DVERSION=1.3.0 -DSTAGE=<staged folder> -DOUTFILE=<setup.exe> -DICON=<.ico> ornat.nsi
 Unicode true
@@ -65,17 +66,23 @@ Section "ornat"
   SetOutPath "$INSTDIR"
   File "${STAGE}\ornat.exe"
   File "${STAGE}\ornat-cli.exe"
-  File "${STAGE}\README.md"
+  File "${STAGE}\README.html"
   File "${STAGE}\LICENSE.txt"
   SetOutPath "$INSTDIR\locale"
   File /r "${STAGE}\locale\*.mo"
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
-  ; The Start-menu entry, for every user of the machine.
+  ; The Start-menu folder, for every user of the machine.
   SetShellVarContext all
-  CreateShortcut "$SMPROGRAMS\ornat.lnk" "$INSTDIR\ornat.exe" "" "$INSTDIR\ornat.exe" 0 \
+  Delete "$SMPROGRAMS\ornat.lnk"  ; an earlier installer's single entry
+  CreateDirectory "$SMPROGRAMS\ornat"
+  CreateShortcut "$SMPROGRAMS\ornat\ornat.lnk" "$INSTDIR\ornat.exe" "" "$INSTDIR\ornat.exe" 0 \
     SW_SHOWNORMAL "" "Service tool for ORNAT(-2)-Zev flame detectors"
+  CreateShortcut "$SMPROGRAMS\ornat\ornat README.lnk" "$INSTDIR\README.html" "" "" 0 \
+    SW_SHOWNORMAL "" "How to install and use ornat on Windows"
+  CreateShortcut "$SMPROGRAMS\ornat\Uninstall ornat.lnk" "$INSTDIR\uninstall.exe" "" \
+    "$INSTDIR\uninstall.exe" 0 SW_SHOWNORMAL "" "Remove ornat from this computer"
 
   ; Add/Remove Programs.
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} ${VERSION}"
@@ -95,7 +102,7 @@ SectionEnd
 Section "Uninstall"
   Delete "$INSTDIR\ornat.exe"
   Delete "$INSTDIR\ornat-cli.exe"
-  Delete "$INSTDIR\README.md"
+  Delete "$INSTDIR\README.html"
   Delete "$INSTDIR\LICENSE.txt"
   ; The catalogues' folder is the program's own.
   RMDir /r "$INSTDIR\locale"
@@ -103,6 +110,9 @@ Section "Uninstall"
   ; Only if empty: a journal the user kept in the folder stays.
   RMDir "$INSTDIR"
   SetShellVarContext all
-  Delete "$SMPROGRAMS\ornat.lnk"
+  Delete "$SMPROGRAMS\ornat\ornat.lnk"
+  Delete "$SMPROGRAMS\ornat\ornat README.lnk"
+  Delete "$SMPROGRAMS\ornat\Uninstall ornat.lnk"
+  RMDir "$SMPROGRAMS\ornat"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

@@ -1,6 +1,8 @@
 // ornat-cli: the window's logic without the window, for scripts and for commissioning a
 // line of detectors. See ornat-cli --help and ornat-cli(1).
 
+#include "cli/main.h"
+
 #include <clocale>
 #include <cstdio>
 #include <exception>
@@ -13,8 +15,9 @@
 #include "cli/terminal.h"
 #include "serial/translation.h"
 
-int main(int argc, char** argv) {
-  using namespace ornat::cli;
+namespace ornat::cli {
+
+int Main(const std::vector<std::string>& args, const std::string& refused) {
   // The serial error texts in the user's language; numbers stay with a full stop, as
   // in the messages around them and in the JSON.
   ornat::SetUpLocale();
@@ -24,9 +27,15 @@ int main(int argc, char** argv) {
   // program silently. On Windows, the console takes UTF-8 from here on.
   SetUpTerminal(&g_interrupted);
   std::setlocale(LC_NUMERIC, "C");
+  if (!refused.empty()) {
+    // A name with U+FFFD in the place of what it held would name another file.
+    Err("the argument \"" + refused +
+        "\" holds a character that has no UTF-8 form (an unpaired UTF-16 surrogate)");
+    return kExitUsage;
+  }
   Options options;
   try {
-    options = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+    options = ParseArguments(args);
   } catch (const UsageError& e) {
     Err(e.what());  // it may quote an argument: never raw to the terminal
     return kExitUsage;
@@ -46,3 +55,5 @@ int main(int argc, char** argv) {
     return kExitPort;
   }
 }
+
+}  // namespace ornat::cli

@@ -1,32 +1,35 @@
 #include "text/wide.h"
 
-#include <windows.h>
+#include "text/utf16.h"
 
 namespace ornat::win32 {
 
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wchar_t is a UTF-16 unit");
+
 std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int n =
-      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0)
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-  return out;
+  const std::u16string wide = text::Utf16FromUtf8(utf8);
+  return std::wstring(wide.begin(), wide.end());
 }
 
 std::string Utf8(const wchar_t* wide, std::size_t n) {
-  if (n == 0) return {};
-  const int bytes =
-      ::WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-  if (bytes > 0)
-    ::WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(n), out.data(), bytes, nullptr,
-                          nullptr);
-  return out;
+  return text::Utf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(wide), n));
 }
 
 std::string Utf8(const std::wstring& wide) {
   return Utf8(wide.data(), wide.size());
+}
+
+std::vector<std::string> Utf8Arguments(int argc, const wchar_t* const* argv, std::string& refused) {
+  refused.clear();
+  std::vector<std::string> args;
+  for (int i = 1; i < argc && argv != nullptr && argv[i] != nullptr; ++i) {
+    const std::u16string_view arg(reinterpret_cast<const char16_t*>(argv[i]),
+                                  std::char_traits<wchar_t>::length(argv[i]));
+    bool exact = true;
+    args.push_back(text::Utf8FromUtf16(arg, &exact));
+    if (!exact && refused.empty()) refused = args.back();
+  }
+  return args;
 }
 
 }  // namespace ornat::win32

@@ -1,8 +1,10 @@
 // ornat.exe: the service tool's window on Windows. Closing the window ends the program
 // (the port is closed as the window's logic is destroyed). The command line:
 // --journal FILE keeps a journal of every exchange; --help and --version answer
-// without opening a window (on the console the program was started from, else in a
-// box).
+// without opening a window (into a redirected stdout, on the console the program was
+// started from, else in a box). The arguments are read from the wide command line, so a
+// journal's path with Cyrillic or accented letters names its file whatever the ANSI
+// code page.
 
 #include <memory>
 #include <string>
@@ -13,6 +15,7 @@
 #include "serial/translation.h"
 #include "text/wide.h"
 #include "ui/window_command_line.h"
+#include "win32/command_line_output.h"
 #include "win32/dpi.h"
 #include "win32/program.h"
 
@@ -26,43 +29,38 @@
 
 namespace {
 
-// To the console or pipe the program was started with; a box where there is none.
-void Tell(const std::string& text, bool error) {
-  HANDLE out = ::GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
-  if (out != nullptr && out != INVALID_HANDLE_VALUE && ::GetFileType(out) != FILE_TYPE_UNKNOWN) {
-    DWORD wrote = 0;
-    ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr);
-    return;
-  }
-  ::MessageBoxW(nullptr, ornat::win32::Wide(text).c_str(), L"ornat",
-                MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
-}
-
-std::vector<std::string> Arguments() {
-  std::vector<std::string> args;
+// The arguments from the wide command line, as ornat-cli.exe's; an argument with no
+// UTF-8 form is a usage error.
+ornat::WindowCommandLine ReadCommandLine() {
   int argc = 0;
   wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-  for (int i = 1; argv != nullptr && i < argc; ++i) args.push_back(ornat::win32::Utf8(argv[i]));
+  std::string refused;
+  const std::vector<std::string> args = ornat::win32::Utf8Arguments(argc, argv, refused);
   if (argv != nullptr) ::LocalFree(argv);
-  return args;
+  if (refused.empty()) return ornat::ParseWindowCommandLine(args);
+  ornat::WindowCommandLine line;
+  line.action = ornat::WindowCommandLine::Action::kUsageError;
+  line.error = "ornat: the argument \"" + refused +
+               "\" holds a character that has no UTF-8 form (an unpaired UTF-16 surrogate)\n";
+  return line;
 }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
-  const std::vector<std::string> args = Arguments();
-  const ornat::WindowCommandLine line = ornat::ParseWindowCommandLine(args);
+  const ornat::WindowCommandLine line = ReadCommandLine();
+  using ornat::win32::TellFromCommandLine;
   switch (line.action) {
     case ornat::WindowCommandLine::Action::kHelp:
-      Tell(ornat::WindowUsage("Usage: ornat [--journal FILE]", "",
-                              "ornat-cli.exe is the same logic without a window."),
-           false);
+      TellFromCommandLine(ornat::WindowUsage("Usage: ornat [--journal FILE]", "",
+                                             "ornat-cli.exe is the same logic without a window."),
+                          false);
       return 0;
     case ornat::WindowCommandLine::Action::kVersion:
-      Tell(std::string("ornat ") + ORNAT_VERSION + "\n", false);
+      TellFromCommandLine(std::string("ornat ") + ORNAT_VERSION + "\n", false);
       return 0;
     case ornat::WindowCommandLine::Action::kUsageError:
-      Tell(line.error, true);
+      TellFromCommandLine(line.error, true);
       return 2;
     case ornat::WindowCommandLine::Action::kRun:
       break;

@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 #include <imm.h>
-#include <initguid.h>
-#include <oleacc.h>
 #include <uxtheme.h>
 #include <windowsx.h>
 
@@ -569,20 +567,12 @@ void MainView::Mirror(Bound& b) {
 }
 
 void MainView::NameForScreenReaders() {
-  IAccPropServices* services = nullptr;
-  if (FAILED(::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IAccPropServices, reinterpret_cast<void**>(&services))) ||
-      services == nullptr)
-    return;
   for (auto& b : bound_) {
     if (b->kind != Kind::kRadioButton) continue;
     const TTeLabel* label =
         LabelBeside(static_cast<TTeRadioButton&>(*b->model), form_.AllControls());
-    if (label == nullptr) continue;
-    services->SetHwndPropStr(b->hwnd, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
-                             PROPID_ACC_NAME, Wide(label->Caption()).c_str());
+    if (label != nullptr) accessible_names_.Name(b->hwnd, Wide(label->Caption()));
   }
-  services->Release();
 }
 
 // --- focus and keyboard --------------------------------------------------------
@@ -962,6 +952,12 @@ LRESULT MainView::OnControl(Bound& b, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         return TRUE;
       }
       break;
+    case WM_GETOBJECT: {
+      bool handled = false;
+      const LRESULT r = accessible_names_.Answer(hwnd, wp, lp, handled);
+      if (handled) return r;
+      break;
+    }
     case WM_PASTE:
     case WM_CUT:
     case WM_CLEAR:

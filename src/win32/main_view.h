@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "ui/main_window.h"
+#include "win32/accessible_name.h"
 #include "win32/fonts.h"
 #include "win32/view_context.h"
 
@@ -119,6 +120,7 @@ class MainView {
   // Alt + letter: a button whose caption underlines that letter.
   bool PressAccelerator(wchar_t letter);
   void Scroll(int pos);
+  // Each tactic button is named by the label beside it (accessible_name.h).
   void NameForScreenReaders();
 
   TForm1& form_;
@@ -133,6 +135,7 @@ class MainView {
   std::unordered_map<const TControl*, Bound*> by_control_;
   std::unordered_map<HWND, Bound*> by_hwnd_;
   std::vector<ATOM> atoms_;
+  AccessibleNames accessible_names_;
   std::unique_ptr<MenuBar> menu_bar_;
   std::unique_ptr<SpeedListBinding> speed_list_;
   std::map<const TControl*, std::unique_ptr<SpinEditBinding>> spin_edits_;

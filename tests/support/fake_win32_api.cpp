@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "text/utf16.h"
+
 namespace ornat::testing {
 
 using namespace win32;
@@ -28,6 +30,17 @@ FakeWin32::FakeWin32() {
                             Dword creation, Dword flags, Handle tmpl) -> Handle {
     std::unique_lock<std::mutex> lock(mutex_);
     if (Enter({"CreateFileA", {access, share, N(security), creation, flags, N(tmpl)}, name}, lock))
+      return InvalidHandle();
+    device_open_ = true;
+    return H(kDevice);
+  };
+  api_.CreateFileW = [this](const char16_t* name, Dword access, Dword share, void* security,
+                            Dword creation, Dword flags, Handle tmpl) -> Handle {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (Enter({"CreateFileW",
+               {access, share, N(security), creation, flags, N(tmpl)},
+               text::Utf8FromUtf16(name)},
+              lock))
       return InvalidHandle();
     device_open_ = true;
     return H(kDevice);

@@ -94,17 +94,21 @@ TEST_F(Win32DeviceTest, OpensThePortAsTheDeviceNameWithExclusiveOverlappedAccess
   struct Case {
     const char* port;
     const char* device;
+    const char* call;  // a name that is not ASCII goes in UTF-16
   } cases[] = {
-      {"COM1", "\\\\.\\COM1"},
-      {"COM7", "\\\\.\\COM7"},
-      {"COM10", "\\\\.\\COM10"},
-      {"COM256", "\\\\.\\COM256"},
+      {"COM1", "\\\\.\\COM1", "CreateFileA"},
+      {"COM7", "\\\\.\\COM7", "CreateFileA"},
+      {"COM10", "\\\\.\\COM10", "CreateFileA"},
+      {"COM256", "\\\\.\\COM256", "CreateFileA"},
+      {"КОМ1", "\\\\.\\КОМ1", "CreateFileW"},
+      {"Résumé\\COM1", "\\\\.\\Résumé\\COM1", "CreateFileW"},
   };
   for (const Case& c : cases) {
     fake.ClearCalls();
     port.SetPort(c.port);
     port.OpenPort();
-    const auto opens = CallsOf(fake, "CreateFileA");
+    EXPECT_EQ(fake.NamesOf({"CreateFileA", "CreateFileW"}), (Names{c.call})) << c.port;
+    const auto opens = CallsOf(fake, c.call);
     ASSERT_EQ(opens.size(), 1u) << c.port;
     EXPECT_EQ(opens[0].text, c.device);
     // GENERIC_READ | GENERIC_WRITE, no sharing, no security attributes, OPEN_EXISTING,

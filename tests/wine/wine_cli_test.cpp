@@ -174,6 +174,8 @@ TEST_F(WineCli, APortThatFailsIsToldInTheCommandLinesWordsWithItsControlCharacte
        {"survey", "--addresses", "1-3"},
        "the port \"COM9\" " + no_such + "; the survey stopped"},
       {"COM\x1b[2J\a9", {"query"}, "the port \"COM\\u001B[2J\\u00079\" cannot be opened: "},
+      // Cyrillic "КОМ7" arrives whole and is opened by its wide name.
+      {"КОМ7", {"query"}, "the port \"КОМ7\" " + no_such},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.says);
@@ -314,25 +316,31 @@ TEST_F(WineCli, OnAConsoleTheProgressLineGivesWayToTheResultsAndNothingOfItStays
   }
 }
 
-TEST_F(WineCli, TheJournalGetsOneWholeLinePerExchange) {
+TEST_F(WineCli, TheJournalGetsOneWholeLinePerExchangeWhateverLettersItsPathHolds) {
   SimProcess sim;
   ASSERT_TRUE(sim.Started());
   ASSERT_TRUE(testing::PointComPort("COM7", sim.pty_path()));
-  const std::string journal = sim.runtime_dir() + "/journal.jsonl";
-  for (int i = 0; i < 2; ++i) {
-    const testing::WineRun r =
-        testing::RunUnderWine(CliExe(), {"--port", "COM7", "--journal", journal, "query"});
-    ASSERT_EQ(r.exit, 0) << r.err;
-  }
-  std::ifstream in(journal, std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const Strings lines = Lines(text);
-  ASSERT_EQ(lines.size(), 2u) << text;
-  for (const std::string& line : lines) {
-    EXPECT_EQ(line.rfind("{\"time\":\"", 0), 0u) << line;
-    EXPECT_NE(line.find("\"program\":\"ornat-cli\",\"port\":\"COM7\""), std::string::npos) << line;
-    EXPECT_NE(line.find("\"request\":\"F7 03 00 00 00 08 50 9A\""), std::string::npos) << line;
-    EXPECT_EQ(line.back(), '}') << "no CR before the line end";
+  // Cyrillic and accented letters, which no one ANSI code page holds both of.
+  for (const std::string name : {"journal.jsonl", "Журнал/j.jsonl", "Résumé.jsonl"}) {
+    SCOPED_TRACE(name);
+    const std::string journal = sim.runtime_dir() + "/" + name;
+    std::filesystem::create_directories(std::filesystem::path(journal).parent_path());
+    for (int i = 0; i < 2; ++i) {
+      const testing::WineRun r = testing::RunUnderWine(
+          CliExe(), {"--port", "COM7", "--journal", "Z:" + Replace(journal, "/", "\\"), "query"});
+      ASSERT_EQ(r.exit, 0) << r.err;
+    }
+    std::ifstream in(journal, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const Strings lines = Lines(text);
+    ASSERT_EQ(lines.size(), 2u) << text;
+    for (const std::string& line : lines) {
+      EXPECT_EQ(line.rfind("{\"time\":\"", 0), 0u) << line;
+      EXPECT_NE(line.find("\"program\":\"ornat-cli\",\"port\":\"COM7\""), std::string::npos)
+          << line;
+      EXPECT_NE(line.find("\"request\":\"F7 03 00 00 00 08 50 9A\""), std::string::npos) << line;
+      EXPECT_EQ(line.back(), '}') << "no CR before the line end";
+    }
   }
 }
 

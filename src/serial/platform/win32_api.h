@@ -32,7 +32,7 @@ inline HKey LocalMachineKey() {
   return reinterpret_cast<HKey>(static_cast<std::intptr_t>(static_cast<Long>(0x80000002u)));
 }
 
-// CreateFileA
+// CreateFileA, CreateFileW
 inline constexpr Dword kGenericRead = 0x80000000u;
 inline constexpr Dword kGenericWrite = 0x40000000u;
 inline constexpr Dword kOpenExisting = 3;
@@ -117,6 +117,10 @@ struct Win32Api {
   std::function<Handle(const char* name, Dword access, Dword share, void* security, Dword creation,
                        Dword flags, Handle template_file)>
       CreateFileA;
+  // The same open for a name that is not ASCII, given in UTF-16.
+  std::function<Handle(const char16_t* name, Dword access, Dword share, void* security,
+                       Dword creation, Dword flags, Handle template_file)>
+      CreateFileW;
   std::function<Bool(Handle h)> CloseHandle;
   std::function<Bool(Handle h, Dword in_queue, Dword out_queue)> SetupComm;
   std::function<Bool(Handle h, const Dcb* dcb)> SetCommState;

@@ -65,6 +65,12 @@ Win32Api MakeReal() {
     return ::CreateFileA(name, access, share, static_cast<LPSECURITY_ATTRIBUTES>(security),
                          creation, flags, template_file);
   };
+  api.CreateFileW = [](const char16_t* name, Dword access, Dword share, void* security,
+                       Dword creation, Dword flags, Handle template_file) -> Handle {
+    return ::CreateFileW(reinterpret_cast<const wchar_t*>(name), access, share,
+                         static_cast<LPSECURITY_ATTRIBUTES>(security), creation, flags,
+                         template_file);
+  };
   api.CloseHandle = [](Handle h) -> Bool { return ::CloseHandle(h); };
   api.SetupComm = [](Handle h, Dword in, Dword out) -> Bool { return ::SetupComm(h, in, out); };
   api.SetCommState = [](Handle h, const Dcb* dcb) -> Bool {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "text/utf16.h"
+
 namespace ornat {
 
 using namespace win32;
@@ -128,8 +130,11 @@ DevError Win32CommDevice::Open(const std::string& port) {
   // A second open of the same port is what Windows refuses another program.
   if (IsOpen()) return static_cast<DevError>(kErrorAccessDenied);
   const std::string name = DeviceName(port);
-  Handle h = api_.CreateFileA(name.c_str(), kGenericRead | kGenericWrite, 0, nullptr, kOpenExisting,
-                              kFileFlagOverlapped, nullptr);
+  Handle h = text::IsAscii(name)
+                 ? api_.CreateFileA(name.c_str(), kGenericRead | kGenericWrite, 0, nullptr,
+                                    kOpenExisting, kFileFlagOverlapped, nullptr)
+                 : api_.CreateFileW(text::Utf16FromUtf8(name).c_str(), kGenericRead | kGenericWrite,
+                                    0, nullptr, kOpenExisting, kFileFlagOverlapped, nullptr);
   if (h == InvalidHandle()) return LastError();
   handle_.store(h, std::memory_order_release);
   return 0;

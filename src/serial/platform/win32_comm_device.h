@@ -5,7 +5,9 @@
 // - Open: CreateFileA("\\.\" + port, GENERIC_READ | GENERIC_WRITE, no sharing, no
 //   security attributes, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, no template). The
 //   prefix opens COM10 and above too. A failure gives GetLastError() (2: no such
-//   port; 5: another program has it).
+//   port; 5: another program has it). A name that is not ASCII (the port names are
+//   UTF-8) goes to CreateFileW in UTF-16 with the same arguments: through the ANSI
+//   code page its letters would become "?".
 // - Settings: SetupComm, SetCommState with the record as a DCB, SetCommTimeouts;
 //   SetEventMask is SetCommMask.
 // - Event wait: an overlapped WaitCommEvent, then WaitForMultipleObjects on the stop

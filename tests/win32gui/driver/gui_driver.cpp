@@ -12,6 +12,9 @@
 //                            CHECK TEXT" each (client coordinates of the window), "end"
 //   panels                   "panel I LEFT TOP WIDTH HEIGHT TEXT" each, "end"
 //   text NAME                "text TEXT"
+//   name NAME                the control's name as a screen reader asks for it
+//                            (AccessibleObjectFromWindow, IAccessible::get_accName):
+//                            "name TEXT"
 //   wait NAME PART MS        waits until NAME's text contains PART: "ok" or "timeout TEXT"
 //   click NAME               BM_CLICK: "ok"
 //   press NAME X Y           a left click at X,Y of the control (posted): "ok"
@@ -32,6 +35,9 @@
 #include <windows.h>
 
 #include <commctrl.h>
+// The interface ids defined here: the import library's IID_IAccessible is no id.
+#include <initguid.h>
+#include <oleacc.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -401,6 +407,23 @@ void Command(const std::string& line) {
   HWND target = Control(name);
   if (target == nullptr) return Say("error no control " + name);
   if (verb == "text") return Say("text " + Escape(Utf8(TextOf(target))));
+  if (verb == "name") {
+    IAccessible* acc = nullptr;
+    if (FAILED(::AccessibleObjectFromWindow(target, static_cast<DWORD>(OBJID_CLIENT),
+                                            IID_IAccessible, reinterpret_cast<void**>(&acc))) ||
+        acc == nullptr)
+      return Say("error no accessible object");
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR read = nullptr;
+    const HRESULT hr = acc->get_accName(self, &read);
+    acc->Release();
+    if (FAILED(hr)) return Say("error get_accName failed");
+    const std::wstring text = read != nullptr ? std::wstring(read, ::SysStringLen(read)) : L"";
+    ::SysFreeString(read);
+    return Say("name " + Escape(Utf8(text)));
+  }
   if (verb == "wait") {
     std::string part;
     int ms = 0;
@@ -478,11 +501,14 @@ void Command(const std::string& line) {
 }  // namespace
 
 int main() {
+  // A client of the window's accessible objects, without a message loop of its own.
+  ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   std::string line;
   while (std::getline(std::cin, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line == "quit") break;
     if (!line.empty()) Command(line);
   }
+  ::CoUninitialize();
   return 0;
 }

@@ -217,8 +217,9 @@ std::vector<std::string> FileLines(const std::string& path) {
 TEST(WindowUnderWine, WithAJournalEachExchangeOfTheWindowIsOneLine) {
   const std::string dir = std::string(ORNAT_SCREENSHOT_DIR) + "/../win32gui-journal";
   std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  const std::string path = std::filesystem::canonical(dir).string() + "/window.jsonl";
+  std::filesystem::create_directories(dir + "/Журнал");
+  // A path in letters that no one ANSI code page holds: it arrives whole.
+  const std::string path = std::filesystem::canonical(dir).string() + "/Журнал/Résumé.jsonl";
   WineWindow win(96, {"--no-console", "--detector", "247:alarm"}, {"--journal", "Z:" + path});
   ASSERT_EQ(win.Why(), "");
   Driver& d = win.driver();
