@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QKeyEvent>
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -113,6 +115,42 @@ TEST(EndToEnd, TheCyclicQueryFollowsAnAlarmAndAFaultAndStopsOnStop) {
   // Unchecking the box gives the reset button back.
   win.Click("TeCheckBox1");
   EXPECT_TRUE(win.Find("TeButton2")->isEnabled());
+}
+
+// Counts the paints of a widget that come while `now` holds.
+class PaintsWhile : public QObject {
+ public:
+  PaintsWhile(QWidget* w, std::function<bool()> now) : now_(std::move(now)) {
+    w->installEventFilter(this);
+  }
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint && now_()) ++count;
+    return false;
+  }
+
+ private:
+  std::function<bool()> now_;
+};
+
+TEST(EndToEnd, TheSimulatorGoneEndsTheCyclicQueryOnTheScreenAndEmptiesTheGrid) {
+  E2eWindow win;
+  ASSERT_TRUE(win.Started());
+  win.Click("TeCheckBox1");
+  win.Click("TeButton5");
+  ASSERT_TRUE(win.WaitFor([&] { return win.Grid(1, 1) == kNormalCell; }, 5s));
+  PaintsWhile paints(win.Find("StatusGrid"),
+                     [&] { return win.form().StatusGrid.Cell(1, 1).empty(); });
+  win.sim().Kill();
+  ASSERT_TRUE(win.WaitFor([&] { return win.Text("TeButton5") == "ЗАПРОС ПАРАМЕТРОВ"; }, 5s));
+  const auto log = win.Log();
+  EXPECT_NE(std::find(log.begin(), log.end(), "   : ОШИБКА ОТКРЫТИЯ ПОРТА ornat-sim"), log.end());
+  EXPECT_TRUE(win.Find("TeCheckBox1")->isEnabled());
+  EXPECT_EQ(win.Grid(1, 0) + win.Grid(1, 1), "");
+  EXPECT_TRUE(win.WaitFor([&] { return paints.count > 0; }));  // repainted by itself
+  win.view().grab().save("/tmp/window_cycle_failed.png");
 }
 
 TEST(EndToEnd, ATacticTheTestModeAndTheAlarmResetReachTheDetector) {
