@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
 
@@ -13,54 +11,48 @@ namespace ornat::testing {
 namespace {
 
 TEST(StatusGrid, NeverShowsTheStateOfAnotherAddressAsTheCurrentOne) {
-  struct Case {
-    const char* what;
-    int queried;  // the address whose state the grid shows first
-    std::function<void(SimulatedForm&)> then;
-    bool kept;
-  };
-  auto type = [](SimulatedForm& t, const char* text) {
-    t.Do([&] { t.w().TeSpinEdit1.SetText(text); });
-  };
-  const Case cases[] = {
-      {"a search hit at the address shown", 5, [](SimulatedForm& t) { t.Click(t.w().CustomItem5); },
-       false},
-      {"an address change acknowledged", 247,
-       [&](SimulatedForm& t) {
-         t.Do([&] { t.w().TeSpinEdit2.SetText("9"); });
-         t.Click(t.w().TeButton1);
-       },
-       false},
-      {"the interface reset", 247, [](SimulatedForm& t) { t.Click(t.w().TeButton2); }, false},
-      {"another address in the editor", 247, [&](SimulatedForm& t) { type(t, "9"); }, false},
-      {"another address typed while a query is in flight", 247,
-       [&](SimulatedForm& t) {
-         t.Click(t.w().TeButton5);
-         type(t, "9");
-       },
-       false},
-      {"Enter on the same address", 247,
-       [](SimulatedForm& t) { t.Do([&] { t.w().TeSpinEdit1.KeyPress('\r'); }); }, true},
-      {"a single time-out", 247,
-       [](SimulatedForm& t) {
-         t.line.faults().silent = true;
-         t.Click(t.w().TeButton5);
-       },
-       true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    SimulatedForm t;
-    if (c.queried != 247) t.line.AddDetector(static_cast<std::uint8_t>(c.queried));
-    type(t, std::to_string(c.queried).c_str());
-    t.Click(t.w().TeButton5);
+  SimulatedForm t;  // detectors at 247 and 5
+  t.line.AddDetector(5);
+  TForm1& w = t.w();
+  auto run = [&](const std::function<void()>& action) {
+    t.Do(action);
     ASSERT_TRUE(t.RunUntilIdle());
-    ASSERT_EQ(t.w().StatusGrid.Cell(1, 1), kNormalCell);
-    c.then(t);
-    ASSERT_TRUE(t.RunUntilIdle());
-    EXPECT_EQ(t.w().StatusGrid.Cell(1, 0), c.kept ? kTypeCell : "");
-    EXPECT_EQ(t.w().StatusGrid.Cell(1, 1), c.kept ? kNormalCell : "");
-  }
+  };
+  auto shown = [&] { return w.StatusGrid.Cell(1, 0) + w.StatusGrid.Cell(1, 1); };
+  const std::string normal = kTypeCell + kNormalCell;
+  auto query = [&] {
+    run([&] { w.TeButton5.Click(); });
+    EXPECT_EQ(shown(), normal);
+  };
+  query();
+  t.line.faults().silent = true;
+  query();  // a single time-out keeps the last answer on show
+  EXPECT_EQ(t.LogLines().back(), kTimeOutLine);
+  t.line.faults().silent = false;
+  run([&] { w.TeSpinEdit1.KeyPress('\r'); });
+  EXPECT_EQ(shown(), normal) << "Enter on the same address";
+  run([&] { w.TeSpinEdit1.SetText("5"); });
+  EXPECT_EQ(shown(), "") << "another address in the editor";
+  query();
+  run([&] { w.CustomItem5.Click(); });
+  EXPECT_EQ(t.state().DeviceAddress, 5);
+  EXPECT_EQ(shown(), "") << "a search hit, at the address the editor showed";
+  query();
+  run([&] {
+    w.TeSpinEdit2.SetText("9");
+    w.TeButton1.Click();
+  });
+  EXPECT_EQ(shown(), "") << "an address change acknowledged";
+  query();
+  run([&] {
+    w.TeButton5.Click();
+    w.TeSpinEdit1.SetText("247");
+  });
+  EXPECT_EQ(t.LogLines().back(), kOkLine);
+  EXPECT_EQ(shown(), "") << "the query to 9 answered after the editor moved on";
+  query();
+  run([&] { w.TeButton2.Click(); });
+  EXPECT_EQ(shown(), "") << "the interface reset";
 }
 
 }  // namespace
