@@ -76,29 +76,6 @@ TEST(SequencerPty, TheCyclicQueryFollowsLiveChangesOnTheSimulatorsConsole) {
   EXPECT_TRUE(t.dialogs.exceptions.empty());
 }
 
-TEST(SequencerPty, TheSimulatorGoneEndsTheCyclicQueryVisiblyWithAnEmptyGrid) {
-  Watchdog dog(30s);
-  SimProcess sim;
-  ASSERT_TRUE(sim.Started());
-  LiveForm t(sim.pty_path());
-  TForm1& w = t.w();
-  t.Click(w.TeCheckBox1);
-  t.Click(w.TeButton5);
-  ASSERT_TRUE(t.RunUntil([&] { return t.Completions().size() == 2; }, 3s));
-  ASSERT_EQ(w.StatusGrid.Cell(1, 1), kNormalCell);
-  sim.Kill();  // its pty goes with it: the next query cannot open the port
-  const std::string error = "   : ОШИБКА ОТКРЫТИЯ ПОРТА " + sim.pty_path();
-  ASSERT_TRUE(t.RunUntil([&] { return t.LogLines().back() == error; }, 3s));
-  const std::size_t completions = t.Completions().size();
-  t.RunFor(1000ms);
-  EXPECT_EQ(t.Completions().size(), completions);
-  EXPECT_EQ(w.TeButton5.Caption(), "ЗАПРОС ПАРАМЕТРОВ");
-  EXPECT_TRUE(w.TeCheckBox1.Enabled());
-  EXPECT_EQ(t.state().SessionMode, 0);
-  EXPECT_EQ(w.StatusGrid.Cell(1, 0) + w.StatusGrid.Cell(1, 1), "");
-  EXPECT_FALSE(w.Working());
-}
-
 TEST(SequencerPty, TacticAndTestClicksChangeTheSimulatorsRegisters) {
   Watchdog dog(30s);
   SimProcess sim;
