@@ -94,6 +94,8 @@ std::uint8_t TForm1::SearchHit() {
   if (id != kDetectorIdentity) return 254;
   State.SessionMode = 0;
   search_end_waits_ = false;
+  // The grid showed the state of the address before the search, not of the one found.
+  EmptyStatusValues(StatusGrid);
   // The address that answered: with a 100 or 150 ms window the answer is handed over
   // in the next probe's window, when DeviceAddress is already one higher.
   State.DeviceAddress = State.FrameBuffer[0];

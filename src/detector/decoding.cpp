@@ -55,20 +55,23 @@ std::uint8_t TForm1::DecodeParameters() {
   // bytes beyond it were never received and would show an earlier answer's state.
   // Bytes after a whole answer (a trailing 0x00 the validator accepted) are fine.
   if (!AcceptedByteCount(byte_count) || State.ReceivedCount < byte_count + 5) {
-    StatusGrid.SetCell(1, 0, "");
-    StatusGrid.SetCell(1, 1, "");
+    EmptyStatusValues(StatusGrid);
     TeMemo1.Add(msg::kWrongLength);
     return kOpFailed;
   }
   if (id != kDetectorIdentity) {
-    StatusGrid.SetCell(1, 0, "");
-    StatusGrid.SetCell(1, 1, "");
+    EmptyStatusValues(StatusGrid);
     TeMemo1.Add(msg::kWrongId);
     return kOpFailed;
   }
 
-  StatusGrid.SetCell(1, 0, kTypeText);
-  StatusGrid.SetCell(1, 1, StateText(f[10]));  // low byte of register 3
+  // The address editor moved on while the query was in flight: this is the state of
+  // the address the query asked, not of the one the editor names now, and the grid
+  // stays empty as the editor's change left it.
+  if (!address_changed_since_query_) {
+    StatusGrid.SetCell(1, 0, kTypeText);
+    StatusGrid.SetCell(1, 1, StateText(f[10]));  // low byte of register 3
+  }
 
   // Setting a control from code runs its click handler; QueryPending is 1 here (the
   // query set it, only the completion clears it, after this), so every handler

@@ -37,6 +37,8 @@ void TForm1::TeSComboBox1Change(TObject*) {
 }
 
 void TForm1::AddressAcknowledged() {
+  // The grid showed the state under the old address; a query shows it under the new.
+  EmptyStatusValues(StatusGrid);
   // Byte 5 of the echo: the low byte of the value written.
   State.DeviceAddress = State.FrameBuffer[5];
   TeSpinEdit1.SetValue(State.DeviceAddress);

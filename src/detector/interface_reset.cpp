@@ -3,6 +3,7 @@
 // both are acknowledged, the completion of the second puts the port back.
 
 #include "serial/comport.h"
+#include "ui/exchange_log.h"
 #include "ui/main_window.h"
 
 namespace ornat {
@@ -18,17 +19,31 @@ void TForm1::TeButton2Click(TObject*) {
 void TForm1::ResetStep1() {
   State.SavedBaudRate = ComPort1().BaudRate();
   ComPort1().SetBaudRate(TBaudRate::br9600);
+  // From here on the port runs at 9600 bit/s: should the send fail, the reset ends
+  // with the port put back (EndResetAfterFailedSend), which it knows by SessionMode 3.
+  State.SessionMode = 3;
+  // The detector's address and speed are about to change: what the grid shows is no
+  // longer the state of the detector the window will talk to.
+  EmptyStatusValues(StatusGrid);
   // The response timeout stays that of BaudIndex, not of 9600 bit/s.
   SendWriteRegisterTo(247, 1, 247, TeMemo1);
   State.ResetStepCount = 0;
   State.PendingOp = 4;
-  State.SessionMode = 3;
 }
 
 void TForm1::ResetStep2() {
+  EmptyStatusValues(StatusGrid);
   SendWriteRegisterTo(247, 2, 4, TeMemo1);
   State.PendingOp = 5;
   State.SessionMode = 0;
+}
+
+void TForm1::EndResetAfterFailedSend() {
+  // No completion follows this send. In SessionMode 2 the port has not been switched
+  // yet; in 3 it runs at 9600 bit/s and goes back, as after a reset not confirmed.
+  const bool switched = State.SessionMode == 3;
+  State.SessionMode = 0;
+  if (switched) ComPort1().SetBaudRate(State.SavedBaudRate);
 }
 
 }  // namespace ornat

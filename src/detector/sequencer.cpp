@@ -127,9 +127,37 @@ bool TForm1::Working() const {
   if (ReadsOpen() || search_end_waits_) return true;
   // A deferred action waits for its exchange, or Timer_Wait is about to run it.
   if (State.ActionDeferred == 1 || Timer_Wait.Enabled()) return true;
-  // A sequence goes on only when its step timer is armed; a failed send leaves it
-  // halted, with SessionMode unchanged and nothing armed.
+  // A sequence goes on only when its step timer is armed; a failed send leaves a bus
+  // search halted, with SessionMode unchanged and nothing armed.
   return State.SessionMode != kSessionIdle && Timer_Programm.Enabled();
+}
+
+void TForm1::EndSequenceAfterFailedSend() {
+  // No completion follows a failed send, so nothing re-arms the step timer. Left
+  // halted, a cyclic query would show "СТОП" and the last state while reading nothing,
+  // and the next exchange that completes, started by any later action, would take up
+  // the sequence's next step: a query, or the interface reset's write, long after the
+  // engineer asked for it. The bus search halts (its probes are reads; "Stop" ends it).
+  switch (State.SessionMode) {
+    case kSessionCyclic:
+      EndCyclicQuery();
+      // Nothing is read any more: the last answer is no longer the detector's state.
+      EmptyStatusValues(StatusGrid);
+      break;
+    case kSessionResetStep1:
+    case kSessionResetStep2:
+      EndResetAfterFailedSend();
+      break;
+    default:
+      return;
+  }
+  // An action deferred inside the sequence that no exchange in flight will release
+  // (Timer_Wait repeating it while a failed query's QueryPending refuses it) would go
+  // out when some later exchange completes: it ends with the sequence.
+  if (!Timer_Rx.Enabled()) {
+    Timer_Wait.SetEnabled(false);
+    State.ActionDeferred = 0;
+  }
 }
 
 // --- the step timer -------------------------------------------------------------------
@@ -155,6 +183,7 @@ void TForm1::Timer_ProgrammTimer(TObject*) {
     case kSessionCyclic:
       Timer_Programm.SetInterval(kCycleMs);
       State.QueryPending = 1;
+      address_changed_since_query_ = false;
       SendReadRegisters(kRegIdentity, kParameterCount, TeMemo1);
       State.PendingOp = kOpParameterQuery;
       break;
@@ -168,12 +197,7 @@ void TForm1::Timer_ProgrammTimer(TObject*) {
 void TForm1::TeButton5Click(TObject*) {
   if (State.SessionMode == kSessionSearch) return;
   if (TeButton5.Caption() == kStopCaption) {
-    // Timer_Programm is not disabled: a pending step fires and finds SessionMode 0;
-    // a query in flight is still shown and its completion re-arms nothing.
-    TeButton5.SetCaption(kQueryCaptionAfterStop);
-    TeCheckBox1.SetEnabled(true);
-    State.SessionMode = kSessionIdle;
-    Timer_Programm.SetInterval(kFirstStepMs);
+    EndCyclicQuery();
     return;
   }
   if (TeCheckBox1.Checked()) {
@@ -188,8 +212,18 @@ void TForm1::TeButton5Click(TObject*) {
   }
   if (DeferIfBusy(&TForm1::TeButton5Click) == 1) return;
   State.QueryPending = 1;
+  address_changed_since_query_ = false;
   SendReadRegisters(kRegIdentity, kParameterCount, TeMemo1);
   State.PendingOp = kOpParameterQuery;
+}
+
+void TForm1::EndCyclicQuery() {
+  // Timer_Programm is not disabled: a pending step fires and finds SessionMode 0; a
+  // query in flight is still shown and its completion re-arms nothing.
+  TeButton5.SetCaption(kQueryCaptionAfterStop);
+  TeCheckBox1.SetEnabled(true);
+  State.SessionMode = kSessionIdle;
+  Timer_Programm.SetInterval(kFirstStepMs);
 }
 
 void TForm1::TeCheckBox1Click(TObject*) {

@@ -197,6 +197,8 @@ void TForm1::EndFailedSend() {
   EndExchange(ExchangeRecord::End::kSendFailed);
   if (!reads.empty()) StartIdleExchange();
   for (auto& r : reads) exchange_.reads.push_back(std::move(r));
+  // Nothing re-arms a sequence after this send: it ends, visibly, rather than halting.
+  EndSequenceAfterFailedSend();
 }
 
 // --- data arrival ---------------------------------------------------------------

@@ -35,6 +35,11 @@ void InitStatusGrid(TTeStringGrid& grid) {
   grid.SetColWidth(1, grid.Width() - grid.ColWidth(0) - 6);
 }
 
+void EmptyStatusValues(TTeStringGrid& grid) {
+  grid.SetCell(1, 0, "");
+  grid.SetCell(1, 1, "");
+}
+
 void DrawStatusCell(const TTeStringGrid& grid, int col, int row, const TRect& rect,
                     TGridDrawState state, TCanvas& canvas) {
   TColor fill = grid.Color();

@@ -66,6 +66,10 @@ void AddAnswerLines(TTeMemo& log, const std::uint8_t* bytes, std::uint16_t n);
 // Cells (0, 0) and (0, 1) and the two column widths.
 void InitStatusGrid(TTeStringGrid& grid);
 
+// Empties the value column (type and state): what it showed is no longer the state of
+// the detector the window now talks to, or no longer current.
+void EmptyStatusValues(TTeStringGrid& grid);
+
 // Paints one cell of the status grid: fill by state, then one clipped line of text.
 void DrawStatusCell(const TTeStringGrid& grid, int col, int row, const TRect& rect,
                     TGridDrawState state, TCanvas& canvas);

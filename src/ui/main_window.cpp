@@ -425,14 +425,23 @@ void TForm1::BR_57600Click(TObject*) {
 }
 
 void TForm1::TeSpinEdit1Change(TObject*) {
+  // Another address: the grid showed the state of the one before (also when code set
+  // the editor, at the end of a search). A query in flight answers for that one too.
+  EmptyStatusValues(StatusGrid);
+  address_changed_since_query_ = true;
+  ShowEditorAddress();
+}
+
+void TForm1::TeSpinEdit1KeyPress(TObject*, char& Key) {
+  // Enter confirms the address the editor shows; the grid stays that address's.
+  if (Key == '\r') ShowEditorAddress();
+}
+
+void TForm1::ShowEditorAddress() {
   State.DeviceAddress = AddressOf(TeSpinEdit1);
   std::string panel2 = kDevicePrefixLatin + PadNumber(State.DeviceAddress, 3) + ";";
   StatusBar1.SetPanelText(2, panel2 + " Baud = " + CurrentBaudRow().speed_text + ";");
   TeLabel5.SetCaption(kAddressLabelPrefix + PadNumber(State.DeviceAddress, 3));
-}
-
-void TForm1::TeSpinEdit1KeyPress(TObject* Sender, char& Key) {
-  if (Key == '\r') TeSpinEdit1Change(Sender);
 }
 
 }  // namespace ornat

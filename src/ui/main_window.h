@@ -254,7 +254,7 @@ class TForm1 : public TComponent {
   // True while the window has work under way that will go on by itself: an exchange
   // in flight (or bytes settling), a deferred action waiting, or a sequence whose next
   // step is due. False once a command's work has ended, also when a failed send has
-  // halted a sequence.
+  // ended a sequence or halted a bus search.
   bool Working() const;
 
   // --- interface parameter changes (detector/interface_changes.cpp) ----------
@@ -267,6 +267,9 @@ class TForm1 : public TComponent {
   void TeButton2Click(TObject* Sender);
   void ResetStep1();  // Timer_ProgrammTimer in SessionMode 2
   void ResetStep2();  // Timer_ProgrammTimer in SessionMode 3
+  // A send inside the reset failed: the reset ends, the port back at SavedBaudRate
+  // once the first step has switched it.
+  void EndResetAfterFailedSend();
 
   // --- bus search (detector/bus_search.cpp) ----------------------------------
   void CustomItem5Click(TObject* Sender);
@@ -290,6 +293,16 @@ class TForm1 : public TComponent {
   void BindEvents();
   void ApplyBaudRow(unsigned index);
   void BaudMenuClick(unsigned index);
+  // The address editor's value taken as DeviceAddress, in panel 2 and the label.
+  void ShowEditorAddress();
+  // The address editor changed since the last parameter query was sent: that query's
+  // answer is the state of another address than the one the editor now names.
+  bool address_changed_since_query_ = false;
+  // Sequencer (detector/sequencer.cpp): ends the cyclic query as "СТОП" ends it.
+  void EndCyclicQuery();
+  // A send failed (no completion follows): a cyclic query or an interface reset that
+  // ran ends, rather than halting until some later exchange re-arms its next step.
+  void EndSequenceAfterFailedSend();
   void SelectDelay(TTeItem& item, std::uint16_t ms);
   // Exchange engine (modbus/exchange.cpp): the transmission half shared by the three
   // senders; search_read: a function-3 read, whose timeout is SearchDelayMs during a

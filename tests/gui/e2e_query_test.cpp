@@ -6,6 +6,7 @@
 
 #include <QKeyEvent>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,35 @@ TEST(EndToEnd, TheCyclicQueryFollowsAnAlarmAndAFaultAndStopsOnStop) {
   // Unchecking the box gives the reset button back.
   win.Click("TeCheckBox1");
   EXPECT_TRUE(win.Find("TeButton2")->isEnabled());
+}
+
+// Counts the paints of a widget that come while `now` holds.
+struct PaintsWhile : QObject {
+  PaintsWhile(QWidget* w, std::function<bool()> when) : now(std::move(when)) {
+    w->installEventFilter(this);
+  }
+  bool eventFilter(QObject*, QEvent* e) override {
+    count += e->type() == QEvent::Paint && now() ? 1 : 0;
+    return false;
+  }
+  std::function<bool()> now;
+  int count = 0;
+};
+
+TEST(EndToEnd, TheSimulatorGoneEndsTheCyclicQueryOnTheScreenAndEmptiesTheGrid) {
+  E2eWindow win;
+  ASSERT_TRUE(win.Started());
+  win.Click("TeCheckBox1");
+  win.Click("TeButton5");
+  ASSERT_TRUE(win.WaitFor([&] { return win.Grid(1, 1) == kNormalCell; }, 5s));
+  PaintsWhile paints(win.Find("StatusGrid"), [&] { return win.Grid(1, 1).empty(); });
+  win.sim().Kill();
+  const std::string error = "   : ОШИБКА ОТКРЫТИЯ ПОРТА ornat-sim";
+  ASSERT_TRUE(win.WaitFor([&] { return win.Log().back() == error; }, 5s));
+  EXPECT_EQ(win.Text("TeButton5"), "ЗАПРОС ПАРАМЕТРОВ");
+  EXPECT_TRUE(win.Find("TeCheckBox1")->isEnabled());
+  EXPECT_EQ(win.Grid(1, 0) + win.Grid(1, 1), "");
+  EXPECT_TRUE(win.WaitFor([&] { return paints.count > 0; }));  // repainted by itself
 }
 
 TEST(EndToEnd, ATacticTheTestModeAndTheAlarmResetReachTheDetector) {

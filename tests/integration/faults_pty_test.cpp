@@ -205,6 +205,29 @@ TEST(FaultsPty, TheSimulatorKilledMidExchangeAndRestartedAnswersAgainUnderItsNam
   EXPECT_TRUE(t.dialogs.exceptions.empty());
 }
 
+TEST(FaultsPty, TheSimulatorGoneEndsTheCyclicQueryAsStopDoesAndEmptiesTheGrid) {
+  Watchdog dog(30s);
+  SimProcess sim;
+  ASSERT_TRUE(sim.Started());
+  ScopedRuntimeDir runtime(sim.runtime_dir());
+  LiveForm t(sim.port_name());
+  TForm1& w = t.w();
+  t.Click(w.TeCheckBox1);
+  t.Click(w.TeButton5);
+  ASSERT_TRUE(t.RunUntil([&] { return t.Completions().size() == 2; }, 3s));
+  ASSERT_EQ(w.StatusGrid.Cell(1, 1), kNormalCell);
+  sim.Kill();  // its pty goes with it: the next query cannot open the port
+  ASSERT_TRUE(t.RunUntil([&] { return t.LogLines().back() == kPortError + "ornat-sim"; }, 3s));
+  const std::size_t completions = t.Completions().size();
+  t.RunFor(1000ms);
+  EXPECT_EQ(t.Completions().size(), completions);
+  EXPECT_EQ(w.TeButton5.Caption(), "ЗАПРОС ПАРАМЕТРОВ");
+  EXPECT_TRUE(w.TeCheckBox1.Enabled());
+  EXPECT_EQ(t.state().SessionMode, 0);
+  EXPECT_EQ(w.StatusGrid.Cell(1, 0) + w.StatusGrid.Cell(1, 1), "");
+  EXPECT_FALSE(w.Working());
+}
+
 TEST(FaultsPty, TheAdapterUnpluggedDuringABusSearchHaltsItWithThePortErrorUntilStopped) {
   Watchdog dog(60s);
   SimProcess sim;  // the detector at 247, far beyond

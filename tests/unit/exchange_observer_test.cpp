@@ -162,14 +162,14 @@ TEST(Working, HoldsWhileAnExchangeOrASequenceGoesOnByItself) {
   EXPECT_FALSE(w.Working());
 }
 
-TEST(Working, EndsWhenAFailedSendHaltsASequence) {
+TEST(Working, EndsWhenAFailedSendEndsASequence) {
   SimulatedForm t;
   TForm1& w = t.w();
   t.device.FailNext("Open", ENOENT);
   t.Click(w.TeButton2);
   ASSERT_TRUE(t.RunUntil([&] { return !w.Working(); }));
-  // Step 1 could not be sent: the reset halts in SessionMode 3 with nothing armed.
-  EXPECT_EQ(t.state().SessionMode, kSessionResetStep2);
+  // Step 1 could not be sent: the reset ends with nothing armed.
+  EXPECT_EQ(t.state().SessionMode, kSessionIdle);
   EXPECT_TRUE(t.Requests().empty());
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "serial/comport.h"
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
@@ -181,6 +183,36 @@ TEST(InterfaceReset, AnAlarmResetPressedDuringStepOneGoesBetweenTheSteps) {
   ASSERT_EQ(t.Requests().size(), 3u);
   EXPECT_EQ(t.Requests()[2], kStep2);
   EXPECT_EQ(t.line.RequestTimes()[2] - alarm_done, Millis(500));
+}
+
+TEST(InterfaceReset, AFailedSendEndsItWithNoLaterStepAndThePortAsBefore) {
+  // The PC at 19200 bit/s. The send that fails: step 1's, step 2's, or an alarm reset
+  // pressed before step 1 went out (the port not yet switched).
+  const sim::Bytes query = {0xF7, 0x03, 0x00, 0x00, 0x00, 0x08, 0x50, 0x9A};
+  for (int failing : {1, 2, 0}) {
+    SCOPED_TRACE(failing);
+    SimulatedForm t;
+    TForm1& w = t.w();
+    t.Do([&] { w.BR_19200.Click(); });
+    if (failing != 2) t.device.FailNext("Open", ENOENT);
+    t.Click(w.TeButton2);
+    if (failing == 0) t.Click(w.TeButton3);
+    if (failing == 2) {
+      ASSERT_TRUE(t.RunToCompletion());  // step 1 acknowledged
+      t.device.FailNext("Open", ENOENT);
+    }
+    t.AdvanceMs(100);
+    EXPECT_EQ(t.LogLines().back(), testing::kPortErrorCom1);
+    EXPECT_EQ(t.state().SessionMode, 0);
+    EXPECT_EQ(w.ComPort1().BaudRate(), TBaudRate::br19200);
+    EXPECT_FALSE(w.Working());
+    // A query minutes later completes (a time-out at 19200): no step follows it.
+    t.AdvanceMs(120'000);
+    t.Click(w.TeButton5);
+    ASSERT_TRUE(t.RunUntilIdle());
+    const std::vector<sim::Bytes> sent = {kStep1, query};
+    EXPECT_EQ(t.Requests(), (failing == 2 ? sent : std::vector<sim::Bytes>{query}));
+  }
 }
 
 }  // namespace
