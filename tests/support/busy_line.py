@@ -131,8 +131,9 @@ def answer_length(data):
 
 def wire_and(transmissions, rate):
     """What a UART reads from the wire while several drivers send at once, each wire
-    bit the AND of theirs: [(time its stop bit ends, byte)], a framing error read as
-    0x00 (as Linux hands it over in raw mode). transmissions: [(start, bytes)]."""
+    bit the AND of theirs: [(time its stop bit ends, byte)]; a byte whose stop bit is
+    missing keeps its data bits (Linux hands it over so without INPCK), and the next
+    start bit is looked for once the line is idle again. transmissions: [(start, bytes)]."""
     per_bit = 8  # samples
     bit = 1.0 / rate
     t0 = min(start for start, _ in transmissions)
@@ -156,7 +157,7 @@ def wire_and(transmissions, rate):
             break
         byte = sum(wire[mid + (k + 1) * per_bit] << k for k in range(8))
         stop = mid + 9 * per_bit
-        out.append((t0 + (stop + per_bit // 2) / per_bit * bit, byte if wire[stop] else 0))
+        out.append((t0 + (stop + per_bit // 2) / per_bit * bit, byte))
         i = stop
         while i < n and not wire[i]:  # after a framing error: wait for the idle line
             i += 1
