@@ -144,7 +144,7 @@ TEST(BusyLinePty, WatchWithACountEndsWithTheStatusOfWhatItSawAndASummary) {
     std::vector<std::string> line;
     int exit;
   } cases[] = {{"a device that is not a detector", {"--unit", "247:id=0x0011"}, 4},
-               {"a silent line", {"--unit", "5"}, 1}};
+               {"nothing answering at 247", {"--unit", "5"}, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     BusyLine line(c.line);
