@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/busy_line.h"
 #include "support/cli_process.h"
-#include "support/foreign_slave.h"
 #include "support/line_texts.h"
 #include "support/live_form.h"
 #include "support/sim_process.h"
@@ -21,7 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
-using testing::ForeignSlave;
+using ForeignSlave = testing::BusyLine;
 using testing::LiveForm;
 using testing::RunCli;
 using testing::SimProcess;
@@ -48,7 +48,7 @@ TEST(AnswerAddressPty, TheWindowTakesNothingFromAUnitAnsweringAsAnother) {
   SimProcess sim({"--answer-from", "4", "--detector", "3:alarm,tactic=8,test"});
   ForeignSlave pymodbus({"--answer-as", "4", "--registers", kAlarmIrMax});
   ASSERT_TRUE(sim.Started());
-  ASSERT_TRUE(pymodbus.Started()) << pymodbus.Why();
+  ASSERT_TRUE(pymodbus.Started()) << ForeignSlave::Why();
   for (const std::string& port : {sim.pty_path(), pymodbus.pty_path()}) {
     SCOPED_TRACE(port);
     LiveForm f(port);
@@ -84,7 +84,7 @@ TEST(AnswerAddressPty, TheWindowTakesNothingFromAUnitAnsweringAsAnother) {
 
 TEST(AnswerAddressPty, AForeignSlaveEchoingAnAddressChangeFromItsOldAddressAcknowledgesIt) {
   ForeignSlave pymodbus({"--unit", "3", "--registers", kAlarmIrMax});
-  ASSERT_TRUE(pymodbus.Started()) << pymodbus.Why();
+  ASSERT_TRUE(pymodbus.Started()) << ForeignSlave::Why();
   LiveForm f(pymodbus.pty_path());
   TypeAddress(f, 3);
   f.Do([&] { f.w().TeSpinEdit2.SetText("9"); });
@@ -156,7 +156,7 @@ TEST(AnswerAddressPty, OrnatCliAgainstAForeignSlaveSaysWhichAddressAnswered) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ForeignSlave pymodbus(c.slave);
-    ASSERT_TRUE(pymodbus.Started()) << pymodbus.Why();
+    ASSERT_TRUE(pymodbus.Started()) << ForeignSlave::Why();
     testing::TempDir dir;
     std::vector<std::string> args = c.args;
     for (const std::string& a : {std::string("--port"), pymodbus.pty_path(), std::string("--json")})

@@ -9,7 +9,6 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -29,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/busy_line.h"
 #include "support/cli_process.h"
 #include "support/line_texts.h"
 #include "support/sim_process.h"
@@ -536,88 +536,13 @@ TEST(SurveyPty, OnlyAnAnswerThatCameLateIsSaidToAndAnAnswerNoProbeAsksForIsPrint
       << r.err;
 }
 
-// Two pseudo-terminals whose masters this test joins: what one's slave end sends, the
-// other's receives (a null-modem cable). Neither slave end is held here, so each may
-// be opened exclusively by the program that takes it.
-class PtyCable {
- public:
-  PtyCable() {
-    for (int i = 0; i < 2; ++i) {
-      int slave = -1;
-      char name[256];
-      if (openpty(&master_[i], &slave, name, nullptr, nullptr) != 0) return;
-      termios t{};
-      tcgetattr(slave, &t);
-      cfmakeraw(&t);
-      tcsetattr(slave, TCSANOW, &t);
-      close(slave);
-      path_[i] = name;
-      fcntl(master_[i], F_SETFL, fcntl(master_[i], F_GETFL) | O_NONBLOCK);
-    }
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~PtyCable() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    for (int fd : master_)
-      if (fd >= 0) close(fd);
-  }
-  const std::string& end(int i) const { return path_[i]; }
-
- private:
-  void Run() {
-    while (!stop_) {
-      pollfd p[2] = {{master_[0], POLLIN, 0}, {master_[1], POLLIN, 0}};
-      poll(p, 2, 1);
-      for (int i = 0; i < 2; ++i) {
-        std::uint8_t buf[256];
-        const ssize_t n = read(master_[i], buf, sizeof buf);
-        // A side nobody holds reads EIO; what is sent to it is lost, as on a line.
-        if (n > 0 && write(master_[1 - i], buf, static_cast<std::size_t>(n)) < 0) {
-        }
-      }
-    }
-  }
-  int master_[2] = {-1, -1};
-  std::string path_[2];
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 TEST(SurveyPty, AModbusSlaveThatIsNotOursIsADeviceOfAnotherIdentity) {
   // pymodbus's own RTU server (Debian's python3-pymodbus) as unit 17, its register 0
-  // holding 0x1234, on one end of the cable; the survey on the other.
-  PtyCable cable;
-  ASSERT_FALSE(cable.end(0).empty());
-  ASSERT_FALSE(cable.end(1).empty());
-  static const char kSlave[] = R"(
-import sys
-from pymodbus.server import StartSerialServer
-from pymodbus.datastore import ModbusSequentialDataBlock, ModbusSlaveContext, ModbusServerContext
-from pymodbus.transaction import ModbusRtuFramer
-port, unit, value = sys.argv[1], int(sys.argv[2]), int(sys.argv[3], 0)
-store = ModbusSlaveContext(hr=ModbusSequentialDataBlock(0, [value] * 16), zero_mode=True)
-context = ModbusServerContext(slaves={unit: store}, single=False)
-StartSerialServer(context=context, framer=ModbusRtuFramer, port=port, baudrate=9600,
-                  ignore_missing_slaves=True)
-)";
-  const pid_t slave = fork();
-  ASSERT_GE(slave, 0);
-  if (slave == 0) {
-    execl("/usr/bin/python3", "python3", "-c", kSlave, cable.end(1).c_str(), "17", "0x1234",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  // It opens its port once it has started; wait until it answers.
-  TempRuntime rt;
-  CliRun r;
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    r = RunCli({"survey", "--port", cable.end(0), "--addresses", "15-20", "--json"}, rt.path, 30s);
-    if (r.exit != 1) break;
-    std::this_thread::sleep_for(200ms);
-  }
-  kill(slave, SIGTERM);
-  waitpid(slave, nullptr, 0);
+  // holding 0x1234, on the line the survey sweeps.
+  testing::BusyLine line({"--unit", "17:id=0x1234"});
+  ASSERT_TRUE(line.Started()) << testing::BusyLine::Why();
+  const CliRun r = RunCli({"survey", "--port", line.port_name(), "--addresses", "15-20", "--json"},
+                          line.runtime_dir(), 30s);
   EXPECT_EQ(r.exit, 4) << r.err;
   const json doc = json::parse(r.out);
   ASSERT_EQ(doc["devices"].size(), 1u) << r.out;

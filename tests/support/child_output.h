@@ -33,6 +33,7 @@ class ChildOutput {
   ChildOutput& operator=(const ChildOutput&) = delete;
 
   bool Started() const { return pid_ > 0 || exit_ >= 0; }
+  pid_t pid() const { return pid_; }  // -1 once reaped
   void Signal(int sig) {
     if (pid_ > 0) kill(pid_, sig);
   }

@@ -47,7 +47,13 @@ class SimProcess {
     std::string note;
   };
 
-  explicit SimProcess(std::vector<std::string> args = {}) {
+  explicit SimProcess(std::vector<std::string> args = {})
+      : SimProcess(ORNAT_SIM_PATH, {}, std::move(args)) {}
+
+ protected:
+  // Another program that stands in for a line as ornat-sim does (its "PORT NAME PATH"
+  // line, its console, --wire-log): program, then `before` (its script), then args.
+  SimProcess(const char* program, std::vector<std::string> before, std::vector<std::string> args) {
     char tmpl[] = "/tmp/ornat-engine-sim-XXXXXX";
     if (mkdtemp(tmpl) == nullptr) return;
     runtime_dir_ = tmpl;
@@ -65,7 +71,8 @@ class SimProcess {
     posix_spawn_file_actions_adddup2(&fa, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
     args.insert(args.begin(), {"--wire-log", wire_log_});
-    pid_ = SpawnWithRuntimeDir(ORNAT_SIM_PATH, std::move(args), runtime_dir_, &fa);
+    args.insert(args.begin(), before.begin(), before.end());
+    pid_ = SpawnWithRuntimeDir(program, std::move(args), runtime_dir_, &fa);
     posix_spawn_file_actions_destroy(&fa);
     close(in[0]);
     close(out[1]);
@@ -73,12 +80,13 @@ class SimProcess {
     stdout_ = out[0];
     if (pid_ <= 0) return;
     // "PORT ornat-sim /dev/pts/N"
-    if (auto line = ReadLine(std::chrono::seconds(10)); line && line->rfind("PORT ", 0) == 0) {
+    if (auto line = ReadLine(std::chrono::seconds(20)); line && line->rfind("PORT ", 0) == 0) {
       std::istringstream words(line->substr(5));
       words >> port_name_ >> pty_path_;
     }
   }
 
+ public:
   ~SimProcess() {
     if (stdin_ >= 0) close(stdin_);  // end of input ends the program
     if (pid_ > 0 && !Wait(std::chrono::seconds(3))) {
