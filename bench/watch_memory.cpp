@@ -1,8 +1,10 @@
 // Does `ornat-cli watch` hold more memory the longer it runs? Starts ornat-sim on a
 // pseudo-terminal and `ornat-cli watch` against it, twice at once (plain, and with
-// --json --journal), and reads each watch's resident memory (VmRSS, and RssAnon: the
-// heap's part) from /proc after the first and after the last sample time; prints the
-// growth per minute between them. Prints figures; asserts nothing.
+// --json --journal), and reads each watch's resident memory from /proc after the first
+// and after the last sample time: VmRSS, and its two parts, RssAnon (the heap and the
+// stacks: what a leak grows) and RssFile (the program's and its libraries' pages as
+// they are touched, at most their size); prints the growth per minute between them.
+// Prints figures; asserts nothing.
 //
 // Usage: bench_watch_memory [--cli PATH] [--first S] [--last S]
 //   default: the ornat-cli beside this program's folder (../src/cli/ornat-cli), the
@@ -34,6 +36,7 @@ using Clock = std::chrono::steady_clock;
 struct Memory {
   long rss_kb = -1;
   long anon_kb = -1;
+  long file_kb = -1;
 };
 
 Memory MemoryOf(pid_t pid) {
@@ -46,6 +49,7 @@ Memory MemoryOf(pid_t pid) {
     if (!(words >> key >> value)) continue;
     if (key == "VmRSS:") m.rss_kb = value;
     if (key == "RssAnon:") m.anon_kb = value;
+    if (key == "RssFile:") m.file_kb = value;
   }
   return m;
 }
@@ -168,13 +172,17 @@ int main(int argc, char** argv) {
                             static_cast<double>(exchanges)
                       : 0;
     std::printf(
-        "  %-19s RSS %ld KB after %d s, %ld KB after %d s (%+.1f KB/min); heap part (RssAnon) "
-        "%ld -> %ld KB, %+.1f bytes per exchange over %ld exchanges; exit status %d\n",
+        "  %-19s RSS %ld KB after %d s, %ld KB after %d s (%+.1f KB/min); of which RssAnon "
+        "%ld -> %ld KB (%+.1f bytes per exchange over %ld exchanges), RssFile %ld -> %ld KB; "
+        "exit status %d\n",
         w->name.c_str(), w->first.rss_kb, first_s, w->last.rss_kb, last_s, kb_per_min,
-        w->first.anon_kb, w->last.anon_kb, bytes_per_exchange, exchanges, status);
+        w->first.anon_kb, w->last.anon_kb, bytes_per_exchange, exchanges, w->first.file_kb,
+        w->last.file_kb, status);
     std::printf("RESULT %s_rss_first %ld KB\n", w->name.c_str(), w->first.rss_kb);
     std::printf("RESULT %s_rss_last %ld KB\n", w->name.c_str(), w->last.rss_kb);
     std::printf("RESULT %s_rss_growth %.1f KB/min\n", w->name.c_str(), kb_per_min);
+    std::printf("RESULT %s_anon_first %ld KB\n", w->name.c_str(), w->first.anon_kb);
+    std::printf("RESULT %s_anon_last %ld KB\n", w->name.c_str(), w->last.anon_kb);
   }
   return failures == 0 ? 0 : 1;
 }
