@@ -98,6 +98,13 @@ std::vector<ReadRecord> SimulatedLine::Reads() const {
   return reads_;
 }
 
+void SimulatedLine::ClearHistory() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  wire_.clear();
+  reads_.clear();
+  request_times_.clear();
+}
+
 std::size_t SimulatedLine::LostBytes() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return lost_;

@@ -137,6 +137,9 @@ class SimulatedLine : public CommDevice {
   std::size_t QueuedBytes() const;
   // Lockstep failures (an event thread that did not come back). Empty when sound.
   std::vector<std::string> Errors() const;
+  // Forgets the wire frames, reads and request times so far (a long run that checks
+  // its memory keeps none of them).
+  void ClearHistory();
   // The time of 10 bits at the port's current bit rate.
   Micros ByteTime() const;
   std::uint32_t BitRate() const;

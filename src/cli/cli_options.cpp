@@ -152,7 +152,7 @@ const char* NoEffect(const std::string& option, Command command,
   if (option == "--speeds" || option == "--addresses")
     return command == Command::kSurvey ? nullptr : "it belongs to survey";
   if (option == "--count")
-    return command == Command::kWatch ? nullptr : "it counts the answers of watch";
+    return command == Command::kWatch ? nullptr : "it counts the queries of watch";
   if (option == "--force")
     return command == Command::kSetAddress
                ? nullptr
@@ -345,7 +345,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
   if (values.count("--count")) {
     const auto n = Number(values["--count"]);
     if (!n || *n < 1)
-      throw UsageError("--count \"" + values["--count"] + "\" is not valid: 1 or more answers");
+      throw UsageError("--count \"" + values["--count"] + "\" is not valid: 1 or more queries");
     o.count = static_cast<int>(*n);
   }
   if (o.command == Command::kSurvey) {
@@ -370,7 +370,8 @@ every frame, timeout and step is the window's.
 Commands:
   ports                  the serial ports found (virtual ports included), one a line
   query                  one parameter query: type, state, tactic, latching, test
-  watch                  the cyclic query, one line per answer; Ctrl-C stops it
+  watch                  the cyclic query, one line per query; Ctrl-C stops it, then
+                         a summary; its status is the last query's, as with query
   set tactic N|NAME      write the tactic: 0 T1MAX, 2 T2MAX, 3 T2MIN, 4 T3_100MIN,
                          5 T3_100MAX, 6 T3_500MIN, 7 T3_500MAX, 8 IRMAX, 9 IRMIN
   set test on|off        switch the UV+IR test mode (reads the detector first)
@@ -398,7 +399,8 @@ Options:
                          at 9600 bit/s)
   --speeds LIST|all      survey: the speeds to sweep, e.g. 9600,19200 (default --baud)
   --addresses RUNS       survey: the addresses, e.g. 1-10,240-247 (default 1-247)
-  --count N              watch: stop after N answers
+  --count N              watch: stop after N queries, answered or not (a time-out
+                         counts as one)
   --force                set address: move the detector even onto an address where
                          something answers (the look there is skipped)
   --help, -h             this text
@@ -414,7 +416,9 @@ Exit status: 0 done; 1 no answer or nothing found; 2 usage error; 3 port error (
 journal that cannot be opened or misses exchanges); 4 the detector refused or answered
 badly (exception, CRC error, an answer from another address, wrong identity or length,
 an echo that differs), or set address found its new address taken; 5 done, but the
-output could not be written (a full disk, a closed pipe).
+output could not be written (a full disk, a closed pipe). watch: 0 only when its last
+query was answered well, else 1 or 4 as for that query (3 when the port fails).
+With --json the document's "outcome" names what decided the status.
 See ornat-cli(1).
 )";
 }

@@ -70,6 +70,24 @@ int ExitFor(ExchangeOutcome outcome) {
   }
 }
 
+// What a command concludes: its exit status and the outcome its JSON document names,
+// decided together in one place, so that the two always agree. The outcome is the
+// log's name for what happened ("time-out", "exception"...) or, where the command
+// judged an exchange that the window took as good, the command's own name for what it
+// found wrong ("echo-differs", "address-taken"...).
+struct Verdict {
+  int exit = kExitDone;
+  std::string outcome = OutcomeName(ExchangeOutcome::kOk);
+
+  static Verdict Of(ExchangeOutcome o) { return {ExitFor(o), OutcomeName(o)}; }
+  static Verdict Refused(std::string outcome) { return {kExitRefused, std::move(outcome)}; }
+  static Verdict NoAnswer() { return Of(ExchangeOutcome::kNone); }
+  bool Done() const { return exit == kExitDone; }
+};
+
+// A write acknowledged with another value than the one written (address, speed).
+constexpr const char* kOtherValueAcknowledged = "other-value-acknowledged";
+
 // The answer the completion judged, as the validator leaves it; empty when not valid.
 std::vector<std::uint8_t> ValidAnswer(const ExchangeRecord& r) {
   const auto& bytes = r.Answer();
@@ -167,7 +185,10 @@ void WriteExchange(JsonWriter& j, const ExchangeRecord& r) {
   j.Key("answer").String(HexText(r.AllBytes()));
   j.Key("outcome").String(OutcomeName(OutcomeOf(r.log)));
   j.Key("log").Strings(r.log);
-  if (!r.failure.empty()) j.Key("failure").String(r.failure);
+  if (!r.failure.empty())
+    j.Key("failure").String(r.end == ExchangeRecord::End::kSendFailed && kJsonFailureInOwnWords
+                                ? PortFailureText(r)
+                                : r.failure);
   j.EndObject();
 }
 
@@ -215,10 +236,11 @@ class Session {
   // The exit status with the journal counted: a journal that lost exchanges turns a
   // done command into a port error, so that a script that keeps the journal as its
   // record does not take it for whole.
-  int Exit(int code) const {
-    const bool lost = journal_ && journal_->LinesLost() > 0;
-    return lost && code == kExitDone ? kExitPort : code;
+  int Exit(int code) const { return JournalComplete() || code != kExitDone ? code : kExitPort; }
+  Verdict Exit(const Verdict& v) const {
+    return JournalComplete() || !v.Done() ? v : Verdict{kExitPort, "journal-incomplete"};
   }
+  bool JournalComplete() const { return !journal_ || journal_->LinesLost() == 0; }
   void ReportJournal() const {
     if (!journal_ || journal_->LinesLost() == 0) return;
     Err("the journal \"" + journal_->Path() + "\" misses " + std::to_string(journal_->LinesLost()) +
@@ -239,20 +261,20 @@ class Session {
     j.Key("address").Int(w().State.DeviceAddress);
   }
 
-  // Runs one user action and the exchanges it starts; their outcome decides.
-  int Exchange(const std::function<void()>& action, std::vector<ExchangeRecord>& out) {
+  // Runs one user action and the exchanges it starts; the outcome of the last decides.
+  Verdict Exchange(const std::function<void()>& action, std::vector<ExchangeRecord>& out) {
     out = win_->Perform(action, kCommandLimit);
     if (out.empty()) {
       Err("nothing was sent: the window's logic refused the command");
-      return kExitNoAnswer;
+      return Verdict::NoAnswer();
     }
     if (w().Working()) {
       Err("the exchange did not end within " + std::to_string(kCommandLimit.count()) + " s");
-      return kExitNoAnswer;
+      return Verdict::NoAnswer();
     }
     const ExchangeOutcome outcome = OutcomeOf(out.back().log);
     if (outcome != ExchangeOutcome::kOk) Err(FailureText(out.back(), outcome));
-    return ExitFor(outcome);
+    return Verdict::Of(outcome);
   }
 
   // The query an engineer checks a write with: the window's parameter query at that
@@ -271,8 +293,8 @@ class Session {
   // echo must be the request (the address byte the window has checked). When the
   // acknowledgement failed, or did not come as sent, the detector may have carried
   // the write out all the same (a slow detector, an answer lost on the line): the
-  // message says so and how to check. `check`: the queries to run. Returns the code.
-  int JudgeWrites(const std::vector<ExchangeRecord>& ex, int code, const std::string& check) {
+  // message says so and how to check. `check`: the queries to run.
+  Verdict JudgeWrites(const std::vector<ExchangeRecord>& ex, Verdict v, const std::string& check) {
     bool maybe = false;
     for (const ExchangeRecord& r : ex) {
       if (r.request.size() != 8 || r.request[1] != 6 || r.end != ExchangeRecord::End::kCompleted)
@@ -284,7 +306,7 @@ class Session {
             !std::equal(r.request.begin() + 1, r.request.begin() + 6, echo.begin() + 1)) {
           Err("the echo differs from the request: sent " + HexText(r.request) + ", echoed " +
               HexText(echo));
-          code = kExitRefused;
+          v = Verdict::Refused("echo-differs");
           maybe = true;
         }
       } else if (outcome == ExchangeOutcome::kTimeOut || outcome == ExchangeOutcome::kNone ||
@@ -298,7 +320,7 @@ class Session {
       Err("the detector may have carried out the write all the same: only its acknowledgement "
           "is missing. Check with: " +
           check);
-    return code;
+    return v;
   }
 
   static std::string Where(const ExchangeRecord& r) {
@@ -321,15 +343,16 @@ class Session {
                 : "");
   }
 
-  // The code of a query's exchanges, with a done query whose answer is none turned
+  // The verdict of a query's exchanges, with a done query whose answer is none turned
   // into a refusal.
-  int JudgeQuery(const std::vector<ExchangeRecord>& ex, int code) {
-    if (code != kExitDone || ex.empty()) return code;
+  static Verdict JudgeQuery(const std::vector<ExchangeRecord>& ex, Verdict v) {
+    if (!v.Done() || ex.empty()) return v;
     const std::string why = NotAQueryAnswer(ex.back());
-    if (why.empty()) return code;
+    if (why.empty()) return v;
     Err(why);
-    return kExitRefused;
+    return Verdict::Refused(kNotAQueryAnswer);
   }
+  static constexpr const char* kNotAQueryAnswer = "wrong-function";
 
   std::string FailureText(const ExchangeRecord& r, ExchangeOutcome outcome) {
     const std::string where = Where(r);
@@ -377,12 +400,14 @@ class Session {
 };
 
 // The document of a command that ran exchanges: head, outcome, exit, exchanges; the
-// caller adds its own members before EndObject.
-void ExchangesDoc(Session& s, JsonWriter& j, const std::vector<ExchangeRecord>& ex, int code) {
+// caller adds its own members before EndObject. The outcome and the exit status are
+// the command's verdict, as the journal leaves it: they agree.
+void ExchangesDoc(Session& s, JsonWriter& j, const std::vector<ExchangeRecord>& ex,
+                  const Verdict& verdict) {
+  const Verdict v = s.Exit(verdict);
   s.Head(j);
-  j.Key("outcome").String(
-      OutcomeName(ex.empty() ? ExchangeOutcome::kNone : OutcomeOf(ex.back().log)));
-  j.Key("exit").Int(s.Exit(code));
+  j.Key("outcome").String(v.outcome);
+  j.Key("exit").Int(v.exit);
   j.Key("exchanges").BeginArray();
   for (const auto& r : ex) WriteExchange(j, r);
   j.EndArray();
@@ -414,13 +439,13 @@ int Ports(Session& s) {
 int Query(Session& s) {
   TForm1& w = s.w();
   std::vector<ExchangeRecord> ex;
-  int code = s.Exchange([&] { w.TeButton5.Click(); }, ex);
-  code = s.JudgeQuery(ex, code);
+  Verdict v = s.Exchange([&] { w.TeButton5.Click(); }, ex);
+  v = Session::JudgeQuery(ex, v);
   std::optional<ShownParameters> shown;
-  if (code == kExitDone) shown = ReadShownParameters(w);
+  if (v.Done()) shown = ReadShownParameters(w);
   if (s.o().json) {
     JsonWriter j;
-    ExchangesDoc(s, j, ex, code);
+    ExchangesDoc(s, j, ex, v);
     j.Key("detector");
     if (shown)
       WriteDetector(j, *shown);
@@ -432,15 +457,43 @@ int Query(Session& s) {
     Out("port      " + s.Port() + "\nspeed     " + Speed(w.State.BaudIndex) + "\naddress   " +
         std::to_string(w.State.DeviceAddress) + "\n" + DetectorText(*shown));
   }
-  return code;
+  return v.exit;
 }
+
+// watch's queries by how they ended, as query judges each one: its summary and status.
+struct WatchTally {
+  int queries = 0;
+  int answered = 0;
+  int time_outs = 0;  // no answer, or none that the window takes
+  int wrong = 0;      // answered badly: refused, garbled, another device, not a detector
+  Verdict last = Verdict::NoAnswer();
+
+  void Count(const Verdict& v) {
+    ++queries;
+    if (v.exit == kExitDone) ++answered;
+    if (v.exit == kExitNoAnswer) ++time_outs;
+    if (v.exit == kExitRefused) ++wrong;
+    last = v;
+  }
+  std::string Text(double seconds) const {
+    char took[32];
+    std::snprintf(took, sizeof took, "%.1f", seconds);
+    return std::to_string(queries) + (queries == 1 ? " query: " : " queries: ") +
+           std::to_string(answered) + " answered, " + std::to_string(time_outs) + " time-out(s), " +
+           std::to_string(wrong) + " wrong answer(s) in " + took +
+           " s; the last: " + (queries == 0 ? std::string("none") : last.outcome);
+  }
+};
 
 int Watch(Session& s) {
   TForm1& w = s.w();
   const Options& o = s.o();
-  int lines = 0;
+  WatchTally tally;
   std::optional<ExchangeRecord> port_failure;
   std::optional<ShownParameters> previous;
+  // Each exchange is printed as it ends; none is kept, so a watch of days holds no more
+  // than one of minutes.
+  s.win().KeepExchanges(false);
   s.win().OnExchange([&](const ExchangeRecord& r) {
     const ExchangeOutcome outcome = OutcomeOf(r.log);
     if (outcome == ExchangeOutcome::kPortError) port_failure = r;
@@ -448,6 +501,12 @@ int Watch(Session& s) {
     const std::string not_an_answer =
         outcome == ExchangeOutcome::kOk ? Session::NotAQueryAnswer(r) : "";
     if (outcome == ExchangeOutcome::kOk && not_an_answer.empty()) p = ReadShownParameters(w);
+    // Each line's verdict is the one query would give that exchange.
+    const Verdict v =
+        not_an_answer.empty() ? Verdict::Of(outcome) : Verdict::Refused(Session::kNotAQueryAnswer);
+    // Bytes that came with no query in flight are shown, not counted.
+    if (r.end != ExchangeRecord::End::kIdle && outcome != ExchangeOutcome::kPortError)
+      tally.Count(v);
     std::vector<std::string> changed;
     if (p && previous) {
       if (p->state != previous->state) changed.push_back("state");
@@ -462,7 +521,7 @@ int Watch(Session& s) {
       j.BeginObject();
       j.Key("time").String(time);
       j.Key("address").Int(r.request.empty() ? 0 : r.request[0]);
-      j.Key("outcome").String(OutcomeName(outcome));
+      j.Key("outcome").String(v.outcome);
       j.Key("detector");
       if (p)
         WriteDetector(j, *p);
@@ -491,8 +550,8 @@ int Watch(Session& s) {
       Out(line + "\n");
     }
     if (p) previous = p;
-    ++lines;
   });
+  const auto started = Clock::now();
   // "В ЦИКЛЕ" checked, then "ЗАПРОС ПАРАМЕТРОВ": the window's cyclic query.
   s.win().Do([&] {
     w.TeCheckBox1.Click();
@@ -502,20 +561,26 @@ int Watch(Session& s) {
   // Ctrl-C does: nobody sees its lines.
   s.win().RunUntil(
       [&] {
-        return g_interrupted != 0 || OutputError() != 0 || (o.count > 0 && lines >= o.count) ||
-               !w.Working();
+        return g_interrupted != 0 || OutputError() != 0 ||
+               (o.count > 0 && tally.queries >= o.count) || !w.Working();
       },
       kForever);
+  const bool counted = o.count > 0 && tally.queries >= o.count;
   // "СТОП": a query in flight is still shown; nothing follows it.
   s.win().Do([&] {
     if (w.TeButton5.Caption() == kStopCaption) w.TeButton5.Click();
   });
   s.win().RunUntil([&] { return !w.Working(); }, kCommandLimit);
-  if (port_failure) {
-    Err(PortFailureText(*port_failure) + "; the cyclic query stopped");
-    return kExitPort;
-  }
-  return kExitDone;
+  if (port_failure) Err(PortFailureText(*port_failure) + "; the cyclic query stopped");
+  const std::string how = port_failure         ? "stopped by a port error"
+                          : counted            ? "done"
+                          : g_interrupted != 0 ? "stopped by Ctrl-C"
+                          : OutputError() != 0 ? "stopped: its output cannot be written"
+                                               : "stopped";
+  std::fprintf(stderr, "watch %s: %s\n", how.c_str(),
+               tally.Text(Seconds(Clock::now() - started)).c_str());
+  // As query would end on the last query: 0 only when it was answered well.
+  return port_failure ? kExitPort : tally.last.exit;
 }
 
 int SetTactic(Session& s) {
@@ -525,12 +590,12 @@ int SetTactic(Session& s) {
     if (c.code == s.o().tactic_code) choice = &c;
   std::vector<ExchangeRecord> ex;
   // A click on the tactic's radio button: its handler writes register 4.
-  int code = s.Exchange([&] { (w.*choice->button).Click(); }, ex);
-  code = s.JudgeWrites(ex, code, s.QueryCommand(w.State.DeviceAddress, w.State.BaudIndex));
+  Verdict v = s.Exchange([&] { (w.*choice->button).Click(); }, ex);
+  v = s.JudgeWrites(ex, v, s.QueryCommand(w.State.DeviceAddress, w.State.BaudIndex));
   const std::string label = (w.*choice->label).Caption();
   if (s.o().json) {
     JsonWriter j;
-    ExchangesDoc(s, j, ex, code);
+    ExchangesDoc(s, j, ex, v);
     j.Key("tactic").BeginObject();
     j.Key("code").Int(choice->code);
     j.Key("name").String(choice->name);
@@ -538,11 +603,11 @@ int SetTactic(Session& s) {
     j.EndObject();
     j.EndObject();
     Out(j.Text() + "\n");
-  } else if (code == kExitDone) {
+  } else if (v.Done()) {
     Out("tactic " + std::to_string(choice->code) + " " + choice->name + " (" + label +
         ") written to address " + std::to_string(w.State.DeviceAddress) + ": acknowledged\n");
   }
-  return code;
+  return v.exit;
 }
 
 int SetTest(Session& s) {
@@ -551,48 +616,48 @@ int SetTest(Session& s) {
   // The check box shows the detector's test mode only after a query, and only a change
   // of it writes: read first, then click it if it is not as asked.
   std::vector<ExchangeRecord> ex;
-  int code = s.Exchange([&] { w.TeButton5.Click(); }, ex);
-  code = s.JudgeQuery(ex, code);
+  Verdict v = s.Exchange([&] { w.TeButton5.Click(); }, ex);
+  v = Session::JudgeQuery(ex, v);
   bool written = false;
-  if (code == kExitDone && w.TST_Button.Checked() != on) {
+  if (v.Done() && w.TST_Button.Checked() != on) {
     std::vector<ExchangeRecord> write;
-    code = s.Exchange([&] { w.TST_Button.Click(); }, write);
-    code = s.JudgeWrites(write, code, s.QueryCommand(w.State.DeviceAddress, w.State.BaudIndex));
+    v = s.Exchange([&] { w.TST_Button.Click(); }, write);
+    v = s.JudgeWrites(write, v, s.QueryCommand(w.State.DeviceAddress, w.State.BaudIndex));
     ex.insert(ex.end(), write.begin(), write.end());
     written = true;
   }
   const std::string address = std::to_string(w.State.DeviceAddress);
   if (s.o().json) {
     JsonWriter j;
-    ExchangesDoc(s, j, ex, code);
+    ExchangesDoc(s, j, ex, v);
     j.Key("test").Bool(on);
     j.Key("written").Bool(written);
     j.EndObject();
     Out(j.Text() + "\n");
-  } else if (code == kExitDone) {
+  } else if (v.Done()) {
     Out(written ? std::string("test mode ") + (on ? "on" : "off") + " written to address " +
                       address + ": acknowledged\n"
                 : std::string("test mode is ") + (on ? "on" : "off") + " at address " + address +
                       " already: nothing written\n");
   }
-  return code;
+  return v.exit;
 }
 
 int ResetAlarm(Session& s) {
   TForm1& w = s.w();
   std::vector<ExchangeRecord> ex;
-  int code = s.Exchange([&] { w.TeButton3.Click(); }, ex);
-  code = s.JudgeWrites(ex, code, s.QueryCommand(w.State.DeviceAddress, w.State.BaudIndex));
+  Verdict v = s.Exchange([&] { w.TeButton3.Click(); }, ex);
+  v = s.JudgeWrites(ex, v, s.QueryCommand(w.State.DeviceAddress, w.State.BaudIndex));
   if (s.o().json) {
     JsonWriter j;
-    ExchangesDoc(s, j, ex, code);
+    ExchangesDoc(s, j, ex, v);
     j.EndObject();
     Out(j.Text() + "\n");
-  } else if (code == kExitDone) {
+  } else if (v.Done()) {
     Out("alarm reset sent to address " + std::to_string(w.State.DeviceAddress) +
         ": acknowledged\n");
   }
-  return code;
+  return v.exit;
 }
 
 // What answered the look at an address, told from its bytes.
@@ -623,45 +688,45 @@ int SetAddress(Session& s) {
   // read). Anything that answers (a detector, another device, an exception, garbled
   // bytes) means taken; silence means free. The current address is the detector's own.
   std::string occupied;
+  Verdict v;
   if (wanted != before && !s.o().force) {
     s.win().TypeAddress(wanted);
     ex = s.win().Perform([&] { w.TeButton5.Click(); }, kCommandLimit);
     s.win().TypeAddress(before);
     if (ex.empty() || w.Working()) {
       Err("the look at address " + std::to_string(wanted) + " did not end; nothing written");
-      return kExitNoAnswer;
+      v = Verdict::NoAnswer();
+    } else if (OutcomeOf(ex.back().log) == ExchangeOutcome::kPortError) {
+      Err(s.FailureText(ex.back(), ExchangeOutcome::kPortError));
+      v = Verdict::Of(ExchangeOutcome::kPortError);
+    } else if (!ex.back().AllBytes().empty()) {
+      occupied = AnswererText(ex.back());
+      Err("address " + std::to_string(wanted) + " is taken: " + occupied +
+          " answered the query there; nothing written. Choose a free address, or give "
+          "--force to move the detector there all the same");
+      v = Verdict::Refused("address-taken");
     }
-    const ExchangeRecord& probe = ex.back();
-    if (OutcomeOf(probe.log) == ExchangeOutcome::kPortError) {
-      Err(s.FailureText(probe, ExchangeOutcome::kPortError));
-      return kExitPort;
-    }
-    if (!probe.AllBytes().empty()) occupied = AnswererText(probe);
   }
-  int code = kExitRefused;
-  if (occupied.empty()) {
+  const bool written = v.Done();
+  if (written) {
     s.win().Do([&] { w.TeSpinEdit2.SetText(std::to_string(wanted)); });
     std::vector<ExchangeRecord> write;
-    code = s.Exchange([&] { w.TeButton1.Click(); }, write);
-    code = s.JudgeWrites(write, code,
-                         s.QueryCommand(wanted, baud) + " (the new address), or " +
-                             s.QueryCommand(before, baud) + " (the old one)");
+    v = s.Exchange([&] { w.TeButton1.Click(); }, write);
+    v = s.JudgeWrites(write, v,
+                      s.QueryCommand(wanted, baud) + " (the new address), or " +
+                          s.QueryCommand(before, baud) + " (the old one)");
     ex.insert(ex.end(), write.begin(), write.end());
-  } else {
-    Err("address " + std::to_string(wanted) + " is taken: " + occupied +
-        " answered the query there; nothing written. Choose a free address, or give --force "
-        "to move the detector there all the same");
   }
   // The window follows the address the detector echoes.
   const std::uint8_t acknowledged = w.State.DeviceAddress;
-  if (code == kExitDone && acknowledged != wanted) {
+  if (v.Done() && acknowledged != wanted) {
     Err("the detector acknowledged address " + std::to_string(acknowledged) + ", not " +
         std::to_string(wanted));
-    code = kExitRefused;
+    v = Verdict::Refused(kOtherValueAcknowledged);
   }
   if (s.o().json) {
     JsonWriter j;
-    ExchangesDoc(s, j, ex, code);
+    ExchangesDoc(s, j, ex, v);
     j.Key("previous_address").Int(before);
     j.Key("occupied_by");
     if (occupied.empty())
@@ -669,17 +734,17 @@ int SetAddress(Session& s) {
     else
       j.String(occupied);
     j.Key("acknowledged_address");
-    if (occupied.empty())
+    if (written)
       j.Int(acknowledged);
     else
       j.Null();
     j.EndObject();
     Out(j.Text() + "\n");
-  } else if (code == kExitDone) {
+  } else if (v.Done()) {
     Out("address " + std::to_string(before) + " -> " + std::to_string(acknowledged) +
         ": acknowledged; use --address " + std::to_string(acknowledged) + " from now on\n");
   }
-  return code;
+  return v.exit;
 }
 
 int SetBaud(Session& s) {
@@ -688,27 +753,27 @@ int SetBaud(Session& s) {
   const std::uint8_t pc = w.State.BaudIndex;
   const std::uint8_t address = w.State.DeviceAddress;
   std::vector<ExchangeRecord> ex;
-  int code = s.Exchange([&] { w.TeSComboBox1.Select(wanted); }, ex);
-  code = s.JudgeWrites(ex, code,
-                       s.QueryCommand(address, wanted) + " (the new speed), or " +
-                           s.QueryCommand(address, pc) + " (the old one)");
+  Verdict v = s.Exchange([&] { w.TeSComboBox1.Select(wanted); }, ex);
+  v = s.JudgeWrites(ex, v,
+                    s.QueryCommand(address, wanted) + " (the new speed), or " +
+                        s.QueryCommand(address, pc) + " (the old one)");
   // BaudAcknowledged sets BaudIndex to the echoed speed and asks whether the PC is to
   // follow; a command line answers No, as it has no later exchange to make.
   const std::uint8_t acknowledged = w.State.BaudIndex;
   const bool asked = !s.win().dialogs().questions.empty();
-  if (code == kExitDone && acknowledged != wanted) {
+  if (v.Done() && acknowledged != wanted) {
     Err("the detector acknowledged " + Speed(acknowledged) + " bit/s, not " + Speed(wanted));
-    code = kExitRefused;
+    v = Verdict::Refused(kOtherValueAcknowledged);
   }
   if (s.o().json) {
     JsonWriter j;
-    ExchangesDoc(s, j, ex, code);
+    ExchangesDoc(s, j, ex, v);
     j.Key("acknowledged_baud").Int(std::stoi(Speed(acknowledged)));
     j.Key("pc_baud").Int(std::stoi(Speed(pc)));
     j.Key("question").Strings(s.win().dialogs().questions);
     j.EndObject();
     Out(j.Text() + "\n");
-  } else if (code == kExitDone) {
+  } else if (v.Done()) {
     if (asked)
       Out("line speed " + Speed(acknowledged) + " bit/s: acknowledged; the detector answers at " +
           Speed(acknowledged) + " bit/s from now on: use --baud " + Speed(acknowledged) + "\n");
@@ -716,25 +781,25 @@ int SetBaud(Session& s) {
       Out("line speed " + Speed(acknowledged) +
           " bit/s: acknowledged; the PC runs at it already\n");
   }
-  return code;
+  return v.exit;
 }
 
 int ResetInterface(Session& s) {
   TForm1& w = s.w();
   std::vector<ExchangeRecord> ex;
-  int code = s.Exchange([&] { w.TeButton2.Click(); }, ex);
-  code = s.JudgeWrites(ex, code, s.QueryCommand(247, 3));
+  Verdict v = s.Exchange([&] { w.TeButton2.Click(); }, ex);
+  v = s.JudgeWrites(ex, v, s.QueryCommand(247, 3));
   if (s.o().json) {
     JsonWriter j;
-    ExchangesDoc(s, j, ex, code);
+    ExchangesDoc(s, j, ex, v);
     j.Key("question").Strings(s.win().dialogs().questions);
     j.EndObject();
     Out(j.Text() + "\n");
-  } else if (code == kExitDone) {
+  } else if (v.Done()) {
     Out("interface reset: acknowledged; the detector answers at address 247, 9600 bit/s: use "
         "--address 247 --baud 9600\n");
   }
-  return code;
+  return v.exit;
 }
 
 // The three service reads of the hidden buttons "F0", "F2" and "F3".
@@ -754,18 +819,18 @@ int Service(Session& s) {
   TForm1& w = s.w();
   const ServiceBlock& block = kServiceBlocks[s.o().service_block];
   std::vector<ExchangeRecord> ex;
-  int code = s.Exchange([&] { (w.*block.button).Click(); }, ex);
+  Verdict v = s.Exchange([&] { (w.*block.button).Click(); }, ex);
   // The window shows the bytes and "ОК." and reads nothing in them; the registers are
   // printed only from an answer that holds the whole block.
   std::vector<std::uint8_t> answer;
-  if (code == kExitDone) {
+  if (v.Done()) {
     answer = ValidAnswer(ex.back());
     if (answer.size() < 5 || answer[1] != 3 || answer[2] != 2 * block.count ||
         answer.size() < 5u + 2 * block.count) {
       Err("the answer from address " + std::to_string(w.State.DeviceAddress) + " holds " +
           std::to_string(answer.size() >= 3 ? answer[2] / 2 : 0) + " register(s), not the " +
           std::to_string(block.count) + " of block " + block.name + ": " + HexText(answer));
-      code = kExitRefused;
+      v = Verdict::Refused(OutcomeName(ExchangeOutcome::kWrongLength));
       answer.clear();
     }
   }
@@ -779,7 +844,7 @@ int Service(Session& s) {
   };
   if (s.o().json) {
     JsonWriter j;
-    ExchangesDoc(s, j, ex, code);
+    ExchangesDoc(s, j, ex, v);
     j.Key("block").String(block.name);
     j.Key("registers");
     if (answer.empty()) {
@@ -802,7 +867,7 @@ int Service(Session& s) {
     for (std::uint16_t k = 0; k < block.count; ++k) text += reg_name(k) + "  " + reg_hex(k) + "\n";
     Out(text);
   }
-  return code;
+  return v.exit;
 }
 
 int Search(Session& s) {

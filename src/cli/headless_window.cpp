@@ -16,6 +16,16 @@ void CliDialogs::ShowException(const std::string& message) {
   Err(message);
 }
 
+void ExchangeRecorder::ExchangeEnded(const ExchangeRecord& record) {
+  if (keep_) records_.push_back(record);
+  if (on_end_) on_end_(record);
+}
+
+void ExchangeRecorder::DropFrom(std::size_t from) {
+  if (from < records_.size())
+    records_.erase(records_.begin() + static_cast<long>(from), records_.end());
+}
+
 HeadlessWindow::HeadlessWindow(ExchangeObserver* journal) : device_(MakePlatformCommDevice()) {
   observers_.Add(journal);
   observers_.Add(&recorder_);
@@ -69,10 +79,16 @@ void HeadlessWindow::TypeAddress(std::uint8_t address) {
 
 std::vector<ExchangeRecord> HeadlessWindow::Perform(const std::function<void()>& action,
                                                     std::chrono::milliseconds limit) {
-  const std::size_t before = recorder_.records.size();
+  const std::size_t before = recorder_.Records().size();
+  const bool keeping = recorder_.Keeping();
+  recorder_.Keep(true);
   Do(action);
   RunUntil([this] { return !form_->Working(); }, limit);
-  return {recorder_.records.begin() + static_cast<long>(before), recorder_.records.end()};
+  std::vector<ExchangeRecord> ended(recorder_.Records().begin() + static_cast<long>(before),
+                                    recorder_.Records().end());
+  if (!keeping) recorder_.DropFrom(before);
+  recorder_.Keep(keeping);
+  return ended;
 }
 
 }  // namespace ornat::cli

@@ -31,6 +31,28 @@ class CliDialogs : public Dialogs {
   std::vector<std::string> exceptions;
 };
 
+// ornat-cli's own observer of the exchanges: tells each as it ends (printing, watch)
+// and keeps them for the commands that read them afterwards (the one-shot commands,
+// search, survey), each of which ends after a bounded number. watch keeps none: it
+// prints each one as it ends, and a watch of a day would otherwise hold every exchange
+// of the day (some 400 bytes each).
+class ExchangeRecorder : public ExchangeObserver {
+ public:
+  void ExchangeEnded(const ExchangeRecord& record) override;
+  // Whether exchanges that end from now on are kept (they are at first).
+  void Keep(bool keep) { keep_ = keep; }
+  bool Keeping() const { return keep_; }
+  void OnEnd(std::function<void(const ExchangeRecord&)> f) { on_end_ = std::move(f); }
+  const std::vector<ExchangeRecord>& Records() const { return records_; }
+  // Forgets the records from index `from` on.
+  void DropFrom(std::size_t from);
+
+ private:
+  bool keep_ = true;
+  std::vector<ExchangeRecord> records_;
+  std::function<void(const ExchangeRecord&)> on_end_;
+};
+
 class HeadlessWindow {
  public:
   // journal: told of every exchange before the window's own record; may be null.
@@ -58,29 +80,25 @@ class HeadlessWindow {
 
   // Runs action as the user's event, then the loop until the window's work has ended
   // (TForm1::Working) or `limit` has passed. Returns the exchanges that ended
-  // meanwhile, in order; none when the window sent nothing.
+  // meanwhile, in order (also while no exchanges are kept); none when the window sent
+  // nothing.
   std::vector<ExchangeRecord> Perform(const std::function<void()>& action,
                                       std::chrono::milliseconds limit);
-  // Every exchange so far.
-  const std::vector<ExchangeRecord>& Exchanges() const { return recorder_.records; }
+  // Every exchange so far that was kept (all of them unless KeepExchanges(false)).
+  const std::vector<ExchangeRecord>& Exchanges() const { return recorder_.Records(); }
+  // Whether exchanges are kept for Exchanges(); a command that runs without end
+  // (watch) keeps none.
+  void KeepExchanges(bool keep) { recorder_.Keep(keep); }
   // Told of each exchange as it ends (printing, watch).
-  void OnExchange(std::function<void(const ExchangeRecord&)> f) { recorder_.on_end = std::move(f); }
+  void OnExchange(std::function<void(const ExchangeRecord&)> f) { recorder_.OnEnd(std::move(f)); }
 
  private:
-  struct Recorder : ExchangeObserver {
-    void ExchangeEnded(const ExchangeRecord& record) override {
-      records.push_back(record);
-      if (on_end) on_end(record);
-    }
-    std::vector<ExchangeRecord> records;
-    std::function<void(const ExchangeRecord&)> on_end;
-  };
   CliDialogs dialogs_;
   HandlerGate gate_{dialogs_};
   RealtimeLoop loop_{gate_};
   std::unique_ptr<CommDevice> device_;
   ExchangeObserverList observers_;
-  Recorder recorder_;
+  ExchangeRecorder recorder_;
   std::unique_ptr<TForm1> form_;
 };
 

@@ -18,4 +18,10 @@ struct PortProblem {
 
 PortProblem DescribePortProblem(int error_code, int system_error);
 
+// Whether the "failure" of a JSON document tells a port's failure in ornat-cli's own
+// words, as its text output does. On Linux the serial component's text carries a
+// Windows-style "win error code" that is in truth errno: the command line's words say
+// what it means. On Windows the component's text and its code are the system's own.
+extern const bool kJsonFailureInOwnWords;
+
 }  // namespace ornat::cli

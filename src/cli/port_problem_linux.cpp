@@ -5,6 +5,8 @@
 
 namespace ornat::cli {
 
+const bool kJsonFailureInOwnWords = true;
+
 PortProblem DescribePortProblem(int /*error_code*/, int system_error) {
   switch (system_error) {
     case 0:

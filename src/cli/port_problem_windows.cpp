@@ -8,6 +8,8 @@
 
 namespace ornat::cli {
 
+const bool kJsonFailureInOwnWords = false;
+
 namespace {
 
 constexpr const char* kGone = "the device is gone (an adapter unplugged?)";

@@ -228,6 +228,7 @@ TEST(Cli, TheOutcomeDecidesTheExitStatus) {
        "the port \"/dev/ornat-no-such-port\" cannot be opened"},
       {{"set", "tactic", "4", "--address", "12"}, 4, "exception", "exception code 2"},
       {{"set", "address", "8", "--address", "77"}, 1, "time-out", "no answer"},
+      {{"set", "address", "6", "--address", "5"}, 4, "address-taken", "address 6 is taken"},
       {{"reset-alarm", "--address", "30"}, 1, "time-out", "no answer from address 30"},
   };
   for (const Case& c : cases) {
@@ -240,6 +241,11 @@ TEST(Cli, TheOutcomeDecidesTheExitStatus) {
     EXPECT_EQ(doc["outcome"], c.outcome);
     EXPECT_EQ(doc["exit"], c.exit);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    // A port's failure in the document as on stderr, not as the component's Windows code.
+    if (c.exit == 3) {
+      EXPECT_EQ("ornat-cli: " + doc["exchanges"].back()["failure"].get<std::string>() + "\n",
+                r.err);
+    }
   }
 }
 
@@ -255,6 +261,8 @@ TEST(Cli, APortThatAnotherProgramHoldsIsAPortErrorThatNamesIt) {
   EXPECT_EQ(json::parse(r.out)["outcome"], "port-error");
   const std::string holder = "held by cat (pid " + std::to_string(cat.pid()) + ")";
   EXPECT_NE(r.err.find(holder), std::string::npos) << r.err;
+  EXPECT_EQ(json::parse(r.out)["exchanges"][0]["failure"],
+            "the port \"ornat-sim\" cannot be opened: " + holder);
   // The journal has the failed send with the log's two lines and the reason.
   const auto lines = FileLines(path);
   ASSERT_EQ(lines.size(), 1u);
@@ -363,6 +371,9 @@ TEST(Cli, AJournalThatLosesExchangesMakesADoneCommandAPortError) {
     const CliRun r = RunCli(args, sim.runtime_dir());
     EXPECT_EQ(r.exit, c.exit) << r.err;
     EXPECT_EQ(json::parse(r.out)["exit"], c.exit);
+    if (c.exit == 3) {
+      EXPECT_EQ(json::parse(r.out)["outcome"], "journal-incomplete");
+    }
     EXPECT_NE(r.err.find("cannot write to the journal \"/dev/full\": No space left on device"),
               std::string::npos)
         << r.err;
@@ -432,6 +443,37 @@ TEST(Cli, WatchPrintsEachAnswerMarksChangesAndStopsOnCtrlC) {
   const CliRun counted = RunCli({"watch", "--address", "6", "--count", "2"}, sim.runtime_dir());
   EXPECT_EQ(counted.exit, 0);
   EXPECT_EQ(StdoutLines(counted.out).size(), 2u);
+}
+
+TEST(Cli, WatchEndsWithASummaryAndTheStatusQueryWouldGiveItsLastQuery) {
+  SimProcess sim(Line());
+  ASSERT_TRUE(sim.Started());
+  struct Case {
+    const char* address;
+    int exit;
+    const char* summary;
+  } cases[] = {
+      {"6", 0, "watch done: 3 queries: 3 answered, 0 time-out(s), 0 wrong answer(s)"},
+      {"77", 1, "watch done: 3 queries: 0 answered, 3 time-out(s), 0 wrong answer(s)"},
+      {"9", 4, "watch done: 3 queries: 0 answered, 0 time-out(s), 3 wrong answer(s)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.address);
+    const CliRun r = RunCli({"watch", "--address", c.address, "--count", "3"}, sim.runtime_dir());
+    EXPECT_EQ(r.exit, c.exit) << r.err;
+    EXPECT_EQ(StdoutLines(r.out).size(), 3u);
+    EXPECT_NE(r.err.find(c.summary), std::string::npos) << r.err;
+  }
+  // Answers, then silence: the last query decides.
+  CliProcess watch({"watch", "--address", "5", "--count", "5", "--json"}, sim.runtime_dir());
+  ASSERT_TRUE(watch.WaitForLines(2, 20s)) << watch.err();
+  ASSERT_TRUE(sim.Command("@5 silent on"));
+  EXPECT_EQ(watch.Wait(20s), 1) << watch.err();
+  const auto printed = StdoutLines(watch.out());
+  ASSERT_EQ(printed.size(), 5u);
+  EXPECT_EQ(json::parse(printed.front())["outcome"], "ok");
+  EXPECT_EQ(json::parse(printed.back())["outcome"], "time-out");
+  EXPECT_NE(watch.err().find("; the last: time-out"), std::string::npos) << watch.err();
 }
 
 TEST(Cli, SearchSendsTheWindowsProbesAndFindsTheFirstDetector) {

@@ -77,6 +77,12 @@ bool SimulatedForm::RunToCompletion(Millis limit) {
   return RunUntil([&] { return completions_.size() > before; }, limit);
 }
 
+void SimulatedForm::ForgetHistory() {
+  line.ClearHistory();
+  device.ClearCalls();
+  completions_.clear();
+}
+
 std::vector<std::string> SimulatedForm::LogLines() const {
   return form->TeMemo1.Lines();
 }

@@ -83,6 +83,9 @@ struct SimulatedForm {
   // Virtual times (ms) at which Timer_RxTimer ran, in order.
   const std::vector<Micros>& Completions() const { return completions_; }
   std::vector<std::string> ExceptionsShown() const { return dialogs.exceptions; }
+  // Forgets what the line, the device and the completions recorded so far, so that a
+  // long run holds only what the window itself holds.
+  void ForgetHistory();
 
  private:
   std::vector<Micros> completions_;

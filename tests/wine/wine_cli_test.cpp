@@ -395,7 +395,7 @@ TEST_F(WineCli, CtrlCStopsWatchSearchAndSurveyAfterTheExchangeInFlight) {
     int exit;
     const char* summary;  // on stderr; "" for none
   } cases[] = {
-      {"watch", {}, {"watch"}, 2, 0, ""},
+      {"watch", {}, {"watch"}, 2, 0, "watch stopped by Ctrl-C: "},
       // Found at 2 and printed as found; the summary tells the stop, not "no device".
       {"survey", {"--detector", "2"}, {"survey"}, 1, 1, "survey stopped by Ctrl-C at address "},
       {"search", {"--detector", "200"}, {"search"}, 0, 1, "search stopped at address "},
