@@ -5,6 +5,7 @@
 // --registers LIST, --echo-value N). Every wait is bounded; the destructor closes its
 // stdin (which ends it) and kills it if it lingers. Header-only.
 //
+//   ORNAT_SKIP_IF_MISSING(ForeignSlaveMissing());
 //   ForeignSlave slave({"--unit", "3", "--answer-as", "4"});
 //   ASSERT_TRUE(slave.Started()) << slave.Why();
 //   LiveForm f(slave.pty_path());
@@ -21,9 +22,16 @@
 #include <thread>
 #include <vector>
 
+#include "support/test_environment.h"
+
 extern char** environ;
 
 namespace ornat::testing {
+
+// What the foreign slave lacks here (Debian's python3 with pymodbus), or "".
+inline std::string ForeignSlaveMissing() {
+  return PythonModuleMissing(ORNAT_DEBIAN_PYTHON, "pymodbus.server", "python3-pymodbus");
+}
 
 class ForeignSlave {
  public:
