@@ -138,15 +138,15 @@ int main(int argc, char** argv) {
     // completion; the request it read is the last one before that answer began. (A
     // stalled simulator stamps late, but never before it read or wrote.)
     std::vector<Frame> answer, request;
-    if (shown_ok) {
+    if (done.size() == 1 && wrote.size() == 1) {
       for (const Frame& f : answers)
         if (f.last > wrote[0] && f.last <= done[0]) answer.push_back(f);
       if (answer.size() == 1)
         for (const Frame& f : requests)
           if (f.first >= from && f.first <= answer[0].first && f.note.empty()) request = {f};
     }
-    const bool ok = answer.size() == 1 && answer[0].note.empty() && request.size() == 1 &&
-                    HexText(told[0].Answer()) == answer[0].hex;
+    const bool ok = shown_ok && answer.size() == 1 && answer[0].note.empty() &&
+                    request.size() == 1 && HexText(told[0].Answer()) == answer[0].hex;
     if (ok) {
       const double d = Ms(done[0] - answer[0].last);
       to_completion.push_back(d);
@@ -169,6 +169,15 @@ int main(int argc, char** argv) {
       for (const auto& line : r.log) std::printf("  | %s\n", line.c_str());
     }
     std::printf("  answers that ended between its write and its completion: %zu\n", answer.size());
+    // A request read long after its write, with the port's events stamped at the same
+    // moment, is a simulator that was held up (by the machine or its host), not one
+    // that lost it.
+    const auto read = Within(requests, from, to, at);
+    if (!read.empty() && !wrote.empty())
+      std::printf("  the simulator read a request %.3f ms after it was written\n",
+                  Ms(read.front().first - wrote.front()));
+    else if (read.empty())
+      std::printf("  the simulator read no request before the next press\n");
     std::vector<std::pair<double, std::string>> wire;
     for (const auto& f : Within(requests, from, to, at))
       wire.push_back(
