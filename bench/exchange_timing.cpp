@@ -11,19 +11,74 @@
 //      bytes handed to the port (the Write returned), and to the simulator's reading
 //      of them (its wire log); a pty has no line pacing. Aim: under 1 ms.
 //
-// Usage: bench_exchange_timing [exchanges]
+// Each exchange is taken from its own press to the next one: its write and its
+// completion are those the window made in that span, and its answer is the one that the
+// wire log shows ending after that write and before that completion. An exchange that
+// did not end as one request, one answer and one completion that showed "ОК" is told
+// with its cause (what the window logged and handed over, what went over the wire in its
+// span) and left out of the figures; the others keep their own pairs whatever happened
+// before them.
+//
+// Usage: bench_exchange_timing [exchanges] [folder]
+// With a folder, the run's wire log (exchange_timing.wire.log) and journal
+// (exchange_timing.journal.jsonl) are kept there, so that a failure can be read later.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
 
 #include "../tests/support/sim_process.h"
 #include "bench_form.h"
+#include "journal/exchange_journal.h"
 #include "send_path.h"
 
+namespace {
+
+using namespace ornat;
+using namespace ornat::bench;
+using Frame = testing::SimProcess::WireAnswer;
+
+// What the engine told of each exchange, stamped when it was told.
+class Records : public ExchangeObserver {
+ public:
+  void ExchangeEnded(const ExchangeRecord& record) override {
+    list.push_back({Clock::now(), record});
+  }
+  std::vector<std::pair<Clock::time_point, ExchangeRecord>> list;
+};
+
+// The elements of `all` stamped in [from, to).
+template <typename T, typename Stamp>
+std::vector<T> Within(const std::vector<T>& all, Clock::time_point from, Clock::time_point to,
+                      Stamp stamp) {
+  std::vector<T> out;
+  for (const T& x : all)
+    if (stamp(x) >= from && stamp(x) < to) out.push_back(x);
+  return out;
+}
+
+const char* EndName(ExchangeRecord::End end) {
+  switch (end) {
+    case ExchangeRecord::End::kCompleted:
+      return "completed";
+    case ExchangeRecord::End::kSendFailed:
+      return "send failed";
+    case ExchangeRecord::End::kIdle:
+      return "bytes with no request";
+    case ExchangeRecord::End::kSuperseded:
+      return "superseded";
+  }
+  return "?";
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  using namespace ornat;
-  using namespace ornat::bench;
   const int n = argc > 1 ? std::atoi(argv[1]) : 100;
+  const std::string folder = argc > 2 ? argv[2] : "";
 
   testing::SimProcess sim({"--no-console"});
   if (!sim.Started()) {
@@ -31,42 +86,135 @@ int main(int argc, char** argv) {
     return 1;
   }
   BenchForm b(sim.pty_path());
+  Records records;
+  b.exchanges.Add(&records);
+  std::unique_ptr<ExchangeJournal> journal;
+  if (!folder.empty()) {
+    try {
+      journal = std::make_unique<ExchangeJournal>(folder + "/exchange_timing.journal.jsonl",
+                                                  "bench_exchange_timing");
+    } catch (const JournalError& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      return 1;
+    }
+    b.exchanges.Add(journal.get());
+  }
   std::vector<Clock::time_point> calls;
-  int failed = 0;
   for (int i = 0; i < n; ++i) {
     calls.push_back(Clock::now());
     b.gate.Enter([&] { b.form->TeButton5.Click(); });
-    if (!b.RunToCompletion() || b.form->TeMemo1.Lines().back() != "   : \u041E\u041A.") ++failed;
+    b.RunToCompletion();
     b.loop.RunFor(std::chrono::milliseconds(20));
   }
+  // The last exchange's span ends here: a late answer still counts against it.
+  b.loop.RunFor(std::chrono::milliseconds(600));
+  calls.push_back(Clock::now());
+  b.exchanges.Remove(&records);
+  if (journal) b.exchanges.Remove(journal.get());
+
   const auto answers = sim.WireAnswers();
   const auto requests = sim.WireRequests();
+  const auto events = sim.WireEvents();
   const auto writes = b.device.Writes();
+  const auto at = [](const Frame& f) { return f.first; };
+  const auto self = [](Clock::time_point t) { return t; };
+  CompletionTrace ct;
   std::vector<double> to_completion, over_nominal, to_write, to_sim;
-  for (std::size_t i = 0; i < answers.size() && i < b.completions.size(); ++i) {
-    const double d = Ms(b.completions[i] - answers[i].last);
-    to_completion.push_back(d);
-    over_nominal.push_back(d - 155.0);
+  int failed = 0;
+  for (int i = 0; i < n; ++i) {
+    const auto from = calls[i], to = calls[i + 1];
+    // The window's side, on this process's clock: what it did between this press and
+    // the next one.
+    const auto done = Within(b.completions, from, to, self);
+    const auto wrote = Within(writes, from, to, self);
+    std::vector<ExchangeRecord> told;
+    for (const auto& [when, r] : records.list)
+      if (when >= from && when < to) told.push_back(r);
+    const bool shown_ok = done.size() == 1 && wrote.size() == 1 && told.size() == 1 &&
+                          told[0].end == ExchangeRecord::End::kCompleted && !told[0].log.empty() &&
+                          told[0].log.back() == "   : \u041E\u041A.";
+    // The simulator's side, by cause and effect rather than by position: the answer is
+    // the one whose last byte went out after this request was written and before its
+    // completion; the request it read is the last one before that answer began. (A
+    // stalled simulator stamps late, but never before it read or wrote.)
+    std::vector<Frame> answer, request;
+    if (done.size() == 1 && wrote.size() == 1) {
+      for (const Frame& f : answers)
+        if (f.last > wrote[0] && f.last <= done[0]) answer.push_back(f);
+      if (answer.size() == 1)
+        for (const Frame& f : requests)
+          if (f.first >= from && f.first <= answer[0].first && f.note.empty()) request = {f};
+    }
+    const bool ok = shown_ok && answer.size() == 1 && answer[0].note.empty() &&
+                    request.size() == 1 && HexText(told[0].Answer()) == answer[0].hex;
+    if (ok) {
+      const double d = Ms(done[0] - answer[0].last);
+      to_completion.push_back(d);
+      over_nominal.push_back(d - 155.0);
+      to_write.push_back(Ms(wrote[0] - from));
+      to_sim.push_back(Ms(request[0].first - from));
+      ct.last_byte.push_back(answer[0].last);
+      ct.completion_start.push_back(done[0]);
+      continue;
+    }
+    // Its cause: what the window told and what the wire log holds, in ms after the press.
+    ++failed;
+    std::printf("exchange %d failed: %zu completion(s), %zu write(s), %zu told:\n", i + 1,
+                done.size(), wrote.size(), told.size());
+    for (const ExchangeRecord& r : told) {
+      std::printf("  the window: %s (%s)%s%s; handed over:", EndName(r.end),
+                  OperationName(r).c_str(), r.failure.empty() ? "" : ", ", r.failure.c_str());
+      for (const auto& read : r.reads) std::printf(" [%s]", HexText(read).c_str());
+      std::printf("\n");
+      for (const auto& line : r.log) std::printf("  | %s\n", line.c_str());
+    }
+    std::printf("  answers that ended between its write and its completion: %zu\n", answer.size());
+    // A request read long after its write, with the port's events stamped at the same
+    // moment, is a simulator that was held up (by the machine or its host), not one
+    // that lost it.
+    const auto read = Within(requests, from, to, at);
+    if (!read.empty() && !wrote.empty())
+      std::printf("  the simulator read a request %.3f ms after it was written\n",
+                  Ms(read.front().first - wrote.front()));
+    else if (read.empty())
+      std::printf("  the simulator read no request before the next press\n");
+    std::vector<std::pair<double, std::string>> wire;
+    for (const auto& f : Within(requests, from, to, at))
+      wire.push_back(
+          {Ms(f.first - from), "RX " + f.hex + (f.note.empty() ? "" : " note=" + f.note)});
+    for (const auto& f : Within(answers, from, to, at))
+      wire.push_back({Ms(f.first - from), "TX " + f.hex + " last=+" +
+                                              std::to_string(Ms(f.last - from)) +
+                                              (f.note.empty() ? "" : " note=" + f.note)});
+    for (const auto& f : Within(events, from, to, at)) wire.push_back({Ms(f.first - from), f.hex});
+    for (const auto t : done) wire.push_back({Ms(t - from), "(completion)"});
+    for (const auto t : wrote) wire.push_back({Ms(t - from), "(request written)"});
+    std::sort(wire.begin(), wire.end());
+    for (const auto& [ms, what] : wire) std::printf("  %+10.3f ms  %s\n", ms, what.c_str());
   }
-  for (std::size_t i = 0; i < writes.size() && i < calls.size(); ++i)
-    to_write.push_back(Ms(writes[i] - calls[i]));
-  for (std::size_t i = 0; i < requests.size() && i < calls.size(); ++i)
-    to_sim.push_back(Ms(requests[i].first - calls[i]));
+  ct.reads = b.device.Reads();
+  ct.handovers = b.dispatcher.Ran();
 
-  std::printf("exchange timing, 9600 bit/s, pty against ornat-sim, %d exchanges (%d failed)\n", n,
-              failed);
+  std::printf(
+      "exchange timing, 9600 bit/s, pty against ornat-sim, %d exchanges (%d failed, left out of "
+      "the figures)\n",
+      n, failed);
   Report("last answer byte -> completion", to_completion);
   Report("  of which over 155 ms", over_nominal);
   Report("send call -> request written (Write returned)", to_write);
   Report("send call -> request read by the simulator", to_sim);
-  CompletionTrace ct;
-  for (const auto& a : answers) ct.last_byte.push_back(a.last);
-  ct.completion_start = b.completions;
-  ct.reads = b.device.Reads();
-  ct.handovers = b.dispatcher.Ran();
   ct.Print("completion_");
   Result("completion_delay", to_completion);
   Result("send_to_write", to_write);
   std::printf("RESULT exchanges_failed %d count\n", failed);
+  std::printf("RESULT exchanges_total %d count\n", n);
+  if (!folder.empty()) {
+    std::error_code ec;
+    const std::string kept = folder + "/exchange_timing.wire.log";
+    std::filesystem::copy_file(sim.wire_log_path(), kept,
+                               std::filesystem::copy_options::overwrite_existing, ec);
+    std::printf("the wire log: %s%s; the journal: %s\n", kept.c_str(),
+                ec ? (" (not kept: " + ec.message() + ")").c_str() : "", journal->Path().c_str());
+  }
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "app/widgets.h"
 
 #include <QFocusEvent>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -454,6 +455,11 @@ void StatusGridWidget::keyPressEvent(QKeyEvent* event) {
 
 // --- StatusBarWidget ----------------------------------------------------------
 
+namespace {
+// Pixels between a panel's edge and a text that fills it.
+constexpr int kPanelTextMargin = 1;
+}  // namespace
+
 StatusBarWidget::StatusBarWidget(TStatusBar& model, QWidget* parent)
     : QWidget(parent), model_(model) {
   Mirror();
@@ -493,10 +499,18 @@ void StatusBarWidget::Mirror() {
         break;
     }
     const QString text = Q(panel.Text);
-    // A name longer than its panel ("ornat-sim" in the 50-pixel port panel) shows its
-    // beginning rather than its middle; the whole of it is in the tooltip.
-    const bool cut = label->fontMetrics().horizontalAdvance(text) > label->contentsRect().width();
+    // A text that fills its panel ("ornat-sim" in the 50-pixel port panel) is not
+    // centred: its glyphs reach past their advance, and centred they would start at or
+    // beyond the panel's left edge, where the window's edge (the port panel has no
+    // border there) cuts the first one to a fragment. Unless it fits with a pixel to
+    // spare on each side, it starts a pixel in and is cut at its end; the whole of it
+    // is in the tooltip.
+    const QFontMetricsF metrics(label->font());
+    const qreal width =
+        std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).width());
+    const bool cut = width + 2 * kPanelTextMargin > label->contentsRect().width();
     if (cut) align = (align & ~Qt::AlignHorizontal_Mask) | Qt::AlignLeft;
+    label->setIndent(cut ? kPanelTextMargin : -1);
     label->setToolTip(cut ? text : QString());
     label->setAlignment(align);
     label->setText(text);

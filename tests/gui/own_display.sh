@@ -11,9 +11,16 @@
 set -u
 
 if ! command -v Xvfb >/dev/null 2>&1; then
+  # The listing of the tests needs no display: the suite then draws offscreen.
+  case " $* " in *" --gtest_list_tests "*)
+    unset DISPLAY WAYLAND_DISPLAY
+    exec "$@"
+    ;;
+  esac
   echo "own_display.sh: Xvfb is not installed (apt-get install xvfb); every GUI test runs" \
     "on an X server of its own" >&2
-  exit 1
+  # Skipped (CTest's SKIP_RETURN_CODE), unless the test command wants every test run.
+  case ${ORNAT_TESTS_NO_SKIP:-0} in 0 | "") exit 77 ;; *) exit 1 ;; esac
 fi
 
 dir=$(mktemp -d "${TMPDIR:-/tmp}/ornat-display.XXXXXX") || exit 1

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
@@ -178,6 +180,30 @@ TEST(WindowDefinition, StatusBarPanelsHaveTheirWidthsAlignmentsAndStartTexts) {
     if (panels[i].text != nullptr) {
       EXPECT_EQ(label->text().toStdString(), panels[i].text);
     }
+  }
+}
+
+TEST(WindowDefinition, APortNameThatFillsItsPanelIsDrawnWholeFromInsideThePanelsEdge) {
+  GuiWindow win;
+  auto* label = win.Find<QLabel>("StatusBar1_Panel0");
+  ASSERT_NE(label, nullptr);
+  // Fills the panel; longer than it; short (centred).
+  for (const char* name : {"ornat-sim", "ornat-simulator-2", "COM1"}) {
+    SCOPED_TRACE(name);
+    win.form().StatusBar1.SetPanelText(0, name);
+    const QImage img = label->grab().toImage();
+    // Columns with any pixel off the panel's face, below its top border line.
+    std::vector<int> inked;
+    for (int x = 0; x < img.width(); ++x)
+      for (int y = 1; y < img.height(); ++y)
+        if (qGray(img.pixel(x, y)) < 232) {
+          inked.push_back(x);
+          break;
+        }
+    ASSERT_FALSE(inked.empty());
+    // Nothing of a glyph on the window's edge, where the panel has no border.
+    EXPECT_GE(inked.front(), 1);
+    EXPECT_EQ(label->text().toStdString(), name);
   }
 }
 

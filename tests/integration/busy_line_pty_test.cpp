@@ -46,6 +46,7 @@ std::string LastLine(const std::string& text) {
 }
 
 TEST(BusyLinePty, TheSurveyFindsAndQueriesEveryUnitWhateverItsTurnaroundAndTheNoise) {
+  ORNAT_SKIP_IF_MISSING(BusyLineMissing());
   const struct {
     const char* name;
     std::vector<std::string> extra;
@@ -70,6 +71,7 @@ TEST(BusyLinePty, TheSurveyFindsAndQueriesEveryUnitWhateverItsTurnaroundAndTheNo
 }
 
 TEST(BusyLinePty, TwoDevicesAtOneAddressAreToldAsSuchNotTakenForOne) {
+  ORNAT_SKIP_IF_MISSING(BusyLineMissing());
   // The pair at 247 for the survey, and at 2 for the search, which goes from 1 up.
   for (const std::string how : {"", ":collide"}) {
     SCOPED_TRACE(how.empty() ? "one answering after the other" : "both at once, colliding");
@@ -97,6 +99,7 @@ TEST(BusyLinePty, TwoDevicesAtOneAddressAreToldAsSuchNotTakenForOne) {
 }
 
 TEST(BusyLinePty, ATrailingByteWrittenWithTheAnswerIsToldAndJournalled) {
+  ORNAT_SKIP_IF_MISSING(BusyLineMissing());
   BusyLine line({"--unit", "10:tail"});
   ASSERT_TRUE(line.Started()) << BusyLine::Why();
   const std::string journal = line.runtime_dir() + "/journal.jsonl";
@@ -116,6 +119,7 @@ TEST(BusyLinePty, ATrailingByteWrittenWithTheAnswerIsToldAndJournalled) {
 }
 
 TEST(BusyLinePty, ASecondWatchOfThePortIsRefusedAtOnceNamingTheFirst) {
+  ORNAT_SKIP_IF_MISSING(BusyLineMissing());
   BusyLine line({"--unit", "247"});
   ASSERT_TRUE(line.Started()) << BusyLine::Why();
   const std::vector<std::string> watch = {"watch", "--port", line.port_name()};
@@ -139,6 +143,7 @@ TEST(BusyLinePty, ASecondWatchOfThePortIsRefusedAtOnceNamingTheFirst) {
 }
 
 TEST(BusyLinePty, WatchWithACountEndsWithTheStatusOfWhatItSawAndASummary) {
+  ORNAT_SKIP_IF_MISSING(BusyLineMissing());
   const struct {
     const char* name;
     std::vector<std::string> line;

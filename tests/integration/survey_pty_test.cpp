@@ -537,6 +537,7 @@ TEST(SurveyPty, OnlyAnAnswerThatCameLateIsSaidToAndAnAnswerNoProbeAsksForIsPrint
 }
 
 TEST(SurveyPty, AModbusSlaveThatIsNotOursIsADeviceOfAnotherIdentity) {
+  ORNAT_SKIP_IF_MISSING(testing::BusyLineMissing());
   // pymodbus's own RTU server (Debian's python3-pymodbus) as unit 17, its register 0
   // holding 0x1234, on the line the survey sweeps.
   testing::BusyLine line({"--unit", "17:id=0x1234"});

@@ -8,6 +8,7 @@
 // registers its port ("busy-line"), with its console ("unplug", "plug") and its wire log.
 // Header-only.
 //
+//   ORNAT_SKIP_IF_MISSING(BusyLineMissing());
 //   BusyLine line({"--unit", "10", "--unit", "13:turnaround=60"});
 //   ASSERT_TRUE(line.Started()) << BusyLine::Why();
 //   RunCli({"survey", "--port", line.port_name()}, line.runtime_dir());
@@ -17,8 +18,14 @@
 #include <vector>
 
 #include "support/sim_process.h"
+#include "support/test_environment.h"
 
 namespace ornat::testing {
+
+// What the busy line lacks here (Debian's python3 with pymodbus), or "".
+inline std::string BusyLineMissing() {
+  return PythonModuleMissing(ORNAT_DEBIAN_PYTHON, "pymodbus.server", "python3-pymodbus");
+}
 
 class BusyLine : public SimProcess {
  public:

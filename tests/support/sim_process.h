@@ -130,6 +130,10 @@ class SimProcess {
   std::vector<WireAnswer> WireAnswers() const { return WireFrames("TX"); }
   // The requests the simulator read, stamped when their last byte was read.
   std::vector<WireAnswer> WireRequests() const { return WireFrames("RX"); }
+  // The events of the wire log (the port opened or closed...): their text in `hex`.
+  std::vector<WireAnswer> WireEvents() const { return WireFrames("EV"); }
+  // The wire log itself (it goes with the folder when the process ends).
+  const std::string& wire_log_path() const { return wire_log_; }
 
  private:
   std::vector<WireAnswer> WireFrames(const std::string& which) const {

@@ -17,6 +17,7 @@
 
 #include "support/cli_process.h"
 #include "support/sim_process.h"
+#include "support/test_environment.h"
 #include "wine/wine_process.h"
 
 namespace ornat {
@@ -60,9 +61,7 @@ Strings Lines(const std::string& text) {
 class WineCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(testing::WineSetting("ORNAT_WIN32_BUILD").empty())
-        << "ORNAT_WIN32_BUILD, WINEPREFIX and ORNAT_WINE_PORTS come from "
-           "scripts/test-windows.sh";
+    ORNAT_SKIP_IF_MISSING(testing::WineSetupMissing({"src/cli/ornat-cli.exe"}));
   }
 };
 

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/test_environment.h"
 #include "wine/wine_process.h"
 
 namespace ornat {
@@ -71,9 +72,7 @@ class Line {
 class WineSerial : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(testing::WineSetting("ORNAT_WIN32_BUILD").empty())
-        << "ORNAT_WIN32_BUILD, WINEPREFIX and ORNAT_WINE_PORTS come from "
-           "scripts/test-windows.sh";
+    ORNAT_SKIP_IF_MISSING(testing::WineSetupMissing({"tests/wine/programs/com_probe.exe"}));
     ASSERT_TRUE(line.Ready());
     ASSERT_TRUE(testing::PointComPort("COM7", line.slave()));
     probe = std::make_unique<WineProcess>(

@@ -82,6 +82,7 @@ std::string Panel(Driver& d, int i) {
 }
 
 TEST(WindowUnderWine, TheQueryButtonAsksTheDetectorAndTheWindowShowsTheDecodedAnswer) {
+  ORNAT_SKIP_IF_MISSING(WineWindowSetupMissing());
   WineWindow win(96, {});
   ASSERT_EQ(win.Why(), "");
   // The latch register holds 1 while latching is off.
@@ -124,6 +125,7 @@ TEST(WindowUnderWine, TheQueryButtonAsksTheDetectorAndTheWindowShowsTheDecodedAn
 }
 
 TEST(WindowUnderWine, ASpeedPickedFromTheListIsSentAndTheWindowAsksWhetherThePortFollows) {
+  ORNAT_SKIP_IF_MISSING(WineWindowSetupMissing());
   WineWindow win(96, {});
   ASSERT_EQ(win.Why(), "");
   Driver& d = win.driver();
@@ -171,6 +173,7 @@ struct AddressEdit {
 };
 
 TEST(WindowUnderWine, TheAddressEditorTakesOnlyAnAddressAndNoneOfItsEditsSendsAnything) {
+  ORNAT_SKIP_IF_MISSING(WineWindowSetupMissing());
   WineWindow win(96, {});
   ASSERT_EQ(win.Why(), "");
   Driver& d = win.driver();
@@ -220,6 +223,7 @@ TEST(WindowUnderWine, WithAJournalEachExchangeOfTheWindowIsOneLine) {
   std::filesystem::create_directories(dir + "/Журнал");
   // A path in letters that no one ANSI code page holds: it arrives whole.
   const std::string path = std::filesystem::canonical(dir).string() + "/Журнал/Résumé.jsonl";
+  ORNAT_SKIP_IF_MISSING(WineWindowSetupMissing());
   WineWindow win(96, {"--no-console", "--detector", "247:alarm"}, {"--journal", "Z:" + path});
   ASSERT_EQ(win.Why(), "");
   Driver& d = win.driver();
@@ -249,6 +253,7 @@ TEST(WindowUnderWine, WithAJournalEachExchangeOfTheWindowIsOneLine) {
 }
 
 TEST(WindowUnderWine, AJournalThatCannotBeOpenedIsToldInABoxAsideAndTheWindowWorks) {
+  ORNAT_SKIP_IF_MISSING(WineWindowSetupMissing());
   WineWindow win(96, {"--no-console"}, {"--journal", "Z:/nonexistent-folder/window.jsonl"});
   ASSERT_EQ(win.Why(), "");
   Driver& d = win.driver();

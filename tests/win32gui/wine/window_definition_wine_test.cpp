@@ -77,6 +77,7 @@ class WindowAtScale : public ::testing::TestWithParam<int> {};
 
 TEST_P(WindowAtScale, EveryControlHasItsClassPlaceTextVisibilityAndEnabledState) {
   const int dpi = GetParam();
+  ORNAT_SKIP_IF_MISSING(WineWindowSetupMissing());
   WineWindow win(dpi);
   ASSERT_EQ(win.Why(), "");
   std::istringstream window(win.driver().Ask("window"));
@@ -135,6 +136,7 @@ TEST_P(WindowAtScale, EveryControlHasItsClassPlaceTextVisibilityAndEnabledState)
 
 TEST_P(WindowAtScale, TheWindowHasItsCaptionAClientAreaOfTheDefinitionAndOnlyMinimiseAndClose) {
   const int dpi = GetParam();
+  ORNAT_SKIP_IF_MISSING(WineWindowSetupMissing());
   WineWindow win(dpi);
   ASSERT_EQ(win.Why(), "");
   std::istringstream window(win.driver().Ask("window"));
@@ -163,6 +165,7 @@ TEST_P(WindowAtScale, TheWindowHasItsCaptionAClientAreaOfTheDefinitionAndOnlyMin
 
 TEST_P(WindowAtScale, TheStatusBarHasItsThreePanelsWithTheirStartTexts) {
   const int dpi = GetParam();
+  ORNAT_SKIP_IF_MISSING(WineWindowSetupMissing());
   WineWindow win(dpi);
   ASSERT_EQ(win.Why(), "");
   struct Panel {
@@ -194,6 +197,7 @@ TEST_P(WindowAtScale, TheStatusBarHasItsThreePanelsWithTheirStartTexts) {
 
 TEST_P(WindowAtScale, APictureOfTheWindowShowsItPaintedAtItsSize) {
   const int dpi = GetParam();
+  ORNAT_SKIP_IF_MISSING(WineWindowSetupMissing());
   WineWindow win(dpi);
   ASSERT_EQ(win.Why(), "");
   win.driver().Ask("sleep 500");  // painted

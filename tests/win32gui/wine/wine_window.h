@@ -30,21 +30,20 @@
 #include <vector>
 
 #include "support/sim_process.h"
+#include "support/test_environment.h"
 #include "wine/wine_process.h"
 
 namespace ornat::testing {
 
 inline constexpr const char* kWindowCaption = "  ОРНАТ(-2)-Zev   (MODBUS-RTU)   V1.03 - 2019";
 
-// What is missing for the tests (they then fail saying so), or empty.
+// What is missing for the tests (they then skip saying so: support/test_environment.h),
+// or empty.
 inline std::string WineWindowSetupMissing() {
-  if (WineSetting("WINEPREFIX").empty() ||
-      !std::filesystem::exists(WineSetting("WINEPREFIX") + "/system.reg"))
-    return "no Wine prefix in WINEPREFIX (scripts/test-windows.sh makes one)";
-  if (WineSetting("ORNAT_WINE_PORTS").empty())
-    return "ORNAT_WINE_PORTS does not name the folder of the prefix's port links";
-  if (!std::filesystem::exists(WindowsProgram("src/win32/ornat.exe")))
-    return "no ornat.exe in ORNAT_WIN32_BUILD";
+  if (std::string missing =
+          WineSetupMissing({"src/win32/ornat.exe", "tests/win32gui/gui_driver.exe"});
+      !missing.empty())
+    return missing;
   if (WineSetting("DISPLAY").empty()) return "no DISPLAY (the phase runs under xvfb-run)";
   return {};
 }
