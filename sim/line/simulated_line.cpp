@@ -294,12 +294,24 @@ void SimulatedLine::OnRequestHeard(const Bytes& request, std::uint32_t bit_rate)
     scripted_.pop_front();
     reply.note = "scripted";
   } else {
-    reply = bus_.HandleFrame(request, bit_rate);
+    // A detector still answering an earlier request does not hear this one.
+    const Micros now = clock_.Now();
+    std::vector<bool> busy(bus_.size(), false);
+    for (std::size_t i = 0; i < busy.size() && i < busy_until_.size(); ++i)
+      busy[i] = busy_until_[i] > now;
+    reply = bus_.HandleFrame(request, bit_rate, busy);
   }
-  std::vector<TimedByte> bytes = ScheduleBytes(reply, bit_rate);
+  bool collided = false;
+  std::vector<TimedByte> bytes = ScheduleOnWire(reply, bit_rate, &collided);
   if (bytes.empty()) {
     bus_.CommitAfterAnswer(reply);  // a silent reply (a broadcast) commits at once
     return;
+  }
+  if (collided) reply.note += reply.note.empty() ? "collision" : ",collision";
+  const Micros last = clock_.Now() + ToMicros(bytes.back().at);
+  for (std::size_t i : reply.Answering()) {
+    if (busy_until_.size() <= i) busy_until_.resize(i + 1, Micros(0));
+    busy_until_[i] = last;
   }
   SchedulePaced(bytes, &reply);
 }

@@ -535,9 +535,9 @@ TEST(Survey, APortThatFailsForADetectorsQueryEndsItWithThatQuerysPortError) {
   survey.OnDevice([&](const SurveyDevice& d) { told.push_back(d.query_outcome); });
   t.exchanges.Add(&survey);
   survey.Start();
-  // The hit at 5 closes the port; the query's open is the next one.
+  // The port stays open after the hit at 5; the query's write is the next one.
   ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 5; }));
-  t.device.FailNext("Open", ENOENT);
+  t.device.FailNext("Write", EIO);
   ASSERT_TRUE(RunServed(t, [&] { return survey.Done(); }));
   t.exchanges.Remove(&survey);
   EXPECT_TRUE(survey.PortFailed());
