@@ -61,7 +61,7 @@ void SimulatedLine::ArriveNow(const Bytes& bytes) {
     f.note = "injected";
     wire_.push_back(std::move(f));
   }
-  for (std::uint8_t b : bytes) OnByteArrival(b);
+  OnArrival(bytes);
 }
 
 void SimulatedLine::HangUp() {
@@ -317,14 +317,19 @@ void SimulatedLine::OnRequestHeard(const Bytes& request, std::uint32_t bit_rate)
 }
 
 void SimulatedLine::OnByteArrival(std::uint8_t byte) {
+  OnArrival(Bytes{byte});
+}
+
+void SimulatedLine::OnArrival(const Bytes& bytes) {
   {
     Lock lock(mutex_);
     Settle(lock);
     if (!open_ || hung_up_) {
-      ++lost_;  // a closed port, or a line whose other end is gone
+      lost_ += bytes.size();  // a closed port, or a line whose other end is gone
       return;
     }
-    queue_.emplace_back(byte, clock_.Now());
+    // All of them in the queue at once: one arrival, as a burst raises one.
+    for (std::uint8_t byte : bytes) queue_.emplace_back(byte, clock_.Now());
     if (phase_ == ReadPhase::kCollecting) {
       TakeQueued();
     } else if (ThreadExpected() && (event_mask_ & EV_RXCHAR) != 0 && waiting_ > 0) {

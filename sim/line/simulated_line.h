@@ -185,6 +185,8 @@ class SimulatedLine : public CommDevice {
   void OnRequestHeard(const Bytes& request, std::uint32_t bit_rate);
   void SchedulePaced(const std::vector<TimedByte>& bytes, const Reply* reply);
   void OnByteArrival(std::uint8_t byte);
+  // Bytes that reach the port's queue at one instant, in one go.
+  void OnArrival(const Bytes& bytes);
 
   Scheduler& clock_;
   CommDevice& inner_;

@@ -191,8 +191,8 @@ int ParseArgs(int argc, char** argv, Options& o) {
         handled = true;
       }
       if (handled) continue;
-      static const char* const kWithValue[] = {"--name",     "--device", "--detector", "--turnaround",
-                                               "--wire-log", "--seed",   "--noise"};
+      static const char* const kWithValue[] = {
+          "--name", "--device", "--detector", "--turnaround", "--wire-log", "--seed", "--noise"};
       std::optional<std::string> v;
       for (const char* flag : kWithValue) {
         if (arg != flag) continue;

@@ -54,8 +54,7 @@ std::vector<TimedByte> ScheduleBytes(const Reply& reply, std::uint32_t bit_rate)
   return out;
 }
 
-std::vector<TimedByte> ScheduleOnWire(const Reply& reply, std::uint32_t bit_rate,
-                                      bool* collided) {
+std::vector<TimedByte> ScheduleOnWire(const Reply& reply, std::uint32_t bit_rate, bool* collided) {
   std::vector<TimedByte> wire = ScheduleBytes(reply, bit_rate);
   const std::chrono::nanoseconds byte_time = ByteDuration(bit_rate);
   bool anded = false;
@@ -65,8 +64,8 @@ std::vector<TimedByte> ScheduleOnWire(const Reply& reply, std::uint32_t bit_rate
     std::vector<TimedByte> apart;
     for (const TimedByte& b : ScheduleBytes(other, bit_rate)) {
       std::size_t k = 0;
-      while (k < wire.size() && (taken[k] || wire[k].at - b.at >= byte_time ||
-                                 b.at - wire[k].at >= byte_time))
+      while (k < wire.size() &&
+             (taken[k] || wire[k].at - b.at >= byte_time || b.at - wire[k].at >= byte_time))
         ++k;
       if (k == wire.size()) {
         apart.push_back(b);

@@ -414,7 +414,8 @@ Exit status: 0 done; 1 no answer or nothing found; 2 usage error; 3 port error (
 journal that cannot be opened or misses exchanges); 4 the detector refused or answered
 badly (exception, CRC error, an answer from another address, wrong identity or length,
 an echo that differs), or set address found its new address taken; 5 done, but the
-output could not be written (a full disk, a closed pipe).
+output could not be written (a full disk, a closed pipe); 6 two or more devices answer
+at one address (search, survey; a port error wins over it, it wins over 4 and 1).
 See ornat-cli(1).
 )";
 }

@@ -558,9 +558,10 @@ void BusSurvey::TakeExchange(const ExchangeRecord& record, std::uint8_t probed, 
       }
     }
   }
-  // Two devices answering at one address: a detector among them is not queried (its
-  // query would meet the other's answer) and is told at once.
-  if (const auto several = SeveralAnswerers(bytes)) {
+  // Two devices answering at one address probed once (so that both answer that one
+  // probe): a detector among them is not queried (its query would meet the other's
+  // answer) and is told at once.
+  if (const auto several = SeveralAnswerers(bytes); several && attempts_[*several] <= 1) {
     for (std::size_t i = 0; i < devices_.size(); ++i) {
       SurveyDevice& d = devices_[i];
       if (d.address != *several || d.baud_index != b || told_[i]) continue;

@@ -11,9 +11,11 @@
 // survey pace for its probes (TForm1::BeginSurveyPace): a probe's window covers the
 // request on the wire, a turnaround of up to 40 ms and the first answer byte, and is
 // extended while an answer that began in it is being read; a read ends as soon as an
-// answer stands whole at its end, or after a short silence. The frames, the senders,
-// the completion and the validator stay the window's; the parameter queries run with
-// the pace off, as the window makes them.
+// answer stands whole at its end, or after a short silence. The parameter queries go
+// at the same pace (their window is the window's response timeout), so that noise a
+// little after an answer is not read into it, and the port stays open between
+// exchanges. The frames, the senders, the completion and the validator stay the
+// window's.
 //
 // What the exchanges bring. Every byte of a probe's exchange, over all its reads, is
 // searched for whole answers (an answer stands inside garbage as well as at its end):
@@ -24,6 +26,16 @@
 // made again. A window that held bytes but no answer of its own address (noise, a CRC
 // that failed) is probed again, up to twice. After the last probe of each speed the
 // line is watched a while more, so that nothing answered late is lost.
+//
+// The queries. A probe that got no answer of its own may still be answered, for
+// kLateAnswerMs: a query waits until then, so that no such answer comes in its
+// exchange. A query whose window held noise, a garbled answer or another address's
+// answer is made again, up to twice; each failed one's reason is kept.
+//
+// Two or more devices at one address: two answers from one address in one window, or
+// one and a garbled one (their bytes met on the wire), or a garbled answer to each of
+// a detector's three queries. Such a device is marked, and its query is not made where
+// that is known first.
 //
 // Threads: the user-interface thread only. The survey is an ExchangeObserver: add it
 // to the window's observer list; it acts on the window through the HandlerGate, never
@@ -64,8 +76,8 @@ struct SurveyDevice {
   // The probe whose window it came in; for an answer that came between two exchanges
   // (or in a query's), the last probe made before it.
   std::uint8_t probed = 0;
-  int attempt = 1;              // which probe of that address it came in (1 to 3)
-  std::uint16_t identity = 0;   // register 0 (not for kException)
+  int attempt = 1;             // which probe of that address it came in (1 to 3)
+  std::uint16_t identity = 0;  // register 0 (not for kException)
   std::uint8_t exception_code = 0;
   std::vector<std::uint8_t> answer;  // the answer itself
   // It came after its probe's window: handed over between two probes, or in the

@@ -32,9 +32,10 @@ bool GarbledAnswerFrom(const std::vector<std::uint8_t>& bytes,
                        const std::vector<FoundAnswer>& found, std::uint8_t address);
 
 // The address at which two or more devices answered in these bytes: two whole answers
-// of a read (function 3, or its exception) from one address, or one and a garbled one
-// from the same address. One device answers a request once; a write's echo is left out,
-// as an echoing adapter gives the request back in the same bytes.
+// of a read (function 3, or its exception) from one address, alike in length, or one
+// and a garbled one of its length from the same address. One device answers a request
+// once; answers of another length answer another request, and a write's echo is left
+// out, as an echoing adapter gives the request back in the same bytes.
 std::optional<std::uint8_t> SeveralAnswerers(const std::vector<std::uint8_t>& bytes);
 
 }  // namespace ornat

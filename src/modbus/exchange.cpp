@@ -309,9 +309,8 @@ void TForm1::HandOver(const std::vector<std::uint8_t>& bytes) {
   // exchange of their own.
   if (!request_in_flight_ && exchange_.reads.empty()) StartIdleExchange();
   exchange_.reads.push_back(bytes);
-  const bool answer =
-      exchange_pace_ &&
-      AnswerEndsAt(bytes.data(), static_cast<int>(bytes.size()), State.ReadLimit - kReadRoom);
+  const bool answer = exchange_pace_ && AnswerEndsAt(bytes.data(), static_cast<int>(bytes.size()),
+                                                     State.ReadLimit - kReadRoom);
   // A paced exchange whose answer is in already keeps it for its completion: bytes
   // that follow it (noise, a trailing byte) are in its record, not in its place.
   if (!exchange_pace_ || answer || !pace_answer_seen_) {
@@ -334,7 +333,11 @@ void TForm1::HandOver(const std::vector<std::uint8_t>& bytes) {
   if (answer) pace_answer_seen_ = true;
   const Micros now = env_.scheduler->Now();
   if (!pace_answer_seen_ && now < pace_window_end_) return;
-  // Never past the deadline, so that bytes without end end the exchange there.
+  // The settle after this hand-over; a probe's not before its window's end, as a second
+  // device at the same address answers within it too and both answers are then judged
+  // in one exchange; never past the deadline, so that bytes without end end it there.
+  const Micros settled = now + Millis(exchange_pace_->settle_ms);
+  if (exchange_.searching && settled <= pace_window_end_) return;  // Timer_Rx counts the window
   const long long left = std::chrono::ceil<Millis>(pace_deadline_ - now).count();
   Timer_Rx.SetEnabled(false);
   Timer_Rx.SetInterval(static_cast<int>(std::clamp<long long>(left, 1, exchange_pace_->settle_ms)));
@@ -379,15 +382,16 @@ void TForm1::EndSurveyPace() {
 }
 
 bool TForm1::ExtendPacedWindow() {
-  // A paced probe's completion comes when an answer is in and the line has settled, or
-  // at the window's end; it is put off, past the window, while an answer's first byte
+  // A paced query's completion comes when an answer is in and the line has settled, a
+  // probe's at the window's end at the earliest; it is put off, past the window, while
+  // an answer's first byte
   // has come (its read is under way, or bytes wait in the port's queue for one), until
   // that hand-over, at most to the deadline: no neighbour's probe goes out while an
   // answer is still coming in, and an answer that began in time is judged in its own
   // exchange. A byte right behind an answer puts it off again.
   const Micros now = env_.scheduler->Now();
   Micros until = pace_deadline_;
-  if (now < pace_window_end_ && !pace_answer_seen_) {
+  if (now < pace_window_end_ && (!pace_answer_seen_ || exchange_.searching)) {
     until = pace_window_end_;
   } else {
     if (now >= pace_deadline_) return false;

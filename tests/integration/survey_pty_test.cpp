@@ -1,7 +1,8 @@
 // ornat-cli survey as a program over pseudo-terminals: against ornat-sim with what the
 // field does (turnarounds of 0 to 40 ms, unpaced answers, an adapter that hands bytes
 // over in 16 ms bursts, 1200 and 57600 bit/s, several speeds in one run, trailing and
-// stray bytes, failed CRCs, echoes, exceptions), against a line this test writes
+// stray bytes, failed CRCs, echoes, exceptions; slow neighbours, noise, two units at one
+// address, and ornat-cli search on them), against a line this test writes
 // itself (heavy noise, a late answer, an answer no probe asks for), and against a
 // Modbus slave that is not ours (pymodbus).
 
@@ -20,6 +21,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -82,6 +84,17 @@ std::string Hex(const Bytes& bytes) {
     out += b;
   }
   return out;
+}
+
+// The bytes the journal holds for the last exchange of `operation` to `address`.
+std::string JournalAnswerOf(const std::string& path, const std::string& operation, int address) {
+  std::ifstream in(path);
+  std::string answer = "(none)";
+  for (std::string line; std::getline(in, line);) {
+    const json j = json::parse(line);
+    if (j["operation"] == operation && j["address"] == address) answer = j["answer"];
+  }
+  return answer;
 }
 
 struct Device {
@@ -232,6 +245,15 @@ void PrintTo(const OddCase& c, std::ostream* os) {
 }
 
 const OddCase kOdd[] = {
+    {"a trailing byte in the answer's own burst",
+     "--detector 5:trailing=1,unpaced",
+     0,
+     {{5, 9600, "detector"}},
+     Addresses({{4, 7}}),
+     "",
+     "00",
+     0,
+     "[trailing byte 00]"},
     {"a trailing byte",
      "--detector 5:trailing=1",
      0,
@@ -286,14 +308,23 @@ TEST_P(SurveyOfOddAnswers, TellsThemApartAndProbesAgainAfterAFailedCrc) {
   {
     SimProcess sim(Split(c.sim));
     ASSERT_TRUE(sim.Started());
-    const CliRun r = RunCli({"survey", "--json", "--addresses", "4-7"}, sim.runtime_dir(), 30s);
+    const std::string journal = sim.runtime_dir() + "/survey.jsonl";
+    const CliRun r = RunCli({"survey", "--json", "--addresses", "4-7", "--journal", journal},
+                            sim.runtime_dir(), 30s);
     EXPECT_EQ(r.exit, c.exit) << r.err;
     const json doc = json::parse(r.out);
     ExpectDevices(doc, c.devices);
     if (!c.devices.empty()) {
-      EXPECT_EQ(doc["devices"][0]["before"], c.before);
-      EXPECT_EQ(doc["devices"][0]["after"], c.after);
-      EXPECT_EQ(doc["devices"][0]["trailing_byte"], std::string(c.after).size() == 2);
+      const json& d = doc["devices"][0];
+      EXPECT_EQ(d["before"], c.before);
+      EXPECT_EQ(d["after"], c.after);
+      EXPECT_EQ(d["trailing_byte"], std::string(c.after).size() == 2);
+      // The journal holds every byte the probe's exchange read, as the device's line.
+      std::string read;
+      for (const std::string& part :
+           {std::string(c.before), d["answer"].get<std::string>(), std::string(c.after)})
+        if (!part.empty()) read += (read.empty() ? "" : " ") + part;
+      EXPECT_NE(JournalAnswerOf(journal, "probe", 5).find(read), std::string::npos) << read;
     }
     ASSERT_EQ(doc["noise"].size(), c.noise);
     for (std::size_t k = 0; k < c.noise; ++k) {
@@ -310,6 +341,110 @@ TEST_P(SurveyOfOddAnswers, TellsThemApartAndProbesAgainAfterAFailedCrc) {
 INSTANTIATE_TEST_SUITE_P(TrailingStrayEchoExceptionCrc, SurveyOfOddAnswers,
                          ::testing::ValuesIn(kOdd),
                          [](const auto& p) { return CaseName(p.param.name); });
+
+struct BusyCase {
+  const char* name;
+  std::string sim;
+  const char* addresses;
+  int exit;
+  std::vector<int> detectors;  // queried well
+  int several;                 // the address two units share, or 0
+};
+
+void PrintTo(const BusyCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const BusyCase kBusy[] = {
+    {"slow neighbours, 0 to 140 ms",
+     "--detector 10 --detector 11:delay=30 --detector 12:delay=45 --detector 13:delay=60 "
+     "--detector 14:delay=100 --detector 15:delay=140",
+     "8-18",
+     0,
+     {10, 11, 12, 13, 14, 15},
+     0},
+    {"a neighbour 60 ms late behind one at once",
+     "--detector 10 --detector 11:delay=60",
+     "8-13",
+     0,
+     {10, 11},
+     0},
+    {"five noise bytes every 300 ms",
+     "--noise 5@300 --detector 3 --detector 5 --detector 8 --detector 12",
+     "1-14",
+     0,
+     {3, 5, 8, 12},
+     0},
+    {"two units at 15, both answers whole",
+     "--detector 15 --detector 15:delay=20 --detector 17",
+     "13-18",
+     6,
+     {17},
+     15},
+    {"two units at 15, answers ANDed",
+     "--detector 15 --detector 15:tactic=3 --detector 17",
+     "13-18",
+     6,
+     {17},
+     15},
+};
+
+class SurveyOnABusyLine : public ::testing::TestWithParam<BusyCase> {};
+
+TEST_P(SurveyOnABusyLine, QueriesEachDetectorWellAtTheDefaultPaceAndTellsTwoUnitsAtOneAddress) {
+  const BusyCase& c = GetParam();
+  SimProcess sim(Split(c.sim));
+  ASSERT_TRUE(sim.Started());
+  const CliRun r = RunCli({"survey", "--json", "--addresses", c.addresses}, sim.runtime_dir(), 30s);
+  EXPECT_EQ(r.exit, c.exit) << r.err;
+  const json doc = json::parse(r.out);
+  EXPECT_EQ(doc["exit"], c.exit);
+  std::vector<int> well;
+  int late = 0;
+  for (const json& d : doc["devices"]) {
+    SCOPED_TRACE(d.dump());
+    EXPECT_NE(d["probed"], 0);
+    late += d["late"].get<bool>() ? 1 : 0;
+    EXPECT_EQ(d["several_devices"], d["address"] == c.several);
+    if (d["address"] != c.several && d["query_outcome"] == "ok") well.push_back(d["address"]);
+  }
+  EXPECT_EQ(well, c.detectors) << r.out;
+  EXPECT_EQ(doc["late_answers"], late);
+  if (c.several == 0) return;
+  // The text says it, and how to part them.
+  const CliRun text = RunCli({"survey", "--addresses", c.addresses}, sim.runtime_dir(), 30s);
+  EXPECT_EQ(text.exit, 6);
+  const std::string said = "two or more devices answer at address " + std::to_string(c.several);
+  EXPECT_NE(text.out.find(said), std::string::npos) << text.out;
+  EXPECT_NE(text.err.find(said + ": power them one at a time and give each its own address with "
+                                 "\"ornat-cli set address\""),
+            std::string::npos)
+      << text.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(SlowNeighboursNoiseTwoUnits, SurveyOnABusyLine, ::testing::ValuesIn(kBusy),
+                         [](const auto& p) { return CaseName(p.param.name); });
+
+TEST(SurveyPty, SearchSaysWhenTwoUnitsAnswerAtTheAddressItFound) {
+  SimProcess sim({"--detector", "3", "--detector", "3:delay=20"});
+  ASSERT_TRUE(sim.Started());
+  const std::string journal = sim.runtime_dir() + "/search.jsonl";
+  const CliRun r = RunCli({"search", "--json", "--journal", journal}, sim.runtime_dir(), 30s);
+  EXPECT_EQ(r.exit, 6) << r.err;
+  const json doc = json::parse(r.out);
+  EXPECT_EQ(doc["found_address"], 3);
+  EXPECT_EQ(doc["several_devices"], true);
+  EXPECT_EQ(doc["exit"], 6);
+  EXPECT_NE(r.err.find("two or more devices answer at address 3: power them one at a time"),
+            std::string::npos)
+      << r.err;
+  // The probe whose window held both answers is "several-devices" in the journal.
+  std::ifstream in(journal);
+  int several = 0;
+  for (std::string line; std::getline(in, line);)
+    several += json::parse(line)["outcome"] == "several-devices" ? 1 : 0;
+  EXPECT_EQ(several, 1);
+}
 
 TEST(SurveyPty, PrintsEachDeviceAsItIsFoundAndTheSummaryTellsAStopFromNothingFound) {
   {
@@ -477,8 +612,9 @@ TEST(SurveyPty, HeavyNoiseIsNoDeviceAfterThreeProbesOfEachAddress) {
   TempRuntime rt;
   PlayedLine line([](const Bytes&) { return std::nullopt; }, true);
   ASSERT_FALSE(line.path().empty());
+  // -v: each noisy window in its own line on stderr (without it, one line counts them).
   const CliRun r =
-      RunCli({"survey", "--port", line.path(), "--addresses", "1-4", "--json"}, rt.path, 30s);
+      RunCli({"survey", "--port", line.path(), "--addresses", "1-4", "--json", "-v"}, rt.path, 30s);
   EXPECT_EQ(r.exit, 1) << r.err;
   const json doc = json::parse(r.out);
   EXPECT_TRUE(doc["devices"].empty());
@@ -529,11 +665,17 @@ TEST(SurveyPty, OnlyAnAnswerThatCameLateIsSaidToAndAnAnswerNoProbeAsksForIsPrint
   EXPECT_EQ(lines[1].rfind("  5   9600  detector", 0), 0u) << lines[1];
   EXPECT_NE(lines[1].find("[came after its probe's window]"), std::string::npos) << lines[1];
   EXPECT_NE(r.err.find("1 answer(s) came after their probe's window"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("a whole answer that no probe asks for, 21 bytes from address 247, after "
+  // Its three probes (made again after it) each got the same answer.
+  EXPECT_NE(r.err.find("3 window(s) held bytes that are no device's answer"), std::string::npos)
+      << r.err;
+  // With -v, the answer itself.
+  const CliRun v =
+      RunCli({"survey", "--port", line.path(), "--addresses", "1-9", "-v"}, rt.path, 30s);
+  EXPECT_NE(v.err.find("a whole answer that no probe asks for, 21 bytes from address 247, after "
                        "the probe to 7 at 9600 bit/s: " +
                        Hex(query_answer)),
             std::string::npos)
-      << r.err;
+      << v.err;
 }
 
 // Two pseudo-terminals whose masters this test joins: what one's slave end sends, the

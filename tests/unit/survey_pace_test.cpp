@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -155,8 +156,10 @@ TEST(SurveyPace, AReadEndsWithTheAnswerWhateverItsTurnaroundPacingAndAdapter) {
     }
     EXPECT_EQ(reads.back().end, last);
     EXPECT_LE(reads.front().begin, t.line.RequestTimes()[0] + Millis(pace.window_ms));
-    // The completion follows the pace's settle; the window's search found it.
-    EXPECT_EQ(rec.records[0].ended, reads.back().end + Millis(pace.settle_ms));
+    // The completion follows the pace's settle, at the window's end at the earliest (a
+    // second device at the address answers within it); the window's search found it.
+    EXPECT_EQ(rec.records[0].ended, std::max(reads.back().end + Millis(pace.settle_ms),
+                                             t.line.RequestTimes()[0] + Millis(pace.window_ms)));
     EXPECT_EQ(t.LogLines()[t.LogLines().size() - 2], testing::kFoundPrefix + "005");
     EXPECT_EQ(t.state().SessionMode, 0);
   }
@@ -241,11 +244,12 @@ TEST(SurveyPace, ReadsOfOddAnswersEndAtTheAnswerOrAfterTheSilence) {
     ASSERT_FALSE(reads.empty());
     const Micros last_byte = answers.back().last;
     EXPECT_EQ(reads.back().end, last_byte + Millis(c.silence_after_last ? pace.silence_ms : 0));
-    // Once an answer is in, the settle after the last hand-over; without one, the
-    // window's end.
+    // Once an answer is in, the settle after the last hand-over; the window's end at the
+    // earliest.
     const Micros window_end = t.line.RequestTimes()[0] + Millis(pace.window_ms);
-    EXPECT_EQ(rec.records[0].ended,
-              c.answer ? reads.back().end + Millis(pace.settle_ms) : window_end);
+    EXPECT_EQ(
+        rec.records[0].ended,
+        c.answer ? std::max(reads.back().end + Millis(pace.settle_ms), window_end) : window_end);
     t.exchanges.Remove(&rec);
   }
 }
@@ -300,6 +304,24 @@ TEST(SurveyPace, AnAnswerThatBeganInTheWindowIsWaitedForAndNoiseOnlyUntilTheDead
     t.RunUntilIdle();
     t.exchanges.Remove(&rec);
   }
+}
+
+TEST(SurveyPace, ABytePastTheAnswerInItsBurstIsReadIntoTheSameExchange) {
+  // The answer and a trailing 00 in the port's queue at one instant: one arrival.
+  SimulatedForm t(false);
+  Recorder rec;
+  t.exchanges.Add(&rec);
+  StartPacedSearch(t, 4, Pace9600());
+  ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 1; }));
+  t.AdvanceMs(20);
+  sim::Bytes burst = ProbeAnswer(5);
+  burst.push_back(0x00);
+  t.line.ArriveNow(burst);
+  ASSERT_TRUE(t.RunUntil([&] { return !rec.records.empty(); }));
+  EXPECT_EQ(rec.records[0].reads, (std::vector<sim::Bytes>{ProbeAnswer(5), {0x00}}));
+  EXPECT_EQ(t.LogLines()[t.LogLines().size() - 2], testing::kFoundPrefix + "005");
+  EXPECT_EQ(t.line.QueuedBytes(), 0u);
+  t.exchanges.Remove(&rec);
 }
 
 TEST(SurveyPace, AQueryIsPacedTooAndJudgesItsAnswerWhateverCameAfterIt) {
