@@ -47,36 +47,30 @@ TEST(ExchangeOutcome, TheWorstLineOfTheLogDecides) {
 }
 
 TEST(ExchangeOutcome, TwoAnswersFromOneAddressAreSeveralDevicesWhateverTheLogSays) {
-  const std::vector<std::uint8_t> a15 = WithCrc({0x0F, 0x03, 0x02, 0x00, 0x10});
-  const std::vector<std::uint8_t> a16 = WithCrc({0x10, 0x03, 0x02, 0x00, 0x10});
-  const std::vector<std::uint8_t> alarm15 = WithCrc({0x0F, 0x03, 0x02, 0x00, 0x01});
-  std::vector<std::uint8_t> anded = a15;  // a15 and alarm15 met on the wire
-  for (std::size_t i = 0; i < anded.size(); ++i) anded[i] &= alarm15[i];
-  const std::vector<std::uint8_t> echo = WithCrc({0x0F, 0x06, 0x00, 0x04, 0x00, 0x03});
-  auto cat = [](std::initializer_list<std::vector<std::uint8_t>> parts) {
-    std::vector<std::uint8_t> out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-  };
+  using Bytes = std::vector<std::uint8_t>;
+  const Bytes a15 = WithCrc({0x0F, 0x03, 0x02, 0x00, 0x10}), b15 = WithCrc({15, 3, 2, 0, 1});
+  Bytes anded = a15;  // a15 and b15 met on the wire
+  for (std::size_t i = 0; i < anded.size(); ++i) anded[i] &= b15[i];
+  const Bytes echo = WithCrc({0x0F, 0x06, 0x00, 0x04, 0x00, 0x03});
   struct Case {
-    const char* name;
-    std::vector<std::vector<std::uint8_t>> reads;
+    std::vector<Bytes> reads;
     int several;  // the address, or 0
   } cases[] = {
-      {"two whole answers in one read", {cat({a15, a15})}, 15},
-      {"two whole answers in two reads, noise between", {a15, {0x00, 0x7E}, alarm15}, 15},
-      {"an answer and a garbled one", {cat({a15, anded})}, 15},
-      {"a garbled one, then an answer", {anded, {0x00}, a15}, 15},
-      {"answers of two addresses", {cat({a15, a16})}, 0},
-      {"an answer and noise", {cat({a15, {0x0F, 0x42, 0x99, 0x01, 0x02, 0x03}})}, 0},
-      {"a garbled answer alone", {anded}, 0},
-      {"a write's echo twice (an echoing adapter)", {cat({echo, echo})}, 0},
+      {{a15, a15}, 15},
+      {{a15, {0x00, 0x7E}, b15}, 15},
+      {{a15, anded}, 15},
+      {{anded, {0x00}, a15}, 15},
+      {{a15, WithCrc({0x10, 0x03, 0x02, 0x00, 0x10})}, 0},  // two addresses
+      {{a15, WithCrc({15, 3, 4, 0, 0x10, 0, 0x0F})}, 0},    // answers of two requests
+      {{a15, {0x0F, 0x42, 0x99, 0x01, 0x02, 0x03}}, 0},     // noise
+      {{anded}, 0},
+      {{echo, echo}, 0},  // an echoing adapter's and the detector's
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
     ExchangeRecord r;
     r.reads = c.reads;
     r.log = {"TX : 0F 03 00 00 00 01 85 24 ", "RX : ", kOkLine};
+    SCOPED_TRACE(&c - cases);
     EXPECT_EQ(SeveralAnswerers(r.AllBytes()).value_or(0), c.several);
     EXPECT_STREQ(OutcomeName(OutcomeOf(r)), c.several != 0 ? "several-devices" : "ok");
   }

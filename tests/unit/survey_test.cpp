@@ -7,7 +7,6 @@
 #include <functional>
 #include <random>
 
-#include "journal/exchange_journal.h"
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
 
@@ -89,11 +88,6 @@ struct Surveyed {
   std::vector<std::uint8_t> told;
   int told_late = 0;  // devices told as having answered late
   bool done = false;
-};
-
-struct Recorder : ExchangeObserver {
-  void ExchangeEnded(const ExchangeRecord& r) override { records.push_back(r); }
-  std::vector<ExchangeRecord> records;
 };
 
 TEST(Survey, ItsWindowCoversTheRequestFortyMillisecondsAndTheFirstByteAtEachSpeed) {
@@ -384,7 +378,10 @@ TEST(Survey, ProbesAnAddressAgainAfterNoiseOrAFailedCrcUpToTwice) {
 TEST(Survey, HeavyNoiseIsNoDeviceAndEveryAddressIsProbedThreeTimes) {
   SimulatedForm t(false);
   t.line.AddDetector(30);  // outside the run: the noise must not invent one
-  Recorder rec;
+  struct Recorder : ExchangeObserver {
+    void ExchangeEnded(const ExchangeRecord& r) override { records.push_back(r); }
+    std::vector<ExchangeRecord> records;
+  } rec;
   t.exchanges.Add(&rec);
   std::mt19937 rng(7);
   sim::Bytes noise(12'000);
@@ -494,177 +491,101 @@ TEST(Survey, AnswersAfterTheLastProbeAreWaitedFor) {
 }
 
 TEST(Survey, SlowNeighboursAreEachQueriedWellAtTheDefaultPace) {
-  // Detectors from 10 up, each answering that much later than the turnaround. A query
-  // waits out the answers still owed to earlier probes: none lands in it.
-  struct Case {
-    const char* name;
-    std::vector<long> delays_ms;
-  } cases[] = {
-      {"0 to 140 ms", {0, 30, 45, 60, 100, 140}},
-      {"60 ms after 0 ms", {0, 60}},
-      // The answer of 10 would come in the middle of the query of 11, found before it.
-      {"0 ms after 110 ms", {110, 0}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  // Detectors from 10 up, each answering that much after the turnaround. A query waits
+  // out the answers still owed to earlier probes: none lands in it.
+  const std::vector<long> cases[] = {
+      {0, 30, 45, 60, 100, 140}, {0, 60}, {110, 0}};  // 10's answer in the middle of 11's query
+  for (const auto& delays : cases) {
+    SCOPED_TRACE(delays.size());
     SimulatedForm t(false);
-    for (std::size_t i = 0; i < c.delays_ms.size(); ++i) {
-      sim::Faults slow;
-      slow.extra_delay = Millis(c.delays_ms[i]);
-      t.line.AddDetector(static_cast<std::uint8_t>(10 + i), slow);
-    }
+    for (std::size_t i = 0; i < delays.size(); ++i)
+      t.line.AddDetector(static_cast<std::uint8_t>(10 + i), {.extra_delay = Millis(delays[i])});
     Surveyed s(t, {{k9600}, {{8, 18}}, 0});
     ASSERT_TRUE(s.done);
-    ASSERT_EQ(s.survey.Devices().size(), c.delays_ms.size());
+    ASSERT_EQ(s.survey.Devices().size(), delays.size());
     for (const SurveyDevice& d : s.survey.Devices()) {
-      SCOPED_TRACE(int(d.address));
-      EXPECT_EQ(d.kind, SurveyDevice::Kind::kDetector);
-      EXPECT_EQ(d.query_outcome, ExchangeOutcome::kOk);
-      EXPECT_EQ(d.query_attempts, 1);
-      EXPECT_FALSE(d.several_devices);
+      EXPECT_EQ(d.query_outcome, ExchangeOutcome::kOk) << int(d.address);
+      EXPECT_EQ(d.query_attempts, 1) << int(d.address);
       EXPECT_NE(d.probed, 0);  // the last probe before it, also when it came between two
     }
-    // Each detector queried once; the summary's count is the lines' count.
-    const auto queried = Queried(t.Requests());
-    EXPECT_EQ(queried.size(), c.delays_ms.size());
-    EXPECT_EQ(s.survey.LateAnswers(), s.told_late);
+    EXPECT_EQ(Queried(t.Requests()).size(), delays.size());
+    EXPECT_EQ(s.survey.LateAnswers(), s.told_late);  // the summary counts what was told
   }
-}
-
-TEST(Survey, NoiseBetweenTheAnswersFailsNoQueryAndIsNoDevice) {
-  // Five random bytes every 300 ms, as from a device that talks out of turn.
-  SimulatedForm t(false);
-  const std::vector<std::uint8_t> at = {3, 5, 8, 12, 13, 20};
-  for (std::uint8_t a : at) t.line.AddDetector(a);
-  std::mt19937 rng(300);
-  for (int k = 0; k < 12; ++k) {
-    sim::Bytes noise(5);
-    for (auto& b : noise) b = static_cast<std::uint8_t>(rng());
-    t.line.Inject(noise, Millis(150 + 300 * k));
-  }
-  Surveyed s(t, {{k9600}, {{1, 25}}, 0});
-  ASSERT_TRUE(s.done);
-  ASSERT_EQ(s.survey.Devices().size(), at.size());
-  for (std::size_t i = 0; i < at.size(); ++i) {
-    SCOPED_TRACE(int(at[i]));
-    EXPECT_EQ(s.survey.Devices()[i].address, at[i]);
-    EXPECT_EQ(s.survey.Devices()[i].query_outcome, ExchangeOutcome::kOk);
-  }
-  EXPECT_FALSE(s.survey.Noise().empty());
 }
 
 TEST(Survey, AQueryWhoseWindowHeldNoAnswerIsMadeAgainUpToTwiceAndSaysWhy) {
   // The detector at 5 answers its probe; its queries get what the case scripts.
-  sim::Bytes answer5 = WithCrc({0x05, 0x03, 0x10, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00,
-                                0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
-  sim::Bytes garbled5 = answer5;
+  auto query_answer = [](std::uint8_t a) {  // 247's registers, at address a
+    return WithCrc(
+        {a, 0x03, 0x10, 0x00, 0x10, 0x00, 0xF7, 0x00, 0x04, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  };
+  sim::Bytes garbled5 = query_answer(5);
   garbled5[8] = 0x00;  // as ANDed with another unit's answer
-  const sim::Bytes answer14 = WithCrc({0x0E, 0x03, 0x10, 0x00, 0x10, 0x00, 0x0E, 0x00, 0x04, 0x00,
-                                       0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
   const sim::Bytes noise = {0x13, 0x37, 0x42, 0x99, 0x01};
   const std::string kNoise = "bytes that form no answer";
   const std::string kGarbled = "an answer that failed its CRC check";
   struct Case {
-    const char* name;
     std::vector<sim::Bytes> scripted;  // the answers to the first queries
-    int attempts;
     ExchangeOutcome outcome;
-    std::vector<std::string> troubles;
-    bool several;
+    std::vector<std::string> troubles;  // one a failed query
   } cases[] = {
-      {"noise once", {noise}, 2, ExchangeOutcome::kOk, {kNoise}, false},
-      {"noise each time",
-       {noise, noise, noise},
-       3,
-       ExchangeOutcome::kCrcError,
-       {kNoise, kNoise, kNoise},
-       false},
-      {"another address each time",
-       {answer14, answer14, answer14},
-       3,
-       ExchangeOutcome::kWrongAddress,
-       {"the answer of address 14", "the answer of address 14", "the answer of address 14"},
-       false},
-      {"a garbled answer once", {garbled5}, 2, ExchangeOutcome::kOk, {kGarbled}, false},
-      {"a garbled answer each time: two units at 5",
-       {garbled5, garbled5, garbled5},
-       3,
-       ExchangeOutcome::kSeveralDevices,
-       {kGarbled, kGarbled, kGarbled},
-       true},
-      {"a refusal is not asked again",
-       {WithCrc({0x05, 0x83, 0x02})},
-       1,
-       ExchangeOutcome::kException,
-       {"exception"},
-       false},
+      {{noise}, ExchangeOutcome::kOk, {kNoise}},
+      {{noise, noise, noise}, ExchangeOutcome::kCrcError, {kNoise, kNoise, kNoise}},
+      {{query_answer(14), query_answer(14)},
+       ExchangeOutcome::kOk,
+       {"the answer of address 14", "the answer of address 14"}},
+      {{garbled5, garbled5, garbled5},
+       ExchangeOutcome::kSeveralDevices,  // two units at 5
+       {kGarbled, kGarbled, kGarbled}},
+      {{WithCrc({0x05, 0x83, 0x02})}, ExchangeOutcome::kException, {"exception"}},  // no more
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.troubles.back());
     SimulatedForm t(false);
     t.line.AddDetector(5);
     BusSurvey survey(t.w(), {{k9600}, {{1, 7}}, 0});
     t.exchanges.Add(&survey);
     survey.Start();
-    // Once the probe to 5 has been heard and answered, the next requests are its queries.
-    ASSERT_TRUE(t.RunUntil([&] {
-      const auto frames = t.WireFrames();
-      return std::any_of(frames.begin(), frames.end(),
-                         [](const sim::WireFrame& f) { return f.bytes == ProbeAnswer(5); });
+    ASSERT_TRUE(t.RunUntil([&] {  // the probe to 5 answered: its queries come next
+      const auto f = t.WireFrames();
+      return std::any_of(f.begin(), f.end(),
+                         [](const auto& w) { return w.bytes == ProbeAnswer(5); });
     }));
     for (const auto& b : c.scripted) t.line.ScriptAnswer(b);
     ASSERT_TRUE(RunServed(t, [&] { return survey.Done(); }));
     t.exchanges.Remove(&survey);
     ASSERT_EQ(survey.Devices().size(), 1u);
     const SurveyDevice& d = survey.Devices()[0];
-    EXPECT_EQ(d.query_attempts, c.attempts);
+    const int queries = static_cast<int>(c.troubles.size()) + (c.outcome == ExchangeOutcome::kOk);
+    EXPECT_EQ(d.query_attempts, queries);
     EXPECT_EQ(d.query_outcome, c.outcome);
     EXPECT_EQ(d.query_troubles, c.troubles);
-    EXPECT_EQ(d.several_devices, c.several);
-    EXPECT_EQ(Queried(t.Requests()), std::vector<std::uint8_t>(c.attempts, 5));
+    EXPECT_EQ(d.several_devices, c.outcome == ExchangeOutcome::kSeveralDevices);
+    EXPECT_EQ(Queried(t.Requests()), std::vector<std::uint8_t>(queries, 5));
     EXPECT_EQ(Probed(t.Requests()), Addresses(1, 7));
   }
 }
 
 TEST(Survey, TwoUnitsAtOneAddressAreToldAsSuch) {
-  // Two at 15 (the second answering 20 ms later, or at once with another tactic) and
-  // one at 17.
-  struct Case {
-    const char* name;
-    long second_delay_ms;
-    std::uint16_t second_tactic;
-    bool queried;  // known only from its queries
-  } cases[] = {{"both answers whole", 20, 0, false}, {"answers ANDed", 0, 3, true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  // Two at 15, the second answering 20 ms later (both answers whole in the probe's
+  // window, no query made) or at once with another tactic (the probe's answers alike,
+  // the queries' ANDed); one at 17.
+  for (const bool anded : {false, true}) {
+    SCOPED_TRACE(anded);
     SimulatedForm t(false);
     t.line.AddDetector(15);
-    sim::Faults later;
-    later.extra_delay = Millis(c.second_delay_ms);
-    t.line.detector(t.line.AddDetector(15, later)).SetRegister(sim::kRegTactic, c.second_tactic);
+    const std::size_t i = t.line.AddDetector(15, {.extra_delay = Millis(anded ? 0 : 20)});
+    t.line.detector(i).SetRegister(sim::kRegTactic, anded ? 3 : 0);
     t.line.AddDetector(17);
-    Recorder rec;
-    t.exchanges.Add(&rec);
-    {
-      Surveyed s(t, {{k9600}, {{13, 18}}, 0});
-      ASSERT_TRUE(s.done);
-      const SurveyDevice* two = s.At(15);
-      ASSERT_NE(two, nullptr);
-      EXPECT_TRUE(two->several_devices);
-      EXPECT_EQ(two->queried, c.queried);
-      EXPECT_EQ(Queried(t.Requests()), c.queried ? (std::vector<std::uint8_t>{15, 15, 15, 17})
-                                                 : (std::vector<std::uint8_t>{17}));
-      ASSERT_NE(s.At(17), nullptr);
-      EXPECT_FALSE(s.At(17)->several_devices);
-      EXPECT_EQ(s.At(17)->query_outcome, ExchangeOutcome::kOk);
-    }
-    t.exchanges.Remove(&rec);
-    // The journal names the exchange that held both answers.
-    const auto several = std::count_if(rec.records.begin(), rec.records.end(), [](const auto& r) {
-      return ExchangeJournal::Line(r, "t", {}).find("\"outcome\":\"several-devices\"") !=
-             std::string::npos;
-    });
-    EXPECT_EQ(several, c.queried ? 0 : 1);
+    Surveyed s(t, {{k9600}, {{13, 18}}, 0});
+    ASSERT_TRUE(s.done);
+    ASSERT_NE(s.At(15), nullptr);
+    EXPECT_TRUE(s.At(15)->several_devices);
+    EXPECT_EQ(Queried(t.Requests()), anded ? (std::vector<std::uint8_t>{15, 15, 15, 17})
+                                           : (std::vector<std::uint8_t>{17}));
+    ASSERT_NE(s.At(17), nullptr);
+    EXPECT_FALSE(s.At(17)->several_devices);
+    EXPECT_EQ(s.At(17)->query_outcome, ExchangeOutcome::kOk);
   }
 }
 
