@@ -1124,7 +1124,7 @@ int Survey(Session& s) {
     else
       Err(std::to_string(survey.Noise().size()) +
           " window(s) held bytes that are no device's answer (noise, a garbled answer, or an "
-          "answer no probe asks for); -v shows them, as does the journal");
+          "answer no probe asks for); -v shows each, --journal keeps every byte");
   }
   const int probes = survey.Probes();
   const std::string again =

@@ -314,7 +314,7 @@ void BusSurvey::NextQuery() {
 
 void BusSurvey::EndOfSweep() {
   // The line is watched a while after the last probe, for an answer that comes late;
-  // only while the port is open (the pace keeps it open; a failed port is not).
+  // only while the port is open (the pace keeps it open after a probe).
   phase_ = Phase::kWatch;
   if (stop_requested_ || !form_.ComPort1().Connected()) {
     AfterWatch();

@@ -13,8 +13,8 @@
 // extended while an answer that began in it is being read; a read ends as soon as an
 // answer stands whole at its end, or after a short silence. The parameter queries go
 // at the same pace (their window is the window's response timeout), so that noise a
-// little after an answer is not read into it, and the port stays open between
-// exchanges. The frames, the senders, the completion and the validator stay the
+// little after an answer is not read into it, and the port stays open after each of
+// them and each probe. The frames, the senders, the completion and the validator stay the
 // window's.
 //
 // What the exchanges bring. Every byte of a probe's exchange, over all its reads, is

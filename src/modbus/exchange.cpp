@@ -14,8 +14,8 @@
 // otherwise, for the survey's reads only: a probe's short window, extended while an
 // answer that began in it is read; reads that end with the answer instead of 150 ms
 // after it; an answer that stands whole in a read judged even when bytes came after it;
-// and the port kept open between exchanges. While it is off, which is always the case
-// for the window, nothing of it applies.
+// and the port kept open after each of its exchanges. While it is off, which is always
+// the case for the window, nothing of it applies.
 
 #include "modbus/exchange.h"
 
@@ -222,11 +222,6 @@ void TForm1::ComPort1RxChar(TObject*, int) {
       // ReadInterval); never earlier with only what happens to be queued, since every
       // read starts again at byte 0 of FrameBuffer.
       count = paced ? PacedRead(limit) : ComPort1_->ReadBytes(rx_buffer_.data(), limit);
-      // Bytes that came in one burst with those read (a transmitter's trailing byte
-      // behind an answer written in one go, bytes past the read limit) raise no arrival
-      // of their own: a further read takes them, so that each lands in the exchange it
-      // came in and none waits unread for the port to close.
-      more = ComPort1_->QueuedInputCount() > 0;
     } catch (const std::exception&) {
       // A failed read, or one that closing the port cut short, hands nothing over.
       env_.dispatcher->Post([this, alive] {
@@ -234,6 +229,15 @@ void TForm1::ComPort1RxChar(TObject*, int) {
         ReadHandedNothingOver();
       });
       return;
+    }
+    // Bytes that came in one burst with those read (a transmitter's trailing byte behind
+    // an answer written in one go, bytes past the read limit) raise no arrival of their
+    // own: a further read takes them, so that each lands in the exchange it came in and
+    // none waits unread for the port to close.
+    try {
+      more = ComPort1_->QueuedInputCount() > 0;
+    } catch (const std::exception&) {
+      more = false;  // a port that cannot tell has nothing more to hand over
     }
     count = std::clamp(count, 0, paced ? static_cast<int>(rx_buffer_.size()) - 1 : limit);
     std::vector<std::uint8_t> bytes(rx_buffer_.begin(), rx_buffer_.begin() + count);
@@ -419,9 +423,11 @@ void TForm1::Timer_RxTimer(TObject*) {
   // The end of a search waited for the hand-over this completion brings.
   const bool waited = search_end_waits_;
   // 2. Closing ends a read under way on the event thread; it hands nothing over. The
-  // survey keeps the port open while its pace is on: it watches the line between
-  // its exchanges, and a late answer must not be lost to a close.
-  if (State.SessionMode != kSessionSearch && !survey_pace_) ComPort1_->ClosePort();
+  // survey's pace keeps the port open after its own requests, so that an answer that
+  // comes late is read; bytes that come with none in flight are closed on as the
+  // window does, or a line that never falls silent would hold the survey for ever.
+  const bool keep_open = survey_pace_ && request_in_flight_;
+  if (State.SessionMode != kSessionSearch && !keep_open) ComPort1_->ClosePort();
   TeMemo1.SetFontColor(kLogOutcomeColor);  // 3
   if (State.ReceivedCount != 0) {          // 4
     if (ValidateAnswer(State.FrameBuffer, State.ReceivedCount)) {
@@ -442,7 +448,7 @@ void TForm1::Timer_RxTimer(TObject*) {
   // The awaited answer was valid but no hit: the search ends all the same.
   if (waited && State.SessionMode == kSessionSearch) EndOfSearch();
   // 6. Acts only when step 4 or 5 has just ended a search: the port stayed open.
-  if (State.SessionMode != kSessionSearch && !survey_pace_) ComPort1_->ClosePort();
+  if (State.SessionMode != kSessionSearch && !keep_open) ComPort1_->ClosePort();
   // 7. The second step of an interface reset without both steps confirmed.
   if (State.PendingOp == kOpResetStep2 && State.ResetStepCount != 2)
     ComPort1_->SetBaudRate(State.SavedBaudRate);

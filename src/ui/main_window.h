@@ -212,8 +212,9 @@ class TForm1 : public TComponent {
   // begun is read; every function-3 read (the probes, the window's parameter query)
   // reads until an answer stands whole at its end, or pace.silence_ms of silence, with
   // ComPort1's read timeouts set to the pace's for it, and is judged by the answer it
-  // read whatever bytes came after it in its exchange; the port stays open between
-  // exchanges. Writes, the search's own steps and the window's timeouts stay the
+  // read whatever bytes came after it in its exchange; the port stays open after each
+  // such exchange (not after bytes that came with none). Writes, the search's own
+  // steps and the window's timeouts stay the
   // window's (the first exchange that is no paced read sets them back). Calling it
   // again (at another speed) replaces the pace from the next read on.
   void BeginSurveyPace(const SurveyPace& pace);
