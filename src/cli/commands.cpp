@@ -261,7 +261,7 @@ class Session {
       Err("the exchange did not end within " + std::to_string(kCommandLimit.count()) + " s");
       return kExitNoAnswer;
     }
-    const ExchangeOutcome outcome = OutcomeOf(out.back());
+    const ExchangeOutcome outcome = OutcomeOf(out.back().log);
     if (outcome != ExchangeOutcome::kOk) Err(FailureText(out.back(), outcome));
     return ExitFor(outcome);
   }
