@@ -61,7 +61,7 @@ void SimulatedLine::ArriveNow(const Bytes& bytes) {
     f.note = "injected";
     wire_.push_back(std::move(f));
   }
-  for (std::uint8_t b : bytes) OnByteArrival(b);
+  OnArrival(bytes);
 }
 
 void SimulatedLine::HangUp() {
@@ -301,25 +301,42 @@ void SimulatedLine::OnRequestHeard(const Bytes& request, std::uint32_t bit_rate)
     scripted_.pop_front();
     reply.note = "scripted";
   } else {
-    reply = bus_.HandleFrame(request, bit_rate);
+    // A detector still answering an earlier request does not hear this one.
+    const Micros now = clock_.Now();
+    std::vector<bool> busy(bus_.size(), false);
+    for (std::size_t i = 0; i < busy.size() && i < busy_until_.size(); ++i)
+      busy[i] = busy_until_[i] > now;
+    reply = bus_.HandleFrame(request, bit_rate, busy);
   }
-  std::vector<TimedByte> bytes = ScheduleBytes(reply, bit_rate);
+  bool collided = false;
+  std::vector<TimedByte> bytes = ScheduleOnWire(reply, bit_rate, &collided);
   if (bytes.empty()) {
     bus_.CommitAfterAnswer(reply);  // a silent reply (a broadcast) commits at once
     return;
+  }
+  if (collided) reply.note += reply.note.empty() ? "collision" : ",collision";
+  const Micros last = clock_.Now() + ToMicros(bytes.back().at);
+  for (std::size_t i : reply.Answering()) {
+    if (busy_until_.size() <= i) busy_until_.resize(i + 1, Micros(0));
+    busy_until_[i] = last;
   }
   SchedulePaced(bytes, &reply);
 }
 
 void SimulatedLine::OnByteArrival(std::uint8_t byte) {
+  OnArrival(Bytes{byte});
+}
+
+void SimulatedLine::OnArrival(const Bytes& bytes) {
   {
     Lock lock(mutex_);
     Settle(lock);
     if (!open_ || hung_up_) {
-      ++lost_;  // a closed port, or a line whose other end is gone
+      lost_ += bytes.size();  // a closed port, or a line whose other end is gone
       return;
     }
-    queue_.emplace_back(byte, clock_.Now());
+    // All of them in the queue at once: one arrival, as a burst raises one.
+    for (std::uint8_t byte : bytes) queue_.emplace_back(byte, clock_.Now());
     if (phase_ == ReadPhase::kCollecting) {
       TakeQueued();
     } else if (ThreadExpected() && (event_mask_ & EV_RXCHAR) != 0 && waiting_ > 0) {

@@ -17,9 +17,11 @@
 //     port last set (SetLineSettings). When its last byte is in, the detectors of
 //     the Bus hear it (sim/model/bus.h: addresses, foreign speeds, Faults) and the
 //     answer comes back after the bus's turnaround, each byte arriving 10 bit times
-//     after the previous one (ScheduleBytes). Interface changes take effect when the
-//     last byte of their echo is out. A scripted answer replaces the detectors' for
-//     one request.
+//     after the previous one (ScheduleBytes). Several detectors at one address all
+//     answer, their bytes ANDed where they overlap (ScheduleOnWire); a detector whose
+//     answer is still under way does not hear the next request. Interface changes take
+//     effect when the last byte of their echo is out. A scripted answer replaces the
+//     detectors' for one request.
 //   - The port's input queue: bytes that arrive while the port is open are queued,
 //     bytes that arrive while it is closed are lost.
 //   - The read semantics of the real port, on virtual time: EV_RXCHAR is raised when a
@@ -186,6 +188,8 @@ class SimulatedLine : public CommDevice {
   void OnRequestHeard(const Bytes& request, std::uint32_t bit_rate);
   void SchedulePaced(const std::vector<TimedByte>& bytes, const Reply* reply);
   void OnByteArrival(std::uint8_t byte);
+  // Bytes that reach the port's queue at one instant, in one go.
+  void OnArrival(const Bytes& bytes);
 
   Scheduler& clock_;
   CommDevice& inner_;
@@ -194,6 +198,8 @@ class SimulatedLine : public CommDevice {
   Bus bus_;                            // UI thread only
   std::deque<Bytes> scripted_;         // UI thread only
   std::vector<Micros> request_times_;  // UI thread only
+  // Until when each detector is answering (its last byte on the wire); UI thread only.
+  std::vector<Micros> busy_until_;
 
   mutable std::mutex mutex_;
   std::condition_variable cv_;

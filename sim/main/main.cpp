@@ -10,11 +10,13 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,8 @@ Line:
   --turnaround MS      silence between a request and its answer (default 5)
   --garble             a detector addressed at a line speed other than its own
                        answers 8 random bytes (default: it stays silent)
+  --noise N@MS         N random bytes on the line every MS ms, in one burst (line
+                       noise, or a device that talks out of turn)
   --wire-log FILE      log every frame with microsecond times (format below)
   --seed N             seed of the random choices (bad-CRC chance, garbage)
   --no-console         do not read commands from stdin; run until SIGINT/SIGTERM.
@@ -118,6 +122,9 @@ struct Options {
   std::string wire_log;
   std::uint32_t seed = BusOptions{}.seed;
   bool console = true;
+  // --noise: so many random bytes every so many ms (0: none).
+  std::size_t noise_bytes = 0;
+  long long noise_period_ms = 0;
 };
 
 constexpr int kHelpShown = -1;
@@ -184,8 +191,8 @@ int ParseArgs(int argc, char** argv, Options& o) {
         handled = true;
       }
       if (handled) continue;
-      static const char* const kWithValue[] = {"--name",       "--device",   "--detector",
-                                               "--turnaround", "--wire-log", "--seed"};
+      static const char* const kWithValue[] = {
+          "--name", "--device", "--detector", "--turnaround", "--wire-log", "--seed", "--noise"};
       std::optional<std::string> v;
       for (const char* flag : kWithValue) {
         if (arg != flag) continue;
@@ -220,6 +227,16 @@ int ParseArgs(int argc, char** argv, Options& o) {
           return 2;
         }
         o.seed = static_cast<std::uint32_t>(n);
+      } else if (arg == "--noise") {
+        const auto at = v->find('@');
+        long long period = 0;
+        if (at == std::string::npos || !ParseNumber(v->substr(0, at), 1, 256, n) ||
+            !ParseNumber(v->substr(at + 1), 1, 60000, period)) {
+          std::fprintf(stderr, "ornat-sim: --noise takes N@MS: 1..256 bytes every 1..60000 ms\n");
+          return 2;
+        }
+        o.noise_bytes = static_cast<std::size_t>(n);
+        o.noise_period_ms = period;
       }
     }
   }
@@ -249,6 +266,7 @@ class Simulator {
   int Run();
 
  private:
+  // One request's answer on its way out: every detector that answers it, on one wire.
   struct Transmission {
     Reply reply;
     std::vector<TimedByte> schedule;
@@ -267,8 +285,15 @@ class Simulator {
   bool ReadLine(Clock::time_point now);
   void OnBytes(std::span<const std::uint8_t> bytes, Clock::time_point now);
   void OnEvents(const std::vector<FrameAssembler::Event>& events);
-  void ServiceTransmission(Clock::time_point now);
-  void FinishTransmission(const std::string& extra_note);
+  void ServiceTransmissions(Clock::time_point now);
+  // Writes bytes to the master; false when the rest cannot be written (`why` says why).
+  bool WriteLine(const Bytes& bytes, std::size_t& done, std::string& why);
+  void FinishTransmission(std::size_t index, const std::string& extra_note);
+  // True while an answer's bytes are on the wire (or the line settles after one): the
+  // half-duplex line cannot carry a request then.
+  bool AnswerOnTheWire(Clock::time_point at) const;
+  std::vector<bool> BusyDetectors() const;
+  void ServiceNoise(Clock::time_point now);
   void ApplyCommits(const Reply& reply, Clock::time_point at);
   void ReadConsole();
   void RunCommand(const std::string& line);
@@ -291,8 +316,11 @@ class Simulator {
   std::uint32_t device_rate_ = 9600;
   std::string console_buffer_;
   bool console_open_ = true;
-  std::optional<Transmission> tx_;
+  // Answers under way, oldest first: one detector may still wait out its delay while
+  // another, asked later, answers.
+  std::vector<Transmission> tx_;
   Clock::time_point deaf_until_{};
+  std::optional<Clock::time_point> next_noise_;
   bool quit_ = false;
   int exit_code_ = 0;
 };
@@ -430,7 +458,8 @@ void Simulator::ReadPortEvents(Clock::time_point now) {
 
 int Simulator::Run() {
   while (!quit_) {
-    ServiceTransmission(Clock::now());
+    ServiceTransmissions(Clock::now());
+    ServiceNoise(Clock::now());
     if (quit_) break;
 
     const Clock::time_point now = Clock::now();
@@ -438,7 +467,8 @@ int Simulator::Run() {
     auto consider = [&](Clock::time_point t) {
       if (!wake || t < *wake) wake = t;
     };
-    if (tx_) consider(tx_->origin + tx_->schedule[tx_->next].at);
+    for (const Transmission& t : tx_) consider(t.origin + t.schedule[t.next].at);
+    if (next_noise_) consider(*next_noise_);
     if (const auto d = assembler_.Deadline()) consider(t0_ + *d);
     // While hung up the line is left out of the poll (it would report POLLHUP at once,
     // again and again); inotify wakes us on the next open, and a slow recheck covers
@@ -497,7 +527,7 @@ int Simulator::Run() {
     OnEvents(assembler_.Poll(Since0(after)));
     if (stdin_i != ~nfds_t{0} && fds[stdin_i].revents) ReadConsole();
   }
-  if (tx_) FinishTransmission("cut-off");
+  while (!tx_.empty()) FinishTransmission(0, "cut-off");
   return exit_code_;
 }
 
@@ -526,7 +556,7 @@ bool Simulator::ReadLine(Clock::time_point now) {
 void Simulator::OnBytes(std::span<const std::uint8_t> bytes, Clock::time_point now) {
   // The line is half-duplex: what arrives while we send (or an adapter's echo of our
   // own answer right after) cannot be a request meant for us.
-  if (tx_ || now < deaf_until_) {
+  if (AnswerOnTheWire(now)) {
     log_.Rx(now, bytes, "during-answer");
     return;
   }
@@ -540,7 +570,7 @@ void Simulator::OnEvents(const std::vector<FrameAssembler::Event>& events) {
       log_.Rx(at, ev.bytes, "noise");
       continue;
     }
-    if (tx_) {
+    if (AnswerOnTheWire(at)) {
       log_.Rx(at, ev.bytes, "during-answer");
       continue;
     }
@@ -548,14 +578,16 @@ void Simulator::OnEvents(const std::vector<FrameAssembler::Event>& events) {
     // since the last one.
     const std::uint32_t rate = LineRate();
     assembler_.set_gap(FrameAssembler::GapForBitRate(rate));
-    Reply reply = bus_.HandleFrame(ev.bytes, rate);
+    Reply reply = bus_.HandleFrame(ev.bytes, rate, BusyDetectors());
     log_.Rx(at, ev.bytes, reply.silent() ? reply.note : std::string{});
     if (reply.silent()) {
       ApplyCommits(reply, at);
       continue;
     }
     Transmission t;
-    t.schedule = ScheduleBytes(reply, rate);
+    bool collided = false;
+    t.schedule = ScheduleOnWire(reply, rate, &collided);
+    if (collided) reply.note += reply.note.empty() ? "collision" : ",collision";
     t.origin = at;
     // Through an adapter with a latency timer the bytes reach the master in bursts, on
     // the adapter's own grid (counted from the simulator's start).
@@ -567,58 +599,123 @@ void Simulator::OnEvents(const std::vector<FrameAssembler::Event>& events) {
       ApplyCommits(t.reply, at);
       continue;
     }
-    tx_ = std::move(t);
+    tx_.push_back(std::move(t));
   }
 }
 
-void Simulator::ServiceTransmission(Clock::time_point now) {
-  if (!tx_) return;
-  Bytes due;
-  std::size_t next = tx_->next;
-  while (next < tx_->schedule.size() && tx_->origin + tx_->schedule[next].at <= now) {
-    due.push_back(tx_->schedule[next].byte);
-    ++next;
+bool Simulator::AnswerOnTheWire(Clock::time_point at) const {
+  if (at < deaf_until_) return true;
+  const std::uint32_t rate = LineRate();
+  for (const Transmission& t : tx_) {
+    // From the start of its first byte (one byte before its stop bit) to its last.
+    const Clock::time_point first = t.origin + t.schedule.front().at - ByteDuration(rate);
+    if (at >= first || t.next > 0) return true;
+  }
+  return false;
+}
+
+std::vector<bool> Simulator::BusyDetectors() const {
+  std::vector<bool> busy(bus_.size(), false);
+  for (const Transmission& t : tx_)
+    for (std::size_t i : t.reply.Answering())
+      if (i < busy.size()) busy[i] = true;
+  return busy;
+}
+
+void Simulator::ServiceNoise(Clock::time_point now) {
+  if (o_.noise_bytes == 0) return;
+  const auto period = std::chrono::milliseconds(o_.noise_period_ms);
+  if (!next_noise_) next_noise_ = t0_ + period;
+  if (now < *next_noise_) return;
+  while (*next_noise_ <= now) *next_noise_ += period;
+  // Noise on a line nobody listens to is lost, as the answers are.
+  if (pty_ && PeerHungUp()) return;
+  std::uniform_int_distribution<int> byte(0, 255);
+  Bytes noise(o_.noise_bytes);
+  for (auto& b : noise) b = static_cast<std::uint8_t>(byte(bus_.rng()));
+  std::size_t done = 0;
+  std::string why;
+  WriteLine(noise, done, why);
+  if (done > 0)
+    log_.Tx(now, now, std::span(noise.data(), done), "noise" + (why.empty() ? "" : "," + why));
+}
+
+void Simulator::ServiceTransmissions(Clock::time_point now) {
+  // Every due byte of every answer, in the order they reach the master.
+  struct Due {
+    Clock::time_point at;
+    std::size_t tx;
+  };
+  std::vector<Due> due;
+  for (std::size_t i = 0; i < tx_.size(); ++i) {
+    const Transmission& t = tx_[i];
+    for (std::size_t k = t.next; k < t.schedule.size() && t.origin + t.schedule[k].at <= now; ++k)
+      due.push_back({t.origin + t.schedule[k].at, i});
   }
   if (due.empty()) return;
+  std::stable_sort(due.begin(), due.end(), [](const Due& a, const Due& b) { return a.at < b.at; });
   // Bytes written while nobody has the port open would wait in the pty and greet the
   // next program that opens it; on a real line they would simply be lost.
   if (pty_ && PeerHungUp()) {
     CheckPeer(now);
-    FinishTransmission("port-closed");
+    while (!tx_.empty()) FinishTransmission(0, "port-closed");
     return;
   }
+  Bytes bytes;
+  for (const Due& d : due) {
+    Transmission& t = tx_[d.tx];
+    bytes.push_back(t.schedule[t.next++].byte);
+  }
   std::size_t done = 0;
-  while (done < due.size()) {
-    const ssize_t w = write(line_fd_, due.data() + done, due.size() - done);
+  std::string why;
+  const bool whole = WriteLine(bytes, done, why);
+  const Clock::time_point out = Clock::now();
+  // What was written, back to the answers it belongs to.
+  std::vector<std::size_t> sent_of(tx_.size(), 0);
+  for (std::size_t k = 0; k < done; ++k) ++sent_of[due[k].tx];
+  std::vector<std::size_t> lost_of(tx_.size(), 0);
+  for (std::size_t k = done; k < due.size(); ++k) ++lost_of[due[k].tx];
+  for (std::size_t i = 0; i < tx_.size(); ++i) {
+    Transmission& t = tx_[i];
+    if (sent_of[i] > 0) {
+      const std::size_t first = t.next - sent_of[i] - lost_of[i];
+      if (!t.first_out) t.first_out = out;
+      t.last_out = out;
+      for (std::size_t k = first; k < first + sent_of[i]; ++k) t.sent.push_back(t.schedule[k].byte);
+    }
+    if (lost_of[i] > 0 && why == "overflow") t.note = "overflow";
+  }
+  if (!whole && why != "overflow") {
+    while (!tx_.empty()) FinishTransmission(0, why);
+    return;
+  }
+  for (std::size_t i = tx_.size(); i-- > 0;)
+    if (tx_[i].next == tx_[i].schedule.size()) FinishTransmission(i, {});
+}
+
+bool Simulator::WriteLine(const Bytes& bytes, std::size_t& done, std::string& why) {
+  while (done < bytes.size()) {
+    const ssize_t w = write(line_fd_, bytes.data() + done, bytes.size() - done);
     if (w > 0) {
       done += static_cast<std::size_t>(w);
       continue;
     }
     if (w < 0 && errno == EINTR) continue;
-    if (w < 0 && errno == EAGAIN) {
-      // The master does not read and its input queue is full: the rest is lost.
-      tx_->note = "overflow";
-      break;
-    }
-    FinishTransmission("write-failed");
-    return;
+    // The master does not read and its input queue is full: the rest is lost.
+    why = w < 0 && errno == EAGAIN ? "overflow" : "write-failed";
+    return false;
   }
-  const Clock::time_point out = Clock::now();
-  if (!tx_->first_out) tx_->first_out = out;
-  tx_->last_out = out;
-  tx_->sent.insert(tx_->sent.end(), due.begin(), due.begin() + static_cast<std::ptrdiff_t>(done));
-  tx_->next = next;
-  if (tx_->next == tx_->schedule.size()) FinishTransmission({});
+  return true;
 }
 
-void Simulator::FinishTransmission(const std::string& extra_note) {
-  Transmission t = std::move(*tx_);
-  tx_.reset();
+void Simulator::FinishTransmission(std::size_t index, const std::string& extra_note) {
+  Transmission t = std::move(tx_[index]);
+  tx_.erase(tx_.begin() + static_cast<std::ptrdiff_t>(index));
   std::string note = t.note;
   if (!extra_note.empty()) note += (note.empty() ? "" : ",") + extra_note;
   if (!t.sent.empty()) log_.Tx(*t.first_out, t.last_out, t.sent, note);
   const Clock::time_point end = t.first_out ? t.last_out : Clock::now();
-  deaf_until_ = end + assembler_.gap();
+  deaf_until_ = std::max(deaf_until_, end + assembler_.gap());
   // The detector finished its answer whether or not anyone was listening: the new
   // address and speed apply from here on.
   ApplyCommits(t.reply, end);

@@ -24,7 +24,8 @@ std::optional<std::size_t> Bus::Find(std::uint8_t address) const {
   return std::nullopt;
 }
 
-Reply Bus::HandleFrame(std::span<const std::uint8_t> frame, std::uint32_t line_bit_rate) {
+Reply Bus::HandleFrame(std::span<const std::uint8_t> frame, std::uint32_t line_bit_rate,
+                       const std::vector<bool>& busy) {
   Reply out;
   if (!HasGoodCrc(frame)) {
     out.note = "bad-crc-request";
@@ -37,6 +38,10 @@ Reply Bus::HandleFrame(std::span<const std::uint8_t> frame, std::uint32_t line_b
     const bool addressed = to == 0 || to == d.model.address();
     if (!addressed) continue;
     addressed_any = true;
+    if (i < busy.size() && busy[i]) {
+      if (out.note.empty()) out.note = "busy";
+      continue;
+    }
     if (line_bit_rate != 0 && !SameLineSpeed(d.model.bit_rate(), line_bit_rate)) {
       if (out.note.empty()) out.note = "foreign-speed";
       if (options_.garble_foreign_speed && to != 0 && !out.detector && !d.faults.silent) {
@@ -59,7 +64,13 @@ Reply Bus::HandleFrame(std::span<const std::uint8_t> frame, std::uint32_t line_b
       if (out.note.empty()) out.note = r.note;
       continue;
     }
-    if (out.detector) continue;  // a second detector at the same address: the first wins
+    if (out.detector) {
+      // A second detector at the same address answers too.
+      r.detector = i;
+      r.commits.clear();
+      out.also.push_back(std::move(r));
+      continue;
+    }
     out.chunks = std::move(r.chunks);
     out.unpaced = r.unpaced;
     out.adapter_latency = r.adapter_latency;

@@ -1,7 +1,11 @@
 #pragma once
 // Several simulated detectors on one RS-485 line. A request heard on the line is offered
-// to every detector; the one it is addressed to answers (the first, should two share an
-// address); a broadcast is carried out by all and answered by none.
+// to every detector; the one it is addressed to answers, and should several share that
+// address each of them answers: their answers meet on the wire (ScheduleOnWire, in
+// faults.h), whole one after the other or, where they overlap, as bytes ANDed, as two
+// RS-485 drivers pulling one pair of wires give them. A broadcast is carried out by all
+// and answered by none. A detector whose answer to an earlier request is still under
+// way (busy) does not hear the next one; the others do.
 //
 // Line speed: a detector understands only requests sent at its own line speed (within
 // 2 %, as a UART would). At any other speed it hears noise: it drops the frame, or with
@@ -50,8 +54,11 @@ class Bus {
 
   // Offers one request frame (CRC included) that the master sent at `line_bit_rate`
   // (0: the speed is not modelled and every detector hears it). Returns what comes back
-  // and the interface changes to commit once it is out.
-  Reply HandleFrame(std::span<const std::uint8_t> frame, std::uint32_t line_bit_rate);
+  // (the first answering detector's reply, the others' in Reply::also) and the interface
+  // changes to commit once it is out. busy[i]: detector i is still answering an earlier
+  // request and does not hear this one (missing entries: not busy).
+  Reply HandleFrame(std::span<const std::uint8_t> frame, std::uint32_t line_bit_rate,
+                    const std::vector<bool>& busy = {});
 
   // Applies the commits of `reply`: call when its last byte is out (at once when it is
   // silent).

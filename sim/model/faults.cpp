@@ -22,6 +22,14 @@ Bytes Reply::AllBytes() const {
   return out;
 }
 
+std::vector<std::size_t> Reply::Answering() const {
+  std::vector<std::size_t> out;
+  if (detector) out.push_back(*detector);
+  for (const Reply& r : also)
+    if (r.detector) out.push_back(*r.detector);
+  return out;
+}
+
 std::chrono::nanoseconds ByteDuration(std::uint32_t bit_rate) {
   if (bit_rate == 0) bit_rate = 9600;
   return std::chrono::nanoseconds(std::int64_t{kBitsPerByte} * 1'000'000'000 / bit_rate);
@@ -44,6 +52,36 @@ std::vector<TimedByte> ScheduleBytes(const Reply& reply, std::uint32_t bit_rate)
     chunk_start += std::chrono::nanoseconds(bits * 1'000'000'000 / bit_rate);
   }
   return out;
+}
+
+std::vector<TimedByte> ScheduleOnWire(const Reply& reply, std::uint32_t bit_rate, bool* collided) {
+  std::vector<TimedByte> wire = ScheduleBytes(reply, bit_rate);
+  const std::chrono::nanoseconds byte_time = ByteDuration(bit_rate);
+  bool anded = false;
+  for (const Reply& other : reply.also) {
+    // Each byte already on the wire takes at most one of the other reply's bytes.
+    std::vector<bool> taken(wire.size(), false);
+    std::vector<TimedByte> apart;
+    for (const TimedByte& b : ScheduleBytes(other, bit_rate)) {
+      std::size_t k = 0;
+      while (k < wire.size() &&
+             (taken[k] || wire[k].at - b.at >= byte_time || b.at - wire[k].at >= byte_time))
+        ++k;
+      if (k == wire.size()) {
+        apart.push_back(b);
+        continue;
+      }
+      taken[k] = true;
+      wire[k].byte &= b.byte;
+      wire[k].at = std::max(wire[k].at, b.at);
+      anded = true;
+    }
+    wire.insert(wire.end(), apart.begin(), apart.end());
+    std::stable_sort(wire.begin(), wire.end(),
+                     [](const TimedByte& x, const TimedByte& y) { return x.at < y.at; });
+  }
+  if (collided != nullptr) *collided = anded;
+  return wire;
 }
 
 std::chrono::nanoseconds AdapterDelivery(std::chrono::nanoseconds on_line,

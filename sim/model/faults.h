@@ -88,10 +88,15 @@ struct Reply {
   bool unpaced = false;  // each chunk arrives whole when it starts (Faults::unpaced)
   // Bursts of the master's adapter (Faults::adapter_latency); zero: none.
   std::chrono::milliseconds adapter_latency{0};
+  // The replies of further detectors at the same address, each timed on its own from
+  // the end of the request (their commits are in this reply's).
+  std::vector<Reply> also;
 
   bool silent() const { return chunks.empty(); }
-  // Every byte of the reply, in order.
+  // Every byte of this detector's reply, in order (not those in `also`).
   Bytes AllBytes() const;
+  // The detectors that answer: `detector` and those in `also`.
+  std::vector<std::size_t> Answering() const;
 };
 
 // One byte of a reply with the moment its last bit is on the line, counted from the end
@@ -109,6 +114,14 @@ std::chrono::nanoseconds ByteDuration(std::uint32_t bit_rate);
 // answer follow one another without gaps inside a chunk; in an unpaced reply every
 // byte of a chunk comes at the end of the silence before it.
 std::vector<TimedByte> ScheduleBytes(const Reply& reply, std::uint32_t bit_rate);
+
+// What the master receives of `reply` and the replies in reply.also: each scheduled
+// (ScheduleBytes), then put on one wire. A byte of one that is on the line less than a
+// byte's time from a byte of another overlaps it: the two drivers AND them into one
+// byte, at the later one's time; bytes that do not overlap come as they are, in time
+// order. `collided` (if given) tells whether any byte was ANDed.
+std::vector<TimedByte> ScheduleOnWire(const Reply& reply, std::uint32_t bit_rate,
+                                      bool* collided = nullptr);
 
 // When a byte that is on the line at `on_line` (a time on the adapter's own clock)
 // reaches the master through an adapter with that latency: at the next multiple of

@@ -416,9 +416,10 @@ Exit status: 0 done; 1 no answer or nothing found; 2 usage error; 3 port error (
 journal that cannot be opened or misses exchanges); 4 the detector refused or answered
 badly (exception, CRC error, an answer from another address, wrong identity or length,
 an echo that differs), or set address found its new address taken; 5 done, but the
-output could not be written (a full disk, a closed pipe). watch: 0 only when its last
-query was answered well, else 1 or 4 as for that query (3 when the port fails).
-With --json the document's "outcome" names what decided the status.
+output could not be written (a full disk, a closed pipe); 6 two or more devices answer
+at one address (search, survey; a port error wins over it, it wins over 4 and 1).
+watch: 0 only when its last query was answered well, else 1 or 4 as for that query (3
+when the port fails). With --json the document's "outcome" names what decided the status.
 See ornat-cli(1).
 )";
 }

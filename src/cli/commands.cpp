@@ -15,6 +15,7 @@
 #include "detector/survey.h"
 #include "journal/exchange_journal.h"
 #include "journal/json.h"
+#include "modbus/answer_scan.h"
 #include "modbus/rtu_codec.h"
 #include "serial/comport.h"
 #include "ui/exchange_log.h"
@@ -65,6 +66,8 @@ int ExitFor(ExchangeOutcome outcome) {
       return kExitNoAnswer;
     case ExchangeOutcome::kPortError:
       return kExitPort;
+    case ExchangeOutcome::kSeveralDevices:
+      return kExitSeveralDevices;
     default:
       return kExitRefused;
   }
@@ -87,6 +90,14 @@ struct Verdict {
 
 // A write acknowledged with another value than the one written (address, speed).
 constexpr const char* kOtherValueAcknowledged = "other-value-acknowledged";
+
+// What the tools say of an address at which two or more devices answer, and how to part
+// them.
+std::string SeveralDevicesText(int address) {
+  return "two or more devices answer at address " + std::to_string(address) +
+         ": power them one at a time and give each its own address with \"ornat-cli set "
+         "address\"";
+}
 
 // The answer the completion judged, as the validator leaves it; empty when not valid.
 std::vector<std::uint8_t> ValidAnswer(const ExchangeRecord& r) {
@@ -183,7 +194,7 @@ void WriteExchange(JsonWriter& j, const ExchangeRecord& r) {
   j.Key("operation").String(OperationName(r));
   j.Key("request").String(HexText(r.request));
   j.Key("answer").String(HexText(r.AllBytes()));
-  j.Key("outcome").String(OutcomeName(OutcomeOf(r.log)));
+  j.Key("outcome").String(OutcomeName(OutcomeOf(r)));
   j.Key("log").Strings(r.log);
   if (!r.failure.empty())
     j.Key("failure").String(r.end == ExchangeRecord::End::kSendFailed && kJsonFailureInOwnWords
@@ -272,7 +283,7 @@ class Session {
       Err("the exchange did not end within " + std::to_string(kCommandLimit.count()) + " s");
       return Verdict::NoAnswer();
     }
-    const ExchangeOutcome outcome = OutcomeOf(out.back().log);
+    const ExchangeOutcome outcome = OutcomeOf(out.back());
     if (outcome != ExchangeOutcome::kOk) Err(FailureText(out.back(), outcome));
     return Verdict::Of(outcome);
   }
@@ -299,7 +310,7 @@ class Session {
     for (const ExchangeRecord& r : ex) {
       if (r.request.size() != 8 || r.request[1] != 6 || r.end != ExchangeRecord::End::kCompleted)
         continue;
-      const ExchangeOutcome outcome = OutcomeOf(r.log);
+      const ExchangeOutcome outcome = OutcomeOf(r);
       if (outcome == ExchangeOutcome::kOk) {
         const auto echo = ValidAnswer(r);
         if (echo.size() < 8 ||
@@ -387,6 +398,8 @@ class Session {
         return "the answer from " + where + " has an unexpected length";
       case ExchangeOutcome::kResetError:
         return "the interface reset is not confirmed: its first step was not acknowledged";
+      case ExchangeOutcome::kSeveralDevices:
+        return SeveralDevicesText(SeveralAnswerers(r.AllBytes()).value_or(0));
       case ExchangeOutcome::kOk:
         break;
     }
@@ -495,7 +508,7 @@ int Watch(Session& s) {
   // than one of minutes.
   s.win().KeepExchanges(false);
   s.win().OnExchange([&](const ExchangeRecord& r) {
-    const ExchangeOutcome outcome = OutcomeOf(r.log);
+    const ExchangeOutcome outcome = OutcomeOf(r);
     if (outcome == ExchangeOutcome::kPortError) port_failure = r;
     std::optional<ShownParameters> p;
     const std::string not_an_answer =
@@ -903,7 +916,13 @@ int Search(Session& s) {
   bool found = false;
   for (const auto& line : log)
     if (line.rfind(msg::kDeviceFound, 0) == 0) found = true;
+  // Two answers from one address in a probe's window (the window takes the last), or one
+  // and a garbled one: more than one device answers there.
+  std::optional<std::uint8_t> several;
+  for (const auto& r : ex)
+    if (!several) several = SeveralAnswerers(r.AllBytes());
   int code = found ? kExitDone : kExitNoAnswer;
+  if (several) code = kExitSeveralDevices;
   if (port_failed) {
     // A failed probe send halts the search; the window's "Stop" ends it.
     if (w.State.SessionMode == kSessionSearch) s.win().Do([&] { w.CustomItem5.Click(); });
@@ -920,6 +939,7 @@ int Search(Session& s) {
       j.Int(address);
     else
       j.Null();
+    j.Key("several_devices").Bool(several.has_value());
     j.Key("delay_ms").Int(delay);
     j.Key("probes").Int(
         static_cast<long long>(std::count_if(ex.begin(), ex.end(), [](const ExchangeRecord& r) {
@@ -935,6 +955,7 @@ int Search(Session& s) {
     Out("found a detector at address " + std::to_string(address) + " (" + Speed(w.State.BaudIndex) +
         " bit/s)\n");
   }
+  if (several) Err(SeveralDevicesText(*several));
   if (!found && !port_failed)
     Err(stopped ? "search stopped at address " + std::to_string(address) + ": nothing found"
                 : "no detector found at " + Speed(w.State.BaudIndex) + " bit/s");
@@ -959,6 +980,16 @@ std::string Hex16(std::uint16_t v) {
          ByteToHex(static_cast<std::uint8_t>(v));
 }
 
+// Why the queries of a detector failed, one reason a query: " (3 queries: ...)".
+std::string QueryTroubles(const SurveyDevice& d) {
+  if (d.query_troubles.empty()) return "";
+  std::string text = " (";
+  if (d.query_attempts > 1) text += std::to_string(d.query_attempts) + " queries: ";
+  for (std::size_t i = 0; i < d.query_troubles.size(); ++i)
+    text += (i > 0 ? "; " : "") + d.query_troubles[i];
+  return text + ")";
+}
+
 // One device as the survey prints it: address, speed, what it is, and how its answer
 // came when that was not plainly in its own window.
 std::string SurveyLine(const SurveyDevice& d) {
@@ -968,11 +999,13 @@ std::string SurveyLine(const SurveyDevice& d) {
   switch (d.kind) {
     case SurveyDevice::Kind::kDetector:
       text += "detector  ";
-      if (d.query_outcome == ExchangeOutcome::kOk)
+      if (d.several_devices)
+        text += "two or more devices answer at address " + std::to_string(d.address);
+      else if (d.query_outcome == ExchangeOutcome::kOk)
         text += d.shown.state + "  tactic " + TacticText(d.shown) + "  latching " +
                 (d.shown.latching ? "on" : "off") + "  test " + (d.shown.test ? "on" : "off");
       else if (d.queried)
-        text += std::string("query: ") + OutcomeName(d.query_outcome);
+        text += std::string("query: ") + OutcomeName(d.query_outcome) + QueryTroubles(d);
       else
         text += "query: not made (the survey ended first)";
       break;
@@ -983,6 +1016,8 @@ std::string SurveyLine(const SurveyDevice& d) {
       text += "exception " + std::to_string(d.exception_code) + " (refused the probe)";
       break;
   }
+  if (d.several_devices && d.kind != SurveyDevice::Kind::kDetector)
+    text += "  [two or more devices answer at address " + std::to_string(d.address) + "]";
   if (d.late)
     text += "  [came after its probe's window]";
   else if (d.probed != d.address)
@@ -1048,12 +1083,17 @@ int Survey(Session& s) {
   const double took = Seconds(Clock::now() - started);
 
   bool bad = false;
-  for (const auto& d : survey.Devices())
+  std::vector<int> several;
+  for (const auto& d : survey.Devices()) {
     if (d.kind != SurveyDevice::Kind::kDetector ||
         (d.queried && d.query_outcome != ExchangeOutcome::kOk))
       bad = true;
+    if (d.several_devices) several.push_back(d.address);
+  }
+  // A port failure wins over several devices at one address, which wins over the rest.
   int code = survey.Devices().empty() ? kExitNoAnswer : bad ? kExitRefused : kExitDone;
   if (survey.Stopped()) code = kExitNoAnswer;
+  if (!several.empty()) code = kExitSeveralDevices;
   if (survey.PortFailed()) code = kExitPort;
   const auto progress_now = survey.CurrentProgress();
 
@@ -1083,11 +1123,14 @@ int Survey(Session& s) {
       j.Key("probed").Int(d.probed);
       j.Key("attempt").Int(d.attempt);
       j.Key("late").Bool(d.late);
+      j.Key("several_devices").Bool(d.several_devices);
       j.Key("trailing_byte").Bool(d.TrailingByte());
       j.Key("before").String(HexText(d.before));
       j.Key("after").String(HexText(d.after));
       if (d.queried) {
         j.Key("query_outcome").String(OutcomeName(d.query_outcome));
+        j.Key("query_attempts").Int(d.query_attempts);
+        j.Key("query_troubles").Strings(d.query_troubles);
         j.Key("detector");
         if (d.query_outcome == ExchangeOutcome::kOk)
           WriteDetector(j, d.shown);
@@ -1134,11 +1177,20 @@ int Survey(Session& s) {
                               : "the port \"" + s.Port() + "\" cannot be opened") +
         "; the survey stopped");
   }
+  for (int address : several) Err(SeveralDevicesText(address));
   if (survey.LateAnswers() > 0)
     Err(std::to_string(survey.LateAnswers()) +
         " answer(s) came after their probe's window: a device answers slowly; repeat with a "
         "longer --delay");
-  for (const auto& n : survey.Noise()) Err(SurveyNoiseText(n));
+  // Noise is told in one line; each window's bytes with -v, and in the journal.
+  if (!survey.Noise().empty()) {
+    if (o.verbose)
+      for (const auto& n : survey.Noise()) Err(SurveyNoiseText(n));
+    else
+      Err(std::to_string(survey.Noise().size()) +
+          " window(s) held bytes that are no device's answer (noise, a garbled answer, or an "
+          "answer no probe asks for); -v shows each, --journal keeps every byte");
+  }
   const int probes = survey.Probes();
   const std::string again =
       survey.Reprobes() > 0 ? " (" + std::to_string(survey.Reprobes()) + " made again)" : "";

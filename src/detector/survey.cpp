@@ -29,14 +29,14 @@ constexpr double kStepMs = 5;
 // A first probe, and up to two more after noise or a failed CRC.
 constexpr int kProbesPerAddress = 3;
 
-constexpr std::uint8_t kHighestAddress = 247;
 constexpr std::uint8_t kReadHolding = 3;
 constexpr std::uint8_t kProbeAnswerCount = 2;  // one register
 constexpr std::uint8_t kReadException = 0x83;
-constexpr std::uint8_t kWriteSingle = 6;
-constexpr std::uint8_t kWriteMultiple = 16;
 
 constexpr std::uint16_t kDelayMenu[] = {100, 150, 200, 250, 300, 350};
+
+// Why a query failed: what begins as its detector's answer but fails its CRC.
+constexpr const char* kGarbledAnswer = "an answer that failed its CRC check";
 
 // One character (10 bits) at that row of the baud-rate table, in ms.
 double CharMs(std::uint8_t baud_index) {
@@ -48,21 +48,6 @@ std::uint16_t CeilMs(double ms) {
   return static_cast<std::uint16_t>(std::ceil(ms - 1e-9));
 }
 
-// The length of the answer that would begin at bytes[i], by its function code; 0
-// when no answer can begin there.
-std::size_t CandidateLength(const std::vector<std::uint8_t>& bytes, std::size_t i) {
-  const std::uint8_t address = bytes[i];
-  const std::uint8_t function = bytes[i + 1];
-  if (address < 1 || address > kHighestAddress) return 0;
-  if (function == kReadHolding) {
-    const std::uint8_t count = bytes[i + 2];
-    return count >= 2 && count % 2 == 0 ? 5u + count : 0u;
-  }
-  if (function == kWriteSingle || function == kWriteMultiple) return 8;
-  if ((function & 0x80) != 0 && (function & 0x7F) != 0) return 5;
-  return 0;
-}
-
 }  // namespace
 
 TTeItem* DelayMenuItem(TForm1& form, std::uint16_t ms) {
@@ -71,23 +56,6 @@ TTeItem* DelayMenuItem(TForm1& form, std::uint16_t ms) {
   for (std::size_t i = 0; i < std::size(kDelayMenu); ++i)
     if (kDelayMenu[i] == ms) return items[i];
   return nullptr;
-}
-
-std::vector<FoundAnswer> FindAnswers(const std::vector<std::uint8_t>& bytes) {
-  std::vector<FoundAnswer> found;
-  std::size_t i = 0;
-  while (i + 5 <= bytes.size()) {
-    const std::size_t length = CandidateLength(bytes, i);
-    // A whole frame's CRC, taken over the frame with its own CRC, is 0.
-    if (length != 0 && i + length <= bytes.size() &&
-        Crc16(bytes.data() + i, static_cast<std::uint16_t>(length)) == 0) {
-      found.push_back({i, length});
-      i += length;
-    } else {
-      ++i;
-    }
-  }
-  return found;
 }
 
 // --- the pace -------------------------------------------------------------------------
@@ -191,7 +159,7 @@ void BusSurvey::Stop() {
     // The search's own "Stop": a probe in flight still completes, and its completion
     // comes back to Step, which ends the survey.
     StopSearch();
-    if (phase_ == Phase::kWatch && watch_task_ != 0) {
+    if (watch_task_ != 0) {
       form_.Environment().scheduler->Cancel(watch_task_);
       watch_task_ = 0;
     }
@@ -211,6 +179,7 @@ void BusSurvey::BeginSpeed() {
   phase_ = Phase::kSweep;
   const std::uint8_t b = CurrentBaud();
   std::fill(attempts_.begin(), attempts_.end(), 0);
+  std::fill(answered_.begin(), answered_.end(), false);
   rewind_to_ = 0;
   try {
     form_.BaudItem(b).Click();  // the PC's speed, from the BaudRate menu
@@ -243,8 +212,20 @@ void BusSurvey::SearchAfter(std::uint8_t address) {
 
 void BusSurvey::Step() {
   if (phase_ == Phase::kQuery) {
-    if (query_in_flight_) return;
+    if (query_in_flight_ || watch_task_ != 0) return;
     if (form_.Working()) return RecheckSoon();
+    // Answers still owed to earlier probes are waited out first: one that came in the
+    // query's exchange would take the query's place.
+    const Micros now = form_.Environment().scheduler->Now();
+    if (!stop_requested_ && !port_failed_ && now < owed_until_) {
+      watch_task_ = form_.Environment().scheduler->ScheduleAfter(owed_until_ - now, [this] {
+        watch_task_ = 0;
+        form_.Environment().gate->Enter([this] {
+          if (phase_ == Phase::kQuery) Step();
+        });
+      });
+      return;
+    }
     NextQuery();
     return;
   }
@@ -264,15 +245,14 @@ void BusSurvey::Step() {
     Finish();
     return;
   }
-  // A detector found gets its parameter query at once, with the search stopped and
-  // the window's own timing.
+  // A detector found gets its parameter query now, with the search stopped, once the
+  // answers still owed to earlier probes have come or their time has passed.
   if (!to_query_.empty()) {
     StopSearch();
     if (form_.Working()) return RecheckSoon();  // bytes still settling
     phase_ = Phase::kQuery;
     after_queries_ = Phase::kSweep;
-    form_.EndSurveyPace();
-    NextQuery();
+    Step();
     return;
   }
   if (rewind_to_ != 0) {
@@ -317,13 +297,13 @@ void BusSurvey::NextQuery() {
       return;
     }
     phase_ = Phase::kSweep;
-    form_.BeginSurveyPace(PaceFor(CurrentBaud(), plan_.delay_ms));
     Step();
     return;
   }
   querying_ = to_query_.front();
   to_query_.erase(to_query_.begin());
-  const SurveyDevice& d = devices_[querying_];
+  SurveyDevice& d = devices_[querying_];
+  ++d.query_attempts;
   // Typed into the address editor and confirmed with Enter, as an engineer does: Enter
   // sets DeviceAddress also when the editor already shows that number.
   form_.TeSpinEdit1.SetText(std::to_string(d.address));
@@ -334,7 +314,7 @@ void BusSurvey::NextQuery() {
 
 void BusSurvey::EndOfSweep() {
   // The line is watched a while after the last probe, for an answer that comes late;
-  // only while the port is open (a hit closes it, as the window's completion does).
+  // only while the port is open (the pace keeps it open after a probe).
   phase_ = Phase::kWatch;
   if (stop_requested_ || !form_.ComPort1().Connected()) {
     AfterWatch();
@@ -360,8 +340,7 @@ void BusSurvey::AfterWatch() {
   if (!to_query_.empty()) {
     phase_ = Phase::kQuery;
     after_queries_ = Phase::kWatch;
-    form_.EndSurveyPace();
-    NextQuery();
+    Step();
     return;
   }
   NextSpeed();
@@ -404,16 +383,15 @@ void BusSurvey::ExchangeEnded(const ExchangeRecord& record) {
   }
   const std::string operation = OperationName(record);
   if (phase_ == Phase::kQuery && query_in_flight_ && operation == "query") {
-    SurveyDevice& d = devices_[querying_];
-    d.queried = true;
-    d.query_log = record.log;
-    d.query_outcome = OutcomeOf(record.log);
-    // The completion has shown the answer by now; a rejected one left the cells empty.
-    if (d.query_outcome == ExchangeOutcome::kOk) d.shown = ReadShownParameters(form_);
     query_in_flight_ = false;
+    const std::size_t queried = querying_;
+    const bool again = JudgeQuery(queried, record);
     // A probe's answer that came this late is still a device.
-    TakeExchange(record, 0, true, true);
-    Tell(querying_);
+    TakeExchange(record, last_probed_, true, true);
+    if (again)
+      to_query_.insert(to_query_.begin(), queried);
+    else
+      Tell(queried);
   } else if (operation == "probe") {
     const std::uint8_t probed = record.request[0];
     last_probed_ = probed;
@@ -422,12 +400,71 @@ void BusSurvey::ExchangeEnded(const ExchangeRecord& record) {
       ++plan_probes_done_;
     else
       ++reprobes_;
+    // A probe without its own answer may still be answered, for a while.
+    if (!HeldAnswerFrom(record, probed))
+      owed_until_ = std::max(owed_until_, record.started + Millis(kLateAnswerMs));
     TakeExchange(record, probed, false, false);
   } else {
-    // Bytes handed over between two probes came after the window of the last one.
-    TakeExchange(record, phase_ == Phase::kQuery ? 0 : last_probed_, true, phase_ == Phase::kQuery);
+    // Bytes handed over between two exchanges came after the window of the last probe.
+    TakeExchange(record, last_probed_, true, false);
   }
   Later(&BusSurvey::Step);
+}
+
+bool BusSurvey::JudgeQuery(std::size_t index, const ExchangeRecord& record) {
+  SurveyDevice& d = devices_[index];
+  d.queried = true;
+  d.query_log = record.log;
+  const std::vector<std::uint8_t> bytes = record.AllBytes();
+  if (SeveralAnswerers(bytes) == d.address) {
+    d.several_devices = true;
+    d.query_outcome = ExchangeOutcome::kSeveralDevices;
+    return false;
+  }
+  d.query_outcome = OutcomeOf(record.log);
+  // The completion has shown the answer by now; a rejected one left the cells empty.
+  if (d.query_outcome == ExchangeOutcome::kOk) {
+    d.shown = ReadShownParameters(form_);
+    return false;
+  }
+  // Why it failed. Only a window that held no answer the window could take (noise, a
+  // CRC that failed, another address's answer) is queried again; an answer the
+  // detector gave (an exception, another identity or length) and silence are not.
+  const bool taken_wrong = d.query_outcome == ExchangeOutcome::kException ||
+                           d.query_outcome == ExchangeOutcome::kWrongId ||
+                           d.query_outcome == ExchangeOutcome::kWrongLength;
+  if (bytes.empty() || taken_wrong) {
+    d.query_troubles.push_back(bytes.empty() ? "no answer" : OutcomeName(d.query_outcome));
+    return false;
+  }
+  const std::vector<FoundAnswer> found = FindAnswers(bytes);
+  std::string trouble = "bytes that form no answer";
+  if (GarbledAnswerFrom(bytes, found, d.address)) {
+    trouble = kGarbledAnswer;
+  } else {
+    for (const FoundAnswer& f : found) {
+      if (bytes[f.at] == d.address) continue;
+      trouble = "the answer of address " + std::to_string(bytes[f.at]);
+      break;
+    }
+  }
+  d.query_troubles.push_back(trouble);
+  if (d.query_attempts < kProbesPerAddress) return true;
+  // A garbled answer every time, from an address whose probe was answered: the
+  // answers of two devices meeting on the wire, as one device's would not each time.
+  if (std::all_of(d.query_troubles.begin(), d.query_troubles.end(),
+                  [](const std::string& t) { return t == kGarbledAnswer; })) {
+    d.several_devices = true;
+    d.query_outcome = ExchangeOutcome::kSeveralDevices;
+  }
+  return false;
+}
+
+bool BusSurvey::HeldAnswerFrom(const ExchangeRecord& record, std::uint8_t address) {
+  const std::vector<std::uint8_t> bytes = record.AllBytes();
+  for (const FoundAnswer& f : FindAnswers(bytes))
+    if (bytes[f.at] == address) return true;
+  return false;
 }
 
 bool BusSurvey::ProbedHere(std::uint8_t address) const {
@@ -485,6 +522,7 @@ void BusSurvey::TakeExchange(const ExchangeRecord& record, std::uint8_t probed, 
     // An answer of an address probed before this window came after its own window.
     d.late = late || (d.address != probed && ProbedHere(d.address));
     if (d.address == probed) own = true;
+    answered_[d.address] = true;
     if (d.late && d.address != probed && d.address < probed && !devices_only)
       rewind = rewind == 0
                    ? static_cast<std::uint8_t>(d.address + 1)
@@ -520,13 +558,27 @@ void BusSurvey::TakeExchange(const ExchangeRecord& record, std::uint8_t probed, 
       }
     }
   }
-  if (probed == 0 || devices_only || phase_ != Phase::kSweep) return;
+  // Two devices answering at one address probed once (so that both answer that one
+  // probe): a detector among them is not queried (its query would meet the other's
+  // answer) and is told at once.
+  if (const auto several = SeveralAnswerers(bytes); several && attempts_[*several] <= 1) {
+    for (std::size_t i = 0; i < devices_.size(); ++i) {
+      SurveyDevice& d = devices_[i];
+      if (d.address != *several || d.baud_index != b || told_[i]) continue;
+      d.several_devices = true;
+      to_query_.erase(std::remove(to_query_.begin(), to_query_.end(), i), to_query_.end());
+      Tell(i);
+    }
+  }
+  const bool sweeping =
+      phase_ == Phase::kSweep || (phase_ == Phase::kQuery && after_queries_ == Phase::kSweep);
+  if (probed == 0 || devices_only || !sweeping) return;
 
   // Which probes to make again: this one, when its window held bytes but no answer of
-  // its own address (noise, a failed CRC, another's late answer); and every probe since
-  // a late answer's own, which that answer may have hidden: a detector does not hear a
-  // request while another one answers.
-  std::uint8_t again = own ? 0 : probed;
+  // its own address (noise, a failed CRC, another's late answer) and that address has
+  // not answered yet; and every probe since a late answer's own, which that answer may
+  // have hidden: a detector does not hear a request while another one answers.
+  std::uint8_t again = own || answered_[probed] ? 0 : probed;
   if (rewind != 0 && (again == 0 || rewind < again)) again = rewind;
   if (again == 0) return;
   again = std::max(again, plan_.ranges[range_pos_].first);
@@ -543,8 +595,10 @@ void BusSurvey::TakeExchange(const ExchangeRecord& record, std::uint8_t probed, 
 void BusSurvey::AddDevice(SurveyDevice d) {
   for (SurveyDevice& known : devices_) {
     if (known.address != d.address || known.baud_index != d.baud_index) continue;
-    // Heard again: an answer in time tells more than a late one.
-    if (known.late && !d.late) {
+    // Heard again: an answer in time tells more than a late one (until the device has
+    // been told: what was told stays as told).
+    const auto index = static_cast<std::size_t>(&known - devices_.data());
+    if (known.late && !d.late && !told_[index]) {
       known.late = false;
       known.probed = d.probed;
       known.attempt = d.attempt;

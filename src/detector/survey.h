@@ -11,9 +11,11 @@
 // survey pace for its probes (TForm1::BeginSurveyPace): a probe's window covers the
 // request on the wire, a turnaround of up to 40 ms and the first answer byte, and is
 // extended while an answer that began in it is being read; a read ends as soon as an
-// answer stands whole at its end, or after a short silence. The frames, the senders,
-// the completion and the validator stay the window's; the parameter queries run with
-// the pace off, as the window makes them.
+// answer stands whole at its end, or after a short silence. The parameter queries go
+// at the same pace (their window is the window's response timeout), so that noise a
+// little after an answer is not read into it, and the port stays open after each of
+// them and each probe. The frames, the senders, the completion and the validator stay the
+// window's.
 //
 // What the exchanges bring. Every byte of a probe's exchange, over all its reads, is
 // searched for whole answers (an answer stands inside garbage as well as at its end):
@@ -24,6 +26,16 @@
 // made again. A window that held bytes but no answer of its own address (noise, a CRC
 // that failed) is probed again, up to twice. After the last probe of each speed the
 // line is watched a while more, so that nothing answered late is lost.
+//
+// The queries. A probe that got no answer of its own may still be answered, for
+// kLateAnswerMs: a query waits until then, so that no such answer comes in its
+// exchange. A query whose window held noise, a garbled answer or another address's
+// answer is made again, up to twice; each failed one's reason is kept.
+//
+// Two or more devices at one address: two answers from one address in one window, or
+// one and a garbled one (their bytes met on the wire), or a garbled answer to each of
+// a detector's three queries. Such a device is marked, and its query is not made where
+// that is known first.
 //
 // Threads: the user-interface thread only. The survey is an ExchangeObserver: add it
 // to the window's observer list; it acts on the window through the HandlerGate, never
@@ -36,6 +48,7 @@
 #include <vector>
 
 #include "detector/shown_parameters.h"
+#include "modbus/answer_scan.h"
 #include "modbus/exchange_observer.h"
 #include "ui/exchange_outcome.h"
 #include "ui/main_window.h"
@@ -55,27 +68,16 @@ struct SurveyPlan {
   std::uint16_t delay_ms = 0;
 };
 
-// A whole answer found in the bytes of an exchange.
-struct FoundAnswer {
-  std::size_t at = 0;      // its first byte
-  std::size_t length = 0;  // 5 + byte count (function 3), 8 (functions 6, 16), 5 (exception)
-};
-
-// Every whole Modbus-RTU answer in bytes, left to right, none overlapping another: an
-// address 1..247, function 3 with an even byte count of at least 2, function 6 or 16,
-// or an exception (function code with bit 7 set), and a CRC that fits. Where none
-// stands at an offset, the search goes on at the next byte, so an answer is found
-// behind noise and before it alike.
-std::vector<FoundAnswer> FindAnswers(const std::vector<std::uint8_t>& bytes);
-
 struct SurveyDevice {
   enum class Kind { kDetector, kOtherIdentity, kException };
   Kind kind = Kind::kDetector;
   std::uint8_t address = 0;     // the address in the answer
   std::uint8_t baud_index = 0;  // the speed it answered at
-  std::uint8_t probed = 0;      // the probe whose window it came in (0: none, between probes)
-  int attempt = 1;              // which probe of that address it came in (1 to 3)
-  std::uint16_t identity = 0;   // register 0 (not for kException)
+  // The probe whose window it came in; for an answer that came between two exchanges
+  // (or in a query's), the last probe made before it.
+  std::uint8_t probed = 0;
+  int attempt = 1;             // which probe of that address it came in (1 to 3)
+  std::uint16_t identity = 0;  // register 0 (not for kException)
   std::uint8_t exception_code = 0;
   std::vector<std::uint8_t> answer;  // the answer itself
   // It came after its probe's window: handed over between two probes, or in the
@@ -86,9 +88,17 @@ struct SurveyDevice {
   std::vector<std::uint8_t> before;
   std::vector<std::uint8_t> after;
   bool TrailingByte() const { return after.size() == 1; }
-  // For a detector: the window's parameter query, made when it was found.
+  // Two or more devices answer at this address: two answers in one window, one and a
+  // garbled one, or a garbled answer to every query.
+  bool several_devices = false;
+  // For a detector: the window's parameter query, made when it was found (not when
+  // several devices answer), and made again up to twice when its window held noise, a
+  // garbled answer or another address's answer. The outcome and log are the last
+  // query's; query_troubles says what went wrong with each failed one.
   bool queried = false;
+  int query_attempts = 0;
   ExchangeOutcome query_outcome = ExchangeOutcome::kNone;
+  std::vector<std::string> query_troubles;
   ShownParameters shown;
   std::vector<std::string> query_log;
 };
@@ -161,6 +171,9 @@ class BusSurvey : public ExchangeObserver {
   static std::uint16_t SurveyWindowMs(std::uint8_t baud_index);
   // How long the line is watched after the last probe of a speed.
   static constexpr int kWatchAfterSweepMs = 200;
+  // How long after a probe that got no answer of its own in its window that answer may
+  // still come: a query waits until then.
+  static constexpr int kLateAnswerMs = kWatchAfterSweepMs;
 
   void ExchangeEnded(const ExchangeRecord& record) override;
 
@@ -184,6 +197,9 @@ class BusSurvey : public ExchangeObserver {
   // (a parameter query's exchange, whose own answer is no noise).
   void TakeExchange(const ExchangeRecord& record, std::uint8_t probed, bool late,
                     bool devices_only);
+  // Takes a query's outcome; true when the query is to be made again.
+  bool JudgeQuery(std::size_t index, const ExchangeRecord& record);
+  static bool HeldAnswerFrom(const ExchangeRecord& record, std::uint8_t address);
   void AddDevice(SurveyDevice d);
   void Tell(std::size_t index);
   bool ProbedHere(std::uint8_t address) const;
@@ -202,6 +218,8 @@ class BusSurvey : public ExchangeObserver {
   int reprobes_ = 0;
   // Probes made of each address at the current speed.
   std::vector<int> attempts_ = std::vector<int>(256, 0);
+  // Addresses whose answer has come at the current speed, in time or late.
+  std::vector<bool> answered_ = std::vector<bool>(256, false);
   // The probes to make again: the search goes on after rewind_to_ - 1 (0: none).
   std::uint8_t rewind_to_ = 0;
   // Detectors found and not yet queried (indices into devices_), the one in flight.
@@ -210,6 +228,9 @@ class BusSurvey : public ExchangeObserver {
   bool query_in_flight_ = false;
   // Where the survey goes on after the queries: the sweep, or the next speed.
   Phase after_queries_ = Phase::kSweep;
+  // Until then an answer may still come for a probe that got none in its window.
+  Micros owed_until_{0};
+  // The watch after a sweep, or the wait for owed answers before a query.
   Scheduler::TaskId watch_task_ = 0;
   Scheduler::TaskId recheck_task_ = 0;
   bool stop_requested_ = false;

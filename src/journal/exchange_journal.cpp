@@ -86,8 +86,9 @@ std::string ExchangeJournal::Line(const ExchangeRecord& record, const std::strin
     j.Key("address").Int(record.request[0]);
   j.Key("operation").String(OperationName(record));
   j.Key("end").String(EndName(record.end));
-  // What the log's message lines tell, as ornat-cli names it ("ok", "wrong-address"...).
-  j.Key("outcome").String(OutcomeName(OutcomeOf(record.log)));
+  // What the log's message lines tell, as ornat-cli names it ("ok", "wrong-address"...),
+  // or "several-devices" when its bytes hold two devices' answers at one address.
+  j.Key("outcome").String(OutcomeName(OutcomeOf(record)));
   j.Key("request").String(HexText(record.request));
   j.Key("answer").String(HexText(record.AllBytes()));
   j.Key("reads").Int(static_cast<long long>(record.reads.size()));

@@ -11,9 +11,11 @@
 // never touches State, the log or the timers.
 //
 // The survey's pace (BeginSurveyPace) is the one mode in which the engine works
-// otherwise, for the survey's probes only: a short window, extended while an answer
-// that began in it is read, and reads that end with the answer instead of 150 ms after
-// it. While it is off, which is always the case for the window, nothing of it applies.
+// otherwise, for the survey's reads only: a probe's short window, extended while an
+// answer that began in it is read; reads that end with the answer instead of 150 ms
+// after it; an answer that stands whole in a read judged even when bytes came after it;
+// and the port kept open after each of its exchanges. While it is off, which is always
+// the case for the window, nothing of it applies.
 
 #include "modbus/exchange.h"
 
@@ -115,9 +117,11 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
   exchange_.port = ComPort1_->Port();
   exchange_.bit_rate = BaudRateToBits(ComPort1_->BaudRate());
   exchange_.started = env_.scheduler->Now();
-  // The survey's pace covers the search's probes only; anything else it sends, and
-  // every exchange of the window, goes the window's way.
-  const bool paced = search_read && survey_pace_ && State.SessionMode == kSessionSearch;
+  // The survey's pace covers the reads the survey makes (the search's probes and the
+  // window's parameter query); its writes, and every exchange of the window, go the
+  // window's way.
+  const bool probe = search_read && State.SessionMode == kSessionSearch;
+  const bool paced = search_read && survey_pace_.has_value();
   // The TX line is on screen before the port is opened, so it stays when the send fails.
   LogRequest(State.FrameBuffer.data());
   // The event thread's limit is in place before the port opens: a byte that arrives
@@ -144,14 +148,14 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
     // restarts an enabled Timer_Rx (bytes handed over in Idle during a search leave
     // it counting 5 ms), so the timeout counts from the end of this write.
     Timer_Rx.SetInterval(ResponseTimeoutMs(State.BaudIndex));
-    if (search_read && State.SessionMode == kSessionSearch)
-      Timer_Rx.SetInterval(paced ? survey_pace_->window_ms : State.SearchDelayMs);
+    if (probe) Timer_Rx.SetInterval(paced ? survey_pace_->window_ms : State.SearchDelayMs);
     Timer_Rx.SetEnabled(true);
     request_in_flight_ = true;
     if (paced) {
+      // A probe's window is the pace's; a query's, the window's response timeout.
       exchange_pace_ = survey_pace_;
       pace_answer_seen_ = false;
-      pace_window_end_ = env_.scheduler->Now() + Millis(exchange_pace_->window_ms);
+      pace_window_end_ = env_.scheduler->Now() + Millis(Timer_Rx.Interval());
       pace_deadline_ = pace_window_end_ + Millis(exchange_pace_->extension_ms);
     }
   } catch (const EComPort& e) {
@@ -212,29 +216,45 @@ void TForm1::ComPort1RxChar(TObject*, int) {
   // on the UI thread: the end of a search waits for an answer being read.
   reads_open_.fetch_add(1, std::memory_order_acq_rel);
   std::weak_ptr<int> alive = alive_;
-  int count = 0;
-  try {
-    // Returns when `limit` bytes have come or 150 ms after the last byte (the port's
-    // ReadInterval); never earlier with only what happens to be queued, since every
-    // read starts again at byte 0 of FrameBuffer.
-    count = paced ? PacedRead(limit) : ComPort1_->ReadBytes(rx_buffer_.data(), limit);
-  } catch (const std::exception&) {
-    // A failed read, or one that closing the port cut short, hands nothing over.
-    env_.dispatcher->Post([this, alive] {
+  for (;;) {
+    int count = 0;
+    bool more = false;
+    try {
+      // Returns when `limit` bytes have come or 150 ms after the last byte (the port's
+      // ReadInterval); never earlier with only what happens to be queued, since every
+      // read starts again at byte 0 of FrameBuffer.
+      count = paced ? PacedRead(limit) : ComPort1_->ReadBytes(rx_buffer_.data(), limit);
+    } catch (const std::exception&) {
+      // A failed read, or one that closing the port cut short, hands nothing over.
+      env_.dispatcher->Post([this, alive] {
+        if (alive.expired()) return;
+        ReadHandedNothingOver();
+      });
+      return;
+    }
+    // Bytes that came in one burst with those read (a transmitter's trailing byte behind
+    // an answer written in one go, bytes past the read limit) raise no arrival of their
+    // own: a further read takes them, so that each lands in the exchange it came in and
+    // none waits unread for the port to close.
+    try {
+      more = ComPort1_->QueuedInputCount() > 0;
+    } catch (const std::exception&) {
+      more = false;  // a port that cannot tell has nothing more to hand over
+    }
+    count = std::clamp(count, 0, paced ? static_cast<int>(rx_buffer_.size()) - 1 : limit);
+    std::vector<std::uint8_t> bytes(rx_buffer_.begin(), rx_buffer_.begin() + count);
+    // The further read counts as open before this hand-over runs: a completion due
+    // meanwhile sees that more is coming.
+    if (more) reads_open_.fetch_add(1, std::memory_order_acq_rel);
+    // Through the gate: never while a sender or a completion runs (a modal dialog of
+    // a completion included); held hand-overs run right after it, in order.
+    env_.dispatcher->Post([this, alive, bytes = std::move(bytes)] {
       if (alive.expired()) return;
-      ReadHandedNothingOver();
+      reads_open_.fetch_sub(1, std::memory_order_acq_rel);
+      HandOver(bytes);
     });
-    return;
+    if (!more) return;
   }
-  count = std::clamp(count, 0, paced ? static_cast<int>(rx_buffer_.size()) - 1 : limit);
-  std::vector<std::uint8_t> bytes(rx_buffer_.begin(), rx_buffer_.begin() + count);
-  // Through the gate: never while a sender or a completion runs (a modal dialog of
-  // a completion included); held hand-overs run right after it, in order.
-  env_.dispatcher->Post([this, alive, bytes = std::move(bytes)] {
-    if (alive.expired()) return;
-    reads_open_.fetch_sub(1, std::memory_order_acq_rel);
-    HandOver(bytes);
-  });
 }
 
 int TForm1::PacedRead(int limit) {
@@ -295,9 +315,15 @@ void TForm1::HandOver(const std::vector<std::uint8_t>& bytes) {
   // exchange of their own.
   if (!request_in_flight_ && exchange_.reads.empty()) StartIdleExchange();
   exchange_.reads.push_back(bytes);
-  std::copy(bytes.begin(), bytes.end(), State.FrameBuffer.begin());
-  // Replaces the previous count: a second read in one exchange overwrites the first.
-  State.ReceivedCount = static_cast<std::uint16_t>(bytes.size());
+  const bool answer = exchange_pace_ && AnswerEndsAt(bytes.data(), static_cast<int>(bytes.size()),
+                                                     State.ReadLimit - kReadRoom);
+  // A paced exchange whose answer is in already keeps it for its completion: bytes
+  // that follow it (noise, a trailing byte) are in its record, not in its place.
+  if (!exchange_pace_ || answer || !pace_answer_seen_) {
+    std::copy(bytes.begin(), bytes.end(), State.FrameBuffer.begin());
+    // Replaces the previous count: a second read in one exchange overwrites the first.
+    State.ReceivedCount = static_cast<std::uint16_t>(bytes.size());
+  }
   // The first hand-over finds a response timeout and restarts Timer_Rx at 5 ms; a
   // further one finds 5 ms and an enabled timer and changes nothing. In Idle it
   // starts a completion of its own.
@@ -306,15 +332,18 @@ void TForm1::HandOver(const std::vector<std::uint8_t>& bytes) {
     Timer_Rx.SetEnabled(true);
     return;
   }
-  // A paced probe: the completion follows the pace's settle after the last hand-over,
+  // A paced read: the completion follows the pace's settle after the last hand-over,
   // once an answer is in or the window has ended. Bytes before an answer within the
-  // window (an adapter's echo, noise) change nothing: the probe's own answer may still
-  // begin in it.
-  if (AnswerEndsAt(bytes.data(), static_cast<int>(bytes.size()), State.ReadLimit - kReadRoom))
-    pace_answer_seen_ = true;
+  // window (an adapter's echo, noise) change nothing: the own answer may still begin
+  // in it.
+  if (answer) pace_answer_seen_ = true;
   const Micros now = env_.scheduler->Now();
   if (!pace_answer_seen_ && now < pace_window_end_) return;
-  // Never past the deadline, so that bytes without end end the exchange there.
+  // The settle after this hand-over; a probe's not before its window's end, as a second
+  // device at the same address answers within it too and both answers are then judged
+  // in one exchange; never past the deadline, so that bytes without end end it there.
+  const Micros settled = now + Millis(exchange_pace_->settle_ms);
+  if (exchange_.searching && settled <= pace_window_end_) return;  // Timer_Rx counts the window
   const long long left = std::chrono::ceil<Millis>(pace_deadline_ - now).count();
   Timer_Rx.SetEnabled(false);
   Timer_Rx.SetInterval(static_cast<int>(std::clamp<long long>(left, 1, exchange_pace_->settle_ms)));
@@ -335,15 +364,21 @@ void TForm1::BeginSurveyPace(const SurveyPace& pace) {
 }
 
 void TForm1::EndSurveyPace() {
+  if (!survey_pace_) return;
   survey_pace_.reset();
   // Bytes that come after the last probe are read the window's way from here on.
   paced_reads_.store(false, std::memory_order_release);
-  if (!pace_timeouts_) return;
-  pace_timeouts_ = false;
+  // The port the pace kept open is closed as the window closes it after an exchange;
+  // with an exchange in flight, bytes being read or a search on, the completion to
+  // come does that.
+  const bool close = State.SessionMode != kSessionSearch && !Timer_Rx.Enabled() && !ReadsOpen();
   try {
-    ApplyReadTimeouts(kWindowReadIntervalMs, 0, 0);
+    if (pace_timeouts_) ApplyReadTimeouts(kWindowReadIntervalMs, 0, 0);
+    pace_timeouts_ = false;
+    if (close) ComPort1_->ClosePort();
   } catch (const std::exception&) {
     // The values are stored; closed, the port gets them all with its next open.
+    pace_timeouts_ = false;
     try {
       ComPort1_->ClosePort();
     } catch (const std::exception&) {
@@ -353,15 +388,16 @@ void TForm1::EndSurveyPace() {
 }
 
 bool TForm1::ExtendPacedWindow() {
-  // A paced probe's completion comes when an answer is in and the line has settled, or
-  // at the window's end; it is put off, past the window, while an answer's first byte
+  // A paced query's completion comes when an answer is in and the line has settled, a
+  // probe's at the window's end at the earliest; it is put off, past the window, while
+  // an answer's first byte
   // has come (its read is under way, or bytes wait in the port's queue for one), until
   // that hand-over, at most to the deadline: no neighbour's probe goes out while an
   // answer is still coming in, and an answer that began in time is judged in its own
   // exchange. A byte right behind an answer puts it off again.
   const Micros now = env_.scheduler->Now();
   Micros until = pace_deadline_;
-  if (now < pace_window_end_ && !pace_answer_seen_) {
+  if (now < pace_window_end_ && (!pace_answer_seen_ || exchange_.searching)) {
     until = pace_window_end_;
   } else {
     if (now >= pace_deadline_) return false;
@@ -388,8 +424,12 @@ void TForm1::Timer_RxTimer(TObject*) {
   if (exchange_pace_ && request_in_flight_ && ExtendPacedWindow()) return;
   // The end of a search waited for the hand-over this completion brings.
   const bool waited = search_end_waits_;
-  // 2. Closing ends a read under way on the event thread; it hands nothing over.
-  if (State.SessionMode != kSessionSearch) ComPort1_->ClosePort();
+  // 2. Closing ends a read under way on the event thread; it hands nothing over. The
+  // survey's pace keeps the port open after its own requests, so that an answer that
+  // comes late is read; bytes that come with none in flight are closed on as the
+  // window does, or a line that never falls silent would hold the survey for ever.
+  const bool keep_open = survey_pace_ && request_in_flight_;
+  if (State.SessionMode != kSessionSearch && !keep_open) ComPort1_->ClosePort();
   TeMemo1.SetFontColor(kLogOutcomeColor);  // 3
   if (State.ReceivedCount != 0) {          // 4
     if (ValidateAnswer(State.FrameBuffer, State.ReceivedCount)) {
@@ -410,7 +450,7 @@ void TForm1::Timer_RxTimer(TObject*) {
   // The awaited answer was valid but no hit: the search ends all the same.
   if (waited && State.SessionMode == kSessionSearch) EndOfSearch();
   // 6. Acts only when step 4 or 5 has just ended a search: the port stayed open.
-  if (State.SessionMode != kSessionSearch) ComPort1_->ClosePort();
+  if (State.SessionMode != kSessionSearch && !keep_open) ComPort1_->ClosePort();
   // 7. The second step of an interface reset without both steps confirmed.
   if (State.PendingOp == kOpResetStep2 && State.ResetStepCount != 2)
     ComPort1_->SetBaudRate(State.SavedBaudRate);

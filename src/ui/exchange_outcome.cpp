@@ -1,5 +1,7 @@
 #include "ui/exchange_outcome.h"
 
+#include "modbus/answer_scan.h"
+#include "modbus/exchange_observer.h"
 #include "ui/exchange_log.h"
 
 namespace ornat {
@@ -41,6 +43,11 @@ ExchangeOutcome OutcomeOf(const std::vector<std::string>& log) {
   return ExchangeOutcome::kNone;
 }
 
+ExchangeOutcome OutcomeOf(const ExchangeRecord& record) {
+  if (SeveralAnswerers(record.AllBytes())) return ExchangeOutcome::kSeveralDevices;
+  return OutcomeOf(record.log);
+}
+
 const char* OutcomeName(ExchangeOutcome outcome) {
   switch (outcome) {
     case ExchangeOutcome::kOk:
@@ -61,6 +68,8 @@ const char* OutcomeName(ExchangeOutcome outcome) {
       return "reset-error";
     case ExchangeOutcome::kPortError:
       return "port-error";
+    case ExchangeOutcome::kSeveralDevices:
+      return "several-devices";
     case ExchangeOutcome::kNone:
       break;
   }

@@ -209,15 +209,20 @@ class TForm1 : public TComponent {
   // --- the survey's pace of the engine (modbus/exchange.cpp) ---------------------
   // On: the probes of the bus search (function-3 reads while SessionMode is 254) wait
   // pace.window_ms for their first answer byte, extended while an answer that has
-  // begun is read; their reads end as soon as an answer stands whole at their end, or
-  // after pace.silence_ms of silence, with ComPort1's read timeouts set to the pace's
-  // for them. Every other exchange, the search's own steps and the window's timeouts
-  // stay the window's (the first exchange that is no paced probe sets them back).
-  // Calling it again (at another speed) replaces the pace from the next probe on.
+  // begun is read; every function-3 read (the probes, the window's parameter query)
+  // reads until an answer stands whole at its end, or pace.silence_ms of silence, with
+  // ComPort1's read timeouts set to the pace's for it, and is judged by the answer it
+  // read whatever bytes came after it in its exchange; the port stays open after each
+  // such exchange (not after bytes that came with none). Writes, the search's own
+  // steps and the window's timeouts stay the
+  // window's (the first exchange that is no paced read sets them back). Calling it
+  // again (at another speed) replaces the pace from the next read on.
   void BeginSurveyPace(const SurveyPace& pace);
   // Off again; ComPort1's read interval is the window's 150 ms with no total timeout
-  // (an open port that refuses them is closed, so that its next open sets them). A
-  // probe in flight ends at its own pace. Never throws; off already: nothing.
+  // (an open port that refuses them is closed, so that its next open sets them), and
+  // the port is closed unless an exchange, a read or a search is under way (whose
+  // completion closes it). A read in flight ends at its own pace. Never throws; off
+  // already: nothing.
   void EndSurveyPace();
   bool SurveyPaced() const { return survey_pace_.has_value(); }
 

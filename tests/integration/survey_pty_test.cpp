@@ -1,7 +1,8 @@
 // ornat-cli survey as a program over pseudo-terminals: against ornat-sim with what the
 // field does (turnarounds of 0 to 40 ms, unpaced answers, an adapter that hands bytes
 // over in 16 ms bursts, 1200 and 57600 bit/s, several speeds in one run, trailing and
-// stray bytes, failed CRCs, echoes, exceptions), against a line this test writes
+// stray bytes, failed CRCs, echoes, exceptions; slow neighbours, noise, two units at one
+// address, and ornat-cli search on them), against a line this test writes
 // itself (heavy noise, a late answer, an answer no probe asks for), and against a
 // Modbus slave that is not ours (pymodbus).
 
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -82,6 +84,11 @@ std::string Hex(const Bytes& bytes) {
     out += b;
   }
   return out;
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 struct Device {
@@ -232,6 +239,15 @@ void PrintTo(const OddCase& c, std::ostream* os) {
 }
 
 const OddCase kOdd[] = {
+    {"a trailing byte in the answer's own burst",
+     "--detector 5:trailing=1,unpaced",
+     0,
+     {{5, 9600, "detector"}},
+     Addresses({{4, 7}}),
+     "",
+     "00",
+     0,
+     "[trailing byte 00]"},
     {"a trailing byte",
      "--detector 5:trailing=1",
      0,
@@ -286,14 +302,21 @@ TEST_P(SurveyOfOddAnswers, TellsThemApartAndProbesAgainAfterAFailedCrc) {
   {
     SimProcess sim(Split(c.sim));
     ASSERT_TRUE(sim.Started());
-    const CliRun r = RunCli({"survey", "--json", "--addresses", "4-7"}, sim.runtime_dir(), 30s);
+    const std::string journal = sim.runtime_dir() + "/survey.jsonl";
+    const CliRun r = RunCli({"survey", "--json", "--addresses", "4-7", "--journal", journal},
+                            sim.runtime_dir(), 30s);
     EXPECT_EQ(r.exit, c.exit) << r.err;
     const json doc = json::parse(r.out);
     ExpectDevices(doc, c.devices);
     if (!c.devices.empty()) {
-      EXPECT_EQ(doc["devices"][0]["before"], c.before);
-      EXPECT_EQ(doc["devices"][0]["after"], c.after);
-      EXPECT_EQ(doc["devices"][0]["trailing_byte"], std::string(c.after).size() == 2);
+      const json& d = doc["devices"][0];
+      EXPECT_EQ(d["before"], c.before);
+      EXPECT_EQ(d["after"], c.after);
+      EXPECT_EQ(d["trailing_byte"], std::string(c.after).size() == 2);
+      // The journal holds every byte the probe's exchange read, as the device's line.
+      const std::string read = std::string(c.before) + (*c.before ? " " : "") +
+                               d["answer"].get<std::string>() + (*c.after ? " " : "") + c.after;
+      EXPECT_NE(FileText(journal).find(read + "\",\"reads\""), std::string::npos) << read;
     }
     ASSERT_EQ(doc["noise"].size(), c.noise);
     for (std::size_t k = 0; k < c.noise; ++k) {
@@ -309,6 +332,86 @@ TEST_P(SurveyOfOddAnswers, TellsThemApartAndProbesAgainAfterAFailedCrc) {
 
 INSTANTIATE_TEST_SUITE_P(TrailingStrayEchoExceptionCrc, SurveyOfOddAnswers,
                          ::testing::ValuesIn(kOdd),
+                         [](const auto& p) { return CaseName(p.param.name); });
+
+struct BusyCase {
+  const char* name;
+  std::string sim;
+  const char* addresses;
+  std::vector<int> detectors;  // queried well
+  int several;                 // the address two units share (status 6), or 0
+};
+
+void PrintTo(const BusyCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const BusyCase kBusy[] = {
+    {"slow neighbours, 0 to 140 ms",
+     "--detector 10 --detector 11:delay=30 --detector 12:delay=45 --detector 13:delay=60 "
+     "--detector 14:delay=100 --detector 15:delay=140",
+     "8-18",
+     {10, 11, 12, 13, 14, 15},
+     0},
+    {"five noise bytes every 300 ms",
+     "--noise 5@300 --detector 3 --detector 5 --detector 8 --detector 12",
+     "1-14",
+     {3, 5, 8, 12},
+     0},
+    {"two units at 15, both answers whole",
+     "--detector 15 --detector 15:delay=20 --detector 17",
+     "13-18",
+     {17},
+     15},
+    {"two units at 15, answers ANDed",
+     "--detector 15 --detector 15:tactic=3 --detector 17",
+     "13-18",
+     {17},
+     15},
+};
+
+class SurveyOnABusyLine : public ::testing::TestWithParam<BusyCase> {};
+
+TEST_P(SurveyOnABusyLine, QueriesEachDetectorWellAtTheDefaultPaceAndTellsTwoUnitsAtOneAddress) {
+  const BusyCase& c = GetParam();
+  SimProcess sim(Split(c.sim));
+  ASSERT_TRUE(sim.Started());
+  const CliRun r = RunCli({"survey", "--json", "--addresses", c.addresses}, sim.runtime_dir(), 30s);
+  const int exit = c.several != 0 ? 6 : 0;
+  EXPECT_EQ(r.exit, exit) << r.err;
+  const json doc = json::parse(r.out);
+  EXPECT_EQ(doc["exit"], exit);
+  std::vector<int> well;
+  int late = 0;
+  for (const json& d : doc["devices"]) {
+    EXPECT_NE(d["probed"], 0) << d;
+    late += d["late"].get<bool>() ? 1 : 0;
+    EXPECT_EQ(d["several_devices"], d["address"] == c.several) << d;
+    if (d["address"] != c.several && d["query_outcome"] == "ok") well.push_back(d["address"]);
+  }
+  EXPECT_EQ(well, c.detectors) << r.out;
+  EXPECT_EQ(doc["late_answers"], late);
+  if (c.several == 0) return;
+  const CliRun text = RunCli({"survey", "--addresses", c.addresses}, sim.runtime_dir(), 30s);
+  const std::string said = "two or more devices answer at address " + std::to_string(c.several);
+  EXPECT_NE(text.out.find(said), std::string::npos) << text.out;
+  const std::string advice =
+      ": power them one at a time and give each its own address with "
+      "\"ornat-cli set address\"";
+  EXPECT_NE(text.err.find(said + advice), std::string::npos) << text.err;
+  // The window's search says it too, and the journal names the probe that held both.
+  if (c.sim.find("delay") == std::string::npos) return;
+  const std::string journal = sim.runtime_dir() + "/search.jsonl";
+  const CliRun search = RunCli({"search", "--json", "--journal", journal}, sim.runtime_dir(), 30s);
+  EXPECT_EQ(search.exit, 6) << search.err;
+  EXPECT_EQ(json::parse(search.out)["several_devices"], true);
+  EXPECT_NE(search.err.find(said + advice), std::string::npos) << search.err;
+  const std::string lines = FileText(journal), mark = "\"outcome\":\"several-devices\"";
+  EXPECT_NE(lines.find(mark), std::string::npos);
+  EXPECT_EQ(lines.find(mark), lines.rfind(mark));  // one probe held both answers
+}
+
+INSTANTIATE_TEST_SUITE_P(SlowNeighboursNoiseTwoUnits, SurveyOnABusyLine, ::testing::ValuesIn(kBusy),
                          [](const auto& p) { return CaseName(p.param.name); });
 
 TEST(SurveyPty, PrintsEachDeviceAsItIsFoundAndTheSummaryTellsAStopFromNothingFound) {
@@ -477,8 +580,9 @@ TEST(SurveyPty, HeavyNoiseIsNoDeviceAfterThreeProbesOfEachAddress) {
   TempRuntime rt;
   PlayedLine line([](const Bytes&) { return std::nullopt; }, true);
   ASSERT_FALSE(line.path().empty());
+  // -v: each noisy window in its own line on stderr (without it, one line counts them).
   const CliRun r =
-      RunCli({"survey", "--port", line.path(), "--addresses", "1-4", "--json"}, rt.path, 30s);
+      RunCli({"survey", "--port", line.path(), "--addresses", "1-4", "--json", "-v"}, rt.path, 30s);
   EXPECT_EQ(r.exit, 1) << r.err;
   const json doc = json::parse(r.out);
   EXPECT_TRUE(doc["devices"].empty());
@@ -529,11 +633,17 @@ TEST(SurveyPty, OnlyAnAnswerThatCameLateIsSaidToAndAnAnswerNoProbeAsksForIsPrint
   EXPECT_EQ(lines[1].rfind("  5   9600  detector", 0), 0u) << lines[1];
   EXPECT_NE(lines[1].find("[came after its probe's window]"), std::string::npos) << lines[1];
   EXPECT_NE(r.err.find("1 answer(s) came after their probe's window"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("a whole answer that no probe asks for, 21 bytes from address 247, after "
+  // Its three probes (made again after it) each got the same answer.
+  EXPECT_NE(r.err.find("3 window(s) held bytes that are no device's answer"), std::string::npos)
+      << r.err;
+  // With -v, the answer itself.
+  const CliRun v =
+      RunCli({"survey", "--port", line.path(), "--addresses", "1-9", "-v"}, rt.path, 30s);
+  EXPECT_NE(v.err.find("a whole answer that no probe asks for, 21 bytes from address 247, after "
                        "the probe to 7 at 9600 bit/s: " +
                        Hex(query_answer)),
             std::string::npos)
-      << r.err;
+      << v.err;
 }
 
 TEST(SurveyPty, AModbusSlaveThatIsNotOursIsADeviceOfAnotherIdentity) {

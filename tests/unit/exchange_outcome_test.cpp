@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "modbus/answer_scan.h"
+#include "modbus/exchange_observer.h"
+
 #include "support/line_texts.h"
 
 namespace ornat {
@@ -40,6 +43,36 @@ TEST(ExchangeOutcome, TheWorstLineOfTheLogDecides) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.log.back());
     EXPECT_STREQ(OutcomeName(OutcomeOf(c.log)), c.name);
+  }
+}
+
+TEST(ExchangeOutcome, TwoAnswersFromOneAddressAreSeveralDevicesWhateverTheLogSays) {
+  using Bytes = std::vector<std::uint8_t>;
+  const Bytes a15 = WithCrc({0x0F, 0x03, 0x02, 0x00, 0x10}), b15 = WithCrc({15, 3, 2, 0, 1});
+  Bytes anded = a15;  // a15 and b15 met on the wire
+  for (std::size_t i = 0; i < anded.size(); ++i) anded[i] &= b15[i];
+  const Bytes echo = WithCrc({0x0F, 0x06, 0x00, 0x04, 0x00, 0x03});
+  struct Case {
+    std::vector<Bytes> reads;
+    int several;  // the address, or 0
+  } cases[] = {
+      {{a15, a15}, 15},
+      {{a15, {0x00, 0x7E}, b15}, 15},
+      {{a15, anded}, 15},
+      {{anded, {0x00}, a15}, 15},
+      {{a15, WithCrc({0x10, 0x03, 0x02, 0x00, 0x10})}, 0},  // two addresses
+      {{a15, WithCrc({15, 3, 4, 0, 0x10, 0, 0x0F})}, 0},    // answers of two requests
+      {{a15, {0x0F, 0x42, 0x99, 0x01, 0x02, 0x03}}, 0},     // noise
+      {{anded}, 0},
+      {{echo, echo}, 0},  // an echoing adapter's and the detector's
+  };
+  for (const Case& c : cases) {
+    ExchangeRecord r;
+    r.reads = c.reads;
+    r.log = {"TX : 0F 03 00 00 00 01 85 24 ", "RX : ", kOkLine};
+    SCOPED_TRACE(&c - cases);
+    EXPECT_EQ(SeveralAnswerers(r.AllBytes()).value_or(0), c.several);
+    EXPECT_STREQ(OutcomeName(OutcomeOf(r)), c.several != 0 ? "several-devices" : "ok");
   }
 }
 

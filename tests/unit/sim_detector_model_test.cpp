@@ -430,15 +430,26 @@ TEST(SimBus, ABroadcastReachesEveryDetectorAndNoneAnswers) {
   EXPECT_EQ(bus.at(1).model.Register(kRegTactic), 3);
 }
 
-TEST(SimBus, TheFirstOfTwoDetectorsAtOneAddressAnswers) {
-  Bus bus;
-  DetectorModel first(5);
-  first.SetState(kStateAlarm);
-  bus.Add(first);
-  bus.Add(DetectorModel(5));
-  const Reply r = bus.HandleFrame(Hex("05 03 00 03 00 01 75 8E"), 9600);
-  EXPECT_EQ(ToHex(r.AllBytes()), "05 03 02 00 01 88 44");
-  EXPECT_EQ(r.detector, 0u);
+TEST(SimBus, EveryDetectorAtOneAddressAnswersAndOverlappingBytesAreAnded) {
+  // Two at 5, the first in alarm (register 3 reads 1), the second answering at once or
+  // 20 ms later; a detector still answering an earlier request does not hear.
+  for (const auto delay : {0ms, 20ms}) {
+    Bus bus;
+    DetectorModel first(5);
+    first.SetState(kStateAlarm);
+    bus.Add(first);
+    bus.Add(DetectorModel(5), Faults{.extra_delay = delay});
+    const Reply r = bus.HandleFrame(Hex("05 03 00 03 00 01 75 8E"), 9600);
+    EXPECT_EQ(r.Answering(), (std::vector<std::size_t>{0, 1}));
+    bool collided = false;
+    Bytes wire;
+    for (const TimedByte& b : ScheduleOnWire(r, 9600, &collided)) wire.push_back(b.byte);
+    EXPECT_EQ(ToHex(wire),
+              delay == 0ms ? "05 03 02 00 00 08 04" : "05 03 02 00 01 88 44 05 03 02 00 00 49 84");
+    EXPECT_EQ(collided, delay == 0ms);
+    EXPECT_EQ(bus.HandleFrame(Hex("05 03 00 03 00 01 75 8E"), 9600, {true, false}).Answering(),
+              std::vector<std::size_t>{1});
+  }
 }
 
 TEST(SimBus, AppliesAnAddressChangeOnlyWhenCommitted) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -155,8 +156,10 @@ TEST(SurveyPace, AReadEndsWithTheAnswerWhateverItsTurnaroundPacingAndAdapter) {
     }
     EXPECT_EQ(reads.back().end, last);
     EXPECT_LE(reads.front().begin, t.line.RequestTimes()[0] + Millis(pace.window_ms));
-    // The completion follows the pace's settle; the window's search found it.
-    EXPECT_EQ(rec.records[0].ended, reads.back().end + Millis(pace.settle_ms));
+    // The completion follows the pace's settle, at the window's end at the earliest (a
+    // second device at the address answers within it); the window's search found it.
+    EXPECT_EQ(rec.records[0].ended, std::max(reads.back().end + Millis(pace.settle_ms),
+                                             t.line.RequestTimes()[0] + Millis(pace.window_ms)));
     EXPECT_EQ(t.LogLines()[t.LogLines().size() - 2], testing::kFoundPrefix + "005");
     EXPECT_EQ(t.state().SessionMode, 0);
   }
@@ -241,11 +244,12 @@ TEST(SurveyPace, ReadsOfOddAnswersEndAtTheAnswerOrAfterTheSilence) {
     ASSERT_FALSE(reads.empty());
     const Micros last_byte = answers.back().last;
     EXPECT_EQ(reads.back().end, last_byte + Millis(c.silence_after_last ? pace.silence_ms : 0));
-    // Once an answer is in, the settle after the last hand-over; without one, the
-    // window's end.
+    // Once an answer is in, the settle after the last hand-over; the window's end at the
+    // earliest.
     const Micros window_end = t.line.RequestTimes()[0] + Millis(pace.window_ms);
-    EXPECT_EQ(rec.records[0].ended,
-              c.answer ? reads.back().end + Millis(pace.settle_ms) : window_end);
+    EXPECT_EQ(
+        rec.records[0].ended,
+        c.answer ? std::max(reads.back().end + Millis(pace.settle_ms), window_end) : window_end);
     t.exchanges.Remove(&rec);
   }
 }
@@ -302,23 +306,52 @@ TEST(SurveyPace, AnAnswerThatBeganInTheWindowIsWaitedForAndNoiseOnlyUntilTheDead
   }
 }
 
-TEST(SurveyPace, OnlyTheSearchsProbesArePacedAndAQueryBetweenThemIsTheWindows) {
-  SimulatedForm t;  // a detector at 247
+TEST(SurveyPace, ABytePastTheAnswerInItsBurstIsReadIntoTheSameExchange) {
+  // The answer and a trailing 00 in the port's queue at one instant: one arrival.
+  SimulatedForm t(false);
   Recorder rec;
   t.exchanges.Add(&rec);
-  t.Do([&] { t.w().BeginSurveyPace(Pace9600()); });
-  // A single query while the pace is on: the window's 150 ms read interval, its
-  // response timeout and 5 ms settling.
-  t.Click(t.w().TeButton5);
-  ASSERT_TRUE(t.RunToCompletion());
-  EXPECT_EQ(t.device.CurrentTimeouts().ReadIntervalTimeout, 150u);
-  const auto reads = t.line.Reads();
-  ASSERT_EQ(reads.size(), 1u);
-  EXPECT_EQ(reads[0].bytes.size(), 21u);
-  EXPECT_EQ(reads[0].end, Answers(t).back().last + Millis(150));
-  EXPECT_EQ(t.Completions()[0], reads[0].end + Millis(5));
-  EXPECT_EQ(t.LogLines().back(), testing::kOkLine);
+  StartPacedSearch(t, 4, Pace9600());
+  ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 1; }));
+  t.AdvanceMs(20);
+  sim::Bytes burst = ProbeAnswer(5);
+  burst.push_back(0x00);
+  t.line.ArriveNow(burst);
+  ASSERT_TRUE(t.RunUntil([&] { return !rec.records.empty(); }));
+  EXPECT_EQ(rec.records[0].reads, (std::vector<sim::Bytes>{ProbeAnswer(5), {0x00}}));
+  EXPECT_EQ(t.LogLines()[t.LogLines().size() - 2], testing::kFoundPrefix + "005");
+  EXPECT_EQ(t.line.QueuedBytes(), 0u);
   t.exchanges.Remove(&rec);
+}
+
+TEST(SurveyPace, AQueryIsPacedTooAndJudgesItsAnswerWhateverCameAfterIt) {
+  // The window's single query while the pace is on: its read ends with the 21-byte
+  // answer and the completion follows the settle; noise right behind the answer is in
+  // the record, the answer is judged; the port stays open until the pace ends.
+  for (const bool noise : {false, true}) {
+    SCOPED_TRACE(noise);
+    SimulatedForm t;  // a detector at 247
+    Recorder rec;
+    t.exchanges.Add(&rec);
+    t.Do([&] { t.w().BeginSurveyPace(Pace9600()); });
+    t.Click(t.w().TeButton5);
+    if (noise) t.line.Inject({0x13, 0x37, 0x42}, Millis(36));  // the answer ends at 35.2 ms
+    ASSERT_TRUE(t.RunUntil([&] { return !rec.records.empty(); }));
+    EXPECT_EQ(t.device.CurrentTimeouts().ReadIntervalTimeout, 24u);
+    sim::Bytes expected = WithCrc({0xF7, 0x03, 0x10, 0x00, 0x10, 0x00, 0xF7, 0x00, 0x04, 0x00, 0x00,
+                                   0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
+    if (noise) expected.insert(expected.end(), {0x13, 0x37, 0x42});
+    EXPECT_EQ(rec.records[0].AllBytes(), expected);
+    if (!noise) {
+      EXPECT_EQ(t.Completions()[0], Answers(t)[0].last + Millis(5));
+    }
+    EXPECT_EQ(t.LogLines().back(), testing::kOkLine);
+    EXPECT_EQ(t.w().StatusGrid.Cell(1, 1), testing::kNormalCell);
+    EXPECT_TRUE(t.w().ComPort1().Connected());
+    t.Do([&] { t.w().EndSurveyPace(); });
+    EXPECT_FALSE(t.w().ComPort1().Connected());
+    t.exchanges.Remove(&rec);
+  }
 }
 
 }  // namespace

@@ -70,7 +70,10 @@ bool RunServed(SimulatedForm& t, const std::function<bool()>& pred,
 struct Surveyed {
   Surveyed(SimulatedForm& t, SurveyPlan plan) : form(t), survey(t.w(), std::move(plan)) {
     t.exchanges.Add(&survey);
-    survey.OnDevice([this](const SurveyDevice& d) { told.push_back(d.address); });
+    survey.OnDevice([this](const SurveyDevice& d) {
+      told.push_back(d.address);
+      told_late += d.late ? 1 : 0;
+    });
     survey.Start();
     done = RunServed(t, [&] { return survey.Done(); });
   }
@@ -83,6 +86,7 @@ struct Surveyed {
   SimulatedForm& form;
   BusSurvey survey;
   std::vector<std::uint8_t> told;
+  int told_late = 0;  // devices told as having answered late
   bool done = false;
 };
 
@@ -288,9 +292,12 @@ TEST(Survey, FindsAnswersAmidNoiseAndTellsTheTrailingByte) {
   garbage_after.trailing_value = 0x3C;
   sim::Faults echo;
   echo.echo_request = true;
+  sim::Faults trailing_unpaced = trailing;
+  trailing_unpaced.unpaced = true;
   const Case cases[] = {
       {"stray bytes in front", stray, {0xFF, 0xFF, 0xFF}, {}},
       {"a trailing 00", trailing, {}, {0x00}},
+      {"a trailing 00 in the answer's own burst", trailing_unpaced, {}, {0x00}},
       {"a trailing FF (no CRC of the window takes it)", trailing_ff, {}, {0xFF}},
       {"garbage behind it", garbage_after, {}, sim::Bytes(6, 0x3C)},
       {"an echoing adapter", echo, {}, {}},
@@ -383,6 +390,7 @@ TEST(Survey, HeavyNoiseIsNoDeviceAndEveryAddressIsProbedThreeTimes) {
   {
     Surveyed s(t, {{k9600}, {{1, 20}}, 0});
     ASSERT_TRUE(s.done);
+    EXPECT_LT(t.Now(), Millis(12'000));  // while the noise goes on: it holds nothing up
     EXPECT_TRUE(s.survey.Devices().empty());
     std::vector<std::uint8_t> expected;
     for (int a = 1; a <= 20; ++a) expected.insert(expected.end(), 3, static_cast<std::uint8_t>(a));
@@ -483,6 +491,105 @@ TEST(Survey, AnswersAfterTheLastProbeAreWaitedFor) {
   EXPECT_EQ(Probed(t.Requests()), Addresses(8, 10));
 }
 
+TEST(Survey, SlowNeighboursAreEachQueriedWellAtTheDefaultPace) {
+  // Detectors from 10 up, each answering that much after the turnaround. A query waits
+  // out the answers still owed to earlier probes: none lands in it.
+  const std::vector<long> cases[] = {
+      {0, 30, 45, 60, 100, 140}, {0, 60}, {110, 0}};  // 10's answer in the middle of 11's query
+  for (const auto& delays : cases) {
+    SCOPED_TRACE(delays.size());
+    SimulatedForm t(false);
+    for (std::size_t i = 0; i < delays.size(); ++i)
+      t.line.AddDetector(static_cast<std::uint8_t>(10 + i), {.extra_delay = Millis(delays[i])});
+    Surveyed s(t, {{k9600}, {{8, 18}}, 0});
+    ASSERT_TRUE(s.done);
+    ASSERT_EQ(s.survey.Devices().size(), delays.size());
+    for (const SurveyDevice& d : s.survey.Devices()) {
+      EXPECT_EQ(d.query_outcome, ExchangeOutcome::kOk) << int(d.address);
+      EXPECT_EQ(d.query_attempts, 1) << int(d.address);
+      EXPECT_NE(d.probed, 0);  // the last probe before it, also when it came between two
+    }
+    EXPECT_EQ(Queried(t.Requests()).size(), delays.size());
+    EXPECT_EQ(s.survey.LateAnswers(), s.told_late);  // the summary counts what was told
+  }
+}
+
+TEST(Survey, AQueryWhoseWindowHeldNoAnswerIsMadeAgainUpToTwiceAndSaysWhy) {
+  // The detector at 5 answers its probe; its queries get what the case scripts.
+  auto query_answer = [](std::uint8_t a) {  // 247's registers, at address a
+    return WithCrc(
+        {a, 0x03, 0x10, 0x00, 0x10, 0x00, 0xF7, 0x00, 0x04, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  };
+  sim::Bytes garbled5 = query_answer(5);
+  garbled5[8] = 0x00;  // as ANDed with another unit's answer
+  const sim::Bytes noise = {0x13, 0x37, 0x42, 0x99, 0x01};
+  const std::string kNoise = "bytes that form no answer";
+  const std::string kGarbled = "an answer that failed its CRC check";
+  struct Case {
+    std::vector<sim::Bytes> scripted;  // the answers to the first queries
+    ExchangeOutcome outcome;
+    std::vector<std::string> troubles;  // one a failed query
+  } cases[] = {
+      {{noise}, ExchangeOutcome::kOk, {kNoise}},
+      {{noise, noise, noise}, ExchangeOutcome::kCrcError, {kNoise, kNoise, kNoise}},
+      {{query_answer(14), query_answer(14)},
+       ExchangeOutcome::kOk,
+       {"the answer of address 14", "the answer of address 14"}},
+      {{garbled5, garbled5, garbled5},
+       ExchangeOutcome::kSeveralDevices,  // two units at 5
+       {kGarbled, kGarbled, kGarbled}},
+      {{WithCrc({0x05, 0x83, 0x02})}, ExchangeOutcome::kException, {"exception"}},  // no more
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.troubles.back());
+    SimulatedForm t(false);
+    t.line.AddDetector(5);
+    BusSurvey survey(t.w(), {{k9600}, {{1, 7}}, 0});
+    t.exchanges.Add(&survey);
+    survey.Start();
+    ASSERT_TRUE(t.RunUntil([&] {  // the probe to 5 answered: its queries come next
+      const auto f = t.WireFrames();
+      return std::any_of(f.begin(), f.end(),
+                         [](const auto& w) { return w.bytes == ProbeAnswer(5); });
+    }));
+    for (const auto& b : c.scripted) t.line.ScriptAnswer(b);
+    ASSERT_TRUE(RunServed(t, [&] { return survey.Done(); }));
+    t.exchanges.Remove(&survey);
+    ASSERT_EQ(survey.Devices().size(), 1u);
+    const SurveyDevice& d = survey.Devices()[0];
+    const int queries = static_cast<int>(c.troubles.size()) + (c.outcome == ExchangeOutcome::kOk);
+    EXPECT_EQ(d.query_attempts, queries);
+    EXPECT_EQ(d.query_outcome, c.outcome);
+    EXPECT_EQ(d.query_troubles, c.troubles);
+    EXPECT_EQ(d.several_devices, c.outcome == ExchangeOutcome::kSeveralDevices);
+    EXPECT_EQ(Queried(t.Requests()), std::vector<std::uint8_t>(queries, 5));
+    EXPECT_EQ(Probed(t.Requests()), Addresses(1, 7));
+  }
+}
+
+TEST(Survey, TwoUnitsAtOneAddressAreToldAsSuch) {
+  // Two at 15, the second answering 20 ms later (both answers whole in the probe's
+  // window, no query made) or at once with another tactic (the probe's answers alike,
+  // the queries' ANDed); one at 17.
+  for (const bool anded : {false, true}) {
+    SCOPED_TRACE(anded);
+    SimulatedForm t(false);
+    t.line.AddDetector(15);
+    const std::size_t i = t.line.AddDetector(15, {.extra_delay = Millis(anded ? 0 : 20)});
+    t.line.detector(i).SetRegister(sim::kRegTactic, anded ? 3 : 0);
+    t.line.AddDetector(17);
+    Surveyed s(t, {{k9600}, {{13, 18}}, 0});
+    ASSERT_TRUE(s.done);
+    ASSERT_NE(s.At(15), nullptr);
+    EXPECT_TRUE(s.At(15)->several_devices);
+    EXPECT_EQ(Queried(t.Requests()), anded ? (std::vector<std::uint8_t>{15, 15, 15, 17})
+                                           : (std::vector<std::uint8_t>{17}));
+    ASSERT_NE(s.At(17), nullptr);
+    EXPECT_FALSE(s.At(17)->several_devices);
+    EXPECT_EQ(s.At(17)->query_outcome, ExchangeOutcome::kOk);
+  }
+}
+
 TEST(Survey, StopEndsItAfterTheProbeInFlightAndTellsWhatItFound) {
   SimulatedForm t(false);
   t.line.AddDetector(5);
@@ -535,9 +642,9 @@ TEST(Survey, APortThatFailsForADetectorsQueryEndsItWithThatQuerysPortError) {
   survey.OnDevice([&](const SurveyDevice& d) { told.push_back(d.query_outcome); });
   t.exchanges.Add(&survey);
   survey.Start();
-  // The hit at 5 closes the port; the query's open is the next one.
+  // The port stays open after the hit at 5; the query's write is the next one.
   ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 5; }));
-  t.device.FailNext("Open", ENOENT);
+  t.device.FailNext("Write", EIO);
   ASSERT_TRUE(RunServed(t, [&] { return survey.Done(); }));
   t.exchanges.Remove(&survey);
   EXPECT_TRUE(survey.PortFailed());
