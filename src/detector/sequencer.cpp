@@ -132,31 +132,29 @@ bool TForm1::Working() const {
   return State.SessionMode != kSessionIdle && Timer_Programm.Enabled();
 }
 
-void TForm1::EndSequenceAfterFailedSend() {
-  // No completion follows a failed send, so nothing re-arms the step timer. Left
-  // halted, a cyclic query would show "СТОП" and the last state while reading nothing,
-  // and the next exchange that completes, started by any later action, would take up
-  // the sequence's next step: a query, or the interface reset's write, long after the
-  // engineer asked for it. The bus search halts (its probes are reads; "Stop" ends it).
-  switch (State.SessionMode) {
-    case kSessionCyclic:
-      EndCyclicQuery();
-      // Nothing is read any more: the last answer is no longer the detector's state.
-      EmptyStatusValues(StatusGrid);
-      break;
-    case kSessionResetStep1:
-    case kSessionResetStep2:
-      EndResetAfterFailedSend();
-      break;
-    default:
-      return;
-  }
+void TForm1::EndSequenceOnPortFailure() {
+  // A send failed, so no completion follows, or a completion failed on the port: either
+  // way nothing re-arms the step timer. Left halted, a cyclic query would show "СТОП"
+  // and the last state while reading nothing, and the next exchange that completes,
+  // started by any later action, would take up the sequence's next step: a query, or
+  // the interface reset's write, long after the engineer asked for it. The bus search
+  // halts (its probes are reads; "Stop" ends it).
+  const std::uint8_t mode = State.SessionMode;
+  if (mode != kSessionCyclic && mode != kSessionResetStep1 && mode != kSessionResetStep2) return;
   // An action deferred inside the sequence that no exchange in flight will release
   // (Timer_Wait repeating it while a failed query's QueryPending refuses it) would go
-  // out when some later exchange completes: it ends with the sequence.
+  // out when some later exchange completes: it ends with the sequence, first, as
+  // putting the port's speed back may fail too.
   if (!Timer_Rx.Enabled()) {
     Timer_Wait.SetEnabled(false);
     State.ActionDeferred = 0;
+  }
+  if (mode == kSessionCyclic) {
+    EndCyclicQuery();
+    // Nothing is read any more: the last answer is no longer the detector's state.
+    EmptyStatusValues(StatusGrid);
+  } else {
+    EndResetAfterFailedSend();
   }
 }
 

@@ -202,7 +202,7 @@ void TForm1::EndFailedSend() {
   if (!reads.empty()) StartIdleExchange();
   for (auto& r : reads) exchange_.reads.push_back(std::move(r));
   // Nothing re-arms a sequence after this send: it ends, visibly, rather than halting.
-  EndSequenceAfterFailedSend();
+  EndSequenceOnPortFailure();
 }
 
 // --- data arrival ---------------------------------------------------------------
@@ -422,6 +422,27 @@ void TForm1::Timer_RxTimer(TObject*) {
   Timer_Rx.SetEnabled(false);  // 1
   // A paced probe's window is put off while an answer that began in it is read.
   if (exchange_pace_ && request_in_flight_ && ExtendPacedWindow()) return;
+  try {
+    CompleteExchange();
+  } catch (...) {
+    // A close or a speed change the port refused (an adapter pulled as the exchange
+    // ended) ends the completion here, and its report shows the error. Left as they
+    // were, the exchange's flags would refuse every configuration write, a cyclic
+    // query would show "СТОП" and the last state while reading nothing, and a
+    // deferred action or the sequence's next step would go out with whichever later
+    // exchange completed: the exchange ends here, and its sequence with it.
+    State.ReceivedCount = 0;
+    State.PendingOp = kOpNone;
+    State.QueryPending = 0;
+    if (request_in_flight_ || !exchange_.reads.empty())
+      EndExchange(request_in_flight_ ? ExchangeRecord::End::kCompleted
+                                     : ExchangeRecord::End::kIdle);
+    EndSequenceOnPortFailure();
+    throw;
+  }
+}
+
+void TForm1::CompleteExchange() {
   // The end of a search waited for the hand-over this completion brings.
   const bool waited = search_end_waits_;
   // 2. Closing ends a read under way on the event thread; it hands nothing over. The

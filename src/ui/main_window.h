@@ -305,15 +305,18 @@ class TForm1 : public TComponent {
   bool address_changed_since_query_ = false;
   // Sequencer (detector/sequencer.cpp): ends the cyclic query as "СТОП" ends it.
   void EndCyclicQuery();
-  // A send failed (no completion follows): a cyclic query or an interface reset that
-  // ran ends, rather than halting until some later exchange re-arms its next step.
-  void EndSequenceAfterFailedSend();
+  // A send failed (no completion follows), or a completion failed on the port: a cyclic
+  // query or an interface reset that ran ends, rather than halting until some later
+  // exchange re-arms its next step.
+  void EndSequenceOnPortFailure();
   void SelectDelay(TTeItem& item, std::uint16_t ms);
   // Exchange engine (modbus/exchange.cpp): the transmission half shared by the three
   // senders; search_read: a function-3 read, whose timeout is SearchDelayMs during a
   // bus search.
   void Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read);
   void ReportSendFailure(TTeMemo& log);
+  // The completion's work after Timer_Rx is disabled and a paced window is not put off.
+  void CompleteExchange();
   // The data-arrival steps that run on the UI thread, in one step: bytes to the start
   // of FrameBuffer, ReceivedCount replaced, Timer_Rx 5 ms.
   void HandOver(const std::vector<std::uint8_t>& bytes);

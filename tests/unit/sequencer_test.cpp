@@ -350,6 +350,29 @@ TEST(Sequencer, AFailedSendInsideTheCycleEndsItAsStopDoesAndEmptiesTheGrid) {
   }
 }
 
+TEST(Sequencer, ACompletionThatCannotCloseThePortEndsTheCycleAndItsDeferredAction) {
+  // The adapter is pulled as a query's answer comes: the completion's close fails. The
+  // failure is reported, and neither the alarm reset waiting for that completion nor
+  // the cycle's next query goes out with some later exchange.
+  SimulatedForm t;
+  TForm1& w = t.w();
+  StartCycleUntilInFlight(t);
+  t.Click(w.TeButton3);
+  ASSERT_EQ(t.state().ActionDeferred, 1);
+  t.device.FailNext("Purge", EIO);
+  t.AdvanceMs(1000);
+  EXPECT_EQ(t.ExceptionsShown().size(), 1u);
+  EXPECT_EQ(w.TeButton5.Caption(), "ЗАПРОС ПАРАМЕТРОВ");
+  EXPECT_EQ(t.state().SessionMode, 0);
+  EXPECT_EQ(t.state().ActionDeferred, 0);
+  EXPECT_EQ(t.state().QueryPending, 0);
+  EXPECT_EQ(w.StatusGrid.Cell(1, 1), "");
+  t.Click(w.Button1);  // a service read, which completes
+  t.AdvanceMs(5000);
+  ASSERT_EQ(t.Requests().size(), 2u);
+  EXPECT_NE(t.Requests().back(), kAlarmReset);
+}
+
 // Records, for every request written, whether an exchange was in flight (Timer_Rx
 // enabled) at that moment.
 struct InFlightWrites {
