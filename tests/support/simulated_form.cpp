@@ -14,6 +14,7 @@ SimulatedForm::SimulatedForm(bool with_detector) {
   env.ports = &ports;
   env.working_dir = dir.path();
   env.exchange_observer = &exchanges;
+  env.hold_line = false;  // the simulated line's port names are every test process's
   form = std::make_unique<TForm1>(env);
   // Record each completion: the window's own handler, wrapped.
   form->Timer_Rx.SetOnTimer([this](TObject* sender) {
