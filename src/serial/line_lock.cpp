@@ -26,6 +26,22 @@ std::map<std::string, HeldLine>& HeldLines() {
   return lines;
 }
 
+// A child made by fork() starts with none: the kernel's locks stay with the parent.
+void ForgetHeldLines() {
+  for (const auto& [line, held] : HeldLines()) lp::Unlock(held.native);
+  HeldLines().clear();
+}
+void WatchForks() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    lp::AtFork([] { HeldMutex().lock(); }, [] { HeldMutex().unlock(); },
+               [] {
+                 ForgetHeldLines();
+                 HeldMutex().unlock();
+               });
+  });
+}
+
 // What this process runs goes into a file another program shows: one line, no control
 // characters, of a length a message can carry.
 std::string Clean(const std::string& runs) {
@@ -67,6 +83,7 @@ LineLock::Outcome LineLock::Take(const std::string& port, const std::string& run
   holder_ = {};
   error_ = 0;
   const std::string line = LineIdentity(port);
+  WatchForks();
   std::lock_guard<std::mutex> lock(HeldMutex());
   auto& held = HeldLines();
   if (auto it = held.find(line); it != held.end()) {

@@ -13,7 +13,8 @@
 //   holder (its process id and what it runs). Of several that try at the same instant,
 //   exactly one wins.
 // - Held by a kernel lock that ends with its process, however it ends (SIGKILL and a
-//   crash too), and that a child process does not inherit. Linux: a POSIX record lock
+//   crash too), and that no child process inherits (one made by fork() holds none of
+//   its parent's lines). Linux: a POSIX record lock
 //   (fcntl F_SETLK) on a file per line in <runtime>/ornat/lines/, where <runtime> is
 //   $XDG_RUNTIME_DIR or /tmp/ornat-<uid>, the folder of the virtual-port registry; the
 //   kernel tells a refused taker the holder's pid (F_GETLK), and the file holds the

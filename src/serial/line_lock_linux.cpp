@@ -8,6 +8,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -177,6 +178,10 @@ LineLock::Outcome Lock(const std::string& identity, const std::string& runs, Nat
 void Unlock(Native native) {
   // Closing the process's descriptor of the file lets its record lock go.
   ::close(static_cast<int>(native));
+}
+
+void AtFork(void (*prepare)(), void (*parent)(), void (*child)()) {
+  ::pthread_atfork(prepare, parent, child);
 }
 
 std::string ProgramName() {

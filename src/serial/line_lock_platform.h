@@ -24,6 +24,10 @@ LineLock::Outcome Lock(const std::string& identity, const std::string& runs, Nat
 // Lets the line go (the process's last take of it has been released).
 void Unlock(Native native);
 
+// Runs the three at every fork() (pthread_atfork), where there is one: a child made by
+// fork() holds no lock, so what the process counts as held must not pass to it.
+void AtFork(void (*prepare)(), void (*parent)(), void (*child)());
+
 std::string ProgramName();
 int InUseError();
 

@@ -150,6 +150,10 @@ void Unlock(Native native) {
   ::CloseHandle(h);
 }
 
+void AtFork(void (*)(), void (*)(), void (*)()) {
+  // No fork() on Windows; a child process never inherits the handle.
+}
+
 std::string ProgramName() {
   wchar_t path[MAX_PATH];
   const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
