@@ -12,6 +12,8 @@
 //      of them (its wire log); a pty has no line pacing. Aim: under 1 ms.
 //
 // Usage: bench_exchange_timing [exchanges]
+// With ORNAT_BENCH_HOLD_LINE=0 the sends take no line lock (each single query takes it
+// and lets it go otherwise).
 
 #include <cstdio>
 #include <cstdlib>
