@@ -162,11 +162,12 @@ bool ParseRecord(const std::string& text, LineHolder& holder) {
 
 std::string FileNameOf(const std::string& identity) {
   static const char* kHex = "0123456789ABCDEF";
-  std::string out = identity.empty() ? "%" : "";
+  // The prefix keeps a name from being a device's: on Windows "COM7" (and "COM7.x") in
+  // any folder opens the serial port COM7 itself, "NUL" and "CON" theirs.
+  std::string out = "line-";
   for (unsigned char c : identity) {
-    // A leading '.' too: "." and ".." are no file's names.
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-        (c == '.' && !out.empty()) || c == '_' || c == '-') {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+        c == '_' || c == '-') {
       out += static_cast<char>(c);
     } else {
       out += '%';

@@ -36,9 +36,9 @@ int InUseError();
 std::string FormatRecord(long pid, const std::string& runs);
 bool ParseRecord(const std::string& text, LineHolder& holder);
 
-// A line's identity as a file name: letters, digits, '.', '_' and '-' stay, every other
-// byte is %XX (upper-case hex), a leading '.' too, so no two identities share a name
-// and none is "." or "..". The empty identity is "%".
+// A line's identity as a file name: "line-", then the identity with letters, digits,
+// '.', '_' and '-' as they are and every other byte as %XX (upper-case hex), so that no
+// two identities share a name and none is a device's ("line-COM7", not "COM7").
 std::string FileNameOf(const std::string& identity);
 
 }  // namespace ornat::line_lock_platform

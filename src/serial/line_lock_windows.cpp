@@ -105,6 +105,13 @@ LineLock::Outcome Lock(const std::string& identity, const std::string& runs, Nat
     error = static_cast<int>(::GetLastError());
     return LineLock::Outcome::kUnavailable;
   }
+  // Only a file on a disk (never a device under a file's name, whose open alone would
+  // change its lines).
+  if (::GetFileType(h) != FILE_TYPE_DISK) {
+    ::CloseHandle(h);
+    error = ERROR_INVALID_NAME;
+    return LineLock::Outcome::kUnavailable;
+  }
   const auto until = Clock::now() + kRecordWait;
   for (;;) {
     if (TryLock(h)) {
