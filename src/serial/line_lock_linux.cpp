@@ -4,7 +4,8 @@
 // holds it (F_GETLK gives the pid). The file holds the holder's record ("<pid>\n<what it
 // runs>\n"), written right after the lock is taken; a refused taker reads it until its
 // pid is the one the kernel names, and falls back on the holder's command line. The
-// files stay: removing one could part two takers that opened it before and after.
+// files stay: removing one could part two takers that opened it before and after. A
+// process keeps a line's file open once it has opened it (one descriptor per line).
 
 #include <errno.h>
 #include <fcntl.h>
@@ -49,15 +50,20 @@ int MakeFolder(const std::string& dir, bool shared) {
   return 0;
 }
 
-// The lines folder beside the virtual-port registry; "" and `error` when it cannot be had.
-std::string LinesFolder(int& error) {
+// The lines folder beside the virtual-port registry; "" and `error` when it cannot be
+// had. Made and checked once per process and folder (`made`, under the count's mutex), not
+// at every take; forget_made: it has gone since (a cleaner of /tmp).
+std::string LinesFolder(int& error, bool forget_made = false) {
+  static std::string made;
+  if (forget_made) made.clear();
   const std::string base = ParentOf(VirtualPortsDirectory());
+  if (made == base + "/lines") return made;
   const char* xdg = std::getenv("XDG_RUNTIME_DIR");
   const bool shared = xdg == nullptr || *xdg == '\0';
   for (const std::string& dir : {base, base + "/lines"}) {
     if ((error = MakeFolder(dir, shared)) != 0) return "";
   }
-  return base + "/lines";
+  return made = base + "/lines";
 }
 
 std::string ReadAll(int fd) {
@@ -129,24 +135,31 @@ std::string Identity(const std::string& port) {
 
 LineLock::Outcome Lock(const std::string& identity, const std::string& runs, Native& native,
                        LineHolder& holder, int& error) {
-  const std::string folder = LinesFolder(error);
-  if (folder.empty()) return LineLock::Outcome::kUnavailable;
-  const std::string path = folder + "/" + FileNameOf(identity);
   // A holder that lets go between a refused take and the look at it: take again.
   for (int attempt = 0; attempt < 10; ++attempt) {
-    // O_NONBLOCK: nothing put in the file's place (a FIFO) may make this wait.
-    const int fd =
-        ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-    if (fd < 0) {
-      error = errno;
-      return LineLock::Outcome::kUnavailable;
-    }
+    int fd = static_cast<int>(native);
     struct stat st {};
-    const bool looked = ::fstat(fd, &st) == 0;
-    if (!looked || !S_ISREG(st.st_mode)) {
-      error = looked ? EINVAL : errno;
-      ::close(fd);
-      return LineLock::Outcome::kUnavailable;
+    // The file removed or replaced since it was opened (by hand): its lock would be
+    // nobody else's.
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_nlink == 0)) Close(std::exchange(native, -1));
+    if (native == kNoNative) {
+      const std::string folder = LinesFolder(error, attempt > 0);
+      if (folder.empty()) return LineLock::Outcome::kUnavailable;
+      const std::string path = folder + "/" + FileNameOf(identity);
+      // O_NONBLOCK: nothing put in the file's place (a FIFO) may make this wait.
+      fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+      if (fd < 0 && errno == ENOENT && attempt == 0) continue;  // the folder has gone
+      if (fd < 0) {
+        error = errno;
+        return LineLock::Outcome::kUnavailable;
+      }
+      const bool looked = ::fstat(fd, &st) == 0;
+      if (!looked || !S_ISREG(st.st_mode)) {
+        error = looked ? EINVAL : errno;
+        ::close(fd);
+        return LineLock::Outcome::kUnavailable;
+      }
+      native = fd;
     }
     struct flock lock;
     std::memset(&lock, 0, sizeof lock);
@@ -154,29 +167,36 @@ LineLock::Outcome Lock(const std::string& identity, const std::string& runs, Nat
     lock.l_whence = SEEK_SET;  // the whole file, however long it grows
     if (::fcntl(fd, F_SETLK, &lock) == 0) {
       // Written over the old record, then cut to length: the file is never empty, and
-      // a reader that catches it half written finds the old pid, not the kernel's.
+      // a reader that catches it half written finds the old pid, not the kernel's. The
+      // record this process wrote last time is left as it is (a write costs a journal
+      // entry of the file system at every exchange).
       const std::string record = FormatRecord(static_cast<long>(::getpid()), runs);
-      if (::pwrite(fd, record.data(), record.size(), 0) == static_cast<ssize_t>(record.size()))
+      if (ReadAll(fd) != record &&
+          ::pwrite(fd, record.data(), record.size(), 0) == static_cast<ssize_t>(record.size()))
         (void)!::ftruncate(fd, static_cast<off_t>(record.size()));
-      native = fd;
       return LineLock::Outcome::kTaken;
     }
     const int e = errno;
     if (e != EAGAIN && e != EACCES) {
-      ::close(fd);
+      Close(std::exchange(native, kNoNative));
       error = e;
       return LineLock::Outcome::kUnavailable;
     }
-    const bool held = HolderOf(fd, holder);
-    ::close(fd);
-    if (held) return LineLock::Outcome::kInUse;
+    if (HolderOf(fd, holder)) return LineLock::Outcome::kInUse;
   }
   holder = {};
   return LineLock::Outcome::kInUse;
 }
 
 void Unlock(Native native) {
-  // Closing the process's descriptor of the file lets its record lock go.
+  struct flock lock;
+  std::memset(&lock, 0, sizeof lock);
+  lock.l_type = F_UNLCK;
+  lock.l_whence = SEEK_SET;
+  ::fcntl(static_cast<int>(native), F_SETLK, &lock);
+}
+
+void Close(Native native) {
   ::close(static_cast<int>(native));
 }
 
