@@ -12,11 +12,10 @@ namespace lp = line_lock_platform;
 
 namespace {
 
-// The lines this process has taken, by identity: the line's file, kept open once
-// opened, and the takes that hold it now (0: let go).
+// The lines this process holds, by identity, with the number of takes of each.
 struct HeldLine {
-  lp::Native native = lp::kNoNative;
-  int takes = 0;
+  lp::Native native;
+  int takes;
 };
 std::mutex& HeldMutex() {
   static std::mutex mutex;
@@ -29,8 +28,7 @@ std::map<std::string, HeldLine>& HeldLines() {
 
 // A child made by fork() starts with none: the kernel's locks stay with the parent.
 void ForgetHeldLines() {
-  for (const auto& [line, held] : HeldLines())
-    if (held.native != lp::kNoNative) lp::Close(held.native);
+  for (const auto& [line, held] : HeldLines()) lp::Unlock(held.native);
   HeldLines().clear();
 }
 void WatchForks() {
@@ -88,23 +86,24 @@ LineLock::Outcome LineLock::Take(const std::string& port, const std::string& run
   WatchForks();
   std::lock_guard<std::mutex> lock(HeldMutex());
   auto& held = HeldLines();
-  HeldLine& h = held[line];
-  if (h.takes == 0) {
-    const Outcome outcome = lp::Lock(line, Clean(runs), h.native, holder_, error_);
-    if (outcome != Outcome::kTaken) {
-      if (h.native == lp::kNoNative) held.erase(line);
-      return outcome;
-    }
+  if (auto it = held.find(line); it != held.end()) {
+    ++it->second.takes;
+  } else {
+    lp::Native native = 0;
+    const Outcome outcome = lp::Lock(line, Clean(runs), native, holder_, error_);
+    if (outcome != Outcome::kTaken) return outcome;
+    held.emplace(line, HeldLine{native, 1});
   }
-  ++h.takes;
   // The line held before goes only now, so that taking the same line again never
   // lets it go in between.
   std::string before = std::exchange(line_, line);
   port_ = port;
   if (!before.empty()) {
     auto it = held.find(before);
-    if (it != held.end() && it->second.takes > 0 && --it->second.takes == 0)
+    if (it != held.end() && --it->second.takes == 0) {
       lp::Unlock(it->second.native);
+      held.erase(it);
+    }
   }
   return Outcome::kTaken;
 }
@@ -114,8 +113,10 @@ void LineLock::Release() {
   std::lock_guard<std::mutex> lock(HeldMutex());
   auto& held = HeldLines();
   auto it = held.find(line_);
-  if (it != held.end() && it->second.takes > 0 && --it->second.takes == 0)
+  if (it != held.end() && --it->second.takes == 0) {
     lp::Unlock(it->second.native);
+    held.erase(it);
+  }
   line_.clear();
   port_.clear();
 }

@@ -4,8 +4,7 @@
 // holds it (F_GETLK gives the pid). The file holds the holder's record ("<pid>\n<what it
 // runs>\n"), written right after the lock is taken; a refused taker reads it until its
 // pid is the one the kernel names, and falls back on the holder's command line. The
-// files stay: removing one could part two takers that opened it before and after. A
-// process keeps a line's file open once it has opened it (one descriptor per line).
+// files stay: removing one could part two takers that opened it before and after.
 
 #include <errno.h>
 #include <fcntl.h>
@@ -137,29 +136,23 @@ LineLock::Outcome Lock(const std::string& identity, const std::string& runs, Nat
                        LineHolder& holder, int& error) {
   // A holder that lets go between a refused take and the look at it: take again.
   for (int attempt = 0; attempt < 10; ++attempt) {
-    int fd = static_cast<int>(native);
+    const std::string folder = LinesFolder(error, attempt > 0);
+    if (folder.empty()) return LineLock::Outcome::kUnavailable;
+    const std::string path = folder + "/" + FileNameOf(identity);
+    // O_NONBLOCK: nothing put in the file's place (a FIFO) may make this wait.
+    const int fd =
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0 && errno == ENOENT && attempt == 0) continue;  // the folder has gone
+    if (fd < 0) {
+      error = errno;
+      return LineLock::Outcome::kUnavailable;
+    }
     struct stat st {};
-    // The file removed or replaced since it was opened (by hand): its lock would be
-    // nobody else's.
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_nlink == 0)) Close(std::exchange(native, -1));
-    if (native == kNoNative) {
-      const std::string folder = LinesFolder(error, attempt > 0);
-      if (folder.empty()) return LineLock::Outcome::kUnavailable;
-      const std::string path = folder + "/" + FileNameOf(identity);
-      // O_NONBLOCK: nothing put in the file's place (a FIFO) may make this wait.
-      fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-      if (fd < 0 && errno == ENOENT && attempt == 0) continue;  // the folder has gone
-      if (fd < 0) {
-        error = errno;
-        return LineLock::Outcome::kUnavailable;
-      }
-      const bool looked = ::fstat(fd, &st) == 0;
-      if (!looked || !S_ISREG(st.st_mode)) {
-        error = looked ? EINVAL : errno;
-        ::close(fd);
-        return LineLock::Outcome::kUnavailable;
-      }
-      native = fd;
+    const bool looked = ::fstat(fd, &st) == 0;
+    if (!looked || !S_ISREG(st.st_mode)) {
+      error = looked ? EINVAL : errno;
+      ::close(fd);
+      return LineLock::Outcome::kUnavailable;
     }
     struct flock lock;
     std::memset(&lock, 0, sizeof lock);
@@ -174,29 +167,25 @@ LineLock::Outcome Lock(const std::string& identity, const std::string& runs, Nat
       if (ReadAll(fd) != record &&
           ::pwrite(fd, record.data(), record.size(), 0) == static_cast<ssize_t>(record.size()))
         (void)!::ftruncate(fd, static_cast<off_t>(record.size()));
+      native = fd;
       return LineLock::Outcome::kTaken;
     }
     const int e = errno;
     if (e != EAGAIN && e != EACCES) {
-      Close(std::exchange(native, kNoNative));
+      ::close(fd);
       error = e;
       return LineLock::Outcome::kUnavailable;
     }
-    if (HolderOf(fd, holder)) return LineLock::Outcome::kInUse;
+    const bool held = HolderOf(fd, holder);
+    ::close(fd);
+    if (held) return LineLock::Outcome::kInUse;
   }
   holder = {};
   return LineLock::Outcome::kInUse;
 }
 
 void Unlock(Native native) {
-  struct flock lock;
-  std::memset(&lock, 0, sizeof lock);
-  lock.l_type = F_UNLCK;
-  lock.l_whence = SEEK_SET;
-  ::fcntl(static_cast<int>(native), F_SETLK, &lock);
-}
-
-void Close(Native native) {
+  // Closing the process's descriptor of the file lets its record lock go.
   ::close(static_cast<int>(native));
 }
 

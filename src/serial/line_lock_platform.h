@@ -9,26 +9,20 @@
 
 namespace ornat::line_lock_platform {
 
-// The descriptor or handle of a line's file, which holds its lock.
+// The descriptor or handle that holds a line's lock.
 using Native = std::intptr_t;
-inline constexpr Native kNoNative = -1;
 
 // The line `port` leads to (LineIdentity).
 std::string Identity(const std::string& port);
 
-// Locks the line `identity` without waiting and writes `runs` as what this process runs.
-// `native`: the line's file as an earlier take opened it, or kNoNative (then it is opened
-// and set here). kTaken: `native` holds the lock; kInUse: `holder` names the holder;
-// kUnavailable: `error` is the system's error number and `native` is kNoNative. The file
-// stays open after kTaken and kInUse, for the next take.
+// Locks the line `identity` without waiting and writes `record_runs` as what this
+// process runs. kTaken: `native` holds it; kInUse: `holder` names the holder;
+// kUnavailable: `error` is the system's error number.
 LineLock::Outcome Lock(const std::string& identity, const std::string& runs, Native& native,
                        LineHolder& holder, int& error);
 
-// Lets the line go (the process's last take of it has been released); the file stays
-// open: a take is a system call or two, not an open and a close, at every exchange.
+// Lets the line go (the process's last take of it has been released).
 void Unlock(Native native);
-// Closes the file (a child made by fork() drops its parent's).
-void Close(Native native);
 
 // Runs the three at every fork() (pthread_atfork), where there is one: a child made by
 // fork() holds no lock, so what the process counts as held must not pass to it.

@@ -5,8 +5,7 @@
 // and so when the process ends however it ends; the handle is not inherited. A refused
 // taker reads the record until it names a process that runs (the holder writes it right
 // after taking the lock; what is there before may be an ended holder's). The files stay:
-// removing one could part two takers that opened it before and after. A process keeps a
-// line's file open once it has opened it (one handle per line).
+// removing one could part two takers that opened it before and after.
 
 #include <chrono>
 #include <thread>
@@ -96,31 +95,28 @@ std::string Identity(const std::string& port) {
 
 LineLock::Outcome Lock(const std::string& identity, const std::string& runs, Native& native,
                        LineHolder& holder, int& error) {
-  if (native == kNoNative) {
-    const std::wstring folder = LinesFolder(error);
-    if (folder.empty()) return LineLock::Outcome::kUnavailable;
-    const std::wstring path = folder + L"\\" + win32::Wide(FileNameOf(identity));
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-      error = static_cast<int>(::GetLastError());
-      return LineLock::Outcome::kUnavailable;
-    }
-    // Only a file on a disk (never a device under a file's name, whose open alone would
-    // change its lines).
-    if (::GetFileType(h) != FILE_TYPE_DISK) {
-      ::CloseHandle(h);
-      error = ERROR_INVALID_NAME;
-      return LineLock::Outcome::kUnavailable;
-    }
-    native = reinterpret_cast<Native>(h);
+  const std::wstring folder = LinesFolder(error);
+  if (folder.empty()) return LineLock::Outcome::kUnavailable;
+  const std::wstring path = folder + L"\\" + win32::Wide(FileNameOf(identity));
+  HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = static_cast<int>(::GetLastError());
+    return LineLock::Outcome::kUnavailable;
   }
-  HANDLE h = reinterpret_cast<HANDLE>(native);
+  // Only a file on a disk (never a device under a file's name, whose open alone would
+  // change its lines).
+  if (::GetFileType(h) != FILE_TYPE_DISK) {
+    ::CloseHandle(h);
+    error = ERROR_INVALID_NAME;
+    return LineLock::Outcome::kUnavailable;
+  }
   const auto until = Clock::now() + kRecordWait;
   for (;;) {
     if (TryLock(h)) {
       const std::string record = FormatRecord(static_cast<long>(::GetCurrentProcessId()), runs);
+      native = reinterpret_cast<Native>(h);
       if (ReadRecord(h) == record) return LineLock::Outcome::kTaken;
       OVERLAPPED at{};
       DWORD wrote = 0;
@@ -135,7 +131,6 @@ LineLock::Outcome Lock(const std::string& identity, const std::string& runs, Nat
     const DWORD e = ::GetLastError();
     if (e != ERROR_LOCK_VIOLATION && e != ERROR_SHARING_VIOLATION && e != ERROR_IO_PENDING) {
       ::CloseHandle(h);
-      native = kNoNative;
       error = static_cast<int>(e);
       return LineLock::Outcome::kUnavailable;
     }
@@ -143,24 +138,24 @@ LineLock::Outcome Lock(const std::string& identity, const std::string& runs, Nat
     LineHolder record;
     if (ParseRecord(ReadRecord(h), record) && Runs(record.pid)) {
       holder = record;
-      return LineLock::Outcome::kInUse;
+      break;
     }
     if (Clock::now() >= until) {
       holder = {};
-      return LineLock::Outcome::kInUse;
+      break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
+  ::CloseHandle(h);
+  return LineLock::Outcome::kInUse;
 }
 
 void Unlock(Native native) {
+  HANDLE h = reinterpret_cast<HANDLE>(native);
   OVERLAPPED at{};
   at.OffsetHigh = kLockOffsetHigh;
-  ::UnlockFileEx(reinterpret_cast<HANDLE>(native), 0, 1, 0, &at);
-}
-
-void Close(Native native) {
-  ::CloseHandle(reinterpret_cast<HANDLE>(native));
+  ::UnlockFileEx(h, 0, 1, 0, &at);
+  ::CloseHandle(h);
 }
 
 void AtFork(void (*)(), void (*)(), void (*)()) {
