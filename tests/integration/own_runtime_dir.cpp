@@ -4,19 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "support/line_taker.h"
 
 namespace {
-
-class OwnRuntimeDir : public ::testing::Environment {
-  void SetUp() override { dir_ = std::make_unique<ornat::testing::PrivateRuntimeDir>(); }
-  void TearDown() override { dir_.reset(); }
-  std::unique_ptr<ornat::testing::PrivateRuntimeDir> dir_;
+struct OwnRuntimeDir : ::testing::Environment {
+  ornat::testing::PrivateRuntimeDir dir;
 };
-
 [[maybe_unused]] auto* const kOwnRuntimeDir =
     ::testing::AddGlobalTestEnvironment(new OwnRuntimeDir);
-
 }  // namespace
