@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -63,6 +64,9 @@ struct BenchForm {
     env.ports = &ports;
     env.working_dir = "/nonexistent";
     env.exchange_observer = &exchanges;
+    // ORNAT_BENCH_HOLD_LINE=0: without the line lock, to weigh what it costs.
+    const char* hold = std::getenv("ORNAT_BENCH_HOLD_LINE");
+    env.hold_line = hold == nullptr || std::string(hold) != "0";
     form = std::make_unique<TForm1>(env);
     form->Timer_Rx.SetOnTimer([this](TObject* sender) {
       completions.push_back(Clock::now());

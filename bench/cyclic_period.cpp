@@ -9,7 +9,8 @@
 //   Also the CPU time of the process (user + system) per second of the cycle.
 //
 // Usage: bench_cyclic_period [cycles]
-// With ORNAT_BENCH_HOLDER_LOOK=0 the open skips its look for other holders of the port.
+// With ORNAT_BENCH_HOLDER_LOOK=0 the open skips its look for other holders of the port;
+// with ORNAT_BENCH_HOLD_LINE=0 the cyclic query takes no line lock.
 
 #include <sys/resource.h>
 

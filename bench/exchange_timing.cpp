@@ -22,6 +22,8 @@
 // Usage: bench_exchange_timing [exchanges] [folder]
 // With a folder, the run's wire log (exchange_timing.wire.log) and journal
 // (exchange_timing.journal.jsonl) are kept there, so that a failure can be read later.
+// With ORNAT_BENCH_HOLD_LINE=0 the sends take no line lock (each single query takes it
+// and lets it go otherwise).
 
 #include <algorithm>
 #include <cstdio>

@@ -16,8 +16,11 @@
 #include "journal/exchange_journal.h"
 #include "journal/json.h"
 #include "modbus/answer_scan.h"
+#include "modbus/exchange.h"
 #include "modbus/rtu_codec.h"
 #include "serial/comport.h"
+#include "serial/line_lock.h"
+#include "serial/platform/platform.h"
 #include "ui/exchange_log.h"
 #include "ui/exchange_outcome.h"
 
@@ -235,7 +238,64 @@ class Session {
     if (o_.baud_index) win_->SelectBaud(*o_.baud_index);
     if (o_.address) win_->TypeAddress(*o_.address);
     if (o_.verbose && !o_.json) win_->OnExchange([](const ExchangeRecord& r) { PrintLog(r); });
+    // Every command but the port list makes exchanges: the line is this command's, against
+    // every other ornat program, from before the first of them to the command's end.
+    if (o_.command != Command::kPorts) return HoldLine();
     return -1;
+  }
+
+  // -1 when the line is held (or cannot be locked at all: the port's exclusive open still
+  // guards each exchange); kExitPort when another ornat program holds it.
+  int HoldLine() {
+    const std::string runs =
+        ThisProgramName() + " " + o_.command_text + " --port " + ShellWord(Port());
+    switch (line_.Take(Port(), runs)) {
+      case LineLock::Outcome::kTaken:
+        return -1;
+      case LineLock::Outcome::kUnavailable:
+        Err("the line \"" + Port() + "\" cannot be locked against other ornat programs (" +
+            SystemErrorText(line_.Error()) + "); going on without");
+        return -1;
+      case LineLock::Outcome::kInUse:
+        break;
+    }
+    // Refused as the window refuses a send: a failed send in the journal and the document.
+    const EComPort e = LineInUse(line_.Holder());
+    ExchangeRecord r;
+    r.end = ExchangeRecord::End::kSendFailed;
+    r.port = Port();
+    r.bit_rate = BaudRateToBits(w().ComPort1().BaudRate());
+    r.started = r.ended = w().Environment().scheduler->Now();
+    NoteSendFailure(r, e);
+    r.log = SendFailureLines(r.port, e);
+    if (journal_) journal_->ExchangeEnded(r);
+    Err("the line \"" + Port() + "\" is in use by " + LineHolderText(line_.Holder()) +
+        "; wait for it to end or stop it");
+    if (o_.json) {
+      JsonWriter j;
+      Head(j);
+      j.Key("outcome").String(OutcomeName(OutcomeOf(r.log)));
+      j.Key("exit").Int(kExitPort);
+      j.Key("line_in_use").BeginObject();
+      j.Key("pid").Int(line_.Holder().pid);
+      j.Key("runs").String(line_.Holder().runs);
+      j.EndObject();
+      j.Key("exchanges").BeginArray();
+      WriteExchange(j, r);
+      j.EndArray();
+      j.EndObject();
+      Out(j.Text() + "\n");
+    }
+    return kExitPort;
+  }
+
+  // A word as a shell takes it: as it is when that is safe, else in single quotes.
+  static std::string ShellWord(const std::string& word) {
+    if (word.find_first_not_of(
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./-") ==
+        std::string::npos)
+      return word;
+    return "'" + word + "'";
   }
 
   static void PrintLog(const ExchangeRecord& r) {
@@ -291,13 +351,8 @@ class Session {
   // The query an engineer checks a write with: the window's parameter query at that
   // address and speed, on this port.
   std::string QueryCommand(std::uint8_t address, std::uint8_t baud_index) {
-    std::string port = Port();
-    if (port.find_first_not_of(
-            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_./-") !=
-        std::string::npos)
-      port = "'" + port + "'";
-    return "ornat-cli query --port " + port + " --address " + std::to_string(address) + " --baud " +
-           Speed(baud_index);
+    return "ornat-cli query --port " + ShellWord(Port()) + " --address " + std::to_string(address) +
+           " --baud " + Speed(baud_index);
   }
 
   // The writes of a command, judged as the detector's acknowledgement of them: each
@@ -409,6 +464,8 @@ class Session {
  private:
   const Options& o_;
   std::unique_ptr<ExchangeJournal> journal_;
+  // Let go after the window, which closes the port as it goes.
+  LineLock line_;
   std::unique_ptr<HeadlessWindow> win_;
 };
 
@@ -1246,8 +1303,8 @@ int RunIn(Session& s, Command command) {
 
 int RunCommand(const Options& o) {
   Session s(o);
-  if (const int status = s.Open(); status >= 0) return status;
-  const int code = RunIn(s, o.command);
+  int code = s.Open();
+  if (code < 0) code = RunIn(s, o.command);
   s.ReportJournal();
   return FinishOutput(s.Exit(code));
 }

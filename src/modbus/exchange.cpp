@@ -140,6 +140,9 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
       ApplyReadTimeouts(kWindowReadIntervalMs, 0, 0);
       pace_timeouts_ = false;
     }
+    // The line is this window's before its port is opened: another ornat program that
+    // holds it refuses the send as a program that holds the port does.
+    HoldLine();
     // During a bus search the port is open already and this does nothing.
     ComPort1_->OpenPort();
     ComPort1_->WriteBytes(State.FrameBuffer.data(), 8);
@@ -171,21 +174,36 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
         // Nothing more can be done for a device that is gone.
       }
     }
-    exchange_.failure = e.what();
-    exchange_.failure_code = e.ErrorCode();
-    exchange_.failure_errno = std::max(e.SystemError(), 0);
-    exchange_.failure_holders = e.Holders();
-    if (e.SystemError() > 0) exchange_.failure += ": " + SystemErrorText(e.SystemError());
-    ReportSendFailure(log);
-    // One more line, under the port error, when other programs were found holding
-    // the port: the engineer sees whom to close.
-    if (!e.Holders().empty()) log.Add("   : " + HolderText(e.Holders()));
+    NoteSendFailure(exchange_, e);
+    log.SetFontColor(kLogOutcomeColor);
+    for (const std::string& line : SendFailureLines(ComPort1_->Port(), e)) log.Add(line);
     EndFailedSend();
   } catch (const std::exception& e) {
     exchange_.failure = e.what();
     ReportSendFailure(log);
     EndFailedSend();
   }
+}
+
+void NoteSendFailure(ExchangeRecord& record, const EComPort& e) {
+  record.failure = e.what();
+  record.failure_code = e.ErrorCode();
+  record.failure_errno = std::max(e.SystemError(), 0);
+  record.failure_holders = e.Holders();
+  if (e.SystemError() > 0) record.failure += ": " + SystemErrorText(e.SystemError());
+}
+
+std::vector<std::string> SendFailureLines(const std::string& port, const EComPort& e) {
+  std::vector<std::string> lines = {msg::kPortOpenError + port};
+  // One more line, under the port error, when other programs were found holding the
+  // port: the engineer sees whom to close.
+  if (!e.Holders().empty()) lines.push_back("   : " + HolderText(e.Holders()));
+  return lines;
+}
+
+EComPort LineInUse(const LineHolder& holder) {
+  return EComPort(CError_OpenFailed, LineInUseError(),
+                  {PortHolder{static_cast<int>(holder.pid), LineHolderText({0, holder.runs})}});
 }
 
 void TForm1::ReportSendFailure(TTeMemo& log) {

@@ -4,8 +4,15 @@
 // and lives in modbus/exchange.cpp.
 
 #include <cstdint>
+#include <string>
+#include <vector>
+
+#include "modbus/exchange_observer.h"
+#include "serial/line_lock.h"
 
 namespace ornat {
+
+class EComPort;
 
 // The response timeout a sender arms Timer_Rx with, by BaudIndex: 3000 ms at 1200
 // bit/s, 1500 at 2400, 700 at 4800, 500 at 9600 and above (and for any index beyond
@@ -38,5 +45,18 @@ inline constexpr int kExceptionAnswerLength = 5;
 // function code with bit 7 set). The survey's reads end there instead of waiting for
 // the line to fall silent.
 bool AnswerEndsAt(const std::uint8_t* bytes, int count, int expected);
+
+// A send that could not open or write the port, as its record keeps it: the failure
+// text (the component's message and the system's words for its error number), the
+// error code and number, and the programs found holding the port.
+void NoteSendFailure(ExchangeRecord& record, const EComPort& e);
+// The same as the log pane shows it below the request: "   : ОШИБКА ОТКРЫТИЯ ПОРТА " and
+// the port's name, then, when programs were found holding the port (or its line), a line
+// naming them.
+std::vector<std::string> SendFailureLines(const std::string& port, const EComPort& e);
+// What a send fails with when another ornat program holds its line: the open's code 1
+// with the platform's number for a busy port, the holder named as a program holding the
+// port is ("ornat-cli watch --port COM3 (pid 4711)").
+EComPort LineInUse(const LineHolder& holder);
 
 }  // namespace ornat

@@ -32,7 +32,9 @@ void ExchangeObserverList::ExchangeEnded(const ExchangeRecord& record) {
 }
 
 std::string OperationName(const ExchangeRecord& record) {
-  if (record.request.size() < 6) return "idle";
+  // No request: bytes that came unasked, or a send refused before its request was made.
+  if (record.request.size() < 6)
+    return record.end == ExchangeRecord::End::kSendFailed ? "none" : "idle";
   const auto& f = record.request;
   const auto reg = static_cast<std::uint16_t>(f[2] * 256 + f[3]);
   const auto value = static_cast<std::uint16_t>(f[4] * 256 + f[5]);

@@ -80,7 +80,8 @@ class ExchangeObserverList : public ExchangeObserver {
 // The operation a request stands for, named after what the window does with it:
 // "query", "probe", "service-read", "address", "baud", "reset-step-1",
 // "reset-step-2", "tactic", "latching", "alarm-reset", "test"; "read" or "write" for
-// anything else; "idle" for bytes that came with no request.
+// anything else; "idle" for bytes that came with no request; "none" for a send that
+// failed before any request was made (ornat-cli refused the line by another program).
 std::string OperationName(const ExchangeRecord& record);
 
 }  // namespace ornat

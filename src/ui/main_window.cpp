@@ -120,9 +120,11 @@ TForm1::TForm1(const FormEnvironment& env)
   ComPort1_ = std::make_unique<TComPort>("ComPort1", *env.device, *env.dispatcher);
   BuildControls();
   BindEvents();
+  env_.gate->SetSettledHook(this, [this] { LetLineGoUnlessNeeded(); });
 }
 
 TForm1::~TForm1() {
+  env_.gate->SetSettledHook(this, nullptr);
   // Destroying the port closes it; an error there must not escape a destructor.
   try {
     ComPort1_->ClosePort();

@@ -22,6 +22,7 @@
 
 #include "modbus/exchange_observer.h"
 #include "serial/com_types.h"
+#include "serial/line_lock.h"
 #include "state/shared_state.h"
 #include "ui/toolkit/controls.h"
 #include "ui/toolkit/dialogs.h"
@@ -54,6 +55,10 @@ struct FormEnvironment {
   // Told of every exchange as it ends (the journal, a front end without a window);
   // null: nobody.
   ExchangeObserver* exchange_observer = nullptr;
+  // The window holds its line against other ornat programs (LineLock) from each send to
+  // its completion, and for the whole of a sequence. Off only for tests on a fake
+  // device, whose port names every test process shares.
+  bool hold_line = true;
 
   // The environment of a window without a window system: the loop is the scheduler
   // and serves the dispatcher (ornat-cli, the integration tests, the benchmarks).
@@ -317,6 +322,15 @@ class TForm1 : public TComponent {
   void ReportSendFailure(TTeMemo& log);
   // The completion's work after Timer_Rx is disabled and a paced window is not put off.
   void CompleteExchange();
+  // The line lock (modbus/line_hold.cpp): the line of ComPort1's port for this send,
+  // unless the window holds it already; throws EComPort code 1 naming the holder when
+  // another process holds it. Let go once no exchange is under way and no sequence
+  // runs (after every handler, through the gate).
+  void HoldLine();
+  void LetLineGoUnlessNeeded();
+  // What the window runs, for whoever its hold refuses: "ornat: cyclic query".
+  std::string LineActivity() const;
+  LineLock line_;
   // The data-arrival steps that run on the UI thread, in one step: bytes to the start
   // of FrameBuffer, ReceivedCount replaced, Timer_Rx 5 ms.
   void HandOver(const std::vector<std::uint8_t>& bytes);

@@ -331,7 +331,8 @@ TEST(SoakPty, TheCyclicQueryRunsThroughMixedFaultsWithEveryExchangeWellFormedAnd
               start->threads, end.threads, start->rss_kb, end.rss_kb);
 
   EXPECT_GT(exchanges, seconds / 2) << "the cycle kept going";
-  EXPECT_EQ(end.fds, start->fds);
+  // The line's lock, one descriptor held while the cyclic query ran, has gone with it.
+  EXPECT_EQ(end.fds, start->fds - 1);
   EXPECT_EQ(end.threads, start->threads);
   // The log is cleared by every exchange and nothing else is kept per exchange but
   // a few time stamps; TSan's own bookkeeping grows with the run.

@@ -37,7 +37,7 @@ void TempDir::Write(const std::string& name, const std::string& content) const {
   out << content;
 }
 
-BasicForm::BasicForm(int screen_height) {
+BasicForm::BasicForm(int screen_height, bool hold_line) {
   FormEnvironment env;
   env.scheduler = &clock;
   env.gate = &gate;
@@ -48,6 +48,7 @@ BasicForm::BasicForm(int screen_height) {
   env.working_dir = dir.path();
   env.screen_height = screen_height;
   env.vscroll_width = 17;
+  env.hold_line = hold_line;
   form = std::make_unique<TForm1>(env);
 }
 

@@ -41,7 +41,9 @@ class TempDir {
 };
 
 struct BasicForm {
-  explicit BasicForm(int screen_height = 1080);
+  // hold_line: the window takes its line's lock (LineLock) as the programs do; off, as
+  // every test process shares the fake device's port names.
+  explicit BasicForm(int screen_height = 1080, bool hold_line = false);
   ScriptedDialogs dialogs;
   HandlerGate gate{dialogs};
   VirtualScheduler clock;

@@ -2,7 +2,7 @@
 
 namespace ornat::testing {
 
-SimulatedForm::SimulatedForm(bool with_detector) {
+SimulatedForm::SimulatedForm(bool with_detector, bool hold_line) {
   if (with_detector) line.AddDetector(247);
   ports.ports = std::vector<std::string>{"COM1"};
   FormEnvironment env;
@@ -14,6 +14,7 @@ SimulatedForm::SimulatedForm(bool with_detector) {
   env.ports = &ports;
   env.working_dir = dir.path();
   env.exchange_observer = &exchanges;
+  env.hold_line = hold_line;
   form = std::make_unique<TForm1>(env);
   // Record each completion: the window's own handler, wrapped.
   form->Timer_Rx.SetOnTimer([this](TObject* sender) {

@@ -33,7 +33,8 @@ using sim::Bytes;
 
 struct SimulatedForm {
   // with_detector false: an empty line (add detectors with line.AddDetector).
-  explicit SimulatedForm(bool with_detector = true);
+  // hold_line: the window takes its line's lock as the programs do (BasicForm).
+  explicit SimulatedForm(bool with_detector = true, bool hold_line = false);
   ~SimulatedForm();
   SimulatedForm(const SimulatedForm&) = delete;
   SimulatedForm& operator=(const SimulatedForm&) = delete;

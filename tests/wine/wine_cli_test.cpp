@@ -343,6 +343,26 @@ TEST_F(WineCli, TheJournalGetsOneWholeLinePerExchangeWhateverLettersItsPathHolds
   }
 }
 
+TEST_F(WineCli, OfTwoStartedAtOnceOnOneComPortOneRunsAndTheOtherNamesIt) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Started());
+  ASSERT_TRUE(testing::PointComPort("COM7", sim.pty_path()));
+  testing::WineProcess a(CliExe(), {"--port", "COM7", "watch", "--count", "4"}),
+      b(CliExe(), {"--port", "com7", "watch", "--count", "4"});
+  a.CloseInput();
+  b.CloseInput();
+  const int exits[] = {a.Wait(90s), b.Wait(90s)};
+  EXPECT_EQ(exits[0] + exits[1], 3) << a.err() << b.err();
+  EXPECT_TRUE(exits[0] == 0 || exits[1] == 0);
+  const bool a_lost = exits[0] == 3;
+  const std::string lost = a_lost ? "COM7" : "com7", won = a_lost ? "com7" : "COM7";
+  EXPECT_NE((a_lost ? a : b)
+                .err()
+                .find("ornat-cli: the line \"" + lost +
+                      "\" is in use by ornat-cli.exe watch --port " + won),
+            std::string::npos);
+}
+
 TEST_F(WineCli, TheZipsProgramTranslatesWithTheCatalogueBesideIt) {
   // The portable zip as an engineer unpacks it: the serial port's texts come from
   // locale\ru\LC_MESSAGES\serialcomm.mo beside the program, read without gettext.

@@ -22,12 +22,23 @@ void HandlerGate::Enter(std::function<void()> fn) {
   }
   busy_ = true;
   RunReporting(fn);
+  RunHeld();
+  for (const auto& [owner, hook] : settled_) RunReporting(hook);
+  RunHeld();
+  busy_ = false;
+}
+
+void HandlerGate::RunHeld() {
   while (!held_.empty()) {
     auto next = std::move(held_.front());
     held_.pop_front();
     RunReporting(next);
   }
-  busy_ = false;
+}
+
+void HandlerGate::SetSettledHook(const void* owner, std::function<void()> hook) {
+  std::erase_if(settled_, [owner](const auto& h) { return h.first == owner; });
+  if (hook) settled_.emplace_back(owner, std::move(hook));
 }
 
 }  // namespace ornat

@@ -7,6 +7,8 @@
 
 #include <deque>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "ui/toolkit/dialogs.h"
 
@@ -23,11 +25,19 @@ class HandlerGate {
   bool Busy() const { return busy_; }
   std::size_t Held() const { return held_.size(); }
 
+  // `hook` runs after every handler that did not start inside another, once the ones
+  // held meanwhile have run too: for what follows the window's state as a whole (the
+  // line it holds), whichever handler changed it. One hook per owner; an empty one
+  // removes the owner's.
+  void SetSettledHook(const void* owner, std::function<void()> hook);
+
  private:
   void RunReporting(const std::function<void()>& fn);
+  void RunHeld();
   Dialogs& dialogs_;
   bool busy_ = false;
   std::deque<std::function<void()>> held_;
+  std::vector<std::pair<const void*, std::function<void()>>> settled_;
 };
 
 }  // namespace ornat
