@@ -978,7 +978,21 @@ int Search(Session& s) {
   std::optional<std::uint8_t> several;
   for (const auto& r : ex)
     if (!several) several = SeveralAnswerers(r.AllBytes());
-  int code = found ? kExitDone : kExitNoAnswer;
+  // Bytes that formed no answer in a probe's window: without a hit, "nothing found" would
+  // hide that something answers there garbled (two devices at one address colliding, a
+  // unit at another speed, noise).
+  // An answer to a probe is handed over after the probe's window, between two probes
+  // or in the next one's: the bytes are told with the probe they came after.
+  std::vector<int> garbled;
+  int probed_last = 0;
+  for (const auto& r : ex) {
+    if (OperationName(r) == "probe") probed_last = r.request[0];
+    const std::vector<std::uint8_t> bytes = r.AllBytes();
+    if (probed_last != 0 && !bytes.empty() && FindAnswers(bytes).empty() &&
+        (garbled.empty() || garbled.back() != probed_last))
+      garbled.push_back(probed_last);
+  }
+  int code = found ? kExitDone : garbled.empty() ? kExitNoAnswer : kExitRefused;
   if (several) code = kExitSeveralDevices;
   if (port_failed) {
     // A failed probe send halts the search; the window's "Stop" ends it.
@@ -997,6 +1011,9 @@ int Search(Session& s) {
     else
       j.Null();
     j.Key("several_devices").Bool(several.has_value());
+    j.Key("garbled_at").BeginArray();
+    for (int a : garbled) j.Int(a);
+    j.EndArray();
     j.Key("delay_ms").Int(delay);
     j.Key("probes").Int(
         static_cast<long long>(std::count_if(ex.begin(), ex.end(), [](const ExchangeRecord& r) {
@@ -1016,6 +1033,15 @@ int Search(Session& s) {
   if (!found && !port_failed)
     Err(stopped ? "search stopped at address " + std::to_string(address) + ": nothing found"
                 : "no detector found at " + Speed(w.State.BaudIndex) + " bit/s");
+  if (!found && !garbled.empty()) {
+    std::string at;
+    for (std::size_t i = 0; i < garbled.size() && i < 8; ++i)
+      at += (i > 0 ? ", " : "") + std::to_string(garbled[i]);
+    if (garbled.size() > 8) at += " and " + std::to_string(garbled.size() - 8) + " more";
+    Err("but bytes that form no answer came after the probe(s) to " + at +
+        ": two or more devices answering at once, a unit at another speed, or noise; "
+        "\"ornat-cli survey --addresses N\" probes an address again and tells which");
+  }
   std::fprintf(stderr, "search took %.1f s\n", took);
   return code;
 }
@@ -1028,6 +1054,8 @@ const char* KindName(SurveyDevice::Kind k) {
       return "other-identity";
     case SurveyDevice::Kind::kException:
       return "exception";
+    case SurveyDevice::Kind::kGarbled:
+      return "garbled";
   }
   return "detector";
 }
@@ -1072,6 +1100,16 @@ std::string SurveyLine(const SurveyDevice& d) {
     case SurveyDevice::Kind::kException:
       text += "exception " + std::to_string(d.exception_code) + " (refused the probe)";
       break;
+    case SurveyDevice::Kind::kGarbled:
+      text +=
+          "garbled   " +
+          (d.several_devices
+               ? "two or more devices answer at address " + std::to_string(d.address) +
+                     " at once: no answer came whole in " + std::to_string(d.attempt) +
+                     " probes (or one unit garbles its answers)"
+               : "its answers failed their CRC check at every probe (" + std::to_string(d.attempt) +
+                     "): a faulty unit, interference, or two devices answering at once");
+      return text + "\n";
   }
   if (d.several_devices && d.kind != SurveyDevice::Kind::kDetector)
     text += "  [two or more devices answer at address " + std::to_string(d.address) + "]";
@@ -1174,7 +1212,7 @@ int Survey(Session& s) {
       j.Key("kind").String(KindName(d.kind));
       if (d.kind == SurveyDevice::Kind::kException)
         j.Key("exception_code").Int(d.exception_code);
-      else
+      else if (d.kind != SurveyDevice::Kind::kGarbled)
         j.Key("identity").String(Hex16(d.identity));
       j.Key("answer").String(HexText(d.answer));
       j.Key("probed").Int(d.probed);

@@ -180,6 +180,8 @@ void BusSurvey::BeginSpeed() {
   const std::uint8_t b = CurrentBaud();
   std::fill(attempts_.begin(), attempts_.end(), 0);
   std::fill(answered_.begin(), answered_.end(), false);
+  std::fill(garbled_.begin(), garbled_.end(), 0);
+  std::fill(garbled_own_.begin(), garbled_own_.end(), 0);
   rewind_to_ = 0;
   try {
     form_.BaudItem(b).Click();  // the PC's speed, from the BaudRate menu
@@ -346,7 +348,33 @@ void BusSurvey::AfterWatch() {
   NextSpeed();
 }
 
+void BusSurvey::TellGarbledAddresses() {
+  // Two devices at one address whose answers meet on the wire give bytes that form no
+  // answer at every probe of that address, as does a unit that garbles its own; noise
+  // falls on the windows of other addresses too. Without this, such a line would end
+  // in "no device answered" although something answers at that address every time.
+  const auto quiet = [this](int a) { return a < 1 || a > 247 || garbled_[a] == 0; };
+  for (int a = 1; a <= 247; ++a) {
+    if (attempts_[a] < kProbesPerAddress || garbled_[a] != attempts_[a] || answered_[a]) continue;
+    if (!quiet(a - 1) || !quiet(a + 1)) continue;
+    SurveyDevice d;
+    d.kind = SurveyDevice::Kind::kGarbled;
+    d.address = static_cast<std::uint8_t>(a);
+    d.baud_index = CurrentBaud();
+    d.probed = d.address;
+    d.attempt = attempts_[a];
+    d.answer = garbled_bytes_[a];
+    // Whole in length with a CRC that fails every time: one unit's answers; anything
+    // else: answers that collide.
+    d.several_devices = garbled_own_[a] != attempts_[a];
+    devices_.push_back(std::move(d));
+    told_.push_back(false);
+    Tell(devices_.size() - 1);
+  }
+}
+
 void BusSurvey::NextSpeed() {
+  TellGarbledAddresses();
   form_.EndSurveyPace();
   ++speed_pos_;
   BeginSpeed();
@@ -529,6 +557,11 @@ void BusSurvey::TakeExchange(const ExchangeRecord& record, std::uint8_t probed, 
                    : std::min<std::uint8_t>(rewind, static_cast<std::uint8_t>(d.address + 1));
     any_device = true;
     AddDevice(std::move(d));
+  }
+  if (probed != 0 && !devices_only && found.empty()) {
+    ++garbled_[probed];
+    if (GarbledAnswerFrom(bytes, found, probed)) ++garbled_own_[probed];
+    garbled_bytes_[probed] = bytes;
   }
   if (!devices_only) {
     if (!any_device) {

@@ -69,7 +69,9 @@ struct SurveyPlan {
 };
 
 struct SurveyDevice {
-  enum class Kind { kDetector, kOtherIdentity, kException };
+  // kGarbled: bytes came in the window of every probe of its address and never formed
+  // an answer, while the probes around it met a quiet line: something answers there.
+  enum class Kind { kDetector, kOtherIdentity, kException, kGarbled };
   Kind kind = Kind::kDetector;
   std::uint8_t address = 0;     // the address in the answer
   std::uint8_t baud_index = 0;  // the speed it answered at
@@ -79,7 +81,7 @@ struct SurveyDevice {
   int attempt = 1;             // which probe of that address it came in (1 to 3)
   std::uint16_t identity = 0;  // register 0 (not for kException)
   std::uint8_t exception_code = 0;
-  std::vector<std::uint8_t> answer;  // the answer itself
+  std::vector<std::uint8_t> answer;  // the answer itself (kGarbled: the last window's bytes)
   // It came after its probe's window: handed over between two probes, or in the
   // window of a later probe.
   bool late = false;
@@ -220,6 +222,16 @@ class BusSurvey : public ExchangeObserver {
   std::vector<int> attempts_ = std::vector<int>(256, 0);
   // Addresses whose answer has come at the current speed, in time or late.
   std::vector<bool> answered_ = std::vector<bool>(256, false);
+  // Windows of each address at the current speed that held bytes forming no whole
+  // answer at all; those of them that began as a garbled answer of that address; and
+  // the bytes of the last such window.
+  std::vector<int> garbled_ = std::vector<int>(256, 0);
+  std::vector<int> garbled_own_ = std::vector<int>(256, 0);
+  std::vector<std::vector<std::uint8_t>> garbled_bytes_ =
+      std::vector<std::vector<std::uint8_t>>(256);
+  // After the sweep of a speed: every address whose every probe held bytes that formed
+  // no answer, between neighbours that met a quiet line, is a device (kGarbled).
+  void TellGarbledAddresses();
   // The probes to make again: the search goes on after rewind_to_ - 1 (0: none).
   std::uint8_t rewind_to_ = 0;
   // Detectors found and not yet queried (indices into devices_), the one in flight.

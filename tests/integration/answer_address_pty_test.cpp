@@ -130,7 +130,7 @@ TEST(AnswerAddressPty, OrnatCliAgainstAForeignSlaveSaysWhichAddressAnswered) {
        {"--unit", "3", "--echo-value", "7", "--registers", kAlarmIrMax},
        {"set", "tactic", "2", "--address", "3"},
        4,
-       "ok",
+       "echo-differs",
        {"the echo differs from the request: sent 03 06 00 04 00 02 48 28, echoed 03 06 00 04 "
         "00 07",
         "the detector may have carried out the write all the same"}},
@@ -138,7 +138,7 @@ TEST(AnswerAddressPty, OrnatCliAgainstAForeignSlaveSaysWhichAddressAnswered) {
        {"--unit", "3", "--answer-raw", "03 06 00 04 00 04"},
        {"query", "--address", "3"},
        4,
-       "ok",
+       "wrong-function",
        {"the answer from address 3 at 9600 bit/s on /dev/pts/",
         "is no answer to the query: function code 6 (a write's echo, the late answer to an "
         "earlier request?)"}},
@@ -152,7 +152,7 @@ TEST(AnswerAddressPty, OrnatCliAgainstAForeignSlaveSaysWhichAddressAnswered) {
        {"--unit", "8", "--registers", "0x11,8,4,0,0,0,0,0"},
        {"set", "address", "8", "--address", "3"},
        4,
-       "wrong-identity",
+       "address-taken",
        {"address 8 is taken: a device at address 8 of identity 0x0011 (not an ORNAT(-2)-Zev) "
         "answered the query there; nothing written"}},
   };

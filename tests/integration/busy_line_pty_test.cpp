@@ -90,9 +90,13 @@ TEST(BusyLinePty, TwoDevicesAtOneAddressAreToldAsSuchNotTakenForOne) {
     for (const json& d : Document(js).value("devices", json::array()))
       several = several || (d["address"] == 247 && d.value("several_devices", false));
     EXPECT_TRUE(several) << js.err;
+    // The search probes each address once: answers that collide every time are no
+    // answer, but never "nothing answered".
     const CliRun search = RunCli({"search", "--port", line.port_name()}, line.runtime_dir());
-    EXPECT_EQ(search.exit, 6);
-    EXPECT_NE((search.out + search.err).find("two or more devices answer at address 2"),
+    EXPECT_EQ(search.exit, how.empty() ? 6 : 4);
+    EXPECT_NE((search.out + search.err)
+                  .find(how.empty() ? "two or more devices answer at address 2"
+                                    : "but bytes that form no answer came after the probe(s) to"),
               std::string::npos)
         << search.out << search.err;
   }

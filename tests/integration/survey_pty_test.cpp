@@ -286,13 +286,13 @@ const OddCase kOdd[] = {
      "exception 2 (refused the probe)"},
     {"every CRC fails",
      "--detector 5:crc=1",
-     1,
-     {},
+     4,
+     {{5, 9600, "garbled"}},
      {4, 5, 5, 5, 6, 7},
      "",
      "",
      3,
-     "no device answered"},
+     "its answers failed their CRC check at every probe (3)"},
 };
 
 class SurveyOfOddAnswers : public ::testing::TestWithParam<OddCase> {};
