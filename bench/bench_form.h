@@ -19,8 +19,8 @@
 #include "stamping_device.h"
 #include "ui/main_window.h"
 #include "ui/toolkit/dialogs.h"
-#include "ui/toolkit/handler_gate.h"
-#include "ui/toolkit/realtime_loop.h"
+#include "runtime/handler_gate.h"
+#include "runtime/realtime_loop.h"
 
 namespace ornat::bench {
 

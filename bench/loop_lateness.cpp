@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "ui/toolkit/dialogs.h"
-#include "ui/toolkit/handler_gate.h"
-#include "ui/toolkit/realtime_loop.h"
+#include "runtime/handler_gate.h"
+#include "runtime/realtime_loop.h"
 
 namespace {
 

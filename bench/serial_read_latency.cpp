@@ -27,8 +27,8 @@
 #include "serial/comport.h"
 #include "serial/platform/posix_comm_device.h"
 #include "ui/toolkit/dialogs.h"
-#include "ui/toolkit/dispatcher.h"
-#include "ui/toolkit/handler_gate.h"
+#include "runtime/dispatcher.h"
+#include "runtime/handler_gate.h"
 
 namespace {
 

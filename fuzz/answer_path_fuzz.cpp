@@ -49,8 +49,8 @@
 #include "support/fake_comm_device.h"
 #include "support/line_texts.h"
 #include "ui/main_window.h"
-#include "ui/toolkit/dispatcher.h"
-#include "ui/toolkit/virtual_scheduler.h"
+#include "runtime/dispatcher.h"
+#include "runtime/virtual_scheduler.h"
 
 namespace {
 

@@ -63,8 +63,8 @@
 
 #include "model/bus.h"
 #include "serial/platform/comm_device.h"
-#include "ui/toolkit/dispatcher.h"
-#include "ui/toolkit/scheduler.h"
+#include "runtime/dispatcher.h"
+#include "runtime/scheduler.h"
 
 namespace ornat::sim {
 

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <thread>
 
-#include "ui/toolkit/dispatcher.h"
+#include "runtime/dispatcher.h"
 
 namespace ornat {
 

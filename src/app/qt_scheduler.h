@@ -23,8 +23,8 @@
 #include <functional>
 #include <optional>
 
-#include "ui/toolkit/scheduler.h"
-#include "ui/toolkit/task_queue.h"
+#include "runtime/scheduler.h"
+#include "runtime/task_queue.h"
 
 class QSocketNotifier;
 class QTimer;

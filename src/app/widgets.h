@@ -15,7 +15,7 @@
 #include <cstddef>
 
 #include "ui/toolkit/controls.h"
-#include "ui/toolkit/handler_gate.h"
+#include "runtime/handler_gate.h"
 
 namespace ornat {
 

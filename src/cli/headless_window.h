@@ -16,8 +16,8 @@
 #include "serial/platform/comm_device.h"
 #include "ui/main_window.h"
 #include "ui/toolkit/dialogs.h"
-#include "ui/toolkit/handler_gate.h"
-#include "ui/toolkit/realtime_loop.h"
+#include "runtime/handler_gate.h"
+#include "runtime/realtime_loop.h"
 
 namespace ornat::cli {
 

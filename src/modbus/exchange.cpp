@@ -437,7 +437,7 @@ bool TForm1::ExtendPacedWindow() {
 // --- completion -----------------------------------------------------------------
 
 void TForm1::Timer_RxTimer(TObject*) {
-  Timer_Rx.SetEnabled(false);  // 1
+  Timer_Rx.SetEnabled(false);
   // A paced probe's window is put off while an answer that began in it is read.
   if (exchange_pace_ && request_in_flight_ && ExtendPacedWindow()) return;
   try {
@@ -463,14 +463,14 @@ void TForm1::Timer_RxTimer(TObject*) {
 void TForm1::CompleteExchange() {
   // The end of a search waited for the hand-over this completion brings.
   const bool waited = search_end_waits_;
-  // 2. Closing ends a read under way on the event thread; it hands nothing over. The
+  // Closing ends a read under way on the event thread; it hands nothing over. The
   // survey's pace keeps the port open after its own requests, so that an answer that
   // comes late is read; bytes that come with none in flight are closed on as the
   // window does, or a line that never falls silent would hold the survey for ever.
   const bool keep_open = survey_pace_ && request_in_flight_;
   if (State.SessionMode != kSessionSearch && !keep_open) ComPort1_->ClosePort();
-  TeMemo1.SetFontColor(kLogOutcomeColor);  // 3
-  if (State.ReceivedCount != 0) {          // 4
+  TeMemo1.SetFontColor(kLogOutcomeColor);
+  if (State.ReceivedCount != 0) {
     if (ValidateAnswer(State.FrameBuffer, State.ReceivedCount)) {
       LogResponse();  // shows the answer, then DispatchResponse
     } else if (State.SessionMode != kSessionSearch) {
@@ -480,7 +480,7 @@ void TForm1::CompleteExchange() {
     } else if (State.DeviceAddress > kHighestAddress) {
       EndOfSearchUnlessAnswerComing(waited);
     }
-  } else {  // 5
+  } else {
     if (State.SessionMode != kSessionSearch)
       TeMemo1.Add(msg::kTimeOut);  // below the "RX :" line
     else if (State.DeviceAddress > kHighestAddress)
@@ -488,21 +488,25 @@ void TForm1::CompleteExchange() {
   }
   // The awaited answer was valid but no hit: the search ends all the same.
   if (waited && State.SessionMode == kSessionSearch) EndOfSearch();
-  // 6. Acts only when step 4 or 5 has just ended a search: the port stayed open.
+  // A second close, which acts only when the answer or its absence has just ended a
+  // search (a hit, or the end without one): the port stayed open during it.
   if (State.SessionMode != kSessionSearch && !keep_open) ComPort1_->ClosePort();
-  // 7. The second step of an interface reset without both steps confirmed.
+  // The second step of an interface reset without both steps confirmed: the PC port
+  // goes back to the speed it had before the reset.
   if (State.PendingOp == kOpResetStep2 && State.ResetStepCount != 2)
     ComPort1_->SetBaudRate(State.SavedBaudRate);
-  State.ReceivedCount = 0;  // 8
+  State.ReceivedCount = 0;
   State.PendingOp = kOpNone;
   State.QueryPending = 0;
   EndExchange(request_in_flight_ ? ExchangeRecord::End::kCompleted : ExchangeRecord::End::kIdle);
-  if (State.ActionDeferred == 1) {  // 9
+  // A deferred user action goes first; the sequence resumes after its exchange.
+  if (State.ActionDeferred == 1) {
     State.ActionDeferred = 0;
     Timer_Wait.SetEnabled(true);
     return;
   }
-  // 10. Not while the end of a search waits: there is no probe after 248.
+  // A sequence's next step; not while the end of a search waits: there is no probe
+  // after 248.
   if (State.SessionMode != kSessionIdle && !search_end_waits_) Timer_Programm.SetEnabled(true);
 }
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "serial/platform/comm_device.h"
-#include "ui/toolkit/scheduler.h"
+#include "runtime/scheduler.h"
 
 namespace ornat {
 

@@ -537,18 +537,20 @@ void TCustomComPort::AbortPendingIo() {
 // --- open and close ---------------------------------------------------------
 
 void TCustomComPort::OpenPort() {
-  if (Connected()) return;                            // 1.1
-  DoBeforeOpen();                                     // 1.2
-  OpenDevice();                                       // 1.3: code 1; nothing else has happened
-  connected_.store(true, std::memory_order_release);  // 1.4
+  if (Connected()) return;
+  DoBeforeOpen();
+  // Code 1 when the device cannot be opened: nothing else has happened by then.
+  OpenDevice();
+  connected_.store(true, std::memory_order_release);
   try {
-    ApplyAllSettings();  // 1.5
+    // Queues, line settings, timeouts; a device that refuses one is closed again.
+    ApplyAllSettings();
   } catch (...) {
     CloseDevice();
     connected_.store(false, std::memory_order_release);
     throw;
   }
-  // 1.6
+  // The event thread, only when some event is asked for.
   if (events_.Empty()) {
     thread_created_ = false;
   } else {
@@ -557,7 +559,7 @@ void TCustomComPort::OpenPort() {
     event_thread_ = std::make_unique<TComThread>(*this);
     thread_created_ = true;
   }
-  // 1.7
+  // The handlers learn of the open port and of its modem lines as they stand.
   DoAfterOpen();
   DeliverCTS();
   DeliverDSR();
@@ -574,16 +576,18 @@ void TCustomComPort::DestroyThread() {
 }
 
 void TCustomComPort::ClosePort() {
-  if (!Connected()) return;  // 5.1
-  // 5.2: the three signal handlers with OnOff False, without reading the lines.
+  if (!Connected()) return;
+  // The three signal handlers hear the lines go off, without reading them.
   DoCTSChange(false);
   DoDSRChange(false);
   DoRLSDChange(false);
   DoBeforeClose();
-  AbortPendingIo();                                    // 5.3: code 5 stops the close here
-  DestroyThread();                                     // 5.4
-  CloseDevice();                                       // 5.5
-  connected_.store(false, std::memory_order_release);  // 5.6
+  // Transfers under way end first; an abort that fails (code 5) stops the close here,
+  // and the port stays open with its thread.
+  AbortPendingIo();
+  DestroyThread();
+  CloseDevice();
+  connected_.store(false, std::memory_order_release);
   DoAfterClose();
 }
 
@@ -598,7 +602,8 @@ int TCustomComPort::WriteBytes(const void* buffer, int count) {
 int TCustomComPort::ReadBytes(void* buffer, int count) {
   IoResult r = device_.Read(buffer, count);
   if (r.error != 0) throw EComPort(CError_ReadFailed, r.error);
-  QueuedInputCount();  // after a completed read, as the original does (code 10)
+  // A completed read is followed by a look at the queue, whose failure raises code 10.
+  QueuedInputCount();
   return r.count;
 }
 

@@ -24,8 +24,8 @@
 
 #include "serial/com_types.h"
 #include "serial/platform/comm_device.h"
-#include "ui/toolkit/dispatcher.h"
-#include "ui/toolkit/object.h"
+#include "runtime/dispatcher.h"
+#include "runtime/object.h"
 
 namespace ornat {
 

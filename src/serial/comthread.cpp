@@ -39,7 +39,7 @@ TComEvents MaskToEvents(std::uint32_t mask) {
 
 TComThread::TComThread(TCustomComPort& owner)
     : owner_(owner), stop_signal_(owner.Device().CreateStopSignal()) {
-  // The original ignores SetCommMask's result here; a failure shows as a failed
+  // The mask's result is not examined: a mask the device refused shows as a failed
   // first wait, which ends the loop.
   owner_.Device().SetEventMask(EventsToMask(owner_.Events()));
   thread_ = std::thread([this] { Execute(); });  // normal priority: the default
@@ -102,16 +102,18 @@ void TComThread::Execute() {
   CommDevice& device = owner_.Device();
   try {
     for (;;) {
-      // Steps 2 and 3: the wait, woken by an event, the stop signal or a failure.
+      // The wait, woken by an event, the stop signal or a failure.
       WaitResult r = device.WaitEvent(*stop_signal_);
-      if (r.outcome != WaitOutcome::kEvents) break;  // stop or failed wait: step 5
+      if (r.outcome != WaitOutcome::kEvents) break;  // the stop, or a failed wait
       {
         std::lock_guard<std::mutex> lock(mutex_);
         events_ = MaskToEvents(r.mask);
       }
-      DispatchEvents();  // step 4
+      DispatchEvents();
     }
-    // Step 6. Like the original, it is skipped when an exception ends the loop.
+    // The mask is cleared and the queues emptied when the loop ends by the stop or a
+    // failed wait; an exception that ends the loop skips this, and the close that
+    // follows purges the port anyway.
     device.SetEventMask(0);
     device.Purge(PURGE_TXCLEAR | PURGE_RXCLEAR);
   } catch (...) {

@@ -33,8 +33,8 @@ TComEvents MaskToEvents(std::uint32_t mask);
 class TComThread {
  public:
   // Creation by OpenPort, on the opening thread: creates StopSignal, sets the
-  // device's event mask to EventsToMask(owner.Events()) (its result is not examined,
-  // as in the original), then starts the thread (normal priority).
+  // device's event mask to EventsToMask(owner.Events()) (its result is not examined: a
+  // failure shows as a failed first wait), then starts the thread (normal priority).
   explicit TComThread(TCustomComPort& owner);
   // Destruction by ClosePort: SignalStop, then waits until the thread has ended.
   // On the UI thread the wait keeps serving the dispatcher's synchronous calls, so

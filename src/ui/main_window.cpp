@@ -6,9 +6,9 @@
 
 #include <algorithm>
 
+#include "runtime/realtime_loop.h"
 #include "serial/comport.h"
 #include "ui/exchange_log.h"
-#include "ui/toolkit/realtime_loop.h"
 
 namespace ornat {
 
@@ -344,7 +344,7 @@ std::uint8_t TForm1::AddressOf(const TTeSpinEdit& editor) {
 }
 
 void TForm1::FormCreate(TObject*) {
-  // 1. Fit to the screen.
+  // Fit to the screen: a screen too low for the window gives it a scroll bar.
   if (env_.screen_height - 25 < OuterHeight) {
     OuterHeight = env_.screen_height - 25;
     AutoScroll = true;
@@ -353,19 +353,19 @@ void TForm1::FormCreate(TObject*) {
     // The scroll bar takes its width from the client area; widen the window to keep 434.
     OuterWidth += env_.vscroll_width;
   }
-  // 2. The three values.
+  // The shared values start-up sets.
   State.ReceivedCount = 0;
   State.DeviceAddress = 247;
   State.BaudIndex = 3;
-  // 3, 4. Label and editors (both hold 247 already: no change event).
+  // The address label and both editors (they hold 247 already: no change event).
   TeLabel5.SetCaption(kAddressLabelPrefix + PadNumber(State.DeviceAddress, 3));
   TeSpinEdit1.SetValue(State.DeviceAddress);
   TeSpinEdit2.SetValue(State.DeviceAddress);
-  // 5. Grid initialisation.
+  // The status grid's fixed cells and column widths.
   InitStatusGrid(StatusGrid);
-  // 6. Row BaudIndex of the baud-rate table.
+  // The PC port's speed and the status bar, from row BaudIndex of the baud-rate table.
   ApplyBaudRow(State.BaudIndex);
-  // 7. Port discovery.
+  // The Port menu: the ports found, one of them preselected.
   EnumeratePorts();
 }
 

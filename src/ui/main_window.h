@@ -26,9 +26,9 @@
 #include "state/shared_state.h"
 #include "ui/toolkit/controls.h"
 #include "ui/toolkit/dialogs.h"
-#include "ui/toolkit/dispatcher.h"
-#include "ui/toolkit/handler_gate.h"
-#include "ui/toolkit/scheduler.h"
+#include "runtime/dispatcher.h"
+#include "runtime/handler_gate.h"
+#include "runtime/scheduler.h"
 #include "ui/toolkit/timer.h"
 
 namespace ornat {

@@ -23,9 +23,9 @@
 #include <functional>
 #include <memory>
 
-#include "ui/toolkit/dispatcher.h"
-#include "ui/toolkit/handler_gate.h"
-#include "ui/toolkit/scheduler.h"
+#include "runtime/dispatcher.h"
+#include "runtime/handler_gate.h"
+#include "runtime/scheduler.h"
 #include "win32/event_queue.h"
 
 namespace ornat::win32 {

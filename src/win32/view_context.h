@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "ui/toolkit/handler_gate.h"
+#include "runtime/handler_gate.h"
 #include "win32/fonts.h"
 
 namespace ornat::win32 {

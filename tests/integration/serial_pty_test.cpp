@@ -35,8 +35,8 @@
 #include "support/sim_process.h"
 #include "support/virtual_port_lock.h"
 #include "ui/toolkit/dialogs.h"
-#include "ui/toolkit/dispatcher.h"
-#include "ui/toolkit/handler_gate.h"
+#include "runtime/dispatcher.h"
+#include "runtime/handler_gate.h"
 
 namespace ornat {
 namespace {

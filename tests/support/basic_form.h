@@ -10,8 +10,8 @@
 #include "serial/platform/port_list.h"
 #include "support/fake_comm_device.h"
 #include "ui/main_window.h"
-#include "ui/toolkit/dispatcher.h"
-#include "ui/toolkit/virtual_scheduler.h"
+#include "runtime/dispatcher.h"
+#include "runtime/virtual_scheduler.h"
 
 namespace ornat::testing {
 

@@ -24,8 +24,8 @@
 #include "support/basic_form.h"
 #include "support/fake_comm_device.h"
 #include "ui/main_window.h"
-#include "ui/toolkit/dispatcher.h"
-#include "ui/toolkit/virtual_scheduler.h"
+#include "runtime/dispatcher.h"
+#include "runtime/virtual_scheduler.h"
 
 namespace ornat::testing {
 

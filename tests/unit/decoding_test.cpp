@@ -12,8 +12,8 @@
 namespace ornat::testing {
 namespace {
 
-// The answer of the detector's worked example: byte count 16; register 3 = 0 (normal),
-// 4 = 3 (T2MIN), 5 = 0 (latching on), 7 = 1 (test on).
+// A detector at address 5 answering the parameter query: byte count 16; register 3 = 0
+// (normal), 4 = 3 (T2MIN), 5 = 0 (latching on), 7 = 1 (test on).
 const Bytes kExample = {0x05, 0x03, 0x10, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00,
                         0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0xEE, 0x90};
 
@@ -49,7 +49,15 @@ TEST(Decoding, AParameterAnswerIsShownOrRejectedByItsLengthAndIdentity) {
   // Before each answer: T1MAX checked, FIX unchecked, TST checked, both cells filled.
   const std::string kBefore = "before";
   const Case cases[] = {
-      {"the worked example", kExample, 0, kTypeCell, kNormalCell, "T2MIN", true, true, {}},
+      {"a detector at 5, normal, T2MIN, test on",
+       kExample,
+       0,
+       kTypeCell,
+       kNormalCell,
+       "T2MIN",
+       true,
+       true,
+       {}},
       {"identity 0x1000",
        {0x05, 0x03, 0x10, 0x10, 0x00, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00,
         0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0xF3, 0x50},
@@ -155,7 +163,7 @@ TEST(Decoding, AParameterAnswerIsShownOrRejectedByItsLengthAndIdentity) {
        true,
        {}},
       // An answer shorter than its byte count says, with a CRC that fits: the bytes
-      // beyond it were never received (here they hold the worked example's).
+      // beyond it were never received (here they hold those of the answer from 5).
       {"7 bytes claiming 16",
        WithCrc({0x05, 0x03, 0x10, 0x00, 0x10}),
        255,

@@ -24,7 +24,7 @@ Frame FrameOf(const std::vector<std::uint8_t>& bytes) {
   return f;
 }
 
-TEST(RtuCodec, BuildsTheWorkedExampleFramesByteForByte) {
+TEST(RtuCodec, BuildsTheRequestsTheWindowSendsByteForByte) {
   struct Case {
     std::uint8_t address, function;
     std::uint16_t reg, value;
@@ -51,6 +51,7 @@ TEST(RtuCodec, BuildsTheWorkedExampleFramesByteForByte) {
 
 TEST(RtuCodec, AReadWithCountZeroIsSentWithZeroInBytesFourAndFive) {
   Frame f{};
+  f.fill(0xEE);  // so that the zeros are the builder's
   BuildRequest(f, 247, 3, 0, 0);
   EXPECT_EQ(f[4], 0);
   EXPECT_EQ(f[5], 0);

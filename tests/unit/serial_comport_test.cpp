@@ -11,8 +11,8 @@
 #include "serial/comthread.h"
 #include "support/fake_comm_device.h"
 #include "ui/toolkit/dialogs.h"
-#include "ui/toolkit/dispatcher.h"
-#include "ui/toolkit/handler_gate.h"
+#include "runtime/dispatcher.h"
+#include "runtime/handler_gate.h"
 
 namespace ornat {
 namespace {

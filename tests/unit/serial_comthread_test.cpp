@@ -12,12 +12,12 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/dispatcher.h"
+#include "runtime/handler_gate.h"
 #include "serial/comport.h"
 #include "serial/comthread.h"
 #include "support/fake_comm_device.h"
 #include "ui/toolkit/dialogs.h"
-#include "ui/toolkit/dispatcher.h"
-#include "ui/toolkit/handler_gate.h"
 
 namespace ornat {
 namespace {
@@ -209,7 +209,7 @@ TEST_F(ComThreadTest, AnExceptionInOnRxCharUnderSmNoneEndsTheThreadAndCloseStill
   device.ClearCalls();
   port.ClosePort();
   EXPECT_FALSE(port.Connected());
-  // The loop's epilogue was skipped by the exception, as in the original.
+  // The exception skipped the loop's clearing of the mask and queues; the close purges.
   EXPECT_EQ(device.NamesWithoutWaits(), (Names{"Purge", "Close"}));
   // The next open starts a new thread that delivers again.
   Open();

@@ -15,8 +15,8 @@
 #include "serial/platform/win32_comm_device.h"
 #include "support/fake_win32_api.h"
 #include "ui/toolkit/dialogs.h"
-#include "ui/toolkit/dispatcher.h"
-#include "ui/toolkit/handler_gate.h"
+#include "runtime/dispatcher.h"
+#include "runtime/handler_gate.h"
 
 namespace ornat {
 namespace {

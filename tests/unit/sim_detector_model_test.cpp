@@ -48,7 +48,7 @@ std::string ToHex(const Bytes& bytes) {
   return out;
 }
 
-TEST(SimCrc, MatchesTheWorkedFrames) {
+TEST(SimCrc, MatchesTheFramesOfTheWindowAndTheDetector) {
   const struct {
     const char* frame;
   } cases[] = {

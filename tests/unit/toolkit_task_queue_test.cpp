@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "ui/toolkit/dialogs.h"
-#include "ui/toolkit/handler_gate.h"
-#include "ui/toolkit/realtime_loop.h"
-#include "ui/toolkit/task_queue.h"
+#include "runtime/handler_gate.h"
+#include "runtime/realtime_loop.h"
+#include "runtime/task_queue.h"
 #include "ui/toolkit/timer.h"
 
 namespace ornat {

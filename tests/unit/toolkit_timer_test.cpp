@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "ui/toolkit/dialogs.h"
-#include "ui/toolkit/handler_gate.h"
+#include "runtime/handler_gate.h"
 #include "ui/toolkit/timer.h"
-#include "ui/toolkit/virtual_scheduler.h"
+#include "runtime/virtual_scheduler.h"
 
 namespace ornat {
 namespace {

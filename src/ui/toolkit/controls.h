@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/toolkit/object.h"
+#include "runtime/object.h"
 
 namespace ornat {
 

@@ -7,17 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "runtime/exception_report.h"
+
 namespace ornat {
 
 enum class DialogAnswer { Yes, No, Closed };
 
-class Dialogs {
+class Dialogs : public ExceptionReport {
  public:
-  virtual ~Dialogs() = default;
   // Modal warning with the buttons Yes and No; returns the button pressed.
   virtual DialogAnswer AskYesNo(const std::string& text) = 0;
-  // The application's standard exception report: a message box with the message.
-  virtual void ShowException(const std::string& message) = 0;
 };
 
 // For tests: answers come from a script (No once it runs out), everything asked and

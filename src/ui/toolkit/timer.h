@@ -10,9 +10,9 @@
 // Firings enter through the HandlerGate; a firing held there is dropped if the timer
 // was stopped or restarted before it could run (as a killed timer's message is).
 
-#include "ui/toolkit/handler_gate.h"
-#include "ui/toolkit/object.h"
-#include "ui/toolkit/scheduler.h"
+#include "runtime/handler_gate.h"
+#include "runtime/object.h"
+#include "runtime/scheduler.h"
 
 namespace ornat {
 

@@ -1,4 +1,4 @@
-#include "ui/toolkit/virtual_scheduler.h"
+#include "runtime/virtual_scheduler.h"
 
 namespace ornat {
 

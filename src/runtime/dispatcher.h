@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "ui/toolkit/handler_gate.h"
+#include "runtime/handler_gate.h"
 
 namespace ornat {
 

@@ -8,10 +8,10 @@
 #include <functional>
 #include <memory>
 
-#include "ui/toolkit/dispatcher.h"
-#include "ui/toolkit/loop_waiter.h"
-#include "ui/toolkit/scheduler.h"
-#include "ui/toolkit/task_queue.h"
+#include "runtime/dispatcher.h"
+#include "runtime/loop_waiter.h"
+#include "runtime/scheduler.h"
+#include "runtime/task_queue.h"
 
 namespace ornat {
 

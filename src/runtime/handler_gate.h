@@ -10,13 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "ui/toolkit/dialogs.h"
+#include "runtime/exception_report.h"
 
 namespace ornat {
 
 class HandlerGate {
  public:
-  explicit HandlerGate(Dialogs& dialogs) : dialogs_(dialogs) {}
+  explicit HandlerGate(ExceptionReport& report) : report_(report) {}
   HandlerGate(const HandlerGate&) = delete;
   HandlerGate& operator=(const HandlerGate&) = delete;
 
@@ -34,7 +34,7 @@ class HandlerGate {
  private:
   void RunReporting(const std::function<void()>& fn);
   void RunHeld();
-  Dialogs& dialogs_;
+  ExceptionReport& report_;
   bool busy_ = false;
   std::deque<std::function<void()>> held_;
   std::vector<std::pair<const void*, std::function<void()>>> settled_;

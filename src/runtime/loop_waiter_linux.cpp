@@ -1,7 +1,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "ui/toolkit/loop_waiter.h"
+#include "runtime/loop_waiter.h"
 
 namespace ornat {
 

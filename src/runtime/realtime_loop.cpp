@@ -1,4 +1,4 @@
-#include "ui/toolkit/realtime_loop.h"
+#include "runtime/realtime_loop.h"
 
 namespace ornat {
 

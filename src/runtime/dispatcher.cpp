@@ -1,4 +1,4 @@
-#include "ui/toolkit/dispatcher.h"
+#include "runtime/dispatcher.h"
 
 namespace ornat {
 

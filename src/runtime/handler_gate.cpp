@@ -1,4 +1,4 @@
-#include "ui/toolkit/handler_gate.h"
+#include "runtime/handler_gate.h"
 
 #include <exception>
 #include <string>
@@ -9,9 +9,9 @@ void HandlerGate::RunReporting(const std::function<void()>& fn) {
   try {
     fn();
   } catch (const std::exception& e) {
-    dialogs_.ShowException(e.what());
+    report_.ShowException(e.what());
   } catch (...) {
-    dialogs_.ShowException("Unknown exception");
+    report_.ShowException("Unknown exception");
   }
 }
 

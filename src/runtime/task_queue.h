@@ -15,7 +15,7 @@
 #include <optional>
 #include <utility>
 
-#include "ui/toolkit/scheduler.h"
+#include "runtime/scheduler.h"
 
 namespace ornat {
 

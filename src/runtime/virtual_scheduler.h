@@ -5,8 +5,8 @@
 
 #include <optional>
 
-#include "ui/toolkit/scheduler.h"
-#include "ui/toolkit/task_queue.h"
+#include "runtime/scheduler.h"
+#include "runtime/task_queue.h"
 
 namespace ornat {
 

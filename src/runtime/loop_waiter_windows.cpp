@@ -1,4 +1,4 @@
-#include "ui/toolkit/loop_waiter.h"
+#include "runtime/loop_waiter.h"
 
 // <windows.h> comes after the project's headers: its macros (EV_RXCHAR, PURGE_RXABORT...)
 // would otherwise replace the names those headers declare.
