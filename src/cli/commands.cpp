@@ -22,7 +22,7 @@
 #include "serial/line_lock.h"
 #include "serial/platform/platform.h"
 #include "ui/exchange_log.h"
-#include "ui/exchange_outcome.h"
+#include "modbus/exchange_outcome.h"
 
 namespace ornat::cli {
 

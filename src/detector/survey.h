@@ -50,7 +50,7 @@
 #include "detector/shown_parameters.h"
 #include "modbus/answer_scan.h"
 #include "modbus/exchange_observer.h"
-#include "ui/exchange_outcome.h"
+#include "modbus/exchange_outcome.h"
 #include "ui/main_window.h"
 
 namespace ornat {

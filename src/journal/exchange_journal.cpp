@@ -6,7 +6,7 @@
 #include "journal/journal_file.h"
 #include "journal/json.h"
 #include "ui/exchange_log.h"
-#include "ui/exchange_outcome.h"
+#include "modbus/exchange_outcome.h"
 
 namespace ornat {
 

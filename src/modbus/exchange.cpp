@@ -524,6 +524,7 @@ void TForm1::EndExchange(ExchangeRecord::End end) {
   exchange_.ended = env_.scheduler->Now();
   if (env_.exchange_observer != nullptr) {
     exchange_.log = TeMemo1.Lines();
+    exchange_.outcome = OutcomeOf(exchange_);
     env_.exchange_observer->ExchangeEnded(exchange_);
   }
   exchange_ = ExchangeRecord{};

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "serial/platform/comm_device.h"
+#include "modbus/exchange_outcome.h"
 #include "runtime/scheduler.h"
+#include "serial/platform/comm_device.h"
 
 namespace ornat {
 
@@ -41,6 +42,8 @@ struct ExchangeRecord {
   Micros ended{0};
   // The log pane's lines when the exchange ended, as it shows them.
   std::vector<std::string> log;
+  // What the exchange came to, set by the engine as it ends (kNone while under way).
+  ExchangeOutcome outcome = ExchangeOutcome::kNone;
   // kSendFailed: why the port could not be opened or written (the log line names
   // only the port).
   std::string failure;

@@ -14,7 +14,7 @@
 #include "serial/comport.h"
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
-#include "ui/exchange_outcome.h"
+#include "modbus/exchange_outcome.h"
 
 namespace ornat::testing {
 namespace {

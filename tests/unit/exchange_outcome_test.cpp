@@ -1,7 +1,7 @@
 // The outcome of an exchange as its log lines tell it, which ornat-cli's exit status,
 // the journal and the survey go by.
 
-#include "ui/exchange_outcome.h"
+#include "modbus/exchange_outcome.h"
 
 #include <gtest/gtest.h>
 

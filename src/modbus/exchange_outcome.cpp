@@ -1,4 +1,4 @@
-#include "ui/exchange_outcome.h"
+#include "modbus/exchange_outcome.h"
 
 #include "modbus/answer_scan.h"
 #include "modbus/exchange_observer.h"
