@@ -29,9 +29,7 @@ constexpr double kStepMs = 5;
 // A first probe, and up to two more after noise or a failed CRC.
 constexpr int kProbesPerAddress = 3;
 
-constexpr std::uint8_t kReadHolding = 3;
 constexpr std::uint8_t kProbeAnswerCount = 2;  // one register
-constexpr std::uint8_t kReadException = 0x83;
 
 constexpr std::uint16_t kDelayMenu[] = {100, 150, 200, 250, 300, 350};
 
@@ -521,7 +519,7 @@ void BusSurvey::TakeExchange(const ExchangeRecord& record, std::uint8_t probed, 
   for (std::size_t k = 0; k < found.size(); ++k) {
     const FoundAnswer& f = found[k];
     const std::uint8_t* a = bytes.data() + f.at;
-    const bool probe_answer = a[1] == kReadHolding && a[2] == kProbeAnswerCount;
+    const bool probe_answer = a[1] == kReadHoldingRegisters && a[2] == kProbeAnswerCount;
     const bool refused = a[1] == kReadException;
     if (!probe_answer && (devices_only || !refused)) {
       others.push_back(f);

@@ -36,9 +36,6 @@
 namespace ornat {
 
 namespace {
-constexpr std::uint8_t kReadHolding = 3;
-constexpr std::uint8_t kWriteSingle = 6;
-constexpr std::uint8_t kHighestAddress = 247;
 // ComPort1's read interval, as the window stores it (no total timeout).
 constexpr int kWindowReadIntervalMs = 150;
 }  // namespace
@@ -60,42 +57,32 @@ bool DeviceGone(int system_error) {
   return IsDeviceGoneError(system_error);
 }
 
-bool AnswerEndsAt(const std::uint8_t* bytes, int count, int expected) {
-  // A whole frame's CRC, taken over the frame with its own CRC, is 0.
-  if (expected >= kExceptionAnswerLength && count >= expected &&
-      Crc16(bytes + count - expected, static_cast<std::uint16_t>(expected)) == 0)
-    return true;
-  return count >= kExceptionAnswerLength &&
-         (bytes[count - kExceptionAnswerLength + 1] & 0x80) != 0 &&
-         Crc16(bytes + count - kExceptionAnswerLength, kExceptionAnswerLength) == 0;
-}
-
 std::uint8_t ReadLimitForRead(std::uint16_t count) {
   // One-byte arithmetic, as the limit is one byte: count 128 gives 2 * 128 + 5 = 5,
   // and a limit of 17.
   std::uint8_t n = static_cast<std::uint8_t>(count & 0xFF);
   if (n == 0) n = 1;
   const auto expected = static_cast<std::uint8_t>(2 * n + 5);
-  return static_cast<std::uint8_t>(expected + 12);
+  return static_cast<std::uint8_t>(expected + kReadRoom);
 }
 
 // --- transmission -------------------------------------------------------------
 
 void TForm1::SendWriteRegister(std::uint16_t reg, std::uint16_t value, TTeMemo& log) {
-  BuildRequest(State.FrameBuffer, State.DeviceAddress, kWriteSingle, reg, value);
+  BuildRequest(State.FrameBuffer, State.DeviceAddress, kWriteSingleRegister, reg, value);
   next_sender_ = ExchangeSender::kWrite;
   Transmit(log, kWriteReadLimit, false);
 }
 
 void TForm1::SendWriteRegisterTo(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
                                  TTeMemo& log) {
-  BuildRequest(State.FrameBuffer, address, kWriteSingle, reg, value);
+  BuildRequest(State.FrameBuffer, address, kWriteSingleRegister, reg, value);
   next_sender_ = ExchangeSender::kWriteToFixedAddress;
   Transmit(log, kWriteReadLimit, false);
 }
 
 void TForm1::SendReadRegisters(std::uint16_t first, std::uint16_t count, TTeMemo& log) {
-  BuildRequest(State.FrameBuffer, State.DeviceAddress, kReadHolding, first, count);
+  BuildRequest(State.FrameBuffer, State.DeviceAddress, kReadHoldingRegisters, first, count);
   next_sender_ = ExchangeSender::kRead;
   Transmit(log, ReadLimitForRead(count), true);
 }
