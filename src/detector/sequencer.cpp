@@ -5,6 +5,7 @@
 // while a sequence runs waits in Timer_Wait (DeferIfBusy).
 
 #include "detector/register_map.h"
+#include "modbus/protocol.h"
 #include "ui/exchange_log.h"
 #include "ui/main_window.h"
 
@@ -20,10 +21,6 @@ constexpr const char* kStopCaption = "СТОП";
 constexpr int kFirstStepMs = 20;
 constexpr int kCycleMs = 500;
 
-constexpr std::uint8_t kFnReadHolding = 3;
-constexpr std::uint8_t kFnWriteSingle = 6;
-constexpr std::uint8_t kFnWriteMultiple = 16;
-
 }  // namespace
 
 // --- response dispatcher ------------------------------------------------------------
@@ -38,8 +35,8 @@ bool TForm1::AnswerFromAddressedDevice() const {
   // Detectors differ in whose address the echo of an address change carries (the
   // interface reset's first step included): the old one or the one just written.
   const bool address_write =
-      sent[1] == kFnWriteSingle && sent[2] == 0 && sent[3] == kRegAddress && sent[4] == 0;
-  return address_write && State.FrameBuffer[1] == kFnWriteSingle && from == sent[5];
+      sent[1] == kWriteSingleRegister && sent[2] == 0 && sent[3] == kRegAddress && sent[4] == 0;
+  return address_write && State.FrameBuffer[1] == kWriteSingleRegister && from == sent[5];
 }
 
 void TForm1::DispatchResponse() {
@@ -53,13 +50,13 @@ void TForm1::DispatchResponse() {
     return;
   }
   switch (State.FrameBuffer[1]) {  // the answer's function code
-    case kFnReadHolding:
+    case kReadHoldingRegisters:
       if (State.PendingOp == kOpParameterQuery)
         State.PendingOp = DecodeParameters();
       else if (State.PendingOp == kOpSearchProbe || LateProbeAnswer())
         State.PendingOp = SearchHit();
       break;
-    case kFnWriteSingle:
+    case kWriteSingleRegister:
       switch (State.PendingOp) {
         case kOpAddressChange:
           AddressAcknowledged();
@@ -80,12 +77,12 @@ void TForm1::DispatchResponse() {
           break;
       }
       break;
-    case kFnWriteMultiple:
+    case kWriteMultipleRegisters:
       // Never sent by the window, routed all the same.
       break;
-    case 0x83:
-    case 0x86:
-    case 0x90:
+    case kReadException:
+    case kWriteException:
+    case kWriteMultipleException:
       // An exception answer, whatever awaits it (a failed answer included).
       TeMemo1.Add(msg::kError);
       return;

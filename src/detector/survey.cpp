@@ -351,8 +351,8 @@ void BusSurvey::TellGarbledAddresses() {
   // answer at every probe of that address, as does a unit that garbles its own; noise
   // falls on the windows of other addresses too. Without this, such a line would end
   // in "no device answered" although something answers at that address every time.
-  const auto quiet = [this](int a) { return a < 1 || a > 247 || garbled_[a] == 0; };
-  for (int a = 1; a <= 247; ++a) {
+  const auto quiet = [this](int a) { return !IsSlaveAddress(a) || garbled_[a] == 0; };
+  for (int a = kLowestAddress; a <= kHighestAddress; ++a) {
     if (attempts_[a] < kProbesPerAddress || garbled_[a] != attempts_[a] || answered_[a]) continue;
     if (!quiet(a - 1) || !quiet(a + 1)) continue;
     SurveyDevice d;
