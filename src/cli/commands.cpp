@@ -197,7 +197,7 @@ void WriteExchange(JsonWriter& j, const ExchangeRecord& r) {
   j.Key("operation").String(OperationName(r));
   j.Key("request").String(HexText(r.request));
   j.Key("answer").String(HexText(r.AllBytes()));
-  j.Key("outcome").String(OutcomeName(OutcomeOf(r)));
+  j.Key("outcome").String(OutcomeName(r.outcome));
   j.Key("log").Strings(r.log);
   if (!r.failure.empty())
     j.Key("failure").String(r.end == ExchangeRecord::End::kSendFailed && kJsonFailureInOwnWords
@@ -274,7 +274,7 @@ class Session {
     if (o_.json) {
       JsonWriter j;
       Head(j);
-      j.Key("outcome").String(OutcomeName(OutcomeOf(r.log)));
+      j.Key("outcome").String(OutcomeName(r.outcome));
       j.Key("exit").Int(kExitPort);
       j.Key("line_in_use").BeginObject();
       j.Key("pid").Int(line_.Holder().pid);
@@ -343,7 +343,7 @@ class Session {
       Err("the exchange did not end within " + std::to_string(kCommandLimit.count()) + " s");
       return Verdict::NoAnswer();
     }
-    const ExchangeOutcome outcome = OutcomeOf(out.back());
+    const ExchangeOutcome outcome = out.back().outcome;
     if (outcome != ExchangeOutcome::kOk) Err(FailureText(out.back(), outcome));
     return Verdict::Of(outcome);
   }
@@ -365,7 +365,7 @@ class Session {
     for (const ExchangeRecord& r : ex) {
       if (r.request.size() != 8 || r.request[1] != 6 || r.end != ExchangeRecord::End::kCompleted)
         continue;
-      const ExchangeOutcome outcome = OutcomeOf(r);
+      const ExchangeOutcome outcome = r.outcome;
       if (outcome == ExchangeOutcome::kOk) {
         const auto echo = ValidAnswer(r);
         if (echo.size() < 8 ||
@@ -565,7 +565,7 @@ int Watch(Session& s) {
   // than one of minutes.
   s.win().KeepExchanges(false);
   s.win().OnExchange([&](const ExchangeRecord& r) {
-    const ExchangeOutcome outcome = OutcomeOf(r);
+    const ExchangeOutcome outcome = r.outcome;
     if (outcome == ExchangeOutcome::kPortError) port_failure = r;
     std::optional<ShownParameters> p;
     const std::string not_an_answer =
@@ -766,7 +766,7 @@ int SetAddress(Session& s) {
     if (ex.empty() || w.Working()) {
       Err("the look at address " + std::to_string(wanted) + " did not end; nothing written");
       v = Verdict::NoAnswer();
-    } else if (OutcomeOf(ex.back().log) == ExchangeOutcome::kPortError) {
+    } else if (ex.back().outcome == ExchangeOutcome::kPortError) {
       Err(s.FailureText(ex.back(), ExchangeOutcome::kPortError));
       v = Verdict::Of(ExchangeOutcome::kPortError);
     } else if (!ex.back().AllBytes().empty()) {

@@ -58,12 +58,12 @@ std::uint8_t TForm1::DecodeParameters() {
   if (!AcceptedByteCount(byte_count) ||
       State.ReceivedCount < AnswerLength(kReadHoldingRegisters, byte_count)) {
     EmptyStatusValues(StatusGrid);
-    TeMemo1.Add(msg::kWrongLength);
+    AddOutcomeLine(msg::kWrongLength, ExchangeOutcome::kWrongLength);
     return kOpFailed;
   }
   if (id != kDetectorIdentity) {
     EmptyStatusValues(StatusGrid);
-    TeMemo1.Add(msg::kWrongId);
+    AddOutcomeLine(msg::kWrongId, ExchangeOutcome::kWrongId);
     return kOpFailed;
   }
 

@@ -46,7 +46,8 @@ void TForm1::DispatchResponse() {
   // second step as not confirmed, as after a time-out. The bytes a failed CRC check
   // left (PendingOp 255) are no answer of anyone's and go on as before.
   if (State.PendingOp != kOpFailed && !AnswerFromAddressedDevice()) {
-    TeMemo1.Add(msg::kWrongAddress + PadNumber(State.FrameBuffer[0], 3));
+    AddOutcomeLine(msg::kWrongAddress + PadNumber(State.FrameBuffer[0], 3),
+                   ExchangeOutcome::kWrongAddress);
     return;
   }
   switch (State.FrameBuffer[1]) {  // the answer's function code
@@ -70,7 +71,10 @@ void TForm1::DispatchResponse() {
           break;
         case kOpResetStep2:
           ++State.ResetStepCount;
-          TeMemo1.Add(State.ResetStepCount == 2 ? msg::kResetOk : msg::kResetError);
+          if (State.ResetStepCount == 2)
+            TeMemo1.Add(msg::kResetOk);
+          else
+            AddOutcomeLine(msg::kResetError, ExchangeOutcome::kResetError);
           BaudAcknowledged();
           break;
         default:
@@ -84,12 +88,12 @@ void TForm1::DispatchResponse() {
     case kWriteException:
     case kWriteMultipleException:
       // An exception answer, whatever awaits it (a failed answer included).
-      TeMemo1.Add(msg::kError);
+      AddOutcomeLine(msg::kError, ExchangeOutcome::kException);
       return;
     default:
       return;
   }
-  if (State.PendingOp != kOpFailed) TeMemo1.Add(msg::kOk);
+  if (State.PendingOp != kOpFailed) AddOutcomeLine(msg::kOk, ExchangeOutcome::kOk);
 }
 
 // --- deferral -------------------------------------------------------------------------

@@ -400,7 +400,7 @@ void BusSurvey::ExchangeEnded(const ExchangeRecord& record) {
       SurveyDevice& d = devices_[querying_];
       d.queried = true;
       d.query_log = record.log;
-      d.query_outcome = OutcomeOf(record.log);  // the port error
+      d.query_outcome = record.outcome;  // the port error
       query_in_flight_ = false;
       Tell(querying_);
     }
@@ -447,7 +447,7 @@ bool BusSurvey::JudgeQuery(std::size_t index, const ExchangeRecord& record) {
     d.query_outcome = ExchangeOutcome::kSeveralDevices;
     return false;
   }
-  d.query_outcome = OutcomeOf(record.log);
+  d.query_outcome = record.outcome;
   // The completion has shown the answer by now; a rejected one left the cells empty.
   if (d.query_outcome == ExchangeOutcome::kOk) {
     d.shown = ReadShownParameters(form_);

@@ -177,6 +177,7 @@ void NoteSendFailure(ExchangeRecord& record, const EComPort& e) {
   record.failure_code = e.ErrorCode();
   record.failure_errno = std::max(e.SystemError(), 0);
   record.failure_holders = e.Holders();
+  record.outcome = Worse(record.outcome, ExchangeOutcome::kPortError);
   if (e.SystemError() > 0) record.failure += ": " + SystemErrorText(e.SystemError());
 }
 
@@ -196,6 +197,16 @@ EComPort LineInUse(const LineHolder& holder) {
 void TForm1::ReportSendFailure(TTeMemo& log) {
   log.SetFontColor(kLogOutcomeColor);
   log.Add(msg::kPortOpenError + ComPort1_->Port());
+  NoteOutcome(ExchangeOutcome::kPortError);
+}
+
+void TForm1::AddOutcomeLine(const std::string& line, ExchangeOutcome outcome) {
+  TeMemo1.Add(line);
+  NoteOutcome(outcome);
+}
+
+void TForm1::NoteOutcome(ExchangeOutcome outcome) {
+  exchange_.outcome = Worse(exchange_.outcome, outcome);
 }
 
 void TForm1::EndFailedSend() {
@@ -463,13 +474,13 @@ void TForm1::CompleteExchange() {
     } else if (State.SessionMode != kSessionSearch) {
       State.PendingOp = kOpFailed;
       LogResponse();  // the bytes the validator left
-      TeMemo1.Add(msg::kCrcError);
+      AddOutcomeLine(msg::kCrcError, ExchangeOutcome::kCrcError);
     } else if (State.DeviceAddress > kHighestAddress) {
       EndOfSearchUnlessAnswerComing(waited);
     }
   } else {
     if (State.SessionMode != kSessionSearch)
-      TeMemo1.Add(msg::kTimeOut);  // below the "RX :" line
+      AddOutcomeLine(msg::kTimeOut, ExchangeOutcome::kTimeOut);  // below the "RX :" line
     else if (State.DeviceAddress > kHighestAddress)
       EndOfSearchUnlessAnswerComing(waited);
   }
@@ -511,7 +522,7 @@ void TForm1::EndExchange(ExchangeRecord::End end) {
   exchange_.ended = env_.scheduler->Now();
   if (env_.exchange_observer != nullptr) {
     exchange_.log = TeMemo1.Lines();
-    exchange_.outcome = OutcomeOf(exchange_);
+    exchange_.outcome = EndedOutcome(exchange_.outcome, exchange_.AllBytes());
     env_.exchange_observer->ExchangeEnded(exchange_);
   }
   exchange_ = ExchangeRecord{};

@@ -1,51 +1,47 @@
 #include "modbus/exchange_outcome.h"
 
 #include "modbus/answer_scan.h"
-#include "modbus/exchange_observer.h"
-#include "ui/exchange_log.h"
 
 namespace ornat {
 
-ExchangeOutcome OutcomeOf(const std::vector<std::string>& log) {
-  bool ok = false, timeout = false, crc = false, exception = false, wrong_id = false,
-       wrong_length = false, reset_error = false, port = false, wrong_address = false;
-  const std::string port_prefix = msg::kPortOpenError;
-  const std::string wrong_address_prefix = msg::kWrongAddress;
-  for (const std::string& line : log) {
-    if (line.rfind(port_prefix, 0) == 0)
-      port = true;
-    else if (line.rfind(wrong_address_prefix, 0) == 0)
-      wrong_address = true;
-    else if (line == msg::kCrcError)
-      crc = true;
-    else if (line == msg::kError)
-      exception = true;
-    else if (line == msg::kWrongId)
-      wrong_id = true;
-    else if (line == msg::kWrongLength)
-      wrong_length = true;
-    else if (line == msg::kResetError)
-      reset_error = true;
-    else if (line == msg::kTimeOut)
-      timeout = true;
-    else if (line == msg::kOk)
-      ok = true;
+namespace {
+
+int Rank(ExchangeOutcome outcome) {
+  switch (outcome) {
+    case ExchangeOutcome::kNone:
+      return 0;
+    case ExchangeOutcome::kOk:
+      return 1;
+    case ExchangeOutcome::kTimeOut:
+      return 2;
+    case ExchangeOutcome::kResetError:
+      return 3;
+    case ExchangeOutcome::kWrongLength:
+      return 4;
+    case ExchangeOutcome::kWrongId:
+      return 5;
+    case ExchangeOutcome::kException:
+      return 6;
+    case ExchangeOutcome::kWrongAddress:
+      return 7;
+    case ExchangeOutcome::kCrcError:
+      return 8;
+    case ExchangeOutcome::kPortError:
+      return 9;
+    case ExchangeOutcome::kSeveralDevices:
+      return 10;
   }
-  if (port) return ExchangeOutcome::kPortError;
-  if (crc) return ExchangeOutcome::kCrcError;
-  if (wrong_address) return ExchangeOutcome::kWrongAddress;
-  if (exception) return ExchangeOutcome::kException;
-  if (wrong_id) return ExchangeOutcome::kWrongId;
-  if (wrong_length) return ExchangeOutcome::kWrongLength;
-  if (reset_error) return ExchangeOutcome::kResetError;
-  if (timeout) return ExchangeOutcome::kTimeOut;
-  if (ok) return ExchangeOutcome::kOk;
-  return ExchangeOutcome::kNone;
+  return 0;
 }
 
-ExchangeOutcome OutcomeOf(const ExchangeRecord& record) {
-  if (SeveralAnswerers(record.AllBytes())) return ExchangeOutcome::kSeveralDevices;
-  return OutcomeOf(record.log);
+}  // namespace
+
+ExchangeOutcome Worse(ExchangeOutcome a, ExchangeOutcome b) {
+  return Rank(b) > Rank(a) ? b : a;
+}
+
+ExchangeOutcome EndedOutcome(ExchangeOutcome noted, const std::vector<std::uint8_t>& bytes) {
+  return SeveralAnswerers(bytes) ? ExchangeOutcome::kSeveralDevices : noted;
 }
 
 const char* OutcomeName(ExchangeOutcome outcome) {

@@ -21,14 +21,14 @@
 #include <vector>
 
 #include "modbus/exchange_observer.h"
+#include "runtime/dispatcher.h"
+#include "runtime/handler_gate.h"
+#include "runtime/scheduler.h"
 #include "serial/com_types.h"
 #include "serial/line_lock.h"
 #include "state/shared_state.h"
 #include "ui/toolkit/controls.h"
 #include "ui/toolkit/dialogs.h"
-#include "runtime/dispatcher.h"
-#include "runtime/handler_gate.h"
-#include "runtime/scheduler.h"
 #include "ui/toolkit/timer.h"
 
 namespace ornat {
@@ -320,6 +320,10 @@ class TForm1 : public TComponent {
   // bus search.
   void Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read);
   void ReportSendFailure(TTeMemo& log);
+  // A message line of the log's catalogue, added to the log, and its outcome noted on the
+  // exchange under way (the worst one noted is the exchange's).
+  void AddOutcomeLine(const std::string& line, ExchangeOutcome outcome);
+  void NoteOutcome(ExchangeOutcome outcome);
   // The completion's work after Timer_Rx is disabled and a paced window is not put off.
   void CompleteExchange();
   // The line lock (modbus/line_hold.cpp): the line of ComPort1's port for this send,
