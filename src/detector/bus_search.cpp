@@ -14,6 +14,8 @@ constexpr std::uint16_t kDetectorIdentity = 0x0010;
 
 void TForm1::CustomItem5Click(TObject*) {
   if (State.SessionMode != 254) {
+    // Not while the survey has the line.
+    if (SurveyPaced()) return;
     State.DeviceAddress = 0;
     TeProgressBar1.SetVisible(true);
     TeProgressBar1.SetPosition(0);

@@ -26,9 +26,9 @@ constexpr int kCycleMs = 500;
 // --- response dispatcher ------------------------------------------------------------
 
 bool TForm1::AnswerFromAddressedDevice() const {
-  // The search's probes, late answers between them included, are attributed by the
-  // address they carry.
-  if (State.SessionMode == kSessionSearch || State.PendingOp == kOpSearchProbe) return true;
+  // The probes of the search and of the survey's sweep, late answers between them
+  // included, are attributed by the address they carry.
+  if (Probing() || State.PendingOp == kOpSearchProbe) return true;
   const auto& sent = State.SentRequest;
   const std::uint8_t from = State.FrameBuffer[0];
   if (from == sent[0]) return true;
@@ -181,10 +181,7 @@ void TForm1::Timer_ProgrammTimer(TObject*) {
       break;
     case kSessionCyclic:
       Timer_Programm.SetInterval(kCycleMs);
-      State.QueryPending = 1;
-      address_changed_since_query_ = false;
-      SendReadRegisters(kRegIdentity, kParameterCount, TeMemo1);
-      State.PendingOp = kOpParameterQuery;
+      QueryParametersAt(State.DeviceAddress);
       break;
     default:
       break;
@@ -200,6 +197,8 @@ void TForm1::TeButton5Click(TObject*) {
     return;
   }
   if (TeCheckBox1.Checked()) {
+    // Not while the survey has the line.
+    if (SurveyPaced()) return;
     // The cyclic query: first read 20 ms from now, each next one 500 ms after the
     // previous completion, whatever its outcome.
     TeButton5.SetCaption(kStopCaption);
@@ -210,9 +209,14 @@ void TForm1::TeButton5Click(TObject*) {
     return;
   }
   if (DeferIfBusy(&TForm1::TeButton5Click) == 1) return;
+  QueryParametersAt(State.DeviceAddress);
+}
+
+void TForm1::QueryParametersAt(std::uint8_t address) {
+  if (address != State.DeviceAddress) EmptyStatusValues(StatusGrid);
   State.QueryPending = 1;
   address_changed_since_query_ = false;
-  SendReadRegisters(kRegIdentity, kParameterCount, TeMemo1);
+  SendReadRegistersTo(address, kRegIdentity, kParameterCount, TeMemo1);
   State.PendingOp = kOpParameterQuery;
 }
 
