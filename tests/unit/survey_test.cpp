@@ -679,39 +679,49 @@ TEST(Survey, TheWindowsSearchAfterASurveyIsTheWindowsExactly) {
   EXPECT_EQ(t.device.CurrentTimeouts().ReadTotalTimeoutConstant, 0u);
 }
 
-TEST(Survey, FindAnswersTakesEveryWholeAnswerWhereverItStands) {
-  const sim::Bytes a5 = ProbeAnswer(5);
-  const sim::Bytes ex = WithCrc({0x0C, 0x83, 0x02});
-  const sim::Bytes echo6 = WithCrc({0x06, 0x06, 0x00, 0x04, 0x00, 0x03});
-  auto cat = [](std::initializer_list<sim::Bytes> parts) {
-    sim::Bytes out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-  };
-  sim::Bytes bad = a5;
-  bad[6] ^= 0x01;
-  struct Case {
+TEST(Survey, RunsOnlyWhenNoSequenceOfTheWindowRunsAndNoneStartsWhileItRuns) {
+  const struct {
     const char* name;
-    sim::Bytes bytes;
-    std::vector<std::pair<std::size_t, std::size_t>> found;  // at, length
-  } cases[] = {
-      {"alone", a5, {{0, 7}}},
-      {"behind noise", cat({{0x11, 0x22, 0x33}, a5}), {{3, 7}}},
-      {"before noise", cat({a5, {0x01, 0x99, 0x42}}), {{0, 7}}},
-      {"two, with a byte between", cat({a5, {0x00}, ex}), {{0, 7}, {8, 5}}},
-      {"a write's echo", echo6, {{0, 8}}},
-      {"a bad CRC", bad, {}},
-      {"address 0 or 248",
-       cat({WithCrc({0x00, 0x03, 0x02, 0x00, 0x10}), WithCrc({0xF8, 0x03, 0x02, 0x00, 0x10})}),
-       {}},
-      {"too short", sim::Bytes(a5.begin(), a5.begin() + 6), {}},
+    std::function<void(SimulatedForm&)> start;
+  } sequences[] = {
+      {"the search", [](SimulatedForm& t) { t.Click(t.w().CustomItem5); }},
+      {"the cyclic query",
+       [](SimulatedForm& t) {
+         t.Click(t.w().TeCheckBox1);  // "В ЦИКЛЕ"
+         t.Click(t.w().TeButton5);
+       }},
+      {"an interface reset", [](SimulatedForm& t) { t.Click(t.w().TeButton2); }},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : sequences) {
     SCOPED_TRACE(c.name);
-    const auto found = FindAnswers(c.bytes);
-    std::vector<std::pair<std::size_t, std::size_t>> got;
-    for (const auto& f : found) got.emplace_back(f.at, f.length);
-    EXPECT_EQ(got, c.found);
+    {
+      // The sequence first: the survey ends as it would start, having sent nothing.
+      SimulatedForm t(false);
+      c.start(t);
+      const std::uint8_t mode = t.state().SessionMode;
+      ASSERT_NE(mode, 0);
+      BusSurvey survey(t.w(), {{k9600}, {{1, 3}}, 0});
+      const Micros started = t.Now();
+      survey.Start();
+      ASSERT_TRUE(RunServed(t, [&] { return survey.Done(); }));
+      EXPECT_EQ(t.Now(), started);
+      EXPECT_TRUE(survey.Stopped());
+      EXPECT_FALSE(t.w().SurveyPaced());
+      EXPECT_EQ(t.state().SessionMode, mode);
+    }
+    // The survey first: the sequence does not start, and the survey goes on as before.
+    SimulatedForm t(false);
+    BusSurvey survey(t.w(), {{k9600}, {{1, 3}}, 0});
+    t.exchanges.Add(&survey);
+    survey.Start();
+    ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 1; }));
+    c.start(t);
+    EXPECT_EQ(t.state().SessionMode, 0);
+    ASSERT_TRUE(RunServed(t, [&] { return survey.Done(); }));
+    t.exchanges.Remove(&survey);
+    EXPECT_FALSE(survey.Stopped());
+    EXPECT_EQ(t.Requests(), (std::vector<sim::Bytes>{Probe(1), Probe(2), Probe(3)}));
+    EXPECT_EQ(t.w().CustomItem5.Caption(), "Start");
   }
 }
 
