@@ -18,75 +18,39 @@ namespace {
 
 using namespace testing;
 
-void Query(SimulatedForm& t) {
-  t.Click(t.w().TeButton5);
-}
-
 TEST(ExchangeOutcome, AnExchangeWhoseLogEndsWithALineOfTheCatalogueHasItsOutcome) {
   struct Case {
     const char* name;
-    std::function<void(SimulatedForm&)> act;
-    std::vector<std::string> last_lines;  // of the log of the last exchange
+    sim::Faults faults;                       // of the detector at 247, for the parameter query
+    std::function<void(SimulatedForm&)> act;  // instead of the query
+    std::vector<std::string> last_lines;      // of the log of the last exchange
     const char* outcome;
   } cases[] = {
-      {"answered", Query, {kOkLine}, "ok"},
-      {"no answer",
-       [](SimulatedForm& t) {
-         t.line.faults().silent = true;
-         Query(t);
-       },
-       {"RX :", kTimeOutLine},
-       "time-out"},
+      {"answered", {}, {}, {kOkLine}, "ok"},
+      {"no answer", {.silent = true}, {}, {"RX :", kTimeOutLine}, "time-out"},
       {"the port cannot be opened",
+       {},
        [](SimulatedForm& t) {
          t.device.FailNext("Open", ENOENT);
-         Query(t);
+         t.Click(t.w().TeButton5);
        },
        {"RX :", kPortErrorCom1},
        "port-error"},
-      {"a CRC that fails",
-       [](SimulatedForm& t) {
-         t.line.faults().bad_crc_probability = 1;
-         Query(t);
-       },
-       {kCrcErrorLine},
-       "crc-error"},
-      {"answered as 4",
-       [](SimulatedForm& t) {
-         t.line.faults().answer_from = 4;
-         Query(t);
-       },
-       {kWrongAddressPrefix + "004"},
-       "wrong-address"},
-      {"answered as 0",
-       [](SimulatedForm& t) {
-         t.line.faults().answer_from = 0;
-         Query(t);
-       },
-       {kWrongAddressPrefix + "000"},
-       "wrong-address"},
-      {"an exception",
-       [](SimulatedForm& t) {
-         t.line.faults().forced_exception = 2;
-         Query(t);
-       },
-       {kErrorLine},
-       "exception"},
+      {"a CRC that fails", {.bad_crc_probability = 1}, {}, {kCrcErrorLine}, "crc-error"},
+      {"answered as 4", {.answer_from = 4}, {}, {kWrongAddressPrefix + "004"}, "wrong-address"},
+      {"answered as 0", {.answer_from = 0}, {}, {kWrongAddressPrefix + "000"}, "wrong-address"},
+      {"an exception", {.forced_exception = 2}, {}, {kErrorLine}, "exception"},
       {"another identity",
+       {},
        [](SimulatedForm& t) {
          t.line.detector().SetIdentity(0x0011);
-         Query(t);
+         t.Click(t.w().TeButton5);
        },
        {kWrongIdLine},
        "wrong-identity"},
-      {"three registers",
-       [](SimulatedForm& t) {
-         t.line.faults().query_registers = 3;
-         Query(t);
-       },
-       {kWrongLengthLine},
-       "wrong-length"},
+      {"three registers", {.query_registers = 3}, {}, {kWrongLengthLine}, "wrong-length"},
       {"a reset whose first step went unanswered",
+       {},
        [](SimulatedForm& t) {
          t.line.faults().silent = true;
          t.Click(t.w().TeButton2);
@@ -96,29 +60,32 @@ TEST(ExchangeOutcome, AnExchangeWhoseLogEndsWithALineOfTheCatalogueHasItsOutcome
        {kResetErrorLine, kOkLine},
        "reset-error"},
       {"a reset",
+       {},
        [](SimulatedForm& t) { t.Click(t.w().TeButton2); },
        {kResetOkLine, kOkLine},
        "ok"},
       {"a search's probe that got nothing",
+       {.silent = true},
        [](SimulatedForm& t) {
-         t.line.faults().silent = true;
          t.Click(t.w().CustomItem5);
          ASSERT_TRUE(t.RunToCompletion());
          t.Click(t.w().CustomItem5);  // "Stop"
        },
        {"TX : 01 03 00 00 00 01 84 0A ", "RX :"},
        "none"},
-      // Both lines of the catalogue: the worse one is the outcome.
+      // Both lines of the catalogue: the worse one is the outcome. One attempt on 5
+      // bytes drops the first; byte 1 of what is left is 0x83.
       {"an exception whose CRC fails",
+       {},
        [](SimulatedForm& t) {
-         // One attempt on 5 bytes drops the first; byte 1 of what is left is 0x83.
          t.line.ScriptAnswer({0x11, 0x22, 0x83, 0x44, 0x55});
-         Query(t);
+         t.Click(t.w().TeButton5);
        },
        {kErrorLine, kCrcErrorLine},
        "crc-error"},
       // The search's own line is none of the catalogue's outcomes.
       {"a search's hit",
+       {},
        [](SimulatedForm& t) {
          t.line.detector().SetRegister(sim::kRegAddress, 1);
          t.Click(t.w().CustomItem5);
@@ -130,7 +97,11 @@ TEST(ExchangeOutcome, AnExchangeWhoseLogEndsWithALineOfTheCatalogueHasItsOutcome
     SCOPED_TRACE(c.name);
     SimulatedForm t;
     ExchangeRecorder rec(t.exchanges);
-    c.act(t);
+    t.line.faults() = c.faults;
+    if (c.act)
+      c.act(t);
+    else
+      t.Click(t.w().TeButton5);
     ASSERT_TRUE(t.RunUntilIdle());
     ASSERT_FALSE(rec.records.empty());
     const ExchangeRecord& r = rec.records.back();

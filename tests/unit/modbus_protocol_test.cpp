@@ -34,35 +34,6 @@ TEST(ModbusProtocol, AnAnswersLengthFollowsItsFunctionCode) {
     EXPECT_EQ(IsSlaveAddress(address), slave) << address;
 }
 
-TEST(ModbusProtocol, AReadEndsAtTheExpectedAnswerOrAnExceptionWithAFittingCrc) {
-  const Bytes answer = WithCrc({0x05, 0x03, 0x02, 0x00, 0x10});
-  auto cat = [](Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-  };
-  Bytes bad = answer;
-  bad.back() ^= 0x01;
-  struct Case {
-    const char* name;
-    Bytes bytes;
-    int expected;
-    bool ends;
-  } cases[] = {
-      {"the answer", answer, 7, true},
-      {"behind stray bytes", cat({0xFF, 0xFF}, answer), 7, true},
-      {"not yet whole", Bytes(answer.begin(), answer.end() - 1), 7, false},
-      {"a byte behind it", cat(answer, {0x00}), 7, false},
-      {"a CRC that fails", bad, 7, false},
-      {"another length asked", answer, 21, false},
-      {"an exception", WithCrc({0x05, 0x83, 0x02}), 21, true},
-      {"no function with bit 7", WithCrc({0x05, 0x80, 0x02}), 21, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(AnswerEndsAt(c.bytes.data(), static_cast<int>(c.bytes.size()), c.expected), c.ends);
-  }
-}
-
 TEST(ModbusProtocol, TheScannerTakesEveryWholeAnswerWhereverItStands) {
   const Bytes a5 = WithCrc({0x05, 0x03, 0x02, 0x00, 0x10});
   const Bytes ex = WithCrc({0x0C, 0x83, 0x02});

@@ -7,6 +7,7 @@
 #include <functional>
 #include <random>
 
+#include "support/exchange_recorder.h"
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
 
@@ -68,13 +69,19 @@ bool RunServed(SimulatedForm& t, const std::function<bool()>& pred,
 // A survey of the line behind t, run to its end on the virtual clock; the devices as
 // they were told.
 struct Surveyed {
-  Surveyed(SimulatedForm& t, SurveyPlan plan) : form(t), survey(t.w(), std::move(plan)) {
+  // meanwhile: run once, as the survey's first request is on the line.
+  Surveyed(SimulatedForm& t, SurveyPlan plan, const std::function<void()>& meanwhile = {})
+      : form(t), survey(t.w(), std::move(plan)) {
     t.exchanges.Add(&survey);
     survey.OnDevice([this](const SurveyDevice& d) {
       told.push_back(d.address);
       told_late += d.late ? 1 : 0;
     });
     survey.Start();
+    if (meanwhile) {
+      RunServed(t, [&] { return survey.Done() || !t.Requests().empty(); });
+      meanwhile();
+    }
     done = RunServed(t, [&] { return survey.Done(); });
   }
   ~Surveyed() { form.exchanges.Remove(&survey); }
@@ -384,11 +391,7 @@ TEST(Survey, ProbesAnAddressAgainAfterNoiseOrAFailedCrcUpToTwice) {
 TEST(Survey, HeavyNoiseIsNoDeviceAndEveryAddressIsProbedThreeTimes) {
   SimulatedForm t(false);
   t.line.AddDetector(30);  // outside the run: the noise must not invent one
-  struct Recorder : ExchangeObserver {
-    void ExchangeEnded(const ExchangeRecord& r) override { records.push_back(r); }
-    std::vector<ExchangeRecord> records;
-  } rec;
-  t.exchanges.Add(&rec);
+  testing::ExchangeRecorder rec(t.exchanges);
   std::mt19937 rng(7);
   sim::Bytes noise(12'000);
   for (auto& b : noise) b = static_cast<std::uint8_t>(rng());
@@ -417,7 +420,6 @@ TEST(Survey, HeavyNoiseIsNoDeviceAndEveryAddressIsProbedThreeTimes) {
     if (r.request.empty()) continue;
     EXPECT_LE(r.ended - r.started, Millis(p.window_ms + p.extension_ms + 1));
   }
-  t.exchanges.Remove(&rec);
 }
 
 TEST(Survey, AnAnswerNoProbeAsksForIsReportedWholeNotAsADevice) {
@@ -680,48 +682,34 @@ TEST(Survey, TheWindowsSearchAfterASurveyIsTheWindowsExactly) {
 }
 
 TEST(Survey, RunsOnlyWhenNoSequenceOfTheWindowRunsAndNoneStartsWhileItRuns) {
-  const struct {
-    const char* name;
-    std::function<void(SimulatedForm&)> start;
-  } sequences[] = {
-      {"the search", [](SimulatedForm& t) { t.Click(t.w().CustomItem5); }},
-      {"the cyclic query",
-       [](SimulatedForm& t) {
-         t.Click(t.w().TeCheckBox1);  // "В ЦИКЛЕ"
-         t.Click(t.w().TeButton5);
-       }},
-      {"an interface reset", [](SimulatedForm& t) { t.Click(t.w().TeButton2); }},
+  const std::function<void(SimulatedForm&)> sequences[] = {
+      [](SimulatedForm& t) { t.Click(t.w().CustomItem5); },  // the search
+      [](SimulatedForm& t) {                                 // the cyclic query
+        t.Click(t.w().TeCheckBox1);
+        t.Click(t.w().TeButton5);
+      },
+      [](SimulatedForm& t) { t.Click(t.w().TeButton2); },  // an interface reset
   };
-  for (const auto& c : sequences) {
-    SCOPED_TRACE(c.name);
-    {
-      // The sequence first: the survey ends as it would start, having sent nothing.
+  for (const auto& start : sequences) {
+    SCOPED_TRACE(&start - sequences);
+    for (const bool survey_first : {false, true}) {
       SimulatedForm t(false);
-      c.start(t);
+      if (!survey_first) start(t);
       const std::uint8_t mode = t.state().SessionMode;
-      ASSERT_NE(mode, 0);
-      BusSurvey survey(t.w(), {{k9600}, {{1, 3}}, 0});
-      const Micros started = t.Now();
-      survey.Start();
-      ASSERT_TRUE(RunServed(t, [&] { return survey.Done(); }));
-      EXPECT_EQ(t.Now(), started);
-      EXPECT_TRUE(survey.Stopped());
-      EXPECT_FALSE(t.w().SurveyPaced());
+      Surveyed s(t, {{k9600}, {{1, 3}}, 0}, [&] {
+        if (survey_first) start(t);  // once its first probe is out
+      });
+      ASSERT_TRUE(s.done);
+      EXPECT_EQ(s.survey.Stopped(), !survey_first);
       EXPECT_EQ(t.state().SessionMode, mode);
+      // Nothing on the line when the sequence was first: the survey ended as it began.
+      const std::vector<sim::Bytes> sent = {Probe(1), Probe(2), Probe(3)};
+      EXPECT_EQ(t.Requests(), survey_first ? sent : std::vector<sim::Bytes>{});
+      EXPECT_FALSE(t.w().SurveyPaced());
+      if (survey_first) {
+        EXPECT_EQ(t.w().CustomItem5.Caption(), "Start");
+      }
     }
-    // The survey first: the sequence does not start, and the survey goes on as before.
-    SimulatedForm t(false);
-    BusSurvey survey(t.w(), {{k9600}, {{1, 3}}, 0});
-    t.exchanges.Add(&survey);
-    survey.Start();
-    ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 1; }));
-    c.start(t);
-    EXPECT_EQ(t.state().SessionMode, 0);
-    ASSERT_TRUE(RunServed(t, [&] { return survey.Done(); }));
-    t.exchanges.Remove(&survey);
-    EXPECT_FALSE(survey.Stopped());
-    EXPECT_EQ(t.Requests(), (std::vector<sim::Bytes>{Probe(1), Probe(2), Probe(3)}));
-    EXPECT_EQ(t.w().CustomItem5.Caption(), "Start");
   }
 }
 
