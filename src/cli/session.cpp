@@ -82,6 +82,14 @@ Verdict Session::Perform(const std::function<void()>& action,
   return JudgeExchanges(exchanges, form().Working(), kCommandLimit, told);
 }
 
+Verdict Session::Write(const std::function<void()>& action, std::vector<ExchangeRecord>& exchanges,
+                       Messages& told, const std::string& check) {
+  const Verdict verdict = Perform(action, exchanges, told);
+  return JudgeWrites(
+      exchanges, verdict,
+      check.empty() ? CheckQuery(form().State.DeviceAddress, form().State.BaudIndex) : check, told);
+}
+
 std::string Session::CheckQuery(std::uint8_t address, std::uint8_t baud_index) {
   return QueryCommand(Port(), address, baud_index);
 }

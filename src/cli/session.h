@@ -45,6 +45,11 @@ class Session {
   // `exchanges`; their verdict (JudgeExchanges).
   Verdict Perform(const std::function<void()>& action, std::vector<ExchangeRecord>& exchanges,
                   Messages& told);
+  // A user action that writes, judged as the detector's acknowledgement of its writes
+  // (JudgeWrites). `check`: the queries that show whether a write not acknowledged was
+  // carried out all the same; empty: the query of the address and speed in use.
+  Verdict Write(const std::function<void()>& action, std::vector<ExchangeRecord>& exchanges,
+                Messages& told, const std::string& check = "");
   // The query that checks a write at that address and speed, on this port.
   std::string CheckQuery(std::uint8_t address, std::uint8_t baud_index);
   // The common part of a command's result, as the window stands now.

@@ -8,9 +8,7 @@ int RunResetAlarm(Session& session) {
   TForm1& form = session.form();
   Messages told;
   std::vector<ExchangeRecord> exchanges;
-  Verdict verdict = session.Perform([&] { form.TeButton3.Click(); }, exchanges, told);
-  verdict = JudgeWrites(exchanges, verdict,
-                        session.CheckQuery(form.State.DeviceAddress, form.State.BaudIndex), told);
+  const Verdict verdict = session.Write([&] { form.TeButton3.Click(); }, exchanges, told);
   Tell(told);
   ResetAlarmResult result;
   session.Conclude(result, std::move(exchanges), verdict);

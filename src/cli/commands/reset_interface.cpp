@@ -8,8 +8,8 @@ int RunResetInterface(Session& session) {
   TForm1& form = session.form();
   Messages told;
   std::vector<ExchangeRecord> exchanges;
-  Verdict verdict = session.Perform([&] { form.TeButton2.Click(); }, exchanges, told);
-  verdict = JudgeWrites(exchanges, verdict, session.CheckQuery(247, 3), told);
+  const Verdict verdict =
+      session.Write([&] { form.TeButton2.Click(); }, exchanges, told, session.CheckQuery(247, 3));
   Tell(told);
   ResetInterfaceResult result;
   result.questions = session.window().dialogs().questions;

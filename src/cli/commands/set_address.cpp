@@ -29,11 +29,9 @@ int RunSetAddress(Session& session) {
   if (result.written) {
     window.Do([&] { form.TeSpinEdit2.SetText(std::to_string(wanted)); });
     std::vector<ExchangeRecord> write;
-    verdict = session.Perform([&] { form.TeButton1.Click(); }, write, told);
-    verdict = JudgeWrites(write, verdict,
-                          session.CheckQuery(wanted, baud) + " (the new address), or " +
-                              session.CheckQuery(before, baud) + " (the old one)",
-                          told);
+    verdict = session.Write([&] { form.TeButton1.Click(); }, write, told,
+                            session.CheckQuery(wanted, baud) + " (the new address), or " +
+                                session.CheckQuery(before, baud) + " (the old one)");
     exchanges.insert(exchanges.end(), write.begin(), write.end());
   }
   // The window follows the address the detector echoes.

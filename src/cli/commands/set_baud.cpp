@@ -12,11 +12,9 @@ int RunSetBaud(Session& session) {
   const std::uint8_t address = form.State.DeviceAddress;
   Messages told;
   std::vector<ExchangeRecord> exchanges;
-  Verdict verdict = session.Perform([&] { form.TeSComboBox1.Select(wanted); }, exchanges, told);
-  verdict = JudgeWrites(exchanges, verdict,
-                        session.CheckQuery(address, wanted) + " (the new speed), or " +
-                            session.CheckQuery(address, pc) + " (the old one)",
-                        told);
+  Verdict verdict = session.Write([&] { form.TeSComboBox1.Select(wanted); }, exchanges, told,
+                                  session.CheckQuery(address, wanted) + " (the new speed), or " +
+                                      session.CheckQuery(address, pc) + " (the old one)");
   // BaudAcknowledged sets BaudIndex to the echoed speed and asks whether the PC is to
   // follow; a command line answers No, as it has no later exchange to make.
   const std::uint8_t acknowledged = form.State.BaudIndex;

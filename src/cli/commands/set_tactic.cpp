@@ -11,9 +11,7 @@ int RunSetTactic(Session& session) {
     if (c.code == session.options().tactic_code) choice = &c;
   Messages told;
   std::vector<ExchangeRecord> exchanges;
-  Verdict verdict = session.Perform([&] { (form.*choice->button).Click(); }, exchanges, told);
-  verdict = JudgeWrites(exchanges, verdict,
-                        session.CheckQuery(form.State.DeviceAddress, form.State.BaudIndex), told);
+  const Verdict verdict = session.Write([&] { (form.*choice->button).Click(); }, exchanges, told);
   Tell(told);
   TacticResult result;
   result.code = choice->code;

@@ -16,9 +16,7 @@ int RunSetTest(Session& session) {
   verdict = JudgeQuery(exchanges, verdict, told);
   if (verdict.Done() && form.TST_Button.Checked() != result.on) {
     std::vector<ExchangeRecord> write;
-    verdict = session.Perform([&] { form.TST_Button.Click(); }, write, told);
-    verdict = JudgeWrites(write, verdict,
-                          session.CheckQuery(form.State.DeviceAddress, form.State.BaudIndex), told);
+    verdict = session.Write([&] { form.TST_Button.Click(); }, write, told);
     exchanges.insert(exchanges.end(), write.begin(), write.end());
     result.written = true;
   }
