@@ -45,9 +45,9 @@ struct QueryResult : ExchangesResult {
 
 // One line of watch: a query (or bytes with no query) as it ended.
 struct WatchLine {
-  std::string time;  // ISO 8601, local offset
-  const ExchangeRecord* record = nullptr;
-  Verdict verdict;  // query's verdict of this exchange
+  std::string time;                        // ISO 8601, local offset
+  const ExchangeRecord* record = nullptr;  // the exchange, while the line is printed
+  Verdict verdict;                         // query's verdict of this exchange
   std::optional<ShownParameters> shown;
   std::vector<std::string> changed;  // what differs from the previous answer
   std::string why;                   // no detector shown: why (text output)
