@@ -526,10 +526,10 @@ void BusSurvey::TakeExchange(const ExchangeRecord& record, std::uint8_t probed, 
   std::vector<std::uint8_t> bytes = record.AllBytes();
   // An echoing adapter gives the request back: its own bytes are neither an answer
   // nor noise.
-  if (record.request.size() == 8) {
+  if (record.request.size() == kRequestLength) {
     auto it = std::search(bytes.begin(), bytes.end(), record.request.begin(), record.request.end());
     while (it != bytes.end()) {
-      it = bytes.erase(it, it + 8);
+      it = bytes.erase(it, it + static_cast<long>(kRequestLength));
       it = std::search(it, bytes.end(), record.request.begin(), record.request.end());
     }
   }

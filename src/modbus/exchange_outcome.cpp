@@ -1,37 +1,28 @@
 #include "modbus/exchange_outcome.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "modbus/answer_scan.h"
 
 namespace ornat {
 
 namespace {
 
-int Rank(ExchangeOutcome outcome) {
-  switch (outcome) {
-    case ExchangeOutcome::kNone:
-      return 0;
-    case ExchangeOutcome::kOk:
-      return 1;
-    case ExchangeOutcome::kTimeOut:
-      return 2;
-    case ExchangeOutcome::kResetError:
-      return 3;
-    case ExchangeOutcome::kWrongLength:
-      return 4;
-    case ExchangeOutcome::kWrongId:
-      return 5;
-    case ExchangeOutcome::kException:
-      return 6;
-    case ExchangeOutcome::kWrongAddress:
-      return 7;
-    case ExchangeOutcome::kCrcError:
-      return 8;
-    case ExchangeOutcome::kPortError:
-      return 9;
-    case ExchangeOutcome::kSeveralDevices:
-      return 10;
-  }
-  return 0;
+// From none to the worst: the later an outcome stands, the worse it is.
+constexpr ExchangeOutcome kBestToWorst[] = {
+    ExchangeOutcome::kNone,           ExchangeOutcome::kOk,
+    ExchangeOutcome::kTimeOut,        ExchangeOutcome::kResetError,
+    ExchangeOutcome::kWrongLength,    ExchangeOutcome::kWrongId,
+    ExchangeOutcome::kException,      ExchangeOutcome::kWrongAddress,
+    ExchangeOutcome::kCrcError,       ExchangeOutcome::kPortError,
+    ExchangeOutcome::kSeveralDevices,
+};
+
+std::size_t Rank(ExchangeOutcome outcome) {
+  return static_cast<std::size_t>(
+      std::find(std::begin(kBestToWorst), std::end(kBestToWorst), outcome) -
+      std::begin(kBestToWorst));
 }
 
 }  // namespace
