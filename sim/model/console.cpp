@@ -121,7 +121,7 @@ std::string ApplyDetectorCommand(Bus::Detector& d, std::string_view verb,
     if (verb == "test") d.model.SetRegister(kRegTestMode, on ? 1 : 0);
     if (verb == "latch") d.model.SetRegister(kRegLatching, on ? 0 : 1);
   } else if (verb == "addr") {
-    if (!need(1, 1) || !number(0, 1, kHighestSlaveAddress, v)) return usage("address 1..247");
+    if (!need(1, 1) || !number(0, 1, kHighestAddress, v)) return usage("address 1..247");
     d.model.SetAddress(static_cast<std::uint8_t>(v));
   } else if (verb == "speed") {
     if (!need(1, 1) || !number(0, 1, 8, v)) return usage("line-speed code 1..8");
@@ -201,7 +201,7 @@ std::string ApplyDetectorCommand(Bus::Detector& d, std::string_view verb,
 bool ParseDetectorDefinition(std::string_view definition, Bus::Detector& out, std::string& error) {
   const std::size_t colon = definition.find(':');
   long long address = 0;
-  if (!ParseNumber(definition.substr(0, colon), 1, kHighestSlaveAddress, address)) {
+  if (!ParseNumber(definition.substr(0, colon), 1, kHighestAddress, address)) {
     error = "detector address 1..247 expected in '" + std::string(definition) + "'";
     return false;
   }

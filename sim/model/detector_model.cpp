@@ -6,10 +6,7 @@ namespace {
 constexpr std::array<std::uint32_t, 8> kBitRates{1200,  2400,  4800,  9600,
                                                  14400, 19200, 38400, 57600};
 
-constexpr std::uint8_t kReadHolding = 3;
-constexpr std::uint8_t kWriteSingle = 6;
 constexpr std::uint16_t kMostRegistersPerRead = 125;
-constexpr std::size_t kRequestLength = 8;
 
 // Readings of block 0xF200 and the self-test word, by state.
 struct StateReadings {
@@ -52,7 +49,7 @@ std::uint16_t SpeedCodeOfBitRate(std::uint32_t bit_rate) {
 }
 
 Bytes ExceptionAnswer(std::uint8_t address, std::uint8_t function, std::uint8_t code) {
-  Bytes out{address, static_cast<std::uint8_t>(function | 0x80), code};
+  Bytes out{address, static_cast<std::uint8_t>(function | kExceptionFlag), code};
   AppendCrc(out);
   return out;
 }
@@ -136,11 +133,11 @@ Answer DetectorModel::HandleFrame(std::span<const std::uint8_t> frame) {
   if (!broadcast && to != address()) return {};
   const std::uint8_t function = frame[1];
   switch (function) {
-    case kReadHolding:
+    case kReadHoldingRegisters:
       // A read asks for an answer, which a broadcast cannot have.
       if (broadcast || frame.size() != kRequestLength) return {};
       return ReadHolding(frame);
-    case kWriteSingle:
+    case kWriteSingleRegister:
       if (frame.size() != kRequestLength) return {};
       return WriteSingle(frame, broadcast);
     default:
@@ -156,7 +153,7 @@ Answer DetectorModel::ReadHolding(std::span<const std::uint8_t> frame) {
   const std::uint16_t first = Word(frame, 2);
   const std::uint16_t count = Word(frame, 4);
   if (count < 1 || count > kMostRegistersPerRead) {
-    return {ExceptionAnswer(me, kReadHolding,
+    return {ExceptionAnswer(me, kReadHoldingRegisters,
                             static_cast<std::uint8_t>(ExceptionCode::kIllegalDataValue)),
             {}};
   }
@@ -167,11 +164,11 @@ Answer DetectorModel::ReadHolding(std::span<const std::uint8_t> frame) {
     if (first >= block.first && last < std::uint32_t{block.first} + block.count) inside = true;
   }
   if (!inside) {
-    return {ExceptionAnswer(me, kReadHolding,
+    return {ExceptionAnswer(me, kReadHoldingRegisters,
                             static_cast<std::uint8_t>(ExceptionCode::kIllegalDataAddress)),
             {}};
   }
-  Bytes out{me, kReadHolding, static_cast<std::uint8_t>(2 * count)};
+  Bytes out{me, kReadHoldingRegisters, static_cast<std::uint8_t>(2 * count)};
   for (std::uint32_t reg = first; reg <= last; ++reg) {
     const std::uint16_t v = *Cell(static_cast<std::uint16_t>(reg));
     out.push_back(static_cast<std::uint8_t>(v >> 8));
@@ -187,14 +184,13 @@ Answer DetectorModel::WriteSingle(std::span<const std::uint8_t> frame, bool broa
   const std::uint16_t value = Word(frame, 4);
   auto refuse = [&](ExceptionCode code) -> Answer {
     if (broadcast) return {};
-    return {ExceptionAnswer(me, kWriteSingle, static_cast<std::uint8_t>(code)), {}};
+    return {ExceptionAnswer(me, kWriteSingleRegister, static_cast<std::uint8_t>(code)), {}};
   };
 
   PendingChange change;
   switch (reg) {
     case kRegAddress:
-      if (value < 1 || value > kHighestSlaveAddress)
-        return refuse(ExceptionCode::kIllegalDataValue);
+      if (value < 1 || value > kHighestAddress) return refuse(ExceptionCode::kIllegalDataValue);
       change.address = static_cast<std::uint8_t>(value);
       break;
     case kRegSpeedCode:

@@ -54,6 +54,7 @@
 #include <span>
 #include <vector>
 
+#include "modbus/protocol.h"
 #include "model/modbus_crc.h"
 
 namespace ornat::sim {
@@ -62,7 +63,6 @@ inline constexpr std::uint16_t kDetectorIdentity = 0x0010;
 inline constexpr std::uint8_t kFactoryAddress = 247;
 inline constexpr std::uint16_t kFactorySpeedCode = 4;  // 9600 bit/s
 inline constexpr std::uint16_t kAlarmResetCommand = 0xAA55;
-inline constexpr std::uint8_t kHighestSlaveAddress = 247;
 
 // Holding register numbers.
 enum Register : std::uint16_t {

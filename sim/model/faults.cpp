@@ -5,13 +5,12 @@
 namespace ornat::sim {
 namespace {
 
-constexpr std::uint8_t kReadHolding = 3;
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 
 bool IsParameterQuery(std::span<const std::uint8_t> request) {
   // Read of 8 registers from register 0, whatever the address.
-  return request.size() == 8 && request[1] == kReadHolding && request[2] == 0 && request[3] == 0 &&
-         request[4] == 0 && request[5] == 8;
+  return request.size() == kRequestLength && request[1] == kReadHoldingRegisters &&
+         request[2] == 0 && request[3] == 0 && request[4] == 0 && request[5] == 8;
 }
 
 }  // namespace
@@ -93,7 +92,7 @@ std::chrono::nanoseconds AdapterDelivery(std::chrono::nanoseconds on_line,
 }
 
 Bytes TruncateReadAnswer(const Bytes& answer, std::uint16_t registers) {
-  if (answer.size() < 5 || answer[1] != kReadHolding) return answer;
+  if (answer.size() < 5 || answer[1] != kReadHoldingRegisters) return answer;
   const std::size_t have = answer[2] / 2u;
   if (registers >= have) return answer;
   Bytes out{answer[0], answer[1], static_cast<std::uint8_t>(2 * registers)};

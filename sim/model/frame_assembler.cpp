@@ -2,10 +2,9 @@
 
 #include <algorithm>
 
+#include "modbus/protocol.h"
+
 namespace ornat::sim {
-namespace {
-constexpr std::size_t kRequestLength = 8;
-}
 
 std::chrono::nanoseconds FrameAssembler::GapForBitRate(std::uint32_t bit_rate) {
   if (bit_rate == 0) bit_rate = 9600;

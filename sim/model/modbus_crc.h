@@ -1,5 +1,7 @@
 #pragma once
-// CRC-16 of Modbus RTU frames, as the simulated detector computes it.
+// CRC-16 of Modbus RTU frames, as the simulated detector computes it. Written apart
+// from the window's own (modbus/rtu_codec.h) on purpose: the tests compare the frames
+// the window builds with the detector's, so each CRC checks the other.
 //
 // The register starts at 0xFFFF; each byte is XORed into its low byte, then shifted out
 // bit by bit to the right with the reflected polynomial 0xA001 (0x8005 bit-reversed).

@@ -5,6 +5,7 @@
 #include "detector/register_map.h"
 #include "journal/exchange_journal.h"
 #include "modbus/answer_scan.h"
+#include "modbus/protocol.h"
 #include "ui/exchange_log.h"
 #include "ui/main_window.h"
 
@@ -85,10 +86,10 @@ std::string FailureText(const ExchangeRecord& record, ExchangeOutcome outcome) {
 // be taken for the query's answer.
 std::string NotAQueryAnswerText(const ExchangeRecord& record) {
   const auto answer = ValidAnswer(record);
-  if (answer.size() >= 2 && answer[1] == 3) return "";
+  if (answer.size() >= 2 && answer[1] == kReadHoldingRegisters) return "";
   return "the answer from " + Where(record) + " is no answer to the query: function code " +
          std::to_string(answer.size() >= 2 ? answer[1] : 0) +
-         (answer.size() >= 2 && answer[1] == 6
+         (answer.size() >= 2 && answer[1] == kWriteSingleRegister
               ? " (a write's echo, the late answer to an earlier request?)"
               : "");
 }
@@ -98,10 +99,10 @@ std::string AnswererText(const ExchangeRecord& record) {
   if (answer.empty())
     return "a device whose bytes form no answer (" + HexText(record.AllBytes()) + ")";
   const std::string at = "at address " + std::to_string(answer[0]);
-  if ((answer[1] & 0x80) != 0)
+  if ((answer[1] & kExceptionFlag) != 0)
     return "a device " + at + " that refused the query with exception code " +
            std::to_string(answer.size() > 2 ? answer[2] : 0);
-  if (answer[1] == 3 && answer.size() >= 7 && answer[2] >= 2) {
+  if (answer[1] == kReadHoldingRegisters && answer.size() >= 7 && answer[2] >= 2) {
     const auto id = static_cast<std::uint16_t>(answer[3] * 256 + answer[4]);
     if (id == kDetectorIdentity) return "an ORNAT(-2)-Zev detector " + at;
     return "a device " + at + " of identity 0x" + ByteToHex(answer[3]) + ByteToHex(answer[4]) +

@@ -54,7 +54,6 @@ int Session::HoldLine() {
   record.started = record.ended = form().Environment().scheduler->Now();
   NoteSendFailure(record, error);
   record.log = SendFailureLines(record.port, error);
-  record.outcome = OutcomeOf(record);
   if (journal_) journal_->ExchangeEnded(record);
   Err(LineInUseText(Port(), LineHolderText(line_.Holder())));
   if (options_.json) {

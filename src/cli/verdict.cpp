@@ -4,6 +4,7 @@
 
 #include "cli/messages.h"
 #include "modbus/answer_scan.h"
+#include "modbus/protocol.h"
 #include "modbus/rtu_codec.h"
 
 namespace ornat::cli {
@@ -54,7 +55,7 @@ Verdict JudgeWrites(const std::vector<ExchangeRecord>& exchanges, Verdict verdic
                     const std::string& check, Messages& told) {
   bool maybe = false;
   for (const ExchangeRecord& record : exchanges) {
-    if (record.request.size() != 8 || record.request[1] != 6 ||
+    if (record.request.size() != kRequestLength || record.request[1] != kWriteSingleRegister ||
         record.end != ExchangeRecord::End::kCompleted)
       continue;
     switch (record.outcome) {
@@ -126,7 +127,7 @@ Verdict JudgeAcknowledged(Verdict verdict, bool as_written, const std::string& w
 Verdict JudgeServiceAnswer(Verdict verdict, std::vector<std::uint8_t>& answer, const char* block,
                            std::uint16_t count, int address, Messages& told) {
   if (!verdict.Done()) return verdict;
-  if (answer.size() >= 5 && answer[1] == 3 && answer[2] == 2 * count &&
+  if (answer.size() >= 5 && answer[1] == kReadHoldingRegisters && answer[2] == 2 * count &&
       answer.size() >= 5u + 2 * count)
     return verdict;
   told.push_back(ShortBlockText(address, answer, block, count));

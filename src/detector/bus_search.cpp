@@ -2,6 +2,7 @@
 // the chosen search delay until a detector with identity 0x0010 answers. The port
 // stays open from the first probe to the end.
 
+#include "modbus/protocol.h"
 #include "ui/exchange_log.h"
 #include "ui/main_window.h"
 
@@ -13,6 +14,8 @@ constexpr std::uint16_t kDetectorIdentity = 0x0010;
 
 void TForm1::CustomItem5Click(TObject*) {
   if (State.SessionMode != 254) {
+    // Not while the survey has the line.
+    if (SurveyPaced()) return;
     State.DeviceAddress = 0;
     TeProgressBar1.SetVisible(true);
     TeProgressBar1.SetPosition(0);
@@ -88,7 +91,8 @@ std::uint8_t TForm1::SearchHit() {
   // Register 0 stands in bytes 3 and 4 only when the answer holds it: a byte count of
   // at least 2 and at least 7 bytes received. Anything shorter is no hit (it would
   // otherwise be judged by its CRC bytes or by stale bytes of an earlier answer).
-  if (State.FrameBuffer[2] < 2 || State.ReceivedCount < 7) return 254;
+  if (State.FrameBuffer[2] < 2 || State.ReceivedCount < AnswerLength(kReadHoldingRegisters, 2))
+    return 254;
   const std::uint16_t id =
       static_cast<std::uint16_t>(State.FrameBuffer[3] * 256 + State.FrameBuffer[4]);
   if (id != kDetectorIdentity) return 254;

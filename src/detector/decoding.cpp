@@ -4,6 +4,7 @@
 // reads of the hidden buttons "F0", "F2", "F3".
 
 #include "detector/register_map.h"
+#include "modbus/protocol.h"
 #include "ui/exchange_log.h"
 #include "ui/main_window.h"
 
@@ -54,14 +55,15 @@ std::uint8_t TForm1::DecodeParameters() {
   // count (with a CRC that happens to fit) counts as one of the wrong length: the
   // bytes beyond it were never received and would show an earlier answer's state.
   // Bytes after a whole answer (a trailing 0x00 the validator accepted) are fine.
-  if (!AcceptedByteCount(byte_count) || State.ReceivedCount < byte_count + 5) {
+  if (!AcceptedByteCount(byte_count) ||
+      State.ReceivedCount < AnswerLength(kReadHoldingRegisters, byte_count)) {
     EmptyStatusValues(StatusGrid);
-    TeMemo1.Add(msg::kWrongLength);
+    AddOutcomeLine(msg::kWrongLength, ExchangeOutcome::kWrongLength);
     return kOpFailed;
   }
   if (id != kDetectorIdentity) {
     EmptyStatusValues(StatusGrid);
-    TeMemo1.Add(msg::kWrongId);
+    AddOutcomeLine(msg::kWrongId, ExchangeOutcome::kWrongId);
     return kOpFailed;
   }
 

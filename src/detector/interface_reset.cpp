@@ -9,8 +9,8 @@
 namespace ornat {
 
 void TForm1::TeButton2Click(TObject*) {
-  // Ignored, not deferred, while any sequence runs.
-  if (State.SessionMode != 0) return;
+  // Ignored, not deferred, while any sequence or the survey runs.
+  if (State.SessionMode != 0 || SurveyPaced()) return;
   State.SessionMode = 2;
   Timer_Programm.SetInterval(20);
   Timer_Programm.SetEnabled(true);

@@ -5,6 +5,7 @@
 // while a sequence runs waits in Timer_Wait (DeferIfBusy).
 
 #include "detector/register_map.h"
+#include "modbus/protocol.h"
 #include "ui/exchange_log.h"
 #include "ui/main_window.h"
 
@@ -20,26 +21,22 @@ constexpr const char* kStopCaption = "СТОП";
 constexpr int kFirstStepMs = 20;
 constexpr int kCycleMs = 500;
 
-constexpr std::uint8_t kFnReadHolding = 3;
-constexpr std::uint8_t kFnWriteSingle = 6;
-constexpr std::uint8_t kFnWriteMultiple = 16;
-
 }  // namespace
 
 // --- response dispatcher ------------------------------------------------------------
 
 bool TForm1::AnswerFromAddressedDevice() const {
-  // The search's probes, late answers between them included, are attributed by the
-  // address they carry.
-  if (State.SessionMode == kSessionSearch || State.PendingOp == kOpSearchProbe) return true;
+  // The probes of the search and of the survey's sweep, late answers between them
+  // included, are attributed by the address they carry.
+  if (Probing() || State.PendingOp == kOpSearchProbe) return true;
   const auto& sent = State.SentRequest;
   const std::uint8_t from = State.FrameBuffer[0];
   if (from == sent[0]) return true;
   // Detectors differ in whose address the echo of an address change carries (the
   // interface reset's first step included): the old one or the one just written.
   const bool address_write =
-      sent[1] == kFnWriteSingle && sent[2] == 0 && sent[3] == kRegAddress && sent[4] == 0;
-  return address_write && State.FrameBuffer[1] == kFnWriteSingle && from == sent[5];
+      sent[1] == kWriteSingleRegister && sent[2] == 0 && sent[3] == kRegAddress && sent[4] == 0;
+  return address_write && State.FrameBuffer[1] == kWriteSingleRegister && from == sent[5];
 }
 
 void TForm1::DispatchResponse() {
@@ -49,17 +46,18 @@ void TForm1::DispatchResponse() {
   // second step as not confirmed, as after a time-out. The bytes a failed CRC check
   // left (PendingOp 255) are no answer of anyone's and go on as before.
   if (State.PendingOp != kOpFailed && !AnswerFromAddressedDevice()) {
-    TeMemo1.Add(msg::kWrongAddress + PadNumber(State.FrameBuffer[0], 3));
+    AddOutcomeLine(msg::kWrongAddress + PadNumber(State.FrameBuffer[0], 3),
+                   ExchangeOutcome::kWrongAddress);
     return;
   }
   switch (State.FrameBuffer[1]) {  // the answer's function code
-    case kFnReadHolding:
+    case kReadHoldingRegisters:
       if (State.PendingOp == kOpParameterQuery)
         State.PendingOp = DecodeParameters();
       else if (State.PendingOp == kOpSearchProbe || LateProbeAnswer())
         State.PendingOp = SearchHit();
       break;
-    case kFnWriteSingle:
+    case kWriteSingleRegister:
       switch (State.PendingOp) {
         case kOpAddressChange:
           AddressAcknowledged();
@@ -73,26 +71,29 @@ void TForm1::DispatchResponse() {
           break;
         case kOpResetStep2:
           ++State.ResetStepCount;
-          TeMemo1.Add(State.ResetStepCount == 2 ? msg::kResetOk : msg::kResetError);
+          if (State.ResetStepCount == 2)
+            TeMemo1.Add(msg::kResetOk);
+          else
+            AddOutcomeLine(msg::kResetError, ExchangeOutcome::kResetError);
           BaudAcknowledged();
           break;
         default:
           break;
       }
       break;
-    case kFnWriteMultiple:
+    case kWriteMultipleRegisters:
       // Never sent by the window, routed all the same.
       break;
-    case 0x83:
-    case 0x86:
-    case 0x90:
+    case kReadException:
+    case kWriteException:
+    case kWriteMultipleException:
       // An exception answer, whatever awaits it (a failed answer included).
-      TeMemo1.Add(msg::kError);
+      AddOutcomeLine(msg::kError, ExchangeOutcome::kException);
       return;
     default:
       return;
   }
-  if (State.PendingOp != kOpFailed) TeMemo1.Add(msg::kOk);
+  if (State.PendingOp != kOpFailed) AddOutcomeLine(msg::kOk, ExchangeOutcome::kOk);
 }
 
 // --- deferral -------------------------------------------------------------------------
@@ -180,10 +181,7 @@ void TForm1::Timer_ProgrammTimer(TObject*) {
       break;
     case kSessionCyclic:
       Timer_Programm.SetInterval(kCycleMs);
-      State.QueryPending = 1;
-      address_changed_since_query_ = false;
-      SendReadRegisters(kRegIdentity, kParameterCount, TeMemo1);
-      State.PendingOp = kOpParameterQuery;
+      QueryParametersAt(State.DeviceAddress);
       break;
     default:
       break;
@@ -199,6 +197,8 @@ void TForm1::TeButton5Click(TObject*) {
     return;
   }
   if (TeCheckBox1.Checked()) {
+    // Not while the survey has the line.
+    if (SurveyPaced()) return;
     // The cyclic query: first read 20 ms from now, each next one 500 ms after the
     // previous completion, whatever its outcome.
     TeButton5.SetCaption(kStopCaption);
@@ -209,9 +209,14 @@ void TForm1::TeButton5Click(TObject*) {
     return;
   }
   if (DeferIfBusy(&TForm1::TeButton5Click) == 1) return;
+  QueryParametersAt(State.DeviceAddress);
+}
+
+void TForm1::QueryParametersAt(std::uint8_t address) {
+  if (address != State.DeviceAddress) EmptyStatusValues(StatusGrid);
   State.QueryPending = 1;
   address_changed_since_query_ = false;
-  SendReadRegisters(kRegIdentity, kParameterCount, TeMemo1);
+  SendReadRegistersTo(address, kRegIdentity, kParameterCount, TeMemo1);
   State.PendingOp = kOpParameterQuery;
 }
 

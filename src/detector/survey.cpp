@@ -6,7 +6,7 @@
 
 #include "detector/register_map.h"
 #include "modbus/exchange.h"
-#include "modbus/rtu_codec.h"
+#include "modbus/protocol.h"
 #include "serial/comport.h"
 
 namespace ornat {
@@ -25,13 +25,12 @@ constexpr double kSilenceMarginMs = 8;
 // answer, a trailing byte, then the silence and one more adapter burst.
 constexpr double kExtensionChars = 12 + 7 + 1;
 // The search's next probe follows its completion after 5 ms.
-constexpr double kStepMs = 5;
+constexpr int kStepMs = 5;
 // A first probe, and up to two more after noise or a failed CRC.
 constexpr int kProbesPerAddress = 3;
 
-constexpr std::uint8_t kReadHolding = 3;
-constexpr std::uint8_t kProbeAnswerCount = 2;  // one register
-constexpr std::uint8_t kReadException = 0x83;
+constexpr std::uint16_t kProbeCount = 1;       // registers a probe reads
+constexpr std::uint8_t kProbeAnswerCount = 2;  // its answer's byte count
 
 constexpr std::uint16_t kDelayMenu[] = {100, 150, 200, 250, 300, 350};
 
@@ -82,9 +81,9 @@ SurveyPace BusSurvey::PaceFor(std::uint8_t baud_index, std::uint16_t delay_ms) {
 BusSurvey::BusSurvey(TForm1& form, SurveyPlan plan) : form_(form), plan_(std::move(plan)) {}
 
 BusSurvey::~BusSurvey() {
-  if (watch_task_ != 0) form_.Environment().scheduler->Cancel(watch_task_);
-  if (recheck_task_ != 0) form_.Environment().scheduler->Cancel(recheck_task_);
-  form_.EndSurveyPace();
+  for (Scheduler::TaskId task : {watch_task_, recheck_task_, probe_task_})
+    if (task != 0) form_.Environment().scheduler->Cancel(task);
+  if (pace_given_) form_.EndSurveyPace();
 }
 
 std::uint16_t BusSurvey::WindowMs(std::uint8_t baud_index) const {
@@ -156,9 +155,9 @@ void BusSurvey::Stop() {
       Finish();
       return;
     }
-    // The search's own "Stop": a probe in flight still completes, and its completion
+    // As the search's own "Stop": a probe in flight still completes, and its completion
     // comes back to Step, which ends the survey.
-    StopSearch();
+    StopSweep();
     if (watch_task_ != 0) {
       form_.Environment().scheduler->Cancel(watch_task_);
       watch_task_ = 0;
@@ -167,11 +166,17 @@ void BusSurvey::Stop() {
   });
 }
 
-void BusSurvey::StopSearch() {
-  if (form_.State.SessionMode == kSessionSearch) form_.CustomItem5.Click();  // "Stop"
+void BusSurvey::StopSweep() {
+  pace_.probing = false;
+  if (probe_task_ != 0) form_.Environment().scheduler->Cancel(probe_task_);
+  probe_task_ = 0;
 }
 
 void BusSurvey::BeginSpeed() {
+  // One at a time: a sequence of the window (its search, its cyclic query, an interface
+  // reset) or another survey has the line.
+  if (!pace_given_ && (form_.State.SessionMode != kSessionIdle || form_.SurveyPaced()))
+    stop_requested_ = true;
   if (stop_requested_ || port_failed_ || speed_pos_ >= plan_.baud_indices.size()) {
     Finish();
     return;
@@ -191,7 +196,9 @@ void BusSurvey::BeginSpeed() {
     Finish();
     return;
   }
-  form_.BeginSurveyPace(PaceFor(b, plan_.delay_ms));
+  pace_ = PaceFor(b, plan_.delay_ms);
+  form_.BeginSurveyPace(&pace_);
+  pace_given_ = true;
   range_pos_ = 0;
   BeginRange();
 }
@@ -201,15 +208,35 @@ void BusSurvey::BeginRange() {
     EndOfSweep();
     return;
   }
-  SearchAfter(static_cast<std::uint8_t>(plan_.ranges[range_pos_].first - 1));
+  SweepAfter(static_cast<std::uint8_t>(plan_.ranges[range_pos_].first - 1));
 }
 
-void BusSurvey::SearchAfter(std::uint8_t address) {
+void BusSurvey::SweepAfter(std::uint8_t address) {
   last_probed_ = address;
-  form_.CustomItem5.Click();  // "Start"
-  // The search counts its probes in DeviceAddress, which Start has just set to 0: its
-  // first probe, 5 ms from now, goes to address + 1.
-  form_.State.DeviceAddress = address;
+  pace_.probing = true;
+  ProbeSoon();
+}
+
+void BusSurvey::ProbeSoon() {
+  // As enabling an enabled step timer: a probe due already stays due when it was.
+  if (probe_task_ != 0) return;
+  probe_task_ = form_.Environment().scheduler->ScheduleAfter(Millis(kStepMs), [this] {
+    probe_task_ = 0;
+    form_.Environment().gate->Enter([this] { Probe(); });
+  });
+}
+
+void BusSurvey::Probe() {
+  if (!pace_.probing || phase_ == Phase::kDone) return;
+  // Never over an exchange in flight (bytes that came between two probes settling): on
+  // the half-duplex line the probe would collide with them. Its completion brings the
+  // next step.
+  if (form_.Timer_Rx.Enabled()) return;
+  form_.SendReadRegistersTo(static_cast<std::uint8_t>(last_probed_ + 1), kRegIdentity, kProbeCount,
+                            form_.TeMemo1);
+  // No operation of the window awaits the answer: the dispatcher acknowledges it, by the
+  // address it carries, and this survey reads it from the exchange's bytes.
+  form_.State.PendingOp = kOpNone;
 }
 
 void BusSurvey::Step() {
@@ -238,50 +265,47 @@ void BusSurvey::Step() {
     return;
   }
   if (phase_ != Phase::kSweep) return;
-  const bool searching = form_.State.SessionMode == kSessionSearch;
-  // A search that is not working any more has halted on a failed send.
-  if (searching && !form_.Working()) port_failed_ = true;
   if (port_failed_ || stop_requested_) {
-    StopSearch();
+    StopSweep();
     if (form_.Working()) return RecheckSoon();
     Finish();
     return;
   }
-  // A detector found gets its parameter query now, with the search stopped, once the
+  // A detector found gets its parameter query now, with the sweep stopped, once the
   // answers still owed to earlier probes have come or their time has passed.
   if (!to_query_.empty()) {
-    StopSearch();
+    StopSweep();
     if (form_.Working()) return RecheckSoon();  // bytes still settling
     phase_ = Phase::kQuery;
     after_queries_ = Phase::kSweep;
     Step();
     return;
   }
+  const bool sweeping = pace_.probing;
   if (rewind_to_ != 0) {
-    // Probes made again: the search goes on before the first of them.
+    // Probes made again: the sweep goes on before the first of them.
     const auto before = static_cast<std::uint8_t>(rewind_to_ - 1);
     rewind_to_ = 0;
-    if (searching) {
+    if (sweeping) {
       last_probed_ = before;
-      form_.State.DeviceAddress = before;
-      return;
+      return ProbeSoon();
     }
     if (form_.Working()) {
       rewind_to_ = static_cast<std::uint8_t>(before + 1);
       return RecheckSoon();
     }
-    SearchAfter(before);
+    SweepAfter(before);
     return;
   }
   const std::uint8_t last = plan_.ranges[range_pos_].second;
-  if (searching) {
-    if (last_probed_ < last) return;  // the search goes on
-    StopSearch();                     // after the last address of the run
+  if (sweeping) {
+    if (last_probed_ < last) return ProbeSoon();  // the sweep goes on
+    StopSweep();                                  // after the last address of the run
   } else if (form_.Working()) {
-    return RecheckSoon();  // the search stopped at a hit; bytes still settling
+    return RecheckSoon();  // after the queries; bytes still settling
   }
   if (last_probed_ < last) {
-    SearchAfter(last_probed_);
+    SweepAfter(last_probed_);
     return;
   }
   ++range_pos_;
@@ -306,12 +330,8 @@ void BusSurvey::NextQuery() {
   to_query_.erase(to_query_.begin());
   SurveyDevice& d = devices_[querying_];
   ++d.query_attempts;
-  // Typed into the address editor and confirmed with Enter, as an engineer does: Enter
-  // sets DeviceAddress also when the editor already shows that number.
-  form_.TeSpinEdit1.SetText(std::to_string(d.address));
-  form_.TeSpinEdit1.KeyPress('\r');
   query_in_flight_ = true;
-  form_.TeButton5.Click();  // "ЗАПРОС ПАРАМЕТРОВ", a single query
+  form_.QueryParametersAt(d.address);
 }
 
 void BusSurvey::EndOfSweep() {
@@ -353,8 +373,8 @@ void BusSurvey::TellGarbledAddresses() {
   // answer at every probe of that address, as does a unit that garbles its own; noise
   // falls on the windows of other addresses too. Without this, such a line would end
   // in "no device answered" although something answers at that address every time.
-  const auto quiet = [this](int a) { return a < 1 || a > 247 || garbled_[a] == 0; };
-  for (int a = 1; a <= 247; ++a) {
+  const auto quiet = [this](int a) { return !IsSlaveAddress(a) || garbled_[a] == 0; };
+  for (int a = kLowestAddress; a <= kHighestAddress; ++a) {
     if (attempts_[a] < kProbesPerAddress || garbled_[a] != attempts_[a] || answered_[a]) continue;
     if (!quiet(a - 1) || !quiet(a + 1)) continue;
     SurveyDevice d;
@@ -383,11 +403,13 @@ void BusSurvey::NextSpeed() {
 void BusSurvey::Finish() {
   if (phase_ == Phase::kDone) return;
   phase_ = Phase::kDone;
+  StopSweep();
   for (Scheduler::TaskId* task : {&watch_task_, &recheck_task_}) {
     if (*task != 0) form_.Environment().scheduler->Cancel(*task);
     *task = 0;
   }
-  form_.EndSurveyPace();
+  if (pace_given_) form_.EndSurveyPace();
+  pace_given_ = false;
   // Detectors whose query the stop cut off are told all the same, unqueried.
   for (std::size_t i = 0; i < devices_.size(); ++i) Tell(i);
 }
@@ -402,7 +424,7 @@ void BusSurvey::ExchangeEnded(const ExchangeRecord& record) {
       SurveyDevice& d = devices_[querying_];
       d.queried = true;
       d.query_log = record.log;
-      d.query_outcome = OutcomeOf(record.log);  // the port error
+      d.query_outcome = record.outcome;  // the port error
       query_in_flight_ = false;
       Tell(querying_);
     }
@@ -449,7 +471,7 @@ bool BusSurvey::JudgeQuery(std::size_t index, const ExchangeRecord& record) {
     d.query_outcome = ExchangeOutcome::kSeveralDevices;
     return false;
   }
-  d.query_outcome = OutcomeOf(record.log);
+  d.query_outcome = record.outcome;
   // The completion has shown the answer by now; a rejected one left the cells empty.
   if (d.query_outcome == ExchangeOutcome::kOk) {
     d.shown = ReadShownParameters(form_);
@@ -504,10 +526,10 @@ void BusSurvey::TakeExchange(const ExchangeRecord& record, std::uint8_t probed, 
   std::vector<std::uint8_t> bytes = record.AllBytes();
   // An echoing adapter gives the request back: its own bytes are neither an answer
   // nor noise.
-  if (record.request.size() == 8) {
+  if (record.request.size() == kRequestLength) {
     auto it = std::search(bytes.begin(), bytes.end(), record.request.begin(), record.request.end());
     while (it != bytes.end()) {
-      it = bytes.erase(it, it + 8);
+      it = bytes.erase(it, it + static_cast<long>(kRequestLength));
       it = std::search(it, bytes.end(), record.request.begin(), record.request.end());
     }
   }
@@ -521,7 +543,7 @@ void BusSurvey::TakeExchange(const ExchangeRecord& record, std::uint8_t probed, 
   for (std::size_t k = 0; k < found.size(); ++k) {
     const FoundAnswer& f = found[k];
     const std::uint8_t* a = bytes.data() + f.at;
-    const bool probe_answer = a[1] == kReadHolding && a[2] == kProbeAnswerCount;
+    const bool probe_answer = a[1] == kReadHoldingRegisters && a[2] == kProbeAnswerCount;
     const bool refused = a[1] == kReadException;
     if (!probe_answer && (devices_only || !refused)) {
       others.push_back(f);

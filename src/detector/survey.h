@@ -1,21 +1,27 @@
 #pragma once
-// The survey: every device on the line, not only the first. It drives the window's
-// own bus search (the "Search" menu, the baud-rate menu, the address editor and the
-// query button, as an engineer would) and goes on where the search stops: after a hit
-// it starts the search again past the address that answered, and it stops it after the
-// last address of each run. Each detector found gets the window's parameter query at
-// once, and each device is told (OnDevice) as soon as its line is complete.
+// The survey: every device on the line, not only the first. An operation of its own
+// over the window's exchange engine: it sweeps each run of addresses with the bus
+// search's probe (one register from register 0), sent through the engine's senders to
+// each address in turn, 5 ms after the previous exchange has ended, as the search's step
+// timer does; it goes on past every address that answers and stops after the last
+// address of each run. The window's search, its probe counter (DeviceAddress) and its
+// address editor are left alone. The PC's speed is chosen from the baud-rate menu, as an
+// engineer would. Each detector found gets the window's parameter query at once, and
+// each device is told (OnDevice) as soon as its line is complete.
 //
 // The pace. With the window's timing a probe waits 150 ms and more, as an answer is
-// handed over only 150 ms after its last byte. The survey turns on the engine's
-// survey pace for its probes (TForm1::BeginSurveyPace): a probe's window covers the
-// request on the wire, a turnaround of up to 40 ms and the first answer byte, and is
-// extended while an answer that began in it is being read; a read ends as soon as an
-// answer stands whole at its end, or after a short silence. The parameter queries go
-// at the same pace (their window is the window's response timeout), so that noise a
-// little after an answer is not read into it, and the port stays open after each of
-// them and each probe. The frames, the senders, the completion and the validator stay the
-// window's.
+// handed over only 150 ms after its last byte. The survey gives the engine its pace
+// (survey_pace.h): a probe's window covers the request on the wire, a turnaround of up
+// to 40 ms and the first answer byte, and is extended while an answer that began in it
+// is being read; a read ends as soon as an answer stands whole at its end, or after a
+// short silence. The parameter queries go at the same pace (their window is the
+// window's response timeout), so that noise a little after an answer is not read into
+// it, and the port stays open after each of them and each probe. The frames, the
+// senders, the completion and the validator stay the window's.
+//
+// One at a time. The survey does not start while a sequence of the window runs (it ends
+// at once, as stopped); while it runs, the window's search, cyclic query and interface
+// reset do not start (TForm1::BeginSurveyPace).
 //
 // What the exchanges bring. Every byte of a probe's exchange, over all its reads, is
 // searched for whole answers (an answer stands inside garbage as well as at its end):
@@ -48,6 +54,7 @@
 #include <vector>
 
 #include "detector/shown_parameters.h"
+#include "detector/survey_pace.h"
 #include "modbus/answer_scan.h"
 #include "modbus/exchange_observer.h"
 #include "modbus/exchange_outcome.h"
@@ -132,13 +139,15 @@ class BusSurvey : public ExchangeObserver {
   // other device when it was found. Set before Start.
   void OnDevice(std::function<void(const SurveyDevice&)> f) { on_device_ = std::move(f); }
 
-  // Starts the first sweep (through the gate). Once only.
+  // Starts the first sweep (through the gate). Once only. A sequence of the window under
+  // way (SessionMode not 0) or another survey's pace: it ends at once, Stopped().
   void Start();
   // Ends the survey after the exchange in flight, as the search's "Stop" does.
   void Stop();
   bool Done() const { return phase_ == Phase::kDone; }
   // A send failed (the port could not be opened): the survey ended there.
   bool PortFailed() const { return port_failed_; }
+  // Stop was called, or the survey could not start.
   bool Stopped() const { return stop_requested_; }
 
   const std::vector<SurveyDevice>& Devices() const { return devices_; }
@@ -186,8 +195,12 @@ class BusSurvey : public ExchangeObserver {
   static constexpr int kRecheckMs = 5;
   void BeginSpeed();
   void BeginRange();
-  void SearchAfter(std::uint8_t address);
-  void StopSearch();
+  // The sweep goes on with a probe of address + 1, 5 ms from now.
+  void SweepAfter(std::uint8_t address);
+  void StopSweep();
+  // The step timer of the sweep: the next probe 5 ms from now, unless it is due already.
+  void ProbeSoon();
+  void Probe();
   void Step();
   void NextQuery();
   void EndOfSweep();
@@ -210,6 +223,10 @@ class BusSurvey : public ExchangeObserver {
 
   TForm1& form_;
   SurveyPlan plan_;
+  // The engine's pace at the current speed; pace_.probing while the sweep goes on.
+  SurveyPace pace_;
+  // The engine has this survey's pace (from the first speed to the end).
+  bool pace_given_ = false;
   std::function<void(const SurveyDevice&)> on_device_;
   Phase phase_ = Phase::kReady;
   std::size_t speed_pos_ = 0;
@@ -245,6 +262,8 @@ class BusSurvey : public ExchangeObserver {
   // The watch after a sweep, or the wait for owed answers before a query.
   Scheduler::TaskId watch_task_ = 0;
   Scheduler::TaskId recheck_task_ = 0;
+  // The next probe of the sweep.
+  Scheduler::TaskId probe_task_ = 0;
   bool stop_requested_ = false;
   bool port_failed_ = false;
   std::vector<SurveyDevice> devices_;

@@ -5,8 +5,8 @@
 
 #include "journal/journal_file.h"
 #include "journal/json.h"
-#include "ui/exchange_log.h"
 #include "modbus/exchange_outcome.h"
+#include "ui/exchange_log.h"
 
 namespace ornat {
 
@@ -86,9 +86,10 @@ std::string ExchangeJournal::Line(const ExchangeRecord& record, const std::strin
     j.Key("address").Int(record.request[0]);
   j.Key("operation").String(OperationName(record));
   j.Key("end").String(EndName(record.end));
-  // What the log's message lines tell, as ornat-cli names it ("ok", "wrong-address"...),
-  // or "several-devices" when its bytes hold two devices' answers at one address.
-  j.Key("outcome").String(OutcomeName(OutcomeOf(record)));
+  // What the engine noted as it wrote the log's message lines, as ornat-cli names it
+  // ("ok", "wrong-address"...), or "several-devices" when its bytes hold two devices'
+  // answers at one address.
+  j.Key("outcome").String(OutcomeName(record.outcome));
   j.Key("request").String(HexText(record.request));
   j.Key("answer").String(HexText(record.AllBytes()));
   j.Key("reads").Int(static_cast<long long>(record.reads.size()));

@@ -1,28 +1,16 @@
 #pragma once
-// What the bytes of one exchange hold, wherever it stands in them: every whole
-// Modbus-RTU answer, and the sign of two devices answering at one address. The survey
-// and the journal read an exchange's bytes with it; the window's own validator
-// (rtu_codec.h) is not changed by it.
+// What the bytes of one exchange hold beyond its whole answers (FindAnswers,
+// protocol.h): a garbled answer, and the sign of two devices answering at one address.
+// The survey and the engine read an exchange's bytes with it; the window's own
+// validator (rtu_codec.h) is not changed by it.
 
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
+#include "modbus/protocol.h"
+
 namespace ornat {
-
-// A whole answer found in the bytes of an exchange.
-struct FoundAnswer {
-  std::size_t at = 0;      // its first byte
-  std::size_t length = 0;  // 5 + byte count (function 3), 8 (functions 6, 16), 5 (exception)
-};
-
-// Every whole Modbus-RTU answer in bytes, left to right, none overlapping another: an
-// address 1..247, function 3 with an even byte count of at least 2, function 6 or 16,
-// or an exception (function code with bit 7 set), and a CRC that fits. Where none
-// stands at an offset, the search goes on at the next byte, so an answer is found
-// behind noise and before it alike.
-std::vector<FoundAnswer> FindAnswers(const std::vector<std::uint8_t>& bytes);
 
 // True when, outside the whole answers found, bytes hold what begins as a read's answer
 // (function 3 with an even byte count, or 0x83) from `address` and is whole in length

@@ -10,12 +10,13 @@
 // own, reads the read limit from read_limit_for_reads_ and posts the hand-over; it
 // never touches State, the log or the timers.
 //
-// The survey's pace (BeginSurveyPace) is the one mode in which the engine works
-// otherwise, for the survey's reads only: a probe's short window, extended while an
-// answer that began in it is read; reads that end with the answer instead of 150 ms
-// after it; an answer that stands whole in a read judged even when bytes came after it;
-// and the port kept open after each of its exchanges. While it is off, which is always
-// the case for the window, nothing of it applies.
+// The survey's pace (BeginSurveyPace; detector/survey_pace.h) is the one mode in which
+// the engine works otherwise, for the reads of the survey, an operation of its own over
+// these senders: a probe's short window, extended while an answer that began in it is
+// read; reads that end with the answer instead of 150 ms after it; an answer that stands
+// whole in a read judged even when bytes came after it; and the port kept open after
+// each of its exchanges. While no pace is given, which is always the case for the
+// window, nothing of it applies.
 
 #include "modbus/exchange.h"
 
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include "detector/register_map.h"
+#include "detector/survey_pace.h"
 #include "modbus/rtu_codec.h"
 #include "serial/comport.h"
 #include "serial/platform/platform.h"
@@ -34,14 +36,6 @@
 #include "ui/main_window.h"
 
 namespace ornat {
-
-namespace {
-constexpr std::uint8_t kReadHolding = 3;
-constexpr std::uint8_t kWriteSingle = 6;
-constexpr std::uint8_t kHighestAddress = 247;
-// ComPort1's read interval, as the window stores it (no total timeout).
-constexpr int kWindowReadIntervalMs = 150;
-}  // namespace
 
 int ResponseTimeoutMs(std::uint8_t baud_index) {
   switch (baud_index) {
@@ -60,42 +54,37 @@ bool DeviceGone(int system_error) {
   return IsDeviceGoneError(system_error);
 }
 
-bool AnswerEndsAt(const std::uint8_t* bytes, int count, int expected) {
-  // A whole frame's CRC, taken over the frame with its own CRC, is 0.
-  if (expected >= kExceptionAnswerLength && count >= expected &&
-      Crc16(bytes + count - expected, static_cast<std::uint16_t>(expected)) == 0)
-    return true;
-  return count >= kExceptionAnswerLength &&
-         (bytes[count - kExceptionAnswerLength + 1] & 0x80) != 0 &&
-         Crc16(bytes + count - kExceptionAnswerLength, kExceptionAnswerLength) == 0;
-}
-
 std::uint8_t ReadLimitForRead(std::uint16_t count) {
   // One-byte arithmetic, as the limit is one byte: count 128 gives 2 * 128 + 5 = 5,
   // and a limit of 17.
   std::uint8_t n = static_cast<std::uint8_t>(count & 0xFF);
   if (n == 0) n = 1;
   const auto expected = static_cast<std::uint8_t>(2 * n + 5);
-  return static_cast<std::uint8_t>(expected + 12);
+  return static_cast<std::uint8_t>(expected + kReadRoom);
 }
 
 // --- transmission -------------------------------------------------------------
 
 void TForm1::SendWriteRegister(std::uint16_t reg, std::uint16_t value, TTeMemo& log) {
-  BuildRequest(State.FrameBuffer, State.DeviceAddress, kWriteSingle, reg, value);
+  BuildRequest(State.FrameBuffer, State.DeviceAddress, kWriteSingleRegister, reg, value);
   next_sender_ = ExchangeSender::kWrite;
   Transmit(log, kWriteReadLimit, false);
 }
 
 void TForm1::SendWriteRegisterTo(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
                                  TTeMemo& log) {
-  BuildRequest(State.FrameBuffer, address, kWriteSingle, reg, value);
+  BuildRequest(State.FrameBuffer, address, kWriteSingleRegister, reg, value);
   next_sender_ = ExchangeSender::kWriteToFixedAddress;
   Transmit(log, kWriteReadLimit, false);
 }
 
 void TForm1::SendReadRegisters(std::uint16_t first, std::uint16_t count, TTeMemo& log) {
-  BuildRequest(State.FrameBuffer, State.DeviceAddress, kReadHolding, first, count);
+  SendReadRegistersTo(State.DeviceAddress, first, count, log);
+}
+
+void TForm1::SendReadRegistersTo(std::uint8_t address, std::uint16_t first, std::uint16_t count,
+                                 TTeMemo& log) {
+  BuildRequest(State.FrameBuffer, address, kReadHoldingRegisters, first, count);
   next_sender_ = ExchangeSender::kRead;
   Transmit(log, ReadLimitForRead(count), true);
 }
@@ -112,16 +101,16 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
   // What the completion checks the answer's address against.
   std::copy_n(State.FrameBuffer.begin(), State.SentRequest.size(), State.SentRequest.begin());
   exchange_.sender = next_sender_;
-  exchange_.searching = State.SessionMode == kSessionSearch;
   exchange_.request.assign(State.FrameBuffer.begin(), State.FrameBuffer.begin() + 8);
   exchange_.port = ComPort1_->Port();
   exchange_.bit_rate = BaudRateToBits(ComPort1_->BaudRate());
   exchange_.started = env_.scheduler->Now();
-  // The survey's pace covers the reads the survey makes (the search's probes and the
-  // window's parameter query); its writes, and every exchange of the window, go the
+  // The survey's pace covers the reads the survey makes (its probes while it sweeps, its
+  // parameter queries otherwise); writes, and every exchange of the window, go the
   // window's way.
-  const bool probe = search_read && State.SessionMode == kSessionSearch;
-  const bool paced = search_read && survey_pace_.has_value();
+  const bool paced = search_read && pace_ != nullptr;
+  const bool probe = paced ? pace_->probing : search_read && State.SessionMode == kSessionSearch;
+  exchange_.searching = probe || State.SessionMode == kSessionSearch;
   // The TX line is on screen before the port is opened, so it stays when the send fails.
   LogRequest(State.FrameBuffer.data());
   // The event thread's limit is in place before the port opens: a byte that arrives
@@ -134,10 +123,10 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
     // A paced probe reads with the pace's timeouts; the next exchange that is not one
     // has the window's again (set on the open port, or stored for the open).
     if (paced) {
-      ApplyReadTimeouts(survey_pace_->silence_ms, 0, survey_pace_->silence_ms);
+      ApplyPaceTimeouts(*ComPort1_, *pace_);
       pace_timeouts_ = true;
     } else if (pace_timeouts_) {
-      ApplyReadTimeouts(kWindowReadIntervalMs, 0, 0);
+      ApplyWindowTimeouts(*ComPort1_);
       pace_timeouts_ = false;
     }
     // The line is this window's before its port is opened: another ornat program that
@@ -151,16 +140,11 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
     // restarts an enabled Timer_Rx (bytes handed over in Idle during a search leave
     // it counting 5 ms), so the timeout counts from the end of this write.
     Timer_Rx.SetInterval(ResponseTimeoutMs(State.BaudIndex));
-    if (probe) Timer_Rx.SetInterval(paced ? survey_pace_->window_ms : State.SearchDelayMs);
+    if (probe) Timer_Rx.SetInterval(paced ? pace_->window_ms : State.SearchDelayMs);
     Timer_Rx.SetEnabled(true);
     request_in_flight_ = true;
-    if (paced) {
-      // A probe's window is the pace's; a query's, the window's response timeout.
-      exchange_pace_ = survey_pace_;
-      pace_answer_seen_ = false;
-      pace_window_end_ = env_.scheduler->Now() + Millis(Timer_Rx.Interval());
-      pace_deadline_ = pace_window_end_ + Millis(exchange_pace_->extension_ms);
-    }
+    // A probe's window is the pace's; a query's, the window's response timeout.
+    if (paced) paced_.emplace(*pace_, probe, env_.scheduler->Now(), Timer_Rx.Interval());
   } catch (const EComPort& e) {
     // Nothing else: the port is left as it is (a port that opened stays open), no
     // timer is armed and no completion follows. One exception: a write that fails
@@ -190,6 +174,7 @@ void NoteSendFailure(ExchangeRecord& record, const EComPort& e) {
   record.failure_code = e.ErrorCode();
   record.failure_errno = std::max(e.SystemError(), 0);
   record.failure_holders = e.Holders();
+  record.outcome = Worse(record.outcome, ExchangeOutcome::kPortError);
   if (e.SystemError() > 0) record.failure += ": " + SystemErrorText(e.SystemError());
 }
 
@@ -209,6 +194,16 @@ EComPort LineInUse(const LineHolder& holder) {
 void TForm1::ReportSendFailure(TTeMemo& log) {
   log.SetFontColor(kLogOutcomeColor);
   log.Add(msg::kPortOpenError + ComPort1_->Port());
+  NoteOutcome(ExchangeOutcome::kPortError);
+}
+
+void TForm1::AddOutcomeLine(const std::string& line, ExchangeOutcome outcome) {
+  TeMemo1.Add(line);
+  NoteOutcome(outcome);
+}
+
+void TForm1::NoteOutcome(ExchangeOutcome outcome) {
+  exchange_.outcome = Worse(exchange_.outcome, outcome);
 }
 
 void TForm1::EndFailedSend() {
@@ -241,7 +236,9 @@ void TForm1::ComPort1RxChar(TObject*, int) {
       // Returns when `limit` bytes have come or 150 ms after the last byte (the port's
       // ReadInterval); never earlier with only what happens to be queued, since every
       // read starts again at byte 0 of FrameBuffer.
-      count = paced ? PacedRead(limit) : ComPort1_->ReadBytes(rx_buffer_.data(), limit);
+      count = paced ? ReadUntilAnswer(*ComPort1_, rx_buffer_.data(),
+                                      static_cast<int>(rx_buffer_.size()) - 1, limit)
+                    : ComPort1_->ReadBytes(rx_buffer_.data(), limit);
     } catch (const std::exception&) {
       // A failed read, or one that closing the port cut short, hands nothing over.
       env_.dispatcher->Post([this, alive] {
@@ -273,30 +270,6 @@ void TForm1::ComPort1RxChar(TObject*, int) {
     });
     if (!more) return;
   }
-}
-
-int TForm1::PacedRead(int limit) {
-  // On the event thread, with the pace's timeouts: one byte at a time, each read
-  // returning with its byte at once or empty after the silence (its total timeout), so
-  // none waits for a first byte without end. The read thus ends with the byte that
-  // completes an answer, stray bytes in front of it included, and the line's next
-  // byte (a neighbour's answer, a transmitter's trailing byte) starts a read of its
-  // own; or after the silence; or at the read limit, unless more bytes wait already:
-  // bytes that came in one burst with those before them (a 21-byte answer to another
-  // request) raise no arrival of their own and would wait unread. Whatever came before
-  // an error is lost with it, as in the window.
-  const int expected = limit - kReadRoom;
-  const int cap = static_cast<int>(rx_buffer_.size()) - 1;
-  int got = 0;
-  while (got < cap) {
-    // Past the read limit, only what is queued already: noise that goes on is handed
-    // over in pieces, each in the exchange it came in.
-    if (got >= limit && ComPort1_->QueuedInputCount() == 0) break;
-    if (ComPort1_->ReadBytes(rx_buffer_.data() + got, 1) <= 0) break;  // the silence
-    ++got;
-    if (AnswerEndsAt(rx_buffer_.data(), got, expected)) break;
-  }
-  return got;
 }
 
 void TForm1::ReadHandedNothingOver() {
@@ -333,11 +306,11 @@ void TForm1::HandOver(const std::vector<std::uint8_t>& bytes) {
   // exchange of their own.
   if (!request_in_flight_ && exchange_.reads.empty()) StartIdleExchange();
   exchange_.reads.push_back(bytes);
-  const bool answer = exchange_pace_ && AnswerEndsAt(bytes.data(), static_cast<int>(bytes.size()),
-                                                     State.ReadLimit - kReadRoom);
+  const bool answer = paced_ && AnswerEndsAt(bytes.data(), static_cast<int>(bytes.size()),
+                                             State.ReadLimit - kReadRoom);
   // A paced exchange whose answer is in already keeps it for its completion: bytes
   // that follow it (noise, a trailing byte) are in its record, not in its place.
-  if (!exchange_pace_ || answer || !pace_answer_seen_) {
+  if (!paced_ || paced_->TakesPlace(answer)) {
     std::copy(bytes.begin(), bytes.end(), State.FrameBuffer.begin());
     // Replaces the previous count: a second read in one exchange overwrites the first.
     State.ReceivedCount = static_cast<std::uint16_t>(bytes.size());
@@ -345,45 +318,30 @@ void TForm1::HandOver(const std::vector<std::uint8_t>& bytes) {
   // The first hand-over finds a response timeout and restarts Timer_Rx at 5 ms; a
   // further one finds 5 ms and an enabled timer and changes nothing. In Idle it
   // starts a completion of its own.
-  if (!exchange_pace_) {
+  if (!paced_) {
     Timer_Rx.SetInterval(kSettlingMs);
     Timer_Rx.SetEnabled(true);
     return;
   }
   // A paced read: the completion follows the pace's settle after the last hand-over,
-  // once an answer is in or the window has ended. Bytes before an answer within the
-  // window (an adapter's echo, noise) change nothing: the own answer may still begin
-  // in it.
-  if (answer) pace_answer_seen_ = true;
-  const Micros now = env_.scheduler->Now();
-  if (!pace_answer_seen_ && now < pace_window_end_) return;
-  // The settle after this hand-over; a probe's not before its window's end, as a second
-  // device at the same address answers within it too and both answers are then judged
-  // in one exchange; never past the deadline, so that bytes without end end it there.
-  const Micros settled = now + Millis(exchange_pace_->settle_ms);
-  if (exchange_.searching && settled <= pace_window_end_) return;  // Timer_Rx counts the window
-  const long long left = std::chrono::ceil<Millis>(pace_deadline_ - now).count();
-  Timer_Rx.SetEnabled(false);
-  Timer_Rx.SetInterval(static_cast<int>(std::clamp<long long>(left, 1, exchange_pace_->settle_ms)));
-  Timer_Rx.SetEnabled(true);
+  // once an answer is in or the window has ended.
+  if (const auto settle = paced_->AfterHandOver(env_.scheduler->Now(), answer)) {
+    Timer_Rx.SetEnabled(false);
+    Timer_Rx.SetInterval(*settle);
+    Timer_Rx.SetEnabled(true);
+  }
 }
 
 // --- the survey's pace ------------------------------------------------------------
 
-void TForm1::ApplyReadTimeouts(int interval_ms, int per_byte_ms, int total_ms) {
-  TComTimeouts& t = ComPort1_->Timeouts();
-  t.SetReadInterval(interval_ms);
-  t.SetReadTotalMultiplier(per_byte_ms);
-  t.SetReadTotalConstant(total_ms);
-}
-
-void TForm1::BeginSurveyPace(const SurveyPace& pace) {
-  survey_pace_ = pace;
+void TForm1::BeginSurveyPace(const SurveyPace* pace) {
+  if (pace == nullptr) return EndSurveyPace();
+  pace_ = pace;
 }
 
 void TForm1::EndSurveyPace() {
-  if (!survey_pace_) return;
-  survey_pace_.reset();
+  if (pace_ == nullptr) return;
+  pace_ = nullptr;
   // Bytes that come after the last probe are read the window's way from here on.
   paced_reads_.store(false, std::memory_order_release);
   // The port the pace kept open is closed as the window closes it after an exchange;
@@ -391,7 +349,7 @@ void TForm1::EndSurveyPace() {
   // come does that.
   const bool close = State.SessionMode != kSessionSearch && !Timer_Rx.Enabled() && !ReadsOpen();
   try {
-    if (pace_timeouts_) ApplyReadTimeouts(kWindowReadIntervalMs, 0, 0);
+    if (pace_timeouts_) ApplyWindowTimeouts(*ComPort1_);
     pace_timeouts_ = false;
     if (close) ComPort1_->ClosePort();
   } catch (const std::exception&) {
@@ -405,33 +363,8 @@ void TForm1::EndSurveyPace() {
   }
 }
 
-bool TForm1::ExtendPacedWindow() {
-  // A paced query's completion comes when an answer is in and the line has settled, a
-  // probe's at the window's end at the earliest; it is put off, past the window, while
-  // an answer's first byte
-  // has come (its read is under way, or bytes wait in the port's queue for one), until
-  // that hand-over, at most to the deadline: no neighbour's probe goes out while an
-  // answer is still coming in, and an answer that began in time is judged in its own
-  // exchange. A byte right behind an answer puts it off again.
-  const Micros now = env_.scheduler->Now();
-  Micros until = pace_deadline_;
-  if (now < pace_window_end_ && (!pace_answer_seen_ || exchange_.searching)) {
-    until = pace_window_end_;
-  } else {
-    if (now >= pace_deadline_) return false;
-    bool coming = ReadsOpen();
-    if (!coming) {
-      try {
-        coming = ComPort1_->QueuedInputCount() > 0;
-      } catch (const std::exception&) {
-        coming = false;  // a port that cannot tell has nothing more to hand over
-      }
-    }
-    if (!coming) return false;
-  }
-  Timer_Rx.SetInterval(static_cast<int>(std::chrono::ceil<Millis>(until - now).count()));
-  Timer_Rx.SetEnabled(true);
-  return true;
+bool TForm1::Probing() const {
+  return State.SessionMode == kSessionSearch || (pace_ != nullptr && pace_->probing);
 }
 
 // --- completion -----------------------------------------------------------------
@@ -439,7 +372,21 @@ bool TForm1::ExtendPacedWindow() {
 void TForm1::Timer_RxTimer(TObject*) {
   Timer_Rx.SetEnabled(false);
   // A paced probe's window is put off while an answer that began in it is read.
-  if (exchange_pace_ && request_in_flight_ && ExtendPacedWindow()) return;
+  if (paced_ && request_in_flight_) {
+    const auto later = paced_->PutOff(env_.scheduler->Now(), [this] {
+      if (ReadsOpen()) return true;
+      try {
+        return ComPort1_->QueuedInputCount() > 0;
+      } catch (const std::exception&) {
+        return false;  // a port that cannot tell has nothing more to hand over
+      }
+    });
+    if (later) {
+      Timer_Rx.SetInterval(*later);
+      Timer_Rx.SetEnabled(true);
+      return;
+    }
+  }
   try {
     CompleteExchange();
   } catch (...) {
@@ -463,34 +410,38 @@ void TForm1::Timer_RxTimer(TObject*) {
 void TForm1::CompleteExchange() {
   // The end of a search waited for the hand-over this completion brings.
   const bool waited = search_end_waits_;
-  // Closing ends a read under way on the event thread; it hands nothing over. The
-  // survey's pace keeps the port open after its own requests, so that an answer that
-  // comes late is read; bytes that come with none in flight are closed on as the
+  // Closing ends a read under way on the event thread; it hands nothing over. While
+  // probes go out (the window's search, the survey's sweep) the port stays open, and the
+  // survey's pace keeps it open after its own requests, so that an answer that comes
+  // late is read; bytes that come with none in flight otherwise are closed on as the
   // window does, or a line that never falls silent would hold the survey for ever.
-  const bool keep_open = survey_pace_ && request_in_flight_;
-  if (State.SessionMode != kSessionSearch && !keep_open) ComPort1_->ClosePort();
+  const bool keep_open = pace_ != nullptr && request_in_flight_;
+  if (!Probing() && !keep_open) ComPort1_->ClosePort();
   TeMemo1.SetFontColor(kLogOutcomeColor);
+  // The probe to 248 failed: the window's search ends without a hit.
+  const bool search_passed_247 =
+      State.SessionMode == kSessionSearch && State.DeviceAddress > kHighestAddress;
   if (State.ReceivedCount != 0) {
     if (ValidateAnswer(State.FrameBuffer, State.ReceivedCount)) {
       LogResponse();  // shows the answer, then DispatchResponse
-    } else if (State.SessionMode != kSessionSearch) {
+    } else if (!Probing()) {
       State.PendingOp = kOpFailed;
       LogResponse();  // the bytes the validator left
-      TeMemo1.Add(msg::kCrcError);
-    } else if (State.DeviceAddress > kHighestAddress) {
+      AddOutcomeLine(msg::kCrcError, ExchangeOutcome::kCrcError);
+    } else if (search_passed_247) {
       EndOfSearchUnlessAnswerComing(waited);
     }
   } else {
-    if (State.SessionMode != kSessionSearch)
-      TeMemo1.Add(msg::kTimeOut);  // below the "RX :" line
-    else if (State.DeviceAddress > kHighestAddress)
+    if (!Probing())
+      AddOutcomeLine(msg::kTimeOut, ExchangeOutcome::kTimeOut);  // below the "RX :" line
+    else if (search_passed_247)
       EndOfSearchUnlessAnswerComing(waited);
   }
   // The awaited answer was valid but no hit: the search ends all the same.
   if (waited && State.SessionMode == kSessionSearch) EndOfSearch();
   // A second close, which acts only when the answer or its absence has just ended a
   // search (a hit, or the end without one): the port stayed open during it.
-  if (State.SessionMode != kSessionSearch && !keep_open) ComPort1_->ClosePort();
+  if (!Probing() && !keep_open) ComPort1_->ClosePort();
   // The second step of an interface reset without both steps confirmed: the PC port
   // goes back to the speed it had before the reset.
   if (State.PendingOp == kOpResetStep2 && State.ResetStepCount != 2)
@@ -524,12 +475,12 @@ void TForm1::EndExchange(ExchangeRecord::End end) {
   exchange_.ended = env_.scheduler->Now();
   if (env_.exchange_observer != nullptr) {
     exchange_.log = TeMemo1.Lines();
-    exchange_.outcome = OutcomeOf(exchange_);
+    exchange_.outcome = EndedOutcome(exchange_.outcome, exchange_.AllBytes());
     env_.exchange_observer->ExchangeEnded(exchange_);
   }
   exchange_ = ExchangeRecord{};
   request_in_flight_ = false;
-  exchange_pace_.reset();
+  paced_.reset();
 }
 
 }  // namespace ornat

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "modbus/exchange_observer.h"
+#include "modbus/protocol.h"
 #include "serial/line_lock.h"
 
 namespace ornat {
@@ -22,9 +23,6 @@ int ResponseTimeoutMs(std::uint8_t baud_index);
 // The settling time after a hand-over of bytes: the completion follows 5 ms later.
 inline constexpr int kSettlingMs = 5;
 
-// ReadLimit after a function-6 request: its 8-byte echo + 12.
-inline constexpr std::uint8_t kWriteReadLimit = 20;
-
 // ReadLimit after a function-3 request for `count` registers: the expected answer
 // 2 * n + 5 bytes, plus 12 bytes of room for what the validator may drop in front of
 // it. Worked on one byte: n is the low byte of count (0 taken as 1), sums wrap at 256.
@@ -35,16 +33,11 @@ std::uint8_t ReadLimitForRead(std::uint16_t count);
 bool DeviceGone(int system_error);
 
 // The room a read limit keeps in front of the expected answer (ReadLimit - 12 is the
-// expected length).
+// expected length): as many bytes as the validator may drop in front of it.
 inline constexpr int kReadRoom = 12;
-// An exception answer: address, function + 0x80, code, CRC.
-inline constexpr int kExceptionAnswerLength = 5;
 
-// True when the last bytes of bytes[0..count) are a whole answer whose CRC fits: either
-// `expected` bytes (the answer the request asks for), or a 5-byte exception answer (its
-// function code with bit 7 set). The survey's reads end there instead of waiting for
-// the line to fall silent.
-bool AnswerEndsAt(const std::uint8_t* bytes, int count, int expected);
+// ReadLimit after a function-6 request: its 8-byte echo + 12.
+inline constexpr auto kWriteReadLimit = static_cast<std::uint8_t>(kWriteAnswerLength + kReadRoom);
 
 // A send that could not open or write the port, as its record keeps it: the failure
 // text (the component's message and the system's words for its error number), the

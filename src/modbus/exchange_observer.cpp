@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "detector/register_map.h"
+#include "modbus/protocol.h"
 
 namespace ornat {
 
@@ -38,14 +39,14 @@ std::string OperationName(const ExchangeRecord& record) {
   const auto& f = record.request;
   const auto reg = static_cast<std::uint16_t>(f[2] * 256 + f[3]);
   const auto value = static_cast<std::uint16_t>(f[4] * 256 + f[5]);
-  if (f[1] == 3) {
+  if (f[1] == kReadHoldingRegisters) {
     if (reg == kRegIdentity && value == kParameterCount) return "query";
     if (reg == kRegIdentity && value == 1 && record.searching) return "probe";
     if (reg == kServiceBlockF0 || reg == kServiceBlockF2 || reg == kServiceBlockF3)
       return "service-read";
     return "read";
   }
-  if (f[1] != 6) return "write";
+  if (f[1] != kWriteSingleRegister) return "write";
   if (record.sender == ExchangeSender::kWriteToFixedAddress) {
     if (reg == kRegAddress) return "reset-step-1";
     if (reg == kRegLineSpeed) return "reset-step-2";

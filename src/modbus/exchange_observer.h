@@ -42,7 +42,9 @@ struct ExchangeRecord {
   Micros ended{0};
   // The log pane's lines when the exchange ended, as it shows them.
   std::vector<std::string> log;
-  // What the exchange came to, set by the engine as it ends (kNone while under way).
+  // What the exchange came to: the worst outcome the engine and the dispatcher noted as
+  // they added its message lines, or kSeveralDevices from its bytes (EndedOutcome), set
+  // as it ends.
   ExchangeOutcome outcome = ExchangeOutcome::kNone;
   // kSendFailed: why the port could not be opened or written (the log line names
   // only the port).

@@ -1,9 +1,11 @@
 #pragma once
-// The outcome of an exchange as its log lines tell it: the message lines of the
-// catalogue that the engine and the dispatcher add below the request and answer; and,
-// from its bytes, two or more devices answering at one address, which no line tells.
+// The outcome of an exchange: what the message lines of the catalogue that the engine
+// and the dispatcher add below its request and answer say, noted by them as they add
+// each line; and, from its bytes, two or more devices answering at one address, which
+// no line tells. The engine sets it on the exchange's record as the exchange ends
+// (ExchangeRecord::outcome); the journal, the survey and ornat-cli read it there.
 
-#include <string>
+#include <cstdint>
 #include <vector>
 
 namespace ornat {
@@ -24,16 +26,15 @@ enum class ExchangeOutcome {
   kSeveralDevices,
 };
 
-struct ExchangeRecord;
+// The worse of two outcomes noted in one exchange: a port error before a CRC error
+// before an answer from another address before an exception answer before a rejected
+// answer (identity, then length) before a failed reset before a time-out before "ОК."
+// before none. Several devices, which only the bytes tell, before all.
+ExchangeOutcome Worse(ExchangeOutcome a, ExchangeOutcome b);
 
-// The worst outcome the lines show: a port error before a CRC error before an answer
-// from another address before an exception answer before a rejected answer before a
-// time-out before "ОК.".
-ExchangeOutcome OutcomeOf(const std::vector<std::string>& log);
-
-// The outcome of a whole exchange: kSeveralDevices when its bytes show two or more
-// devices answering at one address (whatever its lines say), else OutcomeOf(its log).
-ExchangeOutcome OutcomeOf(const ExchangeRecord& record);
+// What an exchange came to as it ends: kSeveralDevices when `bytes` (all it read) show
+// two or more devices answering at one address, whatever was noted; else `noted`.
+ExchangeOutcome EndedOutcome(ExchangeOutcome noted, const std::vector<std::uint8_t>& bytes);
 
 // "ok", "time-out", "crc-error", "wrong-address", "exception", "wrong-identity", "wrong-length",
 // "reset-error", "port-error", "several-devices", "none".

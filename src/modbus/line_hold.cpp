@@ -1,8 +1,8 @@
 // The window's hold of its line against other ornat programs: taken by a send before
 // the port is opened, kept from the send to its completion, and for as long as a
-// sequence runs (cyclic query, bus search, interface reset), so that no other master
-// gets onto the line between two of its exchanges. Within a process whose ornat-cli
-// command holds the line already, a take is free.
+// sequence runs (cyclic query, bus search, interface reset) or the survey, so that no
+// other master gets onto the line between two of its exchanges. Within a process whose
+// ornat-cli command holds the line already, a take is free.
 
 #include "detector/register_map.h"
 #include "modbus/exchange.h"
@@ -13,6 +13,7 @@ namespace ornat {
 
 std::string TForm1::LineActivity() const {
   const std::string program = ThisProgramName() + ": ";
+  if (SurveyPaced()) return program + "survey";
   switch (State.SessionMode) {
     case kSessionCyclic:
       return program + "cyclic query";
@@ -44,7 +45,8 @@ void TForm1::HoldLine() {
 }
 
 void TForm1::LetLineGoUnlessNeeded() {
-  if (line_.Held() && State.SessionMode == kSessionIdle && !Working()) line_.Release();
+  if (line_.Held() && State.SessionMode == kSessionIdle && !SurveyPaced() && !Working())
+    line_.Release();
 }
 
 }  // namespace ornat

@@ -20,15 +20,16 @@
 #include <string>
 #include <vector>
 
+#include "detector/survey_pace.h"
 #include "modbus/exchange_observer.h"
+#include "runtime/dispatcher.h"
+#include "runtime/handler_gate.h"
+#include "runtime/scheduler.h"
 #include "serial/com_types.h"
 #include "serial/line_lock.h"
 #include "state/shared_state.h"
 #include "ui/toolkit/controls.h"
 #include "ui/toolkit/dialogs.h"
-#include "runtime/dispatcher.h"
-#include "runtime/handler_gate.h"
-#include "runtime/scheduler.h"
 #include "ui/toolkit/timer.h"
 
 namespace ornat {
@@ -81,26 +82,6 @@ extern const std::array<BaudRow, 8> kBaudTable;
 inline constexpr const char* kAddressLabelPrefix = "АДРЕС ПРИБОРА - ";
 inline constexpr const char* kDevicePrefixLatin = "DEVICE : A = ";
 inline constexpr const char* kDevicePrefixCyrillic = "DEVICE : \xD0\x90 = ";
-
-// The survey's pace of the engine (modbus/exchange.cpp): what the survey's probes do
-// differently from the window's, all of it in milliseconds at one line speed. Only the
-// survey turns it on (TForm1::BeginSurveyPace) and off again; while it is off, as the
-// window always runs, the engine is exactly the window's.
-struct SurveyPace {
-  // A probe's Timer_Rx, from the end of its write: the request on the wire, the longest
-  // turnaround allowed and the first answer byte. Not a Delay-menu value.
-  std::uint16_t window_ms = 0;
-  // A read ends this long after the last byte came (ComPort1's read interval and total
-  // timeout): longer than 3.5 characters and than the gaps of a USB adapter that hands
-  // bytes over in bursts.
-  std::uint16_t silence_ms = 0;
-  // From a hand-over to the completion (the window's 5 ms, or more at low speeds, so
-  // that a byte right behind an answer still comes in its exchange).
-  std::uint16_t settle_ms = 5;
-  // A window in which an answer's first byte came is extended until that answer is
-  // handed over, by at most this much.
-  std::uint16_t extension_ms = 0;
-};
 
 // Decimal text of value, left-padded with "0" to at least width characters.
 std::string PadNumber(unsigned value, unsigned width);
@@ -208,28 +189,38 @@ class TForm1 : public TComponent {
   void SendWriteRegisterTo(std::uint8_t address, std::uint16_t reg, std::uint16_t value,
                            TTeMemo& log);
   void SendReadRegisters(std::uint16_t first, std::uint16_t count, TTeMemo& log);
+  // The same read to `address` instead of DeviceAddress: for an operation of its own
+  // (the survey), which leaves the window's address alone.
+  void SendReadRegistersTo(std::uint8_t address, std::uint16_t first, std::uint16_t count,
+                           TTeMemo& log);
   void ComPort1RxChar(TObject* Sender, int Count);
   void Timer_RxTimer(TObject* Sender);
 
   // --- the survey's pace of the engine (modbus/exchange.cpp) ---------------------
-  // On: the probes of the bus search (function-3 reads while SessionMode is 254) wait
-  // pace.window_ms for their first answer byte, extended while an answer that has
-  // begun is read; every function-3 read (the probes, the window's parameter query)
-  // reads until an answer stands whole at its end, or pace.silence_ms of silence, with
-  // ComPort1's read timeouts set to the pace's for it, and is judged by the answer it
-  // read whatever bytes came after it in its exchange; the port stays open after each
-  // such exchange (not after bytes that came with none). Writes, the search's own
-  // steps and the window's timeouts stay the
-  // window's (the first exchange that is no paced read sets them back). Calling it
-  // again (at another speed) replaces the pace from the next read on.
-  void BeginSurveyPace(const SurveyPace& pace);
+  // The survey (an operation of its own over the senders) gives the engine its pace for
+  // as long as it runs, and keeps it alive and up to date meanwhile: every function-3
+  // read then reads until an answer stands whole at its end, or pace->silence_ms of
+  // silence, with ComPort1's read timeouts set to the pace's for it, and is judged by the
+  // answer it read whatever bytes came after it in its exchange; while pace->probing, a
+  // read is a probe that waits pace->window_ms for its first answer byte, extended while
+  // an answer that has begun is read, and otherwise a query that waits the window's
+  // response timeout; the port stays open after each such exchange (not after bytes that
+  // came with none, unless probing). Writes and the window's timeouts stay the window's
+  // (the first exchange that is no paced read sets them back). While a pace is given the
+  // window's search, its cyclic query and its interface reset do not start. Null: as
+  // EndSurveyPace.
+  void BeginSurveyPace(const SurveyPace* pace);
   // Off again; ComPort1's read interval is the window's 150 ms with no total timeout
   // (an open port that refuses them is closed, so that its next open sets them), and
   // the port is closed unless an exchange, a read or a search is under way (whose
-  // completion closes it). A read in flight ends at its own pace. Never throws; off
+  // completion closes it). An exchange in flight ends at its own pace. Never throws; off
   // already: nothing.
   void EndSurveyPace();
-  bool SurveyPaced() const { return survey_pace_.has_value(); }
+  bool SurveyPaced() const { return pace_ != nullptr; }
+  // Probes go out: the window's search runs, or the survey sweeps. The port stays open
+  // between exchanges, a probe that fails adds no line, and an answer is taken as the
+  // answer of the address it carries.
+  bool Probing() const;
 
   // --- register map and decoding (detector/decoding.cpp) ---------------------
   std::uint8_t DecodeParameters();
@@ -259,6 +250,10 @@ class TForm1 : public TComponent {
   std::uint8_t DeferIfBusy(Action action);
   void Timer_ProgrammTimer(TObject* Sender);
   void TeButton5Click(TObject* Sender);
+  // The window's parameter query at `address`, with no guards and no deferral: for an
+  // operation of its own (the survey), which leaves the window's address alone. The
+  // status grid, which showed another address's state, is emptied first.
+  void QueryParametersAt(std::uint8_t address);
   void TeCheckBox1Click(TObject* Sender);
   void TeButton3Click(TObject* Sender);
   // True while the window has work under way that will go on by itself: an exchange
@@ -320,6 +315,10 @@ class TForm1 : public TComponent {
   // bus search.
   void Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read);
   void ReportSendFailure(TTeMemo& log);
+  // A message line of the log's catalogue, added to the log, and its outcome noted on the
+  // exchange under way (the worst one noted is the exchange's).
+  void AddOutcomeLine(const std::string& line, ExchangeOutcome outcome);
+  void NoteOutcome(ExchangeOutcome outcome);
   // The completion's work after Timer_Rx is disabled and a paced window is not put off.
   void CompleteExchange();
   // The line lock (modbus/line_hold.cpp): the line of ComPort1's port for this send,
@@ -362,25 +361,14 @@ class TForm1 : public TComponent {
   // The probe to 248 failed while a read was under way: the search ends with the
   // completion of that read's hand-over (or when the read fails).
   bool search_end_waits_ = false;
-  // The survey's pace (see BeginSurveyPace); the pace of the probe in flight, kept for
-  // it should the survey turn the pace off meanwhile; its completion put off
-  // (ExtendPacedWindow), the end of its window and the latest its completion may come.
-  std::optional<SurveyPace> survey_pace_;
-  std::optional<SurveyPace> exchange_pace_;
-  // ComPort1's read timeouts are the pace's (set by a paced probe).
+  // The survey's pace (see BeginSurveyPace), and that of the read in flight, kept for it
+  // should the survey end its pace meanwhile.
+  const SurveyPace* pace_ = nullptr;
+  std::optional<PacedExchange> paced_;
+  // ComPort1's read timeouts are the pace's (set by a paced read).
   bool pace_timeouts_ = false;
-  Micros pace_window_end_{0};
-  Micros pace_deadline_{0};
-  // A hand-over of the paced probe ended with a whole answer.
-  bool pace_answer_seen_ = false;
-  // UI thread: extends a paced probe's window while its answer is being read; true
-  // when the completion is put off.
-  bool ExtendPacedWindow();
-  void ApplyReadTimeouts(int interval_ms, int per_byte_ms, int total_ms);
   // The event thread reads the survey's way (set by each sender, read as a read begins).
   std::atomic<bool> paced_reads_{false};
-  // Event thread: a read that ends as soon as an answer stands whole at its end.
-  int PacedRead(int limit);
   // Held weakly by queued hand-overs: one that runs after the window is gone is dropped.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 

@@ -11,10 +11,11 @@
 
 #include "detector/shown_parameters.h"
 #include "detector/survey.h"
+#include "modbus/exchange_outcome.h"
 #include "serial/comport.h"
+#include "support/exchange_recorder.h"
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
-#include "modbus/exchange_outcome.h"
 
 namespace ornat::testing {
 namespace {
@@ -113,6 +114,7 @@ TEST(ExchangeAddress, AnAnswerFromAnotherAddressIsNotDecodedNorAcknowledgedForAn
     SCOPED_TRACE(c.name);
     AnsweringAs4 line;
     SimulatedForm& t = line.t;
+    ExchangeRecorder rec(t.exchanges);
     c.act(t);
     // What the window shows once the engineer has clicked (a radio button, a box).
     const Shown before = Look(t);
@@ -129,8 +131,9 @@ TEST(ExchangeAddress, AnAnswerFromAnotherAddressIsNotDecodedNorAcknowledgedForAn
                                                                17, wire[1].bytes.size())))));
     EXPECT_EQ(log.back(), kFrom004);
     EXPECT_EQ(std::count(log.begin(), log.end(), kOkLine), 0);
-    EXPECT_EQ(OutcomeOf(log), ExchangeOutcome::kWrongAddress);
-    EXPECT_STREQ(OutcomeName(OutcomeOf(log)), "wrong-address");
+    ASSERT_EQ(rec.records.size(), 1u);
+    EXPECT_EQ(rec.records[0].outcome, ExchangeOutcome::kWrongAddress);
+    EXPECT_STREQ(OutcomeName(rec.records[0].outcome), "wrong-address");
     // No acknowledgement: the window shows what it showed, asks nothing, and the
     // answer's alarm, tactic and test mode are nowhere.
     ExpectSame(Look(t), before);

@@ -1,48 +1,137 @@
-// The outcome of an exchange as its log lines tell it, which ornat-cli's exit status,
-// the journal and the survey go by.
+// The outcome of an exchange as the engine notes it with each message line it writes,
+// which ornat-cli's exit status, the journal and the survey go by.
 
 #include "modbus/exchange_outcome.h"
 
 #include <gtest/gtest.h>
 
-#include "modbus/answer_scan.h"
-#include "modbus/exchange_observer.h"
+#include <cerrno>
+#include <functional>
 
+#include "modbus/answer_scan.h"
+#include "support/exchange_recorder.h"
 #include "support/line_texts.h"
+#include "support/simulated_form.h"
 
 namespace ornat {
 namespace {
 
 using namespace testing;
 
-TEST(ExchangeOutcome, TheWorstLineOfTheLogDecides) {
-  const std::string tx = "TX : 03 03 00 00 00 08 44 2E ";
-  const std::string rx = "RX : 04 03 02 00 10 C4 F9 ";
+TEST(ExchangeOutcome, AnExchangeWhoseLogEndsWithALineOfTheCatalogueHasItsOutcome) {
   struct Case {
-    std::vector<std::string> log;
     const char* name;
+    sim::Faults faults;                       // of the detector at 247, for the parameter query
+    std::function<void(SimulatedForm&)> act;  // instead of the query
+    std::vector<std::string> last_lines;      // of the log of the last exchange
+    const char* outcome;
   } cases[] = {
-      {{tx, rx, kOkLine}, "ok"},
-      {{tx, "RX :", kTimeOutLine}, "time-out"},
-      {{tx, "RX :", kPortErrorCom1}, "port-error"},
-      {{tx, rx, kCrcErrorLine}, "crc-error"},
-      {{tx, rx, kWrongAddressPrefix + "004"}, "wrong-address"},
-      {{tx, rx, kWrongAddressPrefix + "000"}, "wrong-address"},
-      {{tx, rx, kErrorLine}, "exception"},
-      {{tx, rx, kWrongIdLine}, "wrong-identity"},
-      {{tx, rx, kWrongLengthLine}, "wrong-length"},
-      {{tx, rx, kResetErrorLine, kOkLine}, "reset-error"},
-      {{tx, rx, kResetOkLine, kOkLine}, "ok"},
-      {{tx, "RX :"}, "none"},
-      // Two lines of the catalogue: the worse one is the outcome.
-      {{tx, rx, kErrorLine, kCrcErrorLine}, "crc-error"},
-      {{tx, rx, kWrongAddressPrefix + "004", kOkLine}, "wrong-address"},
-      // Lines that only look alike.
-      {{tx, rx, "   : ОТВЕТ С ЧУЖОГО", kOkLine}, "ok"},
+      {"answered", {}, {}, {kOkLine}, "ok"},
+      {"no answer", {.silent = true}, {}, {"RX :", kTimeOutLine}, "time-out"},
+      {"the port cannot be opened",
+       {},
+       [](SimulatedForm& t) {
+         t.device.FailNext("Open", ENOENT);
+         t.Click(t.w().TeButton5);
+       },
+       {"RX :", kPortErrorCom1},
+       "port-error"},
+      {"a CRC that fails", {.bad_crc_probability = 1}, {}, {kCrcErrorLine}, "crc-error"},
+      {"answered as 4", {.answer_from = 4}, {}, {kWrongAddressPrefix + "004"}, "wrong-address"},
+      {"answered as 0", {.answer_from = 0}, {}, {kWrongAddressPrefix + "000"}, "wrong-address"},
+      {"an exception", {.forced_exception = 2}, {}, {kErrorLine}, "exception"},
+      {"another identity",
+       {},
+       [](SimulatedForm& t) {
+         t.line.detector().SetIdentity(0x0011);
+         t.Click(t.w().TeButton5);
+       },
+       {kWrongIdLine},
+       "wrong-identity"},
+      {"three registers", {.query_registers = 3}, {}, {kWrongLengthLine}, "wrong-length"},
+      {"a reset whose first step went unanswered",
+       {},
+       [](SimulatedForm& t) {
+         t.line.faults().silent = true;
+         t.Click(t.w().TeButton2);
+         ASSERT_TRUE(t.RunToCompletion());
+         t.line.faults().silent = false;
+       },
+       {kResetErrorLine, kOkLine},
+       "reset-error"},
+      {"a reset",
+       {},
+       [](SimulatedForm& t) { t.Click(t.w().TeButton2); },
+       {kResetOkLine, kOkLine},
+       "ok"},
+      {"a search's probe that got nothing",
+       {.silent = true},
+       [](SimulatedForm& t) {
+         t.Click(t.w().CustomItem5);
+         ASSERT_TRUE(t.RunToCompletion());
+         t.Click(t.w().CustomItem5);  // "Stop"
+       },
+       {"TX : 01 03 00 00 00 01 84 0A ", "RX :"},
+       "none"},
+      // Both lines of the catalogue: the worse one is the outcome. One attempt on 5
+      // bytes drops the first; byte 1 of what is left is 0x83.
+      {"an exception whose CRC fails",
+       {},
+       [](SimulatedForm& t) {
+         t.line.ScriptAnswer({0x11, 0x22, 0x83, 0x44, 0x55});
+         t.Click(t.w().TeButton5);
+       },
+       {kErrorLine, kCrcErrorLine},
+       "crc-error"},
+      // The search's own line is none of the catalogue's outcomes.
+      {"a search's hit",
+       {},
+       [](SimulatedForm& t) {
+         t.line.detector().SetRegister(sim::kRegAddress, 1);
+         t.Click(t.w().CustomItem5);
+       },
+       {kFoundPrefix + "001", kOkLine},
+       "ok"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.log.back());
-    EXPECT_STREQ(OutcomeName(OutcomeOf(c.log)), c.name);
+    SCOPED_TRACE(c.name);
+    SimulatedForm t;
+    ExchangeRecorder rec(t.exchanges);
+    t.line.faults() = c.faults;
+    if (c.act)
+      c.act(t);
+    else
+      t.Click(t.w().TeButton5);
+    ASSERT_TRUE(t.RunUntilIdle());
+    ASSERT_FALSE(rec.records.empty());
+    const ExchangeRecord& r = rec.records.back();
+    ASSERT_GE(r.log.size(), c.last_lines.size());
+    EXPECT_EQ(
+        std::vector<std::string>(r.log.end() - static_cast<long>(c.last_lines.size()), r.log.end()),
+        c.last_lines);
+    EXPECT_STREQ(OutcomeName(r.outcome), c.outcome);
+  }
+}
+
+TEST(ExchangeOutcome, TheWorseOfTwoLinesDecides) {
+  // From the worst down.
+  const ExchangeOutcome order[] = {ExchangeOutcome::kSeveralDevices,
+                                   ExchangeOutcome::kPortError,
+                                   ExchangeOutcome::kCrcError,
+                                   ExchangeOutcome::kWrongAddress,
+                                   ExchangeOutcome::kException,
+                                   ExchangeOutcome::kWrongId,
+                                   ExchangeOutcome::kWrongLength,
+                                   ExchangeOutcome::kResetError,
+                                   ExchangeOutcome::kTimeOut,
+                                   ExchangeOutcome::kOk,
+                                   ExchangeOutcome::kNone};
+  for (std::size_t i = 0; i < std::size(order); ++i) {
+    for (std::size_t j = i; j < std::size(order); ++j) {
+      SCOPED_TRACE(std::string(OutcomeName(order[i])) + " " + OutcomeName(order[j]));
+      EXPECT_EQ(Worse(order[i], order[j]), order[i]);
+      EXPECT_EQ(Worse(order[j], order[i]), order[i]);
+    }
   }
 }
 
@@ -69,10 +158,11 @@ TEST(ExchangeOutcome, TwoAnswersFromOneAddressAreSeveralDevicesWhateverTheLogSay
   for (const Case& c : cases) {
     ExchangeRecord r;
     r.reads = c.reads;
-    r.log = {"TX : 0F 03 00 00 00 01 85 24 ", "RX : ", kOkLine};
     SCOPED_TRACE(&c - cases);
     EXPECT_EQ(SeveralAnswerers(r.AllBytes()).value_or(0), c.several);
-    EXPECT_STREQ(OutcomeName(OutcomeOf(r)), c.several != 0 ? "several-devices" : "ok");
+    // What the engine sets as the exchange ends, after "   : ОК." was noted.
+    EXPECT_STREQ(OutcomeName(EndedOutcome(ExchangeOutcome::kOk, r.AllBytes())),
+                 c.several != 0 ? "several-devices" : "ok");
   }
 }
 

@@ -1,6 +1,6 @@
 // The engine's survey pace, on the virtual clock: a probe's window, the read that ends
 // with the answer, the extension while an answer comes in, the timeouts, and the
-// window's own search again once the pace is off.
+// window's own search as the window's once the pace is off.
 
 #include <gtest/gtest.h>
 
@@ -10,12 +10,14 @@
 
 #include "detector/register_map.h"
 #include "detector/survey.h"
+#include "support/exchange_recorder.h"
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
 
 namespace ornat {
 namespace {
 
+using testing::ExchangeRecorder;
 using testing::SimulatedForm;
 using testing::WithCrc;
 
@@ -30,11 +32,6 @@ sim::Bytes Probe(std::uint8_t address) {
   return WithCrc({address, 0x03, 0x00, 0x00, 0x00, 0x01});
 }
 
-struct Recorder : ExchangeObserver {
-  void ExchangeEnded(const ExchangeRecord& r) override { records.push_back(r); }
-  std::vector<ExchangeRecord> records;
-};
-
 // The pace the engine is tested with at 9600 bit/s: round figures, so that the
 // expectations below read as times.
 SurveyPace Pace9600() {
@@ -46,14 +43,26 @@ SurveyPace Pace9600() {
   return p;
 }
 
-// Starts the window's search with the pace on; its first probe goes to after + 1.
-void StartPacedSearch(SimulatedForm& t, std::uint8_t after, const SurveyPace& pace) {
-  t.Do([&] {
-    t.w().BeginSurveyPace(pace);
-    t.w().CustomItem5.Click();
-    t.state().DeviceAddress = after;
-  });
-}
+// The survey's pace given to the engine for as long as this lives (or until End), and
+// its probes sent as the survey sends them.
+struct GivenPace {
+  GivenPace(SimulatedForm& form, const SurveyPace& p, bool probing = true) : t(form), pace(p) {
+    pace.probing = probing;
+    t.Do([&] { t.w().BeginSurveyPace(&pace); });
+  }
+  ~GivenPace() { End(); }
+  void End() {
+    t.Do([&] { t.w().EndSurveyPace(); });
+  }
+  void Probe(std::uint8_t address) {
+    t.Do([&] {
+      t.w().SendReadRegistersTo(address, kRegIdentity, 1, t.w().TeMemo1);
+      t.state().PendingOp = kOpNone;
+    });
+  }
+  SimulatedForm& t;
+  SurveyPace pace;
+};
 
 Micros At(long us) {
   return Micros(us);
@@ -67,11 +76,12 @@ std::vector<sim::WireFrame> Answers(const SimulatedForm& t) {
   return out;
 }
 
-TEST(SurveyPace, AProbeWaitsItsWindowAndTheWindowsSearchComesBackWhenThePaceEnds) {
+TEST(SurveyPace, AProbeWaitsItsWindowAndTheWindowsSearchIsTheWindowsOnceThePaceEnds) {
   SimulatedForm t(false);
-  Recorder rec;
-  t.exchanges.Add(&rec);
-  StartPacedSearch(t, 0, Pace9600());
+  ExchangeRecorder rec(t.exchanges);
+  BusSurvey survey(t.w(), {{k9600}, {{1, 4}}, 0});  // Pace9600's figures
+  t.exchanges.Add(&survey);
+  survey.Start();
   ASSERT_TRUE(t.RunUntil([&] { return t.Completions().size() == 4; }));
   const auto sent = t.line.RequestTimes();
   for (std::size_t k = 0; k < 4; ++k) {
@@ -86,21 +96,25 @@ TEST(SurveyPace, AProbeWaitsItsWindowAndTheWindowsSearchComesBackWhenThePaceEnds
   EXPECT_EQ(paced.ReadTotalTimeoutMultiplier, 0u);
   EXPECT_EQ(paced.ReadTotalTimeoutConstant, 24u);
   EXPECT_TRUE(t.w().SurveyPaced());
-  // Off mid-search: the open port gets the window's timeouts at once, and the next
-  // probes are the window's again, with the Delay menu's 150 ms.
-  t.Do([&] { t.w().EndSurveyPace(); });
+  // Off at the survey's end: the port gets the window's timeouts, and the window's
+  // search probes with the Delay menu's 150 ms.
+  ASSERT_TRUE(t.RunUntil([&] {
+    t.dispatcher.RunPending();
+    return survey.Done();
+  }));
+  t.exchanges.Remove(&survey);
   EXPECT_FALSE(t.w().SurveyPaced());
   const CommTimeouts window = t.device.CurrentTimeouts();
   EXPECT_EQ(window.ReadIntervalTimeout, 150u);
   EXPECT_EQ(window.ReadTotalTimeoutMultiplier, 0u);
   EXPECT_EQ(window.ReadTotalTimeoutConstant, 0u);
+  t.Click(t.w().CustomItem5);
   ASSERT_TRUE(t.RunUntil([&] { return t.Completions().size() == 7; }));
   const auto later = t.line.RequestTimes();
-  for (std::size_t k = 5; k < 7; ++k) EXPECT_EQ(t.Completions()[k] - later[k], Millis(150)) << k;
+  for (std::size_t k = 4; k < 7; ++k) EXPECT_EQ(t.Completions()[k] - later[k], Millis(150)) << k;
   t.Click(t.w().CustomItem5);
   ASSERT_TRUE(t.RunUntilIdle());
   for (const auto& r : rec.records) EXPECT_TRUE(r.reads.empty());
-  t.exchanges.Remove(&rec);
 }
 
 TEST(SurveyPace, AReadEndsWithTheAnswerWhateverItsTurnaroundPacingAndAdapter) {
@@ -128,16 +142,16 @@ TEST(SurveyPace, AReadEndsWithTheAnswerWhateverItsTurnaroundPacingAndAdapter) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SimulatedForm t(false);
-    Recorder rec;
-    t.exchanges.Add(&rec);
+    ExchangeRecorder rec(t.exchanges);
     sim::Faults f;
     f.unpaced = c.unpaced;
     f.adapter_latency = Millis(c.adapter_latency_ms);
     t.line.detector(t.line.AddDetector(5, f)).SetSpeedCode(c.baud_index + 1);
     t.line.SetTurnaround(Millis(c.turnaround_ms));
     t.Click(t.w().BaudItem(c.baud_index));
-    const SurveyPace pace = BusSurvey::PaceFor(c.baud_index);
-    StartPacedSearch(t, 4, pace);
+    GivenPace given(t, BusSurvey::PaceFor(c.baud_index));
+    const SurveyPace& pace = given.pace;
+    given.Probe(5);
     ASSERT_TRUE(t.RunUntil([&] { return !rec.records.empty(); }));
     ASSERT_EQ(t.Requests().size(), 1u);
     EXPECT_EQ(t.Requests()[0], Probe(5));
@@ -157,10 +171,15 @@ TEST(SurveyPace, AReadEndsWithTheAnswerWhateverItsTurnaroundPacingAndAdapter) {
     EXPECT_EQ(reads.back().end, last);
     EXPECT_LE(reads.front().begin, t.line.RequestTimes()[0] + Millis(pace.window_ms));
     // The completion follows the pace's settle, at the window's end at the earliest (a
-    // second device at the address answers within it); the window's search found it.
+    // second device at the address answers within it); the answer is taken, and the
+    // window's address is left alone.
     EXPECT_EQ(rec.records[0].ended, std::max(reads.back().end + Millis(pace.settle_ms),
                                              t.line.RequestTimes()[0] + Millis(pace.window_ms)));
-    EXPECT_EQ(t.LogLines()[t.LogLines().size() - 2], testing::kFoundPrefix + "005");
+    EXPECT_EQ(t.LogLines(),
+              (std::vector<std::string>{"TX : 05 03 00 00 00 01 85 8E ",
+                                        testing::RxLine(ProbeAnswer(5)), testing::kOkLine}));
+    EXPECT_EQ(rec.records[0].outcome, ExchangeOutcome::kOk);
+    EXPECT_EQ(t.state().DeviceAddress, 247);
     EXPECT_EQ(t.state().SessionMode, 0);
   }
 }
@@ -225,15 +244,12 @@ TEST(SurveyPace, ReadsOfOddAnswersEndAtTheAnswerOrAfterTheSilence) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SimulatedForm t(false);
-    Recorder rec;
-    t.exchanges.Add(&rec);
+    ExchangeRecorder rec(t.exchanges);
     t.line.AddDetector(5, c.faults);
     t.line.SetTurnaround(Millis(c.turnaround_ms));
-    StartPacedSearch(t, 4, pace);
+    GivenPace given(t, pace);
+    given.Probe(5);
     ASSERT_TRUE(t.RunUntil([&] { return !rec.records.empty(); }));
-    t.Do([&] {
-      if (t.state().SessionMode == kSessionSearch) t.w().CustomItem5.Click();
-    });
     ASSERT_TRUE(t.RunUntilIdle());
     ASSERT_FALSE(rec.records.empty());
     EXPECT_EQ(rec.records[0].request, Probe(5));
@@ -250,7 +266,6 @@ TEST(SurveyPace, ReadsOfOddAnswersEndAtTheAnswerOrAfterTheSilence) {
     EXPECT_EQ(
         rec.records[0].ended,
         c.answer ? std::max(reads.back().end + Millis(pace.settle_ms), window_end) : window_end);
-    t.exchanges.Remove(&rec);
   }
 }
 
@@ -275,9 +290,9 @@ TEST(SurveyPace, AnAnswerThatBeganInTheWindowIsWaitedForAndNoiseOnlyUntilTheDead
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SimulatedForm t(false);
-    Recorder rec;
-    t.exchanges.Add(&rec);
-    StartPacedSearch(t, 4, pace);
+    ExchangeRecorder rec(t.exchanges);
+    GivenPace given(t, pace);
+    given.Probe(5);
     ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 1; }));
     const Micros written = t.line.RequestTimes()[0];
     // Bytes that are no answer, one every character from first_byte_ms on.
@@ -300,18 +315,16 @@ TEST(SurveyPace, AnAnswerThatBeganInTheWindowIsWaitedForAndNoiseOnlyUntilTheDead
       EXPECT_EQ(rec.records[0].ended, reads.back().end + Millis(pace.settle_ms));
       EXPECT_EQ(rec.records[0].reads, std::vector<sim::Bytes>{sim::Bytes(7, 0x5A)});
     }
-    t.Click(t.w().CustomItem5);
     t.RunUntilIdle();
-    t.exchanges.Remove(&rec);
   }
 }
 
 TEST(SurveyPace, ABytePastTheAnswerInItsBurstIsReadIntoTheSameExchange) {
   // The answer and a trailing 00 in the port's queue at one instant: one arrival.
   SimulatedForm t(false);
-  Recorder rec;
-  t.exchanges.Add(&rec);
-  StartPacedSearch(t, 4, Pace9600());
+  ExchangeRecorder rec(t.exchanges);
+  GivenPace given(t, Pace9600());
+  given.Probe(5);
   ASSERT_TRUE(t.RunUntil([&] { return t.Requests().size() == 1; }));
   t.AdvanceMs(20);
   sim::Bytes burst = ProbeAnswer(5);
@@ -319,9 +332,10 @@ TEST(SurveyPace, ABytePastTheAnswerInItsBurstIsReadIntoTheSameExchange) {
   t.line.ArriveNow(burst);
   ASSERT_TRUE(t.RunUntil([&] { return !rec.records.empty(); }));
   EXPECT_EQ(rec.records[0].reads, (std::vector<sim::Bytes>{ProbeAnswer(5), {0x00}}));
-  EXPECT_EQ(t.LogLines()[t.LogLines().size() - 2], testing::kFoundPrefix + "005");
+  // The answer is the one judged, the byte behind it in the record only.
+  EXPECT_EQ(t.LogLines()[1], testing::RxLine(ProbeAnswer(5)));
+  EXPECT_EQ(t.LogLines().back(), testing::kOkLine);
   EXPECT_EQ(t.line.QueuedBytes(), 0u);
-  t.exchanges.Remove(&rec);
 }
 
 TEST(SurveyPace, AQueryIsPacedTooAndJudgesItsAnswerWhateverCameAfterIt) {
@@ -331,9 +345,8 @@ TEST(SurveyPace, AQueryIsPacedTooAndJudgesItsAnswerWhateverCameAfterIt) {
   for (const bool noise : {false, true}) {
     SCOPED_TRACE(noise);
     SimulatedForm t;  // a detector at 247
-    Recorder rec;
-    t.exchanges.Add(&rec);
-    t.Do([&] { t.w().BeginSurveyPace(Pace9600()); });
+    ExchangeRecorder rec(t.exchanges);
+    GivenPace given(t, Pace9600(), false);
     t.Click(t.w().TeButton5);
     if (noise) t.line.Inject({0x13, 0x37, 0x42}, Millis(36));  // the answer ends at 35.2 ms
     ASSERT_TRUE(t.RunUntil([&] { return !rec.records.empty(); }));
@@ -348,9 +361,8 @@ TEST(SurveyPace, AQueryIsPacedTooAndJudgesItsAnswerWhateverCameAfterIt) {
     EXPECT_EQ(t.LogLines().back(), testing::kOkLine);
     EXPECT_EQ(t.w().StatusGrid.Cell(1, 1), testing::kNormalCell);
     EXPECT_TRUE(t.w().ComPort1().Connected());
-    t.Do([&] { t.w().EndSurveyPace(); });
+    given.End();
     EXPECT_FALSE(t.w().ComPort1().Connected());
-    t.exchanges.Remove(&rec);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <random>
 
+#include "support/exchange_recorder.h"
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
 
@@ -68,13 +69,19 @@ bool RunServed(SimulatedForm& t, const std::function<bool()>& pred,
 // A survey of the line behind t, run to its end on the virtual clock; the devices as
 // they were told.
 struct Surveyed {
-  Surveyed(SimulatedForm& t, SurveyPlan plan) : form(t), survey(t.w(), std::move(plan)) {
+  // meanwhile: run once, as the survey's first request is on the line.
+  Surveyed(SimulatedForm& t, SurveyPlan plan, const std::function<void()>& meanwhile = {})
+      : form(t), survey(t.w(), std::move(plan)) {
     t.exchanges.Add(&survey);
     survey.OnDevice([this](const SurveyDevice& d) {
       told.push_back(d.address);
       told_late += d.late ? 1 : 0;
     });
     survey.Start();
+    if (meanwhile) {
+      RunServed(t, [&] { return survey.Done() || !t.Requests().empty(); });
+      meanwhile();
+    }
     done = RunServed(t, [&] { return survey.Done(); });
   }
   ~Surveyed() { form.exchanges.Remove(&survey); }
@@ -384,11 +391,7 @@ TEST(Survey, ProbesAnAddressAgainAfterNoiseOrAFailedCrcUpToTwice) {
 TEST(Survey, HeavyNoiseIsNoDeviceAndEveryAddressIsProbedThreeTimes) {
   SimulatedForm t(false);
   t.line.AddDetector(30);  // outside the run: the noise must not invent one
-  struct Recorder : ExchangeObserver {
-    void ExchangeEnded(const ExchangeRecord& r) override { records.push_back(r); }
-    std::vector<ExchangeRecord> records;
-  } rec;
-  t.exchanges.Add(&rec);
+  testing::ExchangeRecorder rec(t.exchanges);
   std::mt19937 rng(7);
   sim::Bytes noise(12'000);
   for (auto& b : noise) b = static_cast<std::uint8_t>(rng());
@@ -417,7 +420,6 @@ TEST(Survey, HeavyNoiseIsNoDeviceAndEveryAddressIsProbedThreeTimes) {
     if (r.request.empty()) continue;
     EXPECT_LE(r.ended - r.started, Millis(p.window_ms + p.extension_ms + 1));
   }
-  t.exchanges.Remove(&rec);
 }
 
 TEST(Survey, AnAnswerNoProbeAsksForIsReportedWholeNotAsADevice) {
@@ -679,39 +681,35 @@ TEST(Survey, TheWindowsSearchAfterASurveyIsTheWindowsExactly) {
   EXPECT_EQ(t.device.CurrentTimeouts().ReadTotalTimeoutConstant, 0u);
 }
 
-TEST(Survey, FindAnswersTakesEveryWholeAnswerWhereverItStands) {
-  const sim::Bytes a5 = ProbeAnswer(5);
-  const sim::Bytes ex = WithCrc({0x0C, 0x83, 0x02});
-  const sim::Bytes echo6 = WithCrc({0x06, 0x06, 0x00, 0x04, 0x00, 0x03});
-  auto cat = [](std::initializer_list<sim::Bytes> parts) {
-    sim::Bytes out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
+TEST(Survey, RunsOnlyWhenNoSequenceOfTheWindowRunsAndNoneStartsWhileItRuns) {
+  const std::function<void(SimulatedForm&)> sequences[] = {
+      [](SimulatedForm& t) { t.Click(t.w().CustomItem5); },  // the search
+      [](SimulatedForm& t) {                                 // the cyclic query
+        t.Click(t.w().TeCheckBox1);
+        t.Click(t.w().TeButton5);
+      },
+      [](SimulatedForm& t) { t.Click(t.w().TeButton2); },  // an interface reset
   };
-  sim::Bytes bad = a5;
-  bad[6] ^= 0x01;
-  struct Case {
-    const char* name;
-    sim::Bytes bytes;
-    std::vector<std::pair<std::size_t, std::size_t>> found;  // at, length
-  } cases[] = {
-      {"alone", a5, {{0, 7}}},
-      {"behind noise", cat({{0x11, 0x22, 0x33}, a5}), {{3, 7}}},
-      {"before noise", cat({a5, {0x01, 0x99, 0x42}}), {{0, 7}}},
-      {"two, with a byte between", cat({a5, {0x00}, ex}), {{0, 7}, {8, 5}}},
-      {"a write's echo", echo6, {{0, 8}}},
-      {"a bad CRC", bad, {}},
-      {"address 0 or 248",
-       cat({WithCrc({0x00, 0x03, 0x02, 0x00, 0x10}), WithCrc({0xF8, 0x03, 0x02, 0x00, 0x10})}),
-       {}},
-      {"too short", sim::Bytes(a5.begin(), a5.begin() + 6), {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto found = FindAnswers(c.bytes);
-    std::vector<std::pair<std::size_t, std::size_t>> got;
-    for (const auto& f : found) got.emplace_back(f.at, f.length);
-    EXPECT_EQ(got, c.found);
+  for (const auto& start : sequences) {
+    SCOPED_TRACE(&start - sequences);
+    for (const bool survey_first : {false, true}) {
+      SimulatedForm t(false);
+      if (!survey_first) start(t);
+      const std::uint8_t mode = t.state().SessionMode;
+      Surveyed s(t, {{k9600}, {{1, 3}}, 0}, [&] {
+        if (survey_first) start(t);  // once its first probe is out
+      });
+      ASSERT_TRUE(s.done);
+      EXPECT_EQ(s.survey.Stopped(), !survey_first);
+      EXPECT_EQ(t.state().SessionMode, mode);
+      // Nothing on the line when the sequence was first: the survey ended as it began.
+      const std::vector<sim::Bytes> sent = {Probe(1), Probe(2), Probe(3)};
+      EXPECT_EQ(t.Requests(), survey_first ? sent : std::vector<sim::Bytes>{});
+      EXPECT_FALSE(t.w().SurveyPaced());
+      if (survey_first) {
+        EXPECT_EQ(t.w().CustomItem5.Caption(), "Start");
+      }
+    }
   }
 }
 
