@@ -2,7 +2,7 @@
 // What is wrong with a port, in ornat-cli's own words: from the serial component's
 // error code (1 open, 2 write, 7 line settings, ...) and the platform's error number
 // that came with it (errno on Linux, GetLastError() on Windows, as DevError holds
-// them). One file per platform: port_problem_linux.cpp, port_problem_windows.cpp.
+// them), through the kind of error that number is (serial/port_error_kind.h).
 
 #include <string>
 
