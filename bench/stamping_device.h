@@ -25,7 +25,7 @@ struct TimedCalls {
   TimedCalls() : sys(PosixSyscalls::Real()) {
     const char* look = std::getenv("ORNAT_BENCH_HOLDER_LOOK");
     look_for_holders = look == nullptr || std::strcmp(look, "0") != 0;
-    look = [this](const DeviceNode& node) {
+    holder_look = [this](const DeviceNode& node) {
       const auto t0 = Clock::now();
       std::vector<PortHolder> found;
       if (look_for_holders) found = LookForHolders(PosixSyscalls::Real(), node);
@@ -36,7 +36,7 @@ struct TimedCalls {
     };
   }
   PosixSyscalls sys;
-  HolderLook look;
+  HolderLook holder_look;
   bool look_for_holders = true;
   mutable std::mutex mutex;
   Clock::duration look_time{};  // summed over the looks of the Open under way
@@ -53,7 +53,7 @@ class StampingDevice : private TimedCalls, public PosixCommDevice {
     Clock::time_point begin, end;
   };
 
-  StampingDevice() : PosixCommDevice(TimedCalls::sys, TimedCalls::look) {}
+  StampingDevice() : PosixCommDevice(TimedCalls::sys, TimedCalls::holder_look) {}
 
   DevError Open(const std::string& port) override {
     {
