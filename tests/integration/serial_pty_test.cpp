@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/dispatcher.h"
+#include "runtime/handler_gate.h"
 #include "serial/comport.h"
 #include "serial/comthread.h"
 #include "serial/platform/posix_comm_device.h"
@@ -35,8 +37,6 @@
 #include "support/sim_process.h"
 #include "support/virtual_port_lock.h"
 #include "ui/toolkit/dialogs.h"
-#include "runtime/dispatcher.h"
-#include "runtime/handler_gate.h"
 
 namespace ornat {
 namespace {
@@ -305,7 +305,7 @@ TEST_F(PtyTest, AnotherProgramThatHasThePortOpenIsNamedAndRefusedUntilItEnds) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    testing::HoldingProcess holder(c.argv, slave_path);
+    testing::HoldingProcess holder(c.argv, slave_path, c.name);
     ASSERT_TRUE(holder.Started());
     const std::string held_by =
         std::string("held by ") + c.name + " (pid " + std::to_string(holder.pid()) + ")";

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -35,8 +36,11 @@ class HoldingProcess {
 
   // argv[0] is the program's path; `device` the device it opens. Started() once the
   // program has it open (seen in /proc/<pid>/fd, apart from the device's own look
-  // for holders).
-  HoldingProcess(std::vector<std::string> argv, const std::string& device) {
+  // for holders) and, when `name` is given, once the system knows it by that name (a
+  // shell that opens the device and then execs another program is known by its own
+  // name until the exec).
+  HoldingProcess(std::vector<std::string> argv, const std::string& device,
+                 const std::string& name = {}) {
     struct stat st {};
     if (::stat(device.c_str(), &st) != 0) return;
     posix_spawn_file_actions_t fa;
@@ -51,7 +55,7 @@ class HoldingProcess {
     if (pid_ <= 0) return;
     const auto until = Clock::now() + std::chrono::seconds(10);
     while (!holding_ && Clock::now() < until) {
-      holding_ = Holds(st.st_rdev);
+      holding_ = Holds(st.st_rdev) && (name.empty() || Name() == name);
       if (!holding_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
@@ -103,6 +107,17 @@ class HoldingProcess {
         return true;
     }
     return false;
+  }
+
+  std::string Name() const {
+    std::string comm;
+    if (FILE* f = std::fopen(("/proc/" + std::to_string(pid_) + "/comm").c_str(), "r")) {
+      char buf[64] = {};
+      if (std::fgets(buf, sizeof buf, f) != nullptr) comm = buf;
+      std::fclose(f);
+    }
+    if (!comm.empty() && comm.back() == '\n') comm.pop_back();
+    return comm;
   }
 
   pid_t pid_ = -1;
