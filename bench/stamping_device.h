@@ -25,10 +25,10 @@ struct TimedCalls {
   TimedCalls() : sys(PosixSyscalls::Real()) {
     const char* look = std::getenv("ORNAT_BENCH_HOLDER_LOOK");
     look_for_holders = look == nullptr || std::strcmp(look, "0") != 0;
-    sys.holders = [this](const DeviceNode& node) {
+    holder_look = [this](const DeviceNode& node) {
       const auto t0 = Clock::now();
       std::vector<PortHolder> found;
-      if (look_for_holders) found = PosixSyscalls::Real().holders(node);
+      if (look_for_holders) found = LookForHolders(PosixSyscalls::Real(), node);
       const auto spent = Clock::now() - t0;
       std::lock_guard<std::mutex> lock(mutex);
       look_time += spent;
@@ -36,6 +36,7 @@ struct TimedCalls {
     };
   }
   PosixSyscalls sys;
+  HolderLook holder_look;
   bool look_for_holders = true;
   mutable std::mutex mutex;
   Clock::duration look_time{};  // summed over the looks of the Open under way
@@ -52,7 +53,7 @@ class StampingDevice : private TimedCalls, public PosixCommDevice {
     Clock::time_point begin, end;
   };
 
-  StampingDevice() : PosixCommDevice(TimedCalls::sys) {}
+  StampingDevice() : PosixCommDevice(TimedCalls::sys, TimedCalls::holder_look) {}
 
   DevError Open(const std::string& port) override {
     {

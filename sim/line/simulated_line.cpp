@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "serial/platform/read_plan.h"
+
 namespace ornat::sim {
 
 namespace {
@@ -184,11 +186,8 @@ void SimulatedLine::BeginRead() {
     CompleteRead(hung_up_ ? EIO : EBADF);
     return;
   }
-  const bool at_once = timeouts_.ReadIntervalTimeout == kMaxDword &&
-                       timeouts_.ReadTotalTimeoutMultiplier == 0 &&
-                       timeouts_.ReadTotalTimeoutConstant == 0;
   TakeQueued();
-  if (phase_ == ReadPhase::kCollecting && (at_once || read_count_ <= 0)) CompleteRead(0);
+  if (phase_ == ReadPhase::kCollecting && read_count_ <= 0) CompleteRead(0);
 }
 
 void SimulatedLine::TakeQueued() {
@@ -201,7 +200,9 @@ void SimulatedLine::TakeQueued() {
     queue_.pop_front();
   }
   if (phase_ != ReadPhase::kCollecting) return;
-  if (static_cast<int>(read_bytes_.size()) >= read_count_ && read_count_ > 0) {
+  const int got = static_cast<int>(read_bytes_.size());
+  if ((got >= read_count_ && read_count_ > 0) ||
+      PlanRead(timeouts_, read_count_).EndsWithWhatIsQueued(got)) {
     CompleteRead(0);
     return;
   }
@@ -209,21 +210,13 @@ void SimulatedLine::TakeQueued() {
 }
 
 void SimulatedLine::ScheduleReadCompletion() {
-  // Win32 read timeouts: the interval runs from each byte (and only once one has
-  // come); the total, when set, from the start of the read.
+  // The read's timeouts, as the device keeps them: the interval runs from each byte
+  // (and only once one has come); the total, when set, from the start of the read.
   if (read_task_ != 0) clock_.Cancel(read_task_);
   read_task_ = 0;
-  std::optional<Micros> due;
-  const std::uint32_t interval = timeouts_.ReadIntervalTimeout;
-  if (!read_bytes_.empty() && interval != 0 && interval != kMaxDword)
-    due = read_last_byte_ + Millis(interval);
-  const std::uint64_t total = std::uint64_t{timeouts_.ReadTotalTimeoutMultiplier} *
-                                  static_cast<std::uint64_t>(read_count_) +
-                              timeouts_.ReadTotalTimeoutConstant;
-  if (total != 0) {
-    Micros t = read_begin_ + Millis(total);
-    if (!due || t < *due) due = t;
-  }
+  const std::optional<Micros> due =
+      PlanRead(timeouts_, read_count_)
+          .Deadline(read_begin_, read_last_byte_, static_cast<int>(read_bytes_.size()));
   if (!due) return;  // waits for its first byte without end
   const std::uint64_t generation = read_generation_;
   Micros delay = *due - clock_.Now();

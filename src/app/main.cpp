@@ -12,7 +12,7 @@
 #include "app/program.h"
 #include "app/theme.h"
 #include "journal/exchange_journal.h"
-#include "serial/platform/posix_comm_device.h"
+#include "serial/device_factory.h"
 #include "serial/translation.h"
 #include "ui/window_command_line.h"
 
@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
   const std::unique_ptr<ornat::ExchangeJournal> journal =
       ornat::OpenWindowJournal(line, journal_error);
 
-  ornat::PosixCommDevice device;
+  ornat::SwitchingCommDevice device;
   ornat::Program program(device, nullptr, journal.get());
   if (journal) program.WatchJournal(*journal);
   program.Start();

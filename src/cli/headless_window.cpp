@@ -2,7 +2,7 @@
 
 #include "cli/output.h"
 #include "serial/comport.h"
-#include "serial/platform/platform.h"
+#include "serial/device_factory.h"
 
 namespace ornat::cli {
 
@@ -26,7 +26,8 @@ void ExchangeRecorder::DropFrom(std::size_t from) {
     records_.erase(records_.begin() + static_cast<long>(from), records_.end());
 }
 
-HeadlessWindow::HeadlessWindow(ExchangeObserver* journal) : device_(MakePlatformCommDevice()) {
+HeadlessWindow::HeadlessWindow(ExchangeObserver* journal)
+    : device_(std::make_unique<SwitchingCommDevice>()) {
   observers_.Add(journal);
   observers_.Add(&recorder_);
   FormEnvironment env = FormEnvironment::Realtime(loop_, gate_, dialogs_, *device_);

@@ -3,7 +3,6 @@
 #include "cli/cli_options.h"
 #include "cli/messages.h"
 #include "cli/port_failure.h"
-#include "cli/port_problem.h"
 #include "journal/exchange_journal.h"
 #include "journal/json.h"
 #include "ui/exchange_log.h"

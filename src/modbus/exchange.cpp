@@ -50,10 +50,6 @@ int ResponseTimeoutMs(std::uint8_t baud_index) {
   }
 }
 
-bool DeviceGone(int system_error) {
-  return IsDeviceGoneError(system_error);
-}
-
 std::uint8_t ReadLimitForRead(std::uint16_t count) {
   // One-byte arithmetic, as the limit is one byte: count 128 gives 2 * 128 + 5 = 5,
   // and a limit of 17.
@@ -151,7 +147,7 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
     // because the device is gone (an adapter unplugged, the other side of a pty
     // closed). Left open, that port could never be written again, since every later
     // send finds it open and skips the open; closed, the next send opens it anew.
-    if (e.ErrorCode() == 2 && DeviceGone(e.SystemError())) {
+    if (e.ErrorCode() == 2 && e.Kind() == PortErrorKind::kGone) {
       try {
         ComPort1_->ClosePort();
       } catch (const std::exception&) {

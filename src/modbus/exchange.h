@@ -28,10 +28,6 @@ inline constexpr int kSettlingMs = 5;
 // it. Worked on one byte: n is the low byte of count (0 taken as 1), sums wrap at 256.
 std::uint8_t ReadLimitForRead(std::uint16_t count);
 
-// True for the error number of a transfer on a device that is gone (unplugged, hung
-// up): the platform's own list.
-bool DeviceGone(int system_error);
-
 // The room a read limit keeps in front of the expected answer (ReadLimit - 12 is the
 // expected length): as many bytes as the validator may drop in front of it.
 inline constexpr int kReadRoom = 12;

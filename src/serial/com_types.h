@@ -2,8 +2,10 @@
 // Setting types of the serial port component. The order of every enumeration is
 // fixed: ordinals index the component's tables (bit rates, DCB codes).
 
-#include <bitset>
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <iterator>
 
 namespace ornat {
 
@@ -25,6 +27,15 @@ enum class TBaudRate : std::uint8_t {
   br128000,
   br256000,
 };
+
+// Bit rate of a TBaudRate value (9600 for br9600); 0 for brCustom (which stands for
+// CustomBaudRate).
+constexpr int BaudRateToBits(TBaudRate rate) {
+  constexpr int kBits[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
+                           14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+  const auto i = static_cast<std::size_t>(rate);
+  return i < std::size(kBits) ? kBits[i] : 0;
+}
 
 enum class TStopBits : std::uint8_t { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
 enum class TDataBits : std::uint8_t { dbFive, dbSix, dbSeven, dbEight };

@@ -1,6 +1,6 @@
 #pragma once
-// The serial port component: TCustomComPort with all behaviour,
-// TComPort publishing it, the four settings objects, EComPort and ErrorTexts.
+// The serial port component: TCustomComPort with all behaviour and TComPort publishing
+// it. Its errors are in com_errors.h, its settings objects in com_settings.h.
 //
 // Delphi properties are a getter X() and a setter SetX(v). Setting a property to its
 // current value does nothing. The component talks to the platform only through
@@ -12,124 +12,24 @@
 // LineErrors run on whichever thread delivers a line event (the event thread under
 // smNone). The component has no lock.
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
-#include <vector>
 
-#include "serial/com_types.h"
-#include "serial/platform/comm_device.h"
 #include "runtime/dispatcher.h"
 #include "runtime/object.h"
+#include "serial/com_errors.h"
+#include "serial/com_settings.h"
+#include "serial/com_types.h"
+#include "serial/persistent.h"
+#include "serial/platform/comm_device.h"
 
 namespace ornat {
 
-class TCustomComPort;
 class TComThread;
-
-// ---------------------------------------------------------------------------
-// Framework pieces the component leans on.
-
-// The framework's conversion error; Assign across classes raises it with the
-// standard message "Cannot assign a <source class> to a <destination class>".
-class EConvertError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// A persistent object: copyable onto another of its class with Assign.
-class TPersistent : public TObject {
- public:
-  // Copies source onto this object. Raises EConvertError when source is of another
-  // class (or null): "Cannot assign a TComTimeouts to a TComParity".
-  virtual void Assign(const TPersistent* source);
-  void Assign(const TPersistent& source) { Assign(&source); }
-  virtual const char* ClassName() const = 0;
-
- protected:
-  // Copies this object onto dest; the base raises the assignment error.
-  virtual void AssignTo(TPersistent& dest) const;
-  [[noreturn]] void AssignError(const TPersistent* source) const;
-};
-
-// ---------------------------------------------------------------------------
-// Errors.
-
-// Codes of EComPort (the row of ErrorTexts).
-enum : int {
-  CError_OpenFailed = 1,
-  CError_WriteFailed = 2,
-  CError_ReadFailed = 3,
-  CError_InvalidAsync = 4,
-  CError_PurgeFailed = 5,
-  CError_AsyncCheck = 6,
-  CError_SetStateFailed = 7,
-  CError_TimeoutsFailed = 8,
-  CError_SetupComFailed = 9,
-  CError_ClearComFailed = 10,
-  CError_ModemStatFailed = 11,
-  CError_EscapeComFailed = 12,
-  CError_TransmitFailed = 13,
-  CError_ConnChangeProp = 14,
-  CError_EnumPortsFailed = 15,
-  CError_StoreFailed = 16,
-  CError_LoadFailed = 17,
-  CError_RegFailed = 18,
-  CError_LedStateFailed = 19,
-  CError_ThreadCreated = 20,
-  CError_WaitFailed = 21,
-  CError_HasLink = 22,
-  CError_RegError = 23,
-};
-
-// The text domain of the component's own catalogue (serialcomm.mo).
-inline constexpr const char* kSerialTextDomain = "serialcomm";
-
-// Registers the text domain "serialcomm" with its catalogues under locale_dir
-// (<locale_dir>/<lang>/LC_MESSAGES/serialcomm.mo) and passes each of the 23 texts once
-// through gettext's lookup: the default text domain, then "serialcomm". A program runs
-// it at start, once it has set its locale (a lookup before that could only ever give
-// the English text) and before any other thread reads the texts.
-void LoadErrorTexts(const std::string& locale_dir);
-// The 23 texts as LoadErrorTexts looked them up; the English texts before it runs.
-// Index 0 is code 1.
-const std::array<std::string, 23>& ErrorTexts();
-// ErrorTexts()[code - 1]; an empty string for a code outside 1..23.
-const std::string& ErrorText(int code);
-// The untranslated English text of a code (the gettext key).
-const char* ErrorTextKey(int code);
-
-// "held by cat (pid 1234), minicom (pid 88)" (the phrase through gettext); a holder
-// whose name is unknown shows as "pid 1234". Empty for no holders.
-std::string HolderText(const std::vector<PortHolder>& holders);
-
-// The component's exception. Message: ErrorText(code), followed directly by
-// " (win error code: %d)", looked up as the texts are at each raise, with SystemError
-// when SystemError is not -1.
-class EComPort : public std::runtime_error {
- public:
-  // With a system error (codes 1, 2, 3, 5, 7, 8, 9, 10, 11): the message carries it.
-  EComPort(int error_code, int system_error);
-  // Code 1 for a port that other programs hold: the message goes on after the
-  // suffix with "; " and HolderText, so the numbered text and the suffix stand as
-  // in every other message. No holders: as the constructor above.
-  EComPort(int error_code, int system_error, std::vector<PortHolder> holders);
-  // Without one (codes 4, 14): SystemError is -1 and the message is the text alone.
-  explicit EComPort(int error_code);
-  int ErrorCode() const { return error_code_; }
-  int SystemError() const { return system_error_; }
-  const std::vector<PortHolder>& Holders() const { return holders_; }
-
- private:
-  int error_code_;
-  int system_error_;
-  std::vector<PortHolder> holders_;
-};
 
 // ---------------------------------------------------------------------------
 // Types of the handler properties and of ModemSignals.
@@ -142,143 +42,6 @@ using TRxCharEvent = std::function<void(TObject* Sender, int Count)>;
 using TRxBufEvent = std::function<void(TObject* Sender, const void* Buffer, int Count)>;
 using TComSignalEvent = std::function<void(TObject* Sender, bool OnOff)>;
 using TComErrorEvent = std::function<void(TObject* Sender, TComErrors Errors)>;
-
-// Bit rate of a TBaudRate value (9600 for br9600); 0 for brCustom (which stands for
-// CustomBaudRate).
-int BaudRateToBits(TBaudRate rate);
-
-// ---------------------------------------------------------------------------
-// Settings objects. Each belongs to one port (or to none, when made on its own to be
-// assigned to a port). A setter with the current value does nothing; a new value is
-// stored and the owner re-applies the object's group (a no-op unless the port is
-// open and not loading). Assign copies every stored property from an object of the
-// same class (and re-applies nothing; the port's SetParity etc. do that).
-
-class TComParity : public TPersistent {
- public:
-  explicit TComParity(TCustomComPort* owner = nullptr) : owner_(owner) {}
-  const char* ClassName() const override { return "TComParity"; }
-
-  TParityBits Bits() const { return bits_; }
-  void SetBits(TParityBits v);
-  bool Check() const { return check_; }
-  void SetCheck(bool v);
-  bool Replace() const { return replace_; }
-  void SetReplace(bool v);
-  char ReplaceChar() const { return replace_char_; }
-  void SetReplaceChar(char v);
-
- protected:
-  void AssignTo(TPersistent& dest) const override;
-
- private:
-  void Changed();
-  TCustomComPort* owner_;
-  TParityBits bits_ = TParityBits::prNone;
-  bool check_ = false;
-  bool replace_ = false;
-  char replace_char_ = 0;
-};
-
-class TComFlowControl : public TPersistent {
- public:
-  explicit TComFlowControl(TCustomComPort* owner = nullptr) : owner_(owner) {}
-  const char* ClassName() const override { return "TComFlowControl"; }
-
-  bool OutCTSFlow() const { return out_cts_flow_; }
-  void SetOutCTSFlow(bool v);
-  bool OutDSRFlow() const { return out_dsr_flow_; }
-  void SetOutDSRFlow(bool v);
-  TDTRFlowControl ControlDTR() const { return control_dtr_; }
-  void SetControlDTR(TDTRFlowControl v);
-  TRTSFlowControl ControlRTS() const { return control_rts_; }
-  void SetControlRTS(TRTSFlowControl v);
-  bool XonXoffOut() const { return xon_xoff_out_; }
-  void SetXonXoffOut(bool v);
-  bool XonXoffIn() const { return xon_xoff_in_; }
-  void SetXonXoffIn(bool v);
-  bool DSRSensitivity() const { return dsr_sensitivity_; }
-  void SetDSRSensitivity(bool v);
-  bool TxContinueOnXoff() const { return tx_continue_on_xoff_; }
-  void SetTxContinueOnXoff(bool v);
-  char XonChar() const { return xon_char_; }
-  void SetXonChar(char v);
-  char XoffChar() const { return xoff_char_; }
-  void SetXoffChar(char v);
-  // Derived, never stored: fcHardware, fcSoftware, fcNone or fcCustom.
-  TFlowControl FlowControl() const;
-  // fcCustom changes nothing; the others reset RTS/CTS/XON-XOFF and set theirs.
-  // Every write re-applies the line settings.
-  void SetFlowControl(TFlowControl v);
-
- protected:
-  void AssignTo(TPersistent& dest) const override;
-
- private:
-  void Changed();
-  TCustomComPort* owner_;
-  bool out_cts_flow_ = false;
-  bool out_dsr_flow_ = false;
-  TDTRFlowControl control_dtr_ = TDTRFlowControl::dtrDisable;
-  TRTSFlowControl control_rts_ = TRTSFlowControl::rtsDisable;
-  bool xon_xoff_out_ = false;
-  bool xon_xoff_in_ = false;
-  bool dsr_sensitivity_ = false;
-  bool tx_continue_on_xoff_ = false;
-  char xon_char_ = 17;
-  char xoff_char_ = 19;
-};
-
-class TComTimeouts : public TPersistent {
- public:
-  explicit TComTimeouts(TCustomComPort* owner = nullptr) : owner_(owner) {}
-  const char* ClassName() const override { return "TComTimeouts"; }
-
-  int ReadInterval() const { return read_interval_; }
-  void SetReadInterval(int v);
-  int ReadTotalMultiplier() const { return read_total_multiplier_; }
-  void SetReadTotalMultiplier(int v);
-  int ReadTotalConstant() const { return read_total_constant_; }
-  void SetReadTotalConstant(int v);
-  int WriteTotalMultiplier() const { return write_total_multiplier_; }
-  void SetWriteTotalMultiplier(int v);
-  int WriteTotalConstant() const { return write_total_constant_; }
-  void SetWriteTotalConstant(int v);
-
- protected:
-  void AssignTo(TPersistent& dest) const override;
-
- private:
-  void Changed();
-  TCustomComPort* owner_;
-  int read_interval_ = -1;
-  int read_total_multiplier_ = 0;
-  int read_total_constant_ = 0;
-  int write_total_multiplier_ = 100;
-  int write_total_constant_ = 1000;
-};
-
-class TComBuffer : public TPersistent {
- public:
-  explicit TComBuffer(TCustomComPort* owner = nullptr) : owner_(owner) {}
-  const char* ClassName() const override { return "TComBuffer"; }
-
-  // A positive odd value is stored as value - 1 (1025 -> 1024; -3 stays -3). The
-  // equal-value test compares the value given with the stored one, before that rule.
-  int InputSize() const { return input_size_; }
-  void SetInputSize(int v);
-  int OutputSize() const { return output_size_; }
-  void SetOutputSize(int v);
-
- protected:
-  void AssignTo(TPersistent& dest) const override;
-
- private:
-  void Changed();
-  TCustomComPort* owner_;
-  int input_size_ = 1024;
-  int output_size_ = 1024;
-};
 
 // ---------------------------------------------------------------------------
 // The port.
@@ -295,28 +58,29 @@ class TCustomComPort : public TComponent {
   TCustomComPort& operator=(const TCustomComPort&) = delete;
 
   // --- properties -------------------------------------------------------
+  // The line settings' setters re-apply the line settings while open (code 7).
   bool Connected() const { return connected_.load(std::memory_order_acquire); }
   // True runs OpenPort, False ClosePort (equal: nothing). While loading: only records.
   void SetConnected(bool v);
   TBaudRate BaudRate() const { return baud_rate_; }
-  void SetBaudRate(TBaudRate v);
+  void SetBaudRate(TBaudRate v) { SetLine(baud_rate_, v); }
   int CustomBaudRate() const { return custom_baud_rate_; }
-  void SetCustomBaudRate(int v);
+  void SetCustomBaudRate(int v) { SetLine(custom_baud_rate_, v); }
   const std::string& Port() const { return port_; }
   // While open: stored, then ClosePort and OpenPort (a full reopen under the new
   // name); an open failure reaches the caller and the port stays closed.
   void SetPort(const std::string& v);
   TStopBits StopBits() const { return stop_bits_; }
-  void SetStopBits(TStopBits v);
+  void SetStopBits(TStopBits v) { SetLine(stop_bits_, v); }
   TDataBits DataBits() const { return data_bits_; }
-  void SetDataBits(TDataBits v);
+  void SetDataBits(TDataBits v) { SetLine(data_bits_, v); }
   bool DiscardNull() const { return discard_null_; }
-  void SetDiscardNull(bool v);
+  void SetDiscardNull(bool v) { SetLine(discard_null_, v); }
   char EventChar() const { return event_char_; }
-  void SetEventChar(char v);
+  void SetEventChar(char v) { SetLine(event_char_, v); }
   TComEvents Events() const { return events_; }
   // Stored; takes effect at the next open.
-  void SetEvents(TComEvents v);
+  void SetEvents(TComEvents v) { events_ = v; }
   TSyncMethod SyncMethod() const { return sync_method_; }
   // While open (and not loading): EComPort code 14, SystemError -1, nothing changes.
   void SetSyncMethod(TSyncMethod v);
@@ -389,21 +153,14 @@ class TCustomComPort : public TComponent {
   virtual void ApplyBufferSizes();      // code 9
 
   // --- deliveries, called by TComThread -------------------
-  // DeliverEvents runs the deliveries of the set in the fixed order evError,
-  // evRxChar, evTxEmpty, evBreak, evRing, evCTS, evDSR, evRxFlag, evRLSD, evRx80Full.
+  // The delivery of each event of the set, in the fixed order of kComEventOrder.
   void DeliverEvents(TComEvents events);
-  // The delivery whose EV_* mask bit is given (window sync); other values: nothing.
-  void DeliverEventByMask(std::uint32_t mask_bit);
-  void DeliverError();
-  void DeliverRxChar();
-  void DeliverTxEmpty();
-  void DeliverBreak();
-  void DeliverRing();
-  void DeliverCTS();
-  void DeliverDSR();
-  void DeliverRxFlag();
-  void DeliverRLSD();
-  void DeliverRx80Full();
+  // The delivery of one event. evError: LineErrors, then OnError with them unless
+  // there are none. evRxChar: QueuedInputCount, then OnRxChar with it if it is above 0
+  // (the port reads no byte itself). evCTS, evDSR, evRLSD: ModemSignals, then the
+  // line's change handler with its state. The others raise their handler. The
+  // queries run whether or not a handler is assigned.
+  void Deliver(TComEvent event);
 
   CommDevice& Device() { return device_; }
   Dispatcher& GetDispatcher() { return dispatcher_; }
@@ -420,27 +177,18 @@ class TCustomComPort : public TComponent {
   TComSignalEvent OnCTSChange, OnDSRChange, OnRLSDChange;
   TComErrorEvent OnError;
 
- protected:
-  // One raising hook per handler property.
-  virtual void DoBeforeOpen();
-  virtual void DoAfterOpen();
-  virtual void DoBeforeClose();
-  virtual void DoAfterClose();
-  virtual void DoRxChar(int count);
-  virtual void DoRxBuf(const void* buffer, int count);
-  virtual void DoTxEmpty();
-  virtual void DoBreak();
-  virtual void DoRing();
-  virtual void DoCTSChange(bool on);
-  virtual void DoDSRChange(bool on);
-  virtual void DoRLSDChange(bool on);
-  virtual void DoError(TComErrors errors);
-  virtual void DoRxFlag();
-  virtual void DoRx80Full();
-
  private:
   friend class TComThread;
   bool CanApply() const { return Connected() && !loading_; }
+  template <typename T>
+  void SetLine(T& field, T v) {
+    SetProperty(field, v, [this] { ApplyLineSettings(); });
+  }
+  // Raises a handler property with this port as the Sender; an empty one is skipped.
+  template <typename Handler, typename... Args>
+  void Raise(const Handler& handler, Args... args) {
+    if (handler) handler(this, args...);
+  }
   void AbortPendingIo();  // Purge(TXABORT|RXABORT) or code 5
   void DestroyThread();
 

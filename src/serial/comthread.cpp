@@ -6,37 +6,6 @@
 
 namespace ornat {
 
-namespace {
-
-// The mask translation table, in the fixed delivery order of a batch.
-struct EventBit {
-  TComEvent event;
-  std::uint32_t mask;
-};
-constexpr EventBit kDeliveryOrder[] = {
-    {TComEvent::evError, EV_ERR},       {TComEvent::evRxChar, EV_RXCHAR},
-    {TComEvent::evTxEmpty, EV_TXEMPTY}, {TComEvent::evBreak, EV_BREAK},
-    {TComEvent::evRing, EV_RING},       {TComEvent::evCTS, EV_CTS},
-    {TComEvent::evDSR, EV_DSR},         {TComEvent::evRxFlag, EV_RXFLAG},
-    {TComEvent::evRLSD, EV_RLSD},       {TComEvent::evRx80Full, EV_RX80FULL},
-};
-
-}  // namespace
-
-std::uint32_t EventsToMask(TComEvents events) {
-  std::uint32_t mask = 0;
-  for (const auto& e : kDeliveryOrder)
-    if (events.Contains(e.event)) mask |= e.mask;
-  return mask;
-}
-
-TComEvents MaskToEvents(std::uint32_t mask) {
-  TComEvents events;
-  for (const auto& e : kDeliveryOrder)
-    if (mask & e.mask) events.Include(e.event);
-  return events;
-}
-
 TComThread::TComThread(TCustomComPort& owner)
     : owner_(owner), stop_signal_(owner.Device().CreateStopSignal()) {
   // The mask's result is not examined: a mask the device refused shows as a failed
@@ -162,21 +131,21 @@ void TComThread::SynchronizedDeliver() {
 }
 
 void TComThread::SendEventMessages() {
-  // One "message 1025" per event, in delivery order, first parameter the mask bit.
+  // One "message 1025" per event, in delivery order.
   // The sender is released as soon as the UI thread takes it: here, at once (Post).
   // The item holds NotifyWindow weakly: once the port closed (the window destroyed)
   // or was destroyed, it is dropped; else it runs the delivery if the port is still
   // open. Its exception goes to the exception report through the dispatcher's gate.
   std::weak_ptr<TCustomComPort*> window = owner_.notify_window_;
   TComEvents events = Events();
-  for (const auto& e : kDeliveryOrder) {
+  for (const ComEventBit& e : kComEventOrder) {
     if (!events.Contains(e.event)) continue;
-    std::uint32_t bit = e.mask;
-    owner_.GetDispatcher().Post([window, bit] {
+    const TComEvent event = e.event;
+    owner_.GetDispatcher().Post([window, event] {
       std::shared_ptr<TCustomComPort*> w = window.lock();
       if (!w) return;
       TCustomComPort* port = *w;
-      if (port->Connected()) port->DeliverEventByMask(bit);
+      if (port->Connected()) port->Deliver(event);
     });
   }
 }

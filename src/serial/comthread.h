@@ -4,8 +4,8 @@
 // batch to the port, on the thread that the port's SyncMethod chooses:
 //   smThreadSync  Dispatcher::Send: DeliverEvents runs on the UI thread, the event
 //                 thread waits; an exception is carried back and ends the thread.
-//   smWindowSync  Dispatcher::Post, one item per event (the "message" 1025 with the
-//                 event's mask bit): the event thread goes on at once; the item runs
+//   smWindowSync  Dispatcher::Post, one item per event (the "message" 1025 for the
+//                 event): the event thread goes on at once; the item runs
 //                 the delivery on the UI thread if the port is still open; an
 //                 exception goes to the exception report (the dispatcher's gate).
 //   smNone        DeliverEvents on the event thread itself.
@@ -18,17 +18,13 @@
 #include <mutex>
 #include <thread>
 
+#include "serial/com_events.h"
 #include "serial/com_types.h"
 #include "serial/platform/comm_device.h"
 
 namespace ornat {
 
 class TCustomComPort;
-
-// EV_* mask of a set (bits not in the table never arise).
-std::uint32_t EventsToMask(TComEvents events);
-// The set of a mask; mask bits not in the table are dropped.
-TComEvents MaskToEvents(std::uint32_t mask);
 
 class TComThread {
  public:

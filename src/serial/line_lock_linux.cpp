@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "serial/line_lock_platform.h"
-#include "serial/platform/posix_comm_device.h"
+#include "serial/platform/posix_port_names.h"
 
 namespace ornat::line_lock_platform {
 

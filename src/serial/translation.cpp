@@ -2,7 +2,7 @@
 
 #include <clocale>
 
-#include "serial/comport.h"
+#include "serial/com_errors.h"
 
 namespace ornat {
 

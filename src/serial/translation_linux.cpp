@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "serial/comport.h"
+#include "serial/com_errors.h"
 #include "serial/translation.h"
 
 namespace ornat {

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "serial/comport.h"
+#include "serial/com_errors.h"
 #include "serial/mo_catalogue.h"
 #include "serial/translation.h"
 

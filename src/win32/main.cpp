@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "journal/exchange_journal.h"
-#include "serial/platform/platform.h"
+#include "serial/device_factory.h"
 #include "serial/translation.h"
 #include "text/wide.h"
 #include "ui/window_command_line.h"
@@ -80,8 +80,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
       ornat::OpenWindowJournal(line, journal_error);
   int code = 0;
   {
-    std::unique_ptr<ornat::CommDevice> device = ornat::MakePlatformCommDevice();
-    ornat::win32::Program program(*device, nullptr, journal.get());
+    ornat::SwitchingCommDevice device;
+    ornat::win32::Program program(device, nullptr, journal.get());
     if (journal) program.WatchJournal(*journal);
     program.Start(show);
     if (!journal_error.empty()) program.JournalCannotBeOpened(journal_error);

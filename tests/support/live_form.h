@@ -14,13 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/handler_gate.h"
+#include "runtime/realtime_loop.h"
 #include "serial/comport.h"
-#include "serial/platform/posix_comm_device.h"
+#include "serial/device_factory.h"
 #include "support/basic_form.h"
 #include "ui/main_window.h"
 #include "ui/toolkit/dialogs.h"
-#include "runtime/handler_gate.h"
-#include "runtime/realtime_loop.h"
 
 namespace ornat::testing {
 
@@ -35,7 +35,7 @@ struct LiveForm {
   ScriptedDialogs dialogs;
   HandlerGate gate{dialogs};
   RealtimeLoop loop{gate};
-  PosixCommDevice device;
+  SwitchingCommDevice device;
   FakePortList ports;
   TempDir dir;
   // The window's exchange observer: add the journal, a survey... to it.

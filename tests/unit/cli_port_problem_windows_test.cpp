@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "cli/port_problem.h"
+#include "cli/port_failure.h"
 #include "serial/comport.h"
 
 namespace ornat::cli {

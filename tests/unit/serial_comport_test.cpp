@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "runtime/dispatcher.h"
+#include "runtime/handler_gate.h"
 #include "serial/comport.h"
 #include "serial/comthread.h"
 #include "support/fake_comm_device.h"
+#include "support/platform_errors.h"
 #include "ui/toolkit/dialogs.h"
-#include "runtime/dispatcher.h"
-#include "runtime/handler_gate.h"
 
 namespace ornat {
 namespace {
@@ -979,6 +980,23 @@ TEST(EComPortTexts, CodesWithASystemErrorCarryTheSuffixOthersTheTextAlone) {
     EXPECT_EQ(e.SystemError(), -1);
     EXPECT_EQ(std::string(e.what()), ErrorText(code));
   }
+}
+
+TEST(EComPortKind, TheSystemErrorMeansOneKindAtTheStepOfItsCode) {
+  const testing::PlatformErrors& errors = testing::Errors();
+  struct Case {
+    int code, system_error;
+    PortErrorKind kind;
+  } cases[] = {
+      {CError_OpenFailed, errors.no_device, PortErrorKind::kMissing},
+      {CError_OpenFailed, errors.held, PortErrorKind::kBusy},
+      {CError_WriteFailed, errors.gone, PortErrorKind::kGone},
+      {CError_WriteFailed, errors.unplugged, PortErrorKind::kGone},
+      {CError_ReadFailed, errors.unplugged, PortErrorKind::kGone},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(EComPort(c.code, c.system_error).Kind(), c.kind) << c.code << " " << c.system_error;
+  EXPECT_EQ(EComPort(CError_ConnChangeProp).Kind(), PortErrorKind::kNone);
 }
 
 }  // namespace

@@ -51,7 +51,8 @@ class PosixDeviceTest : public ::testing::Test {
   // ComPort1's timeouts: interval 150, no totals.
   static CommTimeouts Interval150() { return CommTimeouts{150, 0, 0, 100, 1000}; }
 
-  PosixSyscalls sys;  // copied from the real calls; a test overrides some
+  PosixSyscalls sys;   // copied from the real calls; a test overrides some
+  HolderLook holders;  // empty: the look through /proc
   int master = -1;
   std::string path;
 };
@@ -83,7 +84,7 @@ TEST(PosixPortNames, ABareNameIsADevFileAndANameWithASlashIsAPath) {
 }
 
 TEST_F(PosixDeviceTest, AMissingDeviceFailsWithEnoent) {
-  PosixCommDevice dev(sys);
+  PosixCommDevice dev(sys, holders);
   EXPECT_EQ(dev.Open("/dev/ttyORNAT-none"), ENOENT);
   EXPECT_FALSE(dev.IsOpen());
 }
@@ -104,8 +105,8 @@ TEST_F(PosixDeviceTest, AHeldLockFailsTheOpenWithEbusyAndClosesTheDescriptor) {
     if (fd == device_fd) ++closes;
     return ::close(fd);
   };
-  sys.holders = [](const DeviceNode&) { return std::vector<PortHolder>{{812, "ornat"}}; };
-  PosixCommDevice dev(sys);
+  holders = [](const DeviceNode&) { return std::vector<PortHolder>{{812, "ornat"}}; };
+  PosixCommDevice dev(sys, holders);
   EXPECT_EQ(dev.Open(path), EBUSY);
   EXPECT_FALSE(dev.IsOpen());
   EXPECT_EQ(closes, 1);
@@ -149,7 +150,7 @@ TEST_F(PosixDeviceTest, AProgramFoundHoldingThePortFailsTheOpenWithEbusyAndIsNam
   std::vector<PortHolder> holding = {{77, "cat"}, {4242, "minicom"}};
   std::vector<DeviceNode> asked;
   int closes = 0;
-  sys.holders = [&](const DeviceNode& node) {
+  holders = [&](const DeviceNode& node) {
     asked.push_back(node);
     return holding;
   };
@@ -163,7 +164,7 @@ TEST_F(PosixDeviceTest, AProgramFoundHoldingThePortFailsTheOpenWithEbusyAndIsNam
     if (fd == device_fd) ++closes;
     return ::close(fd);
   };
-  PosixCommDevice dev(sys);
+  PosixCommDevice dev(sys, holders);
   EXPECT_EQ(dev.Open(path), EBUSY);
   EXPECT_FALSE(dev.IsOpen());
   EXPECT_EQ(closes, 1) << "the descriptor is given back";
@@ -187,11 +188,11 @@ TEST_F(PosixDeviceTest, AnOpenRefusedByAnotherProgramsExclusiveUseNamesItsHolder
     errno = EBUSY;
     return -1;
   };
-  sys.holders = [&](const DeviceNode& node) {
+  holders = [&](const DeviceNode& node) {
     asked.push_back(node);
     return std::vector<PortHolder>{{99, "screen"}};
   };
-  PosixCommDevice dev(sys);
+  PosixCommDevice dev(sys, holders);
   EXPECT_EQ(dev.Open(path), EBUSY);
   EXPECT_EQ(asked, std::vector<DeviceNode>{PtyNode(path)});
   EXPECT_EQ(dev.HoldersAtLastOpen(), (std::vector<PortHolder>{{99, "screen"}}));
@@ -292,11 +293,11 @@ TEST_F(PosixDeviceTest, OpenSetsExclusiveUseAndLocksBeforeItLooksForHoldersAndUn
     PosixSyscalls s = PosixSyscalls::Real();
     StepLog log;
     log.Hook(s, path, c.rdev);
-    s.holders = [&](const DeviceNode&) {
+    const HolderLook look = [&](const DeviceNode&) {
       log.steps.push_back("holders");
       return c.held ? std::vector<PortHolder>{{321, "cat"}} : std::vector<PortHolder>{};
     };
-    PosixCommDevice dev(s);
+    PosixCommDevice dev(s, look);
     EXPECT_EQ(dev.Open(path), c.held ? EBUSY : 0);
     EXPECT_EQ(log.steps, c.open_steps);
     if (!c.held) {
@@ -566,7 +567,7 @@ TEST_F(PosixDeviceTest, ReadRetriesEintrFromReadAndPoll) {
     }
     return real(fds, n, ns);
   };
-  PosixCommDevice dev(sys);
+  PosixCommDevice dev(sys, holders);
   ASSERT_EQ(dev.Open(path), 0);
   read_eintr = 1;  // for the transfer's own read
   ASSERT_EQ(dev.SetTimeouts(Interval150()), 0);
@@ -593,7 +594,7 @@ TEST_F(PosixDeviceTest, ReadWaitsInPollOnEagainInsteadOfSpinning) {
     ++polls;
     return real(fds, n, ns);
   };
-  PosixCommDevice dev(sys);
+  PosixCommDevice dev(sys, holders);
   ASSERT_EQ(dev.Open(path), 0);
   reads = 0;  // the transfer's own
   ASSERT_EQ(dev.SetTimeouts(Interval150()), 0);
@@ -615,7 +616,7 @@ TEST_F(PosixDeviceTest, EioFromReadFailsTheReadAndThenTheEventWait) {
     errno = EIO;
     return -1;
   };
-  PosixCommDevice dev(sys);
+  PosixCommDevice dev(sys, holders);
   ASSERT_EQ(dev.Open(path), 0);
   ASSERT_EQ(dev.SetTimeouts(Interval150()), 0);
   std::uint8_t buf[8];
@@ -668,7 +669,7 @@ TEST_F(PosixDeviceTest, ModemLinesAndErrorCountersMapToTheWin32Flags) {
     if (req == TIOCMBIS || req == TIOCMBIC) return 0;
     return ::ioctl(fd, req, arg);
   };
-  PosixCommDevice dev(sys);
+  PosixCommDevice dev(sys, holders);
   ASSERT_EQ(dev.Open(path), 0);
   std::uint32_t status = 0;
   ASSERT_EQ(dev.GetModemStatus(status), 0);
@@ -704,15 +705,19 @@ TEST_F(PosixDeviceTest, LineSettingsBecomeTheTermiosCodes) {
     captured = *t;
     return 0;
   };
-  sys.set_rate = [&](int, std::uint32_t r) {
+  sys.set_speed = [&](int, std::uint32_t r) {
     rate = r;
+    return 0;
+  };
+  sys.get_speed = [&](int, std::uint32_t& r) {
+    r = rate;
     return 0;
   };
   sys.ioctl = [](int fd, unsigned long req, void* arg) {
     if (req == TIOCMBIS || req == TIOCMBIC) return 0;
     return ::ioctl(fd, req, arg);
   };
-  PosixCommDevice dev(sys);
+  PosixCommDevice dev(sys, holders);
   ASSERT_EQ(dev.Open(path), 0);
   struct Case {
     std::uint8_t parity, size, stop;
@@ -757,8 +762,11 @@ TEST_F(PosixDeviceTest, AFailedRateRestoresThePreviousAttributes) {
     last = *t;
     return 0;
   };
-  sys.set_rate = [](int, std::uint32_t) { return EINVAL; };
-  PosixCommDevice dev(sys);
+  sys.set_speed = [](int, std::uint32_t) {
+    errno = EINVAL;
+    return -1;
+  };
+  PosixCommDevice dev(sys, holders);
   ASSERT_EQ(dev.Open(path), 0);
   termios before{};
   ASSERT_EQ(::tcgetattr(master, &before), 0);
@@ -777,7 +785,7 @@ TEST_F(PosixDeviceTest, AnIdleEventWaitSleepsInOnePoll) {
     ++polls;
     return real(fds, n, ns);
   };
-  PosixCommDevice dev(sys);
+  PosixCommDevice dev(sys, holders);
   ASSERT_EQ(dev.Open(path), 0);
   ASSERT_EQ(dev.SetEventMask(0x05FF), 0);  // all ten events, as ComPort1
   auto stop = dev.CreateStopSignal();
@@ -799,7 +807,7 @@ TEST_F(PosixDeviceTest, PollFailureFailsTheWaitAndEintrDoesNot) {
     errno = calls.fetch_add(1) == 0 ? EINTR : ENOMEM;
     return -1;
   };
-  PosixCommDevice dev(sys);
+  PosixCommDevice dev(sys, holders);
   ASSERT_EQ(dev.Open(path), 0);
   ASSERT_EQ(dev.SetEventMask(EV_RXCHAR), 0);
   auto stop = dev.CreateStopSignal();

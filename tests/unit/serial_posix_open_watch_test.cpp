@@ -91,7 +91,7 @@ class ScriptedInotify {
       }
       return fd;
     };
-    sys_.holders = [this](const DeviceNode&) {
+    look_ = [this](const DeviceNode&) {
       ++looks;
       return holding;
     };
@@ -123,6 +123,7 @@ class ScriptedInotify {
   }
 
   PosixSyscalls& sys() { return sys_; }
+  const HolderLook& look() const { return look_; }
   bool Watching() const { return read_end_ >= 0; }
   const std::string& leaf() const { return pty_.leaf; }
 
@@ -136,6 +137,7 @@ class ScriptedInotify {
  private:
   const Pty& pty_;
   PosixSyscalls sys_;
+  HolderLook look_;
   int write_end_ = -1;
   int read_end_ = -1;
   int last_wd_ = 0;
@@ -205,7 +207,7 @@ TEST(PosixOpenWatch, TheLookRunsAtTheFirstOpenAndAfterAnythingTheWatchCannotVouc
     SCOPED_TRACE(c.what);
     Pty pty;
     ScriptedInotify kernel(pty);
-    PosixCommDevice dev(kernel.sys());
+    PosixCommDevice dev(kernel.sys(), kernel.look());
     for (std::size_t i = 0; i < c.steps.size(); ++i) {
       SCOPED_TRACE("exchange " + std::to_string(i + 1));
       const Step& step = c.steps[i];
@@ -222,7 +224,7 @@ TEST(PosixOpenWatch, TheLookRunsAtTheFirstOpenAndAfterAnythingTheWatchCannotVouc
 TEST(PosixOpenWatch, ANodeReplacedIsWatchedAnewBeforeItsLook) {
   Pty pty;
   ScriptedInotify kernel(pty);
-  PosixCommDevice dev(kernel.sys());
+  PosixCommDevice dev(kernel.sys(), kernel.look());
   ASSERT_EQ(dev.Open(pty.path), 0);
   dev.Close();
   EXPECT_EQ(kernel.watched, (std::vector<std::string>{pty.folder, pty.path}));
@@ -256,7 +258,7 @@ TEST(PosixOpenWatch, WithoutInotifyEveryOpenLooks) {
     ScriptedInotify kernel(pty);
     kernel.init_error = c.init_error;
     kernel.watch_error = c.watch_error;
-    PosixCommDevice dev(kernel.sys());
+    PosixCommDevice dev(kernel.sys(), kernel.look());
     for (int i = 0; i < 3; ++i) {
       ASSERT_EQ(dev.Open(pty.path), 0);
       dev.Close();
@@ -270,7 +272,7 @@ TEST(PosixOpenWatch, HoldersOnceFoundAreLookedForAgainUntilTheyAreGone) {
   Pty pty;
   ScriptedInotify kernel(pty);
   kernel.holding = {{321, "cat"}};
-  PosixCommDevice dev(kernel.sys());
+  PosixCommDevice dev(kernel.sys(), kernel.look());
   EXPECT_EQ(dev.Open(pty.path), EBUSY);
   EXPECT_EQ(dev.Open(pty.path), EBUSY) << "no report came, yet cat still holds it";
   EXPECT_EQ(dev.HoldersAtLastOpen(), (std::vector<PortHolder>{{321, "cat"}}));
@@ -293,7 +295,7 @@ TEST(PosixOpenWatch, AFailedOpenGivesBackItsWatchAndTheNextOpenLooksAgain) {
     }
     return ::flock(fd, op);
   };
-  PosixCommDevice dev(kernel.sys());
+  PosixCommDevice dev(kernel.sys(), kernel.look());
   ASSERT_EQ(dev.Open(pty.path), 0);
   dev.Close();
   EXPECT_TRUE(kernel.Watching()) << "kept across the close";
@@ -340,11 +342,11 @@ TEST(PosixOpenWatch, TheKernelReportsEveryOtherProgramsOpenOfThePty) {
   Pty pty;
   PosixSyscalls sys = PosixSyscalls::Real();
   int looks = 0;
-  sys.holders = [&](const DeviceNode& node) {
+  const HolderLook holders = [&](const DeviceNode& node) {
     ++looks;
     return FindDeviceHolders(PosixSyscalls::Real(), "/proc", node, static_cast<int>(::getpid()));
   };
-  PosixCommDevice dev(sys);
+  PosixCommDevice dev(sys, holders);
   auto exchange = [&] {
     const int before = looks;
     const int e = dev.Open(pty.path);
@@ -387,11 +389,11 @@ TEST(PosixOpenWatch, AnotherUsersOpenIsReportedToo) {
   ASSERT_EQ(::chmod(pty.path.c_str(), 0666), 0);
   PosixSyscalls sys = PosixSyscalls::Real();
   int looks = 0;
-  sys.holders = [&](const DeviceNode&) {
+  const HolderLook holders = [&](const DeviceNode&) {
     ++looks;
     return std::vector<PortHolder>{};
   };
-  PosixCommDevice dev(sys);
+  PosixCommDevice dev(sys, holders);
   ASSERT_EQ(dev.Open(pty.path), 0);
   dev.Close();
   ASSERT_EQ(InChild([&] {
@@ -441,12 +443,12 @@ TEST(PosixOpenWatch, ANodeReachedThroughALinkIsWatchedAndLookedForByItsOwnPath) 
     watched.emplace_back(path);
     return ::inotify_add_watch(fd, path, mask);
   };
-  sys.holders = [&](const DeviceNode& node) {
+  const HolderLook holders = [&](const DeviceNode& node) {
     asked.push_back(node);
     return FindDeviceHolders(PosixSyscalls::Real(), "/proc", node, static_cast<int>(::getpid()));
   };
   {
-    PosixCommDevice dev(sys);
+    PosixCommDevice dev(sys, holders);
     // cat opened it by the link; the kernel names the pty in its descriptor.
     testing::HoldingProcess cat({"/bin/cat", link}, pty.path);
     ASSERT_TRUE(cat.Started());

@@ -1,8 +1,8 @@
 #pragma once
 // What the build chooses per platform for the serial layer: the device, the PC's list
-// of serial ports, and what a platform error number (a DevError: errno on Linux,
-// GetLastError() on Windows) means. platform_linux.cpp and platform_windows.cpp
-// implement it; the build takes one of them.
+// of serial ports, and the system's text for a platform error number (a DevError: errno
+// on Linux, GetLastError() on Windows; what it means is port_error_kind.h).
+// platform_linux.cpp and platform_windows.cpp implement it; the build takes one of them.
 
 #include <memory>
 #include <string>
@@ -22,9 +22,5 @@ PortListSource& PlatformPortList();
 // The system's text for an error number, in one line without a final full stop
 // ("No such file or directory", "Access is denied").
 std::string SystemErrorText(DevError error);
-
-// True for the error of a transfer on a device that is gone (an adapter unplugged,
-// the other side of a pty closed).
-bool IsDeviceGoneError(DevError error);
 
 }  // namespace ornat

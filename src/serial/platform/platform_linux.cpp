@@ -1,4 +1,3 @@
-#include <cerrno>
 #include <cstring>
 
 #include "serial/platform/platform.h"
@@ -17,10 +16,6 @@ PortListSource& PlatformPortList() {
 
 std::string SystemErrorText(DevError error) {
   return std::strerror(error);
-}
-
-bool IsDeviceGoneError(DevError error) {
-  return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
 }
 
 }  // namespace ornat

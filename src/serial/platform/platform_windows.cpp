@@ -39,21 +39,4 @@ std::string SystemErrorText(DevError error) {
   return out;
 }
 
-bool IsDeviceGoneError(DevError error) {
-  // What the USB-serial drivers give for a transfer after the adapter went: access
-  // denied, bad command, general failure, device not connected or gone.
-  switch (error) {
-    case ERROR_ACCESS_DENIED:
-    case ERROR_BAD_COMMAND:
-    case ERROR_GEN_FAILURE:
-    case ERROR_DEV_NOT_EXIST:
-    case 433:  // ERROR_NO_SUCH_DEVICE
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_DEVICE_REMOVED:
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace ornat

@@ -57,6 +57,10 @@ bool IsPtyMultiplexer(const std::string& text) {
 
 }  // namespace
 
+std::vector<PortHolder> LookForHolders(const PosixSyscalls& sys, const DeviceNode& node) {
+  return FindDeviceHolders(sys, "/proc", node, sys.getpid());
+}
+
 int TtyIndexOfFdinfo(const std::string& fdinfo) {
   static const std::string kKey = "tty-index:";
   std::size_t at = 0;

@@ -6,13 +6,27 @@
 // mount would block the look, and the open of the port with it. The name comes from
 // /proc/<pid>/comm.
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "serial/platform/comm_device.h"
-#include "serial/platform/posix_comm_device.h"
+#include "serial/platform/posix_syscalls.h"
 
 namespace ornat {
+
+// A device node as the look for holders sees it: its canonical path, which is the
+// text of the /proc/<pid>/fd links of every process that has it open, and for a
+// pty's slave the pty's number (-1 for any other device).
+struct DeviceNode {
+  std::string path;
+  int pty_index = -1;
+  bool operator==(const DeviceNode&) const = default;
+};
+
+// The processes other than this one that have a node open: LookForHolders by default;
+// tests script it.
+using HolderLook = std::function<std::vector<PortHolder>(const DeviceNode& node)>;
 
 // The processes under `proc_root` (normally "/proc") other than `self_pid` that have
 // `node` open, each once, ordered by process id. For a pty's slave, a process that
@@ -24,6 +38,9 @@ namespace ornat {
 // Control characters of a name read as '?'; a name that cannot be read is empty.
 std::vector<PortHolder> FindDeviceHolders(const PosixSyscalls& sys, const std::string& proc_root,
                                           const DeviceNode& node, int self_pid);
+
+// FindDeviceHolders over /proc, passing over this process.
+std::vector<PortHolder> LookForHolders(const PosixSyscalls& sys, const DeviceNode& node);
 
 // The pty number of an fdinfo text's "tty-index:" line, -1 when it has none.
 int TtyIndexOfFdinfo(const std::string& fdinfo);

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "serial/platform/posix_comm_device.h"
+#include "serial/platform/posix_port_names.h"
 #include "serial/platform/posix_port_registry.h"
 
 namespace ornat {

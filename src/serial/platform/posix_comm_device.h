@@ -39,8 +39,9 @@
 // - Bit rates: termios2 with BOTHER (any rate, 14400/56000/128000/256000 included);
 //   the rate is read back after setting and a mismatch fails with EINVAL.
 // - Timing is done in user space around poll() (VTIME cannot give the Win32
-//   interval semantics). Every poll set holds an eventfd: the stop signal of an event
-//   wait, or the abort eventfd of the transfer (closing an fd does not wake a poll).
+//   interval semantics; read_plan.h says when a read ends). Every poll set holds an
+//   eventfd: the stop signal of an event wait, or the abort eventfd of the transfer
+//   (closing an fd does not wake a poll).
 // - A pty has no modem lines and no error counters: TIOCMGET/TIOCGICOUNT fail with
 //   ENOTTY (EINVAL before 5.13); they read as off and empty, never as a failure.
 // - A hung-up device (POLLHUP, read() = 0, EIO) fails the event wait and a pending
@@ -61,80 +62,17 @@
 //   (CSTOPB); DTR handshake holds DTR on; RTS toggle holds RTS off.
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "serial/platform/comm_device.h"
-
-struct pollfd;
-struct stat;
-struct termios;
+#include "serial/platform/port_holders.h"
+#include "serial/platform/posix_errno.h"
+#include "serial/platform/posix_port_names.h"
+#include "serial/platform/posix_syscalls.h"
 
 namespace ornat {
-
-// A device node as the look for holders sees it: its canonical path, which is the
-// text of the /proc/<pid>/fd links of every process that has it open, and for a
-// pty's slave the pty's number (-1 for any other device).
-struct DeviceNode {
-  std::string path;
-  int pty_index = -1;
-  bool operator==(const DeviceNode&) const = default;
-};
-
-// --- the system-call seam ---------------------------------------------------
-// Every system call of PosixCommDevice goes through this table, so tests can make
-// any call fail with EINTR, EAGAIN, EIO... Each returns what the libc call returns
-// and leaves errno set on failure; retrying EINTR is the device's job, not the
-// seam's. Real() holds the libc calls.
-struct PosixSyscalls {
-  std::function<int(const char* path, int flags)> open;
-  std::function<int(int fd)> close;
-  std::function<long(int fd, void* buf, unsigned long n)> read;
-  std::function<long(int fd, const void* buf, unsigned long n)> write;
-  // ppoll with a relative timeout in nanoseconds, -1 for none; fds is a pollfd[].
-  std::function<int(struct pollfd* fds, unsigned long nfds, long long timeout_ns)> poll;
-  std::function<int(int fd, unsigned long request, void* arg)> ioctl;
-  std::function<int(int fd, int operation)> flock;
-  std::function<int(int fd, int queue)> tcflush;
-  std::function<int(int fd, struct termios* t)> tcgetattr;
-  std::function<int(int fd, const struct termios* t)> tcsetattr;  // TCSANOW
-  std::function<int(unsigned int initval, int flags)> eventfd;
-  std::function<int(int fd, struct stat* st)> fstat;
-  // stat of our own device's path (follows links); never of another process's file.
-  std::function<int(const char* path, struct stat* st)> stat;
-  // opendir/readdir/closedir: the entry names of a folder but "." and "..".
-  std::function<int(const char* path, std::vector<std::string>& names)> list_dir;
-  // The entries of a folder of symbolic links with each link's text, not followed
-  // (opendir, readlinkat): /proc/<pid>/fd gives the path of every open file without
-  // touching any of them. An entry that vanishes while it is read is left out.
-  std::function<int(const char* dir, std::vector<std::pair<std::string, std::string>>& links)>
-      read_links;
-  // The canonical path (realpath) of our device's path.
-  std::function<int(const char* path, std::string& resolved)> realpath;
-  std::function<int(int flags)> inotify_init1;
-  std::function<int(int fd, const char* path, std::uint32_t mask)> inotify_add_watch;
-  // The processes other than this one that have `node` open (FindDeviceHolders over
-  // /proc with these calls by default).
-  std::function<std::vector<PortHolder>(const DeviceNode& node)> holders;
-  // termios2 (SetTermios2Rate / GetTermios2Rate by default).
-  std::function<int(int fd, std::uint32_t rate)> set_rate;
-  std::function<std::uint32_t(int fd)> get_rate;
-  static const PosixSyscalls& Real();
-};
-
-// The one errno translation of the device: what a failed system call's errno means
-// to the component. EWOULDBLOCK/EAGAIN of flock and EBUSY of open become EBUSY (the
-// port is held); EAGAIN elsewhere is not an error the component sees (the device
-// waits instead) and becomes EIO if it ever escapes; 0 stays 0; the rest pass as
-// they are (ENOENT, EACCES, EIO, ...).
-enum class PosixOp { kOpen, kLock, kSettings, kRead, kWrite, kWait, kQuery, kPurge, kClose };
-DevError TranslateErrno(int err, PosixOp op);
-// True for the errno of a modem/counter ioctl that the device does not have (a pty):
-// ENOTTY, or EINVAL on kernels before 5.13. Read as "unsupported", not as a failure.
-bool IsUnsupportedIoctl(int err);
 
 // True for the device number of a pseudo-terminal's slave side (/dev/pts/N: majors
 // 136 to 143).
@@ -142,24 +80,11 @@ bool IsPseudoTerminalSlave(std::uint64_t rdev);
 // The pty number N of /dev/pts/N from its device number; -1 for any other device.
 int PseudoTerminalIndex(std::uint64_t rdev);
 
-// Where a bare name leads: a virtual port registered as a symlink in
-// $XDG_RUNTIME_DIR/ornat/ports/<name> (or /tmp/ornat-<uid>/ports/<name> when that
-// variable is unset) opens its target when the link resolves; any other bare name
-// opens /dev/<name>; a name with a '/' is a path as it stands.
-std::string ResolvePortPath(const std::string& name);
-// The folder of registered virtual ports (for the port-discovery code).
-std::string VirtualPortsDirectory();
-
-// termios2 on an open tty fd (termios2_rate.cpp, apart from <termios.h>): sets the
-// input and output rate to bits_per_second with BOTHER and reads it back.
-// Returns 0 or an errno (EINVAL when the read-back rate differs).
-int SetTermios2Rate(int fd, std::uint32_t bits_per_second);
-// Reads back the output rate (0 on failure).
-std::uint32_t GetTermios2Rate(int fd);
-
 class PosixCommDevice : public CommDevice {
  public:
-  explicit PosixCommDevice(const PosixSyscalls& sys = PosixSyscalls::Real());
+  // Every system call goes through sys; the look for holders is `look` (by default
+  // LookForHolders over sys).
+  explicit PosixCommDevice(const PosixSyscalls& sys = PosixSyscalls::Real(), HolderLook look = {});
   ~PosixCommDevice() override;
   PosixCommDevice(const PosixCommDevice&) = delete;
   PosixCommDevice& operator=(const PosixCommDevice&) = delete;
@@ -187,8 +112,11 @@ class PosixCommDevice : public CommDevice {
   // The path the last Open opened.
   std::string OpenedPath() const;
 
- private:
+  // The device's state, shared by the files that implement its calls
+  // (posix_device_state.h).
   struct Impl;
+
+ private:
   std::unique_ptr<Impl> impl_;
 };
 

@@ -25,7 +25,7 @@
 #include <cstdint>
 #include <string>
 
-#include "serial/platform/posix_comm_device.h"
+#include "serial/platform/posix_syscalls.h"
 
 namespace ornat {
 

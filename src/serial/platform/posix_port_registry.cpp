@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -23,28 +22,25 @@ std::string ParentOf(const std::string& dir) {
 }
 
 // The lock file's content while somebody holds its lock; nullopt otherwise.
-std::optional<std::string> HeldLockContent(const std::string& lock_path) {
+std::optional<std::string> HeldLockContent(const PosixSyscalls& sys, const std::string& lock_path) {
   // O_NONBLOCK: the path is in the user's own folder, yet nothing there may make a
   // port list wait (a FIFO put in its place).
-  const int fd = ::open(lock_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  const int fd = sys.open(lock_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   std::optional<std::string> content;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+  if (sys.fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
     struct flock probe;
     std::memset(&probe, 0, sizeof probe);
     probe.l_type = F_RDLCK;  // conflicts with the provider's write lock
     probe.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) {
+    if (sys.fcntl_lock(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) {
       char buf[PATH_MAX + 32];
-      ssize_t n;
-      do {
-        n = ::pread(fd, buf, sizeof buf, 0);
-      } while (n < 0 && errno == EINTR);
+      const long n = RetryOnInterrupt([&] { return sys.read(fd, buf, sizeof buf); });
       if (n > 0) content = std::string(buf, static_cast<std::size_t>(n));
     }
   }
-  ::close(fd);
+  sys.close(fd);
   return content;
 }
 
@@ -73,25 +69,25 @@ bool ParseVirtualPortLock(const std::string& text, long& pid, std::string& targe
   return true;
 }
 
-std::optional<long> VirtualPortLockHolder(const std::string& lock_path) {
-  const std::optional<std::string> content = HeldLockContent(lock_path);
+std::optional<long> VirtualPortLockHolder(const std::string& lock_path, const PosixSyscalls& sys) {
+  const std::optional<std::string> content = HeldLockContent(sys, lock_path);
   long pid = 0;
   std::string target;
   if (!content || !ParseVirtualPortLock(*content, pid, target)) return std::nullopt;
   return pid;
 }
 
-std::optional<std::string> LiveVirtualPort(const std::string& ports_dir, const std::string& name) {
+std::optional<std::string> LiveVirtualPort(const std::string& ports_dir, const std::string& name,
+                                           const PosixSyscalls& sys) {
   if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
     return std::nullopt;
   const std::string link = ports_dir + "/" + name;
-  char text[PATH_MAX];
-  const ssize_t n = ::readlink(link.c_str(), text, sizeof text - 1);
-  if (n <= 0) return std::nullopt;  // not a link
-  const std::string target(text, static_cast<std::size_t>(n));
+  std::string target;
+  if (sys.readlink(link.c_str(), target) != 0 || target.empty()) return std::nullopt;  // no link
   struct stat st {};
-  if (::stat(link.c_str(), &st) != 0) return std::nullopt;  // its pty is gone
-  const std::optional<std::string> content = HeldLockContent(VirtualPortLockPath(ports_dir, name));
+  if (sys.stat(link.c_str(), &st) != 0) return std::nullopt;  // its pty is gone
+  const std::optional<std::string> content =
+      HeldLockContent(sys, VirtualPortLockPath(ports_dir, name));
   long pid = 0;
   std::string locked_target;
   if (!content || !ParseVirtualPortLock(*content, pid, locked_target)) return std::nullopt;

@@ -15,6 +15,8 @@
 #include <optional>
 #include <string>
 
+#include "serial/platform/posix_syscalls.h"
+
 namespace ornat {
 
 // The lock file of a registration: <ports_dir>/../locks/<name>.
@@ -26,12 +28,14 @@ bool ParseVirtualPortLock(const std::string& text, long& pid, std::string& targe
 
 // The pid written in a registration's lock file while a live provider holds its lock,
 // else nullopt (no file, nobody holds it, unreadable). Does not take the lock.
-std::optional<long> VirtualPortLockHolder(const std::string& lock_path);
+std::optional<long> VirtualPortLockHolder(const std::string& lock_path,
+                                          const PosixSyscalls& sys = PosixSyscalls::Real());
 
 // The target of <ports_dir>/<name> when it is a live registration: a symbolic link
 // whose target exists, whose lock is held, and whose lock names that same target.
 // nullopt for a name that is not registered or is stale. Takes no lock: a provider
 // that registers at the same moment is never disturbed.
-std::optional<std::string> LiveVirtualPort(const std::string& ports_dir, const std::string& name);
+std::optional<std::string> LiveVirtualPort(const std::string& ports_dir, const std::string& name,
+                                           const PosixSyscalls& sys = PosixSyscalls::Real());
 
 }  // namespace ornat
