@@ -32,6 +32,7 @@
 
 #include "support/busy_line.h"
 #include "support/cli_process.h"
+#include "support/hex.h"
 #include "support/line_texts.h"
 #include "support/sim_process.h"
 
@@ -44,6 +45,7 @@ using testing::CliProcess;
 using testing::CliRun;
 using testing::RunCli;
 using testing::SimProcess;
+using testing::ToHex;
 using Bytes = std::vector<std::uint8_t>;
 
 std::vector<std::string> Split(const std::string& text) {
@@ -72,17 +74,6 @@ std::vector<int> Addresses(std::initializer_list<std::pair<int, int>> runs, int 
   for (int t = 0; t < times; ++t)
     for (const auto& [first, last] : runs)
       for (int a = first; a <= last; ++a) out.push_back(a);
-  return out;
-}
-
-std::string Hex(const Bytes& bytes) {
-  std::string out;
-  char b[4];
-  for (std::uint8_t v : bytes) {
-    std::snprintf(b, sizeof b, "%02X", v);
-    if (!out.empty()) out += ' ';
-    out += b;
-  }
   return out;
 }
 
@@ -641,7 +632,7 @@ TEST(SurveyPty, OnlyAnAnswerThatCameLateIsSaidToAndAnAnswerNoProbeAsksForIsPrint
       RunCli({"survey", "--port", line.path(), "--addresses", "1-9", "-v"}, rt.path, 30s);
   EXPECT_NE(v.err.find("a whole answer that no probe asks for, 21 bytes from address 247, after "
                        "the probe to 7 at 9600 bit/s: " +
-                       Hex(query_answer)),
+                       ToHex(query_answer)),
             std::string::npos)
       << v.err;
 }
@@ -662,7 +653,7 @@ TEST(SurveyPty, AModbusSlaveThatIsNotOursIsADeviceOfAnotherIdentity) {
   EXPECT_EQ(d["probed"], 17);
   EXPECT_EQ(d["kind"], "other-identity");
   EXPECT_EQ(d["identity"], "0x1234");
-  EXPECT_EQ(d["answer"], Hex(testing::WithCrc({0x11, 0x03, 0x02, 0x12, 0x34})));
+  EXPECT_EQ(d["answer"], ToHex(testing::WithCrc({0x11, 0x03, 0x02, 0x12, 0x34})));
   EXPECT_TRUE(doc["noise"].empty()) << doc["noise"].dump();
 }
 
