@@ -23,6 +23,7 @@
 #include "support/holding_process.h"
 #include "support/live_form.h"
 #include "support/sim_process.h"
+#include "support/text_lines.h"
 
 namespace ornat {
 namespace {
@@ -31,9 +32,11 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 using testing::CliProcess;
 using testing::CliRun;
+using testing::FileLines;
 using testing::LiveForm;
 using testing::RunCli;
 using testing::SimProcess;
+using testing::TextLines;
 
 // Five detectors at 9600 bit/s (the one at 6 in alarm), one of another type, one that
 // refuses everything, one at 19200 bit/s and one whose answers arrive garbled.
@@ -53,25 +56,6 @@ std::string Joined(const std::vector<std::string>& args) {
   std::string out;
   for (const auto& a : args) out += (out.empty() ? "" : " ") + a;
   return out;
-}
-
-std::vector<std::string> FileLines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> StdoutLines(const std::string& out) {
-  std::vector<std::string> lines;
-  std::size_t pos = 0;
-  while (pos < out.size()) {
-    const std::size_t nl = out.find('\n', pos);
-    lines.push_back(out.substr(pos, nl - pos));
-    if (nl == std::string::npos) break;
-    pos = nl + 1;
-  }
-  return lines;
 }
 
 // The window's logic on the same kind of line, doing what the engineer does in it.
@@ -393,7 +377,7 @@ TEST(Cli, AKilledWatchLeavesEveryCompletedExchangeInTheJournal) {
   ASSERT_TRUE(watch.WaitForLines(3, 20s)) << watch.err();
   watch.Signal(SIGKILL);
   EXPECT_EQ(watch.Wait(10s), 128 + SIGKILL);
-  const auto printed = StdoutLines(watch.out());
+  const auto printed = TextLines(watch.out());
   const auto lines = FileLines(path);
   // Each answer is in the journal before its line is printed.
   EXPECT_GE(lines.size(), printed.size());
@@ -416,7 +400,7 @@ TEST(Cli, WatchPrintsEachAnswerMarksChangesAndStopsOnCtrlC) {
   ASSERT_TRUE(watch.WaitForLines(3, 20s)) << watch.err();
   watch.Signal(SIGINT);
   EXPECT_EQ(watch.Wait(20s), 0) << watch.err();
-  const auto printed = StdoutLines(watch.out());
+  const auto printed = TextLines(watch.out());
   ASSERT_GE(printed.size(), 3u);
   std::vector<std::string> states;
   int changes = 0;
@@ -442,7 +426,7 @@ TEST(Cli, WatchPrintsEachAnswerMarksChangesAndStopsOnCtrlC) {
 
   const CliRun counted = RunCli({"watch", "--address", "6", "--count", "2"}, sim.runtime_dir());
   EXPECT_EQ(counted.exit, 0);
-  EXPECT_EQ(StdoutLines(counted.out).size(), 2u);
+  EXPECT_EQ(TextLines(counted.out).size(), 2u);
 }
 
 TEST(Cli, WatchEndsWithASummaryAndTheStatusQueryWouldGiveItsLastQuery) {
@@ -461,7 +445,7 @@ TEST(Cli, WatchEndsWithASummaryAndTheStatusQueryWouldGiveItsLastQuery) {
     SCOPED_TRACE(c.address);
     const CliRun r = RunCli({"watch", "--address", c.address, "--count", "3"}, sim.runtime_dir());
     EXPECT_EQ(r.exit, c.exit) << r.err;
-    EXPECT_EQ(StdoutLines(r.out).size(), 3u);
+    EXPECT_EQ(TextLines(r.out).size(), 3u);
     EXPECT_NE(r.err.find(c.summary), std::string::npos) << r.err;
   }
   // Answers, then silence: the last query decides.
@@ -469,7 +453,7 @@ TEST(Cli, WatchEndsWithASummaryAndTheStatusQueryWouldGiveItsLastQuery) {
   ASSERT_TRUE(watch.WaitForLines(2, 20s)) << watch.err();
   ASSERT_TRUE(sim.Command("@5 silent on"));
   EXPECT_EQ(watch.Wait(20s), 1) << watch.err();
-  const auto printed = StdoutLines(watch.out());
+  const auto printed = TextLines(watch.out());
   ASSERT_EQ(printed.size(), 5u);
   EXPECT_EQ(json::parse(printed.front())["outcome"], "ok");
   EXPECT_EQ(json::parse(printed.back())["outcome"], "time-out");
@@ -613,7 +597,7 @@ TEST(Cli, PortsListsTheSimulatorsPort) {
   ASSERT_TRUE(sim.Started());
   const CliRun text = RunCli({"ports"}, sim.runtime_dir());
   EXPECT_EQ(text.exit, 0);
-  EXPECT_EQ(StdoutLines(text.out).front(), "ornat-sim");
+  EXPECT_EQ(TextLines(text.out).front(), "ornat-sim");
   const CliRun j = RunCli({"ports", "--json"}, sim.runtime_dir());
   const json doc = json::parse(j.out);
   EXPECT_EQ(doc["ports"][0], "ornat-sim");

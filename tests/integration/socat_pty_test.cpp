@@ -32,6 +32,7 @@
 #include "support/holding_process.h"
 #include "support/sim_process.h"
 #include "support/test_environment.h"
+#include "support/text_lines.h"
 
 namespace ornat {
 namespace {
@@ -40,16 +41,10 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 using testing::CliRun;
+using testing::FileText;
 using testing::RunCli;
 
 constexpr char kSocat[] = "/usr/bin/socat";
-
-std::string FileText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Frames of a wire log in one direction ("RX": requests read, "TX": answers sent).
 std::vector<std::string> WireFrames(const std::string& log, const std::string& dir) {

@@ -35,6 +35,7 @@
 #include "support/hex.h"
 #include "support/line_texts.h"
 #include "support/sim_process.h"
+#include "support/text_lines.h"
 
 namespace ornat {
 namespace {
@@ -43,6 +44,7 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 using testing::CliProcess;
 using testing::CliRun;
+using testing::FileText;
 using testing::RunCli;
 using testing::SimProcess;
 using testing::ToHex;
@@ -75,11 +77,6 @@ std::vector<int> Addresses(std::initializer_list<std::pair<int, int>> runs, int 
     for (const auto& [first, last] : runs)
       for (int a = first; a <= last; ++a) out.push_back(a);
   return out;
-}
-
-std::string FileText(const std::string& path) {
-  std::ifstream in(path);
-  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 struct Device {

@@ -15,6 +15,7 @@
 
 #include "support/hex.h"
 #include "support/line_texts.h"
+#include "support/text_lines.h"
 #include "wine_window.h"
 
 namespace ornat::testing {
@@ -194,13 +195,6 @@ TEST(WindowUnderWine, TheAddressEditorTakesOnlyAnAddressAndNoneOfItsEditsSendsAn
   }
   EXPECT_EQ(d.Text("TeLabel5"), "АДРЕС ПРИБОРА - 074");
   EXPECT_TRUE(Requests(win.sim()).empty());
-}
-
-std::vector<std::string> FileLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 TEST(WindowUnderWine, WithAJournalEachExchangeOfTheWindowIsOneLine) {
