@@ -15,6 +15,7 @@
 #include "support/line_texts.h"
 #include "support/live_form.h"
 #include "support/sim_process.h"
+#include "support/window_actions.h"
 
 namespace ornat {
 namespace {
@@ -24,18 +25,9 @@ using nlohmann::json;
 using ForeignSlave = testing::BusyLine;
 using testing::LiveForm;
 using testing::RunCli;
+using testing::Settle;
 using testing::SimProcess;
-
-void TypeAddress(LiveForm& f, int address) {
-  f.Do([&] {
-    f.w().TeSpinEdit1.SetText(std::to_string(address));
-    f.w().TeSpinEdit1.KeyPress('\r');
-  });
-}
-
-void Settle(LiveForm& f) {
-  ASSERT_TRUE(f.RunUntil([&] { return !f.w().Working(); }, 15s));
-}
+using testing::TypeAddress;
 
 // A detector's registers as pymodbus holds them: identity, address, speed code, state,
 // tactic, latching, reset, test.

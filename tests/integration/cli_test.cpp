@@ -24,6 +24,7 @@
 #include "support/live_form.h"
 #include "support/sim_process.h"
 #include "support/text_lines.h"
+#include "support/window_actions.h"
 
 namespace ornat {
 namespace {
@@ -35,8 +36,10 @@ using testing::CliRun;
 using testing::FileLines;
 using testing::LiveForm;
 using testing::RunCli;
+using testing::Settle;
 using testing::SimProcess;
 using testing::TextLines;
+using testing::TypeAddress;
 
 // Five detectors at 9600 bit/s (the one at 6 in alarm), one of another type, one that
 // refuses everything, one at 19200 bit/s and one whose answers arrive garbled.
@@ -56,17 +59,6 @@ std::string Joined(const std::vector<std::string>& args) {
   std::string out;
   for (const auto& a : args) out += (out.empty() ? "" : " ") + a;
   return out;
-}
-
-// The window's logic on the same kind of line, doing what the engineer does in it.
-void Settle(LiveForm& f) {
-  ASSERT_TRUE(f.RunUntil([&] { return !f.w().Working(); }, 15s));
-}
-void TypeAddress(LiveForm& f, int address) {
-  f.Do([&] {
-    f.w().TeSpinEdit1.SetText(std::to_string(address));
-    f.w().TeSpinEdit1.KeyPress('\r');
-  });
 }
 
 TEST(Cli, EachCommandPutsTheWindowsOwnBytesOnTheWire) {
