@@ -107,12 +107,7 @@ class Sim {
     }
     return -1;
   }
-  void Kill() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
+  void Kill() { testing::KillNow(pid_); }
 
  private:
   std::string wire_, err_, pty_;

@@ -26,6 +26,7 @@
 
 #include "model/modbus_crc.h"
 #include "support/hex.h"
+#include "support/spawn.h"
 
 extern char** environ;
 
@@ -78,10 +79,7 @@ class SimProcess {
 
   ~SimProcess() {
     CloseStdin();
-    if (pid_ > 0 && !Wait(2s)) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0 && !Wait(2s)) testing::KillNow(pid_);
     if (stdout_ >= 0) close(stdout_);
     std::error_code ec;
     fs::remove_all(runtime_dir_, ec);

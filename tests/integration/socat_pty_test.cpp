@@ -31,6 +31,7 @@
 #include "support/cli_process.h"
 #include "support/holding_process.h"
 #include "support/sim_process.h"
+#include "support/spawn.h"
 #include "support/test_environment.h"
 #include "support/text_lines.h"
 
@@ -102,9 +103,7 @@ class Program {
     ::kill(pid_, SIGTERM);
     for (int i = 0; i < 300 && ::waitpid(pid_, nullptr, WNOHANG) != pid_; ++i)
       std::this_thread::sleep_for(10ms);
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+    testing::KillNow(pid_);
   }
 
  private:
