@@ -303,11 +303,7 @@ class E2eWindow {
   }
 
   // --- what the simulator saw and holds ------------------------------------------
-  std::vector<std::string> Requests() {
-    std::vector<std::string> out;
-    for (const auto& r : sim_.WireRequests()) out.push_back(r.hex);
-    return out;
-  }
+  std::vector<std::string> Requests() { return FramesHex(sim_.WireRequests()); }
   // A field of the selected detector's description on the simulator's console
   // ("#0 addr=5 speed=6 (19200) id=0x0010 state=1 (alarm) tactic=3 latch=0 test=1").
   std::optional<int> Register(const std::string& field) {

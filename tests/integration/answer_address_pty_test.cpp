@@ -69,8 +69,7 @@ TEST(AnswerAddressPty, TheWindowTakesNothingFromAUnitAnsweringAsAnother) {
   }
   // On the simulator's wire: the three queries and the one write the engineer asked
   // for, nothing written back.
-  std::vector<std::string> requests;
-  for (const auto& r : sim.WireRequests()) requests.push_back(r.hex);
+  const std::vector<std::string> requests = testing::FramesHex(sim.WireRequests());
   const std::string query = "03 03 00 00 00 08 45 EE";
   EXPECT_EQ(requests, (std::vector<std::string>{query, query, query, "03 06 00 04 00 03 89 E8"}));
 }

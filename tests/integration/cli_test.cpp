@@ -34,6 +34,7 @@ using nlohmann::json;
 using testing::CliProcess;
 using testing::CliRun;
 using testing::FileLines;
+using testing::FramesHex;
 using testing::LiveForm;
 using testing::RunCli;
 using testing::Settle;
@@ -47,12 +48,6 @@ std::vector<std::string> Line() {
   return {"--detector", "247",        "--detector", "1",           "--detector", "5",
           "--detector", "6:alarm",    "--detector", "9:id=0x0011", "--detector", "12:exception=2",
           "--detector", "30:speed=6", "--detector", "40:crc=1"};
-}
-
-std::vector<std::string> Hex(const std::vector<SimProcess::WireAnswer>& frames) {
-  std::vector<std::string> out;
-  for (const auto& f : frames) out.push_back(f.hex);
-  return out;
 }
 
 std::string Joined(const std::vector<std::string>& args) {
@@ -177,10 +172,10 @@ TEST(Cli, EachCommandPutsTheWindowsOwnBytesOnTheWire) {
       LiveForm window(window_line.pty_path());
       c.window(window);
     }
-    EXPECT_EQ(Hex(cli_line.WireRequests()), c.requests);
-    EXPECT_EQ(Hex(cli_line.WireRequests()), Hex(window_line.WireRequests()));
+    EXPECT_EQ(FramesHex(cli_line.WireRequests()), c.requests);
+    EXPECT_EQ(FramesHex(cli_line.WireRequests()), FramesHex(window_line.WireRequests()));
     // The detector's answers too: the CLI got what the window got.
-    EXPECT_EQ(Hex(cli_line.WireAnswers()), Hex(window_line.WireAnswers()));
+    EXPECT_EQ(FramesHex(cli_line.WireAnswers()), FramesHex(window_line.WireAnswers()));
   }
 }
 
@@ -300,7 +295,7 @@ TEST(Cli, TheJournalHasOneLinePerExchangeWithTheWiresOwnBytes) {
   EXPECT_EQ(RunCli({"reset-interface", "--journal", path}, sim.runtime_dir()).exit, 0);
   const auto lines = FileLines(path);
   ASSERT_EQ(lines.size(), 5u);
-  const auto requests = Hex(sim.WireRequests());
+  const auto requests = FramesHex(sim.WireRequests());
   ASSERT_EQ(requests.size(), 5u);
   std::vector<std::string> answers;
   const char* operations[] = {"query", "tactic", "query", "reset-step-1", "reset-step-2"};
@@ -317,7 +312,7 @@ TEST(Cli, TheJournalHasOneLinePerExchangeWithTheWiresOwnBytes) {
     if (!line["answer"].get<std::string>().empty()) answers.push_back(line["answer"]);
     EXPECT_FALSE(line["log"].empty());
   }
-  EXPECT_EQ(answers, Hex(sim.WireAnswers()));  // the time-out had none
+  EXPECT_EQ(answers, FramesHex(sim.WireAnswers()));  // the time-out had none
   EXPECT_EQ(json::parse(lines[2])["log"].back(), "   : TIME OUT.");
 
   // A journal that cannot be opened: refused before anything is sent.
@@ -357,7 +352,7 @@ TEST(Cli, AJournalThatLosesExchangesMakesADoneCommandAPortError) {
         << r.err;
   }
   // The write was sent and acknowledged all the same.
-  EXPECT_EQ(Hex(sim.WireRequests())[1], "05 06 00 04 00 05 09 8C");
+  EXPECT_EQ(FramesHex(sim.WireRequests())[1], "05 06 00 04 00 05 09 8C");
 }
 
 TEST(Cli, AKilledWatchLeavesEveryCompletedExchangeInTheJournal) {
@@ -373,8 +368,8 @@ TEST(Cli, AKilledWatchLeavesEveryCompletedExchangeInTheJournal) {
   const auto lines = FileLines(path);
   // Each answer is in the journal before its line is printed.
   EXPECT_GE(lines.size(), printed.size());
-  const auto requests = Hex(sim.WireRequests());
-  const auto answers = Hex(sim.WireAnswers());
+  const auto requests = FramesHex(sim.WireRequests());
+  const auto answers = FramesHex(sim.WireAnswers());
   ASSERT_LE(lines.size(), requests.size());
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const json line = json::parse(lines[i]);  // every line whole
@@ -470,7 +465,7 @@ TEST(Cli, SearchSendsTheWindowsProbesAndFindsTheFirstDetector) {
     Settle(window);
     EXPECT_EQ(window.state().DeviceAddress, 3);
   }
-  EXPECT_EQ(Hex(cli_line.WireRequests()), Hex(window_line.WireRequests()));
+  EXPECT_EQ(FramesHex(cli_line.WireRequests()), FramesHex(window_line.WireRequests()));
   EXPECT_EQ(cli_line.WireRequests().front().hex, "01 03 00 00 00 01 84 0A");
 }
 
@@ -599,7 +594,7 @@ TEST(Cli, PortsListsTheSimulatorsPort) {
 
 // The requests on the simulator's wire, as hex.
 std::vector<std::string> Requests(const SimProcess& sim) {
-  return Hex(sim.WireRequests());
+  return FramesHex(sim.WireRequests());
 }
 
 bool HasRawControl(const std::string& text) {

@@ -211,4 +211,11 @@ class SimProcess {
   std::string pty_path_;
 };
 
+// The frames' bytes as the wire log spells them ("F7 03 00 ..."), in order.
+inline std::vector<std::string> FramesHex(const std::vector<SimProcess::WireAnswer>& frames) {
+  std::vector<std::string> out;
+  for (const auto& f : frames) out.push_back(f.hex);
+  return out;
+}
+
 }  // namespace ornat::testing

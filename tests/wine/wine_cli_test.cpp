@@ -27,17 +27,12 @@ namespace {
 using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
 using testing::FileText;
+using testing::FramesHex;
 using testing::SimProcess;
 using testing::TextLines;
 
 std::string CliExe() {
   return testing::WindowsProgram("src/cli/ornat-cli.exe");
-}
-
-Strings Frames(const std::vector<SimProcess::WireAnswer>& frames) {
-  Strings out;
-  for (const auto& f : frames) out.push_back(f.hex);
-  return out;
 }
 
 std::string Replace(std::string text, const std::string& what, const std::string& with) {
@@ -119,10 +114,10 @@ TEST_F(WineCli, ASessionPutsTheSameFramesOnTheWireAsTheLinuxCli) {
 
     EXPECT_EQ(w.exit, c.exit) << c.name << "\n" << w.err;
     EXPECT_EQ(l.exit, c.exit) << c.name << "\n" << l.err;
-    const Strings requests = Frames(windows_line.WireRequests());
+    const Strings requests = FramesHex(windows_line.WireRequests());
     EXPECT_FALSE(requests.empty()) << c.name;
-    EXPECT_EQ(requests, Frames(linux_line.WireRequests())) << c.name;
-    EXPECT_EQ(Frames(windows_line.WireAnswers()), Frames(linux_line.WireAnswers())) << c.name;
+    EXPECT_EQ(requests, FramesHex(linux_line.WireRequests())) << c.name;
+    EXPECT_EQ(FramesHex(windows_line.WireAnswers()), FramesHex(linux_line.WireAnswers())) << c.name;
     // The same text, byte for byte, but for the port's name; the lines that tell how
     // long a search or a survey took are left out, and so is a JSON document's time.
     auto same = [&](const std::string& text, const std::string& port) {

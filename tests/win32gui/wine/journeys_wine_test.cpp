@@ -49,9 +49,7 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 std::vector<std::string> Requests(SimProcess& sim) {
-  std::vector<std::string> out;
-  for (const auto& r : sim.WireRequests()) out.push_back(r.hex);
-  return out;
+  return FramesHex(sim.WireRequests());
 }
 
 // The panel's text without the tab that centres it.
