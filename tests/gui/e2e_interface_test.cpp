@@ -31,7 +31,7 @@ void ExpectTheQueryIsAnswered(E2eWindow& win, std::uint8_t address, std::uint8_t
   EXPECT_EQ(win.Grid(1, 1), kNormalCell);
   const auto requests = win.sim().WireRequests();
   ASSERT_FALSE(requests.empty());
-  EXPECT_EQ(requests.back().hex, WireHex(request));
+  EXPECT_EQ(requests.back().hex, ToHex(request));
   EXPECT_EQ(requests.back().note, "") << "the detector understood it";
 }
 
@@ -45,7 +45,7 @@ TEST(EndToEnd, TheAddressMovesTo5AndTheSpeedTo19200WithYesAndTheDetectorStillAns
   win.Click("TeButton1");
   const auto to5 = WithCrc({0xF7, 0x06, 0x00, 0x01, 0x00, 0x05});
   ASSERT_TRUE(win.WaitForLog(Answered(to5, to5))) << ::testing::PrintToString(win.Log());
-  EXPECT_EQ(WireHex(to5), "F7 06 00 01 00 05 0C 9F");
+  EXPECT_EQ(ToHex(to5), "F7 06 00 01 00 05 0C 9F");
   EXPECT_EQ(win.Text("TeSpinEdit1"), "5");
   EXPECT_EQ(win.Text("TeLabel5"), "АДРЕС ПРИБОРА - 005");
   EXPECT_EQ(win.Panel(2), "DEVICE : A = 005; Baud = 9600");  // Latin A
@@ -85,8 +85,8 @@ TEST(EndToEnd, TheInterfaceResetBringsTheToolAndTheDetectorBackTo247At9600) {
       << ::testing::PrintToString(win.Log());
   auto requests = win.Requests();
   ASSERT_GE(requests.size(), 3u);
-  EXPECT_EQ(requests[requests.size() - 2], WireHex(step1));
-  EXPECT_EQ(requests.back(), WireHex(step2));
+  EXPECT_EQ(requests[requests.size() - 2], ToHex(step1));
+  EXPECT_EQ(requests.back(), ToHex(step2));
   EXPECT_EQ(win.Panel(1), "BaudRate = 19200");
   ExpectTheQueryIsAnswered(win, 5, 6);
 
@@ -136,11 +136,11 @@ TEST(EndToEnd, ASearchFindsTheDetectorAtAnUnknownAddress) {
   EXPECT_LE(requests.size(), 13u);
   for (std::size_t i = 0; i < requests.size(); ++i)
     EXPECT_EQ(requests[i],
-              WireHex(WithCrc({static_cast<std::uint8_t>(i + 1), 0x03, 0x00, 0x00, 0x00, 0x01})));
+              ToHex(WithCrc({static_cast<std::uint8_t>(i + 1), 0x03, 0x00, 0x00, 0x00, 0x01})));
   EXPECT_EQ(requests.front(), "01 03 00 00 00 01 84 0A");
   const auto answers = win.sim().WireAnswers();
   ASSERT_EQ(answers.size(), 1u);
-  EXPECT_EQ(answers[0].hex, WireHex(WithCrc({0x0C, 0x03, 0x02, 0x00, 0x10})));
+  EXPECT_EQ(answers[0].hex, ToHex(WithCrc({0x0C, 0x03, 0x02, 0x00, 0x10})));
   QTest::qWait(300);
   EXPECT_EQ(win.Requests().size(), requests.size());
 

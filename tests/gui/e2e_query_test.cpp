@@ -59,10 +59,10 @@ TEST(EndToEnd, ASingleQueryFillsTheGridTheTacticButtonsAndTheBoxes) {
   EXPECT_TRUE(win.Checked("TST_Button"));
   EXPECT_FALSE(win.Checked("FIX_Button"));
   // On the line: the one request and the answer the window showed.
-  EXPECT_EQ(win.Requests(), (std::vector<std::string>{WireHex(kQuery247)}));
+  EXPECT_EQ(win.Requests(), (std::vector<std::string>{ToHex(kQuery247)}));
   const auto answers = win.sim().WireAnswers();
   ASSERT_EQ(answers.size(), 1u);
-  EXPECT_EQ(answers[0].hex, WireHex(answer));
+  EXPECT_EQ(answers[0].hex, ToHex(answer));
   // Showing the configuration wrote nothing back.
   QTest::qWait(300);
   EXPECT_EQ(win.Requests().size(), 1u);
@@ -99,7 +99,7 @@ TEST(EndToEnd, TheCyclicQueryFollowsAnAlarmAndAFaultAndStopsOnStop) {
   // Every request of the cycle is the parameter query, answered.
   const std::vector<std::string> cycle = win.Requests();
   EXPECT_GE(cycle.size(), 3u);
-  for (const std::string& r : cycle) EXPECT_EQ(r, WireHex(kQuery247));
+  for (const std::string& r : cycle) EXPECT_EQ(r, ToHex(kQuery247));
   EXPECT_GE(win.sim().WireAnswers().size() + 1, cycle.size());
 
   win.Click("TeButton5");
@@ -171,7 +171,7 @@ TEST(EndToEnd, ATacticTheTestModeAndTheAlarmResetReachTheDetector) {
     ASSERT_TRUE(win.WaitForLog(Answered(s.request, s.request)))
         << ::testing::PrintToString(win.Log());
     ASSERT_EQ(win.Requests().size(), before + 1);
-    EXPECT_EQ(win.Requests().back(), WireHex(s.request));
+    EXPECT_EQ(win.Requests().back(), ToHex(s.request));
     EXPECT_EQ(win.Register(s.field), s.value);
   }
   EXPECT_EQ(win.CheckedOf(kTacticButtons), (std::vector<std::string>{"IRMIN_Button"}));
@@ -185,7 +185,7 @@ TEST(EndToEnd, ATacticTheTestModeAndTheAlarmResetReachTheDetector) {
   win.Click("TeButton3");
   const auto reset = WithCrc({0xF7, 0x06, 0x00, 0x06, 0xAA, 0x55});
   ASSERT_TRUE(win.WaitForLog(Answered(reset, reset))) << ::testing::PrintToString(win.Log());
-  EXPECT_EQ(win.Requests().back(), WireHex(reset));
+  EXPECT_EQ(win.Requests().back(), ToHex(reset));
   EXPECT_EQ(win.Register("state"), 0);
   win.Click("TeButton5");
   ASSERT_TRUE(win.WaitFor([&] { return win.Grid(1, 1) == kNormalCell; }, 3s));

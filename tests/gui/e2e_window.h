@@ -37,6 +37,7 @@
 #include "app/widgets.h"
 #include "serial/platform/port_list.h"
 #include "serial/platform/posix_comm_device.h"
+#include "support/hex.h"
 #include "support/line_texts.h"
 #include "support/live_form.h"
 #include "support/sim_process.h"
@@ -302,11 +303,7 @@ class E2eWindow {
   }
 
   // --- what the simulator saw and holds ------------------------------------------
-  std::vector<std::string> Requests() {
-    std::vector<std::string> out;
-    for (const auto& r : sim_.WireRequests()) out.push_back(r.hex);
-    return out;
-  }
+  std::vector<std::string> Requests() { return FramesHex(sim_.WireRequests()); }
   // A field of the selected detector's description on the simulator's console
   // ("#0 addr=5 speed=6 (19200) id=0x0010 state=1 (alarm) tactic=3 latch=0 test=1").
   std::optional<int> Register(const std::string& field) {
@@ -330,25 +327,6 @@ class E2eWindow {
   std::unique_ptr<Program> program_;
   bool exposed_ = false;
 };
-
-// "TX : " and the frame's bytes, each as two digits and a space.
-inline std::string TxLine(const std::vector<std::uint8_t>& frame) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string s = "TX : ";
-  for (std::uint8_t b : frame) {
-    s += digits[b >> 4];
-    s += digits[b & 15];
-    s += ' ';
-  }
-  return s;
-}
-
-// The bytes as the wire log writes them: "F7 03 00 ...".
-inline std::string WireHex(const std::vector<std::uint8_t>& frame) {
-  std::string s = TxLine(frame).substr(5);
-  s.pop_back();
-  return s;
-}
 
 // The controls and menu items the journeys look at together.
 inline const std::vector<std::string> kTacticButtons = {

@@ -13,16 +13,12 @@
 #include "e2e_window.h"
 #include "journal/exchange_journal.h"
 #include "support/basic_form.h"
+#include "support/text_lines.h"
 
 namespace ornat {
 namespace {
 
-std::vector<std::string> FileLines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using testing::FileLines;
 
 TEST(WindowJournal, EachExchangeOfTheWindowIsOneLineAndTheLogPaneIsUnchanged) {
   testing::SimProcess sim({"--detector", "247:alarm"});

@@ -15,6 +15,7 @@
 #include "support/line_texts.h"
 #include "support/live_form.h"
 #include "support/sim_process.h"
+#include "support/window_actions.h"
 
 namespace ornat {
 namespace {
@@ -24,18 +25,9 @@ using nlohmann::json;
 using ForeignSlave = testing::BusyLine;
 using testing::LiveForm;
 using testing::RunCli;
+using testing::Settle;
 using testing::SimProcess;
-
-void TypeAddress(LiveForm& f, int address) {
-  f.Do([&] {
-    f.w().TeSpinEdit1.SetText(std::to_string(address));
-    f.w().TeSpinEdit1.KeyPress('\r');
-  });
-}
-
-void Settle(LiveForm& f) {
-  ASSERT_TRUE(f.RunUntil([&] { return !f.w().Working(); }, 15s));
-}
+using testing::TypeAddress;
 
 // A detector's registers as pymodbus holds them: identity, address, speed code, state,
 // tactic, latching, reset, test.
@@ -77,8 +69,7 @@ TEST(AnswerAddressPty, TheWindowTakesNothingFromAUnitAnsweringAsAnother) {
   }
   // On the simulator's wire: the three queries and the one write the engineer asked
   // for, nothing written back.
-  std::vector<std::string> requests;
-  for (const auto& r : sim.WireRequests()) requests.push_back(r.hex);
+  const std::vector<std::string> requests = testing::FramesHex(sim.WireRequests());
   const std::string query = "03 03 00 00 00 08 45 EE";
   EXPECT_EQ(requests, (std::vector<std::string>{query, query, query, "03 06 00 04 00 03 89 E8"}));
 }

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/hex.h"
 #include "support/line_texts.h"
 #include "support/live_form.h"
 #include "support/sim_process.h"
@@ -23,14 +24,8 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-  std::string s = RxLine(bytes).substr(5);
-  s.pop_back();
-  return s;
-}
-
 std::string ProbeHex(unsigned address) {
-  return Hex(WithCrc({static_cast<std::uint8_t>(address), 0x03, 0x00, 0x00, 0x00, 0x01}));
+  return ToHex(WithCrc({static_cast<std::uint8_t>(address), 0x03, 0x00, 0x00, 0x00, 0x01}));
 }
 
 // The window's log of every exchange as it stood at its completion.
@@ -93,7 +88,7 @@ void ExpectQueryAnswers(LiveForm& t, std::uint8_t address) {
   ASSERT_TRUE(t.RunToCompletion(3s));
   const auto log = t.LogLines();
   ASSERT_GE(log.size(), 3u);
-  EXPECT_EQ(log[0], "TX : " + Hex(WithCrc({address, 0x03, 0x00, 0x00, 0x00, 0x08})) + " ");
+  EXPECT_EQ(log[0], "TX : " + ToHex(WithCrc({address, 0x03, 0x00, 0x00, 0x00, 0x08})) + " ");
   EXPECT_EQ(log[1].substr(0, 14), RxLine({address, 0x03, 0x10}));
   EXPECT_EQ(log.back(), kOkLine);
 }

@@ -23,6 +23,8 @@
 #include "support/holding_process.h"
 #include "support/live_form.h"
 #include "support/sim_process.h"
+#include "support/text_lines.h"
+#include "support/window_actions.h"
 
 namespace ornat {
 namespace {
@@ -31,9 +33,14 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 using testing::CliProcess;
 using testing::CliRun;
+using testing::FileLines;
+using testing::FramesHex;
 using testing::LiveForm;
 using testing::RunCli;
+using testing::Settle;
 using testing::SimProcess;
+using testing::TextLines;
+using testing::TypeAddress;
 
 // Five detectors at 9600 bit/s (the one at 6 in alarm), one of another type, one that
 // refuses everything, one at 19200 bit/s and one whose answers arrive garbled.
@@ -43,46 +50,10 @@ std::vector<std::string> Line() {
           "--detector", "30:speed=6", "--detector", "40:crc=1"};
 }
 
-std::vector<std::string> Hex(const std::vector<SimProcess::WireAnswer>& frames) {
-  std::vector<std::string> out;
-  for (const auto& f : frames) out.push_back(f.hex);
-  return out;
-}
-
 std::string Joined(const std::vector<std::string>& args) {
   std::string out;
   for (const auto& a : args) out += (out.empty() ? "" : " ") + a;
   return out;
-}
-
-std::vector<std::string> FileLines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> StdoutLines(const std::string& out) {
-  std::vector<std::string> lines;
-  std::size_t pos = 0;
-  while (pos < out.size()) {
-    const std::size_t nl = out.find('\n', pos);
-    lines.push_back(out.substr(pos, nl - pos));
-    if (nl == std::string::npos) break;
-    pos = nl + 1;
-  }
-  return lines;
-}
-
-// The window's logic on the same kind of line, doing what the engineer does in it.
-void Settle(LiveForm& f) {
-  ASSERT_TRUE(f.RunUntil([&] { return !f.w().Working(); }, 15s));
-}
-void TypeAddress(LiveForm& f, int address) {
-  f.Do([&] {
-    f.w().TeSpinEdit1.SetText(std::to_string(address));
-    f.w().TeSpinEdit1.KeyPress('\r');
-  });
 }
 
 TEST(Cli, EachCommandPutsTheWindowsOwnBytesOnTheWire) {
@@ -201,10 +172,10 @@ TEST(Cli, EachCommandPutsTheWindowsOwnBytesOnTheWire) {
       LiveForm window(window_line.pty_path());
       c.window(window);
     }
-    EXPECT_EQ(Hex(cli_line.WireRequests()), c.requests);
-    EXPECT_EQ(Hex(cli_line.WireRequests()), Hex(window_line.WireRequests()));
+    EXPECT_EQ(FramesHex(cli_line.WireRequests()), c.requests);
+    EXPECT_EQ(FramesHex(cli_line.WireRequests()), FramesHex(window_line.WireRequests()));
     // The detector's answers too: the CLI got what the window got.
-    EXPECT_EQ(Hex(cli_line.WireAnswers()), Hex(window_line.WireAnswers()));
+    EXPECT_EQ(FramesHex(cli_line.WireAnswers()), FramesHex(window_line.WireAnswers()));
   }
 }
 
@@ -324,7 +295,7 @@ TEST(Cli, TheJournalHasOneLinePerExchangeWithTheWiresOwnBytes) {
   EXPECT_EQ(RunCli({"reset-interface", "--journal", path}, sim.runtime_dir()).exit, 0);
   const auto lines = FileLines(path);
   ASSERT_EQ(lines.size(), 5u);
-  const auto requests = Hex(sim.WireRequests());
+  const auto requests = FramesHex(sim.WireRequests());
   ASSERT_EQ(requests.size(), 5u);
   std::vector<std::string> answers;
   const char* operations[] = {"query", "tactic", "query", "reset-step-1", "reset-step-2"};
@@ -341,7 +312,7 @@ TEST(Cli, TheJournalHasOneLinePerExchangeWithTheWiresOwnBytes) {
     if (!line["answer"].get<std::string>().empty()) answers.push_back(line["answer"]);
     EXPECT_FALSE(line["log"].empty());
   }
-  EXPECT_EQ(answers, Hex(sim.WireAnswers()));  // the time-out had none
+  EXPECT_EQ(answers, FramesHex(sim.WireAnswers()));  // the time-out had none
   EXPECT_EQ(json::parse(lines[2])["log"].back(), "   : TIME OUT.");
 
   // A journal that cannot be opened: refused before anything is sent.
@@ -381,7 +352,7 @@ TEST(Cli, AJournalThatLosesExchangesMakesADoneCommandAPortError) {
         << r.err;
   }
   // The write was sent and acknowledged all the same.
-  EXPECT_EQ(Hex(sim.WireRequests())[1], "05 06 00 04 00 05 09 8C");
+  EXPECT_EQ(FramesHex(sim.WireRequests())[1], "05 06 00 04 00 05 09 8C");
 }
 
 TEST(Cli, AKilledWatchLeavesEveryCompletedExchangeInTheJournal) {
@@ -393,12 +364,12 @@ TEST(Cli, AKilledWatchLeavesEveryCompletedExchangeInTheJournal) {
   ASSERT_TRUE(watch.WaitForLines(3, 20s)) << watch.err();
   watch.Signal(SIGKILL);
   EXPECT_EQ(watch.Wait(10s), 128 + SIGKILL);
-  const auto printed = StdoutLines(watch.out());
+  const auto printed = TextLines(watch.out());
   const auto lines = FileLines(path);
   // Each answer is in the journal before its line is printed.
   EXPECT_GE(lines.size(), printed.size());
-  const auto requests = Hex(sim.WireRequests());
-  const auto answers = Hex(sim.WireAnswers());
+  const auto requests = FramesHex(sim.WireRequests());
+  const auto answers = FramesHex(sim.WireAnswers());
   ASSERT_LE(lines.size(), requests.size());
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const json line = json::parse(lines[i]);  // every line whole
@@ -416,7 +387,7 @@ TEST(Cli, WatchPrintsEachAnswerMarksChangesAndStopsOnCtrlC) {
   ASSERT_TRUE(watch.WaitForLines(3, 20s)) << watch.err();
   watch.Signal(SIGINT);
   EXPECT_EQ(watch.Wait(20s), 0) << watch.err();
-  const auto printed = StdoutLines(watch.out());
+  const auto printed = TextLines(watch.out());
   ASSERT_GE(printed.size(), 3u);
   std::vector<std::string> states;
   int changes = 0;
@@ -442,7 +413,7 @@ TEST(Cli, WatchPrintsEachAnswerMarksChangesAndStopsOnCtrlC) {
 
   const CliRun counted = RunCli({"watch", "--address", "6", "--count", "2"}, sim.runtime_dir());
   EXPECT_EQ(counted.exit, 0);
-  EXPECT_EQ(StdoutLines(counted.out).size(), 2u);
+  EXPECT_EQ(TextLines(counted.out).size(), 2u);
 }
 
 TEST(Cli, WatchEndsWithASummaryAndTheStatusQueryWouldGiveItsLastQuery) {
@@ -461,7 +432,7 @@ TEST(Cli, WatchEndsWithASummaryAndTheStatusQueryWouldGiveItsLastQuery) {
     SCOPED_TRACE(c.address);
     const CliRun r = RunCli({"watch", "--address", c.address, "--count", "3"}, sim.runtime_dir());
     EXPECT_EQ(r.exit, c.exit) << r.err;
-    EXPECT_EQ(StdoutLines(r.out).size(), 3u);
+    EXPECT_EQ(TextLines(r.out).size(), 3u);
     EXPECT_NE(r.err.find(c.summary), std::string::npos) << r.err;
   }
   // Answers, then silence: the last query decides.
@@ -469,7 +440,7 @@ TEST(Cli, WatchEndsWithASummaryAndTheStatusQueryWouldGiveItsLastQuery) {
   ASSERT_TRUE(watch.WaitForLines(2, 20s)) << watch.err();
   ASSERT_TRUE(sim.Command("@5 silent on"));
   EXPECT_EQ(watch.Wait(20s), 1) << watch.err();
-  const auto printed = StdoutLines(watch.out());
+  const auto printed = TextLines(watch.out());
   ASSERT_EQ(printed.size(), 5u);
   EXPECT_EQ(json::parse(printed.front())["outcome"], "ok");
   EXPECT_EQ(json::parse(printed.back())["outcome"], "time-out");
@@ -494,7 +465,7 @@ TEST(Cli, SearchSendsTheWindowsProbesAndFindsTheFirstDetector) {
     Settle(window);
     EXPECT_EQ(window.state().DeviceAddress, 3);
   }
-  EXPECT_EQ(Hex(cli_line.WireRequests()), Hex(window_line.WireRequests()));
+  EXPECT_EQ(FramesHex(cli_line.WireRequests()), FramesHex(window_line.WireRequests()));
   EXPECT_EQ(cli_line.WireRequests().front().hex, "01 03 00 00 00 01 84 0A");
 }
 
@@ -613,7 +584,7 @@ TEST(Cli, PortsListsTheSimulatorsPort) {
   ASSERT_TRUE(sim.Started());
   const CliRun text = RunCli({"ports"}, sim.runtime_dir());
   EXPECT_EQ(text.exit, 0);
-  EXPECT_EQ(StdoutLines(text.out).front(), "ornat-sim");
+  EXPECT_EQ(TextLines(text.out).front(), "ornat-sim");
   const CliRun j = RunCli({"ports", "--json"}, sim.runtime_dir());
   const json doc = json::parse(j.out);
   EXPECT_EQ(doc["ports"][0], "ornat-sim");
@@ -623,7 +594,7 @@ TEST(Cli, PortsListsTheSimulatorsPort) {
 
 // The requests on the simulator's wire, as hex.
 std::vector<std::string> Requests(const SimProcess& sim) {
-  return Hex(sim.WireRequests());
+  return FramesHex(sim.WireRequests());
 }
 
 bool HasRawControl(const std::string& text) {

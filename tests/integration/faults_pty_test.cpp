@@ -89,8 +89,7 @@ class RestartedSim {
       const auto until = Clock::now() + 3s;
       while (waitpid(pid_, nullptr, WNOHANG) != pid_) {
         if (Clock::now() >= until) {
-          kill(pid_, SIGKILL);
-          waitpid(pid_, nullptr, 0);
+          testing::KillNow(pid_);
           break;
         }
         std::this_thread::sleep_for(10ms);

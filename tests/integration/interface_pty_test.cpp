@@ -26,10 +26,6 @@ const std::string kCyrillic = "DEVICE : \u0410 = ";
 // "COM" Latin.
 const std::string kQuestion = "Сменить скорость обмена COM-порта ПК?";
 
-std::string TxLine(const std::vector<std::uint8_t>& bytes) {
-  return "TX" + RxLine(bytes).substr(2);
-}
-
 // The log of a write whose echo came back.
 std::vector<std::string> EchoedWrite(const std::vector<std::uint8_t>& frame) {
   return {TxLine(frame), RxLine(frame), kOkLine};

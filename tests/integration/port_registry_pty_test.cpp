@@ -26,6 +26,7 @@
 #include "support/basic_form.h"
 #include "support/cli_process.h"
 #include "support/spawn.h"
+#include "support/text_lines.h"
 
 namespace ornat {
 namespace {
@@ -34,14 +35,8 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 using testing::CliRun;
+using testing::FileText;
 using testing::RunCli;
-
-std::string FileText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Requests a wire log holds.
 int WireRequests(const std::string& log) {
@@ -112,12 +107,7 @@ class Sim {
     }
     return -1;
   }
-  void Kill() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
+  void Kill() { testing::KillNow(pid_); }
 
  private:
   std::string wire_, err_, pty_;

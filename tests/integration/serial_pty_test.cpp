@@ -32,6 +32,7 @@
 #include "serial/comport.h"
 #include "serial/comthread.h"
 #include "serial/platform/posix_comm_device.h"
+#include "support/eventually.h"
 #include "support/holding_process.h"
 #include "support/live_form.h"
 #include "support/sim_process.h"
@@ -48,16 +49,7 @@ double MsSince(Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
 
-template <typename F>
-bool Eventually(F pred, std::chrono::milliseconds limit = 3000ms) {
-  auto until = Clock::now() + limit;
-  while (Clock::now() < until) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(1ms);
-  }
-  return pred();
-}
-
+using testing::Eventually;
 using testing::Watchdog;
 
 class PtyTest : public ::testing::Test {

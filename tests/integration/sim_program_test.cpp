@@ -25,6 +25,8 @@
 #include <vector>
 
 #include "model/modbus_crc.h"
+#include "support/hex.h"
+#include "support/spawn.h"
 
 extern char** environ;
 
@@ -34,28 +36,12 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
+using testing::FromHex;
+using testing::ToHex;
 
 constexpr const char* kQuery = "F7 03 00 00 00 08 50 9A";
 constexpr const char* kQueryAnswer =
     "F7 03 10 00 10 00 F7 00 04 00 00 00 00 00 00 00 00 00 00 51 4E";
-
-Bytes Hex(std::string_view text) {
-  Bytes out;
-  std::istringstream in{std::string(text)};
-  std::string byte;
-  while (in >> byte) out.push_back(static_cast<std::uint8_t>(std::stoul(byte, nullptr, 16)));
-  return out;
-}
-
-std::string ToHex(const Bytes& bytes) {
-  std::string out;
-  char buf[4];
-  for (std::uint8_t b : bytes) {
-    std::snprintf(buf, sizeof buf, out.empty() ? "%02X" : " %02X", b);
-    out += buf;
-  }
-  return out;
-}
 
 // One ornat-sim process with its stdin and stdout on pipes and a private
 // XDG_RUNTIME_DIR. The destructor ends it (SIGKILL at worst) and removes the folder.
@@ -93,10 +79,7 @@ class SimProcess {
 
   ~SimProcess() {
     CloseStdin();
-    if (pid_ > 0 && !Wait(2s)) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0 && !Wait(2s)) testing::KillNow(pid_);
     if (stdout_ >= 0) close(stdout_);
     std::error_code ec;
     fs::remove_all(runtime_dir_, ec);
@@ -251,7 +234,7 @@ Bytes ExchangeOnce(const std::string& path, speed_t speed, const std::string& re
                    std::chrono::milliseconds timeout = 1000ms) {
   MasterPort port(path, speed);
   EXPECT_TRUE(port.ok()) << path;
-  return port.Exchange(Hex(request), timeout);
+  return port.Exchange(FromHex(request), timeout);
 }
 
 TEST(SimProgram, RegistersItsPortAndAnswersTheParameterQuery) {
@@ -423,10 +406,10 @@ TEST(SimProgram, HostsSeveralDetectorsWithTheirFaults) {
   ASSERT_TRUE(path);
   MasterPort port(*path, B9600);
   ASSERT_TRUE(port.ok());
-  EXPECT_EQ(ToHex(port.Exchange(Hex("01 03 00 00 00 01 84 0A"))), "01 03 02 00 10 B9 88");
-  EXPECT_EQ(ToHex(port.Exchange(Hex("05 03 00 00 00 01 85 8E"))), "00 00 05 03 02 00 10 48 48");
-  EXPECT_EQ(ToHex(port.Exchange(Hex("09 03 00 00 00 01 85 42"))), "09 03 02 00 11 99 89");
-  EXPECT_TRUE(port.Exchange(Hex("F7 03 00 00 00 01 90 9C"), 300ms).empty());
+  EXPECT_EQ(ToHex(port.Exchange(FromHex("01 03 00 00 00 01 84 0A"))), "01 03 02 00 10 B9 88");
+  EXPECT_EQ(ToHex(port.Exchange(FromHex("05 03 00 00 00 01 85 8E"))), "00 00 05 03 02 00 10 48 48");
+  EXPECT_EQ(ToHex(port.Exchange(FromHex("09 03 00 00 00 01 85 42"))), "09 03 02 00 11 99 89");
+  EXPECT_TRUE(port.Exchange(FromHex("F7 03 00 00 00 01 90 9C"), 300ms).empty());
 }
 
 TEST(SimProgram, SurvivesTheMasterReopeningThePortWithoutSpinning) {
@@ -458,7 +441,7 @@ TEST(SimProgram, ServesASerialDeviceGivenByPathAndEndsWhenItGoesAway) {
   ASSERT_EQ(sim.ReadLineStartingWith("DEVICE"), std::string("DEVICE ") + name);
   EXPECT_FALSE(fs::exists(fs::symlink_status(sim.link()))) << "a real port is not registered";
 
-  const Bytes probe = Hex("05 03 00 00 00 01 85 8E");
+  const Bytes probe = FromHex("05 03 00 00 00 01 85 8E");
   ASSERT_EQ(write(master, probe.data(), probe.size()), 8);
   Bytes got;
   const auto deadline = Clock::now() + 2s;

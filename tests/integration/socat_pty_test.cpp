@@ -31,7 +31,9 @@
 #include "support/cli_process.h"
 #include "support/holding_process.h"
 #include "support/sim_process.h"
+#include "support/spawn.h"
 #include "support/test_environment.h"
+#include "support/text_lines.h"
 
 namespace ornat {
 namespace {
@@ -40,16 +42,10 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 using testing::CliRun;
+using testing::FileText;
 using testing::RunCli;
 
 constexpr char kSocat[] = "/usr/bin/socat";
-
-std::string FileText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Frames of a wire log in one direction ("RX": requests read, "TX": answers sent).
 std::vector<std::string> WireFrames(const std::string& log, const std::string& dir) {
@@ -107,9 +103,7 @@ class Program {
     ::kill(pid_, SIGTERM);
     for (int i = 0; i < 300 && ::waitpid(pid_, nullptr, WNOHANG) != pid_; ++i)
       std::this_thread::sleep_for(10ms);
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+    testing::KillNow(pid_);
   }
 
  private:

@@ -32,8 +32,10 @@
 
 #include "support/busy_line.h"
 #include "support/cli_process.h"
+#include "support/hex.h"
 #include "support/line_texts.h"
 #include "support/sim_process.h"
+#include "support/text_lines.h"
 
 namespace ornat {
 namespace {
@@ -42,8 +44,10 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 using testing::CliProcess;
 using testing::CliRun;
+using testing::FileText;
 using testing::RunCli;
 using testing::SimProcess;
+using testing::ToHex;
 using Bytes = std::vector<std::uint8_t>;
 
 std::vector<std::string> Split(const std::string& text) {
@@ -73,22 +77,6 @@ std::vector<int> Addresses(std::initializer_list<std::pair<int, int>> runs, int 
     for (const auto& [first, last] : runs)
       for (int a = first; a <= last; ++a) out.push_back(a);
   return out;
-}
-
-std::string Hex(const Bytes& bytes) {
-  std::string out;
-  char b[4];
-  for (std::uint8_t v : bytes) {
-    std::snprintf(b, sizeof b, "%02X", v);
-    if (!out.empty()) out += ' ';
-    out += b;
-  }
-  return out;
-}
-
-std::string FileText(const std::string& path) {
-  std::ifstream in(path);
-  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 struct Device {
@@ -641,7 +629,7 @@ TEST(SurveyPty, OnlyAnAnswerThatCameLateIsSaidToAndAnAnswerNoProbeAsksForIsPrint
       RunCli({"survey", "--port", line.path(), "--addresses", "1-9", "-v"}, rt.path, 30s);
   EXPECT_NE(v.err.find("a whole answer that no probe asks for, 21 bytes from address 247, after "
                        "the probe to 7 at 9600 bit/s: " +
-                       Hex(query_answer)),
+                       ToHex(query_answer)),
             std::string::npos)
       << v.err;
 }
@@ -662,7 +650,7 @@ TEST(SurveyPty, AModbusSlaveThatIsNotOursIsADeviceOfAnotherIdentity) {
   EXPECT_EQ(d["probed"], 17);
   EXPECT_EQ(d["kind"], "other-identity");
   EXPECT_EQ(d["identity"], "0x1234");
-  EXPECT_EQ(d["answer"], Hex(testing::WithCrc({0x11, 0x03, 0x02, 0x12, 0x34})));
+  EXPECT_EQ(d["answer"], ToHex(testing::WithCrc({0x11, 0x03, 0x02, 0x12, 0x34})));
   EXPECT_TRUE(doc["noise"].empty()) << doc["noise"].dump();
 }
 

@@ -14,6 +14,8 @@
 #include <chrono>
 #include <string>
 
+#include "support/spawn.h"
+
 namespace ornat::testing {
 
 class ChildOutput {
@@ -22,10 +24,7 @@ class ChildOutput {
 
   ChildOutput() = default;
   ~ChildOutput() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    KillNow(pid_);
     for (int fd : {out_fd_, err_fd_})
       if (fd >= 0) close(fd);
   }
@@ -57,9 +56,7 @@ class ChildOutput {
       for (;;) {
         if (waitpid(pid_, &status, WNOHANG) == pid_) break;
         if (Clock::now() >= until) {
-          kill(pid_, SIGKILL);
-          waitpid(pid_, nullptr, 0);
-          pid_ = -1;
+          KillNow(pid_);
           return -1;
         }
         poll(nullptr, 0, 10);

@@ -28,6 +28,8 @@
 
 extern char** environ;
 
+#include "support/spawn.h"
+
 namespace ornat::testing {
 
 class HoldingProcess {
@@ -90,12 +92,7 @@ class HoldingProcess {
   int open_result() const { return open_result_; }
 
   // Ends it at once; its descriptors are closed when this returns.
-  void Kill() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
+  void Kill() { KillNow(pid_); }
 
  private:
   bool Holds(dev_t rdev) const {

@@ -18,6 +18,7 @@
 #include "serial/line_lock.h"
 #include "support/basic_form.h"
 #include "support/runtime_dir.h"
+#include "support/spawn.h"
 
 namespace ornat::testing {
 
@@ -68,12 +69,7 @@ class LineTaker {
     return *told_;
   }
   // Whatever it held is free when this returns.
-  void Kill() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
+  void Kill() { KillNow(pid_); }
 
  private:
   pid_t pid_ = -1;

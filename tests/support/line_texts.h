@@ -70,6 +70,11 @@ inline std::string RxLine(const std::vector<std::uint8_t>& bytes) {
   return s;
 }
 
+// "TX : " and the bytes of a request, as RxLine spells them.
+inline std::string TxLine(const std::vector<std::uint8_t>& bytes) {
+  return "TX" + RxLine(bytes).substr(2);
+}
+
 // The log lines of an answer: 17 bytes a line, "RX : " first, five spaces after.
 inline std::vector<std::string> AnswerLines(const std::vector<std::uint8_t>& answer) {
   std::vector<std::string> lines;

@@ -89,10 +89,7 @@ class SimProcess {
  public:
   ~SimProcess() {
     if (stdin_ >= 0) close(stdin_);  // end of input ends the program
-    if (pid_ > 0 && !Wait(std::chrono::seconds(3))) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0 && !Wait(std::chrono::seconds(3))) KillNow(pid_);
     if (stdout_ >= 0) close(stdout_);
     std::error_code ec;
     if (!runtime_dir_.empty()) std::filesystem::remove_all(runtime_dir_, ec);
@@ -118,12 +115,7 @@ class SimProcess {
   }
 
   // Ends the process at once, with SIGKILL: no cleanup of its own.
-  void Kill() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
+  void Kill() { KillNow(pid_); }
 
   // The answers of the wire log so far, on this process's steady clock (the log's
   // header gives its start on CLOCK_MONOTONIC, which steady_clock is on Linux).
@@ -218,5 +210,12 @@ class SimProcess {
   std::string port_name_;
   std::string pty_path_;
 };
+
+// The frames' bytes as the wire log spells them ("F7 03 00 ..."), in order.
+inline std::vector<std::string> FramesHex(const std::vector<SimProcess::WireAnswer>& frames) {
+  std::vector<std::string> out;
+  for (const auto& f : frames) out.push_back(f.hex);
+  return out;
+}
 
 }  // namespace ornat::testing

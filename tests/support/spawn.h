@@ -1,9 +1,11 @@
 #pragma once
 // Starting a helper program (ornat-sim, ornat-cli) for a test, with XDG_RUNTIME_DIR set
 // to a folder of the test's own so that the virtual ports it sees or registers are the
-// test's. Header-only, for the benchmarks too.
+// test's, and ending a child at once. Header-only, for the benchmarks too.
 
+#include <signal.h>
 #include <spawn.h>
+#include <sys/wait.h>
 
 #include <cstring>
 #include <string>
@@ -32,6 +34,15 @@ inline pid_t SpawnWithRuntimeDir(const char* program, std::vector<std::string> a
   pid_t pid = -1;
   if (posix_spawn(&pid, program, actions, nullptr, argv.data(), envp.data()) != 0) return -1;
   return pid;
+}
+
+// Ends the child `pid` at once (SIGKILL) and reaps it: whatever it held is free and
+// `pid` is -1 when this returns. Nothing when `pid` is not a child's (<= 0).
+inline void KillNow(pid_t& pid) {
+  if (pid <= 0) return;
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  pid = -1;
 }
 
 }  // namespace ornat::testing

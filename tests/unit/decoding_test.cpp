@@ -8,6 +8,7 @@
 
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
+#include "support/window_actions.h"
 
 namespace ornat::testing {
 namespace {
@@ -214,14 +215,6 @@ TEST(Decoding, AParameterAnswerIsShownOrRejectedByItsLengthAndIdentity) {
     // Showing the configuration never writes it back.
     EXPECT_EQ(t.device.Count("Write"), 0);
   }
-}
-
-// The address editor set to `address` and confirmed, as the engineer does.
-void TypeAddress(SimulatedForm& t, int address) {
-  t.Do([&] {
-    t.w().TeSpinEdit1.SetText(std::to_string(address));
-    t.w().TeSpinEdit1.KeyPress('\r');
-  });
 }
 
 TEST(Decoding, AnAnswerWithATrailingZeroTheValidatorAcceptedStillDecodes) {

@@ -3,10 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "support/hex.h"
 #include "ui/exchange_log.h"
 
 namespace ornat {
 namespace {
+
+using testing::TextToHex;
 
 TEST(ExchangeLog, ByteToHexGivesTwoUpperCaseDigits) {
   struct Case {
@@ -57,19 +60,12 @@ TEST(ExchangeLog, AnswerLinesHold17BytesEachWithContinuationsUnderTheFirst) {
   EXPECT_EQ(log.Lines()[0].size(), 56u);
 }
 
-std::string Hex(const char* s) {
-  std::string out;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(s); *p; ++p)
-    out += ByteToHex(*p);
-  return out;
-}
-
 TEST(ExchangeLog, LookAlikeLettersAreTheRightCodePoints) {
   // "   : ОК." : Cyrillic О U+041E (D0 9E), К U+041A (D0 9A).
-  EXPECT_EQ(Hex(msg::kOk), "2020203A20D09ED09A2E");
+  EXPECT_EQ(TextToHex(msg::kOk, ""), "2020203A20D09ED09A2E");
   // "   : OK." of the port list: Latin.
   EXPECT_EQ(std::string(msg::kFileOk), "   : OK.");
-  EXPECT_EQ(Hex(msg::kFileOk), "2020203A204F4B2E");
+  EXPECT_EQ(TextToHex(msg::kFileOk, ""), "2020203A204F4B2E");
   // The reset line ends in Latin "OK.".
   std::string reset = msg::kResetOk;
   EXPECT_EQ(reset.substr(reset.size() - 3), "OK.");

@@ -21,19 +21,14 @@
 
 #include "journal/exchange_journal.h"
 #include "support/basic_form.h"
+#include "support/text_lines.h"
 
 namespace ornat {
 namespace {
 
 using nlohmann::json;
+using testing::FileLines;
 using testing::TempDir;
-
-std::vector<std::string> FileLines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 TEST(Journal, AFileWhoseOpenWouldWaitForAnotherProgramIsRefusedAtOnce) {
   TempDir dir;

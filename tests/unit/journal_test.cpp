@@ -15,21 +15,16 @@
 #include "support/local_zone.h"
 #include "support/platform_errors.h"
 #include "support/simulated_form.h"
+#include "support/text_lines.h"
 
 namespace ornat {
 namespace {
 
 using nlohmann::json;
+using testing::FileLines;
 using testing::LocalZone;
 using testing::SimulatedForm;
 using testing::TempDir;
-
-std::vector<std::string> FileLines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 std::chrono::system_clock::time_point At(long long ms_since_epoch) {
   return std::chrono::system_clock::time_point(std::chrono::milliseconds(ms_since_epoch));

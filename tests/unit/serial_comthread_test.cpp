@@ -16,6 +16,7 @@
 #include "runtime/handler_gate.h"
 #include "serial/comport.h"
 #include "serial/comthread.h"
+#include "support/eventually.h"
 #include "support/fake_comm_device.h"
 #include "ui/toolkit/dialogs.h"
 
@@ -23,18 +24,8 @@ namespace ornat {
 namespace {
 
 using Names = std::vector<std::string>;
+using testing::Eventually;
 using namespace std::chrono_literals;
-
-// Waits (polling) until pred holds; gives up after 2 s.
-template <typename F>
-bool Eventually(F pred) {
-  auto until = std::chrono::steady_clock::now() + 2s;
-  while (std::chrono::steady_clock::now() < until) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(1ms);
-  }
-  return pred();
-}
 
 // A log that the event thread and the test thread both write.
 class Log {

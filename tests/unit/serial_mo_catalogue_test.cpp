@@ -10,16 +10,13 @@
 #include <vector>
 
 #include "serial/mo_catalogue.h"
+#include "support/text_lines.h"
 
 namespace ornat {
 namespace {
 
+using testing::FileText;
 using Pairs = std::vector<std::pair<std::string, std::string>>;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // The msgid/msgstr pairs of a .po file whose entries are one line each.
 Pairs PoEntries(const std::string& path) {
@@ -79,7 +76,7 @@ std::string Catalogue(const Pairs& entries, bool big = false, std::uint32_t revi
 TEST(MoCatalogue, FindsEveryTranslationOfTheBuildsRussianCatalogue) {
   MoCatalogue catalogue;
   ASSERT_TRUE(catalogue.Load(
-      ReadFile(std::string(ORNAT_BUILD_LOCALEDIR) + "/ru/LC_MESSAGES/serialcomm.mo")));
+      FileText(std::string(ORNAT_BUILD_LOCALEDIR) + "/ru/LC_MESSAGES/serialcomm.mo")));
   const Pairs entries = PoEntries(std::string(ORNAT_SOURCE_DIR) + "/po/ru.po");
   ASSERT_GE(entries.size(), 23u);
   EXPECT_EQ(catalogue.size(), entries.size());

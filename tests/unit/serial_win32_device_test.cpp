@@ -11,16 +11,18 @@
 #include <thread>
 #include <vector>
 
-#include "serial/comport.h"
-#include "serial/platform/win32_comm_device.h"
-#include "support/fake_win32_api.h"
-#include "ui/toolkit/dialogs.h"
 #include "runtime/dispatcher.h"
 #include "runtime/handler_gate.h"
+#include "serial/comport.h"
+#include "serial/platform/win32_comm_device.h"
+#include "support/eventually.h"
+#include "support/fake_win32_api.h"
+#include "ui/toolkit/dialogs.h"
 
 namespace ornat {
 namespace {
 
+using testing::Eventually;
 using testing::FakeWin32;
 using testing::Win32Call;
 using Names = std::vector<std::string>;
@@ -46,14 +48,6 @@ int IndexOf(const std::vector<Win32Call>& calls, const std::string& name,
     return static_cast<int>(i);
   }
   return -1;
-}
-
-bool Eventually(const std::function<bool()>& pred) {
-  for (int i = 0; i < 400; ++i) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return pred();
 }
 
 class Win32DeviceTest : public ::testing::Test {

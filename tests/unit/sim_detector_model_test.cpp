@@ -15,38 +15,14 @@
 #include "model/faults.h"
 #include "model/frame_assembler.h"
 #include "model/modbus_crc.h"
+#include "support/hex.h"
 
 namespace ornat::sim {
 namespace {
 
 using namespace std::chrono_literals;
-
-// "F7 03 00" -> bytes.
-Bytes Hex(std::string_view text) {
-  Bytes out;
-  unsigned v = 0;
-  int digits = 0;
-  for (char c : text) {
-    if (c == ' ') continue;
-    v = v * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : (c & ~0x20) - 'A' + 10);
-    if (++digits == 2) {
-      out.push_back(static_cast<std::uint8_t>(v));
-      v = 0;
-      digits = 0;
-    }
-  }
-  return out;
-}
-
-std::string ToHex(const Bytes& bytes) {
-  std::string out;
-  char buf[4];
-  for (std::uint8_t b : bytes) {
-    std::snprintf(buf, sizeof buf, out.empty() ? "%02X" : " %02X", b);
-    out += buf;
-  }
-  return out;
-}
+using testing::FromHex;
+using testing::ToHex;
 
 TEST(SimCrc, MatchesTheFramesOfTheWindowAndTheDetector) {
   const struct {
@@ -56,7 +32,7 @@ TEST(SimCrc, MatchesTheFramesOfTheWindowAndTheDetector) {
       {"F7 06 00 02 00 04 3D 5F"}, {"05 03 02 00 10 48 48"},
   };
   for (const auto& c : cases) {
-    const Bytes frame = Hex(c.frame);
+    const Bytes frame = FromHex(c.frame);
     Bytes rebuilt(frame.begin(), frame.end() - 2);
     AppendCrc(rebuilt);
     EXPECT_EQ(ToHex(rebuilt), c.frame);
@@ -64,8 +40,8 @@ TEST(SimCrc, MatchesTheFramesOfTheWindowAndTheDetector) {
     EXPECT_EQ(ModbusCrc16(frame), 0) << "a whole frame, CRC included, sums to 0: " << c.frame;
   }
   EXPECT_EQ(ModbusCrc16({}), 0xFFFF);
-  EXPECT_FALSE(HasGoodCrc(Hex("F7 03 00 00 00 08 50 9B")));
-  EXPECT_FALSE(HasGoodCrc(Hex("FF FF 00")));
+  EXPECT_FALSE(HasGoodCrc(FromHex("F7 03 00 00 00 08 50 9B")));
+  EXPECT_FALSE(HasGoodCrc(FromHex("FF FF 00")));
 }
 
 TEST(SimDetectorModel, AnswersRequestsAsItsRegisterMapSays) {
@@ -114,7 +90,7 @@ TEST(SimDetectorModel, AnswersRequestsAsItsRegisterMapSays) {
   };
   for (const auto& c : cases) {
     DetectorModel model;
-    const Answer a = model.HandleFrame(Hex(c.request));
+    const Answer a = model.HandleFrame(FromHex(c.request));
     EXPECT_EQ(ToHex(a.bytes), c.answer) << c.what;
     EXPECT_TRUE(a.change.empty()) << c.what;
   }
@@ -133,29 +109,31 @@ TEST(SimDetectorModel, KeepsAcceptedWritesAndRefusedOnesLeaveNoTrace) {
   };
   for (const auto& c : cases) {
     DetectorModel model;
-    model.HandleFrame(Hex(c.request));
+    model.HandleFrame(FromHex(c.request));
     EXPECT_EQ(model.Register(c.reg), c.value) << c.request;
   }
 }
 
 TEST(SimDetectorModel, EchoesAnAddressChangeBeforeTakingTheNewAddress) {
   DetectorModel model;
-  const Answer a = model.HandleFrame(Hex("F7 06 00 01 00 05 0C 9F"));
+  const Answer a = model.HandleFrame(FromHex("F7 06 00 01 00 05 0C 9F"));
   EXPECT_EQ(ToHex(a.bytes), "F7 06 00 01 00 05 0C 9F");
   EXPECT_EQ(a.change, (PendingChange{5, std::nullopt}));
   // Until the echo is out the detector is still at 247.
   EXPECT_EQ(model.address(), 247);
-  EXPECT_EQ(ToHex(model.HandleFrame(Hex("F7 03 00 00 00 01 90 9C")).bytes), "F7 03 02 00 10 71 9D");
+  EXPECT_EQ(ToHex(model.HandleFrame(FromHex("F7 03 00 00 00 01 90 9C")).bytes),
+            "F7 03 02 00 10 71 9D");
 
   model.CommitAfterAnswer(a.change);
   EXPECT_EQ(model.address(), 5);
-  EXPECT_TRUE(model.HandleFrame(Hex("F7 03 00 00 00 01 90 9C")).bytes.empty());
-  EXPECT_EQ(ToHex(model.HandleFrame(Hex("05 03 00 00 00 01 85 8E")).bytes), "05 03 02 00 10 48 48");
+  EXPECT_TRUE(model.HandleFrame(FromHex("F7 03 00 00 00 01 90 9C")).bytes.empty());
+  EXPECT_EQ(ToHex(model.HandleFrame(FromHex("05 03 00 00 00 01 85 8E")).bytes),
+            "05 03 02 00 10 48 48");
 }
 
 TEST(SimDetectorModel, EchoesASpeedChangeAtTheOldSpeed) {
   DetectorModel model;
-  const Answer a = model.HandleFrame(Hex("F7 06 00 02 00 06 BC 9E"));
+  const Answer a = model.HandleFrame(FromHex("F7 06 00 02 00 06 BC 9E"));
   EXPECT_EQ(ToHex(a.bytes), "F7 06 00 02 00 06 BC 9E");
   EXPECT_EQ(a.change, (PendingChange{std::nullopt, 6}));
   EXPECT_EQ(model.bit_rate(), 9600u);
@@ -173,7 +151,7 @@ TEST(SimDetectorModel, AlarmResetEndsAnAlarmButNotAFault) {
   for (const auto& c : cases) {
     DetectorModel model;
     model.SetState(c.before);
-    EXPECT_EQ(ToHex(model.HandleFrame(Hex("F7 06 00 06 AA 55 C3 C2")).bytes),
+    EXPECT_EQ(ToHex(model.HandleFrame(FromHex("F7 06 00 06 AA 55 C3 C2")).bytes),
               "F7 06 00 06 AA 55 C3 C2");
     EXPECT_EQ(model.state(), c.after) << "from state " << c.before;
     EXPECT_EQ(model.Register(kRegAlarmReset), 0);
@@ -183,13 +161,15 @@ TEST(SimDetectorModel, AlarmResetEndsAnAlarmButNotAFault) {
 TEST(SimDetectorModel, ServiceReadingsFollowTheStateAndAlarmsAreCounted) {
   DetectorModel model;
   model.SetState(kStateAlarm);
-  EXPECT_EQ(ToHex(model.HandleFrame(Hex("F7 03 00 03 00 01 60 9C")).bytes), "F7 03 02 00 01 B1 91");
-  EXPECT_EQ(ToHex(model.HandleFrame(Hex("F7 03 F2 00 00 02 E2 25")).bytes),
+  EXPECT_EQ(ToHex(model.HandleFrame(FromHex("F7 03 00 03 00 01 60 9C")).bytes),
+            "F7 03 02 00 01 B1 91");
+  EXPECT_EQ(ToHex(model.HandleFrame(FromHex("F7 03 F2 00 00 02 E2 25")).bytes),
             "F7 03 04 00 B4 0B 36 AB 3C");
-  EXPECT_EQ(ToHex(model.HandleFrame(Hex("F7 03 F0 08 00 02 62 5F")).bytes),
+  EXPECT_EQ(ToHex(model.HandleFrame(FromHex("F7 03 F0 08 00 02 62 5F")).bytes),
             "F7 03 04 00 04 00 01 EC 3D");
   model.SetState(kStateFault);
-  EXPECT_EQ(ToHex(model.HandleFrame(Hex("F7 03 F3 01 00 01 F2 18")).bytes), "F7 03 02 00 01 B1 91");
+  EXPECT_EQ(ToHex(model.HandleFrame(FromHex("F7 03 F3 01 00 01 F2 18")).bytes),
+            "F7 03 02 00 01 B1 91");
   EXPECT_EQ(model.Register(0xF009), 2);
   model.SetState(kStateFault);
   EXPECT_EQ(model.Register(0xF009), 2) << "staying in fault is not a new fault";
@@ -197,7 +177,7 @@ TEST(SimDetectorModel, ServiceReadingsFollowTheStateAndAlarmsAreCounted) {
 
 TEST(SimDetectorModel, CarriesOutABroadcastWriteWithoutAnswering) {
   DetectorModel model;
-  const Answer a = model.HandleFrame(Hex("00 06 00 04 00 03 89 DB"));
+  const Answer a = model.HandleFrame(FromHex("00 06 00 04 00 03 89 DB"));
   EXPECT_TRUE(a.bytes.empty());
   EXPECT_EQ(model.Register(kRegTactic), 3);
 }
@@ -283,7 +263,7 @@ TEST(SimFaults, ShapeTheAnswerAsConfigured) {
   for (const auto& c : cases) {
     DetectorModel model;
     std::mt19937 rng(1);
-    const Reply r = Respond(model, Hex(c.request), c.faults, 5ms, rng);
+    const Reply r = Respond(model, FromHex(c.request), c.faults, 5ms, rng);
     EXPECT_EQ(Chunks(r), c.chunks) << c.what;
   }
 }
@@ -291,27 +271,27 @@ TEST(SimFaults, ShapeTheAnswerAsConfigured) {
 TEST(SimFaults, ADetectorAnsweringAsAnotherCarriesOutTheWriteAllTheSame) {
   DetectorModel model;
   std::mt19937 rng(1);
-  Respond(model, Hex("F7 06 00 04 00 03 9C 9C"), Faults{.answer_from = 4}, 5ms, rng);
+  Respond(model, FromHex("F7 06 00 04 00 03 9C 9C"), Faults{.answer_from = 4}, 5ms, rng);
   EXPECT_EQ(model.Register(kRegTactic), 3);
   // It still hears only its own address.
-  EXPECT_TRUE(
-      Respond(model, Hex("04 03 00 00 00 01 84 5F"), Faults{.answer_from = 4}, 5ms, rng).silent());
+  EXPECT_TRUE(Respond(model, FromHex("04 03 00 00 00 01 84 5F"), Faults{.answer_from = 4}, 5ms, rng)
+                  .silent());
 }
 
 TEST(SimFaults, ASilentOrExceptionForcedDetectorDoesNotCarryOutWrites) {
   for (const Faults& f : {Faults{.silent = true}, Faults{.forced_exception = 2}}) {
     DetectorModel model;
     std::mt19937 rng(1);
-    const Reply r = Respond(model, Hex("F7 06 00 01 00 05 0C 9F"), f, 5ms, rng);
+    const Reply r = Respond(model, FromHex("F7 06 00 01 00 05 0C 9F"), f, 5ms, rng);
     EXPECT_TRUE(r.commits.empty());
-    Respond(model, Hex("F7 06 00 04 00 03 9C 9C"), f, 5ms, rng);
+    Respond(model, FromHex("F7 06 00 04 00 03 9C 9C"), f, 5ms, rng);
     EXPECT_EQ(model.Register(kRegTactic), 0);
   }
   // A corrupted answer still means the detector took the request.
   DetectorModel model;
   std::mt19937 rng(1);
-  const Reply r =
-      Respond(model, Hex("F7 06 00 01 00 05 0C 9F"), Faults{.bad_crc_probability = 1}, 5ms, rng);
+  const Reply r = Respond(model, FromHex("F7 06 00 01 00 05 0C 9F"),
+                          Faults{.bad_crc_probability = 1}, 5ms, rng);
   ASSERT_EQ(r.commits.size(), 1u);
   EXPECT_EQ(r.commits[0].change.address, 5);
   EXPECT_FALSE(HasGoodCrc(r.AllBytes()));
@@ -322,7 +302,7 @@ TEST(SimFaults, CorruptsAboutTheGivenShareOfCrcs) {
   std::mt19937 rng(7);
   int bad = 0;
   for (int i = 0; i < 1000; ++i) {
-    const Reply r = Respond(model, Hex("F7 03 00 00 00 01 90 9C"),
+    const Reply r = Respond(model, FromHex("F7 03 00 00 00 01 90 9C"),
                             Faults{.bad_crc_probability = 0.5}, 5ms, rng);
     if (!HasGoodCrc(r.AllBytes())) ++bad;
   }
@@ -332,7 +312,7 @@ TEST(SimFaults, CorruptsAboutTheGivenShareOfCrcs) {
 
 TEST(SimScheduleBytes, PacesBytesAtTenBitsEachAfterEachSilence) {
   Reply r;
-  r.chunks = {{5000us, Hex("F7 03 02")}, {200000us, Hex("00 10 71 9D")}};
+  r.chunks = {{5000us, FromHex("F7 03 02")}, {200000us, FromHex("00 10 71 9D")}};
   const std::vector<TimedByte> s = ScheduleBytes(r, 9600);
   ASSERT_EQ(s.size(), 7u);
   // 10 bits at 9600 bit/s: 1041.666 us a byte.
@@ -348,7 +328,7 @@ TEST(SimScheduleBytes, PacesBytesAtTenBitsEachAfterEachSilence) {
 TEST(SimScheduleBytes, AnUnpacedReplyComesWholeAtTheEndOfEachSilence) {
   Reply r;
   r.unpaced = true;
-  r.chunks = {{0us, Hex("25 03 00 00 00 01 82 EE")}, {1000us, Hex("25 03 02 00 10 C9 8F")}};
+  r.chunks = {{0us, FromHex("25 03 00 00 00 01 82 EE")}, {1000us, FromHex("25 03 02 00 10 C9 8F")}};
   const std::vector<TimedByte> s = ScheduleBytes(r, 57600);
   ASSERT_EQ(s.size(), 15u);
   for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(s[i].at, 0us) << i;
@@ -357,17 +337,17 @@ TEST(SimScheduleBytes, AnUnpacedReplyComesWholeAtTheEndOfEachSilence) {
   DetectorModel m(37);
   std::mt19937 rng(1);
   const Reply answer =
-      Respond(m, Hex("25 03 00 00 00 01 82 EE"), Faults{.unpaced = true}, 1ms, rng);
+      Respond(m, FromHex("25 03 00 00 00 01 82 EE"), Faults{.unpaced = true}, 1ms, rng);
   EXPECT_TRUE(answer.unpaced);
   const std::vector<TimedByte> a = ScheduleBytes(answer, 57600);
   ASSERT_EQ(a.size(), 7u);
   EXPECT_EQ(a.front().at, 1ms);
   EXPECT_EQ(a.back().at, 1ms);
-  EXPECT_EQ(answer.AllBytes(), Hex("25 03 02 00 10 C9 8F"));
+  EXPECT_EQ(answer.AllBytes(), FromHex("25 03 02 00 10 C9 8F"));
   // The bus passes it on.
   Bus bus;
   bus.Add(DetectorModel(37), Faults{.unpaced = true});
-  EXPECT_TRUE(bus.HandleFrame(Hex("25 03 00 00 00 01 82 EE"), 9600).unpaced);
+  EXPECT_TRUE(bus.HandleFrame(FromHex("25 03 00 00 00 01 82 EE"), 9600).unpaced);
 }
 
 TEST(SimBus, OnlyTheDetectorsSearchedForAnswerABusSearch) {
@@ -402,7 +382,7 @@ TEST(SimBus, DetectorsUnderstandOnlyTheirOwnLineSpeed) {
     DetectorModel m;
     m.SetSpeedCode(c.speed_code);
     bus.Add(m);
-    const Reply r = bus.HandleFrame(Hex("F7 03 00 00 00 01 90 9C"), c.line_rate);
+    const Reply r = bus.HandleFrame(FromHex("F7 03 00 00 00 01 90 9C"), c.line_rate);
     EXPECT_EQ(!r.silent(), c.answers) << "code " << c.speed_code << " at " << c.line_rate;
     if (!c.answers) {
       EXPECT_EQ(r.note, "foreign-speed");
@@ -413,7 +393,7 @@ TEST(SimBus, DetectorsUnderstandOnlyTheirOwnLineSpeed) {
 TEST(SimBus, DoesNotCarryOutRequestsHeardAtAForeignSpeed) {
   Bus bus(BusOptions{.garble_foreign_speed = true});
   bus.Add(DetectorModel());
-  const Reply r = bus.HandleFrame(Hex("F7 06 00 04 00 03 9C 9C"), 19200);
+  const Reply r = bus.HandleFrame(FromHex("F7 06 00 04 00 03 9C 9C"), 19200);
   EXPECT_EQ(r.note, "garbled");
   EXPECT_EQ(r.AllBytes().size(), 8u);
   EXPECT_TRUE(r.commits.empty());
@@ -424,7 +404,7 @@ TEST(SimBus, ABroadcastReachesEveryDetectorAndNoneAnswers) {
   Bus bus;
   bus.Add(DetectorModel(1));
   bus.Add(DetectorModel(5));
-  const Reply r = bus.HandleFrame(Hex("00 06 00 04 00 03 89 DB"), 9600);
+  const Reply r = bus.HandleFrame(FromHex("00 06 00 04 00 03 89 DB"), 9600);
   EXPECT_TRUE(r.silent());
   EXPECT_EQ(bus.at(0).model.Register(kRegTactic), 3);
   EXPECT_EQ(bus.at(1).model.Register(kRegTactic), 3);
@@ -439,7 +419,7 @@ TEST(SimBus, EveryDetectorAtOneAddressAnswersAndOverlappingBytesAreAnded) {
     first.SetState(kStateAlarm);
     bus.Add(first);
     bus.Add(DetectorModel(5), Faults{.extra_delay = delay});
-    const Reply r = bus.HandleFrame(Hex("05 03 00 03 00 01 75 8E"), 9600);
+    const Reply r = bus.HandleFrame(FromHex("05 03 00 03 00 01 75 8E"), 9600);
     EXPECT_EQ(r.Answering(), (std::vector<std::size_t>{0, 1}));
     bool collided = false;
     Bytes wire;
@@ -447,7 +427,7 @@ TEST(SimBus, EveryDetectorAtOneAddressAnswersAndOverlappingBytesAreAnded) {
     EXPECT_EQ(ToHex(wire),
               delay == 0ms ? "05 03 02 00 00 08 04" : "05 03 02 00 01 88 44 05 03 02 00 00 49 84");
     EXPECT_EQ(collided, delay == 0ms);
-    EXPECT_EQ(bus.HandleFrame(Hex("05 03 00 03 00 01 75 8E"), 9600, {true, false}).Answering(),
+    EXPECT_EQ(bus.HandleFrame(FromHex("05 03 00 03 00 01 75 8E"), 9600, {true, false}).Answering(),
               std::vector<std::size_t>{1});
   }
 }
@@ -456,7 +436,7 @@ TEST(SimBus, AppliesAnAddressChangeOnlyWhenCommitted) {
   Bus bus;
   bus.Add(DetectorModel(1));
   bus.Add(DetectorModel(247));
-  const Reply r = bus.HandleFrame(Hex("F7 06 00 01 00 05 0C 9F"), 9600);
+  const Reply r = bus.HandleFrame(FromHex("F7 06 00 01 00 05 0C 9F"), 9600);
   EXPECT_EQ(ToHex(r.AllBytes()), "F7 06 00 01 00 05 0C 9F");
   ASSERT_EQ(r.commits.size(), 1u);
   EXPECT_EQ(r.commits[0].detector, 1u);
@@ -507,7 +487,7 @@ TEST(SimFrameAssembler, CutsTheByteStreamIntoRequests) {
     std::vector<FrameAssembler::Event> got;
     std::chrono::nanoseconds last{0};
     for (const Feed& f : c.feeds) {
-      for (auto& e : a.Feed(Hex(f.bytes), f.at)) got.push_back(e);
+      for (auto& e : a.Feed(FromHex(f.bytes), f.at)) got.push_back(e);
       last = f.at;
     }
     ASSERT_TRUE(!a.Deadline() || *a.Deadline() > last) << c.what;

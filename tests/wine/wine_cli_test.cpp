@@ -18,6 +18,7 @@
 #include "support/cli_process.h"
 #include "support/sim_process.h"
 #include "support/test_environment.h"
+#include "support/text_lines.h"
 #include "wine/wine_process.h"
 
 namespace ornat {
@@ -25,37 +26,19 @@ namespace {
 
 using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
+using testing::FileText;
+using testing::FramesHex;
 using testing::SimProcess;
+using testing::TextLines;
 
 std::string CliExe() {
   return testing::WindowsProgram("src/cli/ornat-cli.exe");
-}
-
-Strings Frames(const std::vector<SimProcess::WireAnswer>& frames) {
-  Strings out;
-  for (const auto& f : frames) out.push_back(f.hex);
-  return out;
 }
 
 std::string Replace(std::string text, const std::string& what, const std::string& with) {
   for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += with.size())
     text.replace(at, what.size(), with);
   return text;
-}
-
-Strings Lines(const std::string& text) {
-  Strings out;
-  std::string line;
-  for (char c : text) {
-    if (c == '\n') {
-      out.push_back(line);
-      line.clear();
-    } else {
-      line += c;
-    }
-  }
-  if (!line.empty()) out.push_back(line);
-  return out;
 }
 
 class WineCli : public ::testing::Test {
@@ -68,7 +51,7 @@ class WineCli : public ::testing::Test {
 TEST_F(WineCli, PortsListsTheComPortsMappedInThePrefixFromTheRegistry) {
   const testing::WineRun r = testing::RunUnderWine(CliExe(), {"ports"});
   EXPECT_EQ(r.exit, 0) << r.err;
-  const Strings ports = Lines(r.out);
+  const Strings ports = TextLines(r.out);
   for (const char* mapped : {"COM1", "COM7", "COM12"})
     EXPECT_NE(std::find(ports.begin(), ports.end(), mapped), ports.end()) << mapped << "\n"
                                                                           << r.out;
@@ -131,17 +114,17 @@ TEST_F(WineCli, ASessionPutsTheSameFramesOnTheWireAsTheLinuxCli) {
 
     EXPECT_EQ(w.exit, c.exit) << c.name << "\n" << w.err;
     EXPECT_EQ(l.exit, c.exit) << c.name << "\n" << l.err;
-    const Strings requests = Frames(windows_line.WireRequests());
+    const Strings requests = FramesHex(windows_line.WireRequests());
     EXPECT_FALSE(requests.empty()) << c.name;
-    EXPECT_EQ(requests, Frames(linux_line.WireRequests())) << c.name;
-    EXPECT_EQ(Frames(windows_line.WireAnswers()), Frames(linux_line.WireAnswers())) << c.name;
+    EXPECT_EQ(requests, FramesHex(linux_line.WireRequests())) << c.name;
+    EXPECT_EQ(FramesHex(windows_line.WireAnswers()), FramesHex(linux_line.WireAnswers())) << c.name;
     // The same text, byte for byte, but for the port's name; the lines that tell how
     // long a search or a survey took are left out, and so is a JSON document's time.
     auto same = [&](const std::string& text, const std::string& port) {
       Strings kept;
       const std::string timeless =
           std::regex_replace(text, std::regex("\"duration_s\":[0-9.]+"), "\"duration_s\":T");
-      for (const std::string& line : Lines(Replace(timeless, port, "PORT")))
+      for (const std::string& line : TextLines(Replace(timeless, port, "PORT")))
         if (line.rfind("search took", 0) != 0 && line.rfind("survey ", 0) != 0)
           kept.push_back(line);
       return kept;
@@ -329,9 +312,8 @@ TEST_F(WineCli, TheJournalGetsOneWholeLinePerExchangeWhateverLettersItsPathHolds
           CliExe(), {"--port", "COM7", "--journal", "Z:" + Replace(journal, "/", "\\"), "query"});
       ASSERT_EQ(r.exit, 0) << r.err;
     }
-    std::ifstream in(journal, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const Strings lines = Lines(text);
+    const std::string text = FileText(journal);
+    const Strings lines = TextLines(text);
     ASSERT_EQ(lines.size(), 2u) << text;
     for (const std::string& line : lines) {
       EXPECT_EQ(line.rfind("{\"time\":\"", 0), 0u) << line;
@@ -433,7 +415,7 @@ TEST_F(WineCli, CtrlCStopsWatchSearchAndSurveyAfterTheExchangeInFlight) {
       p.WaitForLines(1, 2s);  // the search finds nothing before address 200
     p.Signal(SIGINT);         // Wine hands it to the console's Ctrl-C handlers
     EXPECT_EQ(p.Wait(20s), c.exit) << p.err();
-    const Strings lines = Lines(p.out());
+    const Strings lines = TextLines(p.out());
     if (std::string(c.name) == "watch") {
       ASSERT_GE(lines.size(), 2u);
       for (const std::string& line : lines)

@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "support/hex.h"
 #include "support/line_texts.h"
+#include "support/text_lines.h"
 #include "wine_window.h"
 
 namespace ornat::testing {
@@ -21,21 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Frame = std::vector<std::uint8_t>;
-
-std::string Hex(const Frame& frame) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string s;
-  for (std::uint8_t b : frame) {
-    if (!s.empty()) s += ' ';
-    s += digits[b >> 4];
-    s += digits[b & 15];
-  }
-  return s;
-}
-
-std::string TxLine(const Frame& request) {
-  return "TX : " + Hex(request) + " ";
-}
 
 // The answer of a detector at `address` to the parameter query, as the simulator gives it.
 Frame QueryAnswer(std::uint8_t address, std::uint8_t state, std::uint8_t tactic, std::uint8_t latch,
@@ -62,9 +49,7 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 std::vector<std::string> Requests(SimProcess& sim) {
-  std::vector<std::string> out;
-  for (const auto& r : sim.WireRequests()) out.push_back(r.hex);
-  return out;
+  return FramesHex(sim.WireRequests());
 }
 
 // The panel's text without the tab that centres it.
@@ -109,10 +94,10 @@ TEST(WindowUnderWine, TheQueryButtonAsksTheDetectorAndTheWindowShowsTheDecodedAn
   // On the line: the one request, and the answer the window showed; showing the
   // configuration wrote nothing back.
   d.Ask("sleep 300");
-  EXPECT_EQ(Requests(win.sim()), (std::vector<std::string>{Hex(kQuery247)}));
+  EXPECT_EQ(Requests(win.sim()), (std::vector<std::string>{ToHex(kQuery247)}));
   const auto answers = win.sim().WireAnswers();
   ASSERT_EQ(answers.size(), 1u);
-  EXPECT_EQ(answers[0].hex, Hex(answer));
+  EXPECT_EQ(answers[0].hex, ToHex(answer));
 
   // Alt+З, the button's accelerator, queries again without moving the focus; the alarm
   // raised meanwhile shows.
@@ -155,7 +140,7 @@ TEST(WindowUnderWine, ASpeedPickedFromTheListIsSentAndTheWindowAsksWhetherThePor
   }
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(DriverUnescape(boxes[0].substr(4)), "Warning\tСменить скорость обмена COM-порта ПК?");
-  EXPECT_EQ(Requests(win.sim()), (std::vector<std::string>{Hex(write)}));
+  EXPECT_EQ(Requests(win.sim()), (std::vector<std::string>{ToHex(write)}));
   EXPECT_EQ(Panel(d, 2), "DEVICE : \u0410 = 247; Baud = 19200");  // Cyrillic А
   // No: the PC port stays at 9600 bit/s.
   ASSERT_EQ(d.Ask("answer &No"), "ok");
@@ -208,13 +193,6 @@ TEST(WindowUnderWine, TheAddressEditorTakesOnlyAnAddressAndNoneOfItsEditsSendsAn
   }
   EXPECT_EQ(d.Text("TeLabel5"), "АДРЕС ПРИБОРА - 074");
   EXPECT_TRUE(Requests(win.sim()).empty());
-}
-
-std::vector<std::string> FileLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 TEST(WindowUnderWine, WithAJournalEachExchangeOfTheWindowIsOneLine) {
