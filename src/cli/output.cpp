@@ -62,6 +62,10 @@ void Err(std::string_view message) {
   WriteStream(stderr, line);
 }
 
+void Summary(std::string_view line) {
+  WriteStream(stderr, Printable(line) + "\n");
+}
+
 int OutputError() {
   return g_output_error;
 }
@@ -101,6 +105,36 @@ std::string ProgressBytes(std::string_view text, const ProgressConsole& console,
   }
   shown = width;
   return out;
+}
+
+}  // namespace ornat::cli
+
+namespace ornat::cli {
+
+ProgressLine::ProgressLine() : console_(ProgressTerminal()) {}
+
+ProgressLine::~ProgressLine() {
+  Clear();
+}
+
+void ProgressLine::Show(const std::string& text) {
+  using namespace std::chrono_literals;
+  if (console_.kind == ProgressConsole::Kind::kNone) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (shown_ && now - last_ < 200ms) return;
+  last_ = now;
+  shown_ = true;
+  Draw(text);
+}
+
+void ProgressLine::Clear() {
+  if (!shown_) return;
+  Draw("");
+  shown_ = false;
+}
+
+void ProgressLine::Draw(const std::string& text) {
+  WriteStream(stderr, ProgressBytes(text, console_, columns_));
 }
 
 }  // namespace ornat::cli

@@ -8,6 +8,7 @@
 // error of its own: the first failure is kept, and the command's exit status tells it
 // (FinishOutput). SIGPIPE must be ignored for a closed pipe to come back as EPIPE.
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -27,6 +28,9 @@ std::string Printable(std::string_view text);
 void Out(std::string_view text);
 // "ornat-cli: " + Printable(message) and a newline on stderr.
 void Err(std::string_view message);
+// Printable(line) and a newline on stderr, without the program's name: the summary
+// that ends a long command ("survey done: ...", "watch stopped by Ctrl-C: ...").
+void Summary(std::string_view line);
 
 // The errno of the first failed write to stdout; 0 while every write went through.
 int OutputError();
@@ -56,5 +60,26 @@ struct ProgressConsole {
 // cursor ends right after the text, as with kEscapes.
 std::string ProgressBytes(std::string_view text, const ProgressConsole& console,
                           std::size_t& shown);
+
+// The progress line of a sweep on stderr, when it is a terminal or a console, drawn
+// over in place in the way that console takes (terminal.h); redrawn at most every
+// 200 ms, cleared when it goes.
+class ProgressLine {
+ public:
+  ProgressLine();
+  ~ProgressLine();
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+  void Show(const std::string& text);
+  void Clear();
+
+ private:
+  void Draw(const std::string& text);
+
+  ProgressConsole console_;
+  bool shown_ = false;
+  std::size_t columns_ = 0;
+  std::chrono::steady_clock::time_point last_{};
+};
 
 }  // namespace ornat::cli

@@ -34,6 +34,7 @@
 #include "support/holding_process.h"
 #include "support/line_texts.h"
 #include "support/live_form.h"
+#include "support/runtime_dir.h"
 #include "support/sim_process.h"
 #include "support/spawn.h"
 
@@ -48,27 +49,6 @@ const std::string kQueryTx = "TX : F7 03 00 00 00 08 50 9A ";
 const std::vector<std::string> kQueryLog = {
     kQueryTx, "RX : F7 03 10 00 10 00 F7 00 04 00 00 00 00 00 00 00 00 ", "     00 00 51 4E ",
     kOkLine};
-
-// XDG_RUNTIME_DIR of this process set to `dir` for a scope, so that a registered port
-// name resolves in that folder.
-class ScopedRuntimeDir {
- public:
-  explicit ScopedRuntimeDir(const std::string& dir) {
-    if (const char* before = getenv("XDG_RUNTIME_DIR")) saved_ = before;
-    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-  }
-  ~ScopedRuntimeDir() {
-    if (saved_)
-      setenv("XDG_RUNTIME_DIR", saved_->c_str(), 1);
-    else
-      unsetenv("XDG_RUNTIME_DIR");
-  }
-  ScopedRuntimeDir(const ScopedRuntimeDir&) = delete;
-  ScopedRuntimeDir& operator=(const ScopedRuntimeDir&) = delete;
-
- private:
-  std::optional<std::string> saved_;
-};
 
 // ornat-sim started again in the folder of an earlier one (`runtime_dir` as its
 // XDG_RUNTIME_DIR), as a user restarts it: it gets a new pty and registers it under
@@ -232,7 +212,10 @@ TEST(FaultsPty, TheAdapterUnpluggedDuringABusSearchHaltsItWithThePortErrorUntilS
   Watchdog dog(60s);
   SimProcess sim;  // the detector at 247, far beyond
   ASSERT_TRUE(sim.Started());
-  LiveForm t(sim.pty_path());
+  // By its registered name, which dies with the simulator: its pty's number, once free,
+  // is soon another program's, and the later send must not open that.
+  ScopedRuntimeDir runtime(sim.runtime_dir());
+  LiveForm t(sim.port_name());
   TForm1& w = t.w();
   t.Do([&] { w.CustomItem7.Click(); });  // "100ms"
   t.Do([&] { w.CustomItem5.Click(); });
@@ -240,7 +223,7 @@ TEST(FaultsPty, TheAdapterUnpluggedDuringABusSearchHaltsItWithThePortErrorUntilS
   sim.Kill();  // the other side of the line is gone; the port is open (searching)
 
   // The probe in flight ends silently; the next one cannot be written.
-  const std::string error = kPortError + sim.pty_path();
+  const std::string error = kPortError + "ornat-sim";
   ASSERT_TRUE(t.RunUntil([&] { return t.LogLines().back() == error; }, 3s));
   const auto log = t.LogLines();
   ASSERT_EQ(log.size(), 3u);
@@ -275,7 +258,7 @@ TEST(FaultsPty, TheAdapterUnpluggedDuringABusSearchHaltsItWithThePortErrorUntilS
   EXPECT_EQ(t.Completions().size(), completions);
   // A query on the dead line gets the port error too, and nothing hangs.
   t.Do([&] { w.TeSpinEdit1.SetText("247"); });
-  ExpectPortErrorSend(t, sim.pty_path());
+  ExpectPortErrorSend(t, "ornat-sim");
 }
 
 TEST(FaultsPty, APortHeldByAnotherProgramFailsTheSendWithThePortErrorUntilItLetsGo) {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/line_taker.h"
+#include "support/runtime_dir.h"
 
 namespace {
 struct OwnRuntimeDir : ::testing::Environment {

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,6 +124,45 @@ class Sim {
   pid_t pid_ = -1;
 };
 
+// N of "/dev/pts/N".
+int PtyNumber(const std::string& path) {
+  return std::stoi(path.substr(path.rfind('/') + 1));
+}
+
+// Pty numbers held by this process, so that the next pty made elsewhere gets a given
+// number: the kernel hands out the lowest free one.
+class LowerPtyNumbers {
+ public:
+  LowerPtyNumbers() = default;
+  ~LowerPtyNumbers() {
+    for (int fd : held_) ::close(fd);
+  }
+  LowerPtyNumbers(const LowerPtyNumbers&) = delete;
+  LowerPtyNumbers& operator=(const LowerPtyNumbers&) = delete;
+
+  // Holds every free number below `number`; false when `number` itself is not free.
+  bool HoldAllBelow(int number) {
+    for (;;) {
+      const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+      char name[64];
+      if (fd < 0 || ::ptsname_r(fd, name, sizeof name) != 0) {
+        if (fd >= 0) ::close(fd);
+        return false;
+      }
+      const int got = PtyNumber(name);
+      if (got < number) {
+        held_.push_back(fd);
+        continue;
+      }
+      ::close(fd);
+      return got == number;
+    }
+  }
+
+ private:
+  std::vector<int> held_;
+};
+
 std::vector<std::string> Ports(const std::string& runtime_dir) {
   LinuxPortList list("/sys/class/tty", runtime_dir + "/ornat/ports");
   return list.ListPorts().value_or(std::vector<std::string>{});
@@ -143,13 +183,19 @@ TEST(PortRegistryPty, AKilledSimulatorsNameNeverLeadsToTheNextSimulatorsPty) {
   ASSERT_TRUE(std::filesystem::is_symlink(link)) << "the killed simulator's link is left";
 
   // The kernel hands out the lowest free pty number: the next simulator gets the old
-  // one's (tried again if another program on the machine took it meanwhile).
+  // one's, once the numbers below it are held here. Tests side by side and other
+  // programs on the machine take numbers too: while one holds the old number, the
+  // next simulator waits for it.
   std::unique_ptr<Sim> next;
-  for (int attempt = 0; attempt < 20; ++attempt) {
+  LowerPtyNumbers held;
+  for (const auto until = Clock::now() + 60s; !next && Clock::now() < until;) {
+    if (!held.HoldAllBelow(PtyNumber(old_pty))) {
+      std::this_thread::sleep_for(20ms);
+      continue;
+    }
     next = std::make_unique<Sim>(runtime.path(), "new-line", "new");
     ASSERT_TRUE(next->Started()) << next->Err();
-    if (next->pty() == old_pty) break;
-    next.reset();
+    if (next->pty() != old_pty) next.reset();
   }
   ASSERT_TRUE(next) << "no simulator got " << old_pty;
   EXPECT_EQ(std::filesystem::read_symlink(link), old_pty) << "it points at the new one's pty";

@@ -1,5 +1,4 @@
 #pragma once
-// PrivateRuntimeDir: XDG_RUNTIME_DIR is a folder of the test's own while it lives.
 // LineTaker: a forked child that takes a line (once it has read a byte of start_fd, if
 // given: takers that start at one instant), tells how that went, and keeps what it took
 // until it is killed. Fork only while this process runs no other thread.
@@ -18,22 +17,9 @@
 
 #include "serial/line_lock.h"
 #include "support/basic_form.h"
+#include "support/runtime_dir.h"
 
 namespace ornat::testing {
-
-class PrivateRuntimeDir : public TempDir {
- public:
-  PrivateRuntimeDir() {
-    if (const char* v = std::getenv("XDG_RUNTIME_DIR")) before_ = v;
-    ::setenv("XDG_RUNTIME_DIR", path().c_str(), 1);
-  }
-  ~PrivateRuntimeDir() {
-    before_ ? ::setenv("XDG_RUNTIME_DIR", before_->c_str(), 1) : ::unsetenv("XDG_RUNTIME_DIR");
-  }
-
- private:
-  std::optional<std::string> before_;
-};
 
 struct TakeReport {
   LineLock::Outcome outcome = LineLock::Outcome::kUnavailable;  // as the child's take gave
