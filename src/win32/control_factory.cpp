@@ -82,12 +82,7 @@ class MainView::ControlFactory : public ControlVisitor {
   void Visit(TTeMenuBar& m) override {
     b_.kind = Kind::kMenuBar;
     view_.menu_bar_ = std::make_unique<MenuBar>(m, view_.ctx_, view_.client_);
-    MenuBar* bar = view_.menu_bar_.get();
-    b_.hwnd = bar->Hwnd();
-    b_.place = [bar, &fonts = view_.fonts_](const RECT& r) {
-      bar->Place(r, fonts.Get(FontRole::kWindow));
-    };
-    b_.mirror = [bar] { bar->Mirror(); };
+    BindOwnClass(view_.menu_bar_.get());
   }
 
   void Visit(TStatusBar& s) override {
@@ -194,12 +189,7 @@ class MainView::ControlFactory : public ControlVisitor {
   void Visit(TTeStringGrid& grid) override {
     b_.kind = Kind::kGrid;
     view_.grid_ = std::make_unique<StatusGridView>(grid, view_.ctx_, view_.client_);
-    StatusGridView* shown = view_.grid_.get();
-    b_.hwnd = shown->Hwnd();
-    b_.place = [shown, &fonts = view_.fonts_](const RECT& r) {
-      shown->Place(r, fonts.Get(FontRole::kWindow));
-    };
-    b_.mirror = [shown] { shown->Mirror(); };
+    BindOwnClass(view_.grid_.get());
   }
 
   void Visit(TTeProgressBar& bar) override {
@@ -215,6 +205,17 @@ class MainView::ControlFactory : public ControlVisitor {
   }
 
  private:
+  // A control of a window class of our own (the menu bar, the status grid): placed in
+  // the window's font, mirrored by itself.
+  template <class OwnClass>
+  void BindOwnClass(OwnClass* shown) {
+    b_.hwnd = shown->Hwnd();
+    b_.place = [shown, &fonts = view_.fonts_](const RECT& r) {
+      shown->Place(r, fonts.Get(FontRole::kWindow));
+    };
+    b_.mirror = [shown] { shown->Mirror(); };
+  }
+
   HWND Make(const wchar_t* cls, DWORD style, DWORD ex = 0) const {
     return ::CreateWindowExW(ex, cls, L"", WS_CHILD | WS_CLIPSIBLINGS | style, 0, 0, 0, 0,
                              view_.client_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)),
