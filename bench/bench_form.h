@@ -1,8 +1,8 @@
 #pragma once
 // The window's logic in real time against a running ornat-sim, for the exchange
-// benchmarks: TForm1 on a RealtimeLoop with the real ComPort1 over the POSIX device,
-// a device that stamps each Open and Write, and a stamp of each completion. Not a
-// test: nothing here asserts.
+// benchmarks: the window program (ui/window_program.h) on a RealtimeLoop with the real
+// ComPort1 over the POSIX device, a device that stamps each Open and Write, and a
+// stamp of each completion. Not a test: nothing here asserts.
 
 #include <algorithm>
 #include <chrono>
@@ -14,13 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "runtime/handler_gate.h"
+#include "runtime/realtime_loop.h"
 #include "serial/comport.h"
 #include "serial/platform/port_list.h"
 #include "stamping_device.h"
 #include "ui/main_window.h"
 #include "ui/toolkit/dialogs.h"
-#include "runtime/handler_gate.h"
-#include "runtime/realtime_loop.h"
+#include "ui/window_program.h"
 
 namespace ornat::bench {
 
@@ -58,24 +59,14 @@ class StampingDispatcher : public Dispatcher {
 };
 
 struct BenchForm {
-  explicit BenchForm(const std::string& port) : ports(port) {
-    FormEnvironment env = FormEnvironment::Realtime(loop, gate, dialogs, device);
-    env.dispatcher = &dispatcher;
-    env.ports = &ports;
-    env.working_dir = "/nonexistent";
-    env.exchange_observer = &exchanges;
-    // ORNAT_BENCH_HOLD_LINE=0: without the line lock, to weigh what it costs.
-    const char* hold = std::getenv("ORNAT_BENCH_HOLD_LINE");
-    env.hold_line = hold == nullptr || std::string(hold) != "0";
-    form = std::make_unique<TForm1>(env);
+  explicit BenchForm(const std::string& port) : ports(port), program(Environment()) {
     form->Timer_Rx.SetOnTimer([this](TObject* sender) {
       completions.push_back(Clock::now());
       form->Timer_RxTimer(sender);
       completed.push_back(Clock::now());
     });
-    gate.Enter([this] { form->FormCreate(form.get()); });
+    program.Start();
   }
-  ~BenchForm() { form.reset(); }
 
   bool RunToCompletion(std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
     const std::size_t before = completions.size();
@@ -88,11 +79,24 @@ struct BenchForm {
   StampingDispatcher dispatcher{loop.dispatcher()};
   StampingDevice device;
   OnePort ports;
-  // The window's exchange observer (a survey adds itself here).
-  ExchangeObserverList exchanges;
-  std::unique_ptr<TForm1> form;
   // The start and the end of every completion (Timer_RxTimer).
   std::vector<Clock::time_point> completions, completed;
+  WindowProgram program;
+  // The window's exchange observer (a survey adds itself here).
+  ExchangeObserverList& exchanges = program.observers();
+  TForm1* form = &program.form();
+
+ private:
+  FormEnvironment Environment() {
+    FormEnvironment env = FormEnvironment::Realtime(loop, gate, dialogs, device);
+    env.dispatcher = &dispatcher;
+    env.ports = &ports;
+    env.working_dir = "/nonexistent";
+    // ORNAT_BENCH_HOLD_LINE=0: without the line lock, to weigh what it costs.
+    const char* hold = std::getenv("ORNAT_BENCH_HOLD_LINE");
+    env.hold_line = hold == nullptr || std::string(hold) != "0";
+    return env;
+  }
 };
 
 inline double Ms(Clock::duration d) {

@@ -2,47 +2,23 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QEvent>
-#include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
-#include <QStyle>
 #include <algorithm>
-#include <optional>
 
 #include "app/fonts.h"
-#include "app/qt_canvas.h"
-#include "app/widgets.h"
+#include "app/qt_text.h"
 
 namespace ornat {
 
 namespace {
-QString Q(const std::string& s) {
-  return QString::fromStdString(s);
-}
-
-// The looks of the window definition that the models do not carry.
-QFont FontOf(const std::string& name) {
-  if (name == "TeMemo1") return LogFont();
-  if (name == "TeSComboBox1") return ComboFont();
-  if (name == "TeSpinEdit1" || name == "TeSpinEdit2") return EditorFont();
-  return WindowFont();
-}
-int SpinBorderOf(const std::string& name) {
-  return name == "TeSpinEdit2" ? 3 : 1;
-}
-constexpr int kComboItemHeight = 16;
 
 // The mouse and shift state of a press, as the window's events carry it.
 int ShiftOf(const QMouseEvent& e) {
@@ -66,29 +42,12 @@ TMouseButton ButtonOf(const QMouseEvent& e) {
   }
 }
 
-// Our faces are a little wider than those the window was laid out for: a label whose
-// text would pass its defined width gets tighter spacing, between words when a pixel
-// less for each space is enough, else between letters, so that it keeps its place and
-// size and still shows all of its text.
-void FitTextToWidth(QWidget* w, const QString& text, int width) {
-  QFont f = w->font();
-  f.setWordSpacing(0);
-  f.setLetterSpacing(QFont::AbsoluteSpacing, 0);
-  const qreal excess = QFontMetricsF(f).horizontalAdvance(text) - width;
-  const auto spaces = static_cast<qreal>(text.count(QChar(' ')));
-  if (excess > 0 && spaces > 0 && excess <= spaces)
-    f.setWordSpacing(-excess / spaces);
-  else if (excess > 0)
-    f.setLetterSpacing(QFont::AbsoluteSpacing, -excess / static_cast<qreal>(text.size()));
-  w->setFont(f);
-}
-
 }  // namespace
 
 MainView::MainView(TForm1& form, HandlerGate& gate, QWidget* parent)
     : QWidget(parent), form_(form), gate_(gate) {
-  setObjectName(Q(form.Name()));
-  setWindowTitle(Q(form.Caption));
+  setObjectName(ToQString(form.Name()));
+  setWindowTitle(ToQString(form.Caption));
   // Fixed single border: system menu (with close) and minimise, no maximise.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -115,9 +74,7 @@ MainView::MainView(TForm1& form, HandlerGate& gate, QWidget* parent)
   for (TControl* c : form.AllControls()) Build(*c);
   // Labels are drawn on their parent, beneath every control that has a window of its
   // own: "to" (TeLabel6) lies under the "-->" button.
-  for (QLabel* label : client_->findChildren<QLabel*>()) {
-    if (ControlOf(label) != nullptr && dynamic_cast<TTeLabel*>(ControlOf(label))) label->lower();
-  }
+  for (QLabel* label : labels_) label->lower();
   for (auto& [control, mirror] : mirrors_) mirror();
 
   form.Focus.Changed().Connect([weak = std::weak_ptr<bool>(alive_), this] {
@@ -133,17 +90,6 @@ MainView::~MainView() {
   alive_.reset();
   disconnect(qApp, nullptr, this, nullptr);
   if (menu_bar_ != nullptr) menu_bar_->removeEventFilter(this);
-}
-
-QWidget* MainView::Build(TControl& control) {
-  auto found = widgets_.find(&control);
-  if (found != widgets_.end()) return found->second;
-  QWidget* parent = control.Parent() != nullptr ? Build(*control.Parent()) : client_;
-  QWidget* w = MakeWidget(control, parent);
-  w->setObjectName(Q(control.Name()));
-  widgets_[&control] = w;
-  controls_[w] = &control;
-  return w;
 }
 
 void MainView::Watch(TControl& control, std::function<void()> mirror) {
@@ -185,170 +131,6 @@ void MainView::Forward(std::function<void()> input) {
   gate_.Enter(std::move(input));
 }
 
-QWidget* MainView::MakeWidget(TControl& control, QWidget* parent) {
-  const std::string& name = control.Name();
-  if (auto* m = dynamic_cast<TTeMenuBar*>(&control)) {
-    menu_bar_ = new QMenuBar(parent);
-    menu_bar_->setNativeMenuBar(false);
-    menu_bar_->setFocusPolicy(Qt::StrongFocus);
-    menu_bar_->installEventFilter(this);
-    TTeItem* root = &m->Items();
-    menu_nodes_[root] = MenuNode{};
-    // Every item of the definition is watched; port items created at run time report
-    // their changes through their parent (PORT1).
-    std::vector<TTeItem*> watched = {root};
-    for (TTeItem* item : form_.AllMenuItems()) {
-      bool runtime = std::any_of(form_.PortItems.begin(), form_.PortItems.end(),
-                                 [item](const auto& p) { return p.get() == item; });
-      if (!runtime) watched.push_back(item);
-    }
-    for (TTeItem* item : watched) {
-      item->Changed().Connect([weak = std::weak_ptr<bool>(alive_), this, item] {
-        if (weak.lock()) SyncMenu(item);
-      });
-    }
-    SyncMenu(root);
-    Watch(control, [] {});
-    return menu_bar_;
-  }
-  if (auto* s = dynamic_cast<TStatusBar*>(&control)) {
-    auto* w = new StatusBarWidget(*s, parent);
-    Watch(control, [w] { w->Mirror(); });
-    return w;
-  }
-  if (auto* g = dynamic_cast<TTeGroupBox*>(&control)) {
-    auto* w = new QGroupBox(parent);
-    Watch(control, [w, g] { w->setTitle(Q(g->Caption())); });
-    return w;
-  }
-  if (auto* l = dynamic_cast<TTeLabel*>(&control)) {
-    auto* w = new QLabel(parent);
-    w->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    w->setTextFormat(Qt::PlainText);
-    Watch(control, [this, w, l] {
-      w->setText(Q(l->Caption()));
-      FitTextToWidth(w, w->text(), l->Width());
-      // A tactic button's accessible name follows its label.
-      for (TControl* c : form_.AllControls()) {
-        auto* radio = dynamic_cast<TTeRadioButton*>(c);
-        if (radio != nullptr && LabelBeside(*radio, form_.AllControls()) == l) {
-          if (QWidget* rw = WidgetOf(*radio)) rw->setAccessibleName(Q(l->Caption()));
-        }
-      }
-    });
-    return w;
-  }
-  if (auto* b = dynamic_cast<TTeButton*>(&control)) {
-    auto* w = new QPushButton(parent);
-    w->setAutoDefault(false);
-    // The query button carries the retry picture (its disabled look drawn by the style).
-    if (name == "TeButton5") w->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
-    connect(w, &QPushButton::clicked, this, [this, b] { Forward([b] { b->Click(); }); });
-    Watch(control, [w, b] { w->setText(Q(b->Caption())); });
-    return w;
-  }
-  if (auto* cb = dynamic_cast<TTeCheckBox*>(&control)) {
-    auto* w = new CheckBoxWidget(parent);
-    auto mirror = [w, cb] {
-      QSignalBlocker block(w);
-      w->setText(Q(cb->Caption()));
-      w->setChecked(cb->Checked());
-    };
-    connect(w, &QCheckBox::clicked, this, [this, cb, mirror] {
-      Forward([cb] { cb->Click(); });
-      mirror();
-    });
-    Watch(control, mirror);
-    return w;
-  }
-  if (auto* rb = dynamic_cast<TTeRadioButton*>(&control)) {
-    auto* w = new RadioButtonWidget(parent);
-    // The group's exclusion is the model's.
-    w->setAutoExclusive(false);
-    auto mirror = [this, w, rb] {
-      QSignalBlocker block(w);
-      w->setText(Q(rb->Caption()));
-      w->setChecked(rb->Checked());
-      if (const TTeLabel* l = LabelBeside(*rb, form_.AllControls()))
-        w->setAccessibleName(Q(l->Caption()));
-    };
-    connect(w, &QRadioButton::clicked, this, [this, rb, mirror] {
-      Forward([rb] { rb->Click(); });
-      mirror();
-    });
-    Watch(control, mirror);
-    return w;
-  }
-  if (auto* se = dynamic_cast<TTeSpinEdit*>(&control)) {
-    auto* w = new SpinEditWidget(*se, gate_, SpinBorderOf(name), parent);
-    w->setFont(FontOf(name));
-    Watch(control, [w] { w->Mirror(); });
-    return w;
-  }
-  if (auto* co = dynamic_cast<TTeSComboBox*>(&control)) {
-    auto* w = new SpeedComboBox(*co, gate_, kComboItemHeight, parent);
-    w->setFont(FontOf(name));
-    Watch(control, [w] { w->Mirror(); });
-    return w;
-  }
-  if (auto* me = dynamic_cast<TTeMemo*>(&control)) {
-    auto* w = new QPlainTextEdit(parent);
-    w->setFont(FontOf(name));
-    w->setReadOnly(true);
-    w->setUndoRedoEnabled(false);
-    w->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    w->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    w->viewport()->setCursor(Qt::ArrowCursor);
-    w->setAttribute(Qt::WA_InputMethodEnabled, false);
-    // What the widget shows, so that a mirror that finds nothing new costs nothing.
-    struct Shown {
-      std::vector<std::string> lines;
-      std::optional<TColor> color;
-    };
-    auto shown = std::make_shared<Shown>();
-    // The log takes a handful of changes in every send and completion (cleared, its
-    // colour set, each line added): it is shown once the handler has returned, so that
-    // the request is written, and the sequencer re-armed, without waiting for it.
-    WatchAfterHandler(control, [w, me, shown] {
-      if (me->Lines() != shown->lines) {
-        QStringList lines;
-        for (const auto& line : me->Lines()) lines << Q(line);
-        w->setPlainText(lines.join(QChar('\n')));
-        shown->lines = me->Lines();
-      }
-      // One colour for every line.
-      if (me->FontColor() != shown->color) {
-        QPalette pal = w->palette();
-        const QColor color = ToQColor(me->FontColor());
-        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-          pal.setColor(group, QPalette::Text, color);
-        w->setPalette(pal);
-        shown->color = me->FontColor();
-      }
-    });
-    return w;
-  }
-  if (auto* gr = dynamic_cast<TTeStringGrid*>(&control)) {
-    auto* w = new StatusGridWidget(*gr, gate_, parent);
-    Watch(control, [w] { w->update(); });
-    return w;
-  }
-  if (auto* pb = dynamic_cast<TTeProgressBar*>(&control)) {
-    auto* w = new QProgressBar(parent);
-    w->setTextVisible(false);
-    w->setOrientation(Qt::Horizontal);
-    Watch(control, [w, pb] {
-      w->setRange(pb->Min(), pb->Max());
-      w->setValue(pb->Position());
-    });
-    return w;
-  }
-  // A control kind without a view of its own: an empty placeholder keeps its place.
-  auto* w = new QWidget(parent);
-  Watch(control, [] {});
-  return w;
-}
-
 void MainView::MirrorCommon(TControl& control, QWidget* w) {
   int width = control.Width();
   // The menu bar sizes itself to its items.
@@ -356,7 +138,7 @@ void MainView::MirrorCommon(TControl& control, QWidget* w) {
   w->setGeometry(control.Left(), control.Top(), width, control.Height());
   w->setVisible(control.Visible());
   w->setEnabled(control.Enabled());
-  w->setToolTip(Q(control.Hint()));
+  w->setToolTip(ToQString(control.Hint()));
 }
 
 void MainView::FitWindow() {
@@ -442,7 +224,7 @@ bool MainView::eventFilter(QObject* watched, QEvent* e) {
 
 void MainView::CreateMenuNode(TTeItem* item, QWidget* container) {
   auto* action = new QAction(container);
-  action->setObjectName(Q(item->Name()));
+  action->setObjectName(ToQString(item->Name()));
   connect(action, &QAction::triggered, this, [this, item, action] { OnTriggered(item, action); });
   menu_nodes_[item] = MenuNode{action, nullptr, {}};
   SyncMenu(item);
@@ -474,7 +256,7 @@ void MainView::SyncMenu(TTeItem* item) {
     if (item->Parent() != nullptr && MenuOf(*item->Parent()) != nullptr)
       owner = MenuOf(*item->Parent());
     node.menu = new QMenu(owner);
-    node.menu->setObjectName(Q(item->Name()));
+    node.menu->setObjectName(ToQString(item->Name()));
     node.action->setMenu(node.menu);
     container = node.menu;
   }
@@ -505,7 +287,7 @@ void MainView::MirrorAction(TTeItem* item) {
   if (it == menu_nodes_.end()) return;
   QAction* a = it->second.action;
   QSignalBlocker block(a);
-  a->setText(Q(item->Caption()));
+  a->setText(ToQString(item->Caption()));
   // Only a checked item shows a check mark; setting it raises nothing.
   a->setCheckable(item->Checked());
   a->setChecked(item->Checked());

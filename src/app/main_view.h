@@ -1,7 +1,8 @@
 #pragma once
 // MainView: the Qt window over TForm1. A pure view: it builds one widget per control
-// model with the model's geometry, texts, visibility and enabled state (objectName =
-// the control's name), mirrors every later model change into its widget with the
+// model (its WidgetFactory visits the models, app/widget_factory.cpp) with the model's
+// geometry, texts, visibility and enabled state (objectName = the control's name),
+// mirrors every later model change into its widget with the
 // widget's signals blocked, and forwards the user's input to the models' "user"
 // methods through the HandlerGate. It decides nothing itself. The log pane alone is
 // mirrored once the running handler has returned (its changes in one go), so that the
@@ -24,6 +25,7 @@
 #include "ui/main_window.h"
 
 class QAction;
+class QLabel;
 class QMenu;
 class QMenuBar;
 class QScrollArea;
@@ -55,8 +57,9 @@ class MainView : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Makes the widget of each kind of control and binds it (app/widget_factory.cpp).
+  class WidgetFactory;
   QWidget* Build(TControl& control);
-  QWidget* MakeWidget(TControl& control, QWidget* parent);
   void Watch(TControl& control, std::function<void()> mirror);
   // As Watch, but the changes are shown together once the running handler has returned.
   void WatchAfterHandler(TControl& control, std::function<void()> mirror);
@@ -91,6 +94,10 @@ class MainView : public QWidget {
   std::unordered_map<const QWidget*, TControl*> controls_;
   std::unordered_map<const TControl*, std::function<void()>> mirrors_;
   std::unordered_map<const TTeItem*, MenuNode> menu_nodes_;
+  // Drawn beneath the controls that have a window of their own.
+  std::vector<QLabel*> labels_;
+  // Each is named for screen readers by the label beside it.
+  std::vector<TTeRadioButton*> radios_;
   // Controls of WatchAfterHandler changed since their last mirror.
   std::unordered_set<const TControl*> later_;
   bool later_posted_ = false;

@@ -1,8 +1,8 @@
 #pragma once
-// The program as main() composes it: the dialogs, the handler gate, the Qt scheduler
-// and dispatcher, the window's logic (TForm1) over a serial device, and its view.
-// ornat, the screenshot taker and the start-up benchmark all open the window
-// through it, so they open the same window.
+// The Qt window's program as main() composes it: the window program of the core
+// (ui/window_program.h) over Qt's event loop (its scheduler and dispatcher) and
+// QMessageBox dialogs, and the window's view. ornat, the screenshot taker and the
+// start-up benchmark all open the window through it, so they open the same window.
 
 #include <memory>
 #include <string>
@@ -11,12 +11,11 @@
 #include "app/qt_dialogs.h"
 #include "app/qt_dispatcher.h"
 #include "app/qt_scheduler.h"
-#include "ui/main_window.h"
+#include "ui/window_program.h"
 
 namespace ornat {
 
 class CommDevice;
-class ExchangeJournal;
 class PortListSource;
 
 class Program {
@@ -29,17 +28,15 @@ class Program {
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
-  // Runs FormCreate through the gate, fits and centres the window, shows it.
+  // Runs start-up, fits and centres the window, shows it.
   void Start();
 
-  // The journal's troubles, told without holding up the window: the text on stderr and
-  // in a warning box that is not modal, opened from the event loop (never inside the
-  // completion whose line could not be written). A journal whose write fails is told
-  // once; its later exchanges are still tried.
-  void WatchJournal(ExchangeJournal& journal);
-  void JournalCannotBeOpened(const std::string& why);
+  // The journal's troubles (WindowProgram): the warning box is not modal and opens from
+  // the event loop.
+  void WatchJournal(ExchangeJournal& journal) { window_.WatchJournal(journal); }
+  void JournalCannotBeOpened(const std::string& why) { window_.JournalCannotBeOpened(why); }
 
-  TForm1& form() { return *form_; }
+  TForm1& form() { return window_.form(); }
   MainView& view() { return *view_; }
   HandlerGate& gate() { return gate_; }
 
@@ -48,14 +45,8 @@ class Program {
   HandlerGate gate_{dialogs_};
   QtScheduler scheduler_;
   QtDispatcher dispatcher_{gate_};
-  std::unique_ptr<TForm1> form_;
+  WindowProgram window_;
   std::unique_ptr<MainView> view_;
-
-  void WarnLater(const std::string& text);
 };
-
-// The environment of the window on this screen and in this style.
-FormEnvironment QtEnvironment(Scheduler& scheduler, HandlerGate& gate, Dispatcher& dispatcher,
-                              Dialogs& dialogs, CommDevice& device);
 
 }  // namespace ornat

@@ -16,18 +16,11 @@
 #include <optional>
 
 #include "app/qt_canvas.h"
+#include "app/qt_text.h"
 
 namespace ornat {
 
 namespace {
-QString Q(const std::string& s) {
-  return QString::fromStdString(s);
-}
-
-// The frame colours of the editors (the theme's).
-const QColor kFrame(0x7F, 0x9D, 0xB9);
-const QColor kFrameFocused(0x31, 0x6A, 0xC5);
-const QColor kGridLine(0xC0, 0xC0, 0xC0);
 
 // List items of a fixed height.
 class FixedHeightDelegate : public QStyledItemDelegate {
@@ -46,7 +39,7 @@ class FixedHeightDelegate : public QStyledItemDelegate {
 
 SpinEditWidget::SpinEditWidget(TTeSpinEdit& model, HandlerGate& gate, int border, QWidget* parent)
     : QWidget(parent), model_(model), gate_(gate), border_(border) {
-  const QString name = Q(model.Name());
+  const QString name = ToQString(model.Name());
   edit_ = new QLineEdit(this);
   edit_->setObjectName(name + "_Edit");
   edit_->setFrame(false);
@@ -87,7 +80,7 @@ void SpinEditWidget::Forward(std::function<void()> input) {
 }
 
 void SpinEditWidget::Edited(const QString& shown) {
-  const QString before = Q(model_.Text());
+  const QString before = ToQString(model_.Text());
   if (shown == before) return;
   // The model's text holds digits and '+' only: its positions are the same in bytes
   // and in UTF-16 units. Typed keys and deletions are placed by what lies between the
@@ -152,7 +145,7 @@ void SpinEditWidget::Restore(const Caret& caret) {
 }
 
 void SpinEditWidget::Mirror() {
-  const QString text = Q(model_.Text());
+  const QString text = ToQString(model_.Text());
   if (edit_->text() == text) return;
   {
     QSignalBlocker block(edit_);
@@ -228,7 +221,7 @@ void SpinEditWidget::resizeEvent(QResizeEvent*) {
 void SpinEditWidget::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), isEnabled() ? QColor(Qt::white) : palette().color(QPalette::Window));
-  p.setPen(edit_->hasFocus() ? kFrameFocused : kFrame);
+  p.setPen(ToQColor(edit_->hasFocus() ? kControlFrameFocusedColor : kControlFrameColor));
   p.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
@@ -253,10 +246,10 @@ void SpeedComboBox::Mirror() {
   QSignalBlocker block(this);
   const auto& items = model_.Items();
   bool same = count() == static_cast<int>(items.size());
-  for (int i = 0; same && i < count(); ++i) same = itemText(i) == Q(items[i]);
+  for (int i = 0; same && i < count(); ++i) same = itemText(i) == ToQString(items[i]);
   if (!same) {
     clear();
-    for (const auto& s : items) addItem(Q(s));
+    for (const auto& s : items) addItem(ToQString(s));
   }
   if (currentIndex() != model_.ItemIndex()) setCurrentIndex(model_.ItemIndex());
 }
@@ -324,133 +317,57 @@ void SpeedComboBox::wheelEvent(QWheelEvent* event) {
 // --- StatusGridWidget ---------------------------------------------------------
 
 StatusGridWidget::StatusGridWidget(TTeStringGrid& model, HandlerGate& gate, QWidget* parent)
-    : QWidget(parent), model_(model), gate_(gate) {
+    : QWidget(parent), model_(model), input_(model, gate) {
   setFocusPolicy(Qt::StrongFocus);
   setMouseTracking(true);
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 TRect StatusGridWidget::CellRect(int col, int row) const {
-  int x = kBorder;
-  for (int k = 0; k < col; ++k) x += model_.ColWidth(k) + kLineWidth;
-  int y = kBorder;
-  for (int k = 0; k < row; ++k) y += model_.RowHeight(k) + kLineWidth;
-  return TRect{x, y, x + model_.ColWidth(col), y + model_.RowHeight(row)};
+  return StringGridLayout(model_).CellRect(col, row);
 }
 
 void StatusGridWidget::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  p.fillRect(rect(), ToQColor(model_.Color()));
-  const int cols = model_.ColCount(), rows = model_.RowCount();
-  if (cols > 0 && rows > 0) {
-    // The lines right of and below every cell.
-    const TRect last = CellRect(cols - 1, rows - 1);
-    for (int c = 0; c < cols; ++c) {
-      TRect r = CellRect(c, 0);
-      p.fillRect(QRect(r.Right, kBorder, kLineWidth, last.Bottom + kLineWidth - kBorder),
-                 kGridLine);
-    }
-    for (int row = 0; row < rows; ++row) {
-      TRect r = CellRect(0, row);
-      p.fillRect(QRect(kBorder, r.Bottom, last.Right + kLineWidth - kBorder, kLineWidth),
-                 kGridLine);
-    }
-    QPainterCanvas canvas(p, font(), palette().color(QPalette::WindowText));
-    for (int row = 0; row < rows; ++row) {
-      for (int c = 0; c < cols; ++c) {
-        TGridDrawState state = 0;
-        // Whole-row selection: every cell of the current row is selected.
-        if (row == model_.Row()) {
-          state |= static_cast<std::uint8_t>(TGridDrawStateFlag::gdSelected);
-          if (c == 0 && hasFocus())
-            state |= static_cast<std::uint8_t>(TGridDrawStateFlag::gdFocused);
-        }
-        model_.PaintCell(canvas, c, row, CellRect(c, row), state);
-      }
-    }
-  }
-  p.setPen(hasFocus() ? kFrameFocused : kFrame);
-  p.drawRect(rect().adjusted(0, 0, -1, -1));
-}
-
-int StatusGridWidget::RowAt(int y) const {
-  for (int row = 0; row < model_.RowCount(); ++row) {
-    TRect r = CellRect(0, row);
-    if (y >= r.Top && y < r.Bottom + kLineWidth) return row;
-  }
-  return -1;
-}
-
-int StatusGridWidget::SizingColumnAt(int x) const {
-  for (int c = 0; c < model_.ColCount(); ++c) {
-    if (std::abs(x - CellRect(c, 0).Right) <= 2) return c;
-  }
-  return -1;
-}
-
-int StatusGridWidget::SizingRowAt(int y) const {
-  for (int row = 0; row < model_.RowCount(); ++row) {
-    if (std::abs(y - CellRect(0, row).Bottom) <= 2) return row;
-  }
-  return -1;
+  QPainterCanvas canvas(p, font(), palette().color(QPalette::WindowText));
+  PaintStringGrid(model_, StringGridLayout(model_), canvas, width(), height(), hasFocus());
 }
 
 void StatusGridWidget::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
   setFocus(Qt::MouseFocusReason);
   const QPoint pos = event->position().toPoint();
-  sizing_col_ = SizingColumnAt(pos.x());
-  sizing_row_ = sizing_col_ >= 0 ? -1 : SizingRowAt(pos.y());
-  if (sizing_col_ >= 0) {
-    sizing_origin_ = pos.x();
-    sizing_size_ = model_.ColWidth(sizing_col_);
-    return;
-  }
-  if (sizing_row_ >= 0) {
-    sizing_origin_ = pos.y();
-    sizing_size_ = model_.RowHeight(sizing_row_);
-    return;
-  }
-  const int row = RowAt(pos.y());
-  if (row >= 0) gate_.Enter([this, row] { model_.SetRow(row); });
+  input_.Press(StringGridLayout(model_), pos.x(), pos.y());
 }
 
 void StatusGridWidget::mouseMoveEvent(QMouseEvent* event) {
   const QPoint pos = event->position().toPoint();
-  if (sizing_col_ >= 0) {
-    const int c = sizing_col_;
-    const int w = std::max(1, sizing_size_ + pos.x() - sizing_origin_);
-    if (w != model_.ColWidth(c)) gate_.Enter([this, c, w] { model_.SetColWidth(c, w); });
-    return;
+  const StringGridLayout layout(model_);
+  if (input_.Move(layout, pos.x(), pos.y())) return;
+  switch (input_.PointerAt(layout, pos.x(), pos.y())) {
+    case GridPointer::kSizeColumn:
+      setCursor(Qt::SplitHCursor);
+      break;
+    case GridPointer::kSizeRow:
+      setCursor(Qt::SplitVCursor);
+      break;
+    case GridPointer::kArrow:
+      setCursor(Qt::ArrowCursor);
+      break;
   }
-  if (sizing_row_ >= 0) {
-    const int r = sizing_row_;
-    const int h = std::max(1, sizing_size_ + pos.y() - sizing_origin_);
-    if (h != model_.RowHeight(r)) gate_.Enter([this, r, h] { model_.SetRowHeight(r, h); });
-    return;
-  }
-  if (SizingColumnAt(pos.x()) >= 0)
-    setCursor(Qt::SplitHCursor);
-  else if (SizingRowAt(pos.y()) >= 0)
-    setCursor(Qt::SplitVCursor);
-  else
-    setCursor(Qt::ArrowCursor);
 }
 
 void StatusGridWidget::mouseReleaseEvent(QMouseEvent*) {
-  sizing_col_ = -1;
-  sizing_row_ = -1;
+  input_.Release();
 }
 
 void StatusGridWidget::keyPressEvent(QKeyEvent* event) {
-  int row = model_.Row();
   if (event->key() == Qt::Key_Up)
-    --row;
+    input_.Step(-1);
   else if (event->key() == Qt::Key_Down)
-    ++row;
+    input_.Step(1);
   else
-    return QWidget::keyPressEvent(event);
-  gate_.Enter([this, row] { model_.SetRow(row); });
+    QWidget::keyPressEvent(event);
 }
 
 // --- StatusBarWidget ----------------------------------------------------------
@@ -472,7 +389,7 @@ void StatusBarWidget::resizeEvent(QResizeEvent*) {
 void StatusBarWidget::Mirror() {
   while (panels_.size() < model_.PanelCount()) {
     auto* label = new QLabel(this);
-    label->setObjectName(Q(model_.Name()) + "_Panel" + QString::number(panels_.size()));
+    label->setObjectName(ToQString(model_.Name()) + "_Panel" + QString::number(panels_.size()));
     label->show();
     panels_.push_back(label);
   }
@@ -498,7 +415,7 @@ void StatusBarWidget::Mirror() {
         align |= Qt::AlignLeft;
         break;
     }
-    const QString text = Q(panel.Text);
+    const QString text = ToQString(panel.Text);
     // A text that fills its panel ("ornat-sim" in the 50-pixel port panel) is not
     // centred: its glyphs reach past their advance, and centred they would start at or
     // beyond the panel's left edge, where the window's edge (the port panel has no

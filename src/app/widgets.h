@@ -14,8 +14,9 @@
 #include <array>
 #include <cstddef>
 
-#include "ui/toolkit/controls.h"
 #include "runtime/handler_gate.h"
+#include "ui/toolkit/controls.h"
+#include "ui/toolkit/string_grid_view.h"
 
 namespace ornat {
 
@@ -114,11 +115,9 @@ class RadioButtonWidget : public QRadioButton {
   bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
 };
 
-// The status grid: lines between the cells, whole-row selection, every cell painted
-// by the grid's OnDrawCell (StatusGridDrawCell) on a QPainter canvas, each in its
-// column's width and its row's height. A click or the arrow keys select a row;
-// dragging a column's right line resizes the column, dragging a row's bottom line
-// resizes the row.
+// The status grid: its layout, painting and input are the core's (StringGridLayout,
+// PaintStringGrid, StringGridInput); this widget draws on a QPainter canvas and passes
+// the pointer and the keys on.
 class StatusGridWidget : public QWidget {
   Q_OBJECT
 
@@ -126,8 +125,6 @@ class StatusGridWidget : public QWidget {
   StatusGridWidget(TTeStringGrid& model, HandlerGate& gate, QWidget* parent);
   // The rectangle of cell (col, row) in widget coordinates, as OnDrawCell gets it.
   TRect CellRect(int col, int row) const;
-  static constexpr int kBorder = 2;     // frame around the cells
-  static constexpr int kLineWidth = 1;  // line between two cells
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -137,19 +134,8 @@ class StatusGridWidget : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  int RowAt(int y) const;
-  // The column whose right line is within 2 pixels of x, or -1.
-  int SizingColumnAt(int x) const;
-  // The row whose bottom line is within 2 pixels of y, or -1.
-  int SizingRowAt(int y) const;
   TTeStringGrid& model_;
-  HandlerGate& gate_;
-  // The line being dragged: a column's or a row's, its size and the press position
-  // when the drag began.
-  int sizing_col_ = -1;
-  int sizing_row_ = -1;
-  int sizing_origin_ = 0;
-  int sizing_size_ = 0;
+  StringGridInput input_;
 };
 
 // The standard (unthemed) status bar: one sunken panel per model panel, at the

@@ -26,21 +26,15 @@ void ExchangeRecorder::DropFrom(std::size_t from) {
     records_.erase(records_.begin() + static_cast<long>(from), records_.end());
 }
 
+// The platform's port list, and "comports.txt" in the working folder, as the window.
 HeadlessWindow::HeadlessWindow(ExchangeObserver* journal)
-    : device_(std::make_unique<SwitchingCommDevice>()) {
-  observers_.Add(journal);
-  observers_.Add(&recorder_);
-  FormEnvironment env = FormEnvironment::Realtime(loop_, gate_, dialogs_, *device_);
-  env.exchange_observer = &observers_;
-  // The platform's port list, and "comports.txt" in the working folder, as the window.
-  form_ = std::make_unique<TForm1>(env);
-  Do([this] { form_->FormCreate(form_.get()); });
+    : device_(std::make_unique<SwitchingCommDevice>()),
+      window_(FormEnvironment::Realtime(loop_, gate_, dialogs_, *device_), journal) {
+  window_.observers().Add(&recorder_);
+  window_.Start();
 }
 
-HeadlessWindow::~HeadlessWindow() {
-  // Closes the port and joins its event thread while the loop is still there.
-  form_.reset();
-}
+HeadlessWindow::~HeadlessWindow() = default;
 
 bool HeadlessWindow::RunUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit) {
   const auto until = std::chrono::steady_clock::now() + limit;
@@ -55,26 +49,26 @@ bool HeadlessWindow::RunUntil(const std::function<bool()>& pred, std::chrono::mi
 
 void HeadlessWindow::SelectPort(const std::string& name) {
   Do([&] {
-    for (auto& item : form_->PortItems) {
+    for (auto& item : form().PortItems) {
       if (item->Caption() == name) {
         item->Click();
         return;
       }
     }
-    form_->ComPort1().SetPort(name);
-    form_->StatusBar1.SetPanelText(0, name);
+    form().ComPort1().SetPort(name);
+    form().StatusBar1.SetPanelText(0, name);
   });
 }
 
 void HeadlessWindow::SelectBaud(std::uint8_t baud_index) {
-  Do([&] { form_->BaudItem(baud_index).Click(); });
+  Do([&] { form().BaudItem(baud_index).Click(); });
 }
 
 void HeadlessWindow::TypeAddress(std::uint8_t address) {
   Do([&] {
-    form_->TeSpinEdit1.SetText(std::to_string(address));
+    form().TeSpinEdit1.SetText(std::to_string(address));
     // Enter: DeviceAddress follows the editor also when the text did not change.
-    form_->TeSpinEdit1.KeyPress('\r');
+    form().TeSpinEdit1.KeyPress('\r');
   });
 }
 
@@ -84,7 +78,7 @@ std::vector<ExchangeRecord> HeadlessWindow::Perform(const std::function<void()>&
   const bool keeping = recorder_.Keeping();
   recorder_.Keep(true);
   Do(action);
-  RunUntil([this] { return !form_->Working(); }, limit);
+  RunUntil([this] { return !form().Working(); }, limit);
   std::vector<ExchangeRecord> ended(recorder_.Records().begin() + static_cast<long>(before),
                                     recorder_.Records().end());
   if (!keeping) recorder_.DropFrom(before);

@@ -1,10 +1,10 @@
 #pragma once
-// The window without a window: TForm1 over the real-time loop (RealtimeLoop, the
-// HandlerGate, its QueueDispatcher), dialogs of its own and the platform's serial device,
-// built and started as the window's program does. ornat-cli works it as an engineer
-// works the window: it sets the control models (port item, baud-rate item, address
-// editor, check boxes, radio buttons, speed combo, delay items), presses buttons and
-// menu items through the gate, and reads the results from the models and the log.
+// The window without a window: the window program of the core (ui/window_program.h)
+// over the real-time loop (RealtimeLoop, the HandlerGate, its QueueDispatcher), dialogs
+// of its own and the platform's serial device, built and started as the windows are. ornat-cli
+// works it as an engineer works the window: it sets the control models (port item, baud-rate item,
+// address editor, check boxes, radio buttons, speed combo, delay items), presses buttons and menu
+// items through the gate, and reads the results from the models and the log.
 
 #include <chrono>
 #include <functional>
@@ -13,11 +13,12 @@
 #include <vector>
 
 #include "modbus/exchange_observer.h"
+#include "runtime/handler_gate.h"
+#include "runtime/realtime_loop.h"
 #include "serial/platform/comm_device.h"
 #include "ui/main_window.h"
 #include "ui/toolkit/dialogs.h"
-#include "runtime/handler_gate.h"
-#include "runtime/realtime_loop.h"
+#include "ui/window_program.h"
 
 namespace ornat::cli {
 
@@ -61,9 +62,9 @@ class HeadlessWindow {
   HeadlessWindow(const HeadlessWindow&) = delete;
   HeadlessWindow& operator=(const HeadlessWindow&) = delete;
 
-  TForm1& form() { return *form_; }
+  TForm1& form() { return window_.form(); }
   CliDialogs& dialogs() { return dialogs_; }
-  ExchangeObserverList& observers() { return observers_; }
+  ExchangeObserverList& observers() { return window_.observers(); }
 
   // Runs fn as an event of the window, through the gate.
   void Do(const std::function<void()>& fn) { gate_.Enter(fn); }
@@ -97,9 +98,9 @@ class HeadlessWindow {
   HandlerGate gate_{dialogs_};
   RealtimeLoop loop_{gate_};
   std::unique_ptr<CommDevice> device_;
-  ExchangeObserverList observers_;
   ExchangeRecorder recorder_;
-  std::unique_ptr<TForm1> form_;
+  // Last: the form goes first, while the loop and the device are still there.
+  WindowProgram window_;
 };
 
 }  // namespace ornat::cli

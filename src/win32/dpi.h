@@ -1,20 +1,23 @@
 #pragma once
 // The window is defined in pixels at 96 dots per inch; on a screen of another scale
-// every length is scaled by dpi / 96. A rectangle is scaled by its edges, so that
-// controls that touch at 96 dpi still touch.
+// every length is scaled by dpi / 96 (ui/toolkit/dpi_scale.h, rounded as MulDiv
+// rounds). A rectangle is scaled by its edges, so that controls that touch at 96 dpi
+// still touch.
 
 #include <windows.h>
 
+#include "ui/toolkit/dpi_scale.h"
+
 namespace ornat::win32 {
 
-constexpr int kBaseDpi = 96;
+constexpr int kBaseDpi = kDefinitionDpi;
 
 inline int Scale(int v, int dpi) {
-  return ::MulDiv(v, dpi, kBaseDpi);
+  return ScaleToDpi(v, dpi);
 }
 // From the screen's pixels back to the definition's.
 inline int Unscale(int v, int dpi) {
-  return ::MulDiv(v, kBaseDpi, dpi);
+  return ScaleFromDpi(v, dpi);
 }
 // Left, top, width and height at 96 dpi to a rectangle at dpi.
 RECT ScaleRect(int left, int top, int width, int height, int dpi);

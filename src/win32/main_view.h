@@ -5,7 +5,11 @@
 // grid have window classes of their own) with the model's geometry at the screen's
 // scale, its text as the window text and its state, mirrors every later change of a
 // model into its control, and forwards the user's input to the models' "user" methods
-// through the HandlerGate. It decides nothing itself.
+// through the HandlerGate. It decides nothing itself. Its parts, a file each:
+//   win32/main_view.cpp       building the window, mirroring the models, placing
+//   win32/control_factory.cpp the control of each kind of model (a ControlVisitor)
+//   win32/keyboard_focus.cpp  the message filter: Tab, arrows, accelerators; the focus
+//   win32/window_proc.cpp     the window procedures, scrolling, the screen's scale
 //
 // Every control carries the name of its model (TeButton5, StatusGrid...) as the
 // window property "OrnatName" (a global atom), so that a test driver or a tool finds
@@ -25,6 +29,7 @@
 
 #include <commctrl.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -72,6 +77,13 @@ class MainView {
   RECT PlacedRect(const TControl& control) const;
 
  private:
+  // Fixed single border; the system menu (with close) and minimise only.
+  static constexpr DWORD kWindowStyle =
+      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+  // The window property that carries a control's name (a global atom).
+  static constexpr const wchar_t* kNameProperty = L"OrnatName";
+  static constexpr UINT_PTR kSubclassId = 0x5e0;
+
   enum class Kind {
     kMenuBar,
     kGroupBox,
@@ -86,13 +98,28 @@ class MainView {
     kMemo,
     kProgress,
   };
+  // One control model and the window that shows it, as the factory made and bound them.
   struct Bound {
     TControl* model = nullptr;
     Kind kind = Kind::kLabel;
     HWND hwnd = nullptr;
+    // A second window shown, hidden and enabled with it (the spin editor's up-down).
+    HWND buddy = nullptr;
+    // Its caption is its window text (labels, group boxes, buttons, check boxes...).
+    const TCaptionControl* captioned = nullptr;
+    // The user's click (buttons, check boxes, radio buttons).
+    std::function<void()> click;
+    // The rest of the model's state, after the caption.
+    std::function<void()> mirror;
+    // Placing at the rectangle, where that is more than moving the window.
+    std::function<void(const RECT&)> place;
+    // The log's one text colour.
+    std::function<TColor()> text_color;
     RECT placed{};
     bool placed_once = false;
   };
+  // Makes the control of each kind of model and binds it (win32/control_factory.cpp).
+  class ControlFactory;
 
   static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK ClientProc(HWND, UINT, WPARAM, LPARAM);
@@ -102,11 +129,14 @@ class MainView {
   LRESULT OnControl(Bound& b, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
   void Build(TControl& control, int id);
+  // Gives a window its name as the property kNameProperty.
+  void NameWindow(HWND hwnd, const std::string& name);
   void Watch(Bound& b);
   void Mirror(Bound& b);
   void MirrorCaption(Bound& b);
-  void MirrorStatusBar(Bound& b);
-  void MirrorMemo(Bound& b);
+  void MirrorStatusBar(HWND hwnd, const TStatusBar& bar);
+  void MirrorMemo(HWND hwnd, const TTeMemo& memo);
+  void PlaceStatusBar(HWND hwnd, const TStatusBar& bar, const RECT& r);
   void Place(Bound& b);
   void Layout();
   void SetDpi(int dpi);
@@ -120,8 +150,8 @@ class MainView {
   // Alt + letter: a button whose caption underlines that letter.
   bool PressAccelerator(wchar_t letter);
   void Scroll(int pos);
-  // Each tactic button is named by the label beside it (accessible_name.h).
-  void NameForScreenReaders();
+  // The retry picture on the query button, at the present scale.
+  void ShowQueryPicture(HWND button);
 
   TForm1& form_;
   HandlerGate& gate_;

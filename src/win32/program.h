@@ -1,20 +1,19 @@
 #pragma once
-// The program as WinMain composes it: the dialogs, the handler gate, the message loop
-// (the Scheduler and the Dispatcher), the window's logic (TForm1) over a serial
-// device, and its Win32 view. ornat.exe and the benchmarks open the window through it,
-// so they open the same window.
+// The Win32 window's program as WinMain composes it: the window program of the core
+// (ui/window_program.h) over the message loop (its Scheduler and Dispatcher) and
+// message-box dialogs, and the window's view. ornat.exe and the benchmarks open the
+// window through it, so they open the same window.
 
 #include <memory>
 #include <string>
 
-#include "ui/main_window.h"
+#include "ui/window_program.h"
 #include "win32/dialogs.h"
 #include "win32/main_view.h"
 #include "win32/message_loop.h"
 
 namespace ornat {
 class CommDevice;
-class ExchangeJournal;
 class PortListSource;
 }  // namespace ornat
 
@@ -30,17 +29,17 @@ class Program {
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
-  // Runs FormCreate through the gate, fits and centres the window, shows it.
+  // Runs start-up, fits and centres the window, shows it.
   void Start(int show_command = SW_SHOWNORMAL);
   // The message loop, until the window is closed.
   int Run();
 
-  // The journal's troubles, told without holding up the window: a warning box of its
-  // own (and stderr). A journal whose write fails is told once.
-  void WatchJournal(ExchangeJournal& journal);
-  void JournalCannotBeOpened(const std::string& why);
+  // The journal's troubles (WindowProgram): the warning box is one of its own, on a
+  // thread of its own.
+  void WatchJournal(ExchangeJournal& journal) { window_.WatchJournal(journal); }
+  void JournalCannotBeOpened(const std::string& why) { window_.JournalCannotBeOpened(why); }
 
-  TForm1& form() { return *form_; }
+  TForm1& form() { return window_.form(); }
   MainView& view() { return *view_; }
   MessageLoop& loop() { return loop_; }
   HandlerGate& gate() { return gate_; }
@@ -49,13 +48,8 @@ class Program {
   MessageBoxDialogs dialogs_;
   HandlerGate gate_{dialogs_};
   MessageLoop loop_{gate_};
-  std::unique_ptr<TForm1> form_;
+  WindowProgram window_;
   std::unique_ptr<MainView> view_;
 };
-
-// The environment of the window on this screen: the primary monitor's height and the
-// scroll bar's width, as pixels at 96 dpi.
-FormEnvironment Win32Environment(Scheduler& scheduler, HandlerGate& gate, Dispatcher& dispatcher,
-                                 Dialogs& dialogs, CommDevice& device);
 
 }  // namespace ornat::win32

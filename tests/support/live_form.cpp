@@ -6,22 +6,22 @@
 
 namespace ornat::testing {
 
-LiveForm::LiveForm(const std::string& port) {
+LiveForm::LiveForm(const std::string& port) : program_(Environment()) {
   ports.ports = std::vector<std::string>{port};
+  w().Timer_Rx.SetOnTimer([this](TObject* sender) {
+    completions_.push_back(Clock::now());
+    w().Timer_RxTimer(sender);
+  });
+  program_.Start();
+}
+
+LiveForm::~LiveForm() = default;
+
+FormEnvironment LiveForm::Environment() {
   FormEnvironment env = FormEnvironment::Realtime(loop, gate, dialogs, device);
   env.ports = &ports;
   env.working_dir = dir.path();
-  env.exchange_observer = &exchanges;
-  form = std::make_unique<TForm1>(env);
-  form->Timer_Rx.SetOnTimer([this](TObject* sender) {
-    completions_.push_back(Clock::now());
-    form->Timer_RxTimer(sender);
-  });
-  Do([this] { form->FormCreate(form.get()); });
-}
-
-LiveForm::~LiveForm() {
-  form.reset();
+  return env;
 }
 
 bool LiveForm::RunToCompletion(std::chrono::milliseconds limit) {

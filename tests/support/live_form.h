@@ -1,7 +1,7 @@
 #pragma once
-// LiveForm: a TForm1 in real time (RealtimeLoop) whose ComPort1 is the real component
-// with its real event thread over the POSIX device, on the port `port` (a registered
-// name such as "ornat-sim", or a pty path). For the integration tests against a
+// LiveForm: the window program (ui/window_program.h) in real time (RealtimeLoop), its
+// ComPort1 the real component with its real event thread over the POSIX device, on the port `port`
+// (a registered name such as "ornat-sim", or a pty path). For the integration tests against a
 // running ornat-sim (support/sim_process.h). FormCreate has run with `port` as the
 // only port found.
 
@@ -21,6 +21,7 @@
 #include "support/basic_form.h"
 #include "ui/main_window.h"
 #include "ui/toolkit/dialogs.h"
+#include "ui/window_program.h"
 
 namespace ornat::testing {
 
@@ -38,14 +39,19 @@ struct LiveForm {
   SwitchingCommDevice device;
   FakePortList ports;
   TempDir dir;
-  // The window's exchange observer: add the journal, a survey... to it.
-  ExchangeObserverList exchanges;
-  std::unique_ptr<TForm1> form;
 
-  TForm1& w() { return *form; }
-  SharedState& state() { return form->State; }
+ private:
+  std::vector<Clock::time_point> completions_;
+  WindowProgram program_;
+
+ public:
+  // The window's exchange observer: add the journal, a survey... to it.
+  ExchangeObserverList& exchanges = program_.observers();
+
+  TForm1& w() { return program_.form(); }
+  SharedState& state() { return w().State; }
   // Runs fn as an event of the window, through the gate.
-  void Do(const std::function<void()>& fn) { gate.Enter(fn); }
+  void Do(const std::function<void()>& fn) { program_.Do(fn); }
   void Click(TTeButton& b) {
     Do([&] { b.Click(); });
   }
@@ -64,12 +70,12 @@ struct LiveForm {
   // Runs until the next completion of an exchange.
   bool RunToCompletion(std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
-  std::vector<std::string> LogLines() const { return form->TeMemo1.Lines(); }
+  std::vector<std::string> LogLines() const { return program_.form().TeMemo1.Lines(); }
   // When each completion (Timer_RxTimer) began, on the steady clock.
   const std::vector<Clock::time_point>& Completions() const { return completions_; }
 
  private:
-  std::vector<Clock::time_point> completions_;
+  FormEnvironment Environment();
 };
 
 // The number of file descriptors this process holds (/proc/self/fd).

@@ -10,8 +10,9 @@
 //    refuses a further typed character, and pasted text must be a number in range;
 //  - setting a menu item's check mark raises nothing;
 //  - the memo has one text colour for all its lines.
-// Views (the Qt front end) watch Changed() and mirror the state; they forward user
-// input through the methods marked "user".
+// Views (the Qt and Win32 front ends) build their widgets by visiting the models
+// (Accept, ui/toolkit/control_visitor.h), watch Changed() and mirror the state; they
+// forward user input through the methods marked "user".
 
 #include <cstdint>
 #include <memory>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "runtime/object.h"
+#include "ui/toolkit/control_visitor.h"
 
 namespace ornat {
 
@@ -63,6 +65,8 @@ class TControl : public TComponent {
   void SetFocus();
   bool Focused() const { return scope_ != nullptr && scope_->Active() == this; }
   ChangeSignal& Changed() { return changed_; }
+  // Calls the visitor's Visit for this control's kind.
+  virtual void Accept(ControlVisitor& visitor) = 0;
 
  protected:
   void NotifyChanged() { changed_.Emit(); }
@@ -90,16 +94,19 @@ class TCaptionControl : public TControl {
 class TTeLabel : public TCaptionControl {
  public:
   using TCaptionControl::TCaptionControl;
+  void Accept(ControlVisitor& visitor) override { visitor.Visit(*this); }
 };
 
 class TTeGroupBox : public TCaptionControl {
  public:
   using TCaptionControl::TCaptionControl;
+  void Accept(ControlVisitor& visitor) override { visitor.Visit(*this); }
 };
 
 class TTeButton : public TCaptionControl {
  public:
   using TCaptionControl::TCaptionControl;
+  void Accept(ControlVisitor& visitor) override { visitor.Visit(*this); }
   TNotifyEvent OnClick;
   // user: a press of the button (or its accelerator). Runs OnClick.
   void Click();
@@ -109,6 +116,7 @@ using TButton = TTeButton;
 class TTeCheckBox : public TCaptionControl {
  public:
   using TCaptionControl::TCaptionControl;
+  void Accept(ControlVisitor& visitor) override { visitor.Visit(*this); }
   bool Checked() const { return checked_; }
   // From code or from the user: a change of state runs OnClick.
   void SetChecked(bool c);
@@ -135,6 +143,7 @@ class RadioGroup {
 class TTeRadioButton : public TCaptionControl {
  public:
   using TCaptionControl::TCaptionControl;
+  void Accept(ControlVisitor& visitor) override { visitor.Visit(*this); }
   void SetGroup(RadioGroup* g);
   bool Checked() const { return checked_; }
   // Becoming checked clears the rest of the group, then runs OnClick.
@@ -153,6 +162,7 @@ using TKeyPressEvent = std::function<void(TObject* Sender, char& Key)>;
 class TTeSpinEdit : public TControl {
  public:
   using TControl::TControl;
+  void Accept(ControlVisitor& visitor) override { visitor.Visit(*this); }
   void SetRange(int min_value, int max_value);
   int MinValue() const { return min_; }
   int MaxValue() const { return max_; }
@@ -207,6 +217,7 @@ class TTeSpinEdit : public TControl {
 class TTeSComboBox : public TControl {
  public:
   using TControl::TControl;
+  void Accept(ControlVisitor& visitor) override { visitor.Visit(*this); }
   void SetItems(std::vector<std::string> items);
   const std::vector<std::string>& Items() const { return items_; }
   int ItemIndex() const { return index_; }
@@ -225,6 +236,7 @@ class TTeSComboBox : public TControl {
 class TTeMemo : public TControl {
  public:
   using TControl::TControl;
+  void Accept(ControlVisitor& visitor) override { visitor.Visit(*this); }
   const std::vector<std::string>& Lines() const { return lines_; }
   std::size_t Count() const { return lines_.size(); }
   void Clear();
@@ -267,6 +279,7 @@ using TDrawCellEvent = std::function<void(TObject* Sender, int ACol, int ARow, c
 class TTeStringGrid : public TControl {
  public:
   TTeStringGrid(std::string name, TControl* parent, int cols, int rows);
+  void Accept(ControlVisitor& visitor) override { visitor.Visit(*this); }
   int ColCount() const { return cols_; }
   int RowCount() const { return rows_; }
   const std::string& Cell(int col, int row) const;
@@ -337,6 +350,7 @@ using TMouseEvent =
 class TTeMenuBar : public TControl {
  public:
   using TControl::TControl;
+  void Accept(ControlVisitor& visitor) override { visitor.Visit(*this); }
   // The top-level menus ("Connection", "Search").
   TTeItem& Items() { return root_; }
   // user: a mouse button pressed anywhere on the bar.
@@ -358,6 +372,7 @@ struct TStatusPanel {
 class TStatusBar : public TControl {
  public:
   using TControl::TControl;
+  void Accept(ControlVisitor& visitor) override { visitor.Visit(*this); }
   void AddPanel(int width, TAlignment alignment, std::string text = {});
   std::size_t PanelCount() const { return panels_.size(); }
   const TStatusPanel& Panel(std::size_t i) const { return panels_.at(i); }
@@ -376,6 +391,7 @@ const TTeLabel* LabelBeside(const TTeRadioButton& button, const std::vector<TCon
 class TTeProgressBar : public TControl {
  public:
   using TControl::TControl;
+  void Accept(ControlVisitor& visitor) override { visitor.Visit(*this); }
   void SetRange(int min_value, int max_value);
   int Min() const { return min_; }
   int Max() const { return max_; }

@@ -10,6 +10,7 @@
 
 #include "support/basic_form.h"
 #include "win32/main_view.h"
+#include "win32/window_text.h"
 
 // <windows.h> comes after the project's headers: its macros (EV_RXCHAR, PURGE_RXABORT...)
 // would otherwise replace the names those headers declare.
@@ -68,12 +69,6 @@ struct Win32Window {
   std::unique_ptr<win32::MainView> view;
 };
 
-inline std::wstring WindowText(HWND hwnd) {
-  const int n = ::GetWindowTextLengthW(hwnd);
-  std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
-  ::GetWindowTextW(hwnd, text.data(), n + 1);
-  text.resize(static_cast<std::size_t>(n));
-  return text;
-}
+using win32::WindowText;
 
 }  // namespace ornat::testing
