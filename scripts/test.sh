@@ -19,7 +19,8 @@ phase "main build (Release)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build -L unit --output-on-failure -j"$jobs"
-ctest --test-dir build -L integration --output-on-failure
+# Each integration test has its own pty, runtime folder and ports: side by side.
+ctest --test-dir build -L integration --output-on-failure -j"$jobs"
 if [ -n "$(ctest --test-dir build -N -L gui | grep -E '^ +Test +#')" ]; then
   # Each GUI test starts an X server of its own (tests/gui/own_display.sh): side by side.
   ctest --test-dir build -L gui --output-on-failure -j"$jobs"
