@@ -14,13 +14,7 @@ namespace {
 // The environment of the window on this screen and in this style.
 FormEnvironment QtEnvironment(Scheduler& scheduler, HandlerGate& gate, Dispatcher& dispatcher,
                               Dialogs& dialogs, CommDevice& device, PortListSource* ports) {
-  FormEnvironment env;
-  env.scheduler = &scheduler;
-  env.gate = &gate;
-  env.dispatcher = &dispatcher;
-  env.dialogs = &dialogs;
-  env.device = &device;
-  env.ports = ports;
+  FormEnvironment env = FormEnvironment::Of(scheduler, gate, dispatcher, dialogs, device, ports);
   if (QScreen* screen = QGuiApplication::primaryScreen())
     env.screen_height = screen->geometry().height();
   env.vscroll_width = QApplication::style()->pixelMetric(QStyle::PM_ScrollBarExtent);

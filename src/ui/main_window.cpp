@@ -12,15 +12,21 @@
 
 namespace ornat {
 
-FormEnvironment FormEnvironment::Realtime(RealtimeLoop& loop, HandlerGate& gate, Dialogs& dialogs,
-                                          CommDevice& device) {
+FormEnvironment FormEnvironment::Of(Scheduler& scheduler, HandlerGate& gate, Dispatcher& dispatcher,
+                                    Dialogs& dialogs, CommDevice& device, PortListSource* ports) {
   FormEnvironment env;
-  env.scheduler = &loop;
+  env.scheduler = &scheduler;
   env.gate = &gate;
-  env.dispatcher = &loop.dispatcher();
+  env.dispatcher = &dispatcher;
   env.dialogs = &dialogs;
   env.device = &device;
+  env.ports = ports;
   return env;
+}
+
+FormEnvironment FormEnvironment::Realtime(RealtimeLoop& loop, HandlerGate& gate, Dialogs& dialogs,
+                                          CommDevice& device) {
+  return Of(loop, gate, loop.dispatcher(), dialogs, device);
 }
 
 const std::array<BaudRow, 8> kBaudTable = {{

@@ -61,6 +61,9 @@ struct FormEnvironment {
   // device, whose port names every test process shares.
   bool hold_line = true;
 
+  // The environment over these services, with the other fields at their defaults.
+  static FormEnvironment Of(Scheduler& scheduler, HandlerGate& gate, Dispatcher& dispatcher,
+                            Dialogs& dialogs, CommDevice& device, PortListSource* ports = nullptr);
   // The environment of a window without a window system: the loop is the scheduler
   // and serves the dispatcher (ornat-cli, the integration tests, the benchmarks).
   static FormEnvironment Realtime(RealtimeLoop& loop, HandlerGate& gate, Dialogs& dialogs,

@@ -9,13 +9,7 @@ namespace {
 // scroll bar's width, as pixels at 96 dpi.
 FormEnvironment Win32Environment(Scheduler& scheduler, HandlerGate& gate, Dispatcher& dispatcher,
                                  Dialogs& dialogs, CommDevice& device, PortListSource* ports) {
-  FormEnvironment env;
-  env.scheduler = &scheduler;
-  env.gate = &gate;
-  env.dispatcher = &dispatcher;
-  env.dialogs = &dialogs;
-  env.device = &device;
-  env.ports = ports;
+  FormEnvironment env = FormEnvironment::Of(scheduler, gate, dispatcher, dialogs, device, ports);
   const int dpi = SystemDpi();
   env.screen_height = Unscale(::GetSystemMetrics(SM_CYSCREEN), dpi);
   env.vscroll_width = MetricForDpi(SM_CXVSCROLL, kBaseDpi);
