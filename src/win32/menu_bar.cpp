@@ -487,11 +487,7 @@ LRESULT MenuBar::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT CALLBACK MenuBar::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  bool created = false;
-  auto* self = WindowOwner<MenuBar>(hwnd, msg, lp, created);
-  if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wp, lp);
-  if (created) self->hwnd_ = hwnd;
-  return self->OnMessage(msg, wp, lp);
+  return ToWindowOwner(hwnd, msg, wp, lp, &MenuBar::hwnd_, &MenuBar::OnMessage);
 }
 
 }  // namespace ornat::win32

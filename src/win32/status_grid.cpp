@@ -137,11 +137,7 @@ LRESULT StatusGridView::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT CALLBACK StatusGridView::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  bool created = false;
-  auto* self = WindowOwner<StatusGridView>(hwnd, msg, lp, created);
-  if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wp, lp);
-  if (created) self->hwnd_ = hwnd;
-  return self->OnMessage(msg, wp, lp);
+  return ToWindowOwner(hwnd, msg, wp, lp, &StatusGridView::hwnd_, &StatusGridView::OnMessage);
 }
 
 }  // namespace ornat::win32

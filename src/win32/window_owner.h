@@ -19,4 +19,18 @@ Owner* WindowOwner(HWND hwnd, UINT msg, LPARAM lp, bool& created) {
   return reinterpret_cast<Owner*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 
+// A window procedure that hands each message to the window's owner: `handle` is the
+// owner's member that learns the window at WM_NCCREATE, `on_message` its handler.
+// Without an owner (before WM_NCCREATE, or while the owner destroys it) the window
+// does what windows do by default.
+template <typename Owner>
+LRESULT ToWindowOwner(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, HWND Owner::*handle,
+                      LRESULT (Owner::*on_message)(UINT, WPARAM, LPARAM)) {
+  bool created = false;
+  Owner* self = WindowOwner<Owner>(hwnd, msg, lp, created);
+  if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wp, lp);
+  if (created) self->*handle = hwnd;
+  return (self->*on_message)(msg, wp, lp);
+}
+
 }  // namespace ornat::win32

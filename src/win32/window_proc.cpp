@@ -263,12 +263,7 @@ LRESULT MainView::OnControl(Bound& b, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 }
 
 LRESULT CALLBACK MainView::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  bool created = false;
-  auto* self = WindowOwner<MainView>(hwnd, msg, lp, created);
-  // Without its view (being destroyed by its owner) the window ends nothing.
-  if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wp, lp);
-  if (created) self->window_ = hwnd;
-  return self->OnWindow(msg, wp, lp);
+  return ToWindowOwner(hwnd, msg, wp, lp, &MainView::window_, &MainView::OnWindow);
 }
 
 LRESULT CALLBACK MainView::ClientProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
