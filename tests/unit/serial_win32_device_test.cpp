@@ -50,10 +50,17 @@ int IndexOf(const std::vector<Win32Call>& calls, const std::string& name,
   return -1;
 }
 
+// The event wait alone, as the calls these tests expect; the look at the input queue
+// has a test of its own.
+constexpr win32::Dword kNoLook = win32::kInfinite;
+
 class Win32DeviceTest : public ::testing::Test {
  protected:
   Win32DeviceTest()
-      : gate(dialogs), dispatcher(gate), device(fake.api()), port("ComPort1", device, dispatcher) {
+      : gate(dialogs),
+        dispatcher(gate),
+        device(fake.api(), kNoLook),
+        port("ComPort1", device, dispatcher) {
     // The stored form of ComPort1.
     port.BeginLoading();
     port.SetBaudRate(TBaudRate::br9600);
@@ -195,7 +202,7 @@ TEST_F(Win32DeviceTest, OtherSettingsReachTheDcbFieldForField) {
   };
   for (const Case& c : cases) {
     FakeWin32 f;
-    Win32CommDevice dev(f.api());
+    Win32CommDevice dev(f.api(), kNoLook);
     TComPort p("ComPort1", dev, dispatcher);
     p.SetSyncMethod(TSyncMethod::smNone);  // as ComPort1
     p.SetEvents(TComEvents{});
@@ -226,7 +233,7 @@ TEST_F(Win32DeviceTest, EachFailureRaisesItsCodeWithTheLastErrorInTheMessage) {
   };
   for (const Case& c : cases) {
     FakeWin32 f;
-    Win32CommDevice dev(f.api());
+    Win32CommDevice dev(f.api(), kNoLook);
     TComPort p("ComPort1", dev, dispatcher);
     p.SetSyncMethod(TSyncMethod::smNone);  // as ComPort1
     bool after_open = false;
@@ -292,7 +299,7 @@ TEST_F(Win32DeviceTest, ABatchWithoutEventsOrWithAFailedResultIsDroppedAndTheLoo
   };
   for (const Case& c : cases) {
     FakeWin32 f;
-    Win32CommDevice dev(f.api());
+    Win32CommDevice dev(f.api(), kNoLook);
     TComPort p("ComPort1", dev, dispatcher);
     p.SetSyncMethod(TSyncMethod::smNone);  // as ComPort1
     int rx = 0;
@@ -306,6 +313,31 @@ TEST_F(Win32DeviceTest, ABatchWithoutEventsOrWithAFailedResultIsDroppedAndTheLoo
     EXPECT_EQ(rx, 0) << c.name;
     p.ClosePort();
   }
+}
+
+TEST_F(Win32DeviceTest, BytesQueuedWithNoEventAreDeliveredAtTheNextLookWithTheirLineErrors) {
+  // Wine's event wait can stall with an answer queued; the look reads it all the same.
+  FakeWin32 f;
+  Win32CommDevice dev(f.api());
+  TComPort p("ComPort1", dev, dispatcher);
+  p.SetSyncMethod(TSyncMethod::smNone);  // as ComPort1
+  std::atomic<int> seen{0};
+  std::atomic<bool> frame_error{false};
+  p.OnRxChar = [&](TObject*, int count) { seen = count; };
+  p.OnError = [&](TObject*, TComErrors errors) {
+    frame_error = errors.Contains(TComError::ceFrame);
+  };
+  p.OpenPort();
+  ASSERT_TRUE(f.WaitForPending("WaitCommEvent"));
+  ASSERT_TRUE(Eventually([&] { return f.Count("ClearCommError") >= 2; })) << "it looks";
+  EXPECT_EQ(seen.load(), 0) << "an empty queue raises nothing";
+  EXPECT_EQ(CallsOf(f, "WaitForMultipleObjects")[0].args[2], Win32CommDevice::kQueueLookMs);
+  f.SetLineErrors(CE_FRAME);
+  f.SetInQueue(7);  // and no event
+  ASSERT_TRUE(Eventually([&] { return seen.load() == 7; }));
+  EXPECT_EQ(f.Count("WaitCommEvent"), 1) << "the wait stays pending";
+  EXPECT_TRUE(frame_error.load()) << "the look kept the flags for the error's delivery";
+  p.ClosePort();
 }
 
 TEST_F(Win32DeviceTest, AWaitThatFailsAtOnceEndsTheThreadInsteadOfSpinning) {
@@ -377,7 +409,7 @@ TEST_F(Win32DeviceTest, AReadThatClosingAbortsFailsWith995AndTheCloseCompletes) 
   for (const Case& c : cases) {
     FakeWin32 f;
     f.PurgeEndsTransfers(c.purge_ends_reads);
-    Win32CommDevice dev(f.api());
+    Win32CommDevice dev(f.api(), kNoLook);
     TComPort p("ComPort1", dev, dispatcher);
     p.SetSyncMethod(TSyncMethod::smNone);  // as ComPort1
     p.Timeouts().SetReadInterval(150);
@@ -443,7 +475,7 @@ TEST_F(Win32DeviceTest, TransfersAcceptAtOnceOrPendingAndWaitForTheirOwnEvent) {
   const std::vector<std::uint8_t> request = {0xF7, 0x03, 0x00, 0x00, 0x00, 0x08, 0x50, 0x9A};
   for (const Case& c : cases) {
     FakeWin32 f;
-    Win32CommDevice dev(f.api());
+    Win32CommDevice dev(f.api(), kNoLook);
     TComPort p("ComPort1", dev, dispatcher);
     p.SetSyncMethod(TSyncMethod::smNone);  // as ComPort1
     p.SetEvents(TComEvents{});
@@ -509,7 +541,7 @@ TEST_F(Win32DeviceTest, AFailedTransferRaisesItsCodeAndReleasesItsEvent) {
   const std::uint8_t request[8] = {0xF7, 0x03, 0, 0, 0, 8, 0x50, 0x9A};
   for (const Case& c : cases) {
     FakeWin32 f;
-    Win32CommDevice dev(f.api());
+    Win32CommDevice dev(f.api(), kNoLook);
     TComPort p("ComPort1", dev, dispatcher);
     p.SetSyncMethod(TSyncMethod::smNone);  // as ComPort1
     p.SetEvents(TComEvents{});

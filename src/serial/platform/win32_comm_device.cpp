@@ -112,7 +112,8 @@ Dcb win32::ToDcb(const LineSettings& s) {
   return d;
 }
 
-Win32CommDevice::Win32CommDevice(const Win32Api& api) : api_(api), handle_(InvalidHandle()) {}
+Win32CommDevice::Win32CommDevice(const Win32Api& api, Dword queue_look_ms)
+    : api_(api), queue_look_ms_(queue_look_ms), handle_(InvalidHandle()) {}
 
 Win32CommDevice::~Win32CommDevice() {
   Close();
@@ -136,6 +137,8 @@ DevError Win32CommDevice::Open(const std::string& port) {
                  : api_.CreateFileW(text::Utf16FromUtf8(name).c_str(), kGenericRead | kGenericWrite,
                                     0, nullptr, kOpenExisting, kFileFlagOverlapped, nullptr);
   if (h == InvalidHandle()) return LastError();
+  event_mask_.store(0, std::memory_order_release);
+  looked_errors_.store(0, std::memory_order_release);
   handle_.store(h, std::memory_order_release);
   return 0;
 }
@@ -173,6 +176,7 @@ DevError Win32CommDevice::SetTimeouts(const CommTimeouts& timeouts) {
 
 DevError Win32CommDevice::SetEventMask(std::uint32_t mask) {
   if (!api_.SetCommMask(handle_.load(std::memory_order_acquire), mask)) return LastError();
+  event_mask_.store(mask, std::memory_order_release);
   return 0;
 }
 
@@ -199,8 +203,13 @@ WaitResult Win32CommDevice::WaitEvent(CommStopSignal& stop) {
       block->pending = true;
     }
     const Handle handles[2] = {signal->stop(), block->ov.hEvent};
-    const Dword woke = api_.WaitForMultipleObjects(2, handles, 0, kInfinite);
+    const Dword woke = api_.WaitForMultipleObjects(2, handles, 0, queue_look_ms_);
     if (woke == kWaitObject0) return {WaitOutcome::kStopped, 0, 0};
+    if (woke == kWaitTimeout) {
+      if (const std::uint32_t missed = MissedEvents(h); missed != 0)
+        return {WaitOutcome::kEvents, missed, 0};
+      continue;
+    }
     if (woke != kWaitObject0 + 1) return {WaitOutcome::kFailed, 0, LastError()};
     Dword n = 0;
     if (!api_.GetOverlappedResult(h, &block->ov, &n, 0)) {
@@ -259,12 +268,25 @@ IoResult Win32CommDevice::Write(const void* buffer, int count) {
   return Transfer(Kind::kWrite, nullptr, buffer, count);
 }
 
+std::uint32_t Win32CommDevice::MissedEvents(Handle h) {
+  const std::uint32_t wanted = event_mask_.load(std::memory_order_acquire);
+  if ((wanted & (EV_RXCHAR | EV_ERR)) == 0) return 0;
+  Dword flags = 0;
+  ComStat stat;
+  if (!api_.ClearCommError(h, &flags, &stat)) return 0;  // the wait goes on
+  looked_errors_.fetch_or(flags, std::memory_order_acq_rel);
+  std::uint32_t missed = 0;
+  if (stat.cbInQue > 0) missed |= EV_RXCHAR;
+  if (looked_errors_.load(std::memory_order_acquire) != 0) missed |= EV_ERR;
+  return missed & wanted;
+}
+
 DevError Win32CommDevice::ClearError(std::uint32_t& errors, std::uint32_t& in_queue) {
   Dword flags = 0;
   ComStat stat;
   if (!api_.ClearCommError(handle_.load(std::memory_order_acquire), &flags, &stat))
     return LastError();
-  errors = flags;
+  errors = flags | looked_errors_.exchange(0, std::memory_order_acq_rel);
   in_queue = stat.cbInQue;
   return 0;
 }

@@ -11,9 +11,15 @@
 // - Settings: SetupComm, SetCommState with the record as a DCB, SetCommTimeouts;
 //   SetEventMask is SetCommMask.
 // - Event wait: an overlapped WaitCommEvent, then WaitForMultipleObjects on the stop
-//   signal (first) and the wait's own event (second) without a time limit, then
-//   GetOverlappedResult without waiting. The stop signal carries the wait's event,
-//   its OVERLAPPED block and the mask variable, so they live as long as the event
+//   signal (first) and the wait's own event (second), then GetOverlappedResult without
+//   waiting. The wait looks at the input queue every queue_look_ms (ClearCommError):
+//   bytes queued (or line errors) with no event are delivered as EV_RXCHAR (EV_ERR)
+//   if those are wanted, the WaitCommEvent staying pending. Wine's event wait can
+//   stall when a WaitCommEvent follows the previous one's completion at once (seen on
+//   a loaded machine: an answer queued for 400 ms with no event, then purged), and a
+//   byte must never wait unread for the port's close; the look's error flags are kept
+//   for the next ClearCommError, so that EV_ERR's handler still sees them. The stop signal carries
+//   the wait's event, its OVERLAPPED block and the mask variable, so they live as long as the event
 //   thread that uses them. A WaitCommEvent that fails at once (not ERROR_IO_PENDING)
 //   fails the wait: a device that is gone ends the thread instead of spinning it. A
 //   batch whose result cannot be had, or whose mask is empty, is dropped and the wait
@@ -44,7 +50,11 @@ namespace ornat {
 
 class Win32CommDevice : public CommDevice {
  public:
-  explicit Win32CommDevice(const win32::Win32Api& api);
+  // How often a pending event wait looks at the input queue (ms).
+  static constexpr win32::Dword kQueueLookMs = 20;
+
+  // queue_look_ms: win32::kInfinite looks never (the event wait alone).
+  explicit Win32CommDevice(const win32::Win32Api& api, win32::Dword queue_look_ms = kQueueLookMs);
   ~Win32CommDevice() override;
   Win32CommDevice(const Win32CommDevice&) = delete;
   Win32CommDevice& operator=(const Win32CommDevice&) = delete;
@@ -72,7 +82,16 @@ class Win32CommDevice : public CommDevice {
   IoResult Transfer(Kind kind, void* read_buffer, const void* write_buffer, int count);
   DevError LastError() const;
 
+  // A look at the input queue: EV_RXCHAR for queued bytes, EV_ERR for line errors,
+  // as far as they are wanted: the events the wait missed.
+  std::uint32_t MissedEvents(win32::Handle h);
+
   const win32::Win32Api& api_;
+  const win32::Dword queue_look_ms_;
+  // The events SetEventMask asked for, and the error flags a look at the queue took
+  // (given to the next ClearError).
+  std::atomic<std::uint32_t> event_mask_{0};
+  std::atomic<std::uint32_t> looked_errors_{0};
   // Set by Open and cleared by Close on the user-interface thread; read by the event
   // thread, which runs only in between.
   std::atomic<win32::Handle> handle_;
