@@ -5,12 +5,11 @@
 // search runs exactly, in virtual time, in milliseconds of real time.
 //
 // How it sits
-//   TForm1 -> TComPort -> SimulatedLine (a CommDevice) -> inner CommDevice (normally
-//   the tests' FakeCommDevice). Every call is passed on to the inner device first, so
-//   the fake still records the calls and fails them on demand (FailNext("Open",
-//   ENOENT) makes a failed send; FailNext("Read", EIO) a failed read). What the inner
-//   device answers for reads and queue counts is replaced by the line's own: do not
-//   push bytes into the fake; put them on the line (Inject, ScriptAnswer).
+//   TForm1 -> TComPort -> (RecordingCommDevice, in the tests) -> SimulatedLine. The line
+//   is the port's device itself: its reads, queue counts and waits are the line's. To
+//   see the calls the component makes, or to fail one on demand (FailNext("Open",
+//   ENOENT) makes a failed send; FailNext("Read", EIO) a failed read), put a
+//   RecordingCommDevice over it.
 //
 // What it models
 //   - A Write is one request frame on the wire, 10 bits a byte at the bit rate the
@@ -54,6 +53,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -62,9 +62,9 @@
 #include <vector>
 
 #include "model/bus.h"
-#include "serial/platform/comm_device.h"
 #include "runtime/dispatcher.h"
 #include "runtime/scheduler.h"
+#include "serial/platform/comm_device.h"
 
 namespace ornat::sim {
 
@@ -91,12 +91,10 @@ struct ReadRecord {
 
 class SimulatedLine : public CommDevice {
  public:
-  // `clock`: the virtual clock of the UI thread. `inner`: the device every call is
-  // passed on to first. `ui_queue`: the dispatcher the event thread posts its
-  // hand-overs to; the line drains it. All three outlive the line, and the line
-  // outlives the port that uses it.
-  SimulatedLine(Scheduler& clock, CommDevice& inner, QueueDispatcher& ui_queue,
-                BusOptions options = {});
+  // `clock`: the virtual clock of the UI thread. `ui_queue`: the dispatcher the event
+  // thread posts its hand-overs to; the line drains it. Both outlive the line, and the
+  // line outlives the port that uses it.
+  SimulatedLine(Scheduler& clock, QueueDispatcher& ui_queue, BusOptions options = {});
   ~SimulatedLine() override;
   SimulatedLine(const SimulatedLine&) = delete;
   SimulatedLine& operator=(const SimulatedLine&) = delete;
@@ -120,11 +118,12 @@ class SimulatedLine : public CommDevice {
   void Inject(Bytes bytes, Micros after = Micros(0));
   // Bytes that are in the port's input queue at this very instant, all of them at
   // once: the event thread is woken and its read begins before this returns. Called
-  // from within a Write (the inner device's write hook), it puts noise on the line
-  // while the request is being written.
+  // from the write hook, it puts noise on the line while the request is being written.
   void ArriveNow(const Bytes& bytes);
   // The other end is gone: event waits and reads fail with EIO until the next Open.
   void HangUp();
+  // fn(bytes) runs on every Write the line takes, before its bytes go on the wire.
+  void SetWriteHook(std::function<void(const Bytes& bytes)> fn);
 
   // --- what happened -----------------------------------------------------------------
   std::vector<WireFrame> WireFrames() const;
@@ -142,6 +141,8 @@ class SimulatedLine : public CommDevice {
   // Forgets the wire frames, reads and request times so far (a long run that checks
   // its memory keeps none of them).
   void ClearHistory();
+  // The timeouts the port last set.
+  CommTimeouts CurrentTimeouts() const;
   // The time of 10 bits at the port's current bit rate.
   Micros ByteTime() const;
   std::uint32_t BitRate() const;
@@ -192,7 +193,6 @@ class SimulatedLine : public CommDevice {
   void OnArrival(const Bytes& bytes);
 
   Scheduler& clock_;
-  CommDevice& inner_;
   QueueDispatcher& ui_queue_;
   const std::thread::id ui_thread_;
   Bus bus_;                            // UI thread only
@@ -200,6 +200,7 @@ class SimulatedLine : public CommDevice {
   std::vector<Micros> request_times_;  // UI thread only
   // Until when each detector is answering (its last byte on the wire); UI thread only.
   std::vector<Micros> busy_until_;
+  std::function<void(const Bytes&)> write_hook_;  // UI thread only
 
   mutable std::mutex mutex_;
   std::condition_variable cv_;
@@ -220,7 +221,7 @@ class SimulatedLine : public CommDevice {
   Micros read_last_byte_{0};
   std::uint64_t read_generation_ = 0;  // stale completion tasks check it
   Scheduler::TaskId read_task_ = 0;
-  std::vector<DevError> failed_reads_;  // inner failures not yet recorded
+  std::vector<DevError> failed_reads_;  // reads of a closed port, not yet recorded
   std::vector<WireFrame> wire_;
   std::vector<ReadRecord> reads_;
   std::size_t lost_ = 0;
