@@ -24,7 +24,9 @@ Micros ToMicros(std::chrono::nanoseconds ns) {
 }  // namespace
 
 SimulatedLine::SimulatedLine(Scheduler& clock, QueueDispatcher& ui_queue, BusOptions options)
-    : clock_(clock), ui_queue_(ui_queue), ui_thread_(std::this_thread::get_id()), bus_(options) {}
+    : clock_(clock), ui_queue_(ui_queue), ui_thread_(std::this_thread::get_id()), bus_(options) {
+  line_.BaudRate = 9600;  // until the port sets its rate
+}
 
 SimulatedLine::~SimulatedLine() {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -123,7 +125,7 @@ std::vector<std::string> SimulatedLine::Errors() const {
 
 std::uint32_t SimulatedLine::BitRate() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return bit_rate_;
+  return line_.BaudRate;
 }
 
 CommTimeouts SimulatedLine::CurrentTimeouts() const {
@@ -358,11 +360,6 @@ DevError SimulatedLine::Open(const std::string& /*port*/) {
   return 0;
 }
 
-bool SimulatedLine::IsOpen() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return open_;
-}
-
 DevError SimulatedLine::Close() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -376,64 +373,10 @@ DevError SimulatedLine::Close() {
   return 0;
 }
 
-DevError SimulatedLine::SetupQueues(int /*input_size*/, int /*output_size*/) {
-  return 0;  // the line's queue has no size
-}
-
-DevError SimulatedLine::SetLineSettings(const LineSettings& settings) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  bit_rate_ = settings.BaudRate;
-  return 0;
-}
-
-DevError SimulatedLine::SetTimeouts(const CommTimeouts& timeouts) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  timeouts_ = timeouts;
-  return 0;
-}
-
-DevError SimulatedLine::SetEventMask(std::uint32_t mask) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    event_mask_ = mask;
-  }
-  cv_.notify_all();
-  return 0;
-}
-
-std::unique_ptr<CommStopSignal> SimulatedLine::CreateStopSignal() {
-  return std::make_unique<LockedStopSignal>(mutex_, cv_);
-}
-
-WaitResult SimulatedLine::WaitEvent(CommStopSignal& stop) {
-  auto& signal = static_cast<LockedStopSignal&>(stop);
-  Lock lock(mutex_);
-  ++waiting_;
-  cv_.notify_all();
-  WaitResult result;
-  for (;;) {
-    if (signal.IsSetLocked()) {
-      result = {WaitOutcome::kStopped, 0, 0};
-      break;
-    }
-    if (!open_ || hung_up_) {
-      result = {WaitOutcome::kFailed, 0, hung_up_ ? EIO : EBADF};
-      break;
-    }
-    if (event_mask_ == 0) {
-      result = {WaitOutcome::kFailed, 0, EINVAL};
-      break;
-    }
-    if (rx_event_) {
-      rx_event_ = false;
-      result = {WaitOutcome::kEvents, EV_RXCHAR, 0};
-      break;
-    }
-    cv_.wait(lock);
-  }
-  --waiting_;
-  cv_.notify_all();
-  return result;
+std::uint32_t SimulatedLine::TakeEventLocked() {
+  if (!rx_event_) return 0;
+  rx_event_ = false;
+  return EV_RXCHAR;
 }
 
 IoResult SimulatedLine::Read(void* buffer, int count) {

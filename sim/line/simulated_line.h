@@ -64,7 +64,7 @@
 #include "model/bus.h"
 #include "runtime/dispatcher.h"
 #include "runtime/scheduler.h"
-#include "serial/platform/comm_device.h"
+#include "serial/platform/locked_comm_device.h"
 
 namespace ornat::sim {
 
@@ -89,7 +89,7 @@ struct ReadRecord {
   DevError error = 0;  // 0; ECANCELED when a purge (closing the port) ended it; EIO...
 };
 
-class SimulatedLine : public CommDevice {
+class SimulatedLine : public LockedCommDevice {
  public:
   // `clock`: the virtual clock of the UI thread. `ui_queue`: the dispatcher the event
   // thread posts its hand-overs to; the line drains it. Both outlive the line, and the
@@ -149,14 +149,7 @@ class SimulatedLine : public CommDevice {
 
   // --- CommDevice -------------------------------------------------------------------
   DevError Open(const std::string& port) override;
-  bool IsOpen() const override;
   DevError Close() override;
-  DevError SetupQueues(int input_size, int output_size) override;
-  DevError SetLineSettings(const LineSettings& settings) override;
-  DevError SetTimeouts(const CommTimeouts& timeouts) override;
-  DevError SetEventMask(std::uint32_t mask) override;
-  std::unique_ptr<CommStopSignal> CreateStopSignal() override;
-  WaitResult WaitEvent(CommStopSignal& stop) override;
   IoResult Read(void* buffer, int count) override;
   IoResult Write(const void* buffer, int count) override;
   DevError ClearError(std::uint32_t& errors, std::uint32_t& in_queue) override;
@@ -172,6 +165,8 @@ class SimulatedLine : public CommDevice {
   };
   using Lock = std::unique_lock<std::mutex>;
 
+  // The event thread's wait ends on EV_RXCHAR, raised when a byte arrives while it waits.
+  std::uint32_t TakeEventLocked() override;
   bool OnUiThread() const { return std::this_thread::get_id() == ui_thread_; }
   // Lockstep: waits until the event thread is parked (see the header comment),
   // taking read requests in as they come. UI thread, lock held.
@@ -202,17 +197,9 @@ class SimulatedLine : public CommDevice {
   std::vector<Micros> busy_until_;
   std::function<void(const Bytes&)> write_hook_;  // UI thread only
 
-  mutable std::mutex mutex_;
-  std::condition_variable cv_;
-  // --- guarded by mutex_ ---
-  bool open_ = false;
-  bool hung_up_ = false;
-  std::uint32_t bit_rate_ = 9600;
-  CommTimeouts timeouts_{};
-  std::uint32_t event_mask_ = 0;
+  // --- guarded by mutex_ (with the state of LockedCommDevice) ---
   std::deque<std::pair<std::uint8_t, Micros>> queue_;
   bool rx_event_ = false;  // EV_RXCHAR raised, not yet taken by WaitEvent
-  int waiting_ = 0;        // event threads inside WaitEvent
   ReadPhase phase_ = ReadPhase::kNone;
   int read_count_ = 0;
   Bytes read_bytes_;

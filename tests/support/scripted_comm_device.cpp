@@ -18,11 +18,6 @@ DevError ScriptedCommDevice::Open(const std::string& /*port*/) {
   return 0;
 }
 
-bool ScriptedCommDevice::IsOpen() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return open_;
-}
-
 DevError ScriptedCommDevice::Close() {
   std::lock_guard<std::mutex> lock(mutex_);
   open_ = false;
@@ -31,67 +26,14 @@ DevError ScriptedCommDevice::Close() {
   return 0;
 }
 
-DevError ScriptedCommDevice::SetupQueues(int /*input_size*/, int /*output_size*/) {
-  return 0;
-}
-
-DevError ScriptedCommDevice::SetLineSettings(const LineSettings& settings) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  line_ = settings;
-  return 0;
-}
-
-DevError ScriptedCommDevice::SetTimeouts(const CommTimeouts& timeouts) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  timeouts_ = timeouts;
-  return 0;
-}
-
-DevError ScriptedCommDevice::SetEventMask(std::uint32_t mask) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  event_mask_ = mask;
-  cv_.notify_all();
-  return 0;
-}
-
-std::unique_ptr<CommStopSignal> ScriptedCommDevice::CreateStopSignal() {
-  return std::make_unique<LockedStopSignal>(mutex_, cv_);
-}
-
-WaitResult ScriptedCommDevice::WaitEvent(CommStopSignal& stop) {
-  auto& s = static_cast<LockedStopSignal&>(stop);
-  std::unique_lock<std::mutex> lock(mutex_);
-  ++waiting_;
-  cv_.notify_all();
-  WaitResult result;
-  for (;;) {
-    if (s.IsSetLocked()) {
-      result = {WaitOutcome::kStopped, 0, 0};
-      break;
-    }
-    if (!open_ || hung_up_) {
-      result = {WaitOutcome::kFailed, 0, hung_up_ ? EIO : EBADF};
-      break;
-    }
-    if (event_mask_ == 0) {
-      result = {WaitOutcome::kFailed, 0, EINVAL};
-      break;
-    }
-    bool delivered = false;
-    while (!events_.empty()) {
-      std::uint32_t m = events_.front() & event_mask_;
-      events_.pop_front();
-      if (m != 0) {
-        result = {WaitOutcome::kEvents, m, 0};
-        delivered = true;
-        break;
-      }
-    }
-    if (delivered) break;
-    cv_.wait(lock);
+std::uint32_t ScriptedCommDevice::TakeEventLocked() {
+  // A pushed mask with no bit of the event mask is dropped: the driver never reports it.
+  while (!events_.empty()) {
+    const std::uint32_t m = events_.front() & event_mask_;
+    events_.pop_front();
+    if (m != 0) return m;
   }
-  --waiting_;
-  return result;
+  return 0;
 }
 
 IoResult ScriptedCommDevice::Read(void* buffer, int count) {

@@ -24,32 +24,22 @@
 //
 // Thread-safe: the component calls it from the UI thread and the event thread.
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "serial/platform/comm_device.h"
+#include "serial/platform/locked_comm_device.h"
 
 namespace ornat::testing {
 
-class ScriptedCommDevice : public CommDevice {
+class ScriptedCommDevice : public LockedCommDevice {
  public:
   enum class ReadMode { kReturnQueued, kWaitForFirstByte, kWaitForCount };
 
   // --- CommDevice ------------------------------------------------------
   DevError Open(const std::string& port) override;
-  bool IsOpen() const override;
   DevError Close() override;
-  DevError SetupQueues(int input_size, int output_size) override;
-  DevError SetLineSettings(const LineSettings& settings) override;
-  DevError SetTimeouts(const CommTimeouts& timeouts) override;
-  DevError SetEventMask(std::uint32_t mask) override;
-  std::unique_ptr<CommStopSignal> CreateStopSignal() override;
-  WaitResult WaitEvent(CommStopSignal& stop) override;
   IoResult Read(void* buffer, int count) override;
   IoResult Write(const void* buffer, int count) override;
   DevError ClearError(std::uint32_t& errors, std::uint32_t& in_queue) override;
@@ -79,13 +69,9 @@ class ScriptedCommDevice : public CommDevice {
   bool WaitUntilReadPending(int timeout_ms = 2000) const;
 
  private:
-  mutable std::mutex mutex_;
-  mutable std::condition_variable cv_;
-  bool open_ = false;
-  bool hung_up_ = false;
-  LineSettings line_;
-  CommTimeouts timeouts_;
-  std::uint32_t event_mask_ = 0;
+  std::uint32_t TakeEventLocked() override;
+
+  // --- guarded by mutex_ ---
   std::deque<std::uint32_t> events_;
   std::deque<std::uint8_t> rx_;
   std::uint32_t line_errors_ = 0;
@@ -93,7 +79,6 @@ class ScriptedCommDevice : public CommDevice {
   ReadMode read_mode_ = ReadMode::kReturnQueued;
   int write_limit_ = -1;
   std::uint64_t rx_abort_gen_ = 0;
-  int waiting_ = 0;        // WaitEvent calls blocked now
   int reads_pending_ = 0;  // Read calls blocked now
 };
 

@@ -34,9 +34,25 @@ DevError RecordingCommDevice::Leave(std::uint64_t id, DevError result) {
   return result;
 }
 
-DevError RecordingCommDevice::Open(const std::string& port) {
+namespace {
+
+DeviceCall Named(const char* name) {
   DeviceCall c;
-  c.name = "Open";
+  c.name = name;
+  return c;
+}
+
+}  // namespace
+
+template <typename Act>
+DevError RecordingCommDevice::Record(DeviceCall call, Act act) {
+  const Entry entry = Enter(std::move(call));
+  if (entry.failure != 0) return entry.failure;
+  return Leave(entry.id, act());
+}
+
+DevError RecordingCommDevice::Open(const std::string& port) {
+  DeviceCall c = Named("Open");
   c.port = port;
   const Entry entry = Enter(std::move(c));
   {
@@ -56,61 +72,41 @@ std::vector<PortHolder> RecordingCommDevice::HoldersAtLastOpen() const {
 }
 
 DevError RecordingCommDevice::Close() {
-  DeviceCall c;
-  c.name = "Close";
-  const Entry entry = Enter(std::move(c));
-  if (entry.failure != 0) return entry.failure;
-  return Leave(entry.id, target_.Close());
+  return Record(Named("Close"), [&] { return target_.Close(); });
 }
 
 DevError RecordingCommDevice::SetupQueues(int input_size, int output_size) {
-  DeviceCall c;
-  c.name = "SetupQueues";
+  DeviceCall c = Named("SetupQueues");
   c.args = {input_size, output_size};
-  const Entry entry = Enter(std::move(c));
-  if (entry.failure != 0) return entry.failure;
-  return Leave(entry.id, target_.SetupQueues(input_size, output_size));
+  return Record(std::move(c), [&] { return target_.SetupQueues(input_size, output_size); });
 }
 
 DevError RecordingCommDevice::SetLineSettings(const LineSettings& settings) {
-  DeviceCall c;
-  c.name = "SetLineSettings";
+  DeviceCall c = Named("SetLineSettings");
   c.line = settings;
-  const Entry entry = Enter(std::move(c));
-  if (entry.failure != 0) return entry.failure;
-  return Leave(entry.id, target_.SetLineSettings(settings));
+  return Record(std::move(c), [&] { return target_.SetLineSettings(settings); });
 }
 
 DevError RecordingCommDevice::SetTimeouts(const CommTimeouts& timeouts) {
-  DeviceCall c;
-  c.name = "SetTimeouts";
+  DeviceCall c = Named("SetTimeouts");
   c.timeouts = timeouts;
-  const Entry entry = Enter(std::move(c));
-  if (entry.failure != 0) return entry.failure;
-  return Leave(entry.id, target_.SetTimeouts(timeouts));
+  return Record(std::move(c), [&] { return target_.SetTimeouts(timeouts); });
 }
 
 DevError RecordingCommDevice::SetEventMask(std::uint32_t mask) {
-  DeviceCall c;
-  c.name = "SetEventMask";
+  DeviceCall c = Named("SetEventMask");
   c.args = {static_cast<std::int64_t>(mask)};
-  const Entry entry = Enter(std::move(c));
-  if (entry.failure != 0) return entry.failure;
-  return Leave(entry.id, target_.SetEventMask(mask));
+  return Record(std::move(c), [&] { return target_.SetEventMask(mask); });
 }
 
 std::unique_ptr<CommStopSignal> RecordingCommDevice::CreateStopSignal() {
   // It has no error to give: recorded, never failed.
-  DeviceCall c;
-  c.name = "CreateStopSignal";
-  Enter(std::move(c));
+  Enter(Named("CreateStopSignal"));
   return target_.CreateStopSignal();
 }
 
 WaitResult RecordingCommDevice::WaitEvent(CommStopSignal& stop) {
-  DeviceCall c;
-  c.name = "WaitEvent";
-  const Entry entry = Enter(std::move(c));
+  const Entry entry = Enter(Named("WaitEvent"));
   if (entry.failure != 0) return {WaitOutcome::kFailed, 0, entry.failure};
   const WaitResult r = target_.WaitEvent(stop);
   Leave(entry.id, r.outcome == WaitOutcome::kFailed ? r.error : 0);
@@ -118,8 +114,7 @@ WaitResult RecordingCommDevice::WaitEvent(CommStopSignal& stop) {
 }
 
 IoResult RecordingCommDevice::Read(void* buffer, int count) {
-  DeviceCall c;
-  c.name = "Read";
+  DeviceCall c = Named("Read");
   c.args = {count};
   const Entry entry = Enter(std::move(c));
   if (entry.failure != 0) return {entry.failure, 0};
@@ -129,8 +124,7 @@ IoResult RecordingCommDevice::Read(void* buffer, int count) {
 }
 
 IoResult RecordingCommDevice::Write(const void* buffer, int count) {
-  DeviceCall c;
-  c.name = "Write";
+  DeviceCall c = Named("Write");
   c.args = {count};
   const auto* in = static_cast<const std::uint8_t*>(buffer);
   if (count > 0) c.data.assign(in, in + count);
@@ -142,28 +136,17 @@ IoResult RecordingCommDevice::Write(const void* buffer, int count) {
 }
 
 DevError RecordingCommDevice::ClearError(std::uint32_t& errors, std::uint32_t& in_queue) {
-  DeviceCall c;
-  c.name = "ClearError";
-  const Entry entry = Enter(std::move(c));
-  if (entry.failure != 0) return entry.failure;
-  return Leave(entry.id, target_.ClearError(errors, in_queue));
+  return Record(Named("ClearError"), [&] { return target_.ClearError(errors, in_queue); });
 }
 
 DevError RecordingCommDevice::GetModemStatus(std::uint32_t& status) {
-  DeviceCall c;
-  c.name = "GetModemStatus";
-  const Entry entry = Enter(std::move(c));
-  if (entry.failure != 0) return entry.failure;
-  return Leave(entry.id, target_.GetModemStatus(status));
+  return Record(Named("GetModemStatus"), [&] { return target_.GetModemStatus(status); });
 }
 
 DevError RecordingCommDevice::Purge(std::uint32_t flags) {
-  DeviceCall c;
-  c.name = "Purge";
+  DeviceCall c = Named("Purge");
   c.args = {static_cast<std::int64_t>(flags)};
-  const Entry entry = Enter(std::move(c));
-  if (entry.failure != 0) return entry.failure;
-  return Leave(entry.id, target_.Purge(flags));
+  return Record(std::move(c), [&] { return target_.Purge(flags); });
 }
 
 // --- the record -------------------------------------------------------------------

@@ -96,6 +96,9 @@ class RecordingCommDevice : public ForwardingCommDevice {
   Entry Enter(DeviceCall call);
   // Records what the call returned; returns `result`.
   DevError Leave(std::uint64_t id, DevError result);
+  // Enter, then act() unless the call fails on demand, then Leave.
+  template <typename Act>
+  DevError Record(DeviceCall call, Act act);
   int CountLocked(const std::string& name) const;
 
   CommDevice& target_;
