@@ -45,12 +45,13 @@
 
 #include "modbus/exchange.h"
 #include "modbus/rtu_codec.h"
-#include "serial/platform/port_list.h"
-#include "support/fake_comm_device.h"
-#include "support/line_texts.h"
-#include "ui/main_window.h"
 #include "runtime/dispatcher.h"
 #include "runtime/virtual_scheduler.h"
+#include "serial/platform/port_list.h"
+#include "serial/platform/recording_comm_device.h"
+#include "support/line_texts.h"
+#include "support/scripted_comm_device.h"
+#include "ui/main_window.h"
 
 namespace {
 
@@ -73,14 +74,15 @@ class OnePort : public ornat::PortListSource {
   }
 };
 
-// A window on the virtual clock over the recording fake device, created through the
+// A window on the virtual clock over the scripted device, recorded, created through the
 // gate as the program creates it.
 struct Window {
   ornat::ScriptedDialogs dialogs;
   ornat::HandlerGate gate{dialogs};
   ornat::VirtualScheduler clock;
   ornat::QueueDispatcher dispatcher{gate};
-  ornat::testing::FakeCommDevice device;
+  ornat::testing::ScriptedCommDevice script;
+  ornat::RecordingCommDevice device{script};
   OnePort ports;
   std::unique_ptr<ornat::TForm1> form;
   int completions = 0;

@@ -23,13 +23,10 @@ Micros ToMicros(std::chrono::nanoseconds ns) {
 
 }  // namespace
 
-SimulatedLine::SimulatedLine(Scheduler& clock, CommDevice& inner, QueueDispatcher& ui_queue,
-                             BusOptions options)
-    : clock_(clock),
-      inner_(inner),
-      ui_queue_(ui_queue),
-      ui_thread_(std::this_thread::get_id()),
-      bus_(options) {}
+SimulatedLine::SimulatedLine(Scheduler& clock, QueueDispatcher& ui_queue, BusOptions options)
+    : clock_(clock), ui_queue_(ui_queue), ui_thread_(std::this_thread::get_id()), bus_(options) {
+  line_.BaudRate = 9600;  // until the port sets its rate
+}
 
 SimulatedLine::~SimulatedLine() {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -74,6 +71,10 @@ void SimulatedLine::HangUp() {
   }
   cv_.notify_all();
   SettleAndDrain();
+}
+
+void SimulatedLine::SetWriteHook(std::function<void(const Bytes& bytes)> fn) {
+  write_hook_ = std::move(fn);
 }
 
 // --- inspection --------------------------------------------------------------------
@@ -124,7 +125,12 @@ std::vector<std::string> SimulatedLine::Errors() const {
 
 std::uint32_t SimulatedLine::BitRate() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return bit_rate_;
+  return line_.BaudRate;
+}
+
+CommTimeouts SimulatedLine::CurrentTimeouts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return timeouts_;
 }
 
 Micros SimulatedLine::ByteTime() const {
@@ -343,10 +349,9 @@ void SimulatedLine::OnArrival(const Bytes& bytes) {
 
 // --- CommDevice ------------------------------------------------------------------------
 
-DevError SimulatedLine::Open(const std::string& port) {
-  DevError e = inner_.Open(port);
-  if (e != 0) return e;
+DevError SimulatedLine::Open(const std::string& /*port*/) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (open_) return EBUSY;  // opened once already, as a device held by its own open
   open_ = true;
   hung_up_ = false;
   event_mask_ = 0;
@@ -355,13 +360,7 @@ DevError SimulatedLine::Open(const std::string& port) {
   return 0;
 }
 
-bool SimulatedLine::IsOpen() const {
-  return inner_.IsOpen();
-}
-
 DevError SimulatedLine::Close() {
-  DevError e = inner_.Close();
-  if (e != 0) return e;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     open_ = false;
@@ -374,82 +373,19 @@ DevError SimulatedLine::Close() {
   return 0;
 }
 
-DevError SimulatedLine::SetupQueues(int input_size, int output_size) {
-  return inner_.SetupQueues(input_size, output_size);
-}
-
-DevError SimulatedLine::SetLineSettings(const LineSettings& settings) {
-  DevError e = inner_.SetLineSettings(settings);
-  if (e != 0) return e;
-  std::lock_guard<std::mutex> lock(mutex_);
-  bit_rate_ = settings.BaudRate;
-  return 0;
-}
-
-DevError SimulatedLine::SetTimeouts(const CommTimeouts& timeouts) {
-  DevError e = inner_.SetTimeouts(timeouts);
-  if (e != 0) return e;
-  std::lock_guard<std::mutex> lock(mutex_);
-  timeouts_ = timeouts;
-  return 0;
-}
-
-DevError SimulatedLine::SetEventMask(std::uint32_t mask) {
-  DevError e = inner_.SetEventMask(mask);
-  if (e != 0) return e;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    event_mask_ = mask;
-  }
-  cv_.notify_all();
-  return 0;
-}
-
-std::unique_ptr<CommStopSignal> SimulatedLine::CreateStopSignal() {
-  inner_.CreateStopSignal();  // recorded there; the line's own signal wakes its waits
-  return std::make_unique<LockedStopSignal>(mutex_, cv_);
-}
-
-WaitResult SimulatedLine::WaitEvent(CommStopSignal& stop) {
-  auto& signal = static_cast<LockedStopSignal&>(stop);
-  Lock lock(mutex_);
-  ++waiting_;
-  cv_.notify_all();
-  WaitResult result;
-  for (;;) {
-    if (signal.IsSetLocked()) {
-      result = {WaitOutcome::kStopped, 0, 0};
-      break;
-    }
-    if (!open_ || hung_up_) {
-      result = {WaitOutcome::kFailed, 0, hung_up_ ? EIO : EBADF};
-      break;
-    }
-    if (event_mask_ == 0) {
-      result = {WaitOutcome::kFailed, 0, EINVAL};
-      break;
-    }
-    if (rx_event_) {
-      rx_event_ = false;
-      result = {WaitOutcome::kEvents, EV_RXCHAR, 0};
-      break;
-    }
-    cv_.wait(lock);
-  }
-  --waiting_;
-  cv_.notify_all();
-  return result;
+std::uint32_t SimulatedLine::TakeEventLocked() {
+  if (!rx_event_) return 0;
+  rx_event_ = false;
+  return EV_RXCHAR;
 }
 
 IoResult SimulatedLine::Read(void* buffer, int count) {
-  // The inner device records the call and may fail it. It holds no bytes of its own
-  // (the line's queue stands for the port's), so it returns at once.
-  IoResult inner = inner_.Read(buffer, count);
   Lock lock(mutex_);
-  if (inner.error != 0) {
-    failed_reads_.push_back(inner.error);
+  if (!open_) {
+    // Recorded when the UI side next settles; no request for it to take in.
+    failed_reads_.push_back(EBADF);
     cv_.notify_all();
-    return inner;
+    return {EBADF, 0};
   }
   read_count_ = count;
   phase_ = ReadPhase::kAsked;
@@ -466,8 +402,12 @@ IoResult SimulatedLine::Read(void* buffer, int count) {
 }
 
 IoResult SimulatedLine::Write(const void* buffer, int count) {
-  IoResult r = inner_.Write(buffer, count);
-  if (r.error != 0 || r.count <= 0) return r;
+  IoResult r{0, count};
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!open_) return {EBADF, 0};
+  }
+  if (count <= 0) return {0, 0};
   if (!OnUiThread()) {
     std::lock_guard<std::mutex> lock(mutex_);
     errors_.push_back("Write from a thread other than the clock's");
@@ -475,6 +415,7 @@ IoResult SimulatedLine::Write(const void* buffer, int count) {
   }
   const auto* in = static_cast<const std::uint8_t*>(buffer);
   Bytes request(in, in + r.count);
+  if (write_hook_) write_hook_(request);
   const std::uint32_t rate = BitRate();
   const Micros now = clock_.Now();
   // The request is on the wire for 10 bits a byte; the detectors hear it whole.
@@ -494,21 +435,18 @@ IoResult SimulatedLine::Write(const void* buffer, int count) {
 }
 
 DevError SimulatedLine::ClearError(std::uint32_t& errors, std::uint32_t& in_queue) {
-  std::uint32_t inner_queue = 0;
-  DevError e = inner_.ClearError(errors, inner_queue);
-  if (e != 0) return e;
   std::lock_guard<std::mutex> lock(mutex_);
+  errors = 0;  // the line has no framing or overrun errors
   in_queue = static_cast<std::uint32_t>(queue_.size());
   return 0;
 }
 
 DevError SimulatedLine::GetModemStatus(std::uint32_t& status) {
-  return inner_.GetModemStatus(status);
+  status = 0;  // no modem lines: all read as off
+  return 0;
 }
 
 DevError SimulatedLine::Purge(std::uint32_t flags) {
-  DevError e = inner_.Purge(flags);
-  if (e != 0) return e;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if ((flags & PURGE_RXABORT) != 0 &&

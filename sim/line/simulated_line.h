@@ -5,12 +5,11 @@
 // search runs exactly, in virtual time, in milliseconds of real time.
 //
 // How it sits
-//   TForm1 -> TComPort -> SimulatedLine (a CommDevice) -> inner CommDevice (normally
-//   the tests' FakeCommDevice). Every call is passed on to the inner device first, so
-//   the fake still records the calls and fails them on demand (FailNext("Open",
-//   ENOENT) makes a failed send; FailNext("Read", EIO) a failed read). What the inner
-//   device answers for reads and queue counts is replaced by the line's own: do not
-//   push bytes into the fake; put them on the line (Inject, ScriptAnswer).
+//   TForm1 -> TComPort -> (RecordingCommDevice, in the tests) -> SimulatedLine. The line
+//   is the port's device itself: its reads, queue counts and waits are the line's. To
+//   see the calls the component makes, or to fail one on demand (FailNext("Open",
+//   ENOENT) makes a failed send; FailNext("Read", EIO) a failed read), put a
+//   RecordingCommDevice over it.
 //
 // What it models
 //   - A Write is one request frame on the wire, 10 bits a byte at the bit rate the
@@ -54,6 +53,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -62,9 +62,9 @@
 #include <vector>
 
 #include "model/bus.h"
-#include "serial/platform/comm_device.h"
 #include "runtime/dispatcher.h"
 #include "runtime/scheduler.h"
+#include "serial/platform/locked_comm_device.h"
 
 namespace ornat::sim {
 
@@ -89,14 +89,12 @@ struct ReadRecord {
   DevError error = 0;  // 0; ECANCELED when a purge (closing the port) ended it; EIO...
 };
 
-class SimulatedLine : public CommDevice {
+class SimulatedLine : public LockedCommDevice {
  public:
-  // `clock`: the virtual clock of the UI thread. `inner`: the device every call is
-  // passed on to first. `ui_queue`: the dispatcher the event thread posts its
-  // hand-overs to; the line drains it. All three outlive the line, and the line
-  // outlives the port that uses it.
-  SimulatedLine(Scheduler& clock, CommDevice& inner, QueueDispatcher& ui_queue,
-                BusOptions options = {});
+  // `clock`: the virtual clock of the UI thread. `ui_queue`: the dispatcher the event
+  // thread posts its hand-overs to; the line drains it. Both outlive the line, and the
+  // line outlives the port that uses it.
+  SimulatedLine(Scheduler& clock, QueueDispatcher& ui_queue, BusOptions options = {});
   ~SimulatedLine() override;
   SimulatedLine(const SimulatedLine&) = delete;
   SimulatedLine& operator=(const SimulatedLine&) = delete;
@@ -120,11 +118,12 @@ class SimulatedLine : public CommDevice {
   void Inject(Bytes bytes, Micros after = Micros(0));
   // Bytes that are in the port's input queue at this very instant, all of them at
   // once: the event thread is woken and its read begins before this returns. Called
-  // from within a Write (the inner device's write hook), it puts noise on the line
-  // while the request is being written.
+  // from the write hook, it puts noise on the line while the request is being written.
   void ArriveNow(const Bytes& bytes);
   // The other end is gone: event waits and reads fail with EIO until the next Open.
   void HangUp();
+  // fn(bytes) runs on every Write the line takes, before its bytes go on the wire.
+  void SetWriteHook(std::function<void(const Bytes& bytes)> fn);
 
   // --- what happened -----------------------------------------------------------------
   std::vector<WireFrame> WireFrames() const;
@@ -142,20 +141,15 @@ class SimulatedLine : public CommDevice {
   // Forgets the wire frames, reads and request times so far (a long run that checks
   // its memory keeps none of them).
   void ClearHistory();
+  // The timeouts the port last set.
+  CommTimeouts CurrentTimeouts() const;
   // The time of 10 bits at the port's current bit rate.
   Micros ByteTime() const;
   std::uint32_t BitRate() const;
 
   // --- CommDevice -------------------------------------------------------------------
   DevError Open(const std::string& port) override;
-  bool IsOpen() const override;
   DevError Close() override;
-  DevError SetupQueues(int input_size, int output_size) override;
-  DevError SetLineSettings(const LineSettings& settings) override;
-  DevError SetTimeouts(const CommTimeouts& timeouts) override;
-  DevError SetEventMask(std::uint32_t mask) override;
-  std::unique_ptr<CommStopSignal> CreateStopSignal() override;
-  WaitResult WaitEvent(CommStopSignal& stop) override;
   IoResult Read(void* buffer, int count) override;
   IoResult Write(const void* buffer, int count) override;
   DevError ClearError(std::uint32_t& errors, std::uint32_t& in_queue) override;
@@ -171,6 +165,8 @@ class SimulatedLine : public CommDevice {
   };
   using Lock = std::unique_lock<std::mutex>;
 
+  // The event thread's wait ends on EV_RXCHAR, raised when a byte arrives while it waits.
+  std::uint32_t TakeEventLocked() override;
   bool OnUiThread() const { return std::this_thread::get_id() == ui_thread_; }
   // Lockstep: waits until the event thread is parked (see the header comment),
   // taking read requests in as they come. UI thread, lock held.
@@ -192,7 +188,6 @@ class SimulatedLine : public CommDevice {
   void OnArrival(const Bytes& bytes);
 
   Scheduler& clock_;
-  CommDevice& inner_;
   QueueDispatcher& ui_queue_;
   const std::thread::id ui_thread_;
   Bus bus_;                            // UI thread only
@@ -200,18 +195,11 @@ class SimulatedLine : public CommDevice {
   std::vector<Micros> request_times_;  // UI thread only
   // Until when each detector is answering (its last byte on the wire); UI thread only.
   std::vector<Micros> busy_until_;
+  std::function<void(const Bytes&)> write_hook_;  // UI thread only
 
-  mutable std::mutex mutex_;
-  std::condition_variable cv_;
-  // --- guarded by mutex_ ---
-  bool open_ = false;
-  bool hung_up_ = false;
-  std::uint32_t bit_rate_ = 9600;
-  CommTimeouts timeouts_{};
-  std::uint32_t event_mask_ = 0;
+  // --- guarded by mutex_ (with the state of LockedCommDevice) ---
   std::deque<std::pair<std::uint8_t, Micros>> queue_;
   bool rx_event_ = false;  // EV_RXCHAR raised, not yet taken by WaitEvent
-  int waiting_ = 0;        // event threads inside WaitEvent
   ReadPhase phase_ = ReadPhase::kNone;
   int read_count_ = 0;
   Bytes read_bytes_;
@@ -220,7 +208,7 @@ class SimulatedLine : public CommDevice {
   Micros read_last_byte_{0};
   std::uint64_t read_generation_ = 0;  // stale completion tasks check it
   Scheduler::TaskId read_task_ = 0;
-  std::vector<DevError> failed_reads_;  // inner failures not yet recorded
+  std::vector<DevError> failed_reads_;  // reads of a closed port, not yet recorded
   std::vector<WireFrame> wire_;
   std::vector<ReadRecord> reads_;
   std::size_t lost_ = 0;

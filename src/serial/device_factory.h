@@ -14,12 +14,11 @@
 // with no change to TComPort, TForm1 or the front ends.
 
 #include <cstddef>
-#include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "serial/platform/comm_device.h"
+#include "serial/platform/forwarding_comm_device.h"
 
 namespace ornat {
 
@@ -30,39 +29,18 @@ std::unique_ptr<CommDevice> MakeCommDevice(const std::string& port_name);
 // changes the device only while it is closed (an open device refuses Open with its own
 // error), so the event thread, which runs only while the port is open, never sees the
 // change.
-class SwitchingCommDevice : public CommDevice {
+class SwitchingCommDevice : public ForwardingCommDevice {
  public:
   // Starts with the device of a local serial port's name.
   SwitchingCommDevice();
 
   DevError Open(const std::string& port) override;
-  std::vector<PortHolder> HoldersAtLastOpen() const override {
-    return current_->HoldersAtLastOpen();
-  }
-  bool IsOpen() const override { return current_->IsOpen(); }
-  DevError Close() override { return current_->Close(); }
-  DevError SetupQueues(int input_size, int output_size) override {
-    return current_->SetupQueues(input_size, output_size);
-  }
-  DevError SetLineSettings(const LineSettings& s) override { return current_->SetLineSettings(s); }
-  DevError SetTimeouts(const CommTimeouts& t) override { return current_->SetTimeouts(t); }
-  DevError SetEventMask(std::uint32_t mask) override { return current_->SetEventMask(mask); }
-  std::unique_ptr<CommStopSignal> CreateStopSignal() override {
-    return current_->CreateStopSignal();
-  }
-  WaitResult WaitEvent(CommStopSignal& stop) override { return current_->WaitEvent(stop); }
-  IoResult Read(void* buffer, int count) override { return current_->Read(buffer, count); }
-  IoResult Write(const void* buffer, int count) override { return current_->Write(buffer, count); }
-  DevError ClearError(std::uint32_t& errors, std::uint32_t& in_queue) override {
-    return current_->ClearError(errors, in_queue);
-  }
-  DevError GetModemStatus(std::uint32_t& status) override {
-    return current_->GetModemStatus(status);
-  }
-  DevError Purge(std::uint32_t flags) override { return current_->Purge(flags); }
 
   // The device the calls go to now.
   CommDevice& Current() { return *current_; }
+
+ protected:
+  CommDevice& Target() const override { return *current_; }
 
  private:
   std::size_t transport_;

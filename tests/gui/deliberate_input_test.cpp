@@ -32,7 +32,7 @@ using Frame = std::vector<std::uint8_t>;
 
 std::vector<Frame> Writes(GuiWindow& win) {
   std::vector<Frame> frames;
-  for (const FakeCall& c : win.base.device.calls())
+  for (const DeviceCall& c : win.base.device.calls())
     if (c.name == "Write") frames.push_back(c.data);
   return frames;
 }

@@ -12,13 +12,13 @@
 #include "app/qt_scheduler.h"
 #include "gui_window.h"
 #include "support/basic_form.h"
-#include "support/fake_comm_device.h"
+#include "support/scripted_comm_device.h"
 
 namespace ornat::testing {
 namespace {
 
 TEST(Program, StartRunsStartUpAndShowsTheWindowCentredOnTheScreen) {
-  FakeCommDevice device;
+  ScriptedCommDevice device;
   FakePortList ports;
   ports.ports = std::vector<std::string>{"ttyS0"};
   Program program(device, &ports);

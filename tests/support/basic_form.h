@@ -1,5 +1,5 @@
 #pragma once
-// A TForm1 on a virtual clock with the fake serial device, scripted dialogs and a
+// A TForm1 on a virtual clock with the scripted serial device (recorded), scripted dialogs and a
 // port list the test fills; nothing runs until the test drives it.
 
 #include <memory>
@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "serial/platform/port_list.h"
-#include "support/fake_comm_device.h"
-#include "ui/main_window.h"
 #include "runtime/dispatcher.h"
 #include "runtime/virtual_scheduler.h"
+#include "serial/platform/port_list.h"
+#include "serial/platform/recording_comm_device.h"
+#include "support/scripted_comm_device.h"
+#include "ui/main_window.h"
 
 namespace ornat::testing {
 
@@ -42,13 +43,14 @@ class TempDir {
 
 struct BasicForm {
   // hold_line: the window takes its line's lock (LineLock) as the programs do; off, as
-  // every test process shares the fake device's port names.
+  // every test process shares the scripted device's port names.
   explicit BasicForm(int screen_height = 1080, bool hold_line = false);
   ScriptedDialogs dialogs;
   HandlerGate gate{dialogs};
   VirtualScheduler clock;
   QueueDispatcher dispatcher{gate};
-  FakeCommDevice device;
+  ScriptedCommDevice script;
+  RecordingCommDevice device{script};  // the window's device
   FakePortList ports;
   TempDir dir;
   std::unique_ptr<TForm1> form;

@@ -1,6 +1,6 @@
 #pragma once
 // The platform's error numbers for the cases the exchange engine tells apart, for the
-// tests that make the fake device fail with them: errno values on Linux
+// tests that make the device fail with them on demand: errno values on Linux
 // (platform_errors_linux.cpp), GetLastError() codes on Windows
 // (platform_errors_windows.cpp).
 

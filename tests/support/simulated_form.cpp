@@ -10,7 +10,7 @@ SimulatedForm::SimulatedForm(bool with_detector, bool hold_line) {
   env.gate = &gate;
   env.dispatcher = &dispatcher;
   env.dialogs = &dialogs;
-  env.device = &line;
+  env.device = &device;
   env.ports = &ports;
   env.working_dir = dir.path();
   env.exchange_observer = &exchanges;

@@ -1,7 +1,7 @@
 #pragma once
 // SimulatedForm: a TForm1 on the virtual clock whose ComPort1 (the real component,
 // with its real event thread) talks to a SimulatedLine with one detector at address
-// 247, 9600 bit/s, behind the recording FakeCommDevice. FormCreate has run (port
+// 247, 9600 bit/s, seen through a RecordingCommDevice. FormCreate has run (port
 // "COM1", address 247, BaudIndex 3). Nothing moves until the test drives the clock.
 //
 //   SimulatedForm t;
@@ -20,12 +20,12 @@
 #include <vector>
 
 #include "line/simulated_line.h"
-#include "serial/comport.h"
-#include "support/basic_form.h"
-#include "support/fake_comm_device.h"
-#include "ui/main_window.h"
 #include "runtime/dispatcher.h"
 #include "runtime/virtual_scheduler.h"
+#include "serial/comport.h"
+#include "serial/platform/recording_comm_device.h"
+#include "support/basic_form.h"
+#include "ui/main_window.h"
 
 namespace ornat::testing {
 
@@ -43,8 +43,8 @@ struct SimulatedForm {
   HandlerGate gate{dialogs};
   VirtualScheduler clock;
   QueueDispatcher dispatcher{gate};
-  FakeCommDevice device;
-  sim::SimulatedLine line{clock, device, dispatcher};
+  sim::SimulatedLine line{clock, dispatcher};
+  RecordingCommDevice device{line};  // the window's device: records the line's calls
   FakePortList ports;
   TempDir dir;
   // The window's exchange observer: add the journal, a survey... to it.

@@ -76,7 +76,7 @@ Outcome Search(std::uint8_t address, int speed_code, Micros turnaround, int dela
     }
   });
   // A send while an exchange is in flight shows as a Write with Timer_Rx enabled.
-  t.device.SetWriteHook([&](const std::vector<std::uint8_t>&) {
+  t.line.SetWriteHook([&](const std::vector<std::uint8_t>&) {
     if (w.Timer_Rx.Enabled()) out.in_flight_send = true;
   });
   t.Click(w.CustomItem5);

@@ -220,7 +220,7 @@ TEST(ExchangeTransmit, ANoiseByteDuringTheWriteIsReadUnderTheLimitOfTheRequestBe
       ASSERT_EQ(t.LogLines().back(), kOkLine);
     }
     bool noise_sent = false;
-    t.device.SetWriteHook([&](const std::vector<std::uint8_t>&) {
+    t.line.SetWriteHook([&](const std::vector<std::uint8_t>&) {
       if (noise_sent) return;
       noise_sent = true;
       t.line.ArriveNow({0xFF});

@@ -377,7 +377,7 @@ TEST(Sequencer, ACompletionThatCannotCloseThePortEndsTheCycleAndItsDeferredActio
 // enabled) at that moment.
 struct InFlightWrites {
   explicit InFlightWrites(SimulatedForm& t) {
-    t.device.SetWriteHook([this, &t](const std::vector<std::uint8_t>&) {
+    t.line.SetWriteHook([this, &t](const std::vector<std::uint8_t>&) {
       if (t.w().Timer_Rx.Enabled()) ++count;
     });
   }

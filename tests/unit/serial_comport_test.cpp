@@ -1,4 +1,4 @@
-// The serial port component over the recording fake device: which
+// The serial port component over the scripted device, recorded: which
 // device calls, in which order, how often; handlers; settings objects; errors.
 
 #include <gtest/gtest.h>
@@ -11,8 +11,9 @@
 #include "runtime/handler_gate.h"
 #include "serial/comport.h"
 #include "serial/comthread.h"
-#include "support/fake_comm_device.h"
+#include "serial/platform/recording_comm_device.h"
 #include "support/platform_errors.h"
+#include "support/scripted_comm_device.h"
 #include "ui/toolkit/dialogs.h"
 
 namespace ornat {
@@ -67,7 +68,8 @@ class ComPortTest : public ::testing::Test {
   ScriptedDialogs dialogs;
   HandlerGate gate;
   QueueDispatcher dispatcher;
-  testing::FakeCommDevice device;
+  testing::ScriptedCommDevice script;
+  RecordingCommDevice device{script};
   TComPort port;
   std::vector<std::string> log;
 };
@@ -165,7 +167,7 @@ TEST_F(ComPortTest, ClosingAClosedPortDoesNothing) {
 TEST_F(ComPortTest, ModemLinesThatAreOnReachTheHandlersAtOpen) {
   MakeComPort1();
   RecordHandlers();
-  device.SetModemStatus(MS_CTS_ON | MS_RLSD_ON);
+  script.SetModemStatus(MS_CTS_ON | MS_RLSD_ON);
   port.OpenPort();
   EXPECT_EQ(log, (Names{"BeforeOpen@0", "AfterOpen@5", "CTS1@6", "DSR0@7", "RLSD1@8"}));
   port.ClosePort();
@@ -292,7 +294,7 @@ TEST_F(ComPortTest, EmptyEventsStartNoThreadAndClosingSkipsTheThreadStep) {
   EXPECT_TRUE(port.Connected());
   EXPECT_FALSE(port.ThreadCreated());
   EXPECT_EQ(port.EventThread(), nullptr);
-  device.PushReceived({1, 2, 3}, true);
+  script.PushReceived({1, 2, 3}, true);
   port.ClosePort();
   EXPECT_FALSE(any_line_event);
   EXPECT_EQ(device.Names(),
@@ -306,7 +308,7 @@ TEST_F(ComPortTest, ClosingRunsTheSignalHandlersThenAbortsStopsTheThreadAndClose
   MakeComPort1();
   port.OpenPort();
   RecordHandlers();
-  device.SetModemStatus(MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);  // not read at close
+  script.SetModemStatus(MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);  // not read at close
   device.ClearCalls();
   port.ClosePort();
   EXPECT_FALSE(port.Connected());
@@ -353,7 +355,8 @@ TEST_F(ComPortTest, DestroyingAnOpenPortRunsTheCloseHandlersAndClosesTheDevice) 
   ScriptedDialogs d;
   HandlerGate g(d);
   QueueDispatcher q(g);
-  testing::FakeCommDevice dev;
+  testing::ScriptedCommDevice own;
+  RecordingCommDevice dev{own};
   Names seen;
   {
     TComPort p("ComPort1", dev, q);
@@ -623,7 +626,7 @@ TEST_F(ComPortTest, AFailedReApplyWhileOpenKeepsTheNewValueAndThePortOpen) {
   }
   EXPECT_EQ(port.BaudRate(), TBaudRate::br14400);
   EXPECT_TRUE(port.Connected());
-  EXPECT_EQ(device.CurrentBaudRate(), 9600u);  // the driver keeps its previous settings
+  EXPECT_EQ(script.CurrentBaudRate(), 9600u);  // the driver keeps its previous settings
   device.FailNext("SetTimeouts", EIO);
   EXPECT_THROW(port.Timeouts().SetWriteTotalConstant(500), EComPort);
   EXPECT_EQ(port.Timeouts().WriteTotalConstant(), 500);
@@ -847,7 +850,7 @@ TEST_F(ComPortTest, WriteBytesReturnsTheCountTheDeviceWrote) {
   const std::uint8_t frame[8] = {0xF7, 0x03, 0x00, 0x00, 0x00, 0x01, 0x91, 0x5C};
   EXPECT_EQ(port.WriteBytes(frame, 8), 8);
   EXPECT_EQ(device.Last("Write").data, std::vector<std::uint8_t>(frame, frame + 8));
-  device.SetWriteLimit(3);  // a write that ran out of time: no error, fewer bytes
+  script.SetWriteLimit(3);  // a write that ran out of time: no error, fewer bytes
   EXPECT_EQ(port.WriteBytes(frame, 8), 3);
   device.FailNext("Write", EIO);
   try {
@@ -865,7 +868,7 @@ TEST_F(ComPortTest, ReadBytesReturnsTheBytesReadAndThenQueriesTheQueueOnce) {
   MakeComPort1();
   port.SetEvents(TComEvents{});
   port.OpenPort();
-  device.PushReceived({1, 2, 3, 4, 5});
+  script.PushReceived({1, 2, 3, 4, 5});
   device.ClearCalls();
   std::uint8_t buf[20] = {};
   EXPECT_EQ(port.ReadBytes(buf, 3), 3);
@@ -894,7 +897,7 @@ TEST_F(ComPortTest, ReadBytesReturnsTheBytesReadAndThenQueriesTheQueueOnce) {
 TEST_F(ComPortTest, LineErrorsMapTheFlagsAndParityOnlyWhileChecked) {
   port.SetEvents(TComEvents{});
   port.OpenPort();
-  device.SetLineErrors(CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER | CE_TXFULL | CE_BREAK |
+  script.SetLineErrors(CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER | CE_TXFULL | CE_BREAK |
                        CE_IOE | CE_MODE);
   TComErrors all = port.LineErrors();
   TComErrors expected = TComErrors::All();
@@ -902,9 +905,9 @@ TEST_F(ComPortTest, LineErrorsMapTheFlagsAndParityOnlyWhileChecked) {
   EXPECT_EQ(all, expected);
   EXPECT_TRUE(port.LineErrors().Empty());  // the query cleared them
   port.Parity().SetCheck(true);
-  device.SetLineErrors(CE_RXPARITY);
+  script.SetLineErrors(CE_RXPARITY);
   EXPECT_EQ(port.LineErrors(), TComErrors{TComError::ceRxParity});
-  device.SetLineErrors(CE_FRAME);
+  script.SetLineErrors(CE_FRAME);
   EXPECT_EQ(port.QueuedInputCount(), 0);  // discards (and so clears) the flags
   EXPECT_TRUE(port.LineErrors().Empty());
   device.FailNext("ClearError", EIO);
@@ -915,9 +918,9 @@ TEST_F(ComPortTest, LineErrorsMapTheFlagsAndParityOnlyWhileChecked) {
 TEST_F(ComPortTest, ModemSignalsMapTheFourLines) {
   port.SetEvents(TComEvents{});
   port.OpenPort();
-  device.SetModemStatus(MS_CTS_ON | MS_RING_ON);
+  script.SetModemStatus(MS_CTS_ON | MS_RING_ON);
   EXPECT_EQ(port.ModemSignals(), (TModemSignals{TComSignal::csCTS, TComSignal::csRing}));
-  device.SetModemStatus(MS_DSR_ON | MS_RLSD_ON);
+  script.SetModemStatus(MS_DSR_ON | MS_RLSD_ON);
   EXPECT_EQ(port.ModemSignals(), (TModemSignals{TComSignal::csDSR, TComSignal::csRLSD}));
   device.FailNext("GetModemStatus", EIO);
   try {

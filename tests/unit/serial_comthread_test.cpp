@@ -1,4 +1,4 @@
-// The serial event thread over the fake device: mask translation,
+// The serial event thread over the scripted device: mask translation,
 // delivery order, the three SyncMethods, exceptions, stopping.
 
 #include <gtest/gtest.h>
@@ -16,8 +16,9 @@
 #include "runtime/handler_gate.h"
 #include "serial/comport.h"
 #include "serial/comthread.h"
+#include "serial/platform/recording_comm_device.h"
 #include "support/eventually.h"
-#include "support/fake_comm_device.h"
+#include "support/scripted_comm_device.h"
 #include "ui/toolkit/dialogs.h"
 
 namespace ornat {
@@ -74,7 +75,7 @@ class ComThreadTest : public ::testing::Test {
   // Opens and forgets the three signal deliveries of the open.
   void Open() {
     port.OpenPort();
-    ASSERT_TRUE(device.WaitUntilWaiting());
+    ASSERT_TRUE(script.WaitUntilWaiting());
     log_at_open = log.Size();
   }
   Names Delivered() const {
@@ -85,7 +86,8 @@ class ComThreadTest : public ::testing::Test {
   ScriptedDialogs dialogs;
   HandlerGate gate;
   QueueDispatcher dispatcher;
-  testing::FakeCommDevice device;
+  testing::ScriptedCommDevice script;
+  RecordingCommDevice device{script};
   TComPort port;
   Log log;
   std::size_t log_at_open = 0;
@@ -132,7 +134,7 @@ TEST_F(ComThreadTest, UnderSmNoneOnRxCharRunsOnTheEventThreadWithTheQueuedCount)
     seen = count;
   };
   Open();
-  device.PushReceived({1, 2, 3, 4, 5, 6, 7, 8}, true);
+  script.PushReceived({1, 2, 3, 4, 5, 6, 7, 8}, true);
   ASSERT_TRUE(Eventually([&] { return seen.load() == 8; }));
   EXPECT_TRUE(on_event_thread.load());
   port.ClosePort();
@@ -142,10 +144,10 @@ TEST_F(ComThreadTest, ABatchIsDeliveredInTheFixedOrderErrorBeforeData) {
   port.SetSyncMethod(TSyncMethod::smNone);
   RecordAll();
   Open();
-  device.SetLineErrors(CE_FRAME);
-  device.SetModemStatus(MS_CTS_ON | MS_RLSD_ON);
-  device.PushReceived({0x55, 0x66});
-  device.PushEvent(0x05FF);
+  script.SetLineErrors(CE_FRAME);
+  script.SetModemStatus(MS_CTS_ON | MS_RLSD_ON);
+  script.PushReceived({0x55, 0x66});
+  script.PushEvent(0x05FF);
   ASSERT_TRUE(Eventually([&] { return Delivered().size() == 10; }));
   EXPECT_EQ(Delivered(), (Names{"Error1", "RxChar2", "TxEmpty", "Break", "Ring", "CTS1", "DSR0",
                                 "RxFlag", "RLSD1", "Rx80Full"}));
@@ -156,9 +158,9 @@ TEST_F(ComThreadTest, AnErrorAndDataBatchReportsTheErrorFirst) {
   port.SetSyncMethod(TSyncMethod::smNone);
   RecordAll();
   Open();
-  device.SetLineErrors(CE_OVERRUN);
-  device.PushReceived({1});
-  device.PushEvent(EV_RXCHAR | EV_ERR);
+  script.SetLineErrors(CE_OVERRUN);
+  script.PushReceived({1});
+  script.PushEvent(EV_RXCHAR | EV_ERR);
   ASSERT_TRUE(Eventually([&] { return Delivered().size() == 2; }));
   EXPECT_EQ(
       Delivered(),
@@ -173,7 +175,7 @@ TEST_F(ComThreadTest, TheSystemQueriesRunWithoutHandlersAndEmptyResultsRaiseNoth
   int clear_before = device.Count("ClearError");
   int modem_before = device.Count("GetModemStatus");
   // No errors left and no bytes queued: neither OnError nor OnRxChar.
-  device.PushEvent(EV_ERR | EV_RXCHAR | EV_DSR);
+  script.PushEvent(EV_ERR | EV_RXCHAR | EV_DSR);
   ASSERT_TRUE(Eventually([&] { return Delivered().size() == 1; }));
   EXPECT_EQ(Delivered(), (Names{"DSR0"}));
   EXPECT_EQ(device.Count("ClearError"), clear_before + 2);
@@ -189,10 +191,10 @@ TEST_F(ComThreadTest, AnExceptionInOnRxCharUnderSmNoneEndsTheThreadAndCloseStill
     throw std::runtime_error("handler failed");
   };
   Open();
-  device.PushReceived({1}, true);
+  script.PushReceived({1}, true);
   ASSERT_TRUE(Eventually([&] { return port.EventThread()->Finished(); }));
   EXPECT_TRUE(port.EventThread()->EndedByException());
-  device.PushReceived({2}, true);  // nobody watches any more
+  script.PushReceived({2}, true);  // nobody watches any more
   std::this_thread::sleep_for(20ms);
   EXPECT_EQ(calls.load(), 1);
   EXPECT_TRUE(port.Connected());
@@ -204,14 +206,14 @@ TEST_F(ComThreadTest, AnExceptionInOnRxCharUnderSmNoneEndsTheThreadAndCloseStill
   EXPECT_EQ(device.NamesWithoutWaits(), (Names{"Purge", "Close"}));
   // The next open starts a new thread that delivers again.
   Open();
-  device.PushReceived({3}, true);
+  script.PushReceived({3}, true);
   ASSERT_TRUE(Eventually([&] { return calls.load() == 2; }));
   port.ClosePort();
 }
 
 TEST_F(ComThreadTest, ClosingWhileAHandlerWaitsInReadBytesFailsTheReadWithCode3) {
   port.SetSyncMethod(TSyncMethod::smNone);
-  device.SetReadMode(testing::FakeReadMode::kWaitForCount);
+  script.SetReadMode(testing::ScriptedCommDevice::ReadMode::kWaitForCount);
   std::atomic<int> code{0};
   std::atomic<int> system_error{0};
   port.OnRxChar = [&](TObject*, int) {
@@ -225,8 +227,8 @@ TEST_F(ComThreadTest, ClosingWhileAHandlerWaitsInReadBytesFailsTheReadWithCode3)
     }
   };
   Open();
-  device.PushReceived({1, 2, 3, 4, 5, 6, 7, 8}, true);
-  ASSERT_TRUE(device.WaitUntilReadPending());
+  script.PushReceived({1, 2, 3, 4, 5, 6, 7, 8}, true);
+  ASSERT_TRUE(script.WaitUntilReadPending());
   port.ClosePort();
   EXPECT_EQ(code.load(), 3);
   EXPECT_EQ(system_error.load(), ECANCELED);
@@ -239,7 +241,7 @@ TEST_F(ComThreadTest, AModemQueryFailureInADeliveryEndsTheThread) {
   RecordAll();
   Open();
   device.FailNext("GetModemStatus", EIO);
-  device.PushEvent(EV_CTS);
+  script.PushEvent(EV_CTS);
   ASSERT_TRUE(Eventually([&] { return port.EventThread()->Finished(); }));
   EXPECT_TRUE(port.EventThread()->EndedByException());
   EXPECT_TRUE(Delivered().empty());
@@ -249,7 +251,7 @@ TEST_F(ComThreadTest, AModemQueryFailureInADeliveryEndsTheThread) {
 TEST_F(ComThreadTest, AFailedWaitEndsTheLoopLikeTheStopSignal) {
   port.SetSyncMethod(TSyncMethod::smNone);
   Open();
-  device.HangUp();  // the other side is gone: the wait fails with EIO
+  script.HangUp();  // the other side is gone: the wait fails with EIO
   ASSERT_TRUE(Eventually([&] { return port.EventThread()->Finished(); }));
   EXPECT_FALSE(port.EventThread()->EndedByException());
   EXPECT_EQ(device.Last("SetEventMask").args, (std::vector<std::int64_t>{0}));
@@ -262,8 +264,8 @@ TEST_F(ComThreadTest, EventsOutsideTheMaskAreNeverDelivered) {
   port.SetEvents(TComEvents{TComEvent::evRLSD});
   RecordAll();
   Open();
-  device.PushEvent(EV_RING);
-  device.PushEvent(EV_RLSD | EV_RING);
+  script.PushEvent(EV_RING);
+  script.PushEvent(EV_RLSD | EV_RING);
   ASSERT_TRUE(Eventually([&] { return Delivered().size() == 1; }));
   std::this_thread::sleep_for(20ms);
   EXPECT_EQ(Delivered(), (Names{"RLSD0"}));
@@ -281,7 +283,7 @@ TEST_F(ComThreadTest, UnderSmThreadSyncTheHandlersRunOnTheUiThread) {
     seen = count;
   };
   Open();
-  device.PushReceived({9, 9, 9}, true);
+  script.PushReceived({9, 9, 9}, true);
   ASSERT_TRUE(Eventually([&] {
     dispatcher.RunPending();
     return seen.load() == 3;
@@ -293,7 +295,7 @@ TEST_F(ComThreadTest, UnderSmThreadSyncTheHandlersRunOnTheUiThread) {
 TEST_F(ComThreadTest, UnderSmThreadSyncAnExceptionIsCarriedBackAndEndsTheThread) {
   port.OnRxChar = [&](TObject*, int) { throw std::runtime_error("boom"); };
   Open();
-  device.PushReceived({1}, true);
+  script.PushReceived({1}, true);
   ASSERT_TRUE(Eventually([&] {
     dispatcher.RunPending();
     return port.EventThread()->Finished();
@@ -308,7 +310,7 @@ TEST_F(ComThreadTest, ClosingWhileTheThreadWaitsInASynchronisedCallDoesNotDeadlo
   std::atomic<int> delivered{0};
   port.OnRxChar = [&](TObject*, int) { ++delivered; };
   Open();
-  device.PushReceived({1, 2}, true);
+  script.PushReceived({1, 2}, true);
   // The thread now blocks in Dispatcher::Send; nobody drains the queue but the close.
   ASSERT_TRUE(Eventually([&] { return dispatcher.HasWork(); }));
   port.ClosePort();
@@ -331,8 +333,8 @@ TEST_F(ComThreadTest, UnderSmWindowSyncEachEventIsOneMessageAndTheThreadGoesOn) 
   };
   port.OpenPort();
   log_at_open = log.Size();
-  device.SetModemStatus(MS_RLSD_ON);
-  device.PushEvent(EV_RLSD | EV_RING);
+  script.SetModemStatus(MS_RLSD_ON);
+  script.PushEvent(EV_RLSD | EV_RING);
   // The thread does not wait for the UI thread: it is back in its wait.
   ASSERT_TRUE(device.WaitForCalls("WaitEvent", 2));
   ASSERT_TRUE(Eventually([&] { return dispatcher.HasWork(); }));
@@ -350,7 +352,7 @@ TEST_F(ComThreadTest, UnderSmWindowSyncADeliveryExceptionGoesToTheReportAndTheTh
     throw std::runtime_error("handler failed");
   };
   Open();
-  device.PushReceived({1}, true);
+  script.PushReceived({1}, true);
   ASSERT_TRUE(Eventually([&] {
     dispatcher.RunPending();
     return calls.load() == 1;
@@ -358,7 +360,7 @@ TEST_F(ComThreadTest, UnderSmWindowSyncADeliveryExceptionGoesToTheReportAndTheTh
   ASSERT_EQ(dialogs.exceptions.size(), 1u);
   EXPECT_EQ(dialogs.exceptions[0], "handler failed");
   EXPECT_FALSE(port.EventThread()->Finished());
-  device.PushEvent(EV_RXCHAR);
+  script.PushEvent(EV_RXCHAR);
   ASSERT_TRUE(Eventually([&] {
     dispatcher.RunPending();
     return calls.load() == 2;
@@ -371,7 +373,7 @@ TEST_F(ComThreadTest, UnderSmWindowSyncMessagesLeftAfterTheCloseAreDropped) {
   std::atomic<int> calls{0};
   port.OnRxChar = [&](TObject*, int) { ++calls; };
   Open();
-  device.PushReceived({1}, true);
+  script.PushReceived({1}, true);
   ASSERT_TRUE(Eventually([&] { return dispatcher.HasWork(); }));
   port.ClosePort();
   dispatcher.RunPending();
@@ -382,7 +384,7 @@ TEST_F(ComThreadTest, UnderSmWindowSyncAMessageOutlivingThePortIsDroppedSafely) 
   ScriptedDialogs d;
   HandlerGate g(d);
   QueueDispatcher q(g);
-  testing::FakeCommDevice dev;
+  testing::ScriptedCommDevice dev;
   {
     TComPort p("ComPort1", dev, q);
     p.SetSyncMethod(TSyncMethod::smWindowSync);
@@ -401,11 +403,11 @@ TEST_F(ComThreadTest, UnderSmWindowSyncAMessageOutlivingThePortIsDroppedSafely) 
 TEST_F(ComThreadTest, StoppingClearsTheMaskAndEmptiesBothQueues) {
   port.SetSyncMethod(TSyncMethod::smNone);
   Open();
-  device.PushReceived({1, 2, 3});
+  script.PushReceived({1, 2, 3});
   device.ClearCalls();
   port.ClosePort();
   EXPECT_EQ(device.NamesWithoutWaits(), (Names{"Purge", "SetEventMask", "Purge", "Close"}));
-  EXPECT_EQ(device.QueuedBytes(), 0u);
+  EXPECT_EQ(script.QueuedBytes(), 0u);
 }
 
 TEST_F(ComThreadTest, SignalStopWakesTheWaitAtOnce) {

@@ -1,4 +1,4 @@
-// SimulatedLine: the detectors behind the fake device on the virtual clock, as the
+// SimulatedLine: the detectors as the port's device, on the virtual clock, as the
 // exchange, sequencer and bus-search tests rely on it: pacing at the port's bit rate,
 // speeds that do not match, the port's queue while closed, changes after the echo,
 // scripted answers, a whole bus search in virtual time, and a hung-up line.

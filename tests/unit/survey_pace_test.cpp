@@ -91,7 +91,7 @@ TEST(SurveyPace, AProbeWaitsItsWindowAndTheWindowsSearchIsTheWindowsOnceThePaceE
     }
   }
   // The probes read with the pace's timeouts: a read ends after the silence.
-  const CommTimeouts paced = t.device.CurrentTimeouts();
+  const CommTimeouts paced = t.line.CurrentTimeouts();
   EXPECT_EQ(paced.ReadIntervalTimeout, 24u);
   EXPECT_EQ(paced.ReadTotalTimeoutMultiplier, 0u);
   EXPECT_EQ(paced.ReadTotalTimeoutConstant, 24u);
@@ -104,7 +104,7 @@ TEST(SurveyPace, AProbeWaitsItsWindowAndTheWindowsSearchIsTheWindowsOnceThePaceE
   }));
   t.exchanges.Remove(&survey);
   EXPECT_FALSE(t.w().SurveyPaced());
-  const CommTimeouts window = t.device.CurrentTimeouts();
+  const CommTimeouts window = t.line.CurrentTimeouts();
   EXPECT_EQ(window.ReadIntervalTimeout, 150u);
   EXPECT_EQ(window.ReadTotalTimeoutMultiplier, 0u);
   EXPECT_EQ(window.ReadTotalTimeoutConstant, 0u);
@@ -198,8 +198,8 @@ TEST(SurveyPace, WithThePaceOffTheSameAnswerIsReadTheWindowsWay) {
   EXPECT_EQ(reads[0].bytes, ProbeAnswer(5));
   EXPECT_EQ(reads[0].end, Answers(t)[0].last + Millis(150));
   EXPECT_EQ(t.Completions()[0], reads[0].end + Millis(5));
-  EXPECT_EQ(t.device.CurrentTimeouts().ReadIntervalTimeout, 150u);
-  EXPECT_EQ(t.device.CurrentTimeouts().ReadTotalTimeoutConstant, 0u);
+  EXPECT_EQ(t.line.CurrentTimeouts().ReadIntervalTimeout, 150u);
+  EXPECT_EQ(t.line.CurrentTimeouts().ReadTotalTimeoutConstant, 0u);
 }
 
 TEST(SurveyPace, ReadsOfOddAnswersEndAtTheAnswerOrAfterTheSilence) {
@@ -350,7 +350,7 @@ TEST(SurveyPace, AQueryIsPacedTooAndJudgesItsAnswerWhateverCameAfterIt) {
     t.Click(t.w().TeButton5);
     if (noise) t.line.Inject({0x13, 0x37, 0x42}, Millis(36));  // the answer ends at 35.2 ms
     ASSERT_TRUE(t.RunUntil([&] { return !rec.records.empty(); }));
-    EXPECT_EQ(t.device.CurrentTimeouts().ReadIntervalTimeout, 24u);
+    EXPECT_EQ(t.line.CurrentTimeouts().ReadIntervalTimeout, 24u);
     sim::Bytes expected = WithCrc({0xF7, 0x03, 0x10, 0x00, 0x10, 0x00, 0xF7, 0x00, 0x04, 0x00, 0x00,
                                    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
     if (noise) expected.insert(expected.end(), {0x13, 0x37, 0x42});

@@ -677,8 +677,8 @@ TEST(Survey, TheWindowsSearchAfterASurveyIsTheWindowsExactly) {
   for (std::size_t k = 0; k < 5; ++k)
     EXPECT_EQ(t.Completions()[completions + k] - sent[before + k], Millis(150)) << k;
   EXPECT_EQ(t.state().DeviceAddress, 5);
-  EXPECT_EQ(t.device.CurrentTimeouts().ReadIntervalTimeout, 150u);
-  EXPECT_EQ(t.device.CurrentTimeouts().ReadTotalTimeoutConstant, 0u);
+  EXPECT_EQ(t.line.CurrentTimeouts().ReadIntervalTimeout, 150u);
+  EXPECT_EQ(t.line.CurrentTimeouts().ReadTotalTimeoutConstant, 0u);
 }
 
 TEST(Survey, RunsOnlyWhenNoSequenceOfTheWindowRunsAndNoneStartsWhileItRuns) {

@@ -1,6 +1,6 @@
 #pragma once
 // The Win32 view over a TForm1 in the test's own process: the form on a virtual clock
-// with the fake serial device and scripted dialogs (support/basic_form.h), its native
+// with the scripted serial device and scripted dialogs (support/basic_form.h), its native
 // window built, hidden, and FormCreate run through the gate, as the program composes
 // them. Messages are sent to the controls as Windows sends them, or posted and pumped
 // through the view's message filter as the message loop does.
@@ -57,10 +57,10 @@ struct Win32Window {
                    (1 << 29) | 1);
     Pump();
   }
-  // The frames written to the fake device.
+  // The frames written to the device.
   std::vector<std::vector<std::uint8_t>> Writes() const {
     std::vector<std::vector<std::uint8_t>> frames;
-    for (const FakeCall& c : base.device.calls())
+    for (const DeviceCall& c : base.device.calls())
       if (c.name == "Write") frames.push_back(c.data);
     return frames;
   }
