@@ -19,16 +19,10 @@
 
 #include "../tests/support/sim_process.h"
 #include "bench_form.h"
+#include "cpu_time.h"
 #include "send_path.h"
 
-namespace {
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-  return s(u.ru_utime) + s(u.ru_stime);
-}
-}  // namespace
+using ornat::bench::CpuSeconds;
 
 int main(int argc, char** argv) {
   using namespace ornat;

@@ -24,22 +24,18 @@
 #include <thread>
 #include <vector>
 
+#include "cpu_time.h"
+#include "runtime/dispatcher.h"
+#include "runtime/handler_gate.h"
 #include "serial/comport.h"
 #include "serial/platform/posix_comm_device.h"
 #include "ui/toolkit/dialogs.h"
-#include "runtime/dispatcher.h"
-#include "runtime/handler_gate.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-  return s(u.ru_utime) + s(u.ru_stime);
-}
+using ornat::bench::CpuSeconds;
 
 }  // namespace
 

@@ -30,6 +30,7 @@
 
 #include "app/program.h"
 #include "app/theme.h"
+#include "cpu_time.h"
 #include "send_path.h"
 #include "support/sim_process.h"
 
@@ -37,12 +38,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-  return s(u.ru_utime) + s(u.ru_stime);
-}
+using ornat::bench::CpuSeconds;
 
 // A field of /proc/self/status in kB ("VmRSS", "VmHWM"); -1 if not found.
 long StatusKb(const std::string& field) {
