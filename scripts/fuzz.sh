@@ -18,7 +18,10 @@ cmake -S . -B "$out" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Re
   -DORNAT_BUILD_FUZZ=ON -DORNAT_BUILD_APP=OFF -DORNAT_BUILD_TESTS=OFF -DORNAT_BUILD_BENCH=OFF \
   -DORNAT_SANITIZE=address,undefined \
   -DCMAKE_CXX_FLAGS="-D_GLIBCXX_ASSERTIONS -fsanitize=fuzzer-no-link" >/dev/null
-cmake --build "$out" -j"$(nproc)"
+# Only the targets: the programs (ornat-cli, ornat-sim) are not fuzzed.
+targets=()
+for src in fuzz/*_fuzz.cpp; do targets+=("$(basename "$src" .cpp)"); done
+cmake --build "$out" -j"$(nproc)" --target "${targets[@]}"
 
 # The options of every run, replays included, so a replay meets the same limits.
 options=(-max_len=512 -timeout=10 -rss_limit_mb=2048)
