@@ -16,18 +16,12 @@
 #include "support/exchange_recorder.h"
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
+#include "support/window_actions.h"
 
 namespace ornat::testing {
 namespace {
 
 const std::string kFrom004 = kWrongAddressPrefix + "004";
-
-void TypeAddress(SimulatedForm& t, int address) {
-  t.Do([&] {
-    t.w().TeSpinEdit1.SetText(std::to_string(address));
-    t.w().TeSpinEdit1.KeyPress('\r');
-  });
-}
 
 // Everything an answer could change in the window.
 struct Shown {
