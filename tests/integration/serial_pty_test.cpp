@@ -34,6 +34,7 @@
 #include "serial/platform/posix_comm_device.h"
 #include "support/eventually.h"
 #include "support/holding_process.h"
+#include "support/in_child.h"
 #include "support/live_form.h"
 #include "support/runtime_dir.h"
 #include "support/sim_process.h"
@@ -561,31 +562,12 @@ TEST_F(PtyTest, AVirtualPortNameOpensTheRegisteredLinkWhileItsProviderLives) {
 // Exit code of a child that could not become the ordinary user.
 constexpr int kNoOrdinaryUser = 250;
 
-// Runs fn in a child process and gives its result (-1 when the child did not end by
-// itself). `ordinary`: when this process is root, the child first becomes the user
-// 65534 with no groups, so that it has none of root's capabilities and the
-// kernel's exclusive flag applies to it; otherwise it runs as this user, who is an
-// ordinary one.
-int InChild(bool ordinary, const std::function<int()>& fn) {
-  const pid_t pid = ::fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    ::alarm(20);  // a hang ends the child, and the test with -1
-    if (ordinary && ::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-      ::_exit(kNoOrdinaryUser);
-    ::_exit(fn());
-  }
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
-
 TEST(SimulatorPort, APortWhoseHolderIsKilledOpensAgainForAnOrdinaryUser) {
   testing::SimProcess sim;
   ASSERT_TRUE(sim.Started());
   auto open_as_ordinary_user = [](const std::string& path) {
-    return InChild(true, [&] {
+    return testing::InChild([&] {
+      if (!testing::BecomeOrdinaryUser()) return kNoOrdinaryUser;
       PosixCommDevice dev;
       const int e = dev.Open(path);
       dev.Close();
