@@ -46,10 +46,6 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kPortError = "   : ОШИБКА ОТКРЫТИЯ ПОРТА ";
 const std::string kQueryTx = "TX : F7 03 00 00 00 08 50 9A ";
-const std::vector<std::string> kQueryLog = {
-    kQueryTx, "RX : F7 03 10 00 10 00 F7 00 04 00 00 00 00 00 00 00 00 ", "     00 00 51 4E ",
-    kOkLine};
-
 // ornat-sim started again in the folder of an earlier one (`runtime_dir` as its
 // XDG_RUNTIME_DIR), as a user restarts it: it gets a new pty and registers it under
 // the same name. No console; ended with SIGTERM (SIGKILL at worst).
