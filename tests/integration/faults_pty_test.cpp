@@ -227,8 +227,7 @@ TEST(FaultsPty, TheAdapterUnpluggedDuringABusSearchHaltsItWithThePortErrorUntilS
   EXPECT_GE(halted_at, 6);
   EXPECT_LE(halted_at, 8);
   EXPECT_EQ(log[0],
-            RxLine(WithCrc({static_cast<std::uint8_t>(halted_at), 0x03, 0x00, 0x00, 0x00, 0x01}))
-                .replace(0, 2, "TX"));
+            TxLine(WithCrc({static_cast<std::uint8_t>(halted_at), 0x03, 0x00, 0x00, 0x00, 0x01})));
   // Halted, not spinning: no completion, no further line, no probe, and next to no CPU.
   const std::size_t completions = t.Completions().size();
   const double cpu = CpuSeconds();

@@ -87,8 +87,7 @@ TEST(ExchangeTransmit, EachSenderWritesItsFrameLogsItInRedAndArmsTheResponseTime
     t.Do([&] { c.send(t.w()); });
     EXPECT_EQ(t.device.Last("Write").data, c.frame);
     EXPECT_EQ(t.state().ReadLimit, c.read_limit);
-    EXPECT_EQ(t.LogLines(),
-              (std::vector<std::string>{RxLine(c.frame).replace(0, 2, "TX"), "RX :"}));
+    EXPECT_EQ(t.LogLines(), (std::vector<std::string>{TxLine(c.frame), "RX :"}));
     EXPECT_EQ(t.w().TeMemo1.FontColor(), 255u);
     EXPECT_TRUE(t.w().Timer_Rx.Enabled());
     EXPECT_EQ(t.w().Timer_Rx.Interval(), 500);
