@@ -27,6 +27,7 @@
 
 #include "serial/platform/port_holders.h"
 #include "serial/platform/posix_comm_device.h"
+#include "support/basic_form.h"
 
 namespace ornat {
 namespace {
@@ -306,22 +307,10 @@ class FakeProc {
     std::string text;
     std::string fdinfo;  // empty: no fdinfo file
   };
-  FakeProc() {
-    char tmpl[] = "/tmp/ornat-fake-proc-XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr) std::abort();
-    root_ = tmpl;
-  }
-  ~FakeProc() {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-  FakeProc(const FakeProc&) = delete;
-  FakeProc& operator=(const FakeProc&) = delete;
-
   // comm nullptr: no comm file. with_fd_folder false: no fd folder.
   void Process(const std::string& entry, const char* comm, const std::vector<Fd>& fds,
                bool with_fd_folder = true) {
-    const std::string dir = root_ + "/" + entry;
+    const std::string dir = root() + "/" + entry;
     std::filesystem::create_directories(dir);
     if (comm != nullptr) std::ofstream(dir + "/comm") << comm;
     if (!with_fd_folder) return;
@@ -338,10 +327,10 @@ class FakeProc {
     for (const std::string& t : texts) fds.push_back({t, ""});
     Process(entry, comm, fds);
   }
-  const std::string& root() const { return root_; }
+  const std::string& root() const { return dir_.path(); }
 
  private:
-  std::string root_;
+  testing::TempDir dir_;
 };
 
 // The fdinfo of a pty's master, as the kernel writes it.
