@@ -451,20 +451,18 @@ TEST_F(PosixDeviceTest, HoldersThatCannotBeLookedAtArePassedOverAndNeverFailTheL
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     PosixSyscalls s = PosixSyscalls::Real();
-    s.list_dir = [&c](const char* dir, std::vector<std::string>& names) {
-      if (dir == c.refused) {
-        errno = EACCES;
-        return -1;
-      }
-      return PosixSyscalls::Real().list_dir(dir, names);
+    // The listing of the refused folder fails, by names or by links.
+    auto refusing = [&c](auto real) {
+      return [&c, real](const char* dir, auto& out) {
+        if (dir == c.refused) {
+          errno = EACCES;
+          return -1;
+        }
+        return real(dir, out);
+      };
     };
-    s.read_links = [&c](const char* dir, std::vector<std::pair<std::string, std::string>>& links) {
-      if (dir == c.refused) {
-        errno = EACCES;
-        return -1;
-      }
-      return PosixSyscalls::Real().read_links(dir, links);
-    };
+    s.list_dir = refusing(s.list_dir);
+    s.read_links = refusing(s.read_links);
     EXPECT_EQ(FindDeviceHolders(s, proc.root(), PtyNode(path), 1), c.expected);
   }
 }
