@@ -241,18 +241,7 @@ TEST(WindowDefinition, TheToLabelLiesUnderTheArrowButton) {
 
 TEST(WindowDefinition, TacticButtonsAreNamedForScreenReadersByTheLabelBesideThem) {
   GuiWindow win;
-  const std::pair<const char*, const char*> pairs[] = {
-      {"IRMAX_Button", "- УФ+ИК - MAX*"},
-      {"IRMIN_Button", "- УФ+ИК - MIN"},
-      {"T1MAX_Button", "- УФ-1 - MAX"},
-      {"T2MAX_Button", "- УФ-2 - MAX*"},
-      {"T2MIN_Button", "- УФ-2 - MIN"},
-      {"T3_100MAX_Button", "- УФ-3 -> ВСПЫШКА 0,1с/MAX"},
-      {"T3_100MIN_Button", "- УФ-3 -> ВСПЫШКА 0,1с/MIN"},
-      {"T3_500MAX_Button", "- УФ-3 -> ВСПЫШКА 0,5с/MAX"},
-      {"T3_500MIN_Button", "- УФ-3 -> ВСПЫШКА 0,5с/MIN"},
-  };
-  for (const auto& [button, label] : pairs) {
+  for (const auto& [button, label] : kTacticNames) {
     SCOPED_TRACE(button);
     auto* w = win.Find<QRadioButton>(button);
     ASSERT_NE(w, nullptr);

@@ -23,10 +23,6 @@ double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
-const std::vector<std::string> kQueryLog = {
-    "TX : F7 03 00 00 00 08 50 9A ", "RX : F7 03 10 00 10 00 F7 00 04 00 00 00 00 00 00 00 00 ",
-    "     00 00 51 4E ", kOkLine};
-
 TEST(ExchangePty, AReadOfEightRegistersCompletesWithTheAnswerInTheLog) {
   Watchdog dog(30s);
   SimProcess sim;

@@ -34,8 +34,11 @@
 #include "serial/platform/posix_comm_device.h"
 #include "support/eventually.h"
 #include "support/holding_process.h"
+#include "support/in_child.h"
 #include "support/live_form.h"
+#include "support/runtime_dir.h"
 #include "support/sim_process.h"
+#include "support/thrown.h"
 #include "support/virtual_port_lock.h"
 #include "ui/toolkit/dialogs.h"
 
@@ -50,7 +53,16 @@ double MsSince(Clock::time_point t) {
 }
 
 using testing::Eventually;
+using testing::Thrown;
 using testing::Watchdog;
+
+// What the data-arrival handler saw.
+struct ReadRecord {
+  std::mutex mu;
+  std::vector<int> counts;
+  std::vector<Clock::time_point> returned;
+  std::atomic<int> reads{0};
+};
 
 class PtyTest : public ::testing::Test {
  protected:
@@ -89,6 +101,7 @@ class PtyTest : public ::testing::Test {
     }
     return out;
   }
+  void RecordReads(ReadRecord& rec);
 
   ScriptedDialogs dialogs;
   HandlerGate gate;
@@ -99,17 +112,9 @@ class PtyTest : public ::testing::Test {
   std::unique_ptr<TComPort> port;
 };
 
-// What the data-arrival handler saw.
-struct ReadRecord {
-  std::mutex mu;
-  std::vector<int> counts;
-  std::vector<Clock::time_point> returned;
-  std::atomic<int> reads{0};
-};
-
-TEST_F(PtyTest, ReadBytes20WithAnEightByteBurstReturns8About150MsAfterTheLastByte) {
-  ReadRecord rec;
-  port->OnRxChar = [&](TObject*, int) {
+// A data-arrival handler that reads up to 20 bytes and records the count and when.
+void PtyTest::RecordReads(ReadRecord& rec) {
+  port->OnRxChar = [this, &rec](TObject*, int) {
     std::uint8_t buf[20];
     int n = port->ReadBytes(buf, 20);
     std::lock_guard<std::mutex> lock(rec.mu);
@@ -117,6 +122,11 @@ TEST_F(PtyTest, ReadBytes20WithAnEightByteBurstReturns8About150MsAfterTheLastByt
     rec.returned.push_back(Clock::now());
     ++rec.reads;
   };
+}
+
+TEST_F(PtyTest, ReadBytes20WithAnEightByteBurstReturns8About150MsAfterTheLastByte) {
+  ReadRecord rec;
+  RecordReads(rec);
   port->OpenPort();
   MasterWrite({0xF7, 0x03, 0x02, 0x00, 0x05, 0x44, 0x11, 0x22});
   const auto last_byte = Clock::now();
@@ -133,14 +143,7 @@ TEST_F(PtyTest, ReadBytes20WithAnEightByteBurstReturns8About150MsAfterTheLastByt
 
 TEST_F(PtyTest, ReadBytes20WithTwentyBytesBackToBackReturnsAtOnce) {
   ReadRecord rec;
-  port->OnRxChar = [&](TObject*, int) {
-    std::uint8_t buf[20];
-    int n = port->ReadBytes(buf, 20);
-    std::lock_guard<std::mutex> lock(rec.mu);
-    rec.counts.push_back(n);
-    rec.returned.push_back(Clock::now());
-    ++rec.reads;
-  };
+  RecordReads(rec);
   port->OpenPort();
   std::vector<std::uint8_t> bytes(20);
   for (int i = 0; i < 20; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
@@ -158,13 +161,7 @@ TEST_F(PtyTest, ReadBytes20WithTwentyBytesBackToBackReturnsAtOnce) {
 
 TEST_F(PtyTest, ASplitAnswerIsReadWholeWhenTheGapIsUnderTheInterval) {
   ReadRecord rec;
-  port->OnRxChar = [&](TObject*, int) {
-    std::uint8_t buf[20];
-    int n = port->ReadBytes(buf, 20);
-    std::lock_guard<std::mutex> lock(rec.mu);
-    rec.counts.push_back(n);
-    ++rec.reads;
-  };
+  RecordReads(rec);
   port->OpenPort();
   MasterWrite({1, 2, 3});
   std::this_thread::sleep_for(60ms);
@@ -250,15 +247,12 @@ TEST_F(PtyTest, TheSecondOpenOfAHeldPortFailsWithCode1) {
   PosixCommDevice other_device;
   TComPort other("ComPort2", other_device, dispatcher);
   other.SetPort(slave_path);
-  try {
-    other.OpenPort();
-    FAIL() << "the second open succeeded";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 1);
-    EXPECT_EQ(e.SystemError(), EBUSY);
-    EXPECT_EQ(std::string(e.what()),
-              "Unable to open com port (win error code: " + std::to_string(EBUSY) + ")");
-  }
+  const auto e = Thrown<EComPort>([&] { other.OpenPort(); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorCode(), 1);
+  EXPECT_EQ(e->SystemError(), EBUSY);
+  EXPECT_EQ(std::string(e->what()),
+            "Unable to open com port (win error code: " + std::to_string(EBUSY) + ")");
   EXPECT_FALSE(other.Connected());
   port->ClosePort();
   EXPECT_NO_THROW(other.OpenPort());  // released by the close
@@ -301,16 +295,13 @@ TEST_F(PtyTest, AnotherProgramThatHasThePortOpenIsNamedAndRefusedUntilItEnds) {
     ASSERT_TRUE(holder.Started());
     const std::string held_by =
         std::string("held by ") + c.name + " (pid " + std::to_string(holder.pid()) + ")";
-    try {
-      port->OpenPort();
-      FAIL() << "opened a port that " << c.name << " holds";
-    } catch (const EComPort& e) {
-      EXPECT_EQ(e.ErrorCode(), 1);
-      EXPECT_EQ(e.SystemError(), EBUSY);
-      EXPECT_EQ(e.Holders(), (std::vector<PortHolder>{{holder.pid(), c.name}}));
-      EXPECT_EQ(std::string(e.what()), "Unable to open com port (win error code: " +
-                                           std::to_string(EBUSY) + "); " + held_by);
-    }
+    const auto e = Thrown<EComPort>([&] { port->OpenPort(); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->ErrorCode(), 1);
+    EXPECT_EQ(e->SystemError(), EBUSY);
+    EXPECT_EQ(e->Holders(), (std::vector<PortHolder>{{holder.pid(), c.name}}));
+    EXPECT_EQ(std::string(e->what()), "Unable to open com port (win error code: " +
+                                          std::to_string(EBUSY) + "); " + held_by);
     EXPECT_FALSE(port->Connected());
     holder.Kill();
     ASSERT_NO_THROW(port->OpenPort());
@@ -320,14 +311,11 @@ TEST_F(PtyTest, AnotherProgramThatHasThePortOpenIsNamedAndRefusedUntilItEnds) {
 
 TEST_F(PtyTest, AMissingDeviceFailsWithCode1AndErrno2) {
   port->SetPort("ttyORNAT_NO_SUCH_PORT");
-  try {
-    port->OpenPort();
-    FAIL() << "opened";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 1);
-    EXPECT_EQ(e.SystemError(), 2);
-    EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 2)");
-  }
+  const auto e = Thrown<EComPort>([&] { port->OpenPort(); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorCode(), 1);
+  EXPECT_EQ(e->SystemError(), 2);
+  EXPECT_STREQ(e->what(), "Unable to open com port (win error code: 2)");
 }
 
 TEST_F(PtyTest, TheOtherSideClosingEndsTheThreadAndTheCloseCompletes) {
@@ -459,13 +447,10 @@ TEST_F(PtyTest, LineSettingsReachTheTerminalAttributes) {
 TEST_F(PtyTest, ASettingAPtyCannotCarryFailsWithCode7AndChangesNothing) {
   port->OpenPort();
   port->SetStopBits(TStopBits::sbTwoStopBits);
-  try {
-    port->Parity().SetBits(TParityBits::prEven);
-    FAIL() << "a pty took parity";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 7);
-    EXPECT_EQ(e.SystemError(), EINVAL);
-  }
+  const auto e = Thrown<EComPort>([&] { port->Parity().SetBits(TParityBits::prEven); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorCode(), 7);
+  EXPECT_EQ(e->SystemError(), EINVAL);
   termios t{};
   ASSERT_EQ(::tcgetattr(master, &t), 0);
   EXPECT_TRUE(t.c_cflag & CSTOPB);  // the previous settings stay
@@ -549,13 +534,8 @@ TEST_F(PtyTest, ClosingAbortsAWriteThatWaits) {
 }
 
 TEST_F(PtyTest, AVirtualPortNameOpensTheRegisteredLinkWhileItsProviderLives) {
-  char dir_template[] = "/tmp/ornat-serial-test-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir_template), nullptr);
-  const std::string xdg = dir_template;
-  const char* old = std::getenv("XDG_RUNTIME_DIR");
-  std::string saved = old != nullptr ? old : "";
-  ::setenv("XDG_RUNTIME_DIR", xdg.c_str(), 1);
-  ASSERT_EQ(VirtualPortsDirectory(), xdg + "/ornat/ports");
+  testing::PrivateRuntimeDir xdg;
+  ASSERT_EQ(VirtualPortsDirectory(), xdg.path() + "/ornat/ports");
   {
     testing::HeldRegistration provider(VirtualPortsDirectory(), "ttyORNAT0", slave_path);
     ASSERT_TRUE(provider.Held());
@@ -575,12 +555,6 @@ TEST_F(PtyTest, AVirtualPortNameOpensTheRegisteredLinkWhileItsProviderLives) {
     testing::HeldRegistration provider(VirtualPortsDirectory(), "ttyORNAT1", "/nonexistent/pty");
     EXPECT_EQ(ResolvePortPath("ttyORNAT1"), "/dev/ttyORNAT1");
   }
-  std::error_code ec;
-  std::filesystem::remove_all(xdg, ec);
-  if (old != nullptr)
-    ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-  else
-    ::unsetenv("XDG_RUNTIME_DIR");
 }
 
 // --- a holder killed while it holds the simulator's port ---------------------------
@@ -588,31 +562,12 @@ TEST_F(PtyTest, AVirtualPortNameOpensTheRegisteredLinkWhileItsProviderLives) {
 // Exit code of a child that could not become the ordinary user.
 constexpr int kNoOrdinaryUser = 250;
 
-// Runs fn in a child process and gives its result (-1 when the child did not end by
-// itself). `ordinary`: when this process is root, the child first becomes the user
-// 65534 with no groups, so that it has none of root's capabilities and the
-// kernel's exclusive flag applies to it; otherwise it runs as this user, who is an
-// ordinary one.
-int InChild(bool ordinary, const std::function<int()>& fn) {
-  const pid_t pid = ::fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    ::alarm(20);  // a hang ends the child, and the test with -1
-    if (ordinary && ::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-      ::_exit(kNoOrdinaryUser);
-    ::_exit(fn());
-  }
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
-
 TEST(SimulatorPort, APortWhoseHolderIsKilledOpensAgainForAnOrdinaryUser) {
   testing::SimProcess sim;
   ASSERT_TRUE(sim.Started());
   auto open_as_ordinary_user = [](const std::string& path) {
-    return InChild(true, [&] {
+    return testing::InChild([&] {
+      if (!testing::BecomeOrdinaryUser()) return kNoOrdinaryUser;
       PosixCommDevice dev;
       const int e = dev.Open(path);
       dev.Close();

@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/basic_form.h"
 #include "support/busy_line.h"
 #include "support/cli_process.h"
 #include "support/hex.h"
@@ -114,6 +115,9 @@ void PrintTo(const LineCase& c, std::ostream* os) {
   *os << c.name;
 }
 
+// The two detectors most cases put at 5 and 6, at 9600 bit/s.
+const std::vector<Device> kFiveAndSix = {{5, 9600, "detector"}, {6, 9600, "detector"}};
+
 const LineCase kLines[] = {
     {"neighbours and both ends, 30 ms",
      "--turnaround 30 --detector 1 --detector 5 --detector 6 --detector 246 --detector 247",
@@ -124,41 +128,22 @@ const LineCase kLines[] = {
       {246, 9600, "detector"},
       {247, 9600, "detector"}},
      Addresses({{1, 7}, {241, 247}})},
-    {"0 ms",
-     "--turnaround 0 --detector 5 --detector 6",
-     "--addresses 4-7",
-     {{5, 9600, "detector"}, {6, 9600, "detector"}},
+    {"0 ms", "--turnaround 0 --detector 5 --detector 6", "--addresses 4-7", kFiveAndSix,
      Addresses({{4, 7}})},
-    {"1 ms",
-     "--turnaround 1 --detector 5 --detector 6",
-     "--addresses 4-7",
-     {{5, 9600, "detector"}, {6, 9600, "detector"}},
+    {"1 ms", "--turnaround 1 --detector 5 --detector 6", "--addresses 4-7", kFiveAndSix,
      Addresses({{4, 7}})},
-    {"40 ms",
-     "--turnaround 40 --detector 5 --detector 6",
-     "--addresses 4-7",
-     {{5, 9600, "detector"}, {6, 9600, "detector"}},
+    {"40 ms", "--turnaround 40 --detector 5 --detector 6", "--addresses 4-7", kFiveAndSix,
      Addresses({{4, 7}})},
-    {"unpaced, 0 ms",
-     "--turnaround 0 --unpaced --detector 5 --detector 6",
-     "--addresses 4-7",
-     {{5, 9600, "detector"}, {6, 9600, "detector"}},
-     Addresses({{4, 7}})},
-    {"unpaced, 40 ms",
-     "--turnaround 40 --unpaced --detector 5 --detector 6",
-     "--addresses 4-7",
-     {{5, 9600, "detector"}, {6, 9600, "detector"}},
-     Addresses({{4, 7}})},
+    {"unpaced, 0 ms", "--turnaround 0 --unpaced --detector 5 --detector 6", "--addresses 4-7",
+     kFiveAndSix, Addresses({{4, 7}})},
+    {"unpaced, 40 ms", "--turnaround 40 --unpaced --detector 5 --detector 6", "--addresses 4-7",
+     kFiveAndSix, Addresses({{4, 7}})},
     {"an adapter's 16 ms bursts, 5 ms",
-     "--turnaround 5 --adapter-latency 16 --detector 5 --detector 6",
-     "--addresses 4-7",
-     {{5, 9600, "detector"}, {6, 9600, "detector"}},
-     Addresses({{4, 7}})},
+     "--turnaround 5 --adapter-latency 16 --detector 5 --detector 6", "--addresses 4-7",
+     kFiveAndSix, Addresses({{4, 7}})},
     {"an adapter's 16 ms bursts, 20 ms, unpaced",
-     "--turnaround 20 --adapter-latency 16 --unpaced --detector 5 --detector 6",
-     "--addresses 4-7",
-     {{5, 9600, "detector"}, {6, 9600, "detector"}},
-     Addresses({{4, 7}})},
+     "--turnaround 20 --adapter-latency 16 --unpaced --detector 5 --detector 6", "--addresses 4-7",
+     kFiveAndSix, Addresses({{4, 7}})},
     {"1200 bit/s, 40 ms, adapter 16 ms",
      "--turnaround 40 --adapter-latency 16 --detector 5:speed=1 --detector 6:speed=1",
      "--addresses 4-7 --baud 1200",
@@ -226,60 +211,24 @@ void PrintTo(const OddCase& c, std::ostream* os) {
   *os << c.name;
 }
 
+// The one device, at 5 and 9600 bit/s.
+std::vector<Device> At5(const char* kind) {
+  return {{5, 9600, kind}};
+}
+
 const OddCase kOdd[] = {
-    {"a trailing byte in the answer's own burst",
-     "--detector 5:trailing=1,unpaced",
-     0,
-     {{5, 9600, "detector"}},
-     Addresses({{4, 7}}),
-     "",
-     "00",
-     0,
-     "[trailing byte 00]"},
-    {"a trailing byte",
-     "--detector 5:trailing=1",
-     0,
-     {{5, 9600, "detector"}},
-     Addresses({{4, 7}}),
-     "",
-     "00",
-     0,
-     "[trailing byte 00]"},
-    {"stray bytes in front",
-     "--detector 5:stray=3",
-     0,
-     {{5, 9600, "detector"}},
-     Addresses({{4, 7}}),
-     "FF FF FF",
-     "",
-     0,
-     "[amid 3 stray byte(s)]"},
-    {"an echoing adapter",
-     "--detector 5:echo",
-     0,
-     {{5, 9600, "detector"}},
-     Addresses({{4, 7}}),
-     "",
-     "",
-     0,
+    {"a trailing byte in the answer's own burst", "--detector 5:trailing=1,unpaced", 0,
+     At5("detector"), Addresses({{4, 7}}), "", "00", 0, "[trailing byte 00]"},
+    {"a trailing byte", "--detector 5:trailing=1", 0, At5("detector"), Addresses({{4, 7}}), "",
+     "00", 0, "[trailing byte 00]"},
+    {"stray bytes in front", "--detector 5:stray=3", 0, At5("detector"), Addresses({{4, 7}}),
+     "FF FF FF", "", 0, "[amid 3 stray byte(s)]"},
+    {"an echoing adapter", "--detector 5:echo", 0, At5("detector"), Addresses({{4, 7}}), "", "", 0,
      "survey done: 1 device(s)"},
-    {"an exception",
-     "--detector 5:exception=2",
-     4,
-     {{5, 9600, "exception"}},
-     Addresses({{4, 7}}),
-     "",
-     "",
-     0,
-     "exception 2 (refused the probe)"},
-    {"every CRC fails",
-     "--detector 5:crc=1",
-     4,
-     {{5, 9600, "garbled"}},
-     {4, 5, 5, 5, 6, 7},
-     "",
-     "",
-     3,
+    {"an exception", "--detector 5:exception=2", 4, At5("exception"), Addresses({{4, 7}}), "", "",
+     0, "exception 2 (refused the probe)"},
+    {"every CRC fails", "--detector 5:crc=1", 4, At5("garbled"),
+     Addresses({{4, 5}, {5, 5}, {5, 5}, {6, 7}}), "", "", 3,
      "its answers failed their CRC check at every probe (3)"},
 };
 
@@ -540,19 +489,6 @@ class PlayedLine {
   std::thread thread_;
 };
 
-// A folder for the CLI's XDG_RUNTIME_DIR when it needs no registered port.
-struct TempRuntime {
-  TempRuntime() {
-    char tmpl[] = "/tmp/ornat-survey-pty-XXXXXX";
-    if (mkdtemp(tmpl) != nullptr) path = tmpl;
-  }
-  ~TempRuntime() {
-    std::error_code ec;
-    if (!path.empty()) std::filesystem::remove_all(path, ec);
-  }
-  std::string path;
-};
-
 Bytes ProbeAnswer(std::uint8_t address) {
   return testing::WithCrc({address, 0x03, 0x02, 0x00, 0x10});
 }
@@ -565,12 +501,12 @@ Bytes QueryAnswer(std::uint8_t address) {
 }
 
 TEST(SurveyPty, HeavyNoiseIsNoDeviceAfterThreeProbesOfEachAddress) {
-  TempRuntime rt;
+  testing::TempDir rt;  // the CLI's runtime folder: no registered port needed
   PlayedLine line([](const Bytes&) { return std::nullopt; }, true);
   ASSERT_FALSE(line.path().empty());
   // -v: each noisy window in its own line on stderr (without it, one line counts them).
-  const CliRun r =
-      RunCli({"survey", "--port", line.path(), "--addresses", "1-4", "--json", "-v"}, rt.path, 30s);
+  const CliRun r = RunCli({"survey", "--port", line.path(), "--addresses", "1-4", "--json", "-v"},
+                          rt.path(), 30s);
   EXPECT_EQ(r.exit, 1) << r.err;
   const json doc = json::parse(r.out);
   EXPECT_TRUE(doc["devices"].empty());
@@ -589,7 +525,7 @@ TEST(SurveyPty, OnlyAnAnswerThatCameLateIsSaidToAndAnAnswerNoProbeAsksForIsPrint
   // 3 answers 10 ms after its probe; 5 answers 70 ms after it, in the window of 6; in
   // the window of 7 comes a parameter query's 21-byte answer from 247.
   const Bytes query_answer = QueryAnswer(247);
-  TempRuntime rt;
+  testing::TempDir rt;  // the CLI's runtime folder: no registered port needed
   PlayedLine line([&](const Bytes& request) -> std::optional<PlayedLine::Reply> {
     if (request[1] != 0x03) return std::nullopt;
     if (request[5] == 0x08) {  // the parameter queries after a hit: answered at once
@@ -607,14 +543,9 @@ TEST(SurveyPty, OnlyAnAnswerThatCameLateIsSaidToAndAnAnswerNoProbeAsksForIsPrint
     }
   });
   ASSERT_FALSE(line.path().empty());
-  const CliRun r = RunCli({"survey", "--port", line.path(), "--addresses", "1-9"}, rt.path, 30s);
+  const CliRun r = RunCli({"survey", "--port", line.path(), "--addresses", "1-9"}, rt.path(), 30s);
   EXPECT_EQ(r.exit, 0) << r.err;
-  const auto lines = [](const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-  }(r.out);
+  const auto lines = testing::TextLines(r.out);
   ASSERT_EQ(lines.size(), 2u) << r.out;
   EXPECT_EQ(lines[0].find("[came after"), std::string::npos) << lines[0];
   EXPECT_EQ(lines[0].rfind("  3   9600  detector", 0), 0u) << lines[0];
@@ -626,7 +557,7 @@ TEST(SurveyPty, OnlyAnAnswerThatCameLateIsSaidToAndAnAnswerNoProbeAsksForIsPrint
       << r.err;
   // With -v, the answer itself.
   const CliRun v =
-      RunCli({"survey", "--port", line.path(), "--addresses", "1-9", "-v"}, rt.path, 30s);
+      RunCli({"survey", "--port", line.path(), "--addresses", "1-9", "-v"}, rt.path(), 30s);
   EXPECT_NE(v.err.find("a whole answer that no probe asks for, 21 bytes from address 247, after "
                        "the probe to 7 at 9600 bit/s: " +
                        ToHex(query_answer)),

@@ -37,6 +37,11 @@ inline const std::string kNormalCell = "    НОРМА";
 inline const std::string kAlarmCell = "    ТРЕВОГА";
 inline const std::string kFaultCell = "    НЕИСПР.";
 inline const std::string kUnknownCell = "    -??";
+// The log of the parameter query that the factory detector (at 247, normal, tactic 0)
+// answered, as the window shows it.
+inline const std::vector<std::string> kQueryLog = {
+    "TX : F7 03 00 00 00 08 50 9A ", "RX : F7 03 10 00 10 00 F7 00 04 00 00 00 00 00 00 00 00 ",
+    "     00 00 51 4E ", kOkLine};
 
 // The frame with its CRC-16/MODBUS appended, low byte first: for answers the tests
 // script (requests are compared with literal bytes, CRC included).

@@ -96,4 +96,23 @@ inline constexpr MenuEntry kMenu[] = {
     {"CustomItem12", "CustomItem6", "350ms", false},
 };
 
+// What screen readers call the tactic buttons: the label beside each ("MAX" and "MIN"
+// Latin).
+struct AccessibleName {
+  const char* control;
+  const char* name;
+};
+
+inline constexpr AccessibleName kTacticNames[] = {
+    {"IRMAX_Button", "- УФ+ИК - MAX*"},
+    {"IRMIN_Button", "- УФ+ИК - MIN"},
+    {"T1MAX_Button", "- УФ-1 - MAX"},
+    {"T2MAX_Button", "- УФ-2 - MAX*"},
+    {"T2MIN_Button", "- УФ-2 - MIN"},
+    {"T3_100MAX_Button", "- УФ-3 -> ВСПЫШКА 0,1с/MAX"},
+    {"T3_100MIN_Button", "- УФ-3 -> ВСПЫШКА 0,1с/MIN"},
+    {"T3_500MAX_Button", "- УФ-3 -> ВСПЫШКА 0,5с/MAX"},
+    {"T3_500MIN_Button", "- УФ-3 -> ВСПЫШКА 0,5с/MIN"},
+};
+
 }  // namespace ornat::testing

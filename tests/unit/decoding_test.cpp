@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "support/hex.h"
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
 #include "support/window_actions.h"
@@ -15,8 +16,7 @@ namespace {
 
 // A detector at address 5 answering the parameter query: byte count 16; register 3 = 0
 // (normal), 4 = 3 (T2MIN), 5 = 0 (latching on), 7 = 1 (test on).
-const Bytes kExample = {0x05, 0x03, 0x10, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00,
-                        0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0xEE, 0x90};
+const Bytes kExample = FromHex("05 03 10 00 10 00 05 00 04 00 00 00 03 00 00 00 00 00 01 EE 90");
 
 // The nine tactic buttons with their names, in the order of the window.
 std::vector<std::pair<const char*, TTeRadioButton*>> Tactics(TForm1& w) {
@@ -41,152 +41,56 @@ std::string CheckedTactic(TForm1& w) {
 TEST(Decoding, AParameterAnswerIsShownOrRejectedByItsLengthAndIdentity) {
   struct Case {
     const char* what;
-    Bytes answer;
+    const char* answer;  // without its CRC
     std::uint8_t result;
     std::string type_cell, state_cell, tactic;
     bool fix, tst;
-    std::vector<std::string> log;  // lines DecodeParameters adds
+    std::string log;  // the line DecodeParameters adds, "" none
   };
   // Before each answer: T1MAX checked, FIX unchecked, TST checked, both cells filled.
   const std::string kBefore = "before";
+  const std::string kType = kTypeCell;
   const Case cases[] = {
       {"a detector at 5, normal, T2MIN, test on",
-       kExample,
-       0,
-       kTypeCell,
-       kNormalCell,
-       "T2MIN",
-       true,
-       true,
-       {}},
-      {"identity 0x1000",
-       {0x05, 0x03, 0x10, 0x10, 0x00, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00,
-        0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0xF3, 0x50},
-       255,
-       "",
-       "",
-       "T1MAX",
-       false,
-       true,
-       {kWrongIdLine}},
+       "05 03 10 00 10 00 05 00 04 00 00 00 03 00 00 00 00 00 01", 0, kType, kNormalCell, "T2MIN",
+       true, true, ""},
+      {"identity 0x1000", "05 03 10 10 00 00 05 00 04 00 00 00 03 00 00 00 00 00 01", 255, "", "",
+       "T1MAX", false, true, kWrongIdLine},
       {"byte count 14 (7 registers), identity correct",
-       WithCrc({0x05, 0x03, 0x0E, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00, 0x00, 0x03, 0x00,
-                0x00, 0x00, 0x00}),
-       255,
-       "",
-       "",
-       "T1MAX",
-       false,
-       true,
-       {kWrongLengthLine}},
+       "05 03 0E 00 10 00 05 00 04 00 00 00 03 00 00 00 00", 255, "", "", "T1MAX", false, true,
+       kWrongLengthLine},
       {"the length is tested before the identity",
-       WithCrc({0x05, 0x03, 0x0E, 0x10, 0x00, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00, 0x00, 0x03, 0x00,
-                0x00, 0x00, 0x00}),
-       255,
-       "",
-       "",
-       "T1MAX",
-       false,
-       true,
-       {kWrongLengthLine}},
+       "05 03 0E 10 00 00 05 00 04 00 00 00 03 00 00 00 00", 255, "", "", "T1MAX", false, true,
+       kWrongLengthLine},
       {"byte count 10: latching on whatever was there, test unchanged",
-       WithCrc({0x05, 0x03, 0x0A, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00, 0x00, 0x07}),
-       0,
-       kTypeCell,
-       kNormalCell,
-       "T3_500MAX",
-       true,
-       true,
-       {}},
+       "05 03 0A 00 10 00 05 00 04 00 00 00 07", 0, kType, kNormalCell, "T3_500MAX", true, true,
+       ""},
       {"byte count 12, register 5 = 0x0100 (low byte 0)",
-       WithCrc({0x05, 0x03, 0x0C, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x01, 0x00, 0x08, 0x01,
-                0x00}),
-       0,
-       kTypeCell,
-       kAlarmCell,
-       "IRMAX",
-       true,
-       false,
-       {}},
+       "05 03 0C 00 10 00 05 00 04 00 01 00 08 01 00", 0, kType, kAlarmCell, "IRMAX", true, false,
+       ""},
       {"byte count 16, latching off, test off",
-       WithCrc({0x05, 0x03, 0x10, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00, 0x00, 0x09, 0x00,
-                0x01, 0x00, 0x00, 0x00, 0x00}),
-       0,
-       kTypeCell,
-       kNormalCell,
-       "IRMIN",
-       false,
-       false,
-       {}},
-      {"state 7",
-       WithCrc({0x05, 0x03, 0x0A, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x07, 0x00, 0x00}),
-       0,
-       kTypeCell,
-       kUnknownCell,
-       "T1MAX",
-       true,
-       true,
-       {}},
-      {"state 0x0102: only its low byte counts",
-       WithCrc({0x05, 0x03, 0x0A, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x01, 0x02, 0x00, 0x02}),
-       0,
-       kTypeCell,
-       kFaultCell,
-       "T2MAX",
-       true,
-       true,
-       {}},
-      {"tactic 1 checks none of the nine",
-       WithCrc({0x05, 0x03, 0x0A, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00, 0x00, 0x01}),
-       0,
-       kTypeCell,
-       kNormalCell,
-       "",
-       true,
-       true,
-       {}},
-      {"tactic 12 checks none of the nine",
-       WithCrc({0x05, 0x03, 0x0A, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00, 0x01, 0x0C}),
-       0,
-       kTypeCell,
-       kNormalCell,
-       "",
-       true,
-       true,
-       {}},
-      {"tactic 0x0206: only its low byte counts",
-       WithCrc({0x05, 0x03, 0x0A, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x00, 0x02, 0x06}),
-       0,
-       kTypeCell,
-       kNormalCell,
-       "T3_500MIN",
-       true,
-       true,
-       {}},
+       "05 03 10 00 10 00 05 00 04 00 00 00 09 00 01 00 00 00 00", 0, kType, kNormalCell, "IRMIN",
+       false, false, ""},
+      {"state 7", "05 03 0A 00 10 00 05 00 04 00 07 00 00", 0, kType, kUnknownCell, "T1MAX", true,
+       true, ""},
+      {"state 0x0102: only its low byte counts", "05 03 0A 00 10 00 05 00 04 01 02 00 02", 0, kType,
+       kFaultCell, "T2MAX", true, true, ""},
+      {"tactic 1 checks none of the nine", "05 03 0A 00 10 00 05 00 04 00 00 00 01", 0, kType,
+       kNormalCell, "", true, true, ""},
+      {"tactic 12 checks none of the nine", "05 03 0A 00 10 00 05 00 04 00 00 01 0C", 0, kType,
+       kNormalCell, "", true, true, ""},
+      {"tactic 0x0206: only its low byte counts", "05 03 0A 00 10 00 05 00 04 00 00 02 06", 0,
+       kType, kNormalCell, "T3_500MIN", true, true, ""},
       // An answer shorter than its byte count says, with a CRC that fits: the bytes
       // beyond it were never received (here they hold those of the answer from 5).
-      {"7 bytes claiming 16",
-       WithCrc({0x05, 0x03, 0x10, 0x00, 0x10}),
-       255,
-       "",
-       "",
-       "T1MAX",
-       false,
-       true,
-       {kWrongLengthLine}},
-      {"19 bytes claiming 16",
-       WithCrc({0x05, 0x03, 0x10, 0x00, 0x10, 0x00, 0x05, 0x00, 0x04, 0x00, 0x02, 0x00, 0x04, 0x00,
-                0x00, 0x00, 0x00}),
-       255,
-       "",
-       "",
-       "T1MAX",
-       false,
-       true,
-       {kWrongLengthLine}},
+      {"7 bytes claiming 16", "05 03 10 00 10", 255, "", "", "T1MAX", false, true,
+       kWrongLengthLine},
+      {"19 bytes claiming 16", "05 03 10 00 10 00 05 00 04 00 02 00 04 00 00 00 00", 255, "", "",
+       "T1MAX", false, true, kWrongLengthLine},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    const Bytes answer = WithCrc(FromHex(c.answer));
     SimulatedForm t;
     TForm1& w = t.w();
     // The configuration is shown while the query awaits its answer.
@@ -200,8 +104,8 @@ TEST(Decoding, AParameterAnswerIsShownOrRejectedByItsLengthAndIdentity) {
     });
     // Stale bytes of an earlier answer, then this one from byte 0.
     std::copy(kExample.begin(), kExample.end(), t.state().FrameBuffer.begin());
-    std::copy(c.answer.begin(), c.answer.end(), t.state().FrameBuffer.begin());
-    t.state().ReceivedCount = static_cast<std::uint16_t>(c.answer.size());
+    std::copy(answer.begin(), answer.end(), t.state().FrameBuffer.begin());
+    t.state().ReceivedCount = static_cast<std::uint16_t>(answer.size());
     w.TeMemo1.Clear();
     std::uint8_t result = 99;
     t.Do([&] { result = w.DecodeParameters(); });
@@ -211,7 +115,8 @@ TEST(Decoding, AParameterAnswerIsShownOrRejectedByItsLengthAndIdentity) {
     EXPECT_EQ(CheckedTactic(w), c.tactic);
     EXPECT_EQ(w.FIX_Button.Checked(), c.fix);
     EXPECT_EQ(w.TST_Button.Checked(), c.tst);
-    EXPECT_EQ(w.TeMemo1.Lines(), c.log);
+    EXPECT_EQ(w.TeMemo1.Lines(),
+              c.log.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.log});
     // Showing the configuration never writes it back.
     EXPECT_EQ(t.device.Count("Write"), 0);
   }
@@ -281,24 +186,17 @@ TEST(Decoding, AQueryShowsTheSimulatedDetectorAndSendsNothingBack) {
 // any length (here the 198 bytes a fuzz run found: byte count 16, identity 0x0010,
 // state and tactic 0x31, latching off, test on, and a CRC over all 198 bytes).
 TEST(Decoding, AQueryAnswerThatChangesTheControlsIsShownWholeAndNothingIsWrittenBack) {
-  const Bytes kFound = {
-      0x05, 0x03, 0x10, 0x00, 0x10, 0x00, 0x05, 0xFF, 0xFF, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31,
-      0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31,
-      0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31,
-      0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31,
-      0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31,
-      0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31,
-      0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0x31, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01,
-      0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-      0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x04, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00,
-      0x01, 0xEE, 0x90};
+  const Bytes kFound = FromHex(
+      "05 03 10 00 10 00 05 FF FF 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 "
+      "31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 "
+      "31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 "
+      "31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 FF FF FF FF FF FF FF FF "
+      "FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF 03 00 00 00 00 00 00 00 01 "
+      "00 00 00 FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF "
+      "FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF 00 04 00 00 00 "
+      "03 00 00 00 00 00 01 EE 90 ");
   // 21 bytes: state 1 (alarm), tactic 8 (IRMAX), latching off, test on.
-  const Bytes kIrMax = {0xF7, 0x03, 0x10, 0x00, 0x10, 0x00, 0xF7, 0x00, 0x04, 0x00, 0x01,
-                        0x00, 0x08, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x29, 0x1E};
+  const Bytes kIrMax = FromHex("F7 03 10 00 10 00 F7 00 04 00 01 00 08 00 01 00 00 00 01 29 1E");
   ASSERT_EQ(kFound.size(), 198u);
   ASSERT_EQ(WithCrc(Bytes(kFound.begin(), kFound.end() - 2)), kFound);
   ASSERT_EQ(WithCrc(Bytes(kIrMax.begin(), kIrMax.end() - 2)), kIrMax);
@@ -344,7 +242,7 @@ TEST(Decoding, AQueryAnswerThatChangesTheControlsIsShownWholeAndNothingIsWritten
     });
     ASSERT_TRUE(t.RunToCompletion());
     EXPECT_EQ(t.NowMs(), handed_over + 5);
-    std::vector<std::string> expected = {RxLine(kQuery).replace(0, 2, "TX")};
+    std::vector<std::string> expected = {TxLine(kQuery)};
     for (const std::string& l : AnswerLines(c.answer)) expected.push_back(l);
     expected.push_back(kOkLine);
     EXPECT_EQ(t.LogLines(), expected);
@@ -371,62 +269,20 @@ std::vector<Handler> ConfigurationHandlers() {
     return [b](SimulatedForm& t) { t.Click(t.w().*b); };
   };
   return {
-      {"T1MAX",
-       radio(&TForm1::T1MAX_Button),
-       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x00, 0xDC, 0x9D},
-       4,
-       0},
-      {"T2MAX",
-       radio(&TForm1::T2MAX_Button),
-       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x02, 0x5D, 0x5C},
-       4,
-       2},
-      {"T2MIN",
-       radio(&TForm1::T2MIN_Button),
-       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x03, 0x9C, 0x9C},
-       4,
-       3},
-      {"T3_100MIN",
-       radio(&TForm1::T3_100MIN_Button),
-       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x04, 0xDD, 0x5E},
-       4,
-       4},
-      {"T3_100MAX",
-       radio(&TForm1::T3_100MAX_Button),
-       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x05, 0x1C, 0x9E},
-       4,
-       5},
-      {"T3_500MIN",
-       radio(&TForm1::T3_500MIN_Button),
-       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x06, 0x5C, 0x9F},
-       4,
-       6},
-      {"T3_500MAX",
-       radio(&TForm1::T3_500MAX_Button),
-       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x07, 0x9D, 0x5F},
-       4,
-       7},
-      {"IRMAX",
-       radio(&TForm1::IRMAX_Button),
-       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x08, 0xDD, 0x5B},
-       4,
-       8},
-      {"IRMIN",
-       radio(&TForm1::IRMIN_Button),
-       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x09, 0x1C, 0x9B},
-       4,
-       9},
-      {"TST checked",
-       [](SimulatedForm& t) { t.Click(t.w().TST_Button); },
-       {0xF7, 0x06, 0x00, 0x07, 0x00, 0x01, 0xED, 0x5D},
-       7,
-       1},
+      {"T1MAX", radio(&TForm1::T1MAX_Button), FromHex("F7 06 00 04 00 00 DC 9D"), 4, 0},
+      {"T2MAX", radio(&TForm1::T2MAX_Button), FromHex("F7 06 00 04 00 02 5D 5C"), 4, 2},
+      {"T2MIN", radio(&TForm1::T2MIN_Button), FromHex("F7 06 00 04 00 03 9C 9C"), 4, 3},
+      {"T3_100MIN", radio(&TForm1::T3_100MIN_Button), FromHex("F7 06 00 04 00 04 DD 5E"), 4, 4},
+      {"T3_100MAX", radio(&TForm1::T3_100MAX_Button), FromHex("F7 06 00 04 00 05 1C 9E"), 4, 5},
+      {"T3_500MIN", radio(&TForm1::T3_500MIN_Button), FromHex("F7 06 00 04 00 06 5C 9F"), 4, 6},
+      {"T3_500MAX", radio(&TForm1::T3_500MAX_Button), FromHex("F7 06 00 04 00 07 9D 5F"), 4, 7},
+      {"IRMAX", radio(&TForm1::IRMAX_Button), FromHex("F7 06 00 04 00 08 DD 5B"), 4, 8},
+      {"IRMIN", radio(&TForm1::IRMIN_Button), FromHex("F7 06 00 04 00 09 1C 9B"), 4, 9},
+      {"TST checked", [](SimulatedForm& t) { t.Click(t.w().TST_Button); },
+       FromHex("F7 06 00 07 00 01 ED 5D"), 7, 1},
       // FIX_Button is disabled in the window; set from code it still runs its handler.
-      {"FIX unchecked",
-       [](SimulatedForm& t) { t.Do([&] { t.w().FIX_Button.SetChecked(false); }); },
-       {0xF7, 0x06, 0x00, 0x05, 0x00, 0x01, 0x4C, 0x9D},
-       5,
-       1},
+      {"FIX unchecked", [](SimulatedForm& t) { t.Do([&] { t.w().FIX_Button.SetChecked(false); }); },
+       FromHex("F7 06 00 05 00 01 4C 9D"), 5, 1},
   };
 }
 
@@ -441,8 +297,7 @@ TEST(Decoding, EachConfigurationHandlerWritesItsRegisterWhenIdle) {
     EXPECT_EQ(t.Requests()[0], h.frame);
     ASSERT_TRUE(t.RunToCompletion());
     // The echo gets no follow-up of its own: only "ОК.".
-    EXPECT_EQ(t.LogLines(), (std::vector<std::string>{RxLine(h.frame).replace(0, 2, "TX"),
-                                                      RxLine(h.frame), kOkLine}));
+    EXPECT_EQ(t.LogLines(), (std::vector<std::string>{TxLine(h.frame), RxLine(h.frame), kOkLine}));
     EXPECT_EQ(t.line.detector().Register(h.reg), h.value);
   }
 }
@@ -476,8 +331,8 @@ TEST(Decoding, TheTestBoxWritesOneWhenCheckedAndZeroWhenUnchecked) {
   t.Click(t.w().TST_Button);
   t.RunUntilIdle();
   ASSERT_EQ(t.Requests().size(), 2u);
-  EXPECT_EQ(t.Requests()[0], (Bytes{0xF7, 0x06, 0x00, 0x07, 0x00, 0x01, 0xED, 0x5D}));
-  EXPECT_EQ(t.Requests()[1], (Bytes{0xF7, 0x06, 0x00, 0x07, 0x00, 0x00, 0x2C, 0x9D}));
+  EXPECT_EQ(t.Requests()[0], FromHex("F7 06 00 07 00 01 ED 5D"));
+  EXPECT_EQ(t.Requests()[1], FromHex("F7 06 00 07 00 00 2C 9D"));
   EXPECT_EQ(t.line.detector().Register(7), 0);
 }
 
@@ -501,12 +356,10 @@ TEST(Decoding, TheServiceReadsHaveNoGuardsAndShowTheBlockAsBytes) {
     std::string first_rx_line;
   };
   const Case cases[] = {
-      {"F0",
-       &TForm1::Button1,
-       {0xF7, 0x03, 0xF0, 0x00, 0x00, 0x0A, 0xE2, 0x5B},
+      {"F0", &TForm1::Button1, FromHex("F7 03 F0 00 00 0A E2 5B"),
        "RX : F7 03 14 01 49 02 07 01 22 88 65 07 E3 0A 11 00 00 "},
-      {"F2", &TForm1::Button2, {0xF7, 0x03, 0xF2, 0x00, 0x00, 0x03, 0x23, 0xE5}, ""},
-      {"F3", &TForm1::Button3, {0xF7, 0x03, 0xF3, 0x00, 0x00, 0x02, 0xE3, 0xD9}, ""},
+      {"F2", &TForm1::Button2, FromHex("F7 03 F2 00 00 03 23 E5"), ""},
+      {"F3", &TForm1::Button3, FromHex("F7 03 F3 00 00 02 E3 D9"), ""},
   };
   struct Guard {
     std::uint8_t session_mode, query_pending;

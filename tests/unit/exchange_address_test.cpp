@@ -16,18 +16,12 @@
 #include "support/exchange_recorder.h"
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
+#include "support/window_actions.h"
 
 namespace ornat::testing {
 namespace {
 
 const std::string kFrom004 = kWrongAddressPrefix + "004";
-
-void TypeAddress(SimulatedForm& t, int address) {
-  t.Do([&] {
-    t.w().TeSpinEdit1.SetText(std::to_string(address));
-    t.w().TeSpinEdit1.KeyPress('\r');
-  });
-}
 
 // Everything an answer could change in the window.
 struct Shown {
@@ -164,8 +158,7 @@ TEST(ExchangeAddress, AnExceptionFromAnotherAddressIsNotTheAddressedDetectorsExc
     ASSERT_TRUE(t.RunUntilIdle());
     const auto log = t.LogLines();
     const Bytes query = WithCrc({0x03, 0x03, 0x00, 0x00, 0x00, 0x08});
-    EXPECT_EQ(log, (std::vector<std::string>{RxLine(query).replace(0, 2, "TX"), RxLine(c.answer),
-                                             c.last_line}));
+    EXPECT_EQ(log, (std::vector<std::string>{TxLine(query), RxLine(c.answer), c.last_line}));
   }
 }
 

@@ -7,16 +7,17 @@
 #include <cerrno>
 #include <functional>
 
+#include "support/hex.h"
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
 
 namespace ornat::testing {
 namespace {
 
-const Bytes kQuery = {0xF7, 0x03, 0x00, 0x00, 0x00, 0x08, 0x50, 0x9A};
-const Bytes kAlarmReset = {0xF7, 0x06, 0x00, 0x06, 0xAA, 0x55, 0xC3, 0xC2};
-const Bytes kTacticT2Min = {0xF7, 0x06, 0x00, 0x04, 0x00, 0x03, 0x9C, 0x9C};
-const Bytes kAddress247 = {0xF7, 0x06, 0x00, 0x01, 0x00, 0xF7, 0x8D, 0x1A};
+const Bytes kQuery = FromHex("F7 03 00 00 00 08 50 9A");
+const Bytes kAlarmReset = FromHex("F7 06 00 06 AA 55 C3 C2");
+const Bytes kTacticT2Min = FromHex("F7 06 00 04 00 03 9C 9C");
+const Bytes kAddress247 = FromHex("F7 06 00 01 00 F7 8D 1A");
 
 // The last n lines of the log.
 std::vector<std::string> Tail(const SimulatedForm& t, std::size_t n) {
@@ -30,51 +31,31 @@ TEST(Sequencer, TheDispatcherRoutesAnAnswerByItsFunctionCodeAndTheAwaitedOperati
     const char* what;
     std::uint8_t pending_op;
     std::uint8_t reset_steps;
-    Bytes answer;
-    std::vector<std::string> tail;  // the lines after the answer's RX line
+    const char* answer;
+    std::string after, then;  // the lines after the answer's RX line ("": none)
   };
   const Case cases[] = {
-      {"function 3 after a service read",
-       30,
-       0,
-       WithCrc({0xF7, 0x03, 0x04, 0x00, 0x01, 0x00, 0x02}),
-       {kOkLine}},
-      {"function 3 awaited by nothing", 0, 0, WithCrc({0xF7, 0x03, 0x02, 0x00, 0x10}), {kOkLine}},
-      {"function 6 after a configuration write",
-       6,
-       0,
-       {0xF7, 0x06, 0x00, 0x04, 0x00, 0x03, 0x9C, 0x9C},
-       {kOkLine}},
-      {"function 16, never sent, routed all the same",
-       6,
-       0,
-       WithCrc({0xF7, 0x10, 0x00, 0x04, 0x00, 0x01}),
-       {kOkLine}},
-      {"exception 0x83 while a query awaits", 3, 0, WithCrc({0xF7, 0x83, 0x02}), {kErrorLine}},
-      {"exception 0x86 to a write", 6, 0, WithCrc({0xF7, 0x86, 0x03}), {kErrorLine}},
-      {"exception 0x90", 0, 0, WithCrc({0xF7, 0x90, 0x01}), {kErrorLine}},
-      {"a query answer with the wrong identity",
-       3,
-       0,
-       WithCrc({0xF7, 0x03, 0x0A, 0x00, 0x11, 0x00, 0xF7, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00}),
-       {kWrongIdLine}},
-      {"second reset step, both confirmed",
-       5,
-       1,
-       {0xF7, 0x06, 0x00, 0x02, 0x00, 0x04, 0x3D, 0x5F},
-       {kResetOkLine, kOkLine}},
-      {"second reset step, first not confirmed",
-       5,
-       0,
-       {0xF7, 0x06, 0x00, 0x02, 0x00, 0x04, 0x3D, 0x5F},
-       {kResetErrorLine, kOkLine}},
-      {"first reset step", 4, 0, {0xF7, 0x06, 0x00, 0x01, 0x00, 0xF7, 0x8D, 0x1A}, {kOkLine}},
-      {"another function code gets no line", 6, 0, WithCrc({0xF7, 0x2B, 0x0E}), {}},
+      {"function 3 after a service read", 30, 0, "F7 03 04 00 01 00 02 BC 3D", kOkLine, ""},
+      {"function 3 awaited by nothing", 0, 0, "F7 03 02 00 10 71 9D", kOkLine, ""},
+      {"function 6 after a configuration write", 6, 0, "F7 06 00 04 00 03 9C 9C", kOkLine, ""},
+      {"function 16, never sent, routed all the same", 6, 0, "F7 10 00 04 00 01 54 9E", kOkLine,
+       ""},
+      {"exception 0x83 while a query awaits", 3, 0, "F7 83 02 20 C3", kErrorLine, ""},
+      {"exception 0x86 to a write", 6, 0, "F7 86 03 E2 53", kErrorLine, ""},
+      {"exception 0x90", 0, 0, "F7 90 01 6D F2", kErrorLine, ""},
+      {"a query answer with the wrong identity", 3, 0,
+       "F7 03 0A 00 11 00 F7 00 04 00 00 00 00 DA DE", kWrongIdLine, ""},
+      {"second reset step, both confirmed", 5, 1, "F7 06 00 02 00 04 3D 5F", kResetOkLine, kOkLine},
+      {"second reset step, first not confirmed", 5, 0, "F7 06 00 02 00 04 3D 5F", kResetErrorLine,
+       kOkLine},
+      {"first reset step", 4, 0, "F7 06 00 01 00 F7 8D 1A", kOkLine, ""},
+      {"another function code gets no line", 6, 0, "F7 2B 0E 5F 06", "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    const Bytes answer = FromHex(c.answer);
     SimulatedForm t;
-    t.line.ScriptAnswer(c.answer);
+    t.line.ScriptAnswer(answer);
     t.Do([&] {
       t.w().SendWriteRegister(4, 3, t.w().TeMemo1);
       t.state().PendingOp = c.pending_op;
@@ -82,8 +63,9 @@ TEST(Sequencer, TheDispatcherRoutesAnAnswerByItsFunctionCodeAndTheAwaitedOperati
       if (c.pending_op == 3) t.state().QueryPending = 1;
     });
     ASSERT_TRUE(t.RunToCompletion());
-    std::vector<std::string> expected = {RxLine(c.answer)};
-    expected.insert(expected.end(), c.tail.begin(), c.tail.end());
+    std::vector<std::string> expected = {RxLine(answer)};
+    for (const std::string& line : {c.after, c.then})
+      if (!line.empty()) expected.push_back(line);
     EXPECT_EQ(Tail(t, expected.size()), expected);
     EXPECT_EQ(t.state().PendingOp, 0);  // cleared by the completion, whatever the route
   }
@@ -406,8 +388,8 @@ TEST(Sequencer, AStepDueWhileAnExchangeIsInFlightWaitsForThatExchangesCompletion
        kQuery, Millis(20)},
       {"a bus search started while a cyclic query is in flight",
        [](SimulatedForm& t) { StartCycleUntilInFlight(t); },
-       [](SimulatedForm& t) { t.Click(t.w().CustomItem5); },
-       WithCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x01}), Millis(5)},
+       [](SimulatedForm& t) { t.Click(t.w().CustomItem5); }, FromHex("01 03 00 00 00 01 84 0A"),
+       Millis(5)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -482,7 +464,7 @@ TEST(Sequencer, ASingleQueryDuringTheInterfaceResetWaitsForTheStepInFlight) {
   EXPECT_EQ(t.line.RequestTimes()[1], step1_done + Millis(20));
   const Micros query_done = t.Completions().back();
   ASSERT_TRUE(t.RunToCompletion());
-  EXPECT_EQ(t.Requests()[2], (Bytes{0xF7, 0x06, 0x00, 0x02, 0x00, 0x04, 0x3D, 0x5F}));
+  EXPECT_EQ(t.Requests()[2], FromHex("F7 06 00 02 00 04 3D 5F"));
   EXPECT_EQ(t.line.RequestTimes()[2], query_done + Millis(500));
 }
 

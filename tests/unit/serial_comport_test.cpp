@@ -14,12 +14,14 @@
 #include "serial/platform/recording_comm_device.h"
 #include "support/platform_errors.h"
 #include "support/scripted_comm_device.h"
+#include "support/thrown.h"
 #include "ui/toolkit/dialogs.h"
 
 namespace ornat {
 namespace {
 
 using Names = std::vector<std::string>;
+using testing::Thrown;
 
 constexpr std::uint32_t kAllEventsMask = 0x05FF;
 
@@ -50,6 +52,12 @@ class ComPortTest : public ::testing::Test {
     port.Timeouts().SetReadInterval(150);
     port.SetSyncMethod(TSyncMethod::smNone);
     port.EndLoading();
+  }
+  // ComPort1 open, with no device calls recorded yet.
+  void OpenComPort1() {
+    MakeComPort1();
+    port.OpenPort();
+    device.ClearCalls();
   }
   // Records the handlers in one log together with the device calls seen so far.
   void RecordHandlers() {
@@ -145,10 +153,8 @@ TEST_F(ComPortTest, OpeningComPort1MakesTheThreeSettingCallsThenStartsTheThread)
 }
 
 TEST_F(ComPortTest, OpeningAnOpenPortDoesNothing) {
-  MakeComPort1();
-  port.OpenPort();
+  OpenComPort1();
   RecordHandlers();
-  device.ClearCalls();
   port.OpenPort();
   port.SetConnected(true);
   EXPECT_TRUE(device.NamesWithoutWaits().empty());
@@ -177,14 +183,11 @@ TEST_F(ComPortTest, AFailedOpenRunsOnlyOnBeforeOpenAndRaisesCode1WithTheErrno) {
   MakeComPort1();
   RecordHandlers();
   device.FailNext("Open", ENOENT);
-  try {
-    port.OpenPort();
-    FAIL() << "no exception";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 1);
-    EXPECT_EQ(e.SystemError(), 2);
-    EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 2)");
-  }
+  const auto e = Thrown<EComPort>([&] { port.OpenPort(); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorCode(), 1);
+  EXPECT_EQ(e->SystemError(), 2);
+  EXPECT_STREQ(e->what(), "Unable to open com port (win error code: 2)");
   EXPECT_FALSE(port.Connected());
   EXPECT_FALSE(port.ThreadCreated());
   EXPECT_EQ(device.Names(), (Names{"Open"}));
@@ -215,15 +218,12 @@ TEST_F(ComPortTest, AHeldDeviceGivesCode1WithEbusyAndNamesItsHoldersAfterTheSuff
     SCOPED_TRACE(c.what);
     device.SetHolders(c.holders);
     device.FailNext("Open", EBUSY);
-    try {
-      port.OpenPort();
-      FAIL() << "no exception";
-    } catch (const EComPort& e) {
-      EXPECT_EQ(e.ErrorCode(), 1);
-      EXPECT_EQ(e.SystemError(), EBUSY);
-      EXPECT_EQ(e.Holders(), c.holders);
-      EXPECT_STREQ(e.what(), c.message);
-    }
+    const auto e = Thrown<EComPort>([&] { port.OpenPort(); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->ErrorCode(), 1);
+    EXPECT_EQ(e->SystemError(), EBUSY);
+    EXPECT_EQ(e->Holders(), c.holders);
+    EXPECT_STREQ(e->what(), c.message);
     EXPECT_FALSE(port.Connected());
     // Where no handler catches it, the exception report shows the same text.
     dialogs.exceptions.clear();
@@ -254,13 +254,10 @@ TEST_F(ComPortTest, ASettingFailureAtOpenClosesTheDeviceAgain) {
     device.ClearCalls();
     log.clear();
     device.FailNext(c.call, EIO);
-    try {
-      port.OpenPort();
-      FAIL() << "no exception";
-    } catch (const EComPort& e) {
-      EXPECT_EQ(e.ErrorCode(), c.code);
-      EXPECT_EQ(e.SystemError(), EIO);
-    }
+    const auto e = Thrown<EComPort>([&] { port.OpenPort(); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->ErrorCode(), c.code);
+    EXPECT_EQ(e->SystemError(), EIO);
     EXPECT_FALSE(port.Connected());
     EXPECT_FALSE(port.ThreadCreated());
     EXPECT_FALSE(device.IsOpen());
@@ -273,12 +270,9 @@ TEST_F(ComPortTest, ASettingFailureAtOpenClosesTheDeviceAgain) {
 TEST_F(ComPortTest, AModemStatusFailureAtTheEndOfOpeningLeavesThePortOpen) {
   MakeComPort1();
   device.FailNext("GetModemStatus", EIO);
-  try {
-    port.OpenPort();
-    FAIL() << "no exception";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 11);
-  }
+  const auto e = Thrown<EComPort>([&] { port.OpenPort(); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorCode(), 11);
   EXPECT_TRUE(port.Connected());
   port.ClosePort();
   EXPECT_FALSE(port.Connected());
@@ -326,19 +320,14 @@ TEST_F(ComPortTest, ClosingRunsTheSignalHandlersThenAbortsStopsTheThreadAndClose
 }
 
 TEST_F(ComPortTest, AFailedAbortStopsTheCloseAndThePortStaysOpenWithItsThread) {
-  MakeComPort1();
-  port.OpenPort();
+  OpenComPort1();
   RecordHandlers();
-  device.ClearCalls();
   device.FailNext("Purge", EIO);
-  try {
-    port.ClosePort();
-    FAIL() << "no exception";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 5);
-    EXPECT_EQ(e.SystemError(), EIO);
-    EXPECT_STREQ(e.what(), "PurgeComm function failed (win error code: 5)");
-  }
+  const auto e = Thrown<EComPort>([&] { port.ClosePort(); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorCode(), 5);
+  EXPECT_EQ(e->SystemError(), EIO);
+  EXPECT_STREQ(e->what(), "PurgeComm function failed (win error code: 5)");
   EXPECT_TRUE(port.Connected());
   EXPECT_TRUE(port.ThreadCreated());
   EXPECT_TRUE(device.IsOpen());
@@ -377,9 +366,7 @@ TEST_F(ComPortTest, DestroyingAnOpenPortRunsTheCloseHandlersAndClosesTheDevice) 
 // --- setters ------------------------------------------------------------------
 
 TEST_F(ComPortTest, BaudRateSetToItsCurrentValueMakesNoCall) {
-  MakeComPort1();
-  port.OpenPort();
-  device.ClearCalls();
+  OpenComPort1();
   port.SetBaudRate(TBaudRate::br9600);
   EXPECT_EQ(device.Count("SetLineSettings"), 0);
   port.ClosePort();
@@ -410,9 +397,7 @@ TEST_F(ComPortTest, ANewBaudRateWhileClosedIsAppliedAtTheNextOpen) {
 }
 
 TEST_F(ComPortTest, EveryLineSettingWhileOpenMakesOneCall) {
-  MakeComPort1();
-  port.OpenPort();
-  device.ClearCalls();
+  OpenComPort1();
   port.SetCustomBaudRate(12345);  // stored; the record still says 9600 (br9600)
   port.SetDataBits(TDataBits::dbSeven);
   port.SetStopBits(TStopBits::sbTwoStopBits);
@@ -501,9 +486,7 @@ TEST_F(ComPortTest, TimeoutsOfMinusOneArePassedAsAllOnes) {
 }
 
 TEST_F(ComPortTest, InputSize1025Is1024AndBothXonXoffLimitsAre256) {
-  MakeComPort1();
-  port.OpenPort();
-  device.ClearCalls();
+  OpenComPort1();
   port.Buffer().SetInputSize(1025);
   EXPECT_EQ(port.Buffer().InputSize(), 1024);
   // 1025 differs from the stored 1024, so the queue sizes are re-applied once.
@@ -529,9 +512,7 @@ TEST_F(ComPortTest, BufferSizesFollowTheOddSizeRule) {
 }
 
 TEST_F(ComPortTest, EventsWhileOpenAreStoredForTheNextOpen) {
-  MakeComPort1();
-  port.OpenPort();
-  device.ClearCalls();
+  OpenComPort1();
   port.SetEvents(TComEvents{TComEvent::evRxChar});
   EXPECT_TRUE(device.NamesWithoutWaits().empty());
   port.ClosePort();
@@ -541,17 +522,12 @@ TEST_F(ComPortTest, EventsWhileOpenAreStoredForTheNextOpen) {
 }
 
 TEST_F(ComPortTest, SyncMethodWhileOpenIsRefusedWithCode14) {
-  MakeComPort1();
-  port.OpenPort();
-  device.ClearCalls();
-  try {
-    port.SetSyncMethod(TSyncMethod::smThreadSync);
-    FAIL() << "no exception";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 14);
-    EXPECT_EQ(e.SystemError(), -1);
-    EXPECT_STREQ(e.what(), "Cannot set property while connected");
-  }
+  OpenComPort1();
+  const auto e = Thrown<EComPort>([&] { port.SetSyncMethod(TSyncMethod::smThreadSync); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorCode(), 14);
+  EXPECT_EQ(e->SystemError(), -1);
+  EXPECT_STREQ(e->what(), "Cannot set property while connected");
   EXPECT_EQ(port.SyncMethod(), TSyncMethod::smNone);
   EXPECT_NO_THROW(port.SetSyncMethod(TSyncMethod::smNone));  // same value: nothing
   EXPECT_TRUE(device.NamesWithoutWaits().empty());
@@ -561,10 +537,8 @@ TEST_F(ComPortTest, SyncMethodWhileOpenIsRefusedWithCode14) {
 }
 
 TEST_F(ComPortTest, PortSetWhileOpenReopensUnderTheNewNameWithAllHandlers) {
-  MakeComPort1();
-  port.OpenPort();
+  OpenComPort1();
   RecordHandlers();
-  device.ClearCalls();
   port.SetPort("ttyUSB1");
   EXPECT_TRUE(port.Connected());
   EXPECT_EQ(device.Last("Open").port, "ttyUSB1");
@@ -582,18 +556,13 @@ TEST_F(ComPortTest, PortSetWhileOpenReopensUnderTheNewNameWithAllHandlers) {
 }
 
 TEST_F(ComPortTest, PortSetWhileOpenToABadNameClosesAndTheOpenFailureReachesTheCaller) {
-  MakeComPort1();
-  port.OpenPort();
+  OpenComPort1();
   RecordHandlers();
-  device.ClearCalls();
   device.FailNext("Open", ENOENT);
-  try {
-    port.SetPort("ttyNONE");
-    FAIL() << "no exception";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 1);
-    EXPECT_EQ(e.SystemError(), ENOENT);
-  }
+  const auto e = Thrown<EComPort>([&] { port.SetPort("ttyNONE"); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorCode(), 1);
+  EXPECT_EQ(e->SystemError(), ENOENT);
   EXPECT_FALSE(port.Connected());
   EXPECT_FALSE(port.ThreadCreated());
   EXPECT_EQ(port.Port(), "ttyNONE");
@@ -615,15 +584,12 @@ TEST_F(ComPortTest, AFailedReApplyWhileOpenKeepsTheNewValueAndThePortOpen) {
   MakeComPort1();
   port.OpenPort();
   device.FailNext("SetLineSettings", EINVAL);
-  try {
-    port.SetBaudRate(TBaudRate::br14400);
-    FAIL() << "no exception";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 7);
-    EXPECT_EQ(e.SystemError(), EINVAL);
-    EXPECT_EQ(std::string(e.what()),
-              "SetCommState function failed (win error code: " + std::to_string(EINVAL) + ")");
-  }
+  const auto e = Thrown<EComPort>([&] { port.SetBaudRate(TBaudRate::br14400); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorCode(), 7);
+  EXPECT_EQ(e->SystemError(), EINVAL);
+  EXPECT_EQ(std::string(e->what()),
+            "SetCommState function failed (win error code: " + std::to_string(EINVAL) + ")");
   EXPECT_EQ(port.BaudRate(), TBaudRate::br14400);
   EXPECT_TRUE(port.Connected());
   EXPECT_EQ(script.CurrentBaudRate(), 9600u);  // the driver keeps its previous settings
@@ -637,9 +603,7 @@ TEST_F(ComPortTest, AFailedReApplyWhileOpenKeepsTheNewValueAndThePortOpen) {
 }
 
 TEST_F(ComPortTest, AssigningASettingsObjectCopiesItAndReAppliesEvenWhenEqual) {
-  MakeComPort1();
-  port.OpenPort();
-  device.ClearCalls();
+  OpenComPort1();
   TComParity same;
   port.SetParity(same);
   TComFlowControl flow;
@@ -715,24 +679,15 @@ TEST(ComSettings, AssignAcrossClassesRaisesTheStandardAssignmentError) {
   TComTimeouts timeouts;
   TComBuffer buffer;
   TComFlowControl flow;
-  try {
-    parity.Assign(timeouts);
-    FAIL() << "no exception";
-  } catch (const EConvertError& e) {
-    EXPECT_STREQ(e.what(), "Cannot assign a TComTimeouts to a TComParity");
-  }
-  try {
-    buffer.Assign(flow);
-    FAIL() << "no exception";
-  } catch (const EConvertError& e) {
-    EXPECT_STREQ(e.what(), "Cannot assign a TComFlowControl to a TComBuffer");
-  }
-  try {
-    flow.Assign(nullptr);
-    FAIL() << "no exception";
-  } catch (const EConvertError& e) {
-    EXPECT_STREQ(e.what(), "Cannot assign a nil to a TComFlowControl");
-  }
+  const auto e = Thrown<EConvertError>([&] { parity.Assign(timeouts); });
+  ASSERT_TRUE(e);
+  EXPECT_STREQ(e->what(), "Cannot assign a TComTimeouts to a TComParity");
+  const auto e2 = Thrown<EConvertError>([&] { buffer.Assign(flow); });
+  ASSERT_TRUE(e2);
+  EXPECT_STREQ(e2->what(), "Cannot assign a TComFlowControl to a TComBuffer");
+  const auto e3 = Thrown<EConvertError>([&] { flow.Assign(nullptr); });
+  ASSERT_TRUE(e3);
+  EXPECT_STREQ(e3->what(), "Cannot assign a nil to a TComFlowControl");
 }
 
 TEST_F(ComPortTest, FlowControlIsDerivedFromRtsCtsAndXonXoff) {
@@ -801,9 +756,7 @@ TEST_F(ComPortTest, WhileLoadingSettersOnlyStoreAndEndLoadingOpensARecordedConne
 }
 
 TEST_F(ComPortTest, WhileLoadingAnOpenPortOnlyStoresEvenSyncMethodAndPort) {
-  MakeComPort1();
-  port.OpenPort();
-  device.ClearCalls();
+  OpenComPort1();
   port.BeginLoading();
   port.SetSyncMethod(TSyncMethod::smThreadSync);  // no code 14 while loading
   port.SetPort("ttyS3");
@@ -853,13 +806,10 @@ TEST_F(ComPortTest, WriteBytesReturnsTheCountTheDeviceWrote) {
   script.SetWriteLimit(3);  // a write that ran out of time: no error, fewer bytes
   EXPECT_EQ(port.WriteBytes(frame, 8), 3);
   device.FailNext("Write", EIO);
-  try {
-    port.WriteBytes(frame, 8);
-    FAIL() << "no exception";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 2);
-    EXPECT_STREQ(e.what(), "WriteFile function failed (win error code: 5)");
-  }
+  const auto e = Thrown<EComPort>([&] { port.WriteBytes(frame, 8); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorCode(), 2);
+  EXPECT_STREQ(e->what(), "WriteFile function failed (win error code: 5)");
   EXPECT_TRUE(port.Connected());
   port.ClosePort();
 }
@@ -877,20 +827,14 @@ TEST_F(ComPortTest, ReadBytesReturnsTheBytesReadAndThenQueriesTheQueueOnce) {
   EXPECT_EQ(buf[2], 3);
   EXPECT_EQ(port.QueuedInputCount(), 2);
   device.FailNext("Read", ECANCELED);
-  try {
-    port.ReadBytes(buf, 20);
-    FAIL() << "no exception";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 3);
-    EXPECT_EQ(e.SystemError(), ECANCELED);
-  }
+  const auto e = Thrown<EComPort>([&] { port.ReadBytes(buf, 20); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorCode(), 3);
+  EXPECT_EQ(e->SystemError(), ECANCELED);
   device.FailNext("ClearError", EIO);
-  try {
-    port.ReadBytes(buf, 20);
-    FAIL() << "no exception";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 10);
-  }
+  const auto e2 = Thrown<EComPort>([&] { port.ReadBytes(buf, 20); });
+  ASSERT_TRUE(e2);
+  EXPECT_EQ(e2->ErrorCode(), 10);
   port.ClosePort();
 }
 
@@ -923,13 +867,10 @@ TEST_F(ComPortTest, ModemSignalsMapTheFourLines) {
   script.SetModemStatus(MS_DSR_ON | MS_RLSD_ON);
   EXPECT_EQ(port.ModemSignals(), (TModemSignals{TComSignal::csDSR, TComSignal::csRLSD}));
   device.FailNext("GetModemStatus", EIO);
-  try {
-    port.ModemSignals();
-    FAIL() << "no exception";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 11);
-    EXPECT_STREQ(e.what(), "GetCommModemStatus function failed (win error code: 5)");
-  }
+  const auto e = Thrown<EComPort>([&] { port.ModemSignals(); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorCode(), 11);
+  EXPECT_STREQ(e->what(), "GetCommModemStatus function failed (win error code: 5)");
   port.ClosePort();
 }
 

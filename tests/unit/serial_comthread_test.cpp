@@ -78,6 +78,10 @@ class ComThreadTest : public ::testing::Test {
     ASSERT_TRUE(script.WaitUntilWaiting());
     log_at_open = log.Size();
   }
+  void Open(TSyncMethod sync) {
+    port.SetSyncMethod(sync);
+    Open();
+  }
   Names Delivered() const {
     Names all = log.Items();
     return Names(all.begin() + static_cast<std::ptrdiff_t>(log_at_open), all.end());
@@ -122,7 +126,6 @@ TEST(ComEventMask, MaskBitsNotInTheTableAreDropped) {
 // --- smNone -------------------------------------------------------------------
 
 TEST_F(ComThreadTest, UnderSmNoneOnRxCharRunsOnTheEventThreadWithTheQueuedCount) {
-  port.SetSyncMethod(TSyncMethod::smNone);
   std::atomic<bool> on_event_thread{false};
   std::thread::id test_thread = std::this_thread::get_id();
   std::atomic<int> seen{0};
@@ -133,7 +136,7 @@ TEST_F(ComThreadTest, UnderSmNoneOnRxCharRunsOnTheEventThreadWithTheQueuedCount)
     EXPECT_EQ(port.ReadBytes(buf, 64), count);  // the handler's own read
     seen = count;
   };
-  Open();
+  Open(TSyncMethod::smNone);
   script.PushReceived({1, 2, 3, 4, 5, 6, 7, 8}, true);
   ASSERT_TRUE(Eventually([&] { return seen.load() == 8; }));
   EXPECT_TRUE(on_event_thread.load());
@@ -141,9 +144,8 @@ TEST_F(ComThreadTest, UnderSmNoneOnRxCharRunsOnTheEventThreadWithTheQueuedCount)
 }
 
 TEST_F(ComThreadTest, ABatchIsDeliveredInTheFixedOrderErrorBeforeData) {
-  port.SetSyncMethod(TSyncMethod::smNone);
   RecordAll();
-  Open();
+  Open(TSyncMethod::smNone);
   script.SetLineErrors(CE_FRAME);
   script.SetModemStatus(MS_CTS_ON | MS_RLSD_ON);
   script.PushReceived({0x55, 0x66});
@@ -155,9 +157,8 @@ TEST_F(ComThreadTest, ABatchIsDeliveredInTheFixedOrderErrorBeforeData) {
 }
 
 TEST_F(ComThreadTest, AnErrorAndDataBatchReportsTheErrorFirst) {
-  port.SetSyncMethod(TSyncMethod::smNone);
   RecordAll();
-  Open();
+  Open(TSyncMethod::smNone);
   script.SetLineErrors(CE_OVERRUN);
   script.PushReceived({1});
   script.PushEvent(EV_RXCHAR | EV_ERR);
@@ -169,9 +170,8 @@ TEST_F(ComThreadTest, AnErrorAndDataBatchReportsTheErrorFirst) {
 }
 
 TEST_F(ComThreadTest, TheSystemQueriesRunWithoutHandlersAndEmptyResultsRaiseNothing) {
-  port.SetSyncMethod(TSyncMethod::smNone);
   RecordAll();
-  Open();
+  Open(TSyncMethod::smNone);
   int clear_before = device.Count("ClearError");
   int modem_before = device.Count("GetModemStatus");
   // No errors left and no bytes queued: neither OnError nor OnRxChar.
@@ -212,7 +212,6 @@ TEST_F(ComThreadTest, AnExceptionInOnRxCharUnderSmNoneEndsTheThreadAndCloseStill
 }
 
 TEST_F(ComThreadTest, ClosingWhileAHandlerWaitsInReadBytesFailsTheReadWithCode3) {
-  port.SetSyncMethod(TSyncMethod::smNone);
   script.SetReadMode(testing::ScriptedCommDevice::ReadMode::kWaitForCount);
   std::atomic<int> code{0};
   std::atomic<int> system_error{0};
@@ -226,7 +225,7 @@ TEST_F(ComThreadTest, ClosingWhileAHandlerWaitsInReadBytesFailsTheReadWithCode3)
       throw;
     }
   };
-  Open();
+  Open(TSyncMethod::smNone);
   script.PushReceived({1, 2, 3, 4, 5, 6, 7, 8}, true);
   ASSERT_TRUE(script.WaitUntilReadPending());
   port.ClosePort();
@@ -237,9 +236,8 @@ TEST_F(ComThreadTest, ClosingWhileAHandlerWaitsInReadBytesFailsTheReadWithCode3)
 }
 
 TEST_F(ComThreadTest, AModemQueryFailureInADeliveryEndsTheThread) {
-  port.SetSyncMethod(TSyncMethod::smNone);
   RecordAll();
-  Open();
+  Open(TSyncMethod::smNone);
   device.FailNext("GetModemStatus", EIO);
   script.PushEvent(EV_CTS);
   ASSERT_TRUE(Eventually([&] { return port.EventThread()->Finished(); }));
@@ -249,8 +247,7 @@ TEST_F(ComThreadTest, AModemQueryFailureInADeliveryEndsTheThread) {
 }
 
 TEST_F(ComThreadTest, AFailedWaitEndsTheLoopLikeTheStopSignal) {
-  port.SetSyncMethod(TSyncMethod::smNone);
-  Open();
+  Open(TSyncMethod::smNone);
   script.HangUp();  // the other side is gone: the wait fails with EIO
   ASSERT_TRUE(Eventually([&] { return port.EventThread()->Finished(); }));
   EXPECT_FALSE(port.EventThread()->EndedByException());
@@ -260,10 +257,9 @@ TEST_F(ComThreadTest, AFailedWaitEndsTheLoopLikeTheStopSignal) {
 }
 
 TEST_F(ComThreadTest, EventsOutsideTheMaskAreNeverDelivered) {
-  port.SetSyncMethod(TSyncMethod::smNone);
   port.SetEvents(TComEvents{TComEvent::evRLSD});
   RecordAll();
-  Open();
+  Open(TSyncMethod::smNone);
   script.PushEvent(EV_RING);
   script.PushEvent(EV_RLSD | EV_RING);
   ASSERT_TRUE(Eventually([&] { return Delivered().size() == 1; }));
@@ -345,13 +341,12 @@ TEST_F(ComThreadTest, UnderSmWindowSyncEachEventIsOneMessageAndTheThreadGoesOn) 
 }
 
 TEST_F(ComThreadTest, UnderSmWindowSyncADeliveryExceptionGoesToTheReportAndTheThreadGoesOn) {
-  port.SetSyncMethod(TSyncMethod::smWindowSync);
   std::atomic<int> calls{0};
   port.OnRxChar = [&](TObject*, int) {
     ++calls;
     throw std::runtime_error("handler failed");
   };
-  Open();
+  Open(TSyncMethod::smWindowSync);
   script.PushReceived({1}, true);
   ASSERT_TRUE(Eventually([&] {
     dispatcher.RunPending();
@@ -369,10 +364,9 @@ TEST_F(ComThreadTest, UnderSmWindowSyncADeliveryExceptionGoesToTheReportAndTheTh
 }
 
 TEST_F(ComThreadTest, UnderSmWindowSyncMessagesLeftAfterTheCloseAreDropped) {
-  port.SetSyncMethod(TSyncMethod::smWindowSync);
   std::atomic<int> calls{0};
   port.OnRxChar = [&](TObject*, int) { ++calls; };
-  Open();
+  Open(TSyncMethod::smWindowSync);
   script.PushReceived({1}, true);
   ASSERT_TRUE(Eventually([&] { return dispatcher.HasWork(); }));
   port.ClosePort();
@@ -401,8 +395,7 @@ TEST_F(ComThreadTest, UnderSmWindowSyncAMessageOutlivingThePortIsDroppedSafely) 
 // --- stopping -----------------------------------------------------------------
 
 TEST_F(ComThreadTest, StoppingClearsTheMaskAndEmptiesBothQueues) {
-  port.SetSyncMethod(TSyncMethod::smNone);
-  Open();
+  Open(TSyncMethod::smNone);
   script.PushReceived({1, 2, 3});
   device.ClearCalls();
   port.ClosePort();
@@ -411,8 +404,7 @@ TEST_F(ComThreadTest, StoppingClearsTheMaskAndEmptiesBothQueues) {
 }
 
 TEST_F(ComThreadTest, SignalStopWakesTheWaitAtOnce) {
-  port.SetSyncMethod(TSyncMethod::smNone);
-  Open();
+  Open(TSyncMethod::smNone);
   auto start = std::chrono::steady_clock::now();
   port.EventThread()->SignalStop();
   ASSERT_TRUE(Eventually([&] { return port.EventThread()->Finished(); }));

@@ -13,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -26,6 +27,7 @@
 
 #include "serial/platform/port_holders.h"
 #include "serial/platform/posix_comm_device.h"
+#include "support/basic_form.h"
 
 namespace ornat {
 namespace {
@@ -55,6 +57,50 @@ class PosixDeviceTest : public ::testing::Test {
   HolderLook holders;  // empty: the look through /proc
   int master = -1;
   std::string path;
+};
+
+// A system call that fails with `err`.
+template <typename R = int>
+auto FailWith(int err) {
+  return [err](auto&&...) -> R {
+    errno = err;
+    return -1;
+  };
+}
+
+// The steps of Open and Close on the device's descriptor, by name, in order.
+struct StepLog {
+  std::vector<std::string> steps;
+  int device_fd = -1;
+
+  void Hook(PosixSyscalls& sys, const std::string& path, std::uint64_t rdev_seen) {
+    sys.open = [this, path](const char* p, int flags) {
+      const int fd = ::open(p, flags);
+      if (p == path) device_fd = fd;
+      return fd;
+    };
+    sys.fstat = [rdev_seen](int fd, struct stat* st) {
+      const int r = ::fstat(fd, st);
+      if (r == 0 && rdev_seen != 0) st->st_rdev = rdev_seen;
+      return r;
+    };
+    sys.ioctl = [this](int fd, unsigned long req, void* arg) {
+      if (fd == device_fd) {
+        if (req == TIOCGEXCL) steps.push_back("TIOCGEXCL");
+        if (req == TIOCEXCL) steps.push_back("TIOCEXCL");
+        if (req == TIOCNXCL) steps.push_back("TIOCNXCL");
+      }
+      return ::ioctl(fd, req, arg);
+    };
+    sys.flock = [this](int fd, int op) {
+      if (fd == device_fd) steps.push_back(op == LOCK_UN ? "unlock" : "lock");
+      return ::flock(fd, op);
+    };
+    sys.close = [this](int fd) {
+      if (fd == device_fd) steps.push_back("close");
+      return ::close(fd);
+    };
+  }
 };
 
 TEST(PosixErrno, TranslationIsOneTable) {
@@ -90,26 +136,14 @@ TEST_F(PosixDeviceTest, AMissingDeviceFailsWithEnoent) {
 }
 
 TEST_F(PosixDeviceTest, AHeldLockFailsTheOpenWithEbusyAndClosesTheDescriptor) {
-  int closes = 0;
-  sys.flock = [](int, int) {
-    errno = EWOULDBLOCK;
-    return -1;
-  };
-  int device_fd = -1;
-  sys.open = [&](const char* p, int flags) {
-    const int fd = ::open(p, flags);
-    if (p == path) device_fd = fd;
-    return fd;
-  };
-  sys.close = [&](int fd) {
-    if (fd == device_fd) ++closes;
-    return ::close(fd);
-  };
+  StepLog log;
+  log.Hook(sys, path, 0);
+  sys.flock = FailWith(EWOULDBLOCK);
   holders = [](const DeviceNode&) { return std::vector<PortHolder>{{812, "ornat"}}; };
   PosixCommDevice dev(sys, holders);
   EXPECT_EQ(dev.Open(path), EBUSY);
   EXPECT_FALSE(dev.IsOpen());
-  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(std::count(log.steps.begin(), log.steps.end(), "close"), 1);
   EXPECT_EQ(dev.HoldersAtLastOpen(), (std::vector<PortHolder>{{812, "ornat"}}));
 }
 
@@ -149,25 +183,17 @@ DeviceNode PtyNode(const std::string& path) {
 TEST_F(PosixDeviceTest, AProgramFoundHoldingThePortFailsTheOpenWithEbusyAndIsNamed) {
   std::vector<PortHolder> holding = {{77, "cat"}, {4242, "minicom"}};
   std::vector<DeviceNode> asked;
-  int closes = 0;
   holders = [&](const DeviceNode& node) {
     asked.push_back(node);
     return holding;
   };
-  int device_fd = -1;
-  sys.open = [&](const char* p, int flags) {
-    const int fd = ::open(p, flags);
-    if (p == path) device_fd = fd;
-    return fd;
-  };
-  sys.close = [&](int fd) {
-    if (fd == device_fd) ++closes;
-    return ::close(fd);
-  };
+  StepLog log;
+  log.Hook(sys, path, 0);
   PosixCommDevice dev(sys, holders);
   EXPECT_EQ(dev.Open(path), EBUSY);
   EXPECT_FALSE(dev.IsOpen());
-  EXPECT_EQ(closes, 1) << "the descriptor is given back";
+  EXPECT_EQ(std::count(log.steps.begin(), log.steps.end(), "close"), 1)
+      << "the descriptor is given back";
   EXPECT_EQ(asked, std::vector<DeviceNode>{PtyNode(path)});
   EXPECT_EQ(dev.HoldersAtLastOpen(), holding);
 
@@ -184,10 +210,7 @@ TEST_F(PosixDeviceTest, AProgramFoundHoldingThePortFailsTheOpenWithEbusyAndIsNam
 
 TEST_F(PosixDeviceTest, AnOpenRefusedByAnotherProgramsExclusiveUseNamesItsHolders) {
   std::vector<DeviceNode> asked;
-  sys.open = [](const char*, int) {
-    errno = EBUSY;
-    return -1;
-  };
+  sys.open = FailWith(EBUSY);
   holders = [&](const DeviceNode& node) {
     asked.push_back(node);
     return std::vector<PortHolder>{{99, "screen"}};
@@ -197,41 +220,6 @@ TEST_F(PosixDeviceTest, AnOpenRefusedByAnotherProgramsExclusiveUseNamesItsHolder
   EXPECT_EQ(asked, std::vector<DeviceNode>{PtyNode(path)});
   EXPECT_EQ(dev.HoldersAtLastOpen(), (std::vector<PortHolder>{{99, "screen"}}));
 }
-
-// The steps of Open and Close on the device's descriptor, by name, in order.
-struct StepLog {
-  std::vector<std::string> steps;
-  int device_fd = -1;
-
-  void Hook(PosixSyscalls& sys, const std::string& path, std::uint64_t rdev_seen) {
-    sys.open = [this, path](const char* p, int flags) {
-      const int fd = ::open(p, flags);
-      if (p == path) device_fd = fd;
-      return fd;
-    };
-    sys.fstat = [rdev_seen](int fd, struct stat* st) {
-      const int r = ::fstat(fd, st);
-      if (r == 0 && rdev_seen != 0) st->st_rdev = rdev_seen;
-      return r;
-    };
-    sys.ioctl = [this](int fd, unsigned long req, void* arg) {
-      if (fd == device_fd) {
-        if (req == TIOCGEXCL) steps.push_back("TIOCGEXCL");
-        if (req == TIOCEXCL) steps.push_back("TIOCEXCL");
-        if (req == TIOCNXCL) steps.push_back("TIOCNXCL");
-      }
-      return ::ioctl(fd, req, arg);
-    };
-    sys.flock = [this](int fd, int op) {
-      if (fd == device_fd) steps.push_back(op == LOCK_UN ? "unlock" : "lock");
-      return ::flock(fd, op);
-    };
-    sys.close = [this](int fd) {
-      if (fd == device_fd) steps.push_back("close");
-      return ::close(fd);
-    };
-  }
-};
 
 TEST_F(PosixDeviceTest, OpenSetsExclusiveUseAndLocksBeforeItLooksForHoldersAndUndoesWhatItSet) {
   using Steps = std::vector<std::string>;
@@ -319,22 +307,10 @@ class FakeProc {
     std::string text;
     std::string fdinfo;  // empty: no fdinfo file
   };
-  FakeProc() {
-    char tmpl[] = "/tmp/ornat-fake-proc-XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr) std::abort();
-    root_ = tmpl;
-  }
-  ~FakeProc() {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-  FakeProc(const FakeProc&) = delete;
-  FakeProc& operator=(const FakeProc&) = delete;
-
   // comm nullptr: no comm file. with_fd_folder false: no fd folder.
   void Process(const std::string& entry, const char* comm, const std::vector<Fd>& fds,
                bool with_fd_folder = true) {
-    const std::string dir = root_ + "/" + entry;
+    const std::string dir = root() + "/" + entry;
     std::filesystem::create_directories(dir);
     if (comm != nullptr) std::ofstream(dir + "/comm") << comm;
     if (!with_fd_folder) return;
@@ -351,10 +327,10 @@ class FakeProc {
     for (const std::string& t : texts) fds.push_back({t, ""});
     Process(entry, comm, fds);
   }
-  const std::string& root() const { return root_; }
+  const std::string& root() const { return dir_.path(); }
 
  private:
-  std::string root_;
+  testing::TempDir dir_;
 };
 
 // The fdinfo of a pty's master, as the kernel writes it.
@@ -475,20 +451,18 @@ TEST_F(PosixDeviceTest, HoldersThatCannotBeLookedAtArePassedOverAndNeverFailTheL
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     PosixSyscalls s = PosixSyscalls::Real();
-    s.list_dir = [&c](const char* dir, std::vector<std::string>& names) {
-      if (dir == c.refused) {
-        errno = EACCES;
-        return -1;
-      }
-      return PosixSyscalls::Real().list_dir(dir, names);
+    // The listing of the refused folder fails, by names or by links.
+    auto refusing = [&c](auto real) {
+      return [&c, real](const char* dir, auto& out) {
+        if (dir == c.refused) {
+          errno = EACCES;
+          return -1;
+        }
+        return real(dir, out);
+      };
     };
-    s.read_links = [&c](const char* dir, std::vector<std::pair<std::string, std::string>>& links) {
-      if (dir == c.refused) {
-        errno = EACCES;
-        return -1;
-      }
-      return PosixSyscalls::Real().read_links(dir, links);
-    };
+    s.list_dir = refusing(s.list_dir);
+    s.read_links = refusing(s.read_links);
     EXPECT_EQ(FindDeviceHolders(s, proc.root(), PtyNode(path), 1), c.expected);
   }
 }
@@ -612,10 +586,7 @@ TEST_F(PosixDeviceTest, ReadWaitsInPollOnEagainInsteadOfSpinning) {
 }
 
 TEST_F(PosixDeviceTest, EioFromReadFailsTheReadAndThenTheEventWait) {
-  sys.read = [](int, void*, unsigned long) -> long {
-    errno = EIO;
-    return -1;
-  };
+  sys.read = FailWith<long>(EIO);
   PosixCommDevice dev(sys, holders);
   ASSERT_EQ(dev.Open(path), 0);
   ASSERT_EQ(dev.SetTimeouts(Interval150()), 0);
@@ -762,10 +733,7 @@ TEST_F(PosixDeviceTest, AFailedRateRestoresThePreviousAttributes) {
     last = *t;
     return 0;
   };
-  sys.set_speed = [](int, std::uint32_t) {
-    errno = EINVAL;
-    return -1;
-  };
+  sys.set_speed = FailWith(EINVAL);
   PosixCommDevice dev(sys, holders);
   ASSERT_EQ(dev.Open(path), 0);
   termios before{};

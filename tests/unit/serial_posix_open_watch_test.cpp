@@ -24,10 +24,14 @@
 #include "serial/platform/port_holders.h"
 #include "serial/platform/posix_comm_device.h"
 #include "serial/platform/posix_open_watch.h"
+#include "support/basic_form.h"
 #include "support/holding_process.h"
+#include "support/in_child.h"
 
 namespace ornat {
 namespace {
+
+using testing::InChild;
 
 // A pty whose slave the device opens; the test keeps the master.
 struct Pty {
@@ -318,19 +322,6 @@ TEST(PosixOpenWatch, AFailedOpenGivesBackItsWatchAndTheNextOpenLooksAgain) {
 
 // --- the real kernel ----------------------------------------------------------
 
-// Runs fn in a child process and gives its exit status (-1 when it did not end).
-int InChild(const std::function<int()>& fn) {
-  const pid_t pid = ::fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    ::alarm(20);
-    ::_exit(fn());
-  }
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
-
 int OpenAndClose(const std::string& path) {
   const int f = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (f < 0) return errno;
@@ -431,10 +422,8 @@ TEST(PosixOpenWatch, DevtmpfsReportsAnotherProgramsOpenOfANodeAsDevptsDoes) {
 
 TEST(PosixOpenWatch, ANodeReachedThroughALinkIsWatchedAndLookedForByItsOwnPath) {
   Pty pty;
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("ornat-watch-test-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  const std::string link = (dir / "ttyV0").string();
+  testing::TempDir dir;
+  const std::string link = dir.path() + "/ttyV0";
   std::filesystem::create_symlink(pty.path, link);
   PosixSyscalls sys = PosixSyscalls::Real();
   std::vector<std::string> watched;
@@ -458,7 +447,6 @@ TEST(PosixOpenWatch, ANodeReachedThroughALinkIsWatchedAndLookedForByItsOwnPath) 
     EXPECT_EQ(asked.back().path, pty.path);
     EXPECT_EQ(watched, (std::vector<std::string>{pty.folder, pty.path}));
   }
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

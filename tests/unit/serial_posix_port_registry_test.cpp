@@ -17,6 +17,7 @@
 #include "serial/platform/port_holders.h"
 #include "serial/platform/posix_comm_device.h"
 #include "serial/platform/posix_port_registry.h"
+#include "support/basic_form.h"
 #include "support/virtual_port_lock.h"
 
 namespace ornat {
@@ -27,27 +28,20 @@ using testing::HeldRegistration;
 class Folder {
  public:
   Folder() {
-    char tmpl[] = "/tmp/ornat-registry-test-XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr) std::abort();
-    root_ = tmpl;
     std::filesystem::create_directories(ports());
-    std::filesystem::create_directories(root_ + "/ornat/locks");
+    std::filesystem::create_directories(root() + "/ornat/locks");
   }
-  ~Folder() {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-  const std::string& root() const { return root_; }
-  std::string ports() const { return root_ + "/ornat/ports"; }
-  std::string lock(const std::string& name) const { return root_ + "/ornat/locks/" + name; }
+  const std::string& root() const { return dir_.path(); }
+  std::string ports() const { return root() + "/ornat/ports"; }
+  std::string lock(const std::string& name) const { return root() + "/ornat/locks/" + name; }
   std::string File(const std::string& name) const {
-    const std::string p = root_ + "/" + name;
+    const std::string p = root() + "/" + name;
     std::ofstream(p) << "";
     return p;
   }
 
  private:
-  std::string root_;
+  testing::TempDir dir_;
 };
 
 TEST(VirtualPortRegistry, TheLockFileSaysWhoRegisteredWhichPty) {

@@ -17,6 +17,7 @@
 #include "serial/platform/win32_comm_device.h"
 #include "support/eventually.h"
 #include "support/fake_win32_api.h"
+#include "support/thrown.h"
 #include "ui/toolkit/dialogs.h"
 
 namespace ornat {
@@ -24,6 +25,7 @@ namespace {
 
 using testing::Eventually;
 using testing::FakeWin32;
+using testing::Thrown;
 using testing::Win32Call;
 using Names = std::vector<std::string>;
 using namespace win32;
@@ -53,6 +55,16 @@ int IndexOf(const std::vector<Win32Call>& calls, const std::string& name,
 // The event wait alone, as the calls these tests expect; the look at the input queue
 // has a test of its own.
 constexpr win32::Dword kNoLook = win32::kInfinite;
+
+// A port over a fake of its own, synchronised as ComPort1 (a table's row each).
+struct OwnPort {
+  explicit OwnPort(QueueDispatcher& dispatcher) : port("ComPort1", device, dispatcher) {
+    port.SetSyncMethod(TSyncMethod::smNone);
+  }
+  FakeWin32 fake;
+  Win32CommDevice device{fake.api(), kNoLook};
+  TComPort port;
+};
 
 class Win32DeviceTest : public ::testing::Test {
  protected:
@@ -201,10 +213,9 @@ TEST_F(Win32DeviceTest, OtherSettingsReachTheDcbFieldForField) {
        [](const Dcb& d) { return d.BaudRate; }, 14400},
   };
   for (const Case& c : cases) {
-    FakeWin32 f;
-    Win32CommDevice dev(f.api(), kNoLook);
-    TComPort p("ComPort1", dev, dispatcher);
-    p.SetSyncMethod(TSyncMethod::smNone);  // as ComPort1
+    OwnPort own(dispatcher);
+    FakeWin32& f = own.fake;
+    TComPort& p = own.port;
     p.SetEvents(TComEvents{});
     p.OpenPort();
     f.ClearCalls();
@@ -232,21 +243,17 @@ TEST_F(Win32DeviceTest, EachFailureRaisesItsCodeWithTheLastErrorInTheMessage) {
       {"SetCommTimeouts", 31, 8, "SetCommTimeouts failed (win error code: 31)"},
   };
   for (const Case& c : cases) {
-    FakeWin32 f;
-    Win32CommDevice dev(f.api(), kNoLook);
-    TComPort p("ComPort1", dev, dispatcher);
-    p.SetSyncMethod(TSyncMethod::smNone);  // as ComPort1
+    OwnPort own(dispatcher);
+    FakeWin32& f = own.fake;
+    TComPort& p = own.port;
     bool after_open = false;
     p.OnAfterOpen = [&](TObject*) { after_open = true; };
     f.FailNext(c.call, c.error);
-    try {
-      p.OpenPort();
-      ADD_FAILURE() << c.call << ": no exception";
-    } catch (const EComPort& e) {
-      EXPECT_EQ(e.ErrorCode(), c.code) << c.call;
-      EXPECT_EQ(e.SystemError(), static_cast<int>(c.error)) << c.call;
-      EXPECT_STREQ(e.what(), c.message) << c.call;
-    }
+    const auto e = Thrown<EComPort>([&] { p.OpenPort(); });
+    ASSERT_TRUE(e) << c.call;
+    EXPECT_EQ(e->ErrorCode(), c.code) << c.call;
+    EXPECT_EQ(e->SystemError(), static_cast<int>(c.error)) << c.call;
+    EXPECT_STREQ(e->what(), c.message) << c.call;
     EXPECT_FALSE(p.Connected()) << c.call;
     EXPECT_FALSE(after_open) << c.call;
     EXPECT_EQ(f.Count("WaitCommEvent"), 0) << c.call << ": no thread";
@@ -298,10 +305,9 @@ TEST_F(Win32DeviceTest, ABatchWithoutEventsOrWithAFailedResultIsDroppedAndTheLoo
       {"failed result", [](FakeWin32& f) { return f.FailWait(kErrorGenFailure); }},
   };
   for (const Case& c : cases) {
-    FakeWin32 f;
-    Win32CommDevice dev(f.api(), kNoLook);
-    TComPort p("ComPort1", dev, dispatcher);
-    p.SetSyncMethod(TSyncMethod::smNone);  // as ComPort1
+    OwnPort own(dispatcher);
+    FakeWin32& f = own.fake;
+    TComPort& p = own.port;
     int rx = 0;
     p.OnRxChar = [&](TObject*, int) { ++rx; };
     p.OpenPort();
@@ -387,13 +393,10 @@ TEST_F(Win32DeviceTest, ClosingAbortsStopsTheThreadClearsTheQueuesAndClosesTheDe
 TEST_F(Win32DeviceTest, AFailedAbortRaisesCode5AndLeavesThePortOpen) {
   OpenAndWait();
   fake.FailNext("PurgeComm", 6);
-  try {
-    port.ClosePort();
-    ADD_FAILURE() << "no exception";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 5);
-    EXPECT_STREQ(e.what(), "PurgeComm function failed (win error code: 6)");
-  }
+  const auto e = Thrown<EComPort>([&] { port.ClosePort(); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorCode(), 5);
+  EXPECT_STREQ(e->what(), "PurgeComm function failed (win error code: 6)");
   EXPECT_TRUE(port.Connected());
   EXPECT_EQ(fake.Count("SetEvent"), 0) << "the thread runs on";
   EXPECT_EQ(fake.Count("CloseHandle"), 0);
@@ -407,11 +410,10 @@ TEST_F(Win32DeviceTest, AReadThatClosingAbortsFailsWith995AndTheCloseCompletes) 
     bool purge_ends_reads;
   } cases[] = {{"Windows", true}, {"Wine", false}};
   for (const Case& c : cases) {
-    FakeWin32 f;
+    OwnPort own(dispatcher);
+    FakeWin32& f = own.fake;
+    TComPort& p = own.port;
     f.PurgeEndsTransfers(c.purge_ends_reads);
-    Win32CommDevice dev(f.api(), kNoLook);
-    TComPort p("ComPort1", dev, dispatcher);
-    p.SetSyncMethod(TSyncMethod::smNone);  // as ComPort1
     p.Timeouts().SetReadInterval(150);
     std::atomic<int> code{0}, system_error{0};
     p.OnRxChar = [&](TObject*, int) {
@@ -474,10 +476,9 @@ TEST_F(Win32DeviceTest, TransfersAcceptAtOnceOrPendingAndWaitForTheirOwnEvent) {
   };
   const std::vector<std::uint8_t> request = {0xF7, 0x03, 0x00, 0x00, 0x00, 0x08, 0x50, 0x9A};
   for (const Case& c : cases) {
-    FakeWin32 f;
-    Win32CommDevice dev(f.api(), kNoLook);
-    TComPort p("ComPort1", dev, dispatcher);
-    p.SetSyncMethod(TSyncMethod::smNone);  // as ComPort1
+    OwnPort own(dispatcher);
+    FakeWin32& f = own.fake;
+    TComPort& p = own.port;
     p.SetEvents(TComEvents{});
     p.OpenPort();
     f.ClearCalls();
@@ -540,10 +541,9 @@ TEST_F(Win32DeviceTest, AFailedTransferRaisesItsCodeAndReleasesItsEvent) {
   };
   const std::uint8_t request[8] = {0xF7, 0x03, 0, 0, 0, 8, 0x50, 0x9A};
   for (const Case& c : cases) {
-    FakeWin32 f;
-    Win32CommDevice dev(f.api(), kNoLook);
-    TComPort p("ComPort1", dev, dispatcher);
-    p.SetSyncMethod(TSyncMethod::smNone);  // as ComPort1
+    OwnPort own(dispatcher);
+    FakeWin32& f = own.fake;
+    TComPort& p = own.port;
     p.SetEvents(TComEvents{});
     p.OpenPort();
     if (c.write)
@@ -552,16 +552,15 @@ TEST_F(Win32DeviceTest, AFailedTransferRaisesItsCodeAndReleasesItsEvent) {
       f.ScriptReadNow({1});
     f.FailNext(c.failing, c.error);
     std::uint8_t buffer[8];
-    try {
+    const auto e = Thrown<EComPort>([&] {
       if (c.write)
         p.WriteBytes(request, 8);
       else
         p.ReadBytes(buffer, 8);
-      ADD_FAILURE() << c.name << ": no exception";
-    } catch (const EComPort& e) {
-      EXPECT_EQ(e.ErrorCode(), c.code) << c.name;
-      EXPECT_STREQ(e.what(), c.message) << c.name;
-    }
+    });
+    ASSERT_TRUE(e) << c.name;
+    EXPECT_EQ(e->ErrorCode(), c.code) << c.name;
+    EXPECT_STREQ(e->what(), c.message) << c.name;
     EXPECT_TRUE(p.Connected()) << c.name;
     // Only the device is left open: the request's event went with it.
     EXPECT_EQ(f.OpenHandles(), (std::vector<std::uint64_t>{kDevice})) << c.name;
@@ -603,13 +602,10 @@ TEST_F(Win32DeviceTest, QueriesReadTheQueueTheErrorsAndTheModemLines) {
   };
   for (const Case& c : cases) {
     fake.FailNext(c.call, 6);
-    try {
-      c.query();
-      ADD_FAILURE() << c.call << ": no exception";
-    } catch (const EComPort& e) {
-      EXPECT_EQ(e.ErrorCode(), c.code) << c.call;
-      EXPECT_STREQ(e.what(), c.message) << c.call;
-    }
+    const auto e = Thrown<EComPort>([&] { c.query(); });
+    ASSERT_TRUE(e) << c.call;
+    EXPECT_EQ(e->ErrorCode(), c.code) << c.call;
+    EXPECT_STREQ(e->what(), c.message) << c.call;
   }
 }
 

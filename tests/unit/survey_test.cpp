@@ -8,6 +8,7 @@
 #include <random>
 
 #include "support/exchange_recorder.h"
+#include "support/hex.h"
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
 
@@ -287,27 +288,19 @@ TEST(Survey, FindsAnswersAmidNoiseAndTellsTheTrailingByte) {
     sim::Bytes before;
     sim::Bytes after;
   };
-  sim::Faults stray;
-  stray.stray_bytes = 3;
-  sim::Faults trailing;
-  trailing.trailing_bytes = 1;
-  sim::Faults trailing_ff;
-  trailing_ff.trailing_bytes = 1;
-  trailing_ff.trailing_value = 0xFF;
-  sim::Faults garbage_after;
-  garbage_after.trailing_bytes = 6;
-  garbage_after.trailing_value = 0x3C;
-  sim::Faults echo;
-  echo.echo_request = true;
-  sim::Faults trailing_unpaced = trailing;
-  trailing_unpaced.unpaced = true;
   const Case cases[] = {
-      {"stray bytes in front", stray, {0xFF, 0xFF, 0xFF}, {}},
-      {"a trailing 00", trailing, {}, {0x00}},
-      {"a trailing 00 in the answer's own burst", trailing_unpaced, {}, {0x00}},
-      {"a trailing FF (no CRC of the window takes it)", trailing_ff, {}, {0xFF}},
-      {"garbage behind it", garbage_after, {}, sim::Bytes(6, 0x3C)},
-      {"an echoing adapter", echo, {}, {}},
+      {"stray bytes in front", {.stray_bytes = 3}, {0xFF, 0xFF, 0xFF}, {}},
+      {"a trailing 00", {.trailing_bytes = 1}, {}, {0x00}},
+      {"a trailing 00 in the answer's own burst",
+       {.unpaced = true, .trailing_bytes = 1},
+       {},
+       {0x00}},
+      {"a trailing FF (no CRC of the window takes it)",
+       {.trailing_bytes = 1, .trailing_value = 0xFF},
+       {},
+       {0xFF}},
+      {"garbage behind it", {.trailing_bytes = 6, .trailing_value = 0x3C}, {}, sim::Bytes(6, 0x3C)},
+      {"an echoing adapter", {.echo_request = true}, {}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -427,8 +420,7 @@ TEST(Survey, AnAnswerNoProbeAsksForIsReportedWholeNotAsADevice) {
   // probe to 3.
   SimulatedForm t(false);
   const sim::Bytes query_answer =
-      WithCrc({0xF7, 0x03, 0x10, 0x00, 0x10, 0x00, 0xF7, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00,
-               0x00, 0x00, 0x00, 0x00, 0x00});
+      testing::FromHex("F7 03 10 00 10 00 F7 00 04 00 00 00 00 00 00 00 00 00 00 51 4E");
   ASSERT_EQ(query_answer.size(), 21u);
   BusSurvey survey(t.w(), {{k9600}, {{1, 5}}, 0});
   t.exchanges.Add(&survey);
@@ -487,9 +479,7 @@ TEST(Survey, AnswersAfterTheLastProbeAreWaitedFor) {
   // The detector at the end of the run answers 100 ms late: after its probe's window,
   // within the watch that follows the sweep.
   SimulatedForm t(false);
-  sim::Faults slow;
-  slow.extra_delay = Millis(100);
-  t.line.AddDetector(10, slow);
+  t.line.AddDetector(10, {.extra_delay = Millis(100)});
   Surveyed s(t, {{k9600}, {{8, 10}}, 0});
   ASSERT_TRUE(s.done);
   ASSERT_EQ(s.survey.Devices().size(), 1u);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "journal/exchange_journal.h"
+#include "support/basic_form.h"
 
 namespace ornat {
 namespace {
@@ -62,9 +63,8 @@ TEST(WindowCommandLine, TheUsageNamesEveryOptionAndTheToolkitsOwn) {
 }
 
 TEST(WindowCommandLine, AJournalThatCannotBeOpenedIsToldAndNoneIsKept) {
-  const auto dir = std::filesystem::temp_directory_path() / "ornat-window-line-test";
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
+  const testing::TempDir temp;
+  const std::filesystem::path dir = temp.path();
   std::string error;
   EXPECT_EQ(OpenWindowJournal(ParseWindowCommandLine({}), error), nullptr);
   EXPECT_EQ(error, "");
@@ -76,7 +76,6 @@ TEST(WindowCommandLine, AJournalThatCannotBeOpenedIsToldAndNoneIsKept) {
   EXPECT_NE(OpenWindowJournal(ParseWindowCommandLine({"--journal", file}), error), nullptr);
   EXPECT_EQ(error, "");
   EXPECT_TRUE(std::filesystem::exists(file));
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

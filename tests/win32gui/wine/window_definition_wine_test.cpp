@@ -242,19 +242,7 @@ TEST_P(WindowAtScale, APictureOfTheWindowShowsItPaintedAtItsSize) {
 TEST(WindowForScreenReaders, EachTacticButtonIsNamedByTheLabelBesideItAndKeepsItsStoredCaption) {
   WineWindow win;
   ASSERT_EQ(win.Why(), "");
-  // "MAX" and "MIN" Latin.
-  const std::pair<const char*, const char*> named[] = {
-      {"IRMAX_Button", "- УФ+ИК - MAX*"},
-      {"IRMIN_Button", "- УФ+ИК - MIN"},
-      {"T1MAX_Button", "- УФ-1 - MAX"},
-      {"T2MAX_Button", "- УФ-2 - MAX*"},
-      {"T2MIN_Button", "- УФ-2 - MIN"},
-      {"T3_100MAX_Button", "- УФ-3 -> ВСПЫШКА 0,1с/MAX"},
-      {"T3_100MIN_Button", "- УФ-3 -> ВСПЫШКА 0,1с/MIN"},
-      {"T3_500MAX_Button", "- УФ-3 -> ВСПЫШКА 0,5с/MAX"},
-      {"T3_500MIN_Button", "- УФ-3 -> ВСПЫШКА 0,5с/MIN"},
-  };
-  for (const auto& [button, label] : named) {
+  for (const auto& [button, label] : kTacticNames) {
     SCOPED_TRACE(button);
     EXPECT_EQ(win.driver().Ask(std::string("name ") + button), std::string("name ") + label);
     EXPECT_EQ(win.driver().Text(button), "   ШС1");
