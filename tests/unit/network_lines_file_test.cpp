@@ -20,35 +20,23 @@ TEST(LinesFile, NamedLinesAreTakenAndEachBadLineIsReportedByNumberWithTheRestUse
       "Котельная = COM5\n"
       "   # indented comment\n"
       "last = COM7");
-  struct Expected {
-    const char* name;
-    const char* target;
-    int line;
-  } lines[] = {
-      {"Котельная", "rfc2217://10.0.0.5:4001", 2},
-      {"Шлюз", "modbus-tcp://[fe80::2]", 4},
-      {"socat", "/tmp/ttyV0", 5},
-      {"last", "COM7", 13},
-  };
-  ASSERT_EQ(file.lines.size(), std::size(lines));
-  for (std::size_t i = 0; i < std::size(lines); ++i) {
-    EXPECT_EQ(file.lines[i].name, lines[i].name);
-    EXPECT_EQ(file.lines[i].target, lines[i].target);
-    EXPECT_EQ(file.lines[i].line_number, lines[i].line);
-  }
-  const std::pair<int, const char*> problems[] = {
-      {6, "\"no equals sign\" is not NAME = TARGET"},
-      {7, "no name before '='"},
-      {8, "no port after \"empty =\""},
-      {9, "\"tcp://h:70000\": the port is 70000; it must be 1 to 65535"},
-      {10, "the name \"tcp://h:1\" is a URL: give the line a name of its own"},
-      {11, "\"Котельная\" is named already on line 2"},
-  };
-  ASSERT_EQ(file.problems.size(), std::size(problems));
-  for (std::size_t i = 0; i < std::size(problems); ++i) {
-    EXPECT_EQ(file.problems[i].line_number, problems[i].first);
-    EXPECT_EQ(file.problems[i].text, problems[i].second);
-  }
+  std::string lines, problems;
+  for (const NamedLine& l : file.lines)
+    lines += std::to_string(l.line_number) + ": " + l.name + " = " + l.target + "\n";
+  for (const LinesFileProblem& p : file.problems)
+    problems += std::to_string(p.line_number) + ": " + p.text + "\n";
+  EXPECT_EQ(lines,
+            "2: Котельная = rfc2217://10.0.0.5:4001\n"
+            "4: Шлюз = modbus-tcp://[fe80::2]\n"
+            "5: socat = /tmp/ttyV0\n"
+            "13: last = COM7\n");
+  EXPECT_EQ(problems,
+            "6: \"no equals sign\" is not NAME = TARGET\n"
+            "7: no name before '='\n"
+            "8: no port after \"empty =\"\n"
+            "9: \"tcp://h:70000\": the port is 70000; it must be 1 to 65535\n"
+            "10: the name \"tcp://h:1\" is a URL: give the line a name of its own\n"
+            "11: \"Котельная\" is named already on line 2\n");
 }
 
 }  // namespace
