@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "ui/toolkit/dialogs.h"
 #include "runtime/handler_gate.h"
 #include "runtime/realtime_loop.h"
+#include "ui/toolkit/dialogs.h"
 
 namespace {
 

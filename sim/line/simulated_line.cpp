@@ -47,7 +47,7 @@ void SimulatedLine::Inject(Bytes bytes, Micros after) {
   Reply reply;
   reply.chunks.push_back({after, std::move(bytes)});
   reply.note = "injected";
-  SchedulePaced(ScheduleBytes(reply, BitRate()), &reply);
+  SchedulePaced(ScheduleBytes(reply, CurrentBaudRate()), &reply);
 }
 
 void SimulatedLine::ArriveNow(const Bytes& bytes) {
@@ -123,18 +123,8 @@ std::vector<std::string> SimulatedLine::Errors() const {
   return errors_;
 }
 
-std::uint32_t SimulatedLine::BitRate() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return line_.BaudRate;
-}
-
-CommTimeouts SimulatedLine::CurrentTimeouts() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return timeouts_;
-}
-
 Micros SimulatedLine::ByteTime() const {
-  return ToMicros(ByteDuration(BitRate()));
+  return ToMicros(ByteDuration(CurrentBaudRate()));
 }
 
 // --- lockstep -------------------------------------------------------------------
@@ -416,7 +406,7 @@ IoResult SimulatedLine::Write(const void* buffer, int count) {
   const auto* in = static_cast<const std::uint8_t*>(buffer);
   Bytes request(in, in + r.count);
   if (write_hook_) write_hook_(request);
-  const std::uint32_t rate = BitRate();
+  const std::uint32_t rate = CurrentBaudRate();
   const Micros now = clock_.Now();
   // The request is on the wire for 10 bits a byte; the detectors hear it whole.
   const Micros end = ToMicros(ByteDuration(rate) * r.count);

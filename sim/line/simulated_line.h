@@ -141,11 +141,8 @@ class SimulatedLine : public LockedCommDevice {
   // Forgets the wire frames, reads and request times so far (a long run that checks
   // its memory keeps none of them).
   void ClearHistory();
-  // The timeouts the port last set.
-  CommTimeouts CurrentTimeouts() const;
   // The time of 10 bits at the port's current bit rate.
   Micros ByteTime() const;
-  std::uint32_t BitRate() const;
 
   // --- CommDevice -------------------------------------------------------------------
   DevError Open(const std::string& port) override;

@@ -477,15 +477,21 @@ bool BusSurvey::JudgeQuery(std::size_t index, const ExchangeRecord& record) {
     d.shown = ReadShownParameters(form_);
     return false;
   }
-  // Why it failed. Only a window that held no answer the window could take (noise, a
-  // CRC that failed, another address's answer) is queried again; an answer the
-  // detector gave (an exception, another identity or length) and silence are not.
+  // Why it failed. A window that held no answer the window could take (silence, noise,
+  // a CRC that failed, another address's answer) is queried again: the detector has
+  // just answered its probe, and a request or an answer that noise destroyed leaves
+  // the same window. An answer the detector gave (an exception, another identity or
+  // length) is not.
   const bool taken_wrong = d.query_outcome == ExchangeOutcome::kException ||
                            d.query_outcome == ExchangeOutcome::kWrongId ||
                            d.query_outcome == ExchangeOutcome::kWrongLength;
-  if (bytes.empty() || taken_wrong) {
-    d.query_troubles.push_back(bytes.empty() ? "no answer" : OutcomeName(d.query_outcome));
+  if (!bytes.empty() && taken_wrong) {
+    d.query_troubles.push_back(OutcomeName(d.query_outcome));
     return false;
+  }
+  if (bytes.empty()) {
+    d.query_troubles.push_back("no answer");
+    return d.query_attempts < kProbesPerAddress;
   }
   const std::vector<FoundAnswer> found = FindAnswers(bytes);
   std::string trouble = "bytes that form no answer";

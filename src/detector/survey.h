@@ -54,10 +54,10 @@
 #include <vector>
 
 #include "detector/shown_parameters.h"
-#include "detector/survey_pace.h"
 #include "modbus/answer_scan.h"
 #include "modbus/exchange_observer.h"
 #include "modbus/exchange_outcome.h"
+#include "modbus/survey_pace.h"
 #include "ui/main_window.h"
 
 namespace ornat {

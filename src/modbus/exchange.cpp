@@ -10,7 +10,7 @@
 // own, reads the read limit from read_limit_for_reads_ and posts the hand-over; it
 // never touches State, the log or the timers.
 //
-// The survey's pace (BeginSurveyPace; detector/survey_pace.h) is the one mode in which
+// The survey's pace (BeginSurveyPace; modbus/survey_pace.h) is the one mode in which
 // the engine works otherwise, for the reads of the survey, an operation of its own over
 // these senders: a probe's short window, extended while an answer that began in it is
 // read; reads that end with the answer instead of 150 ms after it; an answer that stands
@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "detector/register_map.h"
-#include "detector/survey_pace.h"
 #include "modbus/rtu_codec.h"
+#include "modbus/survey_pace.h"
 #include "serial/comport.h"
 #include "serial/platform/platform.h"
 #include "ui/exchange_log.h"

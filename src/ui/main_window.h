@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "detector/survey_pace.h"
 #include "modbus/exchange_observer.h"
+#include "modbus/survey_pace.h"
 #include "runtime/dispatcher.h"
 #include "runtime/handler_gate.h"
 #include "runtime/scheduler.h"

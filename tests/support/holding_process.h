@@ -19,16 +19,16 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 #include "support/spawn.h"
+#include "support/text_lines.h"
+
+extern char** environ;
 
 namespace ornat::testing {
 
@@ -106,13 +106,9 @@ class HoldingProcess {
     return false;
   }
 
+  // As the system knows the program (/proc/<pid>/comm).
   std::string Name() const {
-    std::string comm;
-    if (FILE* f = std::fopen(("/proc/" + std::to_string(pid_) + "/comm").c_str(), "r")) {
-      char buf[64] = {};
-      if (std::fgets(buf, sizeof buf, f) != nullptr) comm = buf;
-      std::fclose(f);
-    }
+    std::string comm = FileText("/proc/" + std::to_string(pid_) + "/comm");
     if (!comm.empty() && comm.back() == '\n') comm.pop_back();
     return comm;
   }

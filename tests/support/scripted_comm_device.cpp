@@ -145,21 +145,6 @@ void ScriptedCommDevice::SetModemStatus(std::uint32_t ms_flags) {
 
 // --- state ------------------------------------------------------------------
 
-LineSettings ScriptedCommDevice::CurrentLineSettings() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return line_;
-}
-
-std::uint32_t ScriptedCommDevice::CurrentBaudRate() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return line_.BaudRate;
-}
-
-CommTimeouts ScriptedCommDevice::CurrentTimeouts() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return timeouts_;
-}
-
 std::uint32_t ScriptedCommDevice::CurrentEventMask() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return event_mask_;

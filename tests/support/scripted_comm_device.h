@@ -58,10 +58,7 @@ class ScriptedCommDevice : public LockedCommDevice {
   void SetLineErrors(std::uint32_t ce_flags);
   void SetModemStatus(std::uint32_t ms_flags);
 
-  // --- state ------------------------------------------------------------
-  LineSettings CurrentLineSettings() const;
-  std::uint32_t CurrentBaudRate() const;
-  CommTimeouts CurrentTimeouts() const;
+  // --- state (the settings last applied: LockedCommDevice) ------------------
   std::uint32_t CurrentEventMask() const;
   std::size_t QueuedBytes() const;
   // Blocks until a WaitEvent (or a blocking Read) is waiting, or the time is up.

@@ -93,7 +93,7 @@ TEST(InterfaceChanges, ASpeedChangeAsksWhetherThePcFollowsAndYesMovesThePort) {
   // Both ends now run at 19200 bit/s.
   t.Click(w.TeButton5);
   ASSERT_TRUE(t.RunUntilIdle());
-  EXPECT_EQ(t.line.BitRate(), 19200u);
+  EXPECT_EQ(t.line.CurrentBaudRate(), 19200u);
   EXPECT_EQ(t.LogLines().back(), testing::kOkLine);
 }
 

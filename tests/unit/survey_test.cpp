@@ -546,6 +546,8 @@ TEST(Survey, AQueryWhoseWindowHeldNoAnswerIsMadeAgainUpToTwiceAndSaysWhy) {
       {{garbled5, garbled5, garbled5},
        ExchangeOutcome::kSeveralDevices,  // two units at 5
        {kGarbled, kGarbled, kGarbled}},
+      {{{}}, ExchangeOutcome::kOk, {"no answer"}},  // a query or its answer lost once
+      {{{}, {}, {}}, ExchangeOutcome::kTimeOut, {"no answer", "no answer", "no answer"}},
       {{WithCrc({0x05, 0x83, 0x02})}, ExchangeOutcome::kException, {"exception"}},  // no more
   };
   for (const Case& c : cases) {

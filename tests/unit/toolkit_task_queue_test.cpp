@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "ui/toolkit/dialogs.h"
 #include "runtime/handler_gate.h"
 #include "runtime/realtime_loop.h"
 #include "runtime/task_queue.h"
+#include "ui/toolkit/dialogs.h"
 #include "ui/toolkit/timer.h"
 
 namespace ornat {

@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "ui/toolkit/dialogs.h"
 #include "runtime/handler_gate.h"
-#include "ui/toolkit/timer.h"
 #include "runtime/virtual_scheduler.h"
+#include "ui/toolkit/dialogs.h"
+#include "ui/toolkit/timer.h"
 
 namespace ornat {
 namespace {

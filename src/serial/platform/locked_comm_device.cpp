@@ -9,6 +9,21 @@ bool LockedCommDevice::IsOpen() const {
   return open_;
 }
 
+LineSettings LockedCommDevice::CurrentLineSettings() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return line_;
+}
+
+std::uint32_t LockedCommDevice::CurrentBaudRate() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return line_.BaudRate;
+}
+
+CommTimeouts LockedCommDevice::CurrentTimeouts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return timeouts_;
+}
+
 DevError LockedCommDevice::SetupQueues(int /*input_size*/, int /*output_size*/) {
   return 0;
 }

@@ -26,6 +26,11 @@ class LockedCommDevice : public CommDevice {
   // on a closed device, EIO once its other end is gone, EINVAL with no event mask.
   WaitResult WaitEvent(CommStopSignal& stop) override;
 
+  // What the component last applied.
+  LineSettings CurrentLineSettings() const;
+  std::uint32_t CurrentBaudRate() const;
+  CommTimeouts CurrentTimeouts() const;
+
  protected:
   // Lock held: the events of the mask to report now, taken (0: none yet).
   virtual std::uint32_t TakeEventLocked() = 0;

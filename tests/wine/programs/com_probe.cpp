@@ -23,11 +23,11 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/dispatcher.h"
+#include "runtime/handler_gate.h"
 #include "serial/comport.h"
 #include "serial/platform/platform.h"
 #include "ui/toolkit/dialogs.h"
-#include "runtime/dispatcher.h"
-#include "runtime/handler_gate.h"
 
 namespace {
 

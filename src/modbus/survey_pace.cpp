@@ -1,4 +1,4 @@
-#include "detector/survey_pace.h"
+#include "modbus/survey_pace.h"
 
 #include <algorithm>
 #include <chrono>
