@@ -61,6 +61,7 @@ struct NetworkCommDevice::Impl {
   std::mutex send_mu;  // one send at a time: a command never splits a data write
   std::unique_ptr<Connection> conn;
   bool open = false;
+  bool parked = false;  // closed with the connection kept: the keeper's to close
   bool quit = false;
   NetClock::time_point closed_at{};
   std::string problem;
@@ -180,10 +181,11 @@ struct NetworkCommDevice::Impl {
   void KeeperLoop() {
     std::unique_lock<std::mutex> lock(mu);
     while (!quit) {
-      if (conn && !open) {
+      if (conn && parked) {
         const NetClock::time_point due = closed_at + kIdleClose;
         if (sys.now() >= due || conn->gone_error != 0) {
           std::unique_ptr<Connection> c = std::move(conn);
+          parked = false;
           lock.unlock();
           Drop(std::move(c), sys);
           lock.lock();
@@ -262,6 +264,7 @@ DevError NetworkCommDevice::Open(const std::string& port) {
   const PortUrlParse parsed = ParsePortUrl(port);
   std::unique_lock<std::mutex> lock(d.mu);
   if (d.open) return d.sys.errors.busy;
+  d.parked = false;  // the connection is the open's from here
   d.problem.clear();
   if (!parsed.url) {
     d.problem = parsed.error;
@@ -276,8 +279,8 @@ DevError NetworkCommDevice::Open(const std::string& port) {
     lock.lock();
   }
   if (!d.conn) {
-    // No other thread uses the device while it is closed; the keeper finds no
-    // connection to close meanwhile.
+    // No other thread uses the device while it is closed, and the keeper closes only a
+    // parked connection.
     lock.unlock();
     NetConnection reached = ConnectTo(d.sys, url);
     lock.lock();
@@ -328,6 +331,7 @@ DevError NetworkCommDevice::Close() {
   std::lock_guard<std::mutex> lock(d.mu);
   if (!d.open) return 0;
   d.open = false;
+  d.parked = true;
   d.closed_at = d.sys.now();
   d.cv.notify_all();  // waits and reads end; the keeper starts counting
   return 0;
