@@ -24,6 +24,7 @@ std::string Target(const PortUrl& url) {
 
 int Resolve(const NetSyscalls& sys, const PortUrl& url, std::vector<NetAddress>& addresses) {
   auto r = std::make_shared<Resolution>();
+  const NetClock::time_point until = sys.now() + kResolveLimit;
   std::thread([r, resolve = sys.getaddrinfo, host = url.host, port = url.port] {
     std::vector<NetAddress> found;
     const int error = resolve(host, port, found);
@@ -35,7 +36,6 @@ int Resolve(const NetSyscalls& sys, const PortUrl& url, std::vector<NetAddress>&
     }
     r->cv.notify_all();
   }).detach();
-  const NetClock::time_point until = sys.now() + kResolveLimit;
   std::unique_lock<std::mutex> lock(r->mu);
   while (!r->done && sys.now() < until) sys.wait_until(r->cv, lock, until);
   if (!r->done) return sys.errors.timed_out;
