@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "serial/network/network_comm_device.h"
+#include "serial/network/port_url.h"
 #include "serial/platform/platform.h"
 
 namespace ornat {
@@ -17,9 +19,20 @@ bool AnyName(const std::string& /*port_name*/) {
   return true;
 }
 
+// Every name with a scheme, known or not: the network device reports a malformed URL
+// at the open rather than a serial port would look for a device of that name.
+bool NetworkName(const std::string& port_name) {
+  return HasUrlScheme(port_name);
+}
+
+std::unique_ptr<CommDevice> MakeNetworkCommDevice() {
+  return std::make_unique<NetworkCommDevice>();
+}
+
 // In order: the first transport that takes a name makes its device. The PC's serial
 // ports (the platform's device) take every name, so they come last.
 constexpr Transport kTransports[] = {
+    {NetworkName, MakeNetworkCommDevice},
     {AnyName, MakePlatformCommDevice},
 };
 

@@ -1,9 +1,9 @@
 #pragma once
 // Where the device of a port comes from. A port's name chooses its transport and the
-// transport makes the device: today the platform's serial device (PosixCommDevice,
-// Win32CommDevice) for every name. A new transport (tcp://, rfc2217://,
-// modbus-tcp://) is one CommDevice file and one line in the table of
-// device_factory.cpp.
+// transport makes the device: the network device (NetworkCommDevice) for a name with a
+// scheme (tcp://, rfc2217://, modbus-tcp://), the platform's serial device
+// (PosixCommDevice, Win32CommDevice) for every other. A new transport is one CommDevice
+// and one line in the table of device_factory.cpp.
 //
 // The window's ComPort1 holds one CommDevice for its whole life (FormEnvironment::
 // device), while its Port may change between exchanges (the Port menu). So the front

@@ -37,6 +37,10 @@ constexpr ErrnoMeaning kErrnoMeanings[] = {
     {ENXIO, false, PortErrorKind::kGone, ENXIO},
     {ENODEV, false, PortErrorKind::kGone, ENODEV},
     {EPIPE, false, PortErrorKind::kGone, EPIPE},
+    // A network line's server that dropped the connection while the port was open.
+    {ECONNRESET, false, PortErrorKind::kGone, ECONNRESET},
+    {ECONNABORTED, false, PortErrorKind::kGone, ECONNABORTED},
+    {ENOTCONN, false, PortErrorKind::kGone, ENOTCONN},
 };
 
 const ErrnoMeaning* MeaningOf(int error, bool flock) {

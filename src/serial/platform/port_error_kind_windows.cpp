@@ -40,6 +40,11 @@ constexpr ErrorMeaning kErrorMeanings[] = {
     {kErrorNoSuchDevice, kGone, kGone, kGone},
     {ERROR_DEVICE_NOT_CONNECTED, kGone, kGone, kGone},
     {ERROR_DEVICE_REMOVED, kGone, kGone, kGone},
+    // A network line's server that dropped the connection.
+    {WSAECONNRESET, kGone, kGone, kGone},
+    {WSAECONNABORTED, kGone, kGone, kGone},
+    {WSAENOTCONN, kGone, kGone, kGone},
+    {WSAESHUTDOWN, kGone, kGone, kGone},
     // A handle that has just opened and takes no communications call: NUL, a file, a
     // printer port (Wine says "invalid handle" for NUL and a file).
     {ERROR_INVALID_FUNCTION, PortErrorKind::kOther, PortErrorKind::kNotSerial,
