@@ -56,10 +56,9 @@ void Simulator::ServiceGatewayTransmissions(Clock::time_point now) {
 
 void Simulator::ServiceGatewayWrites(Clock::time_point now) {
   while (!gateway_out_.empty()) {
-    auto due = std::min_element(gateway_out_.begin(), gateway_out_.end(),
-                                [](const GatewayWrite& a, const GatewayWrite& b) {
-                                  return a.at < b.at;
-                                });
+    auto due =
+        std::min_element(gateway_out_.begin(), gateway_out_.end(),
+                         [](const GatewayWrite& a, const GatewayWrite& b) { return a.at < b.at; });
     if (due->at > now) return;
     const GatewayWrite w = std::move(*due);
     gateway_out_.erase(due);

@@ -71,9 +71,9 @@ int ParseArgs(int argc, char** argv, Options& o) {
         handled = true;
       }
       if (handled) continue;
-      static const char* const kWithValue[] = {
-          "--name",     "--device", "--detector",        "--turnaround", "--wire-log",
-          "--seed",     "--noise",  "--gateway-timeout", "--listen"};
+      static const char* const kWithValue[] = {"--name",       "--device",          "--detector",
+                                               "--turnaround", "--wire-log",        "--seed",
+                                               "--noise",      "--gateway-timeout", "--listen"};
       std::optional<std::string> v;
       for (const char* flag : kWithValue) {
         if (arg != flag) continue;

@@ -80,9 +80,9 @@ bool TcpListener::Open(const PortUrl& url, std::string& error) {
   sockaddr_storage addr{};
   socklen_t len = sizeof addr;
   if (getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    bound.port = ntohs(addr.ss_family == AF_INET6
-                           ? reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_port
-                           : reinterpret_cast<const sockaddr_in*>(&addr)->sin_port);
+    bound.port =
+        ntohs(addr.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_port
+                                         : reinterpret_cast<const sockaddr_in*>(&addr)->sin_port);
   }
   url_ = FormatPortUrl(bound);
   return true;

@@ -1,5 +1,7 @@
 #include "model/modbus_tcp_gateway.h"
 
+#include <algorithm>
+
 namespace ornat::sim {
 
 namespace {
@@ -8,6 +10,16 @@ constexpr std::size_t kHeader = 7;  // transaction, protocol, length (2 bytes ea
 
 std::uint16_t Word(const std::uint8_t* at) {
   return static_cast<std::uint16_t>((at[0] << 8) | at[1]);
+}
+
+// The length of the answer that begins `answer`, from its function code: an exception,
+// a read (by its byte count), a write's echo; any other function up to the end.
+std::size_t AnswerLength(std::span<const std::uint8_t> answer) {
+  const std::uint8_t function = answer[1];
+  if (function & 0x80) return 5;
+  if (function == 3 || function == 4) return 5u + answer[2];
+  if (function == 6) return 8;
+  return answer.size();
 }
 
 }  // namespace
@@ -57,13 +69,15 @@ Bytes MbapFrame(std::uint16_t transaction, std::uint8_t unit, std::span<const st
 
 Bytes GatewayAnswer(const GatewayRequest& request, std::span<const std::uint8_t> heard) {
   if (request.unit == 0) return {};
-  // The frame that ends last, and of those the longest (so a byte that happens to
-  // close a good CRC inside the answer does not cut it short).
-  for (std::size_t end = heard.size(); end >= 5; --end) {
-    for (std::size_t begin = 0; begin + 5 <= end; ++begin) {
-      const auto frame = heard.subspan(begin, end - begin);
-      if (HasGoodCrc(frame)) return MbapFrame(request.transaction, frame[0], frame.subspan(1, frame.size() - 3));
-    }
+  // The first frame in what was heard, read by its length as a master reads it: an
+  // adapter's echo of the request and stray bytes before it are passed over, a byte
+  // left behind it is not taken in (a 0x00 behind a frame always closes a good CRC).
+  for (std::size_t begin = 0; begin + 5 <= heard.size(); ++begin) {
+    const std::span<const std::uint8_t> rest = heard.subspan(begin);
+    const std::size_t length = AnswerLength(rest);
+    const auto frame = rest.first(std::min(length, rest.size()));
+    if (length <= rest.size() && HasGoodCrc(frame))
+      return MbapFrame(request.transaction, frame[0], frame.subspan(1, frame.size() - 3));
   }
   const std::uint8_t function = request.rtu.size() > 1 ? request.rtu[1] : 0;
   const std::uint8_t pdu[] = {static_cast<std::uint8_t>(function | 0x80), kGatewayNoAnswer};

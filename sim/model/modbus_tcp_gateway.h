@@ -43,9 +43,10 @@ class MbapRequestReader {
 Bytes MbapFrame(std::uint16_t transaction, std::uint8_t unit, std::span<const std::uint8_t> pdu);
 
 // What the gateway sends back after its serial side heard `heard` for `request`: the
-// frame with a good CRC that ends last in it (an adapter's echo of the request, stray
-// bytes before and a byte left behind the answer are not taken for it), as unit id and
-// PDU; exception 0x0B when nothing in it is a frame. A broadcast (unit 0) gets nothing.
+// first frame in it with a good CRC, read by the length its function code gives (an
+// adapter's echo of the request, stray bytes before and a byte left behind the answer
+// are not taken for it), as unit id and PDU; exception 0x0B when nothing in it is a
+// frame. A broadcast (unit 0) gets nothing.
 Bytes GatewayAnswer(const GatewayRequest& request, std::span<const std::uint8_t> heard);
 
 }  // namespace ornat::sim
