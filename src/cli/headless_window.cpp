@@ -47,6 +47,10 @@ bool HeadlessWindow::RunUntil(const std::function<bool()>& pred, std::chrono::mi
   return true;
 }
 
+void HeadlessWindow::SetNetDelay(std::optional<int> ms) {
+  Do([&] { form().SetNetDelayMs(ms); });
+}
+
 void HeadlessWindow::SelectPort(const std::string& name) {
   Do([&] {
     for (auto& item : form().PortItems) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,8 @@ class HeadlessWindow {
   // The port item of that name (My); a name the list lacks (a path) is set as the
   // port all the same, as My would set it.
   void SelectPort(const std::string& name);
+  // The round-trip allowance chosen (TForm1::SetNetDelayMs); nothing: the port's kind.
+  void SetNetDelay(std::optional<int> ms);
   void SelectBaud(std::uint8_t baud_index);  // the BaudRate menu item
   void TypeAddress(std::uint8_t address);    // the address editor, then Enter
 

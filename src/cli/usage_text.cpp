@@ -40,6 +40,9 @@ Options:
                          150); survey: wait at least that long for a probe's answer
                          (default: the request on the wire, 40 ms and one byte; 50 ms
                          at 9600 bit/s)
+  --net-delay MS          a network line's round trip (0 to 10000 ms), added to every
+                         response timeout and to the survey's windows (default 100 on
+                         tcp://, rfc2217:// and modbus-tcp://, 0 on a local port)
   --speeds LIST|all      survey: the speeds to sweep, e.g. 9600,19200 (default --baud)
   --addresses RUNS       survey: the addresses, e.g. 1-10,240-247 (default 1-247)
   --count N              watch: stop after N queries, answered or not (a time-out

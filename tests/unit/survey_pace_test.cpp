@@ -269,6 +269,53 @@ TEST(SurveyPace, ReadsOfOddAnswersEndAtTheAnswerOrAfterTheSilence) {
   }
 }
 
+TEST(SurveyPace, OnANetworkLineAReadEndsByTheAnswersLengthNotBySilenceAlone) {
+  // The answer split by 60 ms after its third byte, as a TCP segment may end inside it;
+  // the pace's silence is 24 ms, so 100 ms of allowance outlast 5 silences. On a local
+  // port the tail is a read of its own, ended by the silence.
+  struct Case {
+    const char* name;
+    std::uint16_t allowance_ms;
+    bool bad_crc;
+    std::vector<sim::Bytes> reads;
+    long end_after_last_byte_ms;
+  };
+  const sim::Bytes answer = ProbeAnswer(5);
+  sim::Bytes bad = answer;
+  bad.back() = static_cast<std::uint8_t>(~bad.back());
+  const sim::Bytes head(answer.begin(), answer.begin() + 3);
+  const Case cases[] = {
+      {"a local port: the silence ends the read",
+       0,
+       false,
+       {head, {answer.begin() + 3, answer.end()}},
+       24},
+      {"a network line: one read to the answer's end", 100, false, {answer}, 0},
+      {"a network line, no answer ever whole: six silences", 100, true, {bad}, 6 * 24},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedForm t(false);
+    ExchangeRecorder rec(t.exchanges);
+    sim::Faults split;
+    split.pause = Millis(60);
+    split.pause_after = 3;
+    split.bad_crc_probability = c.bad_crc ? 1.0 : 0.0;
+    t.line.AddDetector(5, split);
+    SurveyPace pace = Pace9600();
+    pace.window_ms = 200;
+    pace.extension_ms = 300;
+    pace.allowance_ms = c.allowance_ms;
+    GivenPace given(t, pace);
+    given.Probe(5);
+    ASSERT_TRUE(t.RunUntil([&] { return !rec.records.empty(); }));
+    EXPECT_EQ(rec.records[0].reads, c.reads);
+    const auto reads = t.line.Reads();
+    ASSERT_FALSE(reads.empty());
+    EXPECT_EQ(reads.back().end, Answers(t).back().last + Millis(c.end_after_last_byte_ms));
+  }
+}
+
 TEST(SurveyPace, AnAnswerThatBeganInTheWindowIsWaitedForAndNoiseOnlyUntilTheDeadline) {
   struct Case {
     const char* name;
