@@ -1,5 +1,7 @@
 #include "cli/headless_window.h"
 
+#include <algorithm>
+
 #include "cli/output.h"
 #include "serial/comport.h"
 #include "serial/device_factory.h"
@@ -8,7 +10,8 @@ namespace ornat::cli {
 
 DialogAnswer CliDialogs::AskYesNo(const std::string& text) {
   questions.push_back(text);
-  return DialogAnswer::No;
+  return std::find(yes_to.begin(), yes_to.end(), text) != yes_to.end() ? DialogAnswer::Yes
+                                                                       : DialogAnswer::No;
 }
 
 void CliDialogs::ShowException(const std::string& message) {

@@ -24,11 +24,13 @@
 namespace ornat::cli {
 
 // A command line has no one to ask: the Yes/No question is answered No (the PC port
-// keeps its speed; the program ends anyway), and an exception report goes to stderr.
+// keeps its speed; the program ends anyway) unless its text is among `yes_to` (the
+// question --force answers), and an exception report goes to stderr.
 class CliDialogs : public Dialogs {
  public:
   DialogAnswer AskYesNo(const std::string& text) override;
   void ShowException(const std::string& message) override;
+  std::vector<std::string> yes_to;
   std::vector<std::string> questions;
   std::vector<std::string> exceptions;
 };

@@ -89,9 +89,12 @@ const char* NoEffect(const std::string& option, Command command,
   if (option == "--count")
     return command == Command::kWatch ? nullptr : "it counts the queries of watch";
   if (option == "--force")
-    return command == Command::kSetAddress
+    return command == Command::kSetAddress || command == Command::kSetBaud ||
+                   command == Command::kResetInterface
                ? nullptr
-               : "it lets set address move a detector onto an address where something answers";
+               : "it lets set address move a detector onto an address where something "
+                 "answers, and set baud and reset-interface write where a server keeps the "
+                 "line's speed";
   return nullptr;
 }
 
