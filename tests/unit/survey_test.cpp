@@ -128,10 +128,11 @@ TEST(Survey, ItsWindowCoversTheRequestFortyMillisecondsAndTheFirstByteAtEachSpee
     EXPECT_EQ(BusSurvey::PaceFor(c.baud_index, 100).window_ms,
               std::max<std::uint16_t>(100, c.window_ms));
     // A network line's round trip lengthens the window alone.
-    const SurveyPace net = BusSurvey::PaceFor(c.baud_index, 100, 80);
-    EXPECT_EQ(net.window_ms, std::max<std::uint16_t>(100, c.window_ms) + 80);
-    EXPECT_EQ(std::make_tuple(net.silence_ms, net.settle_ms, net.extension_ms, net.allowance_ms),
-              std::make_tuple(p.silence_ms, p.settle_ms, p.extension_ms, std::uint16_t{80}));
+    const SurveyPace n = BusSurvey::PaceFor(c.baud_index, 100, 80);
+    EXPECT_EQ(
+        std::make_tuple(n.window_ms, n.silence_ms, n.settle_ms, n.extension_ms, n.allowance_ms),
+        std::make_tuple(std::max<std::uint16_t>(100, c.window_ms) + 80, p.silence_ms, p.settle_ms,
+                        p.extension_ms, 80));
   }
 }
 
