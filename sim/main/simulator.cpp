@@ -175,6 +175,8 @@ int Simulator::Run() {
 bool Simulator::ReadLine(Clock::time_point now) {
   std::uint8_t buf[512];
   for (;;) {
+    // The gateway may have dropped its client over what it just read.
+    if (line_.fd() < 0) return false;
     const ssize_t got = read(line_.fd(), buf, sizeof buf);
     if (got > 0) {
       OnBytes(std::span(buf, static_cast<std::size_t>(got)), now);
