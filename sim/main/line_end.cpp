@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <stdlib.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -68,6 +69,22 @@ bool LineEnd::OpenDevice(const std::string& path, std::uint32_t bit_rate, std::s
   return true;
 }
 
+bool LineEnd::Listen(const PortUrl& url, std::uint32_t bit_rate, std::string& error) {
+  pty_ = false;
+  device_rate_ = bit_rate;
+  return listener_.Open(url, error);
+}
+
+void LineEnd::DropClient() {
+  if (tcp() && fd_ >= 0) close(fd_);
+  if (tcp()) fd_ = -1;
+}
+
+int LineEnd::port_events_fd() const {
+  if (tcp()) return fd_ < 0 ? listener_.fd() : -1;
+  return inotify_fd_;
+}
+
 std::uint32_t LineEnd::BitRate() const {
   if (!pty_) return device_rate_;
   // What the master set on its end; a pty that was never set up, or B0, counts as the
@@ -77,18 +94,25 @@ std::uint32_t LineEnd::BitRate() const {
 }
 
 void LineEnd::FollowSpeed(std::uint32_t bit_rate) {
-  if (!pty_ && SetRawLine(fd_, bit_rate)) device_rate_ = bit_rate;
+  // A device server keeps its own speed: the detector is lost at another one.
+  if (!pty_ && !tcp() && SetRawLine(fd_, bit_rate)) device_rate_ = bit_rate;
 }
 
 bool LineEnd::PeerHungUp() const {
+  if (tcp()) return fd_ < 0;
   pollfd p{fd_, POLLIN, 0};
   if (poll(&p, 1, 0) < 0) return false;
   return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 bool LineEnd::Write(const Bytes& bytes, std::size_t& done, std::string& why) {
+  if (fd_ < 0) {
+    why = "port-closed";
+    return false;
+  }
   while (done < bytes.size()) {
-    const ssize_t w = write(fd_, bytes.data() + done, bytes.size() - done);
+    const ssize_t w = tcp() ? send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL)
+                            : write(fd_, bytes.data() + done, bytes.size() - done);
     if (w > 0) {
       done += static_cast<std::size_t>(w);
       continue;
@@ -102,6 +126,10 @@ bool LineEnd::Write(const Bytes& bytes, std::size_t& done, std::string& why) {
 }
 
 void LineEnd::ReadPortEvents(const std::function<void(bool opened)>& on) {
+  if (tcp()) {
+    if (fd_ < 0) fd_ = listener_.Accept();
+    return;
+  }
   // Every open and close of the slave device, by whichever program, in order.
   alignas(inotify_event) char buf[4096];
   for (;;) {

@@ -6,6 +6,7 @@
 
 #include "model/console.h"
 #include "port_registry.h"
+#include "tcp_listener.h"
 #include "usage.h"
 
 namespace ornat::sim {
@@ -70,8 +71,9 @@ int ParseArgs(int argc, char** argv, Options& o) {
         handled = true;
       }
       if (handled) continue;
-      static const char* const kWithValue[] = {
-          "--name", "--device", "--detector", "--turnaround", "--wire-log", "--seed", "--noise"};
+      static const char* const kWithValue[] = {"--name",       "--device",          "--detector",
+                                               "--turnaround", "--wire-log",        "--seed",
+                                               "--noise",      "--gateway-timeout", "--listen"};
       std::optional<std::string> v;
       for (const char* flag : kWithValue) {
         if (arg != flag) continue;
@@ -90,6 +92,19 @@ int ParseArgs(int argc, char** argv, Options& o) {
         }
       } else if (arg == "--device") {
         o.device = *v;
+      } else if (arg == "--listen") {
+        const ListenUrlParse parsed = ParseListenUrl(*v);
+        if (!parsed.error.empty()) {
+          std::fprintf(stderr, "ornat-sim: --listen: %s\n", parsed.error.c_str());
+          return 2;
+        }
+        o.listen = parsed.url;
+      } else if (arg == "--gateway-timeout") {
+        if (!ParseNumber(*v, 1, 60000, n)) {
+          std::fprintf(stderr, "ornat-sim: --gateway-timeout takes 1..60000 ms\n");
+          return 2;
+        }
+        o.gateway_timeout_ms = n;
       } else if (arg == "--detector") {
         o.detectors.push_back(*v);
       } else if (arg == "--turnaround") {
@@ -118,6 +133,10 @@ int ParseArgs(int argc, char** argv, Options& o) {
         o.noise_period_ms = period;
       }
     }
+  }
+  if (o.listen && !o.device.empty()) {
+    std::fprintf(stderr, "ornat-sim: --listen and --device name two lines; give one\n");
+    return 2;
   }
   if (o.detectors.empty()) o.detectors.push_back(std::to_string(kFactoryAddress));
   return 0;

@@ -4,16 +4,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "model/bus.h"
+#include "serial/network/port_url.h"
 
 namespace ornat::sim {
 
 struct Options {
   std::string name = "ornat-sim";
   std::string device;
+  // --listen: a TCP line (tcp:// or modbus-tcp://) instead of a pty.
+  std::optional<PortUrl> listen;
+  // How long the Modbus TCP gateway waits for a detector's first byte before it
+  // answers exception 0x0B.
+  long long gateway_timeout_ms = 100;
   std::vector<std::string> detectors;
   std::string global_options;  // detector options that every detector gets first
   long long turnaround_ms = 5;

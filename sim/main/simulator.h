@@ -7,7 +7,8 @@
 //
 // simulator.cpp: the start, the loop and what comes in from the master;
 // transmissions.cpp: the answers and the noise on their way out, and the address and
-// speed changes that take effect once an answer is out.
+// speed changes that take effect once an answer is out; gateway.cpp: the Modbus TCP
+// gateway of --listen modbus-tcp://, whose serial side the detectors answer on.
 
 #include <chrono>
 #include <cstddef>
@@ -20,6 +21,7 @@
 #include "line_end.h"
 #include "model/bus.h"
 #include "model/frame_assembler.h"
+#include "model/modbus_tcp_gateway.h"
 #include "options.h"
 #include "port_registry.h"
 #include "wire_log.h"
@@ -52,6 +54,16 @@ class Simulator {
     std::optional<Clock::time_point> first_out;
     Clock::time_point last_out;
     std::string note;
+    // Through the gateway: the request it answers, and whether it has given up
+    // waiting (the answer then ends on its serial side).
+    std::optional<GatewayRequest> gateway;
+    bool gave_up = false;
+  };
+  // An MBAP answer the gateway sends when it is due.
+  struct GatewayWrite {
+    Clock::time_point at;
+    Bytes bytes;
+    std::string event;  // for the wire log; empty: none
   };
 
   std::chrono::nanoseconds Since0(Clock::time_point t) const { return t - t0_; }
@@ -59,6 +71,18 @@ class Simulator {
   bool ReadLine(Clock::time_point now);
   void OnBytes(std::span<const std::uint8_t> bytes, Clock::time_point now);
   void OnEvents(const std::vector<FrameAssembler::Event>& events);
+  // A whole request frame heard at `at`: the bus answers it, on the wire or (with
+  // `gateway`) on the gateway's serial side.
+  void HandleRequest(const Bytes& frame, Clock::time_point at,
+                     std::optional<GatewayRequest> gateway);
+  bool gateway() const { return o_.listen && o_.listen->scheme == NetScheme::kModbusTcp; }
+  void OnGatewayBytes(std::span<const std::uint8_t> bytes, Clock::time_point now);
+  void ServiceGatewayTransmissions(Clock::time_point now);
+  void ServiceGatewayWrites(Clock::time_point now);
+  // The gateway answers `request` with exception 0x0B at `at`: no answer came.
+  void GatewayGivesUp(const GatewayRequest& request, Clock::time_point at);
+  // The TCP client has left: what was meant for it is dropped.
+  void OnClientGone();
   void CheckPeer(Clock::time_point now);
   void ReadPortEvents(Clock::time_point now);
 
@@ -88,6 +112,8 @@ class Simulator {
   std::vector<Transmission> tx_;
   Clock::time_point deaf_until_{};
   std::optional<Clock::time_point> next_noise_;
+  MbapRequestReader mbap_;
+  std::vector<GatewayWrite> gateway_out_;
   bool quit_ = false;
   int exit_code_ = 0;
 };

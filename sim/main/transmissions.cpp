@@ -29,13 +29,14 @@ std::vector<bool> Simulator::BusyDetectors() const {
 }
 
 void Simulator::ServiceNoise(Clock::time_point now) {
-  if (o_.noise_bytes == 0) return;
+  // Noise on the gateway's serial side is not modelled: it reaches no client.
+  if (o_.noise_bytes == 0 || gateway()) return;
   const auto period = std::chrono::milliseconds(o_.noise_period_ms);
   if (!next_noise_) next_noise_ = t0_ + period;
   if (now < *next_noise_) return;
   while (*next_noise_ <= now) *next_noise_ += period;
   // Noise on a line nobody listens to is lost, as the answers are.
-  if (line_.pty() && line_.PeerHungUp()) return;
+  if (line_.has_peer_events() && line_.PeerHungUp()) return;
   std::uniform_int_distribution<int> byte(0, 255);
   Bytes noise(o_.noise_bytes);
   for (auto& b : noise) b = static_cast<std::uint8_t>(byte(bus_.rng()));
@@ -47,6 +48,10 @@ void Simulator::ServiceNoise(Clock::time_point now) {
 }
 
 void Simulator::ServiceTransmissions(Clock::time_point now) {
+  if (gateway()) {
+    ServiceGatewayTransmissions(now);
+    return;
+  }
   // Every due byte of every answer, in the order they reach the master.
   struct Due {
     Clock::time_point at;
@@ -61,8 +66,9 @@ void Simulator::ServiceTransmissions(Clock::time_point now) {
   if (due.empty()) return;
   std::stable_sort(due.begin(), due.end(), [](const Due& a, const Due& b) { return a.at < b.at; });
   // Bytes written while nobody has the port open would wait in the pty and greet the
-  // next program that opens it; on a real line they would simply be lost.
-  if (line_.pty() && line_.PeerHungUp()) {
+  // next program that opens it; on a real line they would simply be lost, as they are
+  // with no TCP client.
+  if (line_.has_peer_events() && line_.PeerHungUp()) {
     CheckPeer(now);
     while (!tx_.empty()) FinishTransmission(0, "port-closed");
     return;

@@ -18,6 +18,18 @@ Line:
                        refused.
   --device PATH        serve a real serial port instead of a pty (no registration).
                        The port runs at the line speed of the first detector.
+  --listen URL         serve a TCP port instead of a pty (no registration), one
+                       client at a time (the next once the first has gone):
+                         tcp://[HOST]:PORT         RTU frames as on the serial line,
+                                                   as a serial device server passes them
+                         modbus-tcp://[HOST][:PORT] a Modbus TCP/RTU gateway: MBAP in
+                                                   and out (port 502 unless given)
+                       HOST is 127.0.0.1 unless given (an IPv6 address in brackets,
+                       [::1]); PORT 0 takes a free one. The line runs at the first
+                       detector's speed and keeps it, as a server does: a detector
+                       told another speed is lost to it.
+  --gateway-timeout MS how long the modbus-tcp gateway waits for a detector's first
+                       byte before it answers exception 0x0B (default 100)
   --turnaround MS      silence between a request and its answer (default 5)
   --garble             a detector addressed at a line speed other than its own
                        answers 8 random bytes (default: it stays silent)
@@ -62,7 +74,8 @@ Faults for every detector (a detector's own options come after them):
                        ms, as a USB adapter's latency timer does (FTDI: 16)
   --help               this text
 
-Standard output: first the line "PORT NAME SLAVE-PATH" (or "DEVICE PATH"), then the
+Standard output: first the line "PORT NAME SLAVE-PATH" (or "DEVICE PATH", or
+"LISTEN URL" with the port it listens on), then the
 answers of console commands (each ends with a line "OK ..." or "ERR ...") and lines
 "EVENT #N address A -> B" / "EVENT #N speed C -> D" when the master changes a detector.
 

@@ -125,6 +125,7 @@ void ReadValues(std::map<std::string, std::string>& values, Options& options) {
   }
   if (values.count("--delay")) options.delay_ms = DelayValue(values["--delay"]);
   if (values.count("--count")) options.count = CountValue(values["--count"]);
+  if (values.count("--net-delay")) options.net_delay_ms = NetDelayValue(values["--net-delay"]);
   if (options.command == Command::kSurvey) {
     options.speeds = values.count("--speeds")
                          ? SpeedsValue(values["--speeds"])

@@ -45,6 +45,9 @@ struct Options {
   bool json = false;
   bool verbose = false;
   std::optional<std::string> journal;
+  // --net-delay: the round-trip allowance chosen, 0..10000 ms; nothing: the port's
+  // kind decides (100 ms on a network line, 0 on a local port).
+  std::optional<int> net_delay_ms;
   // set address: move the detector even when something answers at the new address.
   bool force = false;
 

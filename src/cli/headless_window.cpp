@@ -1,5 +1,7 @@
 #include "cli/headless_window.h"
 
+#include <algorithm>
+
 #include "cli/output.h"
 #include "serial/comport.h"
 #include "serial/device_factory.h"
@@ -8,7 +10,8 @@ namespace ornat::cli {
 
 DialogAnswer CliDialogs::AskYesNo(const std::string& text) {
   questions.push_back(text);
-  return DialogAnswer::No;
+  return std::find(yes_to.begin(), yes_to.end(), text) != yes_to.end() ? DialogAnswer::Yes
+                                                                       : DialogAnswer::No;
 }
 
 void CliDialogs::ShowException(const std::string& message) {
@@ -45,6 +48,10 @@ bool HeadlessWindow::RunUntil(const std::function<bool()>& pred, std::chrono::mi
     loop_.RunUntil(pred, std::min(left, std::chrono::milliseconds(100)));
   }
   return true;
+}
+
+void HeadlessWindow::SetNetDelay(std::optional<int> ms) {
+  Do([&] { form().SetNetDelayMs(ms); });
 }
 
 void HeadlessWindow::SelectPort(const std::string& name) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,13 @@
 namespace ornat::cli {
 
 // A command line has no one to ask: the Yes/No question is answered No (the PC port
-// keeps its speed; the program ends anyway), and an exception report goes to stderr.
+// keeps its speed; the program ends anyway) unless its text is among `yes_to` (the
+// question --force answers), and an exception report goes to stderr.
 class CliDialogs : public Dialogs {
  public:
   DialogAnswer AskYesNo(const std::string& text) override;
   void ShowException(const std::string& message) override;
+  std::vector<std::string> yes_to;
   std::vector<std::string> questions;
   std::vector<std::string> exceptions;
 };
@@ -76,6 +79,8 @@ class HeadlessWindow {
   // The port item of that name (My); a name the list lacks (a path) is set as the
   // port all the same, as My would set it.
   void SelectPort(const std::string& name);
+  // The round-trip allowance chosen (TForm1::SetNetDelayMs); nothing: the port's kind.
+  void SetNetDelay(std::optional<int> ms);
   void SelectBaud(std::uint8_t baud_index);  // the BaudRate menu item
   void TypeAddress(std::uint8_t address);    // the address editor, then Enter
 

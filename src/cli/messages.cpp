@@ -146,6 +146,14 @@ std::string OtherAddressText(int acknowledged, int wanted) {
          std::to_string(wanted);
 }
 
+std::string ServerKeepsSpeedText(const std::string& command, const std::string& port,
+                                 const std::string& speed) {
+  return command + ": on " + port +
+         " the line's speed is the server's: the server keeps its own speed, and the "
+         "detector would be lost at " +
+         speed + ". Nothing was written; --force writes all the same.";
+}
+
 std::string OtherSpeedText(std::uint8_t acknowledged, std::uint8_t wanted) {
   return "the detector acknowledged " + Speed(acknowledged) + " bit/s, not " + Speed(wanted);
 }

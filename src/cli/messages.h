@@ -41,6 +41,10 @@ std::string LookNotEndedText(int address);
 std::string AddressTakenText(int address, const std::string& occupied);
 std::string OtherAddressText(int acknowledged, int wanted);
 std::string OtherSpeedText(std::uint8_t acknowledged, std::uint8_t wanted);
+// set baud or reset-interface refused on a line whose speed the server keeps: `speed`
+// is the detector's new one ("19200 bit/s").
+std::string ServerKeepsSpeedText(const std::string& command, const std::string& port,
+                                 const std::string& speed);
 std::string ShortBlockText(int address, const std::vector<std::uint8_t>& answer, const char* block,
                            std::uint16_t count);
 

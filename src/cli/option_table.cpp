@@ -23,7 +23,8 @@ constexpr CommandSpelling kCommands[] = {
 
 // Options that take a value.
 const std::set<std::string> kValueOptions = {
-    "--port", "--baud", "--address", "--journal", "--delay", "--speeds", "--addresses", "--count",
+    "--port",   "--baud",      "--address", "--journal",   "--delay",
+    "--speeds", "--addresses", "--count",   "--net-delay",
 };
 // Options that take none (--help and --version are commands of their own).
 const std::set<std::string> kFlagOptions = {"--json", "--verbose", "--force"};
@@ -56,7 +57,7 @@ const char* NoEffect(const std::string& option, Command command,
   if (command == Command::kPorts &&
       (option == "--port" || option == "--baud" || option == "--address"))
     return "ports lists the serial ports found and opens none of them";
-  if (option == "--journal" || option == "--verbose")
+  if (option == "--journal" || option == "--verbose" || option == "--net-delay")
     return Exchanges(command) ? nullptr : "ports makes no exchange";
   if (option == "--port") return nullptr;
   if (option == "--address") {
@@ -88,9 +89,12 @@ const char* NoEffect(const std::string& option, Command command,
   if (option == "--count")
     return command == Command::kWatch ? nullptr : "it counts the queries of watch";
   if (option == "--force")
-    return command == Command::kSetAddress
+    return command == Command::kSetAddress || command == Command::kSetBaud ||
+                   command == Command::kResetInterface
                ? nullptr
-               : "it lets set address move a detector onto an address where something answers";
+               : "it lets set address move a detector onto an address where something "
+                 "answers, and set baud and reset-interface write where a server keeps the "
+                 "line's speed";
   return nullptr;
 }
 

@@ -5,6 +5,7 @@
 
 #include "cli/cli_options.h"
 #include "detector/shown_parameters.h"
+#include "modbus/round_trip.h"
 #include "ui/main_window.h"
 
 namespace ornat::cli {
@@ -62,6 +63,15 @@ std::uint16_t DelayValue(const std::string& text) {
   if (!n || *n < 100 || *n > 350 || *n % 50 != 0)
     throw UsageError("--delay \"" + text + "\" is not valid: the delays are " + kDelayList + " ms");
   return static_cast<std::uint16_t>(*n);
+}
+
+int NetDelayValue(const std::string& text) {
+  const auto n = WholeNumber(text);
+  if (!n || *n > kMaxNetDelayMs)
+    throw UsageError("--net-delay \"" + text +
+                     "\" is not valid: the round-trip allowance is 0 to " +
+                     std::to_string(kMaxNetDelayMs) + " ms");
+  return static_cast<int>(*n);
 }
 
 std::vector<std::uint8_t> SpeedsValue(const std::string& text) {

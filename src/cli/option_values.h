@@ -22,6 +22,8 @@ std::uint8_t TacticValue(const std::string& text);
 std::uint16_t DelayValue(const std::string& text);
 // "9600,19200" or "all": rows of the baud-rate table, in order, each once.
 std::vector<std::uint8_t> SpeedsValue(const std::string& text);
+// --net-delay: 0 to 10000 ms.
+int NetDelayValue(const std::string& text);
 // --count: 1 or more.
 int CountValue(const std::string& text);
 // service's block, F0, F2 or F3 (any letter case): 0, 1 or 2.

@@ -22,6 +22,7 @@ int Session::Open() {
   }
   window_ = std::make_unique<HeadlessWindow>(journal_.get());
   if (options_.port) window_->SelectPort(*options_.port);
+  window_->SetNetDelay(options_.net_delay_ms);
   if (options_.baud_index) window_->SelectBaud(*options_.baud_index);
   if (options_.address) window_->TypeAddress(*options_.address);
   if (options_.verbose && !options_.json)

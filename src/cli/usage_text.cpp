@@ -21,8 +21,9 @@ Commands:
   reset-alarm            reset an alarm
   set address NEW        change the detector's address (1 to 247); refused when
                          something answers at NEW already (see --force)
-  set baud SPEED         change the detector's line speed
-  reset-interface        put the detector back to address 247 and 9600 bit/s
+  set baud SPEED         change the detector's line speed (see --force)
+  reset-interface        put the detector back to address 247 and 9600 bit/s (see
+                         --force)
   search                 the window's bus search: the first detector from address 1
   survey                 every device on the line, at one or more speeds
   service F0|F2|F3       a service read: the block's registers as the detector holds
@@ -40,12 +41,18 @@ Options:
                          150); survey: wait at least that long for a probe's answer
                          (default: the request on the wire, 40 ms and one byte; 50 ms
                          at 9600 bit/s)
+  --net-delay MS          a network line's round trip (0 to 10000 ms), added to every
+                         response timeout and to the survey's windows (default 100 on
+                         tcp://, rfc2217:// and modbus-tcp://, 0 on a local port)
   --speeds LIST|all      survey: the speeds to sweep, e.g. 9600,19200 (default --baud)
   --addresses RUNS       survey: the addresses, e.g. 1-10,240-247 (default 1-247)
   --count N              watch: stop after N queries, answered or not (a time-out
                          counts as one)
   --force                set address: move the detector even onto an address where
-                         something answers (the look there is skipped)
+                         something answers (the look there is skipped); set baud,
+                         reset-interface: write on tcp:// or modbus-tcp://, whose
+                         server keeps its own speed (refused without it: the
+                         detector would be lost at the new speed)
   --help, -h             this text
   --version              the version
 

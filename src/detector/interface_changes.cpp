@@ -2,6 +2,7 @@
 // speed (register 2), each one write at the present address and speed; the window
 // follows the values the detector echoes.
 
+#include "detector/server_speed.h"
 #include "serial/comport.h"
 #include "ui/exchange_log.h"
 #include "ui/main_window.h"
@@ -28,6 +29,11 @@ void TForm1::TeButton1Click(TObject*) {
 void TForm1::TeSComboBox1Change(TObject*) {
   if (State.SessionMode == 254) return;
   if (DeferIfBusy(&TForm1::TeSComboBox1Change) == 1) return;
+  // Where the server keeps the line's speed the detector would be lost at the new one:
+  // asked first, nothing written on No.
+  if (ServerKeepsSpeed(ComPort1().Port()) &&
+      env_.dialogs->AskYesNo(kServerSpeedChangeQuestion) != DialogAnswer::Yes)
+    return;
   State.QueryPending = 1;
   // Codes 1 (1200 bit/s) to 8 (57600 bit/s), sent at the PC's present speed, which
   // the detector still uses.
@@ -60,7 +66,8 @@ void TForm1::BaudAcknowledged() {
   StatusBar1.SetPanelText(2, StatusBar1.PanelText(2) + " Baud = " + row.speed_text);
   // The dialog runs inside the completion; timer firings and hand-overs that come
   // due while it is open are held by the gate until the completion has returned.
-  if (env_.dialogs->AskYesNo(kFollowQuestion) == DialogAnswer::Yes) {
+  if (env_.dialogs->AskYesNo(OnServerLine(ComPort1().Port(), kFollowQuestion)) ==
+      DialogAnswer::Yes) {
     UncheckBaudItems();
     BaudItem(State.BaudIndex).SetChecked(true);
     StatusBar1.SetPanelText(1, row.panel1_text);

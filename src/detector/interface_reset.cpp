@@ -2,6 +2,7 @@
 // detector back to address 247 (register 1) and 9600 bit/s (register 2 := 4). When not
 // both are acknowledged, the completion of the second puts the port back.
 
+#include "detector/server_speed.h"
 #include "serial/comport.h"
 #include "ui/exchange_log.h"
 #include "ui/main_window.h"
@@ -11,6 +12,11 @@ namespace ornat {
 void TForm1::TeButton2Click(TObject*) {
   // Ignored, not deferred, while any sequence or the survey runs.
   if (State.SessionMode != 0 || SurveyPaced()) return;
+  // Where the server keeps the line's speed, a detector at another speed than 9600
+  // would be lost at it: asked first, nothing written on No.
+  if (ServerKeepsSpeed(ComPort1().Port()) &&
+      env_.dialogs->AskYesNo(kServerSpeedResetQuestion) != DialogAnswer::Yes)
+    return;
   State.SessionMode = 2;
   Timer_Programm.SetInterval(20);
   Timer_Programm.SetEnabled(true);

@@ -63,10 +63,14 @@ std::uint16_t BusSurvey::SurveyWindowMs(std::uint8_t baud_index) {
   return CeilMs((kProbeChars + 1) * CharMs(baud_index) + kTurnaroundAllowanceMs);
 }
 
-SurveyPace BusSurvey::PaceFor(std::uint8_t baud_index, std::uint16_t delay_ms) {
+SurveyPace BusSurvey::PaceFor(std::uint8_t baud_index, std::uint16_t delay_ms,
+                              std::uint16_t allowance_ms) {
   const double c = CharMs(baud_index);
   SurveyPace p;
-  p.window_ms = std::max(SurveyWindowMs(baud_index), delay_ms);
+  // A network line's round trip on top of the line's window (or the one chosen).
+  p.window_ms =
+      static_cast<std::uint16_t>(std::max(SurveyWindowMs(baud_index), delay_ms) + allowance_ms);
+  p.allowance_ms = allowance_ms;
   // 3.5 characters is the end of a frame on Modbus RTU; at 2400 bit/s and above the
   // adapter's burst gap is the longer.
   p.silence_ms = CeilMs(std::max(3.5 * c, kAdapterBurstGapMs) + kSilenceMarginMs);
@@ -86,8 +90,12 @@ BusSurvey::~BusSurvey() {
   if (pace_given_) form_.EndSurveyPace();
 }
 
+std::uint16_t BusSurvey::Allowance() const {
+  return static_cast<std::uint16_t>(form_.RoundTripAllowanceMs());
+}
+
 std::uint16_t BusSurvey::WindowMs(std::uint8_t baud_index) const {
-  return PaceFor(baud_index, plan_.delay_ms).window_ms;
+  return PaceFor(baud_index, plan_.delay_ms, Allowance()).window_ms;
 }
 
 int BusSurvey::ProbesPerSpeed() const {
@@ -196,7 +204,7 @@ void BusSurvey::BeginSpeed() {
     Finish();
     return;
   }
-  pace_ = PaceFor(b, plan_.delay_ms);
+  pace_ = PaceFor(b, plan_.delay_ms, Allowance());
   form_.BeginSurveyPace(&pace_);
   pace_given_ = true;
   range_pos_ = 0;

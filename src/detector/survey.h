@@ -170,13 +170,16 @@ class BusSurvey : public ExchangeObserver {
   Progress CurrentProgress() const;
   // The window of each probe at that row of the baud-rate table.
   std::uint16_t WindowMs(std::uint8_t baud_index) const;
+  // The round-trip allowance on the form's port (TForm1::RoundTripAllowanceMs).
+  std::uint16_t Allowance() const;
   // The length of the survey on a silent line: probes x (window + 5 ms), and the
   // watch after the last probe of each speed.
   double NominalMs() const;
 
   // The engine's pace of the survey at that row of the baud-rate table; a probe window
-  // of at least delay_ms.
-  static SurveyPace PaceFor(std::uint8_t baud_index, std::uint16_t delay_ms = 0);
+  // of at least delay_ms, and the round-trip allowance of a network line on top.
+  static SurveyPace PaceFor(std::uint8_t baud_index, std::uint16_t delay_ms = 0,
+                            std::uint16_t allowance_ms = 0);
   // The line's window of a probe: request (8 bytes) on the wire, 40 ms of turnaround and
   // the first answer byte, rounded up to whole milliseconds.
   static std::uint16_t SurveyWindowMs(std::uint8_t baud_index);

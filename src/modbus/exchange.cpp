@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "detector/register_map.h"
+#include "modbus/round_trip.h"
 #include "modbus/rtu_codec.h"
 #include "modbus/survey_pace.h"
 #include "serial/comport.h"
@@ -114,6 +115,7 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
   // the limit that read takes must be this exchange's, not the previous one's (0 at
   // start-up: a read of nothing, handed over as a time-out).
   read_limit_for_reads_.store(read_limit, std::memory_order_release);
+  paced_patience_.store(paced ? ReadPatience(*pace_) : 0, std::memory_order_release);
   paced_reads_.store(paced, std::memory_order_release);
   try {
     // A paced probe reads with the pace's timeouts; the next exchange that is not one
@@ -135,8 +137,10 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
     // Two steps, as the timer rules make them matter: each different interval
     // restarts an enabled Timer_Rx (bytes handed over in Idle during a search leave
     // it counting 5 ms), so the timeout counts from the end of this write.
-    Timer_Rx.SetInterval(ResponseTimeoutMs(State.BaudIndex));
-    if (probe) Timer_Rx.SetInterval(paced ? pace_->window_ms : State.SearchDelayMs);
+    // A network line's round trip on top (the survey's windows hold it already).
+    const int allowance = RoundTripAllowanceMs();
+    Timer_Rx.SetInterval(ResponseTimeoutMs(State.BaudIndex) + allowance);
+    if (probe) Timer_Rx.SetInterval(paced ? pace_->window_ms : State.SearchDelayMs + allowance);
     Timer_Rx.SetEnabled(true);
     request_in_flight_ = true;
     // A probe's window is the pace's; a query's, the window's response timeout.
@@ -221,6 +225,7 @@ void TForm1::ComPort1RxChar(TObject*, int) {
   // on the UI thread may store a new one meanwhile.
   const int limit = read_limit_for_reads_.load(std::memory_order_acquire);
   const bool paced = paced_reads_.load(std::memory_order_acquire);
+  const int patience = paced_patience_.load(std::memory_order_acquire);
   // Counted until its hand-over (or the notice that it handed nothing over) has run
   // on the UI thread: the end of a search waits for an answer being read.
   reads_open_.fetch_add(1, std::memory_order_acq_rel);
@@ -233,7 +238,7 @@ void TForm1::ComPort1RxChar(TObject*, int) {
       // ReadInterval); never earlier with only what happens to be queued, since every
       // read starts again at byte 0 of FrameBuffer.
       count = paced ? ReadUntilAnswer(*ComPort1_, rx_buffer_.data(),
-                                      static_cast<int>(rx_buffer_.size()) - 1, limit)
+                                      static_cast<int>(rx_buffer_.size()) - 1, limit, patience)
                     : ComPort1_->ReadBytes(rx_buffer_.data(), limit);
     } catch (const std::exception&) {
       // A failed read, or one that closing the port cut short, hands nothing over.
@@ -326,6 +331,17 @@ void TForm1::HandOver(const std::vector<std::uint8_t>& bytes) {
     Timer_Rx.SetInterval(*settle);
     Timer_Rx.SetEnabled(true);
   }
+}
+
+// --- the round-trip allowance ----------------------------------------------------
+
+void TForm1::SetNetDelayMs(std::optional<int> ms) {
+  if (ms) ms = std::clamp(*ms, 0, kMaxNetDelayMs);
+  net_delay_ms_ = ms;
+}
+
+int TForm1::RoundTripAllowanceMs() const {
+  return ornat::RoundTripAllowanceMs(ComPort1_->Port(), net_delay_ms_);
 }
 
 // --- the survey's pace ------------------------------------------------------------

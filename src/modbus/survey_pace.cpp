@@ -66,17 +66,29 @@ void ApplyWindowTimeouts(TComPort& port) {
   SetReadTimeouts(port, kWindowReadIntervalMs, 0);
 }
 
-int ReadUntilAnswer(TComPort& port, std::uint8_t* buffer, int cap, int limit) {
+int ReadPatience(const SurveyPace& pace) {
+  if (pace.allowance_ms == 0 || pace.silence_ms == 0) return 0;
+  return (pace.allowance_ms + pace.silence_ms - 1) / pace.silence_ms;
+}
+
+int ReadUntilAnswer(TComPort& port, std::uint8_t* buffer, int cap, int limit, int patience) {
   // Each one-byte read returns with its byte at once or empty after the silence (its
   // total timeout), so none waits for a first byte without end. The line's next byte (a
   // neighbour's answer, a transmitter's trailing byte) starts a read of its own.
   const int expected = limit - kReadRoom;
   int got = 0;
+  int silences = 0;
   while (got < cap) {
     // Past the read limit, only what is queued already: noise that goes on is handed
     // over in pieces, each in the exchange it came in.
     if (got >= limit && port.QueuedInputCount() == 0) break;
-    if (port.ReadBytes(buffer + got, 1) <= 0) break;  // the silence
+    if (port.ReadBytes(buffer + got, 1) <= 0) {
+      // The silence; on a network line the rest of an answer begun may come a round
+      // trip later, in a segment of its own.
+      if (got == 0 || ++silences > patience) break;
+      continue;
+    }
+    silences = 0;
     ++got;
     if (AnswerEndsAt(buffer, got, expected)) break;
   }

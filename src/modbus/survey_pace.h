@@ -30,6 +30,11 @@ struct SurveyPace {
   // A window in which an answer's first byte came is extended until that answer is
   // handed over, by at most this much.
   std::uint16_t extension_ms = 0;
+  // The round-trip allowance of a network line (modbus/round_trip.h), already in
+  // window_ms. A read whose answer has begun then ends by the answer's length, not by
+  // a silence alone: it waits up to this much more for the rest (a TCP segment may end
+  // inside an answer). 0 on a local port: a silence ends it.
+  std::uint16_t allowance_ms = 0;
   // The survey sweeps: its reads are probes (they wait window_ms for an answer, complete
   // at its end at the earliest, and fail silently), the port stays open also after bytes
   // that came with no request, and every answer is taken as the answer of the address it
@@ -76,13 +81,18 @@ void ApplyPaceTimeouts(TComPort& port, const SurveyPace& pace);
 // The window's again: 150 ms between bytes, no total timeout. Throws what the port throws.
 void ApplyWindowTimeouts(TComPort& port);
 
+// How many silences in a row a read with bytes in it outlasts on a network line: as
+// many as fill the allowance (0 without one).
+int ReadPatience(const SurveyPace& pace);
+
 // On the event thread, a read at the pace's timeouts into buffer[0..cap): one byte at a
 // time, so that it ends with the byte that completes an answer of limit - 12 bytes (the
 // read limit's expected answer) or an exception, stray bytes in front of it included; or
-// after the silence (a read that returns empty); or at the read limit, unless more bytes
-// wait already: bytes that came in one burst with those before them raise no arrival of
-// their own. Returns the count; throws what the port's read throws (what came before an
-// error is lost with it, as in the window).
-int ReadUntilAnswer(TComPort& port, std::uint8_t* buffer, int cap, int limit);
+// after the silence (a read that returns empty), once bytes have come only after
+// `patience` + 1 silences in a row (ReadPatience); or at the read limit, unless more
+// bytes wait already: bytes that came in one burst with those before them raise no
+// arrival of their own. Returns the count; throws what the port's read throws (what
+// came before an error is lost with it, as in the window).
+int ReadUntilAnswer(TComPort& port, std::uint8_t* buffer, int cap, int limit, int patience = 0);
 
 }  // namespace ornat

@@ -220,6 +220,16 @@ class TForm1 : public TComponent {
   // already: nothing.
   void EndSurveyPace();
   bool SurveyPaced() const { return pace_ != nullptr; }
+
+  // --- the round-trip allowance (modbus/round_trip.h) ---------------------------
+  // The one place it is held. Chosen (--net-delay, a lines file's net-delay=MS; 0..10000
+  // ms, clamped), or nothing for the default of the port's kind: 100 ms on a network
+  // line, 0 on a local port. The front ends and the lines file set it; it applies from
+  // the next exchange on.
+  void SetNetDelayMs(std::optional<int> ms);
+  // The allowance on ComPort1's port now: added to every response timeout, and by the
+  // survey to its windows.
+  int RoundTripAllowanceMs() const;
   // Probes go out: the window's search runs, or the survey sweeps. The port stays open
   // between exchanges, a probe that fails adds no line, and an answer is taken as the
   // answer of the address it carries.
@@ -372,6 +382,10 @@ class TForm1 : public TComponent {
   bool pace_timeouts_ = false;
   // The event thread reads the survey's way (set by each sender, read as a read begins).
   std::atomic<bool> paced_reads_{false};
+  // ReadUntilAnswer's patience for the read in flight (set with paced_reads_).
+  std::atomic<int> paced_patience_{0};
+  // The round-trip allowance chosen; nothing: the port's kind decides.
+  std::optional<int> net_delay_ms_;
   // Held weakly by queued hand-overs: one that runs after the window is gone is dropped.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 

@@ -282,6 +282,33 @@ TEST(Cli, ABadArgumentNamesTheValidValuesAndSendsNothing) {
   EXPECT_TRUE(sim.WireRequests().empty());
 }
 
+TEST(Cli, ASpeedChangeWhereTheServerKeepsItsSpeedIsRefusedUnlessForced) {
+  SimProcess tcp({"--listen", "tcp://:0"});
+  SimProcess gateway({"--listen", "modbus-tcp://:0"});
+  ASSERT_TRUE(tcp.Started() && gateway.Started());
+  const std::string refusal = "the server keeps its own speed, and the detector would be lost at ";
+  const struct Case {
+    std::vector<std::string> args;
+    const char* lost_at;  // nullptr: not refused (RFC 2217 sets the server's speed)
+  } cases[] = {
+      {{"set", "baud", "19200", "--port", tcp.listen_url()}, "19200 bit/s"},
+      {{"reset-interface", "--port", gateway.listen_url()}, "9600 bit/s"},
+      {{"set", "baud", "19200", "--port", "rfc2217://127.0.0.1:1"}, nullptr},
+      {{"set", "baud", "19200", "--port", "tcp://127.0.0.1:1", "--force"}, nullptr},
+      {{"reset-interface", "--port", "modbus-tcp://127.0.0.1:1", "--force"}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Joined(c.args));
+    const CliRun r = RunCli(c.args, tcp.runtime_dir());
+    EXPECT_EQ(r.exit == 2, c.lost_at != nullptr);
+    EXPECT_EQ(r.err.find(refusal + (c.lost_at ? c.lost_at : "")) != std::string::npos,
+              c.lost_at != nullptr)
+        << r.err;
+  }
+  // Refused before the connection: neither server saw a client.
+  for (const SimProcess* sim : {&tcp, &gateway}) EXPECT_TRUE(sim->WireEvents().empty());
+}
+
 TEST(Cli, TheJournalHasOneLinePerExchangeWithTheWiresOwnBytes) {
   SimProcess sim(Line());
   ASSERT_TRUE(sim.Started());

@@ -79,10 +79,12 @@ class SimProcess {
     stdin_ = in[1];
     stdout_ = out[0];
     if (pid_ <= 0) return;
-    // "PORT ornat-sim /dev/pts/N"
+    // "PORT ornat-sim /dev/pts/N", or with --listen "LISTEN tcp://127.0.0.1:40123"
     if (auto line = ReadLine(std::chrono::seconds(20)); line && line->rfind("PORT ", 0) == 0) {
       std::istringstream words(line->substr(5));
       words >> port_name_ >> pty_path_;
+    } else if (line && line->rfind("LISTEN ", 0) == 0) {
+      listen_url_ = line->substr(7);
     }
   }
 
@@ -97,7 +99,9 @@ class SimProcess {
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
-  bool Started() const { return pid_ > 0 && !pty_path_.empty(); }
+  bool Started() const { return pid_ > 0 && (!pty_path_.empty() || !listen_url_.empty()); }
+  // With --listen: the address it listens on, the port it was given included.
+  const std::string& listen_url() const { return listen_url_; }
   const std::string& pty_path() const { return pty_path_; }
   const std::string& port_name() const { return port_name_; }
   const std::string& runtime_dir() const { return runtime_dir_; }
@@ -209,6 +213,7 @@ class SimProcess {
   std::string wire_log_;
   std::string port_name_;
   std::string pty_path_;
+  std::string listen_url_;
 };
 
 // The frames' bytes as the wire log spells them ("F7 03 00 ..."), in order.

@@ -60,6 +60,9 @@ TEST(CliOptions, ABadArgumentIsAUsageErrorThatNamesTheValidValues) {
       {{"watch", "--count", "0"}, "--count \"0\" is not valid"},
       {{"watch", "--json=yes"}, "--json takes no value"},
       {{"query", "--journal", ""}, "--journal needs a file name"},
+      {{"query", "--net-delay", "10001"},
+       "--net-delay \"10001\" is not valid: the round-trip allowance is 0 to 10000 ms"},
+      {{"ports", "--net-delay", "50"}, "--net-delay does not apply to ports"},
   };
   for (const Case& c : cases) {
     std::string joined;
@@ -89,6 +92,7 @@ TEST(CliOptions, TakesTheCommandsWithTheirArgumentsAndOptionsAnywhere) {
   EXPECT_EQ(Parse({"query", "-v"}).verbose, true);
   EXPECT_EQ(Parse({"watch", "--count", "3"}).count, 3);
   EXPECT_EQ(Parse({"search", "--delay", "350"}).delay_ms, 350);
+  EXPECT_EQ(Parse({"survey", "--net-delay=10000"}).net_delay_ms, 10000);
   EXPECT_EQ(Parse({"query", "--help"}).command, Command::kHelp);
   EXPECT_EQ(Parse({"--version"}).command, Command::kVersion);
   EXPECT_EQ(Parse({"reset-interface"}).command, Command::kResetInterface);
@@ -99,7 +103,7 @@ TEST(CliOptions, TakesTheCommandsWithTheirArgumentsAndOptionsAnywhere) {
 TEST(CliOptions, EveryOptionThatWouldChangeNothingInACommandIsRefusedAndSaysWhy) {
   // Each command with the arguments it needs, and the options that count for it.
   const std::string common[] = {"--port", "--baud",    "--address", "--journal",
-                                "--json", "--verbose", "-v"};
+                                "--json", "--verbose", "-v",        "--net-delay"};
   struct Use {
     std::vector<std::string> words;
     std::set<std::string> counts;
@@ -116,12 +120,14 @@ TEST(CliOptions, EveryOptionThatWouldChangeNothingInACommandIsRefusedAndSaysWhy)
       {{"set", "test", "on"}, with_common({})},
       {{"reset-alarm"}, with_common({})},
       {{"set", "address", "9"}, with_common({"--force"})},
-      {{"set", "baud", "19200"}, with_common({})},
-      {{"reset-interface"}, {"--port", "--journal", "--json", "--verbose", "-v"}},
-      {{"search"}, {"--port", "--baud", "--delay", "--journal", "--json", "--verbose", "-v"}},
+      {{"set", "baud", "19200"}, with_common({"--force"})},
+      {{"reset-interface"},
+       {"--port", "--journal", "--json", "--verbose", "-v", "--net-delay", "--force"}},
+      {{"search"},
+       {"--port", "--baud", "--delay", "--journal", "--json", "--verbose", "-v", "--net-delay"}},
       {{"survey"},
        {"--port", "--baud", "--delay", "--speeds", "--addresses", "--journal", "--json",
-        "--verbose", "-v"}},
+        "--verbose", "-v", "--net-delay"}},
       {{"service", "F0"}, with_common({})},
   };
   // Every option with a value that is valid wherever the option counts.
@@ -138,6 +144,7 @@ TEST(CliOptions, EveryOptionThatWouldChangeNothingInACommandIsRefusedAndSaysWhy)
       {"--addresses", {"--addresses", "1-5"}},
       {"--count", {"--count", "2"}},
       {"--force", {"--force"}},
+      {"--net-delay", {"--net-delay", "250"}},
   };
   for (const Use& c : commands) {
     for (const auto& [name, option] : options) {

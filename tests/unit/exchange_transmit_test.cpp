@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <optional>
 
 #include "serial/comport.h"
 #include "support/line_texts.h"
@@ -116,6 +117,40 @@ TEST(ExchangeTransmit, ASilentDetectorTimesOutAfterTheTimeoutOfBaudIndex) {
               (std::vector<std::string>{"TX : F7 03 00 00 00 08 50 9A ", "RX :", kTimeOutLine}));
     EXPECT_EQ(t.w().TeMemo1.FontColor(), 16711680u);
     EXPECT_FALSE(t.w().ComPort1().Connected());
+  }
+}
+
+TEST(ExchangeTransmit, ANetworkLinesRoundTripIsAddedToEveryResponseTimeout) {
+  const struct Case {
+    const char* port;
+    std::optional<int> net_delay;
+    std::uint8_t baud_index;
+    bool probe;  // a bus-search probe, SearchDelayMs 150
+    long timeout_ms;
+  } cases[] = {
+      {"COM1", std::nullopt, 3, false, 500},
+      {"tcp://127.0.0.1:5020", std::nullopt, 3, false, 600},
+      {"modbus-tcp://gateway", std::nullopt, 0, false, 3100},
+      {"rfc2217://[::1]:4001", std::nullopt, 3, true, 250},
+      {"rfc2217://[::1]:4001", 250, 2, false, 950},
+      {"/tmp/ttyV0", 40, 3, false, 540},                 // a socat link to a remote line
+      {"tcp://127.0.0.1:5020", 20000, 3, false, 10500},  // at most 10 s
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.port);
+    SimulatedForm t;
+    t.line.faults().silent = true;
+    t.state().BaudIndex = c.baud_index;
+    t.state().SessionMode = c.probe ? 254 : 0;
+    t.Do([&] {
+      t.w().ComPort1().SetPort(c.port);
+      t.w().SetNetDelayMs(c.net_delay);
+      t.w().SendReadRegisters(0, c.probe ? 1 : 8, t.w().TeMemo1);
+    });
+    const long sent = t.NowMs();
+    t.state().SessionMode = 0;  // no further probe
+    ASSERT_TRUE(t.RunToCompletion());
+    EXPECT_EQ(t.NowMs() - sent, c.timeout_ms);
   }
 }
 

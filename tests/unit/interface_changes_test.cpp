@@ -115,6 +115,37 @@ TEST(InterfaceChanges, ASpeedChangeWithNoLeavesThePortAndTheNextQueryFails) {
   EXPECT_EQ(t.LogLines().back(), testing::kTimeOutLine) << "the detector runs at 19200 now";
 }
 
+TEST(InterfaceChanges, WhereAServerKeepsTheSpeedTheWindowAsksBeforeItWrites) {
+  const std::string lost =
+      "Скорость линии задаёт сервер, а не COM-порт ПК: детектор на другой скорости будет "
+      "потерян.";
+  const std::string change = lost + " Сменить скорость обмена детектора?";
+  const std::string reset = lost + " Сбросить настройки интерфейса (адрес 247, 9600 бит/с)?";
+  const struct Case {
+    const char* port;
+    bool reset;  // the interface reset, else a speed change to 19200
+    DialogAnswer answer;
+    std::size_t writes;
+    std::vector<std::string> questions;
+  } cases[] = {
+      {"tcp://127.0.0.1:5020", false, DialogAnswer::No, 0, {change}},
+      {"tcp://127.0.0.1:5020", false, DialogAnswer::Yes, 1, {change, kQuestion + " " + lost}},
+      {"modbus-tcp://[::1]", true, DialogAnswer::No, 0, {reset}},
+      {"modbus-tcp://[::1]", true, DialogAnswer::Yes, 2, {reset}},
+      {"rfc2217://127.0.0.1:4001", false, DialogAnswer::No, 1, {kQuestion}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.port) + (c.reset ? " reset" : " speed"));
+    SimulatedForm t;
+    t.dialogs.answers = {c.answer, DialogAnswer::No};
+    t.Do([&] { t.w().ComPort1().SetPort(c.port); });
+    c.reset ? t.Click(t.w().TeButton2) : t.Do([&] { t.w().TeSComboBox1.Select(5); });
+    ASSERT_TRUE(t.RunUntilIdle());
+    EXPECT_EQ(t.Requests().size(), c.writes);
+    EXPECT_EQ(t.dialogs.questions, c.questions);
+  }
+}
+
 TEST(InterfaceChanges, TheSpeedThePcAlreadyHasChangesNothingButTheLog) {
   SimulatedForm t;
   t.Do([&] { t.w().TeSComboBox1.Select(3); });  // 9600 at BaudIndex 3

@@ -269,6 +269,42 @@ TEST(SurveyPace, ReadsOfOddAnswersEndAtTheAnswerOrAfterTheSilence) {
   }
 }
 
+TEST(SurveyPace, OnANetworkLineAReadEndsByTheAnswersLengthNotBySilenceAlone) {
+  // The answer split by 60 ms after its third byte, as a TCP segment may end inside it:
+  // 100 ms of allowance outlast 5 of the pace's 24 ms silences; a local port's do not.
+  const sim::Bytes answer = ProbeAnswer(5);
+  sim::Bytes bad = answer;
+  bad.back() = static_cast<std::uint8_t>(~bad.back());
+  const struct Case {
+    std::uint16_t allowance_ms;
+    bool bad_crc;
+    std::vector<sim::Bytes> reads;
+    long end_after_last_byte_ms;
+  } cases[] = {
+      {0, false, {{answer.begin(), answer.begin() + 3}, {answer.begin() + 3, answer.end()}}, 24},
+      {100, false, {answer}, 0},
+      {100, true, {bad}, 6 * 24},  // no answer ever whole: six silences
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.allowance_ms + (c.bad_crc ? 1 : 0));
+    SimulatedForm t(false);
+    ExchangeRecorder rec(t.exchanges);
+    sim::Faults split;
+    split.pause = Millis(60);
+    split.pause_after = 3;
+    split.bad_crc_probability = c.bad_crc ? 1.0 : 0.0;
+    t.line.AddDetector(5, split);
+    SurveyPace pace = Pace9600();
+    pace.window_ms = 200;
+    pace.allowance_ms = c.allowance_ms;
+    GivenPace given(t, pace);
+    given.Probe(5);
+    ASSERT_TRUE(t.RunUntil([&] { return !rec.records.empty(); }));
+    EXPECT_EQ(rec.records[0].reads, c.reads);
+    EXPECT_EQ(t.line.Reads().back().end, Answers(t).back().last + Millis(c.end_after_last_byte_ms));
+  }
+}
+
 TEST(SurveyPace, AnAnswerThatBeganInTheWindowIsWaitedForAndNoiseOnlyUntilTheDeadline) {
   struct Case {
     const char* name;

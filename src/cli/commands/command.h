@@ -4,6 +4,9 @@
 // A command works the session's window, judges what came of it (verdict.h), fills in
 // its result (results.h) and prints it; it returns its exit status.
 
+#include <optional>
+#include <string>
+
 #include "cli/output.h"
 #include "cli/render_json.h"
 #include "cli/render_text.h"
@@ -25,6 +28,13 @@ int RunResetInterface(Session& session);
 int RunService(Session& session);
 int RunSearch(Session& session);
 int RunSurvey(Session& session);
+
+// set baud and reset-interface on a line whose speed the server keeps (tcp://,
+// modbus-tcp://): refused before anything is written, the detector's new speed named;
+// with --force the window's question before the write is answered Yes. The usage
+// error's status, or nothing to go on.
+std::optional<int> GuardServerSpeed(Session& session, const char* question,
+                                    const std::string& speed);
 
 // Each message on stderr, in order.
 inline void Tell(const Messages& messages) {

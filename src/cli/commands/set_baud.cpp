@@ -2,6 +2,7 @@
 
 #include "cli/commands/command.h"
 #include "cli/messages.h"
+#include "detector/server_speed.h"
 
 namespace ornat::cli {
 
@@ -10,6 +11,9 @@ int RunSetBaud(Session& session) {
   const std::uint8_t wanted = session.options().new_baud_index;
   const std::uint8_t pc = form.State.BaudIndex;
   const std::uint8_t address = form.State.DeviceAddress;
+  if (const auto refused =
+          GuardServerSpeed(session, kServerSpeedChangeQuestion, Speed(wanted) + " bit/s"))
+    return *refused;
   Messages told;
   std::vector<ExchangeRecord> exchanges;
   Verdict verdict = session.Write([&] { form.TeSComboBox1.Select(wanted); }, exchanges, told,
