@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 #include "serial/comport.h"
 #include "serial/port_discovery.h"
@@ -195,6 +196,104 @@ TEST(PortDiscovery, AReopenThatFailsInMyIsDroppedAndPanelZeroKeepsItsText) {
   EXPECT_EQ(f.form->StatusBar1.PanelText(0), "COM1");
   EXPECT_EQ(f.form->ComPort1().Port(), "COM2");
   EXPECT_TRUE(f.dialogs.exceptions.empty());
+}
+
+Names Hints(TForm1& w) {
+  Names out;
+  for (std::size_t i = 0; i < w.PORT1.Count(); ++i) out.push_back(w.PORT1.Item(i)->Hint());
+  return out;
+}
+
+Names Numbered(const char* prefix, int n) {
+  Names out;
+  for (int i = 0; i < n; ++i) out.push_back(prefix + std::to_string(i));
+  return out;
+}
+
+TEST(PortDiscovery, NamedLinesFollowTheFoundPortsWithinThirtyTwoItems) {
+  const std::vector<NamedLine> lines = {{"Котельная", "rfc2217://10.0.0.5:4001", 250, 1},
+                                        {"socat", "/tmp/ttyV0", {}, 2}};
+  struct Case {
+    const char* name;
+    std::optional<Names> found;  // nullopt: the list cannot be opened (and no comports.txt)
+    std::string port_before, panel_before;
+    Names items;
+    std::string chosen, port_after;
+  } cases[] = {
+      {"after the ports, in the file's order",
+       Names{"ttyS0", "ttyUSB0"},
+       "COM1",
+       "",
+       {"ttyS0", "ttyUSB0", "Котельная", "socat"},
+       "ttyS0",
+       "ttyS0"},
+      {"the named line chosen before",
+       Names{"ttyS0"},
+       "/tmp/ttyV0",
+       "socat",
+       {"ttyS0", "Котельная", "socat"},
+       "socat",
+       "/tmp/ttyV0"},
+      {"a port found under a named line's target",
+       Names{"ttyS0", "/tmp/ttyV0"},
+       "/tmp/ttyV0",
+       "/tmp/ttyV0",
+       {"ttyS0", "/tmp/ttyV0", "Котельная", "socat"},
+       "/tmp/ttyV0",
+       "/tmp/ttyV0"},
+      {"no port found: the named lines alone",
+       std::nullopt,
+       "COM1",
+       "",
+       {"Котельная", "socat"},
+       "Котельная",
+       "rfc2217://10.0.0.5:4001"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BasicForm f(1080, false, lines);
+    f.ports.ports = c.found;
+    f.form->ComPort1().SetPort(c.port_before);
+    f.form->StatusBar1.SetPanelText(0, c.panel_before);
+    f.Create();
+    TForm1& w = *f.form;
+    EXPECT_EQ(Captions(w), c.items);
+    EXPECT_EQ(Checked(w), Names{c.chosen});
+    EXPECT_EQ(w.StatusBar1.PanelText(0), c.chosen);
+    EXPECT_EQ(w.ComPort1().Port(), c.port_after);
+  }
+
+  struct Cap {
+    int found;
+    Names named_shown;
+  } caps[] = {{30, {"Котельная", "socat"}}, {31, {"Котельная"}}, {32, {}}, {40, {}}};
+  for (const Cap& c : caps) {
+    BasicForm f(1080, false, lines);
+    f.ports.ports = Numbered("ttyS", c.found);
+    f.Create();
+    Names expected = Numbered("ttyS", c.found);
+    expected.insert(expected.end(), c.named_shown.begin(), c.named_shown.end());
+    EXPECT_EQ(Captions(*f.form), expected) << c.found << " ports found";
+  }
+}
+
+TEST(PortDiscovery, ItemsCarryWhatTheSystemKnowsAndANamedLineIsChosenByItsTarget) {
+  BasicForm f(1080, false,
+              {{"Котельная", "rfc2217://10.0.0.5:4001", 250, 1}, {"s", "/tmp/v", {}, 2}});
+  f.ports.ports = Names{"ttyUSB0", "ttyS0"};
+  f.ports.descriptions["ttyUSB0"] = "0403:6001 FTDI FT232R USB UART, serial A50285BI";
+  f.Create();
+  TForm1& w = *f.form;
+  EXPECT_EQ(Hints(w), (Names{"0403:6001 FTDI FT232R USB UART, serial A50285BI", "",
+                             "rfc2217://10.0.0.5:4001 net-delay=250", "/tmp/v"}));
+  w.PORT1.Item(2)->Click();
+  EXPECT_EQ(Checked(w), Names{"Котельная"});
+  EXPECT_EQ(w.ComPort1().Port(), "rfc2217://10.0.0.5:4001");
+  EXPECT_EQ(w.StatusBar1.PanelText(0), "Котельная");
+  // The next press on the menu bar keeps the named line, not the first port.
+  w.TeMenuBar1MouseDown(&w, TMouseButton::mbLeft, 0, 0, 0);
+  EXPECT_EQ(Checked(w), Names{"Котельная"});
+  EXPECT_EQ(w.StatusBar1.PanelText(0), "Котельная");
 }
 
 TEST(PortListFile, SplitsLinesOnLfOrCrLfAndTrimsNothingElse) {

@@ -15,6 +15,10 @@ class PortListSource {
   // The port names in a stable order, or nullopt when the list cannot be opened.
   // An empty vector means the list opened but holds no port.
   virtual std::optional<std::vector<std::string>> ListPorts() = 0;
+  // What the system knows of a port of the list beyond its name, in one line, so that
+  // two adapters of one kind are told apart (maker, model, serial number); "" when it
+  // knows nothing. Never fails.
+  virtual std::string Describe(const std::string& /*port*/) { return {}; }
 };
 
 // Linux: every entry of <sysfs_class>/ (normally /sys/class/tty) that has a `device`
