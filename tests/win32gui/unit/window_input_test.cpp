@@ -252,6 +252,37 @@ TEST(WindowInput, APressOnTheMenuBarRunsPortDiscoveryBeforeItsMenuOpens) {
   EXPECT_TRUE(win.Writes().empty());
 }
 
+TEST(WindowInput, AHighlightedPortItemShowsWhatTheSystemKnowsOfItInTheStatusBar) {
+  Win32Window win;
+  win.base.ports.descriptions["COM3"] = "USB Serial Port (COM3)";
+  HWND status = win.Handle(win.form().StatusBar1);
+  // Status bar while each Port item is highlighted: simple mode and its text.
+  std::vector<std::pair<bool, std::string>> seen;
+  InMenu([&](HWND menu) {
+    auto popup = reinterpret_cast<HMENU>(::SendMessageW(menu, MN_GETHMENU, 0, 0));
+    HMENU ports = ::GetSubMenu(popup, 0);
+    for (int i = 0; i < ::GetMenuItemCount(ports); ++i) {
+      ::SendMessageW(win.view->Window(), WM_MENUSELECT,
+                     MAKEWPARAM(::GetMenuItemID(ports, i), MF_STRING),
+                     reinterpret_cast<LPARAM>(ports));
+      wchar_t text[128] = {};
+      ::SendMessageW(status, SB_GETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(text));
+      const bool simple = ::SendMessageW(status, SB_ISSIMPLE, 0, 0) != 0;
+      seen.emplace_back(simple, simple ? win32::Utf8(text) : "");
+    }
+    ::EndMenu();
+  });
+  const RECT first = win.view->Menu().ItemRect(0);
+  ::SendMessageW(win.Handle(win.form().TeMenuBar1), WM_LBUTTONDOWN, MK_LBUTTON,
+                 MAKELPARAM((first.left + first.right) / 2, (first.top + first.bottom) / 2));
+  win.Pump();
+  EXPECT_EQ(seen, (std::vector<std::pair<bool, std::string>>{{false, ""},
+                                                             {true, "USB Serial Port (COM3)"}}));
+  // Closed: the panels again, the port's name in the first.
+  EXPECT_EQ(::SendMessageW(status, SB_ISSIMPLE, 0, 0), 0);
+  EXPECT_EQ(win.form().StatusBar1.PanelText(0), "COM1");
+}
+
 TEST(WindowInput, TheKeyboardOpensAMenuAndItsCommandRunsOnceTheMenuHasClosed) {
   Win32Window win;
   HWND bar = win.Handle(win.form().TeMenuBar1);
