@@ -324,7 +324,7 @@ void MenuBar::Track(int i, bool select_first) {
     TTeItem* item = chosen->item;
     ctx_.gate->Enter([this, item, caption = chosen->caption] {
       // Still there and still what was picked when the gate lets it run.
-      if (StillShown(Command{item, caption})) item->Click();
+      if (StillShown(Command{item, caption, {}})) item->Click();
     });
   }
 }

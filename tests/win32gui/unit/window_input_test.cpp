@@ -265,8 +265,9 @@ TEST(WindowInput, AHighlightedPortItemShowsWhatTheSystemKnowsOfItInTheStatusBar)
       ::SendMessageW(win.view->Window(), WM_MENUSELECT,
                      MAKEWPARAM(::GetMenuItemID(ports, i), MF_STRING),
                      reinterpret_cast<LPARAM>(ports));
+      // In simple mode the bar has one part, the simple one, which SB_GETTEXT gives as 0.
       wchar_t text[128] = {};
-      ::SendMessageW(status, SB_GETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(text));
+      ::SendMessageW(status, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text));
       const bool simple = ::SendMessageW(status, SB_ISSIMPLE, 0, 0) != 0;
       seen.emplace_back(simple, simple ? win32::Utf8(text) : "");
     }
