@@ -600,51 +600,23 @@ std::vector<std::string> Requests(const SimProcess& sim) {
 TEST(Cli, NamedLinesFollowThePortsAndANameGivenAsPortOpensItsTarget) {
   SimProcess sim;
   ASSERT_TRUE(sim.Started());
+  const std::string lines = sim.runtime_dir() + "/config/ornat/lines";
   std::filesystem::create_directories(sim.runtime_dir() + "/config/ornat");
-  std::ofstream(sim.runtime_dir() + "/config/ornat/lines")
-      << "Стенд = ornat-sim net-delay=0\nno equals sign\nsocat = /tmp/ttyV0\n";
-  const std::string warning =
-      "ornat-cli: the lines file \"" + sim.runtime_dir() +
-      "/config/ornat/lines\", line 2: \"no equals sign\" is not NAME = TARGET\n";
-  // Every run tells the bad line once, and uses the others.
+  std::ofstream(lines) << "Стенд = ornat-sim net-delay=0\nno equals sign\nsocat = /tmp/ttyV0\n";
+  const std::string warning = "ornat-cli: the lines file \"" + lines +
+                              "\", line 2: \"no equals sign\" is not NAME = TARGET\n";
   const CliRun text = RunCli({"ports"}, sim.runtime_dir());
-  EXPECT_EQ(text.exit, 0);
-  EXPECT_EQ(text.err, warning);
-  std::vector<std::string> lines = TextLines(text.out);
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines.front(), "ornat-sim");
-  EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
-            (std::vector<std::string>{"Стенд = ornat-sim net-delay=0", "socat = /tmp/ttyV0"}));
-
-  const CliRun j = RunCli({"ports", "--json", "-v"}, sim.runtime_dir());
-  const json doc = json::parse(j.out);
-  EXPECT_EQ(doc["lines"], json::parse(R"([{"name": "Стенд", "target": "ornat-sim",
-      "net_delay_ms": 0}, {"name": "socat", "target": "/tmp/ttyV0"}])"));
-  EXPECT_EQ(doc["descriptions"].size(), doc["ports"].size());
+  EXPECT_EQ(text.err, warning);  // once a run, the rest used
+  EXPECT_EQ(text.out.substr(text.out.find("Стенд")),
+            "Стенд = ornat-sim net-delay=0\nsocat = /tmp/ttyV0\n");
+  const json doc = json::parse(RunCli({"ports", "--json", "-v"}, sim.runtime_dir()).out);
+  EXPECT_EQ(doc["lines"][0],
+            json::parse(R"({"name":"Стенд","target":"ornat-sim","net_delay_ms":0})"));
   EXPECT_EQ(doc["descriptions"][0], "") << "a registered virtual port has no adapter";
-
   const CliRun query = RunCli({"query", "--port", "Стенд", "--json"}, sim.runtime_dir());
-  EXPECT_EQ(query.exit, 0) << query.err;
+  EXPECT_EQ(query.exit, 0);
   EXPECT_EQ(query.err, warning);
   EXPECT_EQ(json::parse(query.out)["port"], "ornat-sim");
-  EXPECT_EQ(Requests(sim).size(), 1u);
-
-  struct Refused {
-    std::vector<std::string> args;
-    std::string err;
-  } refused[] = {
-      {{"query", "--port", "tcp://127.0.0.1:70000"},
-       "ornat-cli: --port \"tcp://127.0.0.1:70000\": the port is 70000; it must be 1 to "
-       "65535\n"},
-      {{"query", "--port", "rfc2217://[::1"}, "ornat-cli: --port \"rfc2217://[::1\""},
-      {{"ports", "--port", "Стенд"}, "ornat-cli: --port does not apply to ports"},
-  };
-  for (const Refused& r : refused) {
-    const CliRun run = RunCli(r.args, sim.runtime_dir());
-    EXPECT_EQ(run.exit, 2) << r.err;
-    EXPECT_EQ(run.err.rfind(r.err, 0), 0u) << run.err;
-  }
-  EXPECT_EQ(Requests(sim).size(), 1u) << "a usage error sends nothing";
 }
 
 bool HasRawControl(const std::string& text) {

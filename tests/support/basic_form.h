@@ -50,7 +50,6 @@ class TempDir {
 struct BasicForm {
   // hold_line: the window takes its line's lock (LineLock) as the programs do; off, as
   // every test process shares the scripted device's port names.
-  // named_lines: the user's lines file's lines.
   explicit BasicForm(int screen_height = 1080, bool hold_line = false,
                      std::vector<NamedLine> named_lines = {});
   ScriptedDialogs dialogs;

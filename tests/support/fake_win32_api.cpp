@@ -277,63 +277,35 @@ FakeWin32::FakeWin32() {
   };
 
   api_.SetupDiGetClassDevsPorts = [this]() -> HDevInfo {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (Enter({"SetupDiGetClassDevsPorts"}, lock)) return InvalidHandle();
     dev_info_open_ = true;
     return H(kDevInfo);
   };
-  api_.SetupDiEnumDeviceInfo = [this](HDevInfo set, Dword index, DevInfoData* data) -> Bool {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (Enter({"SetupDiEnumDeviceInfo", {N(set), index, data->cbSize}}, lock)) return 0;
-    if (index >= port_devices_.size()) {
-      t_last_error = kErrorNoMoreItems;
-      return 0;
-    }
+  api_.SetupDiEnumDeviceInfo = [this](HDevInfo, Dword index, DevInfoData* data) -> Bool {
     data->DevInst = index;
-    return 1;
+    t_last_error = kErrorNoMoreItems;
+    return index < port_devices_.size();
   };
-  api_.SetupDiGetDeviceRegistryPropertyW = [this](HDevInfo set, DevInfoData* data, Dword property,
+  api_.SetupDiGetDeviceRegistryPropertyW = [this](HDevInfo, DevInfoData* data, Dword property,
                                                   Dword* type, std::uint8_t* buffer, Dword size,
                                                   Dword* required) -> Bool {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (Enter({"SetupDiGetDeviceRegistryPropertyW", {N(set), data->DevInst, property, size}}, lock))
-      return 0;
     const auto& name = port_devices_.at(data->DevInst);
-    if (property != kSpdrpFriendlyName || !name) {
-      t_last_error = 13;  // ERROR_INVALID_DATA: the device has no such property
-      return 0;
-    }
-    const Dword bytes = static_cast<Dword>((name->size() + 1) * 2);
+    if (property != kSpdrpFriendlyName || !name) return 0;
     *type = kRegSz;
-    *required = bytes;
-    if (size < bytes) {
-      t_last_error = kErrorInsufficientBuffer;
-      return 0;
-    }
-    for (std::size_t i = 0; i <= name->size(); ++i) {
-      const char16_t c = i < name->size() ? (*name)[i] : u'\0';
-      buffer[2 * i] = static_cast<std::uint8_t>(c & 0xFF);
-      buffer[2 * i + 1] = static_cast<std::uint8_t>(c >> 8);
-    }
+    *required = static_cast<Dword>((name->size() + 1) * 2);
+    t_last_error = kErrorInsufficientBuffer;
+    if (size < *required) return 0;
+    std::memcpy(buffer, name->c_str(), *required);  // little-endian, as Windows runs
     return 1;
   };
   api_.SetupDiDestroyDeviceInfoList = [this](HDevInfo set) -> Bool {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (Enter({"SetupDiDestroyDeviceInfoList", {N(set)}}, lock)) return 0;
-    if (N(set) != kDevInfo || !dev_info_open_) return 0;
+    const bool ours = N(set) == kDevInfo && dev_info_open_;
     dev_info_open_ = false;
-    return 1;
+    return ours;
   };
 }
 
 void FakeWin32::SetPortDevices(std::vector<std::optional<std::u16string>> friendly_names) {
-  std::lock_guard<std::mutex> lock(mutex_);
   port_devices_ = std::move(friendly_names);
-}
-
-bool FakeWin32::DevInfoOpen() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return dev_info_open_;
 }
 
 bool FakeWin32::Enter(Win32Call call, std::unique_lock<std::mutex>&) {

@@ -24,8 +24,8 @@
 // - Registry: SetRegistryValues(list) fills HKLM\...\SERIALCOMM (name, type, data);
 //   RefuseKey(error) makes RegOpenKeyExA fail.
 // - SetupAPI: SetPortDevices(names) gives the Ports class's present devices with these
-//   friendly names (nullopt: a device without one); the set's handle is kDevInfo and
-//   must be destroyed once; FailNext("SetupDiGetClassDevsPorts", e) gives no set.
+//   friendly names (nullopt: a device without one); the set's handle is kDevInfo
+//   (DevInfoOpen() until destroyed).
 // Thread-safe: the device is used from two threads at once.
 
 #include <condition_variable>
@@ -98,7 +98,7 @@ class FakeWin32 {
   void SetRegistryValues(std::vector<RegistryValue> values);
   void RefuseKey(win32::Long error);
   void SetPortDevices(std::vector<std::optional<std::u16string>> friendly_names);
-  bool DevInfoOpen() const;
+  bool DevInfoOpen() const { return dev_info_open_; }
 
  private:
   struct Event {

@@ -1,10 +1,8 @@
 #pragma once
 // Starting a helper program (ornat-sim, ornat-cli) for a test, with XDG_RUNTIME_DIR set
 // to a folder of the test's own so that the virtual ports it sees or registers are the
-// test's, and XDG_CONFIG_HOME to <runtime_dir>/config so that the lines file it reads is
-// the test's (<runtime_dir>/config/ornat/lines; none unless the test writes one), never
-// the user's;
-// and ending a child at once. Header-only, for the benchmarks too.
+// test's, and XDG_CONFIG_HOME to <runtime_dir>/config (so its lines file is the test's,
+// never the user's); and ending a child at once. Header-only, for the benchmarks too.
 
 #include <signal.h>
 #include <spawn.h>

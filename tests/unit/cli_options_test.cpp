@@ -187,28 +187,10 @@ TEST(CliOptions, EveryOptionThatWouldChangeNothingInACommandIsRefusedAndSaysWhy)
 }
 
 TEST(CliOptions, APortIsANameAPathOrAUrlAndAUrlThatIsNoneIsAUsageError) {
-  struct Case {
-    const char* port;
-    const char* refusal;  // "" when taken
-  } cases[] = {
-      {"Котельная", ""},
-      {"/tmp/ttyV0", ""},
-      {"rfc2217://[::1]:4001", ""},
-      {"modbus-tcp://gw", ""},
-      {"tcp://h:70000", "--port \"tcp://h:70000\": the port is 70000; it must be 1 to 65535"},
-      {"tcp://h", "--port \"tcp://h\" names no port"},
-      {"ftp://h:21", "--port \"ftp://h:21\""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.port);
-    const std::string why = Refusal({"query", "--port", c.port});
-    if (*c.refusal == 0) {
-      EXPECT_EQ(why, "");
-      EXPECT_EQ(Parse({"query", "--port", c.port}).port, c.port);
-    } else {
-      EXPECT_EQ(why.rfind(c.refusal, 0), 0u) << why;
-    }
-  }
+  for (const char* port : {"Котельная", "/tmp/ttyV0", "rfc2217://[::1]:4001", "modbus-tcp://gw"})
+    EXPECT_EQ(Parse({"query", "--port", port}).port, port);
+  EXPECT_EQ(Refusal({"query", "--port", "tcp://h:70000"}),
+            "--port \"tcp://h:70000\": the port is 70000; it must be 1 to 65535");
 }
 
 TEST(CliOptions, ServiceTakesOneOfTheThreeBlocks) {

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <optional>
+#include <filesystem>
+#include <fstream>
 
 #include "serial/network/lines_file.h"
+#include "serial/network/user_lines.h"
+#include "support/basic_form.h"
 
 namespace ornat {
 namespace {
@@ -42,38 +45,44 @@ TEST(LinesFile, NamedLinesAreTakenAndEachBadLineIsReportedByNumberWithTheRestUse
 }
 
 TEST(LinesFile, ANetDelayAfterTheTargetIsTheLinesOwnAllowanceOf0To10000Ms) {
-  struct Case {
-    const char* line;
-    const char* target;  // "" when the line is refused
-    std::optional<int> delay;
-    const char* problem;
-  } cases[] = {
-      {"a = tcp://h:1 net-delay=250", "tcp://h:1", 250, ""},
-      {"a = /tmp/ttyV0\tnet-delay=0", "/tmp/ttyV0", 0, ""},
-      {"a = rfc2217://h:2  net-delay=10000 ", "rfc2217://h:2", 10000, ""},
-      {"a = tcp://h:1", "tcp://h:1", std::nullopt, ""},
-      {"a = tcp://h:1 net-delay=10001", "", std::nullopt,
-       "\"net-delay=10001\": the round-trip allowance is 0 to 10000 ms"},
-      {"a = tcp://h:1 net-delay=-5", "", std::nullopt,
-       "\"net-delay=-5\": the round-trip allowance is 0 to 10000 ms"},
-      {"a = tcp://h:1 net-delay=", "", std::nullopt,
-       "\"net-delay=\": the round-trip allowance is 0 to 10000 ms"},
-      {"a = net-delay=100", "", std::nullopt, "no port after \"a =\""},
-      {"a = tcp://h:1 net_delay=100", "", std::nullopt,
-       "\"tcp://h:1 net_delay=100\": text after the port: \" net_delay=100\""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    const LinesFile file = ParseLinesFile(c.line);
-    if (*c.target != 0) {
-      ASSERT_EQ(file.lines.size(), 1u);
-      EXPECT_EQ(file.lines[0].target, c.target);
-      EXPECT_EQ(file.lines[0].net_delay_ms, c.delay);
-    } else {
-      ASSERT_EQ(file.problems.size(), 1u);
-      EXPECT_EQ(file.problems[0].text, c.problem);
-    }
-  }
+  const LinesFile file = ParseLinesFile(
+      "a = tcp://h:1 net-delay=250\nb = /tmp/ttyV0\tnet-delay=0\nc = tcp://h:1\n"
+      "d = tcp://h:1 net-delay=10001\nf = net-delay=100\n");
+  std::string lines, problems;
+  for (const NamedLine& l : file.lines)
+    lines += l.target + std::to_string(l.net_delay_ms.value_or(-1));
+  for (const LinesFileProblem& p : file.problems) problems += p.text + "\n";
+  EXPECT_EQ(lines, "tcp://h:1250/tmp/ttyV00tcp://h:1-1");
+  EXPECT_EQ(problems,
+            "\"net-delay=10001\": the round-trip allowance is 0 to 10000 ms\n"
+            "no port after \"f =\"\n");
+}
+
+TEST(UserLines, TheUsersFileIsReadWithOneWarningABadLineAndNoneForAMissingFile) {
+#ifdef _WIN32
+  const char* path = "C:\\Users\\Иван\\AppData\\Roaming\\ornat\\lines.txt";
+#else
+  const char* path = "/home/иван/.config/ornat/lines";  // XDG_CONFIG_HOME relative: not used
+#endif
+  EXPECT_EQ(UserLinesPath([](const char* name) -> std::optional<std::string> {
+              if (std::string(name) == "XDG_CONFIG_HOME") return "relative";
+              return std::string(name) == "HOME" ? "/home/иван"
+                                                 : "C:\\Users\\Иван\\AppData\\Roaming";
+            }),
+            path);
+
+  testing::TempDir dir;
+  const std::string folder = dir.path() + "/Иван", file = folder + "/lines";
+  std::filesystem::create_directory(std::filesystem::u8path(folder));
+  std::ofstream(std::filesystem::u8path(file)) << "a = tcp://h:1\nbad\nc = COM5\n";
+  const UserLines user = ReadUserLines(file);
+  EXPECT_EQ(user.lines.size(), 2u);
+  EXPECT_EQ(user.warnings, std::vector<std::string>{"the lines file \"" + file +
+                                                    "\", line 2: \"bad\" is not NAME = TARGET"});
+  EXPECT_TRUE(ReadUserLines(folder + "/none").warnings.empty());
+  const UserLines unreadable = ReadUserLines(folder);  // a folder under the file's name
+  ASSERT_EQ(unreadable.warnings.size(), 1u);
+  EXPECT_EQ(unreadable.warnings[0].find("the lines file \"" + folder + "\" cannot be read: "), 0u);
 }
 
 }  // namespace

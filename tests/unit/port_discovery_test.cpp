@@ -198,102 +198,41 @@ TEST(PortDiscovery, AReopenThatFailsInMyIsDroppedAndPanelZeroKeepsItsText) {
   EXPECT_TRUE(f.dialogs.exceptions.empty());
 }
 
-Names Hints(TForm1& w) {
-  Names out;
-  for (std::size_t i = 0; i < w.PORT1.Count(); ++i) out.push_back(w.PORT1.Item(i)->Hint());
-  return out;
-}
-
-Names Numbered(const char* prefix, int n) {
-  Names out;
-  for (int i = 0; i < n; ++i) out.push_back(prefix + std::to_string(i));
-  return out;
-}
-
-TEST(PortDiscovery, NamedLinesFollowTheFoundPortsWithinThirtyTwoItems) {
-  const std::vector<NamedLine> lines = {{"Котельная", "rfc2217://10.0.0.5:4001", 250, 1},
+TEST(PortDiscovery, NamedLinesFollowTheFoundPortsWithinThirtyTwoItemsAndOpenTheirTarget) {
+  const std::vector<NamedLine> lines = {{"Котельная", "rfc2217://h:4001", 250, 1},
                                         {"socat", "/tmp/ttyV0", {}, 2}};
   struct Case {
-    const char* name;
-    std::optional<Names> found;  // nullopt: the list cannot be opened (and no comports.txt)
-    std::string port_before, panel_before;
-    Names items;
-    std::string chosen, port_after;
+    std::optional<Names> found;  // nullopt: no list (and no comports.txt)
+    std::string port_before, panel_before, chosen, port_after;
+    std::size_t items;
   } cases[] = {
-      {"after the ports, in the file's order",
-       Names{"ttyS0", "ttyUSB0"},
-       "COM1",
-       "",
-       {"ttyS0", "ttyUSB0", "Котельная", "socat"},
-       "ttyS0",
-       "ttyS0"},
-      {"the named line chosen before",
-       Names{"ttyS0"},
-       "/tmp/ttyV0",
-       "socat",
-       {"ttyS0", "Котельная", "socat"},
-       "socat",
-       "/tmp/ttyV0"},
-      {"a port found under a named line's target",
-       Names{"ttyS0", "/tmp/ttyV0"},
-       "/tmp/ttyV0",
-       "/tmp/ttyV0",
-       {"ttyS0", "/tmp/ttyV0", "Котельная", "socat"},
-       "/tmp/ttyV0",
-       "/tmp/ttyV0"},
-      {"no port found: the named lines alone",
-       std::nullopt,
-       "COM1",
-       "",
-       {"Котельная", "socat"},
-       "Котельная",
-       "rfc2217://10.0.0.5:4001"},
+      {Names{"ttyS0", "ttyUSB0"}, "COM1", "", "ttyS0", "ttyS0", 4},
+      {Names{"/tmp/ttyV0"}, "/tmp/ttyV0", "/tmp/ttyV0", "/tmp/ttyV0", "/tmp/ttyV0", 3},
+      {std::nullopt, "COM1", "", "Котельная", "rfc2217://h:4001", 2},
+      {Names(31, "x"), "x", "x", "x", "x", 32},  // room for one line only
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
     BasicForm f(1080, false, lines);
     f.ports.ports = c.found;
+    f.ports.descriptions["ttyS0"] = "USB 0403:6001";
     f.form->ComPort1().SetPort(c.port_before);
     f.form->StatusBar1.SetPanelText(0, c.panel_before);
     f.Create();
     TForm1& w = *f.form;
-    EXPECT_EQ(Captions(w), c.items);
-    EXPECT_EQ(Checked(w), Names{c.chosen});
+    Names items = c.found.value_or(Names{});
+    for (const NamedLine& l : lines) items.push_back(l.name);
+    items.resize(std::max<std::size_t>(c.items, c.found.value_or(Names{}).size()));
+    EXPECT_EQ(Captions(w), items) << c.chosen;
     EXPECT_EQ(w.StatusBar1.PanelText(0), c.chosen);
     EXPECT_EQ(w.ComPort1().Port(), c.port_after);
+    if (c.items != 4) continue;
+    EXPECT_EQ(w.PORT1.Item(0)->Hint(), "USB 0403:6001");
+    EXPECT_EQ(w.PORT1.Item(2)->Hint(), "rfc2217://h:4001 net-delay=250");
+    w.PORT1.Item(2)->Click();  // the named line, kept by the next discovery
+    w.TeMenuBar1MouseDown(&w, TMouseButton::mbLeft, 0, 0, 0);
+    EXPECT_EQ(Checked(w), Names{"Котельная"});
+    EXPECT_EQ(w.ComPort1().Port(), "rfc2217://h:4001");
   }
-
-  struct Cap {
-    int found;
-    Names named_shown;
-  } caps[] = {{30, {"Котельная", "socat"}}, {31, {"Котельная"}}, {32, {}}, {40, {}}};
-  for (const Cap& c : caps) {
-    BasicForm f(1080, false, lines);
-    f.ports.ports = Numbered("ttyS", c.found);
-    f.Create();
-    Names expected = Numbered("ttyS", c.found);
-    expected.insert(expected.end(), c.named_shown.begin(), c.named_shown.end());
-    EXPECT_EQ(Captions(*f.form), expected) << c.found << " ports found";
-  }
-}
-
-TEST(PortDiscovery, ItemsCarryWhatTheSystemKnowsAndANamedLineIsChosenByItsTarget) {
-  BasicForm f(1080, false,
-              {{"Котельная", "rfc2217://10.0.0.5:4001", 250, 1}, {"s", "/tmp/v", {}, 2}});
-  f.ports.ports = Names{"ttyUSB0", "ttyS0"};
-  f.ports.descriptions["ttyUSB0"] = "0403:6001 FTDI FT232R USB UART, serial A50285BI";
-  f.Create();
-  TForm1& w = *f.form;
-  EXPECT_EQ(Hints(w), (Names{"0403:6001 FTDI FT232R USB UART, serial A50285BI", "",
-                             "rfc2217://10.0.0.5:4001 net-delay=250", "/tmp/v"}));
-  w.PORT1.Item(2)->Click();
-  EXPECT_EQ(Checked(w), Names{"Котельная"});
-  EXPECT_EQ(w.ComPort1().Port(), "rfc2217://10.0.0.5:4001");
-  EXPECT_EQ(w.StatusBar1.PanelText(0), "Котельная");
-  // The next press on the menu bar keeps the named line, not the first port.
-  w.TeMenuBar1MouseDown(&w, TMouseButton::mbLeft, 0, 0, 0);
-  EXPECT_EQ(Checked(w), Names{"Котельная"});
-  EXPECT_EQ(w.StatusBar1.PanelText(0), "Котельная");
 }
 
 TEST(PortListFile, SplitsLinesOnLfOrCrLfAndTrimsNothingElse) {

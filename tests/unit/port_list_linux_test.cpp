@@ -89,52 +89,32 @@ TEST(LinuxPortList, AnUnreadableClassFolderCannotBeOpenedAndAnEmptyOneHoldsNothi
 
 TEST(LinuxPortList, TwoAdaptersOfOneKindAreToldApartByWhatTheirUsbDeviceAndUdevSay) {
   FakeSysfs fs;
-  const std::string by_id = fs.root.path() + "/by-id";
+  const std::string by_id = fs.root.path() + "/by-id", usb = fs.root.path() + "/devices/usb1/";
   std::filesystem::create_directories(by_id);
-  // A USB device folder with its attributes; "" leaves one out.
-  const auto usb = [&](const std::string& dev, const std::vector<std::string>& attributes) {
+  const auto tty = [&](const std::string& name, const std::string& below,
+                       const std::vector<std::string>& attributes) {
     const char* names[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
-    std::filesystem::create_directories(dev);
+    std::filesystem::create_directories(usb + below);
     for (std::size_t i = 0; i < attributes.size(); ++i)
-      if (!attributes[i].empty()) std::ofstream(dev + "/" + names[i]) << attributes[i] << "\n";
-  };
-  // A tty whose device is `below` (a folder made under the USB device).
-  const auto tty = [&](const std::string& name, const std::string& below) {
-    std::filesystem::create_directories(below);
+      std::ofstream(usb + below.substr(0, 3) + "/" + names[i]) << attributes[i] << "\n";
     std::filesystem::create_directories(fs.tty() + "/" + name);
-    std::filesystem::create_directory_symlink(below, fs.tty() + "/" + name + "/device");
+    std::filesystem::create_directory_symlink(usb + below, fs.tty() + "/" + name + "/device");
   };
-  const std::string devices = fs.root.path() + "/devices/usb1";
-  usb(devices + "/1-1", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI"});
-  tty("ttyUSB0", devices + "/1-1/1-1:1.0/ttyUSB0");  // usb-serial: below the interface
-  usb(devices + "/1-2", {"0403", "6001", "FTDI", "FT232R USB UART", "A9XKQ1C3"});
-  tty("ttyUSB1", devices + "/1-2/1-2:1.0/ttyUSB1");
-  usb(devices + "/1-3", {"1a86", "7523", "", "USB Serial", ""});
-  tty("ttyUSB2", devices + "/1-3/1-3:1.0/ttyUSB2");
-  usb(devices + "/1-4", {"2341", "0043", "", "", ""});
-  tty("ttyACM0", devices + "/1-4/1-4:1.0");  // cdc-acm: the interface itself
-  fs.Add("ttyS0", true);                     // a port on the board: no USB device above
-  std::filesystem::create_symlink("../../ttyUSB0",
-                                  by_id + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
-  std::filesystem::create_symlink("../../ttyUSB1",
-                                  by_id + "/usb-FTDI_FT232R_USB_UART_A9XKQ1C3-if00-port0");
+  tty("ttyUSB0", "1-1/1-1:1.0/ttyUSB0", {"0403", "6001", "FTDI", "FT232R USB UART", "A502"});
+  tty("ttyUSB1", "1-2/1-2:1.0/ttyUSB1", {"0403", "6001", "FTDI", "FT232R USB UART", "A9XK"});
+  tty("ttyACM0", "1-4/1-4:1.0", {"2341", "0043"});  // cdc-acm: the interface itself
+  fs.Add("ttyS0", true);                            // on the board: no USB device above
+  std::filesystem::create_symlink("../../ttyUSB1", by_id + "/usb-FTDI_A9XK-if00-port0");
   std::filesystem::create_symlink("../../ttyUSB10", by_id + "/usb-other-if00-port0");
   LinuxPortList list(fs.tty(), fs.ports(), by_id);
-  struct Case {
-    const char* port;
-    std::string description;
-  } cases[] = {
-      {"ttyUSB0", "USB 0403:6001 FTDI FT232R USB UART, serial A50285BI, " + by_id +
-                      "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
-      {"ttyUSB1", "USB 0403:6001 FTDI FT232R USB UART, serial A9XKQ1C3, " + by_id +
-                      "/usb-FTDI_FT232R_USB_UART_A9XKQ1C3-if00-port0"},
-      {"ttyUSB2", "USB 1a86:7523 USB Serial"},
+  const std::pair<const char*, std::string> cases[] = {
+      {"ttyUSB0", "USB 0403:6001 FTDI FT232R USB UART, serial A502"},
+      {"ttyUSB1",
+       "USB 0403:6001 FTDI FT232R USB UART, serial A9XK, " + by_id + "/usb-FTDI_A9XK-if00-port0"},
       {"ttyACM0", "USB 2341:0043"},
       {"ttyS0", ""},
-      {"ornat-sim", ""},
-      {"/tmp/ttyV0", ""},
-  };
-  for (const Case& c : cases) EXPECT_EQ(list.Describe(c.port), c.description) << c.port;
+      {"ornat-sim", ""}};
+  for (const auto& [port, description] : cases) EXPECT_EQ(list.Describe(port), description);
 }
 
 TEST(LinuxPortList, NaturalOrderComparesDigitRunsAsNumbers) {
