@@ -1,7 +1,7 @@
 // ornat: the service tool's window. Closing the window ends the program (the port is
 // closed as the window's logic is destroyed). The command line: --journal FILE keeps a
-// journal of every exchange; --help and --version answer without opening a window;
-// Qt's own options (-platform, -style...) are Qt's.
+// journal of every exchange; --port NAME preselects a port; --help and --version answer without
+// opening a window; Qt's own options (-platform, -style...) are Qt's.
 
 #include <QApplication>
 #include <cstdio>
@@ -13,13 +13,14 @@
 #include "app/theme.h"
 #include "journal/exchange_journal.h"
 #include "serial/device_factory.h"
+#include "serial/network/user_lines.h"
 #include "serial/translation.h"
 #include "ui/window_command_line.h"
 
 namespace {
 
 std::string Usage() {
-  return ornat::WindowUsage("Usage: ornat [--journal FILE] [Qt options]",
+  return ornat::WindowUsage("Usage: ornat [--journal FILE] [--port NAME] [Qt options]",
                             "Qt's own options, such as -platform offscreen or -style Fusion, "
                             "work as usual.\n",
                             "See ornat(1); ornat-cli(1) is the same logic without a window.");
@@ -56,10 +57,14 @@ int main(int argc, char** argv) {
   const std::unique_ptr<ornat::ExchangeJournal> journal =
       ornat::OpenWindowJournal(line, journal_error);
 
+  ornat::UserLines lines = ornat::LoadUserLines();
+
   ornat::SwitchingCommDevice device;
-  ornat::Program program(device, nullptr, journal.get());
+  ornat::Program program(device, nullptr, journal.get(), std::move(lines.lines));
   if (journal) program.WatchJournal(*journal);
   program.Start();
+  if (line.port) program.ChoosePort(*line.port);
   if (!journal_error.empty()) program.JournalCannotBeOpened(journal_error);
+  program.TellLinesFileWarnings(lines.warnings);
   return QApplication::exec();
 }

@@ -257,6 +257,8 @@ void MainView::SyncMenu(TTeItem* item) {
       owner = MenuOf(*item->Parent());
     node.menu = new QMenu(owner);
     node.menu->setObjectName(ToQString(item->Name()));
+    // An item's hint (what the system knows of a port) shows as its tooltip.
+    node.menu->setToolTipsVisible(true);
     node.action->setMenu(node.menu);
     container = node.menu;
   }
@@ -288,6 +290,9 @@ void MainView::MirrorAction(TTeItem* item) {
   QAction* a = it->second.action;
   QSignalBlocker block(a);
   a->setText(ToQString(item->Caption()));
+  // No hint: Qt's default tooltip, the text, which a menu does not show.
+  a->setToolTip(ToQString(item->Hint()));
+  a->setStatusTip(ToQString(item->Hint()));
   // Only a checked item shows a check mark; setting it raises nothing.
   a->setCheckable(item->Checked());
   a->setChecked(item->Checked());

@@ -13,8 +13,10 @@ namespace ornat {
 namespace {
 // The environment of the window on this screen and in this style.
 FormEnvironment QtEnvironment(Scheduler& scheduler, HandlerGate& gate, Dispatcher& dispatcher,
-                              Dialogs& dialogs, CommDevice& device, PortListSource* ports) {
+                              Dialogs& dialogs, CommDevice& device, PortListSource* ports,
+                              std::vector<NamedLine> named_lines) {
   FormEnvironment env = FormEnvironment::Of(scheduler, gate, dispatcher, dialogs, device, ports);
+  env.named_lines = std::move(named_lines);
   if (QScreen* screen = QGuiApplication::primaryScreen())
     env.screen_height = screen->geometry().height();
   env.vscroll_width = QApplication::style()->pixelMetric(QStyle::PM_ScrollBarExtent);
@@ -22,8 +24,11 @@ FormEnvironment QtEnvironment(Scheduler& scheduler, HandlerGate& gate, Dispatche
 }
 }  // namespace
 
-Program::Program(CommDevice& device, PortListSource* ports, ExchangeObserver* exchanges)
-    : window_(QtEnvironment(scheduler_, gate_, dispatcher_, dialogs_, device, ports), exchanges),
+Program::Program(CommDevice& device, PortListSource* ports, ExchangeObserver* exchanges,
+                 std::vector<NamedLine> named_lines)
+    : window_(QtEnvironment(scheduler_, gate_, dispatcher_, dialogs_, device, ports,
+                            std::move(named_lines)),
+              exchanges),
       view_(std::make_unique<MainView>(window_.form(), gate_)) {
   dialogs_.SetParent(view_.get());
   window_.SetWarningView([view = view_.get()](const std::string& text) {

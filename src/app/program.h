@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/main_view.h"
 #include "app/qt_dialogs.h"
@@ -22,8 +23,9 @@ class Program {
  public:
   // Builds the window (not shown yet). ports: null for the platform's list.
   // exchanges: told of every exchange as it ends (the journal); may be null.
+  // named_lines: the user's lines, after the ports found in the Port menu.
   explicit Program(CommDevice& device, PortListSource* ports = nullptr,
-                   ExchangeObserver* exchanges = nullptr);
+                   ExchangeObserver* exchanges = nullptr, std::vector<NamedLine> named_lines = {});
   ~Program();
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
@@ -35,6 +37,10 @@ class Program {
   // the event loop.
   void WatchJournal(ExchangeJournal& journal) { window_.WatchJournal(journal); }
   void JournalCannotBeOpened(const std::string& why) { window_.JournalCannotBeOpened(why); }
+  void TellLinesFileWarnings(const std::vector<std::string>& warnings) {
+    window_.TellLinesFileWarnings(warnings);
+  }
+  void ChoosePort(const std::string& name) { window_.ChoosePort(name); }
 
   TForm1& form() { return window_.form(); }
   MainView& view() { return *view_; }

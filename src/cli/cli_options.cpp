@@ -10,6 +10,7 @@
 
 #include "cli/option_table.h"
 #include "cli/option_values.h"
+#include "serial/network/port_url.h"
 
 namespace ornat::cli {
 
@@ -116,6 +117,10 @@ void ReadValues(std::map<std::string, std::string>& values, Options& options) {
   if (values.count("--port")) {
     options.port = values["--port"];
     if (options.port->empty()) throw UsageError("--port needs a port name");
+    if (HasUrlScheme(*options.port)) {
+      const PortUrlParse url = ParsePortUrl(*options.port);
+      if (!url.url) throw UsageError("--port " + url.error);
+    }
   }
   if (values.count("--baud")) options.baud_index = BaudValue(values["--baud"], "--baud");
   if (values.count("--address")) options.address = AddressValue(values["--address"], "--address");

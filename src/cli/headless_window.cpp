@@ -29,10 +29,19 @@ void ExchangeRecorder::DropFrom(std::size_t from) {
     records_.erase(records_.begin() + static_cast<long>(from), records_.end());
 }
 
+namespace {
+FormEnvironment WithLines(FormEnvironment env, std::vector<NamedLine> named_lines) {
+  env.named_lines = std::move(named_lines);
+  return env;
+}
+}  // namespace
+
 // The platform's port list, and "comports.txt" in the working folder, as the window.
-HeadlessWindow::HeadlessWindow(ExchangeObserver* journal)
+HeadlessWindow::HeadlessWindow(ExchangeObserver* journal, std::vector<NamedLine> named_lines)
     : device_(std::make_unique<SwitchingCommDevice>()),
-      window_(FormEnvironment::Realtime(loop_, gate_, dialogs_, *device_), journal) {
+      window_(WithLines(FormEnvironment::Realtime(loop_, gate_, dialogs_, *device_),
+                        std::move(named_lines)),
+              journal) {
   window_.observers().Add(&recorder_);
   window_.Start();
 }
@@ -55,16 +64,7 @@ void HeadlessWindow::SetNetDelay(std::optional<int> ms) {
 }
 
 void HeadlessWindow::SelectPort(const std::string& name) {
-  Do([&] {
-    for (auto& item : form().PortItems) {
-      if (item->Caption() == name) {
-        item->Click();
-        return;
-      }
-    }
-    form().ComPort1().SetPort(name);
-    form().StatusBar1.SetPanelText(0, name);
-  });
+  Do([&] { form().ChoosePort(name); });
 }
 
 void HeadlessWindow::SelectBaud(std::uint8_t baud_index) {

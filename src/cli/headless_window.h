@@ -60,7 +60,8 @@ class ExchangeRecorder : public ExchangeObserver {
 class HeadlessWindow {
  public:
   // journal: told of every exchange before the window's own record; may be null.
-  explicit HeadlessWindow(ExchangeObserver* journal);
+  // named_lines: the user's lines, after the ports found in the Port menu.
+  explicit HeadlessWindow(ExchangeObserver* journal, std::vector<NamedLine> named_lines = {});
   ~HeadlessWindow();
   HeadlessWindow(const HeadlessWindow&) = delete;
   HeadlessWindow& operator=(const HeadlessWindow&) = delete;
@@ -76,8 +77,8 @@ class HeadlessWindow {
   bool RunUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit);
 
   // The user's choices.
-  // The port item of that name (My); a name the list lacks (a path) is set as the
-  // port all the same, as My would set it.
+  // The port of that name as the Port menu would choose it (TForm1::ChoosePort): a
+  // named line's target, or a name the list lacks (a path) as it is.
   void SelectPort(const std::string& name);
   // The round-trip allowance chosen (TForm1::SetNetDelayMs); nothing: the port's kind.
   void SetNetDelay(std::optional<int> ms);

@@ -57,6 +57,8 @@ const char* NoEffect(const std::string& option, Command command,
   if (command == Command::kPorts &&
       (option == "--port" || option == "--baud" || option == "--address"))
     return "ports lists the serial ports found and opens none of them";
+  // ports -v: what the system knows of each port.
+  if (option == "--verbose" && command == Command::kPorts) return nullptr;
   if (option == "--journal" || option == "--verbose" || option == "--net-delay")
     return Exchanges(command) ? nullptr : "ports makes no exchange";
   if (option == "--port") return nullptr;

@@ -149,6 +149,16 @@ std::string Document(const PortsResult& result) {
   json.BeginObject();
   json.Key("command").String("ports");
   json.Key("ports").Strings(result.ports);
+  if (!result.descriptions.empty()) json.Key("descriptions").Strings(result.descriptions);
+  json.Key("lines").BeginArray();
+  for (const NamedLine& line : result.lines) {
+    json.BeginObject();
+    json.Key("name").String(line.name);
+    json.Key("target").String(line.target);
+    if (line.net_delay_ms) json.Key("net_delay_ms").Int(*line.net_delay_ms);
+    json.EndObject();
+  }
+  json.EndArray();
   json.Key("selected").String(result.selected);
   return Close(json);
 }

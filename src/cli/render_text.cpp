@@ -82,7 +82,18 @@ std::string TacticText(const ShownParameters& shown) {
 
 std::string Text(const PortsResult& result) {
   std::string text;
-  for (const auto& name : result.ports) text += name + "\n";
+  for (std::size_t i = 0; i < result.ports.size(); ++i) {
+    text += result.ports[i];
+    if (i < result.descriptions.size() && !result.descriptions[i].empty())
+      text += "  " + result.descriptions[i];
+    text += "\n";
+  }
+  // As the lines file has them, so that a line copied from here can go back into it.
+  for (const NamedLine& line : result.lines) {
+    text += line.name + " = " + line.target;
+    if (line.net_delay_ms) text += " net-delay=" + std::to_string(*line.net_delay_ms);
+    text += "\n";
+  }
   return text;
 }
 

@@ -13,6 +13,7 @@
 #include "detector/shown_parameters.h"
 #include "detector/survey.h"
 #include "modbus/exchange_observer.h"
+#include "serial/network/lines_file.h"
 
 namespace ornat::cli {
 
@@ -34,8 +35,11 @@ struct ExchangesResult {
 };
 
 struct PortsResult {
-  std::vector<std::string> ports;
-  std::string selected;
+  std::vector<std::string> ports;  // the ports found
+  // -v: what the system knows of each port found ("" for nothing); empty without -v.
+  std::vector<std::string> descriptions;
+  std::vector<NamedLine> lines;  // the lines file's named lines
+  std::string selected;          // the port preselected (a named line's target)
 };
 
 struct QueryResult : ExchangesResult {

@@ -11,6 +11,8 @@
 namespace ornat::cli {
 
 int Session::Open() {
+  user_lines_ = LoadUserLines();
+  for (const std::string& warning : user_lines_.warnings) Err(warning);
   if (options_.journal) {
     try {
       journal_ = std::make_unique<ExchangeJournal>(*options_.journal, "ornat-cli");
@@ -20,7 +22,7 @@ int Session::Open() {
       return kExitPort;
     }
   }
-  window_ = std::make_unique<HeadlessWindow>(journal_.get());
+  window_ = std::make_unique<HeadlessWindow>(journal_.get(), user_lines_.lines);
   if (options_.port) window_->SelectPort(*options_.port);
   window_->SetNetDelay(options_.net_delay_ms);
   if (options_.baud_index) window_->SelectBaud(*options_.baud_index);

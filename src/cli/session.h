@@ -15,6 +15,7 @@
 #include "cli/verdict.h"
 #include "journal/exchange_journal.h"
 #include "serial/line_lock.h"
+#include "serial/network/user_lines.h"
 
 namespace ornat::cli {
 
@@ -28,7 +29,8 @@ class Session {
  public:
   explicit Session(const Options& options) : options_(options) {}
 
-  // Opens the journal, builds the window and, for every command but the port list,
+  // Reads the user's lines file (its bad lines told on stderr), opens the journal,
+  // builds the window and, for every command but the port list,
   // holds the line. -1 when open; otherwise the exit status (3: the journal cannot be
   // opened, or another ornat program holds the line; told, and in JSON documented).
   int Open();
@@ -36,6 +38,8 @@ class Session {
   HeadlessWindow& window() { return *window_; }
   TForm1& form() { return window_->form(); }
   const Options& options() const { return options_; }
+  // The user's named lines, all of them (the Port menu shows those that fit).
+  const std::vector<NamedLine>& NamedLines() const { return user_lines_.lines; }
   // The port as the window has it.
   std::string Port();
   // The head of the command's document, as the window stands now.
@@ -71,6 +75,7 @@ class Session {
   bool JournalComplete() const { return !journal_ || journal_->LinesLost() == 0; }
 
   const Options& options_;
+  UserLines user_lines_;
   std::unique_ptr<ExchangeJournal> journal_;
   // Let go after the window, which closes the port as it goes.
   LineLock line_;

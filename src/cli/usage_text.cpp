@@ -11,7 +11,11 @@ Talks to ORNAT(-2)-Zev flame detectors (Modbus-RTU) with the window's own logic:
 every frame, timeout and step is the window's.
 
 Commands:
-  ports                  the serial ports found (virtual ports included), one a line
+  ports                  the serial ports found (virtual ports included), one a line,
+                         then the named lines of the lines file as NAME = TARGET;
+                         with -v what the system knows of each port (USB vendor and
+                         product, serial number, /dev/serial/by-id name; on Windows
+                         the device's name)
   query                  one parameter query: type, state, tactic, latching, test
   watch                  the cyclic query, one line per query; Ctrl-C stops it, then
                          a summary; its status is the last query's, as with query
@@ -30,7 +34,9 @@ Commands:
                          them (F0 10 registers, F2 3, F3 2), in hexadecimal
 
 Options:
-  --port NAME            serial port (default: the one the window preselects)
+  --port NAME            serial port, named line or URL (tcp://HOST:PORT,
+                         rfc2217://HOST:PORT, modbus-tcp://HOST[:PORT]) (default:
+                         the one the window preselects)
   --baud SPEED           the PC's line speed: 1200, 2400, 4800, 9600 (default),
                          14400, 19200, 38400, 57600
   --address N            the detector's address, 1 to 247 (default 247)
@@ -57,6 +63,11 @@ Options:
   --version              the version
 
 An option that would change nothing in what the command does is a usage error.
+
+The lines file names lines for the Port menu and --port, one NAME = TARGET a line
+(TARGET a URL above or a device path, optionally followed by net-delay=MS, 0 to
+10000): $XDG_CONFIG_HOME/ornat/lines (~/.config/ornat/lines) on Linux,
+%APPDATA%\ornat\lines.txt on Windows. Its bad lines are told on stderr.
 
 When a write is not acknowledged as sent (TIME OUT, CRC ERROR, an answer from another
 address, an echo that differs), the detector may have carried it out all the same;

@@ -1,5 +1,5 @@
 #pragma once
-// Port discovery helpers: the fallback port list file "comports.txt".
+// Port discovery helpers: the fallback port list file "comports.txt", the menu's size.
 
 #include <cstddef>
 #include <stdexcept>
@@ -7,6 +7,9 @@
 #include <vector>
 
 namespace ornat {
+
+// The Port menu holds at most this many items: the ports found, then the named lines.
+inline constexpr std::size_t kMaxPortItems = 32;
 
 // An error of the file path of port discovery; what() is the text shown in the log
 // after "ФАЙЛ "СOMPORTS.TXT": - " ("File not found" for a missing file).

@@ -27,6 +27,7 @@
 #include "runtime/scheduler.h"
 #include "serial/com_types.h"
 #include "serial/line_lock.h"
+#include "serial/network/lines_file.h"
 #include "state/shared_state.h"
 #include "ui/toolkit/controls.h"
 #include "ui/toolkit/dialogs.h"
@@ -48,6 +49,9 @@ struct FormEnvironment {
   CommDevice* device = nullptr;
   // Port discovery's list of serial ports; null: the platform's own list.
   PortListSource* ports = nullptr;
+  // The user's named lines (user_lines.h): items after the found ports in the Port
+  // menu, within its 32 items.
+  std::vector<NamedLine> named_lines;
   // Folder in which "comports.txt" is looked for.
   std::string working_dir = ".";
   // Screen height and the width of a vertical scroll bar, in pixels (fit to screen).
@@ -151,6 +155,11 @@ class TForm1 : public TComponent {
   SharedState State;
   // Port discovery's table of port items (slot i = child i of PORT1).
   std::vector<std::unique_ptr<TTeItem>> PortItems;
+  // Slot i: the port that choosing item i gives ComPort1 (its caption for a port found,
+  // the target of a named line).
+  std::vector<std::string> PortItemPorts;
+  // The first PortsFound items are the ports found; the named lines follow.
+  std::size_t PortsFound = 0;
 
   // All controls of the window with their names, for views and tests.
   const std::vector<TControl*>& AllControls() const { return controls_; }
@@ -186,6 +195,10 @@ class TForm1 : public TComponent {
   void EnumeratePorts();
   void TeMenuBar1MouseDown(TObject* Sender, TMouseButton Button, int Shift, int X, int Y);
   void My(TObject* Sender);
+  // A port chosen by name, as if in the Port menu (a command line's --port): the item
+  // of that caption; else the named line of that name; else the name itself, which
+  // becomes a named line of its own so that the next discovery keeps it.
+  void ChoosePort(const std::string& name);
 
   // --- exchange engine (modbus/exchange.cpp) ---------------------------------
   void SendWriteRegister(std::uint16_t reg, std::uint16_t value, TTeMemo& log);

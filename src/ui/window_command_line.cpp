@@ -1,8 +1,28 @@
 #include "ui/window_command_line.h"
 
 #include "journal/exchange_journal.h"
+#include "serial/network/port_url.h"
 
 namespace ornat {
+
+namespace {
+
+// The line so far, refused for `why`.
+WindowCommandLine Refused(WindowCommandLine line, const std::string& why) {
+  line.action = WindowCommandLine::Action::kUsageError;
+  line.error = "ornat: " + why + "\n";
+  return line;
+}
+
+// Why a --port cannot name a line ("" when it can): empty, or a URL that is not one.
+std::string PortNameProblem(const std::string& name) {
+  if (name.empty()) return "--port needs a port name";
+  if (!HasUrlScheme(name)) return {};
+  const PortUrlParse url = ParsePortUrl(name);
+  return url.url ? std::string() : "--port " + url.error;
+}
+
+}  // namespace
 
 WindowCommandLine ParseWindowCommandLine(const std::vector<std::string>& args) {
   WindowCommandLine line;
@@ -20,12 +40,16 @@ WindowCommandLine ParseWindowCommandLine(const std::vector<std::string>& args) {
       line.journal_path = args[++i];
     } else if (arg.rfind("--journal=", 0) == 0) {
       line.journal_path = arg.substr(10);
+    } else if ((arg == "--port" && i + 1 < args.size()) || arg.rfind("--port=", 0) == 0) {
+      line.port = arg == "--port" ? args[++i] : arg.substr(7);
+      if (std::string why = PortNameProblem(*line.port); !why.empty())
+        return Refused(std::move(line), why);
     } else {
-      line.action = WindowCommandLine::Action::kUsageError;
-      line.error = std::string("ornat: ") +
-                   (arg == "--journal" ? "a file name must follow" : "unknown argument") + " \"" +
-                   arg + "\" (ornat --help lists the options)\n";
-      return line;
+      return Refused(std::move(line), (arg == "--journal" ? "a file name must follow"
+                                       : arg == "--port"  ? "a port name must follow"
+                                                          : "unknown argument") +
+                                          std::string(" \"") + arg +
+                                          "\" (ornat --help lists the options)");
     }
   }
   return line;
@@ -44,6 +68,11 @@ std::string WindowUsage(const std::string& usage_line, const std::string& toolki
          "                   file that cannot be opened is reported and the window runs "
          "without\n"
          "                   one; a write that fails later (a full disk) is reported once\n"
+         "  --port NAME      preselect that port, as if chosen in the Port menu: a port "
+         "found,\n"
+         "                   a named line of the lines file, a device path or a URL\n"
+         "                   (tcp://HOST:PORT, rfc2217://HOST:PORT, "
+         "modbus-tcp://HOST[:PORT])\n"
          "  --help           this text\n"
          "  --version        the version\n" +
          toolkit_options + see_also + "\n";

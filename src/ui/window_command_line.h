@@ -1,6 +1,6 @@
 #pragma once
 // The window program's own command line, the same for ornat and ornat.exe: --journal
-// FILE, --help, --version. What the toolkit takes for itself (Qt's -platform...) is
+// FILE, --port NAME, --help, --version. What the toolkit takes for itself (Qt's -platform...) is
 // taken out before these are read.
 
 #include <memory>
@@ -16,6 +16,8 @@ struct WindowCommandLine {
   enum class Action { kRun, kHelp, kVersion, kUsageError };
   Action action = Action::kRun;
   std::optional<std::string> journal_path;
+  // --port NAME: the port preselected, as if chosen in the Port menu.
+  std::optional<std::string> port;
   // kUsageError: the line to show, ending in a line feed.
   std::string error;
 };

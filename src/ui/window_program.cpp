@@ -34,6 +34,13 @@ void WindowProgram::JournalCannotBeOpened(const std::string& why) {
   Warn("The journal cannot be kept: " + why + ".\nThe window runs without a journal.");
 }
 
+void WindowProgram::TellLinesFileWarnings(const std::vector<std::string>& warnings) {
+  if (warnings.empty()) return;
+  std::string text = "Lines of the lines file cannot be used (the others are in the Port menu):";
+  for (const std::string& warning : warnings) text += "\n" + warning;
+  Warn(text);
+}
+
 void WindowProgram::Warn(const std::string& text) {
   std::string line = text;
   std::replace(line.begin(), line.end(), '\n', ' ');

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "modbus/exchange_observer.h"
 #include "ui/main_window.h"
@@ -51,6 +52,14 @@ class WindowProgram {
   void SetWarningView(WarningView show) { show_warning_ = std::move(show); }
   void WatchJournal(ExchangeJournal& journal);
   void JournalCannotBeOpened(const std::string& why);
+  // The lines file's bad lines (UserLines::warnings), told as one warning, as the
+  // journal's troubles are; nothing when there are none.
+  void TellLinesFileWarnings(const std::vector<std::string>& warnings);
+  // A command line's --port: the port chosen by name as in the Port menu
+  // (TForm1::ChoosePort), after start-up.
+  void ChoosePort(const std::string& name) {
+    Do([this, &name] { form_->ChoosePort(name); });
+  }
 
  private:
   void Warn(const std::string& text);

@@ -82,6 +82,8 @@ class MainView::ControlFactory : public ControlVisitor {
   void Visit(TTeMenuBar& m) override {
     b_.kind = Kind::kMenuBar;
     view_.menu_bar_ = std::make_unique<MenuBar>(m, view_.ctx_, view_.client_);
+    MainView* view = &view_;
+    view_.menu_bar_->SetHintView([view](const std::string& hint) { view->ShowMenuHint(hint); });
     BindOwnClass(view_.menu_bar_.get());
   }
 
@@ -89,6 +91,7 @@ class MainView::ControlFactory : public ControlVisitor {
     b_.kind = Kind::kStatusBar;
     HWND hwnd = b_.hwnd =
         Make(STATUSCLASSNAMEW, WS_VISIBLE | CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER);
+    view_.status_bar_ = hwnd;
     MainView* view = &view_;
     b_.place = [view, hwnd, &s](const RECT& r) { view->PlaceStatusBar(hwnd, s, r); };
     b_.mirror = [view, hwnd, &s] { view->MirrorStatusBar(hwnd, s); };

@@ -1,8 +1,8 @@
 // ornat.exe: the service tool's window on Windows. Closing the window ends the program
 // (the port is closed as the window's logic is destroyed). The command line:
-// --journal FILE keeps a journal of every exchange; --help and --version answer
-// without opening a window (into a redirected stdout, on the console the program was
-// started from, else in a box). The arguments are read from the wide command line, so a
+// --journal FILE keeps a journal of every exchange; --port NAME preselects a port; --help and
+// --version answer without opening a window (into a redirected stdout, on the console the program
+// was started from, else in a box). The arguments are read from the wide command line, so a
 // journal's path with Cyrillic or accented letters names its file whatever the ANSI
 // code page.
 
@@ -12,6 +12,7 @@
 
 #include "journal/exchange_journal.h"
 #include "serial/device_factory.h"
+#include "serial/network/user_lines.h"
 #include "serial/translation.h"
 #include "text/wide.h"
 #include "ui/window_command_line.h"
@@ -52,7 +53,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
   using ornat::win32::TellFromCommandLine;
   switch (line.action) {
     case ornat::WindowCommandLine::Action::kHelp:
-      TellFromCommandLine(ornat::WindowUsage("Usage: ornat [--journal FILE]", "",
+      TellFromCommandLine(ornat::WindowUsage("Usage: ornat [--journal FILE] [--port NAME]", "",
                                              "ornat-cli.exe is the same logic without a window."),
                           false);
       return 0;
@@ -80,11 +81,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
       ornat::OpenWindowJournal(line, journal_error);
   int code = 0;
   {
+    ornat::UserLines lines = ornat::LoadUserLines();
     ornat::SwitchingCommDevice device;
-    ornat::win32::Program program(device, nullptr, journal.get());
+    ornat::win32::Program program(device, nullptr, journal.get(), std::move(lines.lines));
     if (journal) program.WatchJournal(*journal);
     program.Start(show);
+    if (line.port) program.ChoosePort(*line.port);
     if (!journal_error.empty()) program.JournalCannotBeOpened(journal_error);
+    program.TellLinesFileWarnings(lines.warnings);
     code = program.Run();
   }
   ::CoUninitialize();

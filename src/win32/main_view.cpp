@@ -265,6 +265,17 @@ void MainView::MirrorCaption(Bound& b) {
     ::SendMessageW(b.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
 }
 
+void MainView::ShowMenuHint(const std::string& hint) {
+  if (status_bar_ == nullptr) return;
+  if (hint.empty()) {
+    ::SendMessageW(status_bar_, SB_SIMPLE, FALSE, 0);  // the panels, with their texts
+    return;
+  }
+  ::SendMessageW(status_bar_, SB_SIMPLE, TRUE, 0);
+  const std::wstring text = Wide(hint);
+  ::SendMessageW(status_bar_, SB_SETTEXTW, SB_SIMPLEID, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
 void MainView::MirrorStatusBar(HWND hwnd, const TStatusBar& bar) {
   // The panels that must show all of their text (the last is cut at the window's edge
   // by design) decide the bar's font.

@@ -135,6 +135,9 @@ class MainView {
   void Mirror(Bound& b);
   void MirrorCaption(Bound& b);
   void MirrorStatusBar(HWND hwnd, const TStatusBar& bar);
+  // A menu item's hint across the status bar while the item is highlighted, as Windows
+  // programs show a menu's help; "" gives the panels back.
+  void ShowMenuHint(const std::string& hint);
   void MirrorMemo(HWND hwnd, const TTeMemo& memo);
   void PlaceStatusBar(HWND hwnd, const TStatusBar& bar, const RECT& r);
   void Place(Bound& b);
@@ -167,6 +170,7 @@ class MainView {
   std::vector<ATOM> atoms_;
   AccessibleNames accessible_names_;
   std::unique_ptr<MenuBar> menu_bar_;
+  HWND status_bar_ = nullptr;
   std::unique_ptr<SpeedListBinding> speed_list_;
   std::map<const TControl*, std::unique_ptr<SpinEditBinding>> spin_edits_;
   std::unique_ptr<StatusGridView> grid_;

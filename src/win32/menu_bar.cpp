@@ -158,7 +158,7 @@ HMENU MenuBar::Build(TTeItem& item) {
                     text.c_str());
     } else {
       const UINT id = next_id_++;
-      commands_[id] = Command{child, child->Caption()};
+      commands_[id] = Command{child, child->Caption(), child->Hint()};
       ::AppendMenuW(menu, MF_STRING | checked, id, text.c_str());
     }
     built_[child] = {menu, static_cast<UINT>(k)};
@@ -242,9 +242,14 @@ bool MenuBar::OpenByLetter(wchar_t letter) {
 void MenuBar::MenuSelect(WPARAM wp, LPARAM lp) {
   if (!tracking_) return;
   const UINT flags = HIWORD(wp);
-  if (flags == 0xFFFF && lp == 0) return;  // the menu closes
+  if (flags == 0xFFFF && lp == 0) {  // the menu closes
+    ShowHint("");
+    return;
+  }
   current_menu_ = reinterpret_cast<HMENU>(lp);
   current_is_popup_ = (flags & MF_POPUP) != 0;
+  const auto command = commands_.find(LOWORD(wp));
+  ShowHint(!current_is_popup_ && command != commands_.end() ? command->second.hint : "");
 }
 
 void MenuBar::Track(int i, bool select_first) {
@@ -283,6 +288,7 @@ void MenuBar::Track(int i, bool select_first) {
     if (hook_ != nullptr) ::UnhookWindowsHookEx(hook_);
     hook_ = nullptr;
     g_tracking = nullptr;
+    ShowHint("");
     auto command = commands_.find(id);
     if (id != 0 && command != commands_.end()) chosen = command->second;
     DestroyBuilt();
@@ -318,7 +324,7 @@ void MenuBar::Track(int i, bool select_first) {
     TTeItem* item = chosen->item;
     ctx_.gate->Enter([this, item, caption = chosen->caption] {
       // Still there and still what was picked when the gate lets it run.
-      if (StillShown(Command{item, caption})) item->Click();
+      if (StillShown(Command{item, caption, {}})) item->Click();
     });
   }
 }

@@ -22,6 +22,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -57,6 +58,11 @@ class MenuBar {
 
   // Messages the system sends the owner of an open menu (the main window).
   void MenuSelect(WPARAM wp, LPARAM lp);
+  // Told the hint of the item highlighted in an open menu (what the system knows of a
+  // port), and "" when the highlighted item has none or the menu closes.
+  void SetHintView(std::function<void(const std::string& hint)> show) {
+    show_hint_ = std::move(show);
+  }
 
   // For tests and screen readers: the rectangle of top-level item i (client pixels).
   RECT ItemRect(int i) const;
@@ -66,7 +72,12 @@ class MenuBar {
   struct Command {
     TTeItem* item;
     std::string caption;  // as the menu showed it
+    std::string hint;     // the item's, as the menu was built
   };
+  void ShowHint(const std::string& hint) {
+    if (show_hint_) show_hint_(hint);
+  }
+  std::function<void(const std::string& hint)> show_hint_;
   static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK Filter(int code, WPARAM wp, LPARAM lp);
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);

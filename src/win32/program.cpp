@@ -8,8 +8,10 @@ namespace {
 // The environment of the window on this screen: the primary monitor's height and the
 // scroll bar's width, as pixels at 96 dpi.
 FormEnvironment Win32Environment(Scheduler& scheduler, HandlerGate& gate, Dispatcher& dispatcher,
-                                 Dialogs& dialogs, CommDevice& device, PortListSource* ports) {
+                                 Dialogs& dialogs, CommDevice& device, PortListSource* ports,
+                                 std::vector<NamedLine> named_lines) {
   FormEnvironment env = FormEnvironment::Of(scheduler, gate, dispatcher, dialogs, device, ports);
+  env.named_lines = std::move(named_lines);
   const int dpi = SystemDpi();
   env.screen_height = Unscale(::GetSystemMetrics(SM_CYSCREEN), dpi);
   env.vscroll_width = MetricForDpi(SM_CXVSCROLL, kBaseDpi);
@@ -17,8 +19,11 @@ FormEnvironment Win32Environment(Scheduler& scheduler, HandlerGate& gate, Dispat
 }
 }  // namespace
 
-Program::Program(CommDevice& device, PortListSource* ports, ExchangeObserver* exchanges)
-    : window_(Win32Environment(loop_, gate_, loop_, dialogs_, device, ports), exchanges),
+Program::Program(CommDevice& device, PortListSource* ports, ExchangeObserver* exchanges,
+                 std::vector<NamedLine> named_lines)
+    : window_(
+          Win32Environment(loop_, gate_, loop_, dialogs_, device, ports, std::move(named_lines)),
+          exchanges),
       view_(std::make_unique<MainView>(window_.form(), gate_)) {
   view_->Create();
   dialogs_.SetOwner(view_->Window());

@@ -260,6 +260,10 @@ TEST(Bindings, ThePortSubmenuFollowsItsRunTimeChildren) {
     EXPECT_TRUE(win.view->ActionOf(extra)->isChecked());
     extra.SetCaption("COM8");
     EXPECT_EQ(texts().back(), "COM8");
+    extra.SetHint("USB 0403:6001 FTDI FT232R USB UART, serial A50285BI");
+    EXPECT_EQ(win.view->ActionOf(extra)->toolTip().toStdString(), extra.Hint());
+    EXPECT_EQ(win.view->ActionOf(extra)->statusTip().toStdString(), extra.Hint());
+    EXPECT_TRUE(win.view->MenuOf(port)->toolTipsVisible());
     int clicks = 0;
     extra.OnClick = [&](TObject*) { ++clicks; };
     win.view->ActionOf(extra)->trigger();

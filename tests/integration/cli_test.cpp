@@ -624,6 +624,28 @@ std::vector<std::string> Requests(const SimProcess& sim) {
   return FramesHex(sim.WireRequests());
 }
 
+TEST(Cli, NamedLinesFollowThePortsAndANameGivenAsPortOpensItsTarget) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Started());
+  const std::string lines = sim.runtime_dir() + "/config/ornat/lines";
+  std::filesystem::create_directories(sim.runtime_dir() + "/config/ornat");
+  std::ofstream(lines) << "Стенд = ornat-sim net-delay=0\nno equals sign\nsocat = /tmp/ttyV0\n";
+  const std::string warning = "ornat-cli: the lines file \"" + lines +
+                              "\", line 2: \"no equals sign\" is not NAME = TARGET\n";
+  const CliRun text = RunCli({"ports"}, sim.runtime_dir());
+  EXPECT_EQ(text.err, warning);  // once a run, the rest used
+  EXPECT_EQ(text.out.substr(text.out.find("Стенд")),
+            "Стенд = ornat-sim net-delay=0\nsocat = /tmp/ttyV0\n");
+  const json doc = json::parse(RunCli({"ports", "--json", "-v"}, sim.runtime_dir()).out);
+  EXPECT_EQ(doc["lines"][0],
+            json::parse(R"({"name":"Стенд","target":"ornat-sim","net_delay_ms":0})"));
+  EXPECT_EQ(doc["descriptions"][0], "") << "a registered virtual port has no adapter";
+  const CliRun query = RunCli({"query", "--port", "Стенд", "--json"}, sim.runtime_dir());
+  EXPECT_EQ(query.exit, 0);
+  EXPECT_EQ(query.err, warning);
+  EXPECT_EQ(json::parse(query.out)["port"], "ornat-sim");
+}
+
 bool HasRawControl(const std::string& text) {
   for (char ch : text) {
     const auto b = static_cast<unsigned char>(ch);

@@ -37,7 +37,7 @@ void TempDir::Write(const std::string& name, const std::string& content) const {
   out << content;
 }
 
-BasicForm::BasicForm(int screen_height, bool hold_line) {
+BasicForm::BasicForm(int screen_height, bool hold_line, std::vector<NamedLine> named_lines) {
   FormEnvironment env;
   env.scheduler = &clock;
   env.gate = &gate;
@@ -49,6 +49,7 @@ BasicForm::BasicForm(int screen_height, bool hold_line) {
   env.screen_height = screen_height;
   env.vscroll_width = 17;
   env.hold_line = hold_line;
+  env.named_lines = std::move(named_lines);
   form = std::make_unique<TForm1>(env);
 }
 

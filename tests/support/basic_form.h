@@ -2,6 +2,7 @@
 // A TForm1 on a virtual clock with the scripted serial device (recorded), scripted dialogs and a
 // port list the test fills; nothing runs until the test drives it.
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,10 +21,15 @@ namespace ornat::testing {
 class FakePortList : public PortListSource {
  public:
   std::optional<std::vector<std::string>> ports = std::vector<std::string>{};
+  std::map<std::string, std::string> descriptions;  // what Describe gives, by port
   int calls = 0;
   std::optional<std::vector<std::string>> ListPorts() override {
     ++calls;
     return ports;
+  }
+  std::string Describe(const std::string& port) override {
+    const auto it = descriptions.find(port);
+    return it == descriptions.end() ? std::string() : it->second;
   }
 };
 
@@ -44,7 +50,8 @@ class TempDir {
 struct BasicForm {
   // hold_line: the window takes its line's lock (LineLock) as the programs do; off, as
   // every test process shares the scripted device's port names.
-  explicit BasicForm(int screen_height = 1080, bool hold_line = false);
+  explicit BasicForm(int screen_height = 1080, bool hold_line = false,
+                     std::vector<NamedLine> named_lines = {});
   ScriptedDialogs dialogs;
   HandlerGate gate{dialogs};
   VirtualScheduler clock;

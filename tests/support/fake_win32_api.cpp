@@ -275,6 +275,37 @@ FakeWin32::FakeWin32() {
     key_open_ = false;
     return kErrorSuccess;
   };
+
+  api_.SetupDiGetClassDevsPorts = [this]() -> HDevInfo {
+    dev_info_open_ = true;
+    return H(kDevInfo);
+  };
+  api_.SetupDiEnumDeviceInfo = [this](HDevInfo, Dword index, DevInfoData* data) -> Bool {
+    data->DevInst = index;
+    t_last_error = kErrorNoMoreItems;
+    return index < port_devices_.size();
+  };
+  api_.SetupDiGetDeviceRegistryPropertyW = [this](HDevInfo, DevInfoData* data, Dword property,
+                                                  Dword* type, std::uint8_t* buffer, Dword size,
+                                                  Dword* required) -> Bool {
+    const auto& name = port_devices_.at(data->DevInst);
+    if (property != kSpdrpFriendlyName || !name) return 0;
+    *type = kRegSz;
+    *required = static_cast<Dword>((name->size() + 1) * 2);
+    t_last_error = kErrorInsufficientBuffer;
+    if (size < *required) return 0;
+    std::memcpy(buffer, name->c_str(), *required);  // little-endian, as Windows runs
+    return 1;
+  };
+  api_.SetupDiDestroyDeviceInfoList = [this](HDevInfo set) -> Bool {
+    const bool ours = N(set) == kDevInfo && dev_info_open_;
+    dev_info_open_ = false;
+    return ours;
+  };
+}
+
+void FakeWin32::SetPortDevices(std::vector<std::optional<std::u16string>> friendly_names) {
+  port_devices_ = std::move(friendly_names);
 }
 
 bool FakeWin32::Enter(Win32Call call, std::unique_lock<std::mutex>&) {

@@ -23,6 +23,9 @@
 //   code itself); GetLastError() is kept per thread, as the system keeps it.
 // - Registry: SetRegistryValues(list) fills HKLM\...\SERIALCOMM (name, type, data);
 //   RefuseKey(error) makes RegOpenKeyExA fail.
+// - SetupAPI: SetPortDevices(names) gives the Ports class's present devices with these
+//   friendly names (nullopt: a device without one); the set's handle is kDevInfo
+//   (DevInfoOpen() until destroyed).
 // Thread-safe: the device is used from two threads at once.
 
 #include <condition_variable>
@@ -58,6 +61,7 @@ class FakeWin32 {
  public:
   static constexpr std::uint64_t kDevice = 0x100;
   static constexpr std::uint64_t kKey = 0x300;
+  static constexpr std::uint64_t kDevInfo = 0x400;
 
   FakeWin32();
   const win32::Win32Api& api() const { return api_; }
@@ -93,6 +97,8 @@ class FakeWin32 {
 
   void SetRegistryValues(std::vector<RegistryValue> values);
   void RefuseKey(win32::Long error);
+  void SetPortDevices(std::vector<std::optional<std::u16string>> friendly_names);
+  bool DevInfoOpen() const { return dev_info_open_; }
 
  private:
   struct Event {
@@ -129,6 +135,8 @@ class FakeWin32 {
   win32::Dword modem_status_ = 0;
   std::vector<RegistryValue> registry_;
   win32::Long refuse_key_ = 0;
+  std::vector<std::optional<std::u16string>> port_devices_;
+  bool dev_info_open_ = false;
 };
 
 }  // namespace ornat::testing

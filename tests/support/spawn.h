@@ -1,7 +1,8 @@
 #pragma once
 // Starting a helper program (ornat-sim, ornat-cli) for a test, with XDG_RUNTIME_DIR set
 // to a folder of the test's own so that the virtual ports it sees or registers are the
-// test's, and ending a child at once. Header-only, for the benchmarks too.
+// test's, and XDG_CONFIG_HOME to <runtime_dir>/config (so its lines file is the test's,
+// never the user's); and ending a child at once. Header-only, for the benchmarks too.
 
 #include <signal.h>
 #include <spawn.h>
@@ -16,14 +17,17 @@ extern char** environ;
 namespace ornat::testing {
 
 // posix_spawn of `program` with args (argv[0] is added) in this process's environment
-// with XDG_RUNTIME_DIR replaced; the pid, or -1.
+// with XDG_RUNTIME_DIR and XDG_CONFIG_HOME replaced; the pid, or -1.
 inline pid_t SpawnWithRuntimeDir(const char* program, std::vector<std::string> args,
                                  const std::string& runtime_dir,
                                  const posix_spawn_file_actions_t* actions) {
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e)
-    if (std::strncmp(*e, "XDG_RUNTIME_DIR=", 16) != 0) env.emplace_back(*e);
+    if (std::strncmp(*e, "XDG_RUNTIME_DIR=", 16) != 0 &&
+        std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0)
+      env.emplace_back(*e);
   env.push_back("XDG_RUNTIME_DIR=" + runtime_dir);
+  env.push_back("XDG_CONFIG_HOME=" + runtime_dir + "/config");
   std::vector<char*> envp;
   for (auto& s : env) envp.push_back(s.data());
   envp.push_back(nullptr);

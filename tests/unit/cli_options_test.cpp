@@ -113,7 +113,7 @@ TEST(CliOptions, EveryOptionThatWouldChangeNothingInACommandIsRefusedAndSaysWhy)
     return extra;
   };
   const Use commands[] = {
-      {{"ports"}, {"--json"}},
+      {{"ports"}, {"--json", "--verbose", "-v"}},
       {{"query"}, with_common({})},
       {{"watch"}, with_common({"--count"})},
       {{"set", "tactic", "3"}, with_common({})},
@@ -191,6 +191,13 @@ TEST(CliOptions, EveryOptionThatWouldChangeNothingInACommandIsRefusedAndSaysWhy)
   }
   // --baud alone is the survey's speed.
   EXPECT_EQ(Refusal({"survey", "--baud", "19200"}), "");
+}
+
+TEST(CliOptions, APortIsANameAPathOrAUrlAndAUrlThatIsNoneIsAUsageError) {
+  for (const char* port : {"Котельная", "/tmp/ttyV0", "rfc2217://[::1]:4001", "modbus-tcp://gw"})
+    EXPECT_EQ(Parse({"query", "--port", port}).port, port);
+  EXPECT_EQ(Refusal({"query", "--port", "tcp://h:70000"}),
+            "--port \"tcp://h:70000\": the port is 70000; it must be 1 to 65535");
 }
 
 TEST(CliOptions, ServiceTakesOneOfTheThreeBlocks) {

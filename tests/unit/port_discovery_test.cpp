@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 #include "serial/comport.h"
 #include "serial/port_discovery.h"
@@ -195,6 +196,43 @@ TEST(PortDiscovery, AReopenThatFailsInMyIsDroppedAndPanelZeroKeepsItsText) {
   EXPECT_EQ(f.form->StatusBar1.PanelText(0), "COM1");
   EXPECT_EQ(f.form->ComPort1().Port(), "COM2");
   EXPECT_TRUE(f.dialogs.exceptions.empty());
+}
+
+TEST(PortDiscovery, NamedLinesFollowTheFoundPortsWithinThirtyTwoItemsAndOpenTheirTarget) {
+  const std::vector<NamedLine> lines = {{"Котельная", "rfc2217://h:4001", 250, 1},
+                                        {"socat", "/tmp/ttyV0", {}, 2}};
+  struct Case {
+    std::optional<Names> found;  // nullopt: no list (and no comports.txt)
+    std::string port_before, panel_before, chosen, port_after;
+    std::size_t items;
+  } cases[] = {
+      {Names{"ttyS0", "ttyUSB0"}, "COM1", "", "ttyS0", "ttyS0", 4},
+      {Names{"/tmp/ttyV0"}, "/tmp/ttyV0", "/tmp/ttyV0", "/tmp/ttyV0", "/tmp/ttyV0", 3},
+      {std::nullopt, "COM1", "", "Котельная", "rfc2217://h:4001", 2},
+      {Names(31, "x"), "x", "x", "x", "x", 32},  // room for one line only
+  };
+  for (const Case& c : cases) {
+    BasicForm f(1080, false, lines);
+    f.ports.ports = c.found;
+    f.ports.descriptions["ttyS0"] = "USB 0403:6001";
+    f.form->ComPort1().SetPort(c.port_before);
+    f.form->StatusBar1.SetPanelText(0, c.panel_before);
+    f.Create();
+    TForm1& w = *f.form;
+    Names items = c.found.value_or(Names{});
+    for (const NamedLine& l : lines) items.push_back(l.name);
+    items.resize(std::max<std::size_t>(c.items, c.found.value_or(Names{}).size()));
+    EXPECT_EQ(Captions(w), items) << c.chosen;
+    EXPECT_EQ(w.StatusBar1.PanelText(0), c.chosen);
+    EXPECT_EQ(w.ComPort1().Port(), c.port_after);
+    if (c.items != 4) continue;
+    EXPECT_EQ(w.PORT1.Item(0)->Hint(), "USB 0403:6001");
+    EXPECT_EQ(w.PORT1.Item(2)->Hint(), "rfc2217://h:4001 net-delay=250");
+    w.PORT1.Item(2)->Click();  // the named line, kept by the next discovery
+    w.TeMenuBar1MouseDown(&w, TMouseButton::mbLeft, 0, 0, 0);
+    EXPECT_EQ(Checked(w), Names{"Котельная"});
+    EXPECT_EQ(w.ComPort1().Port(), "rfc2217://h:4001");
+  }
 }
 
 TEST(PortListFile, SplitsLinesOnLfOrCrLfAndTrimsNothingElse) {

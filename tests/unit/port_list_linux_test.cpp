@@ -87,6 +87,36 @@ TEST(LinuxPortList, AnUnreadableClassFolderCannotBeOpenedAndAnEmptyOneHoldsNothi
   EXPECT_FALSE(LinuxPortList(fs.root.path() + "/missing", fs.ports()).ListPorts().has_value());
 }
 
+TEST(LinuxPortList, TwoAdaptersOfOneKindAreToldApartByWhatTheirUsbDeviceAndUdevSay) {
+  FakeSysfs fs;
+  const std::string by_id = fs.root.path() + "/by-id", usb = fs.root.path() + "/devices/usb1/";
+  std::filesystem::create_directories(by_id);
+  const auto tty = [&](const std::string& name, const std::string& below,
+                       const std::vector<std::string>& attributes) {
+    const char* names[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
+    std::filesystem::create_directories(usb + below);
+    for (std::size_t i = 0; i < attributes.size(); ++i)
+      std::ofstream(usb + below.substr(0, 3) + "/" + names[i]) << attributes[i] << "\n";
+    std::filesystem::create_directories(fs.tty() + "/" + name);
+    std::filesystem::create_directory_symlink(usb + below, fs.tty() + "/" + name + "/device");
+  };
+  tty("ttyUSB0", "1-1/1-1:1.0/ttyUSB0", {"0403", "6001", "FTDI", "FT232R USB UART", "A502"});
+  tty("ttyUSB1", "1-2/1-2:1.0/ttyUSB1", {"0403", "6001", "FTDI", "FT232R USB UART", "A9XK"});
+  tty("ttyACM0", "1-4/1-4:1.0", {"2341", "0043"});  // cdc-acm: the interface itself
+  fs.Add("ttyS0", true);                            // on the board: no USB device above
+  std::filesystem::create_symlink("../../ttyUSB1", by_id + "/usb-FTDI_A9XK-if00-port0");
+  std::filesystem::create_symlink("../../ttyUSB10", by_id + "/usb-other-if00-port0");
+  LinuxPortList list(fs.tty(), fs.ports(), by_id);
+  const std::pair<const char*, std::string> cases[] = {
+      {"ttyUSB0", "USB 0403:6001 FTDI FT232R USB UART, serial A502"},
+      {"ttyUSB1",
+       "USB 0403:6001 FTDI FT232R USB UART, serial A9XK, " + by_id + "/usb-FTDI_A9XK-if00-port0"},
+      {"ttyACM0", "USB 2341:0043"},
+      {"ttyS0", ""},
+      {"ornat-sim", ""}};
+  for (const auto& [port, description] : cases) EXPECT_EQ(list.Describe(port), description);
+}
+
 TEST(LinuxPortList, NaturalOrderComparesDigitRunsAsNumbers) {
   EXPECT_TRUE(NaturalLess("ttyS2", "ttyS10"));
   EXPECT_FALSE(NaturalLess("ttyS10", "ttyS2"));

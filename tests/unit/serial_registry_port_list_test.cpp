@@ -10,6 +10,7 @@
 #include "serial/platform/win32_port_list.h"
 #include "support/basic_form.h"
 #include "support/fake_win32_api.h"
+#include "text/utf16.h"
 #include "ui/exchange_log.h"
 
 namespace ornat {
@@ -112,6 +113,21 @@ TEST(RegistryPortList, ARefusedKeyCannotBeOpenedAndDiscoveryFallsBackToTheFile) 
     for (std::size_t i = 0; i < w.PORT1.Count(); ++i) items.push_back(w.PORT1.Item(i)->Caption());
     EXPECT_EQ(items, c.items) << c.name;
     EXPECT_EQ(w.ComPort1().Port(), "COM1") << c.name;
+  }
+}
+
+TEST(RegistryPortList, DescribesAPortByTheFriendlyNameOfItsDeviceInThePortsClass) {
+  const std::u16string long_name = std::u16string(300, u'Я') + u" (COM12)";  // > 512 bytes
+  const std::pair<const char*, std::string> cases[] = {{"COM5", "USB Serial Port (COM5)"},
+                                                       {"COM3", "Последовательный порт USB (COM3)"},
+                                                       {"COM12", text::Utf8FromUtf16(long_name)},
+                                                       {"COM1", ""}};  // "(COM15)" is not COM1's
+  for (const auto& [port, description] : cases) {
+    FakeWin32 fake;
+    fake.SetPortDevices({u"Communications Port (COM15)", std::nullopt, u"USB Serial Port (COM5)",
+                         u"Последовательный порт USB (COM3)", long_name});
+    EXPECT_EQ(RegistryPortList(fake.api()).Describe(port), description) << port;
+    EXPECT_FALSE(fake.DevInfoOpen()) << port << ": the set is destroyed";
   }
 }
 

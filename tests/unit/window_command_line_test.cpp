@@ -40,6 +40,10 @@ TEST(WindowCommandLine, EachArgumentIsReadOrRefusedWithItsReason) {
        Action::kUsageError,
        "x",
        "ornat: unknown argument \"-v\" (ornat --help lists the options)\n"},
+      {{"--port=tcp://h:0", "--journal", "j"},
+       Action::kUsageError,
+       std::nullopt,
+       "ornat: --port \"tcp://h:0\": the port is 0; it must be 1 to 65535\n"},
       // A name given bare is not taken for a journal.
       {{"a.jsonl"},
        Action::kUsageError,
@@ -53,6 +57,7 @@ TEST(WindowCommandLine, EachArgumentIsReadOrRefusedWithItsReason) {
     EXPECT_EQ(line.journal_path, c.journal) << which;
     EXPECT_EQ(line.error, c.error) << which;
   }
+  EXPECT_EQ(ParseWindowCommandLine({"--port", "Котельная"}).port, "Котельная");
 }
 
 TEST(WindowCommandLine, TheUsageNamesEveryOptionAndTheToolkitsOwn) {

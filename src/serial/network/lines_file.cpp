@@ -22,6 +22,24 @@ std::string Quoted(std::string_view text) {
   return out;
 }
 
+// Takes a trailing " net-delay=MS" off the target into named.net_delay_ms; the problem
+// with its value, or "".
+std::string TakeNetDelay(NamedLine& named) {
+  constexpr std::string_view kKey = "net-delay=";
+  const std::size_t space = named.target.find_last_of(" \t");
+  const std::size_t start = space == std::string::npos ? 0 : space + 1;
+  if (named.target.compare(start, kKey.size(), kKey) != 0) return {};
+  const std::string value = named.target.substr(start + kKey.size());
+  named.target = std::string(Trim(std::string_view(named.target).substr(0, start)));
+  const bool digits = !value.empty() && value.size() <= 5 &&
+                      value.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits || std::stoi(value) > kMaxNetDelayMs)
+    return Quoted("net-delay=" + value) + ": the round-trip allowance is 0 to " +
+           std::to_string(kMaxNetDelayMs) + " ms";
+  named.net_delay_ms = std::stoi(value);
+  return {};
+}
+
 // The problem with one "NAME = TARGET" line, or "" when it names a line.
 std::string Judge(std::string_view line, const LinesFile& file, NamedLine& named) {
   const std::size_t eq = line.find('=');
@@ -29,6 +47,7 @@ std::string Judge(std::string_view line, const LinesFile& file, NamedLine& named
   named.name = std::string(Trim(line.substr(0, eq)));
   named.target = std::string(Trim(line.substr(eq + 1)));
   if (named.name.empty()) return "no name before '='";
+  if (std::string delay = TakeNetDelay(named); !delay.empty()) return delay;
   if (named.target.empty()) return "no port after " + Quoted(named.name + " =");
   if (HasUrlScheme(named.name))
     return "the name " + Quoted(named.name) + " is a URL: give the line a name of its own";

@@ -1,7 +1,10 @@
 #include "serial/platform/port_list.h"
 
 #include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -13,8 +16,11 @@ namespace ornat {
 
 LinuxPortList::LinuxPortList() : LinuxPortList("/sys/class/tty", VirtualPortsDirectory()) {}
 
-LinuxPortList::LinuxPortList(std::string sysfs_class, std::string virtual_dir)
-    : sysfs_class_(std::move(sysfs_class)), virtual_dir_(std::move(virtual_dir)) {}
+LinuxPortList::LinuxPortList(std::string sysfs_class, std::string virtual_dir,
+                             std::string by_id_dir)
+    : sysfs_class_(std::move(sysfs_class)),
+      virtual_dir_(std::move(virtual_dir)),
+      by_id_dir_(std::move(by_id_dir)) {}
 
 namespace {
 
@@ -45,7 +51,59 @@ bool IsPlaceholder(const std::string& entry_dir) {
   return value == "0";
 }
 
+// The first line of a sysfs attribute, without its line end; "" when there is none.
+std::string Attribute(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+
+// The USB device folder above a tty's device: the tty hangs below one of the device's
+// interfaces (cdc-acm) or below the usb-serial port of one (ftdi_sio, ch341...).
+std::optional<std::string> UsbDeviceOf(const std::string& tty_dir) {
+  char resolved[PATH_MAX];
+  if (realpath((tty_dir + "/device").c_str(), resolved) == nullptr) return std::nullopt;
+  std::string dir = resolved;
+  for (int up = 0; up < 4 && dir.size() > 1; ++up) {
+    if (Exists(dir + "/idVendor")) return dir;
+    dir.erase(dir.find_last_of('/'));
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::string LinuxPortList::Describe(const std::string& port) {
+  std::vector<std::string> parts;
+  if (port.find('/') == std::string::npos) {
+    if (const auto usb = UsbDeviceOf(sysfs_class_ + "/" + port)) {
+      parts.push_back("USB " + Attribute(*usb + "/idVendor") + ":" +
+                      Attribute(*usb + "/idProduct"));
+      std::string name = Attribute(*usb + "/manufacturer");
+      const std::string product = Attribute(*usb + "/product");
+      if (!product.empty()) name += (name.empty() ? "" : " ") + product;
+      if (!name.empty()) parts.back() += " " + name;
+      if (const std::string serial = Attribute(*usb + "/serial"); !serial.empty())
+        parts.push_back("serial " + serial);
+    }
+  }
+  // udev's links name the adapter by its serial number (and its place on the bus).
+  std::vector<std::string> links;
+  for (const std::string& entry : DirectoryEntries(by_id_dir_, nullptr)) {
+    char target[PATH_MAX];
+    const ssize_t n = readlink((by_id_dir_ + "/" + entry).c_str(), target, sizeof target - 1);
+    if (n <= 0) continue;
+    const std::string to(target, static_cast<std::size_t>(n));
+    if (to.substr(to.find_last_of('/') + 1) == port) links.push_back(by_id_dir_ + "/" + entry);
+  }
+  std::sort(links.begin(), links.end());
+  parts.insert(parts.end(), links.begin(), links.end());
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
+  return text;
+}
 
 bool NaturalLess(const std::string& a, const std::string& b) {
   std::size_t i = 0, j = 0;

@@ -15,6 +15,10 @@ class PortListSource {
   // The port names in a stable order, or nullopt when the list cannot be opened.
   // An empty vector means the list opened but holds no port.
   virtual std::optional<std::vector<std::string>> ListPorts() = 0;
+  // What the system knows of a port of the list beyond its name, in one line, so that
+  // two adapters of one kind are told apart (maker, model, serial number); "" when it
+  // knows nothing. Never fails.
+  virtual std::string Describe(const std::string& /*port*/) { return {}; }
 };
 
 // Linux: every entry of <sysfs_class>/ (normally /sys/class/tty) that has a `device`
@@ -23,15 +27,23 @@ class PortListSource {
 // exists and whose provider still holds its lock: posix_port_registry.h). Virtual
 // ports come first, then the devices in natural order (ttyS0, ttyS1, ..., ttyS10,
 // ttyUSB0...). The list "cannot be opened" when the sysfs class folder cannot be read.
+//
+// Describe: for a USB adapter, what its USB device tells of itself (the first folder
+// above the tty's `device` with an idVendor): "USB 0403:6001 FTDI FT232R USB UART,
+// serial A50285BI", then every link of <by_id_dir> (normally /dev/serial/by-id) that
+// leads to the port, by its full name. A port with neither (ttyS0, a virtual port) is "".
 class LinuxPortList : public PortListSource {
  public:
-  LinuxPortList();  // /sys/class/tty and the registered virtual ports' folder
-  LinuxPortList(std::string sysfs_class, std::string virtual_dir);
+  LinuxPortList();  // /sys/class/tty, the registered virtual ports, /dev/serial/by-id
+  LinuxPortList(std::string sysfs_class, std::string virtual_dir,
+                std::string by_id_dir = "/dev/serial/by-id");
   std::optional<std::vector<std::string>> ListPorts() override;
+  std::string Describe(const std::string& port) override;
 
  private:
   std::string sysfs_class_;
   std::string virtual_dir_;
+  std::string by_id_dir_;
 };
 
 // "ttyS2" < "ttyS10" < "ttyUSB0": text compared piecewise, digit runs as numbers.

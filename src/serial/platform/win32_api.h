@@ -1,9 +1,9 @@
 #pragma once
 // The Win32 calls of the serial layer, as one table of functions: the communications
-// calls of the device, the events and waits around them, and the registry calls of
-// the port list. Win32Api::Real() (win32_api_windows.cpp, Windows builds only) holds
-// the system's own; tests put a recording fake in its place, so the device's call
-// sequences are tested exactly on Linux and under Wine alike.
+// calls of the device, the events and waits around them, the registry calls of the
+// port list and the SetupAPI calls that name a port's device. Win32Api::Real()
+// (win32_api_windows.cpp, Windows builds only) holds the system's own; tests put a recording fake
+// in its place, so the device's call sequences are tested exactly on Linux and under Wine alike.
 //
 // The types are Win32's, under names of their own so that this header needs no
 // <windows.h>: the device and the port list compile on every platform. Their layouts
@@ -22,6 +22,7 @@ using Dword = std::uint32_t;
 using Bool = int;
 using HKey = void*;
 using Long = std::int32_t;
+using HDevInfo = void*;
 
 // INVALID_HANDLE_VALUE.
 inline Handle InvalidHandle() {
@@ -57,6 +58,17 @@ inline constexpr Long kErrorNoMoreItems = 259;
 inline constexpr Dword kKeyRead = 0x20019;  // KEY_READ
 inline constexpr Dword kRegSz = 1;
 inline constexpr Dword kRegExpandSz = 2;
+// SetupAPI
+inline constexpr Dword kErrorInsufficientBuffer = 122;
+inline constexpr Dword kSpdrpFriendlyName = 0x0C;  // SPDRP_FRIENDLYNAME
+
+// SP_DEVINFO_DATA: one device of a device information set.
+struct DevInfoData {
+  Dword cbSize = sizeof(DevInfoData);
+  std::uint8_t ClassGuid[16] = {};
+  Dword DevInst = 0;
+  std::uintptr_t Reserved = 0;
+};
 
 // DCB, field for field (28 bytes).
 struct Dcb {
@@ -152,6 +164,15 @@ struct Win32Api {
   std::function<Long(HKey key, const char* name, Dword* type, std::uint8_t* data, Dword* data_len)>
       RegQueryValueExA;
   std::function<Long(HKey key)> RegCloseKey;
+
+  // SetupDiGetClassDevsW of the Ports class (GUID_DEVCLASS_PORTS), present devices
+  // only (DIGCF_PRESENT); InvalidHandle() when it fails.
+  std::function<HDevInfo()> SetupDiGetClassDevsPorts;
+  std::function<Bool(HDevInfo set, Dword index, DevInfoData* data)> SetupDiEnumDeviceInfo;
+  std::function<Bool(HDevInfo set, DevInfoData* data, Dword property, Dword* type,
+                     std::uint8_t* buffer, Dword size, Dword* required)>
+      SetupDiGetDeviceRegistryPropertyW;
+  std::function<Bool(HDevInfo set)> SetupDiDestroyDeviceInfoList;
 
   // The system's calls. Windows builds only.
   static const Win32Api& Real();

@@ -8,6 +8,8 @@
 // would otherwise replace the names those headers declare.
 #include <windows.h>
 
+#include <setupapi.h>
+
 namespace ornat::win32 {
 
 namespace {
@@ -19,6 +21,10 @@ static_assert(offsetof(Overlapped, Internal) == offsetof(OVERLAPPED, Internal));
 static_assert(offsetof(Overlapped, InternalHigh) == offsetof(OVERLAPPED, InternalHigh));
 static_assert(offsetof(Overlapped, hEvent) == offsetof(OVERLAPPED, hEvent));
 static_assert(sizeof(Dcb) == sizeof(DCB));
+static_assert(sizeof(DevInfoData) == sizeof(SP_DEVINFO_DATA));
+static_assert(offsetof(DevInfoData, DevInst) == offsetof(SP_DEVINFO_DATA, DevInst));
+static_assert(kSpdrpFriendlyName == SPDRP_FRIENDLYNAME);
+static_assert(kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER);
 static_assert(sizeof(CommTimeoutsRecord) == sizeof(COMMTIMEOUTS));
 static_assert(kKeyRead == KEY_READ);
 static_assert(kErrorIoPending == ERROR_IO_PENDING);
@@ -161,6 +167,29 @@ Win32Api MakeReal() {
     return e;
   };
   api.RegCloseKey = [](HKey key) -> Long { return ::RegCloseKey(static_cast<HKEY>(key)); };
+
+  api.SetupDiGetClassDevsPorts = []() -> HDevInfo {
+    // GUID_DEVCLASS_PORTS, the class of serial and parallel ports.
+    static const GUID kPorts = {
+        0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+    return ::SetupDiGetClassDevsW(&kPorts, nullptr, nullptr, DIGCF_PRESENT);
+  };
+  api.SetupDiEnumDeviceInfo = [](HDevInfo set, Dword index, DevInfoData* data) -> Bool {
+    return ::SetupDiEnumDeviceInfo(set, index, reinterpret_cast<SP_DEVINFO_DATA*>(data));
+  };
+  api.SetupDiGetDeviceRegistryPropertyW = [](HDevInfo set, DevInfoData* data, Dword property,
+                                             Dword* type, std::uint8_t* buffer, Dword size,
+                                             Dword* required) -> Bool {
+    DWORD t = 0, need = 0;
+    const BOOL ok = ::SetupDiGetDeviceRegistryPropertyW(
+        set, reinterpret_cast<SP_DEVINFO_DATA*>(data), property, &t, buffer, size, &need);
+    *type = t;
+    *required = need;
+    return ok;
+  };
+  api.SetupDiDestroyDeviceInfoList = [](HDevInfo set) -> Bool {
+    return ::SetupDiDestroyDeviceInfoList(set);
+  };
   return api;
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "text/utf16.h"
+
 namespace ornat {
 
 using namespace win32;
@@ -50,7 +52,46 @@ std::string StringValue(const Win32Api& api, HKey key, const std::string& name) 
   return text;
 }
 
+// A device's friendly name, in UTF-8; "" when it has none.
+std::string FriendlyName(const Win32Api& api, HDevInfo set, DevInfoData& data) {
+  std::vector<std::uint8_t> buffer(512);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    Dword type = 0, required = 0;
+    if (api.SetupDiGetDeviceRegistryPropertyW(set, &data, kSpdrpFriendlyName, &type, buffer.data(),
+                                              static_cast<Dword>(buffer.size()), &required)) {
+      if (type != kRegSz) return {};
+      std::u16string name;
+      for (std::size_t i = 0; i + 1 < std::min<std::size_t>(required, buffer.size()); i += 2)
+        name.push_back(static_cast<char16_t>(buffer[i] | (buffer[i + 1] << 8)));
+      name.resize(std::min(name.size(), name.find(u'\0')));
+      return text::Utf8FromUtf16(name);
+    }
+    if (api.GetLastError() != kErrorInsufficientBuffer || required <= buffer.size()) return {};
+    buffer.resize(required);
+  }
+  return {};
+}
+
 }  // namespace
+
+std::string RegistryPortList::Describe(const std::string& port) {
+  const HDevInfo set = api_.SetupDiGetClassDevsPorts();
+  if (set == InvalidHandle() || set == nullptr) return {};
+  const std::string suffix = "(" + port + ")";
+  std::string found;
+  DevInfoData data;
+  for (Dword i = 0; api_.SetupDiEnumDeviceInfo(set, i, &data); ++i) {
+    const std::string name = FriendlyName(api_, set, data);
+    if (name.size() >= suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      found = name;
+      break;
+    }
+    data = DevInfoData{};
+  }
+  api_.SetupDiDestroyDeviceInfoList(set);
+  return found;
+}
 
 std::optional<std::vector<std::string>> RegistryPortList::ListPorts() {
   HKey key = nullptr;

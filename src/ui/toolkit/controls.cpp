@@ -300,6 +300,13 @@ void TTeItem::SetCaption(std::string c) {
   if (parent_ != nullptr) parent_->changed_.Emit();
 }
 
+void TTeItem::SetHint(std::string h) {
+  if (h == hint_) return;
+  hint_ = std::move(h);
+  changed_.Emit();
+  if (parent_ != nullptr) parent_->changed_.Emit();
+}
+
 void TTeItem::SetChecked(bool c) {
   if (c == checked_) return;
   checked_ = c;

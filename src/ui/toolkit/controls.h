@@ -322,6 +322,10 @@ class TTeItem : public TComponent {
   bool Checked() const { return checked_; }
   // Raises nothing.
   void SetChecked(bool c);
+  // What the item is about beyond its caption, shown where the toolkit shows an item's
+  // help (a tooltip, the status line while the item is highlighted); "" for none.
+  const std::string& Hint() const { return hint_; }
+  void SetHint(std::string h);
   TNotifyEvent OnClick;
   // user: a click on the item.
   void Click();
@@ -337,6 +341,7 @@ class TTeItem : public TComponent {
 
  private:
   std::string caption_;
+  std::string hint_;
   bool checked_ = false;
   TTeItem* parent_ = nullptr;
   std::vector<TTeItem*> children_;

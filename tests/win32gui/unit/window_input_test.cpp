@@ -252,6 +252,27 @@ TEST(WindowInput, APressOnTheMenuBarRunsPortDiscoveryBeforeItsMenuOpens) {
   EXPECT_TRUE(win.Writes().empty());
 }
 
+TEST(WindowInput, AHighlightedPortItemShowsWhatTheSystemKnowsOfItInTheStatusBar) {
+  Win32Window win;
+  win.base.ports.descriptions["COM3"] = "USB Serial Port (COM3)";
+  HWND status = win.Handle(win.form().StatusBar1);
+  wchar_t shown[64] = {};  // in simple mode, part 0 is the simple part
+  InMenu([&](HWND menu) {
+    HMENU ports = ::GetSubMenu(reinterpret_cast<HMENU>(::SendMessageW(menu, MN_GETHMENU, 0, 0)), 0);
+    ::SendMessageW(win.view->Window(), WM_MENUSELECT, MAKEWPARAM(::GetMenuItemID(ports, 1), 0),
+                   reinterpret_cast<LPARAM>(ports));
+    if (::SendMessageW(status, SB_ISSIMPLE, 0, 0))
+      ::SendMessageW(status, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(shown));
+    ::EndMenu();
+  });
+  const RECT first = win.view->Menu().ItemRect(0);
+  ::SendMessageW(win.Handle(win.form().TeMenuBar1), WM_LBUTTONDOWN, MK_LBUTTON,
+                 MAKELPARAM((first.left + first.right) / 2, (first.top + first.bottom) / 2));
+  win.Pump();
+  EXPECT_EQ(win32::Utf8(shown), "USB Serial Port (COM3)");
+  EXPECT_EQ(::SendMessageW(status, SB_ISSIMPLE, 0, 0), 0) << "closed: the panels again";
+}
+
 TEST(WindowInput, TheKeyboardOpensAMenuAndItsCommandRunsOnceTheMenuHasClosed) {
   Win32Window win;
   HWND bar = win.Handle(win.form().TeMenuBar1);
