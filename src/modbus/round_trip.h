@@ -8,12 +8,12 @@
 #include <optional>
 #include <string_view>
 
+#include "serial/network/port_url.h"
+
 namespace ornat {
 
 // A network line's allowance unless one is chosen.
 inline constexpr int kNetworkRoundTripMs = 100;
-// The most that --net-delay or a lines file's net-delay=MS may choose.
-inline constexpr int kMaxNetDelayMs = 10000;
 
 // The allowance on the line named `port`: `chosen` when one was chosen (it holds for a
 // local port too, a socat link to a remote line, say), else 100 ms on a network line (a

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "serial/network/port_url.h"
+
 namespace ornat {
 
 struct NamedLine {
@@ -38,7 +40,5 @@ struct LinesFile {
 // net-delay that is not a whole number of 0 to 10000, a name given twice (the first one
 // is kept).
 LinesFile ParseLinesFile(std::string_view text);
-
-inline constexpr int kMaxNetDelayMs = 10000;
 
 }  // namespace ornat

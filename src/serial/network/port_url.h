@@ -18,6 +18,10 @@ enum class NetScheme { kTcp, kRfc2217, kModbusTcp };
 
 inline constexpr std::uint16_t kModbusTcpDefaultPort = 502;
 
+// The most round-trip allowance (--net-delay, a lines file's net-delay=MS) a network
+// line may be given, in ms.
+inline constexpr int kMaxNetDelayMs = 10000;
+
 struct PortUrl {
   NetScheme scheme = NetScheme::kTcp;
   std::string host;        // a name or an IPv4 address as written; an IPv6 address without brackets
