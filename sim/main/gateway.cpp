@@ -19,14 +19,24 @@ void Simulator::OnGatewayBytes(std::span<const std::uint8_t> bytes, Clock::time_
     CheckPeer(now);
     return;
   }
-  for (GatewayRequest& r : requests) {
-    // One request at a time on the serial side: one that comes while an answer is still
-    // on it is not sent on.
-    if (AnswerOnTheWire(now)) {
-      log_.Rx(now, r.rtu, "during-answer");
-      continue;
-    }
-    Bytes rtu = r.rtu;
+  for (GatewayRequest& r : requests) gateway_queue_.push_back(std::move(r));
+  ServiceGatewayQueue(now);
+}
+
+bool Simulator::GatewayBusy(Clock::time_point now) const {
+  // It waits for an answer (or its wait to end), then keeps the line's silence.
+  if (now < deaf_until_ || !gateway_out_.empty()) return true;
+  return std::any_of(tx_.begin(), tx_.end(),
+                     [](const Transmission& t) { return t.gateway && !t.gave_up; });
+}
+
+void Simulator::ServiceGatewayQueue(Clock::time_point now) {
+  // One request at a time on the serial side, as a gateway sends them: the next once
+  // the last is answered or given up.
+  while (!gateway_queue_.empty() && !GatewayBusy(now)) {
+    GatewayRequest r = std::move(gateway_queue_.front());
+    gateway_queue_.pop_front();
+    const Bytes rtu = r.rtu;
     HandleRequest(rtu, now, std::move(r));
   }
 }
@@ -72,6 +82,7 @@ void Simulator::ServiceGatewayWrites(Clock::time_point now) {
 void Simulator::OnClientGone() {
   mbap_ = MbapRequestReader{};
   gateway_out_.clear();
+  gateway_queue_.clear();
   // Answers still on the gateway's serial side end there: their client has gone.
   for (Transmission& t : tx_) t.gave_up = true;
 }

@@ -97,6 +97,7 @@ int Simulator::Run() {
   while (!quit_) {
     ServiceTransmissions(Clock::now());
     ServiceGatewayWrites(Clock::now());
+    ServiceGatewayQueue(Clock::now());
     ServiceNoise(Clock::now());
     // The pty's inotify, or the listening socket while no client is connected.
     const int events_fd = line_.port_events_fd();
@@ -110,6 +111,7 @@ int Simulator::Run() {
     for (const Transmission& t : tx_) consider(t.origin + t.schedule[t.next].at);
     if (next_noise_) consider(*next_noise_);
     for (const GatewayWrite& w : gateway_out_) consider(w.at);
+    if (!gateway_queue_.empty()) consider(deaf_until_);
     if (const auto d = assembler_.Deadline()) consider(t0_ + *d);
     // While hung up the line is left out of the poll (it would report POLLHUP at once,
     // again and again); inotify wakes us on the next open, and a slow recheck covers

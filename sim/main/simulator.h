@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <deque>
 #include <optional>
 #include <span>
 #include <string>
@@ -79,6 +80,9 @@ class Simulator {
   void OnGatewayBytes(std::span<const std::uint8_t> bytes, Clock::time_point now);
   void ServiceGatewayTransmissions(Clock::time_point now);
   void ServiceGatewayWrites(Clock::time_point now);
+  // Sends the requests queued for the serial side while it is free.
+  void ServiceGatewayQueue(Clock::time_point now);
+  bool GatewayBusy(Clock::time_point now) const;
   // The gateway answers `request` with exception 0x0B at `at`: no answer came.
   void GatewayGivesUp(const GatewayRequest& request, Clock::time_point at);
   // The TCP client has left: what was meant for it is dropped.
@@ -114,6 +118,7 @@ class Simulator {
   std::optional<Clock::time_point> next_noise_;
   MbapRequestReader mbap_;
   std::vector<GatewayWrite> gateway_out_;
+  std::deque<GatewayRequest> gateway_queue_;
   bool quit_ = false;
   int exit_code_ = 0;
 };

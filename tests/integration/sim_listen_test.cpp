@@ -37,6 +37,10 @@ TEST(SimListen, AnswersAsADeviceServerOrAGatewayWould) {
       {{"tcp://:0"}, {"F7 06 00 02 00 06 BC 9E", kQuery}, "F7 06 00 02 00 06 BC 9E"},
       {{"modbus-tcp://:0"}, {"00 01 00 01 00 06 F7 03 00 00 00 08"}, ""},  // not MBAP
       {{"modbus-tcp://:0"}, {MbapQuery("00 09")}, MbapAnswer("00 09")},
+      // Joined in one segment: the gateway sends the second once the first is answered.
+      {{"modbus-tcp://:0"},
+       {MbapQuery("00 01") + " " + MbapQuery("00 02")},
+       MbapAnswer("00 01") + " " + MbapAnswer("00 02")},
       {{"modbus-tcp://[::1]:0"},
        {"BE EF 00", "00 00 06 F7 06 00 04 00 03"},
        "BE EF 00 00 00 06 F7 06 00 04 00 03"},
