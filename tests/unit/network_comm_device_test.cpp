@@ -124,7 +124,7 @@ TEST(NetworkDevice, BytesThatCameBetweenTwoExchangesAreDroppedAndEachArrivalIsRe
   EXPECT_EQ(waiting.get(), WaitOutcome::kStopped);
 }
 
-// A device opened on `url` whose server answers what it sent with `answer`.
+// A device and the scripted server it talks to.
 struct Served {
   FakeNet net;
   NetworkCommDevice device{net.sys()};
