@@ -5,7 +5,7 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev
   qt6-base-dev libgl-dev xvfb xauth fonts-dejavu-core fonts-dejavu-extra fonts-liberation
   clang libclang-rt-14-dev dpkg-dev file nlohmann-json3-dev
   gettext lintian desktop-file-utils appstream man-db
-  socat python3-pymodbus python3-serial python3-serial-asyncio
+  socat ser2net python3-pymodbus python3-serial python3-serial-asyncio
   g++-mingw-w64-x86-64-posix wine wine64
   fonts-wine nsis imagemagick pandoc)
 missing=()

@@ -30,6 +30,7 @@
 #include "support/basic_form.h"
 #include "support/cli_process.h"
 #include "support/holding_process.h"
+#include "support/program.h"
 #include "support/sim_process.h"
 #include "support/spawn.h"
 #include "support/test_environment.h"
@@ -43,6 +44,7 @@ using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 using testing::CliRun;
 using testing::FileText;
+using testing::Program;
 using testing::RunCli;
 
 constexpr char kSocat[] = "/usr/bin/socat";
@@ -62,54 +64,6 @@ std::vector<std::string> WireFrames(const std::string& log, const std::string& d
   }
   return out;
 }
-
-// A program of the test's, its output in files; stopped with SIGTERM (SIGKILL at
-// worst) when the object goes.
-class Program {
- public:
-  Program(std::vector<std::string> argv, const std::string& dir, const std::string& tag)
-      : out_(dir + "/" + tag + ".out"), err_(dir + "/" + tag + ".err") {
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, out_.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, err_.c_str(), O_WRONLY | O_CREAT, 0600);
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    if (posix_spawn(&pid_, args[0], &fa, nullptr, args.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-  }
-  ~Program() { Stop(); }
-  Program(const Program&) = delete;
-  Program& operator=(const Program&) = delete;
-
-  bool Running() const { return pid_ > 0 && ::kill(pid_, 0) == 0; }
-  pid_t pid() const { return pid_; }
-  std::string Out() const { return FileText(out_); }
-  std::string Err() const { return FileText(err_); }
-  // Waits until the program's stderr (or stdout) holds `text`.
-  bool WaitFor(const std::string& text, std::chrono::milliseconds limit = 10s) const {
-    const auto until = Clock::now() + limit;
-    while (Clock::now() < until) {
-      if (Err().find(text) != std::string::npos || Out().find(text) != std::string::npos)
-        return true;
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
-  }
-  void Stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    for (int i = 0; i < 300 && ::waitpid(pid_, nullptr, WNOHANG) != pid_; ++i)
-      std::this_thread::sleep_for(10ms);
-    testing::KillNow(pid_);
-  }
-
- private:
-  std::string out_, err_;
-  pid_t pid_ = -1;
-};
 
 class SocatTest : public ::testing::Test {
  protected:

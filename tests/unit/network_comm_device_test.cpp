@@ -62,7 +62,8 @@ TEST(NetworkDevice, AConnectEndsWithinThreeSecondsOverAllTheHostsAddresses) {
 }
 
 TEST(NetworkDevice, ANameThatDoesNotResolveWithinTwoSecondsFailsTheOpenThen) {
-  static FakeNet net;  // outlives the resolution left running
+  static std::vector<std::unique_ptr<FakeNet>> kept;  // outlive the resolutions left running
+  FakeNet& net = *kept.emplace_back(std::make_unique<FakeNet>());
   net.resolve_hangs = true;
   NetworkCommDevice device(net.sys());
   auto open = std::async(std::launch::async, [&] { return device.Open("tcp://slow-dns:4001"); });
@@ -117,12 +118,13 @@ TEST(NetworkDevice, BytesThatCameBetweenTwoExchangesAreDroppedAndEachArrivalIsRe
   ASSERT_EQ(device.Open("tcp://server:4001"), 0);
   EXPECT_EQ(device.ClearError(errors, queued), 0);
   EXPECT_EQ(queued, 0u);
+  ASSERT_EQ(device.SetEventMask(EV_RXCHAR), 0);
   auto waiting = std::async(std::launch::async, [&] { return device.WaitEvent(*stop).outcome; });
   stop->Set();
   EXPECT_EQ(waiting.get(), WaitOutcome::kStopped);
 }
 
-// A device opened on `url` whose server answers what it sent with `answer`.
+// A device and the scripted server it talks to.
 struct Served {
   FakeNet net;
   NetworkCommDevice device{net.sys()};

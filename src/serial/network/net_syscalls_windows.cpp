@@ -1,14 +1,16 @@
 // The socket seam over Winsock 2.
 
-#include "serial/network/net_syscalls.h"
-
-// <winsock2.h> before <windows.h>, after the project's headers (their names would
-// otherwise meet the system's macros).
-#include <windows.h>
+// <winsock2.h> before anything that may bring <windows.h> (the threads of <mutex> do);
+// the seam's header uses none of the names <windows.h> makes macros of.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
+// clang-format on
 
 #include <cstring>
+
+#include "serial/network/net_syscalls.h"
 
 namespace ornat {
 
@@ -44,8 +46,8 @@ int Resolve(const std::string& host, std::uint16_t port, std::vector<NetAddress>
 NetSyscalls MakeReal() {
   // Winsock is started once for the run and never cleaned up: sockets may live until
   // the program ends.
-  WSADATA data;
-  const int started = ::WSAStartup(MAKEWORD(2, 2), &data);
+  WSADATA wsa;
+  const int started = ::WSAStartup(MAKEWORD(2, 2), &wsa);
   NetSyscalls s;
   s.getaddrinfo = [started](const std::string& host, std::uint16_t port,
                             std::vector<NetAddress>& out) {

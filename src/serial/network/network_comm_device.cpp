@@ -85,7 +85,8 @@ struct NetworkCommDevice::Impl {
   void Gone(Connection& c, int error, std::string why) {
     if (c.gone_error != 0) return;
     c.gone_error = error;
-    if (problem.empty()) problem = std::move(why);
+    // A connection being let go (a new line, the idle close) is no problem of the port's.
+    if (problem.empty() && conn.get() == &c) problem = std::move(why);
     cv.notify_all();
   }
   // The error a call on the open port meets, or 0.

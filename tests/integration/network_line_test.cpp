@@ -1,0 +1,163 @@
+// Network lines against foreign peers on the loopback: ornat-sim's pty behind socat and
+// behind ser2net (raw TCP and RFC 2217, whose speeds must reach the pty), pymodbus's
+// TCP server framed as RTU and as Modbus TCP, and servers that drop the connection,
+// refuse RFC 2217 or never accept: each with its own free ports.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "serial/network/network_comm_device.h"
+#include "serial/port_error_kind.h"
+#include "support/basic_form.h"
+#include "support/cli_process.h"
+#include "support/net_peers.h"
+#include "support/sim_process.h"
+#include "support/test_environment.h"
+
+namespace ornat {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::CliRun;
+using testing::LoopbackListener;
+using testing::Program;
+
+constexpr char kPython[] = ORNAT_DEBIAN_PYTHON;
+
+class NetworkLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ORNAT_SKIP_IF_MISSING(::access("/usr/bin/socat", X_OK) != 0      ? "socat is missing"
+                          : ::access("/usr/sbin/ser2net", X_OK) != 0 ? "ser2net is missing"
+                                                                     : "");
+    ORNAT_SKIP_IF_MISSING(testing::PythonModuleMissing(kPython, "pymodbus", "python3-pymodbus"));
+  }
+  CliRun Cli(const std::vector<std::string>& args) {
+    return testing::RunCli(args, dir.path(), 30s);
+  }
+  std::string Url(const char* scheme, int port) {
+    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port);
+  }
+  testing::TempDir dir;
+};
+
+TEST_F(NetworkLine, TheCliQueriesAndWatchesTheDetectorOverEveryKindOfLine) {
+  // A simulator of its own behind each server: two servers on one pty would share its bytes.
+  testing::SimProcess sims[3];
+  for (const auto& sim : sims) ASSERT_TRUE(sim.Started());
+  const int socat_port = testing::FreeTcpPort(), raw_port = testing::FreeTcpPort(),
+            rfc_port = testing::FreeTcpPort(), rtu_port = testing::FreeTcpPort(),
+            gateway_port = testing::FreeTcpPort();
+  // -t 0: a connection's child lets go of the pty as soon as its client has gone, not
+  // half a second later while the next client's child reads it too.
+  Program socat({"/usr/bin/socat", "-t", "0",
+                 "TCP-LISTEN:" + std::to_string(socat_port) + ",reuseaddr,fork,bind=127.0.0.1",
+                 "FILE:" + sims[0].pty_path() + ",raw,echo=0"},
+                dir.path(), "socat");
+  auto device = [&](int i) {
+    return "  connector: serialdev," + sims[i].pty_path() + ",9600n81,local\n";
+  };
+  auto ser2net = testing::Ser2net(
+      dir.path(), "connection: &raw\n  accepter: tcp,127.0.0.1," + std::to_string(raw_port) + "\n" +
+                      device(1) + "connection: &rfc\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
+                      std::to_string(rfc_port) + "\n" + device(2));
+  Program rtu(
+      {kPython, ORNAT_MODBUS_TCP_SCRIPT, "--port", std::to_string(rtu_port), "--framer", "rtu"},
+      dir.path(), "rtu");
+  Program gateway({kPython, ORNAT_MODBUS_TCP_SCRIPT, "--port", std::to_string(gateway_port),
+                   "--framer", "socket"},
+                  dir.path(), "gateway");
+  ASSERT_TRUE(rtu.WaitFor("LISTENING") && gateway.WaitFor("LISTENING"))
+      << rtu.Err() << gateway.Err();
+  ASSERT_TRUE(testing::Listening(socat_port) && testing::Listening(rfc_port)) << ser2net->Out();
+  for (const std::string& url :
+       {Url("tcp", socat_port), Url("tcp", raw_port), Url("rfc2217", rfc_port),
+        Url("tcp", rtu_port), Url("modbus-tcp", gateway_port)}) {
+    const CliRun query = Cli({"query", "--port", url, "--json"});
+    EXPECT_EQ(query.exit, 0) << url << ": " << query.err;
+    EXPECT_EQ(nlohmann::json::parse(query.out, nullptr, false)["outcome"], "ok") << url;
+    const CliRun watch = Cli({"watch", "--count", "3", "--port", url});
+    EXPECT_EQ(watch.exit, 0) << url << ": " << watch.err;
+    EXPECT_NE(watch.err.find("3 answered"), std::string::npos) << url << ": " << watch.err;
+  }
+}
+
+TEST_F(NetworkLine, Rfc2217SpeedsReachTheServersPty) {
+  testing::SimProcess sim;
+  ASSERT_TRUE(sim.Started());
+  const int port = testing::FreeTcpPort();
+  auto ser2net =
+      testing::Ser2net(dir.path(), "connection: &rfc\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
+                                       std::to_string(port) + "\n  connector: serialdev," +
+                                       sim.pty_path() + ",9600n81,local\n");
+  ASSERT_TRUE(testing::Listening(port)) << ser2net->Out();
+  {
+    NetworkCommDevice device;
+    ASSERT_EQ(device.Open(Url("rfc2217", port)), 0) << device.LastProblem();
+    for (std::uint32_t speed : {1200u, 14400u, 19200u, 115200u, 9600u}) {
+      LineSettings line;
+      line.BaudRate = speed;
+      line.ByteSize = 8;
+      EXPECT_EQ(device.SetLineSettings(line), 0) << speed << ": " << device.LastProblem();
+      EXPECT_EQ(testing::PtySpeed(sim.pty_path()), speed);
+    }
+  }
+  // The detector moves to 19200 bit/s and answers there: the PC's new speed reached it.
+  EXPECT_EQ(Cli({"set", "baud", "19200", "--port", Url("rfc2217", port)}).exit, 0);
+  const CliRun query = Cli({"query", "--baud", "19200", "--port", Url("rfc2217", port)});
+  EXPECT_EQ(query.exit, 0) << query.err;
+}
+
+// Reads what the client sends until it closes (so that the client's close, not ours,
+// ends the connection).
+void Drain(int fd) {
+  char b[256];
+  while (::recv(fd, b, sizeof b, 0) > 0) {
+  }
+}
+
+TEST_F(NetworkLine, ServersThatDropRefuseOrNeverAnswerEndTheExchangeWithTheRightStatus) {
+  LoopbackListener drops([](int fd) {
+    char b[8];
+    ::recv(fd, b, sizeof b, MSG_WAITALL);  // the request, then the connection goes
+  });
+  LoopbackListener refuses([](int fd) {
+    const unsigned char dont44[] = {0xFF, 0xFE, 0x2C};
+    ::send(fd, dont44, sizeof dont44, MSG_NOSIGNAL);
+    Drain(fd);
+  });
+  LoopbackListener silent({}, 0);
+  LoopbackListener::Connection filler(silent.port());  // fills the queue: SYNs go unheard
+  // A read pending when the server goes fails as an unplugged adapter's.
+  {
+    NetworkCommDevice device;
+    ASSERT_EQ(device.Open(Url("tcp", drops.port())), 0);
+    device.SetTimeouts({150, 0, 0, 0, 0});
+    const std::uint8_t request[] = {0xF7, 0x03, 0x00, 0x00, 0x00, 0x08, 0x50, 0x9A};
+    ASSERT_EQ(device.Write(request, 8).error, 0);
+    std::uint8_t answer[8];
+    const IoResult r = device.Read(answer, 8);
+    EXPECT_EQ(ClassifyPortError(r.error, PortStep::kUse), PortErrorKind::kGone) << r.error;
+  }
+  const struct Case {
+    std::string url;
+    int exit;
+    std::string says;
+  } kCases[] = {
+      {Url("tcp", drops.port()), 1, "TIME OUT"},
+      {Url("rfc2217", refuses.port()), 3, std::strerror(EPROTONOSUPPORT)},
+      {Url("tcp", silent.port()), 3, std::strerror(ETIMEDOUT)},
+      {Url("tcp", testing::FreeTcpPort()), 3, std::strerror(ECONNREFUSED)},
+  };
+  for (const Case& c : kCases) {
+    const CliRun r = Cli({"query", "--port", c.url});
+    EXPECT_EQ(r.exit, c.exit) << c.url << ": " << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << c.url << ": " << r.err;
+  }
+}
+
+}  // namespace
+}  // namespace ornat
