@@ -51,7 +51,11 @@ std::string FailureText(const ExchangeRecord& record, ExchangeOutcome outcome) {
                ", which the window does not take";
       [[fallthrough]];
     case ExchangeOutcome::kTimeOut:
-      return "no answer from " + where + " (TIME OUT)";
+      return "no answer from " + where + " (TIME OUT" +
+             (record.gateway_code != 0
+                  ? "; the gateway answered exception 0x" + ByteToHex(record.gateway_code)
+                  : std::string()) +
+             ")";
     case ExchangeOutcome::kPortError:
       return PortFailureText(record);
     case ExchangeOutcome::kWrongAddress:

@@ -95,6 +95,7 @@ std::string ExchangeJournal::Line(const ExchangeRecord& record, const std::strin
   j.Key("reads").Int(static_cast<long long>(record.reads.size()));
   j.Key("log").Strings(record.log);
   if (!record.failure.empty()) j.Key("failure").String(record.failure);
+  if (record.gateway_code != 0) j.Key("gateway_exception").Int(record.gateway_code);
   const double ms =
       std::chrono::duration<double, std::milli>(record.ended - record.started).count();
   j.Key("ms").Fixed(ms, 1);

@@ -32,6 +32,7 @@
 #include "modbus/rtu_codec.h"
 #include "modbus/survey_pace.h"
 #include "serial/comport.h"
+#include "serial/network/mbap.h"
 #include "serial/platform/platform.h"
 #include "ui/exchange_log.h"
 #include "ui/main_window.h"
@@ -176,6 +177,12 @@ void NoteSendFailure(ExchangeRecord& record, const EComPort& e) {
   record.failure_holders = e.Holders();
   record.outcome = Worse(record.outcome, ExchangeOutcome::kPortError);
   if (e.SystemError() > 0) record.failure += ": " + SystemErrorText(e.SystemError());
+}
+
+std::string GatewayNoAnswerLine(std::uint8_t code) {
+  return "   : gateway exception 0x" + ByteToHex(code) +
+         (code == kGatewayPathUnavailable ? ": the gateway has no path to the line"
+                                          : ": the detector did not answer");
 }
 
 std::vector<std::string> SendFailureLines(const std::string& port, const EComPort& e) {
@@ -444,8 +451,13 @@ void TForm1::CompleteExchange() {
       EndOfSearchUnlessAnswerComing(waited);
     }
   } else {
-    if (!Probing())
+    if (!Probing()) {
       AddOutcomeLine(msg::kTimeOut, ExchangeOutcome::kTimeOut);  // below the "RX :" line
+      // Through a Modbus TCP gateway, its word for the silence, so that nobody takes
+      // the gateway's exception for the detector's own.
+      exchange_.gateway_code = ComPort1_->Device().GatewayNoAnswerCode();
+      if (exchange_.gateway_code != 0) TeMemo1.Add(GatewayNoAnswerLine(exchange_.gateway_code));
+    }
     else if (search_passed_247)
       EndOfSearchUnlessAnswerComing(waited);
   }

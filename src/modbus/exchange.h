@@ -43,6 +43,11 @@ void NoteSendFailure(ExchangeRecord& record, const EComPort& e);
 // the port's name, then, when programs were found holding the port (or its line), a line
 // naming them.
 std::vector<std::string> SendFailureLines(const std::string& port, const EComPort& e);
+
+// The line under "TIME OUT." when a Modbus TCP gateway answered in the detector's place:
+// "   : gateway exception 0x0B: the detector did not answer" (0x0A: "the gateway has no
+// path to the line").
+std::string GatewayNoAnswerLine(std::uint8_t code);
 // What a send fails with when another ornat program holds its line: the open's code 1
 // with the platform's number for a busy port, the holder named as a program holding the
 // port is ("ornat-cli watch --port COM3 (pid 4711)").

@@ -142,20 +142,28 @@ TEST_F(NetworkLine, ServersThatDropRefuseOrNeverAnswerEndTheExchangeWithTheRight
     const IoResult r = device.Read(answer, 8);
     EXPECT_EQ(ClassifyPortError(r.error, PortStep::kUse), PortErrorKind::kGone) << r.error;
   }
+  // A gateway whose detector does not answer: its 0x0B is the silence it is, named.
+  testing::SimProcess gateway({"--listen", "modbus-tcp://127.0.0.1:0", "--no-console"});
+  ASSERT_TRUE(gateway.Started());
   const struct Case {
-    std::string url;
+    std::vector<std::string> args;
     int exit;
     std::string says;
   } kCases[] = {
-      {Url("tcp", drops.port()), 1, "TIME OUT"},
-      {Url("rfc2217", refuses.port()), 3, std::strerror(EPROTONOSUPPORT)},
-      {Url("tcp", silent.port()), 3, std::strerror(ETIMEDOUT)},
-      {Url("tcp", testing::FreeTcpPort()), 3, std::strerror(ECONNREFUSED)},
+      {{"--address", "5", "--port", gateway.listen_url()},
+       1,
+       "(TIME OUT; the gateway answered exception 0x0B)"},
+      {{"--port", Url("tcp", drops.port())}, 1, "TIME OUT"},
+      {{"--port", Url("rfc2217", refuses.port())}, 3, std::strerror(EPROTONOSUPPORT)},
+      {{"--port", Url("tcp", silent.port())}, 3, std::strerror(ETIMEDOUT)},
+      {{"--port", Url("tcp", testing::FreeTcpPort())}, 3, std::strerror(ECONNREFUSED)},
   };
   for (const Case& c : kCases) {
-    const CliRun r = Cli({"query", "--port", c.url});
-    EXPECT_EQ(r.exit, c.exit) << c.url << ": " << r.err;
-    EXPECT_NE(r.err.find(c.says), std::string::npos) << c.url << ": " << r.err;
+    std::vector<std::string> args = {"query"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const CliRun r = Cli(args);
+    EXPECT_EQ(r.exit, c.exit) << c.args.back() << ": " << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args.back() << ": " << r.err;
   }
 }
 

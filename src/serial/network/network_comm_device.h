@@ -75,6 +75,7 @@ class NetworkCommDevice : public CommDevice {
   // modbus-tcp: the gateway's exception code (0x0A, 0x0B) that answered the last
   // request in place of the detector; 0 when none did.
   std::uint8_t LastGatewayCode() const;
+  std::uint8_t GatewayNoAnswerCode() const override { return LastGatewayCode(); }
   // True while a connection is kept (open, or closed and kept for reuse).
   bool HoldsConnection() const;
 

@@ -235,6 +235,10 @@ class CommDevice {
   // PurgeComm with PURGE_* flags: the abort flags end pending reads/writes at once
   // (they fail with ECANCELED); the clear flags empty the queues.
   virtual DevError Purge(std::uint32_t flags) = 0;
+  // A line through a Modbus TCP gateway: the gateway's exception code (0x0A: no path to
+  // the serial line, 0x0B: the detector did not answer) that came for the last request
+  // in place of the detector's answer; 0 when none did, and on every other line.
+  virtual std::uint8_t GatewayNoAnswerCode() const { return 0; }
 };
 
 }  // namespace ornat

@@ -39,6 +39,7 @@ class ForwardingCommDevice : public CommDevice {
     return Target().GetModemStatus(status);
   }
   DevError Purge(std::uint32_t flags) override { return Target().Purge(flags); }
+  std::uint8_t GatewayNoAnswerCode() const override { return Target().GatewayNoAnswerCode(); }
 
  protected:
   // The device the calls go to now.
