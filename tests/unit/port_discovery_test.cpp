@@ -233,6 +233,11 @@ TEST(PortDiscovery, NamedLinesFollowTheFoundPortsWithinThirtyTwoItemsAndOpenThei
     EXPECT_EQ(Checked(w), Names{"Котельная"});
     EXPECT_EQ(w.ComPort1().Port(), "rfc2217://h:4001");
   }
+  BasicForm f;  // a name no list has (--port /tmp/ttyV9) joins the menu, still chosen
+  f.Create();
+  f.form->ChoosePort("/tmp/ttyV9");
+  f.form->TeMenuBar1MouseDown(f.form.get(), TMouseButton::mbLeft, 0, 0, 0);
+  EXPECT_EQ(Checked(*f.form), Names{"/tmp/ttyV9"});
 }
 
 TEST(PortListFile, SplitsLinesOnLfOrCrLfAndTrimsNothingElse) {
