@@ -207,6 +207,12 @@ void TForm1::My(TObject* Sender) {
   }
 }
 
+const NamedLine* TForm1::ChosenNamedLine() {
+  for (const NamedLine& line : env_.named_lines)
+    if (line.target == ComPort1().Port() && line.name == StatusBar1.PanelText(0)) return &line;
+  return nullptr;
+}
+
 void TForm1::ChoosePort(const std::string& name) {
   for (const auto& item : PortItems) {
     if (item->Caption() == name) {
