@@ -108,8 +108,11 @@ void TForm1::EnumeratePorts() {
     if (!named && caption == "COM1") marks.com1 = i;
     if (port == port_before && (!named || caption == panel_before)) marks.current = i;
   };
-  auto add_found = [&](const std::string& name, Marks& marks) {
-    add_item(name, name, source.Describe(name), false, marks);
+  // The ports found, each with what the system knows of it.
+  auto add_found = [&](const std::vector<std::string>& names, Marks& marks) {
+    const std::vector<std::string> about = source.DescribePorts(names);
+    for (std::size_t i = 0; i < names.size(); ++i)
+      add_item(names[i], names[i], i < about.size() ? about[i] : "", false, marks);
     PortsFound = PortItems.size();
   };
   // The user's lines after the ports found, as many as the menu has room for.
@@ -138,7 +141,7 @@ void TForm1::EnumeratePorts() {
       std::string path = env_.working_dir.empty() ? std::string(kPortListFile)
                                                   : env_.working_dir + "/" + kPortListFile;
       std::vector<std::string> names = ReadPortListFile(path, kMaxFileLines);
-      for (const std::string& name : names) add_found(name, marks);
+      add_found(names, marks);
       if (!names.empty()) {
         ComPort1().SetPort(PortItemPorts[0]);
         StatusBar1.SetPanelText(0, PortItems[0]->Caption());
@@ -170,7 +173,7 @@ void TForm1::EnumeratePorts() {
     if (!names->empty()) {
       // Every port the platform lists gets an item, however many there are.
       Marks marks;
-      for (const std::string& name : *names) add_found(name, marks);
+      add_found(*names, marks);
       add_named(marks);
       try {
         select(marks);
@@ -202,6 +205,12 @@ void TForm1::My(TObject* Sender) {
   } catch (const std::exception&) {
     // The port was open and cannot be reopened under the new name; panel 0 keeps its text.
   }
+}
+
+const NamedLine* TForm1::ChosenNamedLine() {
+  for (const NamedLine& line : env_.named_lines)
+    if (line.target == ComPort1().Port() && line.name == StatusBar1.PanelText(0)) return &line;
+  return nullptr;
 }
 
 void TForm1::ChoosePort(const std::string& name) {

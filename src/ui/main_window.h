@@ -199,6 +199,9 @@ class TForm1 : public TComponent {
   // of that caption; else the named line of that name; else the name itself, which
   // becomes a named line of its own so that the next discovery keeps it.
   void ChoosePort(const std::string& name);
+  // The named line in use (its target the port, its name in panel 0), with its own
+  // round-trip allowance (none for a name typed as --port); null for a port found.
+  const NamedLine* ChosenNamedLine();
 
   // --- exchange engine (modbus/exchange.cpp) ---------------------------------
   void SendWriteRegister(std::uint16_t reg, std::uint16_t value, TTeMemo& log);

@@ -58,7 +58,7 @@ class WindowProgram {
   // A command line's --port: the port chosen by name as in the Port menu
   // (TForm1::ChoosePort), after start-up.
   void ChoosePort(const std::string& name) {
-    Do([this, &name] { form_->ChoosePort(name); });
+    Do([this, name] { form_->ChoosePort(name); });
   }
 
  private:

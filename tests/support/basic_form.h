@@ -27,9 +27,11 @@ class FakePortList : public PortListSource {
     ++calls;
     return ports;
   }
-  std::string Describe(const std::string& port) override {
-    const auto it = descriptions.find(port);
-    return it == descriptions.end() ? std::string() : it->second;
+  std::vector<std::string> DescribePorts(const std::vector<std::string>& names) override {
+    std::vector<std::string> out;
+    for (const auto& name : names)
+      out.push_back(descriptions.count(name) ? descriptions[name] : "");
+    return out;
   }
 };
 

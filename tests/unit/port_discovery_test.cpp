@@ -228,11 +228,18 @@ TEST(PortDiscovery, NamedLinesFollowTheFoundPortsWithinThirtyTwoItemsAndOpenThei
     if (c.items != 4) continue;
     EXPECT_EQ(w.PORT1.Item(0)->Hint(), "USB 0403:6001");
     EXPECT_EQ(w.PORT1.Item(2)->Hint(), "rfc2217://h:4001 net-delay=250");
+    EXPECT_EQ(w.ChosenNamedLine(), nullptr);
     w.PORT1.Item(2)->Click();  // the named line, kept by the next discovery
     w.TeMenuBar1MouseDown(&w, TMouseButton::mbLeft, 0, 0, 0);
     EXPECT_EQ(Checked(w), Names{"Котельная"});
     EXPECT_EQ(w.ComPort1().Port(), "rfc2217://h:4001");
+    EXPECT_EQ(w.ChosenNamedLine(), &w.Environment().named_lines[0]);  // with its net-delay
   }
+  BasicForm f;  // a name no list has (--port /tmp/ttyV9) joins the menu, still chosen
+  f.Create();
+  f.form->ChoosePort("/tmp/ttyV9");
+  f.form->TeMenuBar1MouseDown(f.form.get(), TMouseButton::mbLeft, 0, 0, 0);
+  EXPECT_EQ(Checked(*f.form), Names{"/tmp/ttyV9"});
 }
 
 TEST(PortListFile, SplitsLinesOnLfOrCrLfAndTrimsNothingElse) {

@@ -118,17 +118,13 @@ TEST(RegistryPortList, ARefusedKeyCannotBeOpenedAndDiscoveryFallsBackToTheFile) 
 
 TEST(RegistryPortList, DescribesAPortByTheFriendlyNameOfItsDeviceInThePortsClass) {
   const std::u16string long_name = std::u16string(300, u'Я') + u" (COM12)";  // > 512 bytes
-  const std::pair<const char*, std::string> cases[] = {{"COM5", "USB Serial Port (COM5)"},
-                                                       {"COM3", "Последовательный порт USB (COM3)"},
-                                                       {"COM12", text::Utf8FromUtf16(long_name)},
-                                                       {"COM1", ""}};  // "(COM15)" is not COM1's
-  for (const auto& [port, description] : cases) {
-    FakeWin32 fake;
-    fake.SetPortDevices({u"Communications Port (COM15)", std::nullopt, u"USB Serial Port (COM5)",
-                         u"Последовательный порт USB (COM3)", long_name});
-    EXPECT_EQ(RegistryPortList(fake.api()).Describe(port), description) << port;
-    EXPECT_FALSE(fake.DevInfoOpen()) << port << ": the set is destroyed";
-  }
+  FakeWin32 fake;
+  fake.SetPortDevices({u"Communications Port (COM15)", std::nullopt, u"USB Serial Port (COM5)",
+                       u"Последовательный порт USB (COM3)", long_name});
+  EXPECT_EQ(RegistryPortList(fake.api()).DescribePorts({"COM5", "COM3", "COM12", "COM1"}),
+            (Names{"USB Serial Port (COM5)", "Последовательный порт USB (COM3)",
+                   text::Utf8FromUtf16(long_name), ""}));  // "(COM15)" is not COM1's
+  EXPECT_FALSE(fake.DevInfoOpen()) << "the set is destroyed";
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,22 +28,29 @@ std::optional<std::string> UserLinesPath(const EnvironmentLookup& env) {
 
 FileReadEnd ReadWholeFile(const std::string& path, std::size_t limit, std::string& content,
                           std::string& error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
+  // Without blocking: a FIFO under the file's name must not hold up the start.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return FileReadEnd::kMissing;
     error = std::strerror(errno);
     return FileReadEnd::kFailed;
   }
-  char chunk[4096];
-  std::size_t got;
-  while (content.size() <= limit && (got = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-    content.append(chunk, got);
-  const int err = std::ferror(f) != 0 ? errno : 0;
-  std::fclose(f);
-  if (err != 0) {
-    error = std::strerror(err);  // a folder under the file's name: "Is a directory"
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    error = S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file";
     return FileReadEnd::kFailed;
   }
+  char chunk[4096];
+  while (content.size() <= limit) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) error = std::strerror(errno);
+    if (got <= 0) break;
+    content.append(chunk, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  if (!error.empty()) return FileReadEnd::kFailed;
   if (content.size() > limit) {
     error = "it is larger than " + std::to_string(limit / 1024) + " KiB";
     return FileReadEnd::kFailed;

@@ -105,6 +105,12 @@ std::string LinuxPortList::Describe(const std::string& port) {
   return text;
 }
 
+std::vector<std::string> LinuxPortList::DescribePorts(const std::vector<std::string>& ports) {
+  std::vector<std::string> descriptions;
+  for (const std::string& port : ports) descriptions.push_back(Describe(port));
+  return descriptions;
+}
+
 bool NaturalLess(const std::string& a, const std::string& b) {
   std::size_t i = 0, j = 0;
   auto digit = [](char c) { return c >= '0' && c <= '9'; };

@@ -15,10 +15,13 @@ class PortListSource {
   // The port names in a stable order, or nullopt when the list cannot be opened.
   // An empty vector means the list opened but holds no port.
   virtual std::optional<std::vector<std::string>> ListPorts() = 0;
-  // What the system knows of a port of the list beyond its name, in one line, so that
-  // two adapters of one kind are told apart (maker, model, serial number); "" when it
-  // knows nothing. Never fails.
-  virtual std::string Describe(const std::string& /*port*/) { return {}; }
+  // What the system knows of each port of `ports` beyond its name, one line each in
+  // their order, so that two adapters of one kind are told apart (maker, model, serial
+  // number); "" for a port it knows nothing of. Never fails. One call describes a whole
+  // list (on Windows in one pass over the devices), as every discovery asks.
+  virtual std::vector<std::string> DescribePorts(const std::vector<std::string>& ports) {
+    return std::vector<std::string>(ports.size());
+  }
 };
 
 // Linux: every entry of <sysfs_class>/ (normally /sys/class/tty) that has a `device`
@@ -38,7 +41,8 @@ class LinuxPortList : public PortListSource {
   LinuxPortList(std::string sysfs_class, std::string virtual_dir,
                 std::string by_id_dir = "/dev/serial/by-id");
   std::optional<std::vector<std::string>> ListPorts() override;
-  std::string Describe(const std::string& port) override;
+  std::vector<std::string> DescribePorts(const std::vector<std::string>& ports) override;
+  std::string Describe(const std::string& port);  // one port of DescribePorts
 
  private:
   std::string sysfs_class_;

@@ -74,23 +74,22 @@ std::string FriendlyName(const Win32Api& api, HDevInfo set, DevInfoData& data) {
 
 }  // namespace
 
-std::string RegistryPortList::Describe(const std::string& port) {
+std::vector<std::string> RegistryPortList::DescribePorts(const std::vector<std::string>& ports) {
+  std::vector<std::string> descriptions(ports.size());
   const HDevInfo set = api_.SetupDiGetClassDevsPorts();
-  if (set == InvalidHandle() || set == nullptr) return {};
-  const std::string suffix = "(" + port + ")";
-  std::string found;
+  if (set == InvalidHandle() || set == nullptr) return descriptions;
   DevInfoData data;
-  for (Dword i = 0; api_.SetupDiEnumDeviceInfo(set, i, &data); ++i) {
+  for (Dword i = 0; api_.SetupDiEnumDeviceInfo(set, i, &data); ++i, data = DevInfoData{}) {
     const std::string name = FriendlyName(api_, set, data);
-    if (name.size() >= suffix.size() &&
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-      found = name;
-      break;
+    for (std::size_t k = 0; k < ports.size(); ++k) {
+      const std::string suffix = "(" + ports[k] + ")";
+      if (descriptions[k].empty() && name.size() >= suffix.size() &&
+          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        descriptions[k] = name;
     }
-    data = DevInfoData{};
   }
   api_.SetupDiDestroyDeviceInfoList(set);
-  return found;
+  return descriptions;
 }
 
 std::optional<std::vector<std::string>> RegistryPortList::ListPorts() {

@@ -31,10 +31,10 @@ class RegistryPortList : public PortListSource {
   // nullopt when the key cannot be opened (it is never created); an empty list when
   // it holds no value. Throws ERegistryValue for a value whose data is not a string.
   std::optional<std::vector<std::string>> ListPorts() override;
-  // The friendly name of the port's device in the Ports class, as Device Manager shows
+  // The friendly name of each port's device in the Ports class, as Device Manager shows
   // it ("USB Serial Port (COM5)"): the present device whose name ends in "(port)"; ""
-  // when none does or SetupAPI fails.
-  std::string Describe(const std::string& port) override;
+  // when none does or SetupAPI fails. The devices are enumerated once a call.
+  std::vector<std::string> DescribePorts(const std::vector<std::string>& ports) override;
 
  private:
   const win32::Win32Api& api_;

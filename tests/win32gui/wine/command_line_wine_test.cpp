@@ -23,7 +23,7 @@ TEST(WindowCommandLine, HelpVersionAndAWrongArgumentAnswerIntoAPipeAndOnTheConso
     std::string text;  // the first line
   } cases[] = {
       {{"--version"}, 0, false, std::string("ornat ") + ORNAT_VERSION},
-      {{"--help"}, 0, false, "Usage: ornat [--journal FILE]"},
+      {{"--help"}, 0, false, "Usage: ornat [--journal FILE] [--port NAME]"},
       {{"Журнал"}, 2, true, "ornat: unknown argument \"Журнал\" (ornat --help lists the options)"},
   };
   const std::string exe = WindowsProgram("src/win32/ornat.exe");
