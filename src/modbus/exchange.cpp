@@ -348,7 +348,11 @@ void TForm1::SetNetDelayMs(std::optional<int> ms) {
 }
 
 int TForm1::RoundTripAllowanceMs() const {
-  return ornat::RoundTripAllowanceMs(ComPort1_->Port(), net_delay_ms_);
+  // --net-delay first, then the net-delay=MS of the named line in use.
+  std::optional<int> chosen = net_delay_ms_;
+  if (!chosen)
+    if (const NamedLine* line = ChosenNamedLine()) chosen = line->net_delay_ms;
+  return ornat::RoundTripAllowanceMs(ComPort1_->Port(), chosen);
 }
 
 // --- the survey's pace ------------------------------------------------------------

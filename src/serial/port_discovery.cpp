@@ -207,9 +207,9 @@ void TForm1::My(TObject* Sender) {
   }
 }
 
-const NamedLine* TForm1::ChosenNamedLine() {
+const NamedLine* TForm1::ChosenNamedLine() const {
   for (const NamedLine& line : env_.named_lines)
-    if (line.target == ComPort1().Port() && line.name == StatusBar1.PanelText(0)) return &line;
+    if (line.target == ComPort1_->Port() && line.name == StatusBar1.PanelText(0)) return &line;
   return nullptr;
 }
 

@@ -201,7 +201,7 @@ class TForm1 : public TComponent {
   void ChoosePort(const std::string& name);
   // The named line in use (its target the port, its name in panel 0), with its own
   // round-trip allowance (none for a name typed as --port); null for a port found.
-  const NamedLine* ChosenNamedLine();
+  const NamedLine* ChosenNamedLine() const;
 
   // --- exchange engine (modbus/exchange.cpp) ---------------------------------
   void SendWriteRegister(std::uint16_t reg, std::uint16_t value, TTeMemo& log);

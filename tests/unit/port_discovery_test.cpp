@@ -234,6 +234,9 @@ TEST(PortDiscovery, NamedLinesFollowTheFoundPortsWithinThirtyTwoItemsAndOpenThei
     EXPECT_EQ(Checked(w), Names{"Котельная"});
     EXPECT_EQ(w.ComPort1().Port(), "rfc2217://h:4001");
     EXPECT_EQ(w.ChosenNamedLine(), &w.Environment().named_lines[0]);  // with its net-delay
+    EXPECT_EQ(w.RoundTripAllowanceMs(), 250);
+    w.SetNetDelayMs(40);  // --net-delay chosen over the line's own
+    EXPECT_EQ(w.RoundTripAllowanceMs(), 40);
   }
   BasicForm f;  // a name no list has (--port /tmp/ttyV9) joins the menu, still chosen
   f.Create();
