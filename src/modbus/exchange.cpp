@@ -461,8 +461,7 @@ void TForm1::CompleteExchange() {
       // the gateway's exception for the detector's own.
       exchange_.gateway_code = ComPort1_->Device().GatewayNoAnswerCode();
       if (exchange_.gateway_code != 0) TeMemo1.Add(GatewayNoAnswerLine(exchange_.gateway_code));
-    }
-    else if (search_passed_247)
+    } else if (search_passed_247)
       EndOfSearchUnlessAnswerComing(waited);
   }
   // The awaited answer was valid but no hit: the search ends all the same.
