@@ -96,6 +96,10 @@ std::string ExchangeJournal::Line(const ExchangeRecord& record, const std::strin
   j.Key("log").Strings(record.log);
   if (!record.failure.empty()) j.Key("failure").String(record.failure);
   if (record.gateway_code != 0) j.Key("gateway_exception").Int(record.gateway_code);
+  if (!record.tcp_request.empty()) {
+    j.Key("tcp_request").String(HexText(record.tcp_request));
+    j.Key("tcp_answer").String(HexText(record.tcp_answer));
+  }
   const double ms =
       std::chrono::duration<double, std::milli>(record.ended - record.started).count();
   j.Key("ms").Fixed(ms, 1);

@@ -444,6 +444,11 @@ void TForm1::CompleteExchange() {
   // The probe to 248 failed: the window's search ends without a hit.
   const bool search_passed_247 =
       State.SessionMode == kSessionSearch && State.DeviceAddress > kHighestAddress;
+  if (request_in_flight_) {
+    CommDevice::NetworkFrames frames = ComPort1_->Device().LastNetworkFrames();
+    exchange_.tcp_request = std::move(frames.sent);
+    exchange_.tcp_answer = std::move(frames.received);
+  }
   if (State.ReceivedCount != 0) {
     if (ValidateAnswer(State.FrameBuffer, State.ReceivedCount)) {
       LogResponse();  // shows the answer, then DispatchResponse

@@ -57,6 +57,9 @@ struct ExchangeRecord {
   // A time-out through a Modbus TCP gateway: the gateway's exception code that said the
   // detector did not answer (0x0A, 0x0B); 0 otherwise.
   std::uint8_t gateway_code = 0;
+  // Through a Modbus TCP gateway: the MBAP frames the network carried for the request
+  // and its answer (CommDevice::LastNetworkFrames); empty on every other line.
+  std::vector<std::uint8_t> tcp_request, tcp_answer;
 
   // The bytes the completion judged (the last read); empty when nothing came.
   const std::vector<std::uint8_t>& Answer() const;

@@ -16,6 +16,7 @@
 #include "support/net_peers.h"
 #include "support/sim_process.h"
 #include "support/test_environment.h"
+#include "support/text_lines.h"
 
 namespace ornat {
 namespace {
@@ -158,6 +159,13 @@ TEST_F(NetworkLine, ServersThatDropRefuseOrNeverAnswerEndTheExchangeWithTheRight
       {{"--port", Url("tcp", silent.port())}, 3, std::strerror(ETIMEDOUT)},
       {{"--port", Url("tcp", testing::FreeTcpPort())}, 3, std::strerror(ECONNREFUSED)},
   };
+  // The journal keeps the network's own frames beside the detector's RTU frames.
+  const std::string journal = dir.path() + "/journal.jsonl";
+  ASSERT_EQ(Cli({"query", "--port", gateway.listen_url(), "--journal", journal}).exit, 0);
+  const auto record = nlohmann::json::parse(testing::FileText(journal));
+  EXPECT_EQ(record["request"], "F7 03 00 00 00 08 50 9A");
+  EXPECT_EQ(record["tcp_request"], "00 01 00 00 00 06 F7 03 00 00 00 08");
+  EXPECT_EQ(record["tcp_answer"].get<std::string>().substr(0, 27), "00 01 00 00 00 13 F7 03 10 ");
   for (const Case& c : kCases) {
     std::vector<std::string> args = {"query"};
     args.insert(args.end(), c.args.begin(), c.args.end());

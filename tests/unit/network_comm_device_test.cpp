@@ -62,8 +62,10 @@ TEST(NetworkDevice, AConnectEndsWithinThreeSecondsOverAllTheHostsAddresses) {
 }
 
 TEST(NetworkDevice, ANameThatDoesNotResolveWithinTwoSecondsFailsTheOpenThen) {
-  static std::vector<std::unique_ptr<FakeNet>> kept;  // outlive the resolutions left running
-  FakeNet& net = *kept.emplace_back(std::make_unique<FakeNet>());
+  // Never destroyed, not even at exit: the resolution it leaves running on a detached
+  // thread may still read it then.
+  static auto* const kept = new std::vector<std::unique_ptr<FakeNet>>();
+  FakeNet& net = *kept->emplace_back(std::make_unique<FakeNet>());
   net.resolve_hangs = true;
   NetworkCommDevice device(net.sys());
   auto open = std::async(std::launch::async, [&] { return device.Open("tcp://slow-dns:4001"); });

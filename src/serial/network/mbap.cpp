@@ -100,4 +100,16 @@ GatewayAnswer DecodeMbapAnswer(const MbapFrame& frame, std::uint16_t transaction
   return answer;
 }
 
+std::vector<std::uint8_t> MbapBytes(const MbapFrame& frame) {
+  const std::size_t length = frame.pdu.size() + 1;
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(kMbapHeaderLength + frame.pdu.size());
+  for (const unsigned value : {unsigned{frame.transaction} >> 8, frame.transaction & 0xFFu, 0u, 0u,
+                               static_cast<unsigned>(length >> 8),
+                               static_cast<unsigned>(length & 0xFF), unsigned{frame.unit}})
+    bytes.push_back(static_cast<std::uint8_t>(value));
+  for (const std::uint8_t b : frame.pdu) bytes.push_back(b);
+  return bytes;
+}
+
 }  // namespace ornat

@@ -42,6 +42,10 @@ struct MbapFrame {
   std::vector<std::uint8_t> pdu;  // at least the function code
 };
 
+// A frame's bytes as the network carried them (the reader took only frames whose
+// protocol id is 0 and whose length is the unit id and the PDU): header, then PDU.
+std::vector<std::uint8_t> MbapBytes(const MbapFrame& frame);
+
 // Whole frames out of a TCP byte stream split anywhere.
 class MbapReader {
  public:

@@ -66,6 +66,8 @@ struct NetworkCommDevice::Impl {
   NetClock::time_point closed_at{};
   std::string problem;
   std::uint8_t gateway_code = 0;
+  // modbus-tcp: the last request's MBAP frame and its answer's, for the journal.
+  CommDevice::NetworkFrames tcp_frames;
   CommTimeouts timeouts;
   std::uint32_t event_mask = 0;
   std::deque<std::uint8_t> rx;
@@ -119,6 +121,7 @@ struct NetworkCommDevice::Impl {
         for (const MbapFrame& f : frames) {
           if (!awaiting_answer) continue;  // an answer nobody waits for any more
           const GatewayAnswer a = DecodeMbapAnswer(f, transaction, unit);
+          if (a.kind != GatewayAnswer::Kind::kWrongTransaction) tcp_frames.received = MbapBytes(f);
           if (a.kind == GatewayAnswer::Kind::kAnswer) {
             Queue(a.rtu.data(), a.rtu.size());
             awaiting_answer = false;
@@ -515,6 +518,7 @@ IoResult NetworkCommDevice::Write(const void* buffer, int count) {
       d.unit = in[0];
       d.awaiting_answer = in[0] != 0;  // a broadcast has no answer
       d.gateway_code = 0;
+      d.tcp_frames = {request.bytes, {}};
       out = std::move(request.bytes);
       break;
     }
@@ -561,6 +565,11 @@ DevError NetworkCommDevice::Purge(std::uint32_t flags) {
 std::string NetworkCommDevice::LastProblem() const {
   std::lock_guard<std::mutex> lock(impl_->mu);
   return impl_->problem;
+}
+
+CommDevice::NetworkFrames NetworkCommDevice::LastNetworkFrames() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->tcp_frames;
 }
 
 std::uint8_t NetworkCommDevice::LastGatewayCode() const {

@@ -76,6 +76,7 @@ class NetworkCommDevice : public CommDevice {
   // request in place of the detector; 0 when none did.
   std::uint8_t LastGatewayCode() const;
   std::uint8_t GatewayNoAnswerCode() const override { return LastGatewayCode(); }
+  NetworkFrames LastNetworkFrames() const override;
   // True while a connection is kept (open, or closed and kept for reuse).
   bool HoldsConnection() const;
 

@@ -239,6 +239,13 @@ class CommDevice {
   // the serial line, 0x0B: the detector did not answer) that came for the last request
   // in place of the detector's answer; 0 when none did, and on every other line.
   virtual std::uint8_t GatewayNoAnswerCode() const { return 0; }
+  // A line through a Modbus TCP gateway: the bytes the network carried for the last
+  // request (its MBAP frame) and for its answer (the gateway's MBAP frame of that
+  // transaction, when one came); both empty on every other line.
+  struct NetworkFrames {
+    std::vector<std::uint8_t> sent, received;
+  };
+  virtual NetworkFrames LastNetworkFrames() const { return {}; }
 };
 
 }  // namespace ornat

@@ -40,6 +40,7 @@ class ForwardingCommDevice : public CommDevice {
   }
   DevError Purge(std::uint32_t flags) override { return Target().Purge(flags); }
   std::uint8_t GatewayNoAnswerCode() const override { return Target().GatewayNoAnswerCode(); }
+  NetworkFrames LastNetworkFrames() const override { return Target().LastNetworkFrames(); }
 
  protected:
   // The device the calls go to now.
