@@ -90,10 +90,7 @@ TEST_F(NetworkLine, Rfc2217SpeedsReachTheServersPty) {
   testing::SimProcess sim;
   ASSERT_TRUE(sim.Started());
   const int port = testing::FreeTcpPort();
-  auto ser2net =
-      testing::Ser2net(dir.path(), "connection: &rfc\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
-                                       std::to_string(port) + "\n  connector: serialdev," +
-                                       sim.pty_path() + ",9600n81,local\n");
+  auto ser2net = testing::Ser2netRfc2217(dir.path(), port, sim.pty_path());
   ASSERT_TRUE(testing::Listening(port)) << ser2net->Out();
   {
     NetworkCommDevice device;

@@ -92,6 +92,14 @@ inline std::unique_ptr<Program> Ser2net(const std::string& dir, const std::strin
                                    dir, "ser2net");
 }
 
+// ser2net's RFC 2217 accepter on 127.0.0.1:port in front of a pty, 9600 bit/s to start.
+inline std::unique_ptr<Program> Ser2netRfc2217(const std::string& dir, int port,
+                                               const std::string& pty) {
+  return Ser2net(dir, "connection: &rfc\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
+                          std::to_string(port) + "\n  connector: serialdev," + pty +
+                          ",9600n81,local\n");
+}
+
 // Waits until something accepts connections on 127.0.0.1:port.
 inline bool Listening(int port) {
   for (int i = 0; i < 500; ++i) {

@@ -43,10 +43,7 @@ TEST_F(WineNetwork, TheCliQueriesSetsTheSpeedAndSurveysOverNetworkLines) {
   testing::SimProcess sim;
   ASSERT_TRUE(sim.Started());
   const int port = testing::FreeTcpPort();
-  auto ser2net =
-      testing::Ser2net(dir.path(), "connection: &rfc\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
-                                       std::to_string(port) + "\n  connector: serialdev," +
-                                       sim.pty_path() + ",9600n81,local\n");
+  auto ser2net = testing::Ser2netRfc2217(dir.path(), port, sim.pty_path());
   ASSERT_TRUE(testing::Listening(port)) << ser2net->Out();
   const std::string rfc = "rfc2217://127.0.0.1:" + std::to_string(port);
   const testing::WineRun set = Cli({"set", "baud", "19200", "--port", rfc});
