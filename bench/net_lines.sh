@@ -43,15 +43,19 @@ raw_pty=$(start_sim bench-raw)
 rfc_pty=$(start_sim bench-rfc)
 raw_port=$(free_port)
 rfc_port=$(free_port)
+# SER2NET_CHARDELAY=false: ser2net forwards the pty's bytes at once instead of waiting for
+# a pause of a few character times (its default, which batches a serial line's bytes).
+options=""
+[ -n "${SER2NET_CHARDELAY:-}" ] && options=$'\n  options:\n    chardelay: '"$SER2NET_CHARDELAY"
 cat >"$work/ser2net.yaml" <<EOF
 %YAML 1.1
 ---
 connection: &raw
   accepter: tcp,127.0.0.1,$raw_port
-  connector: serialdev,$raw_pty,9600n81,local
+  connector: serialdev,$raw_pty,9600n81,local$options
 connection: &rfc
   accepter: telnet(rfc2217),tcp,127.0.0.1,$rfc_port
-  connector: serialdev,$rfc_pty,9600n81,local
+  connector: serialdev,$rfc_pty,9600n81,local$options
 EOF
 /usr/sbin/ser2net -n -u -c "$work/ser2net.yaml" -P "$work/ser2net.pid" >"$work/ser2net.log" 2>&1 &
 pids+=($!)
