@@ -78,7 +78,10 @@ SurveyPace BusSurvey::PaceFor(std::uint8_t baud_index, std::uint16_t delay_ms,
   // goes out no sooner after an answer, and the byte a transmitter leaves as it turns
   // off (within a character) still comes in the answer's exchange.
   p.settle_ms = std::max<std::uint16_t>(static_cast<std::uint16_t>(kSettlingMs), CeilMs(3.5 * c));
-  p.extension_ms = CeilMs(kExtensionChars * c + p.silence_ms + kAdapterBurstGapMs);
+  // On a network line the rest of an answer that has begun may come a round trip later
+  // (a TCP segment may end inside it).
+  p.extension_ms = static_cast<std::uint16_t>(
+      CeilMs(kExtensionChars * c + p.silence_ms + kAdapterBurstGapMs) + allowance_ms);
   return p;
 }
 

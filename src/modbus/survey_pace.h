@@ -28,7 +28,7 @@ struct SurveyPace {
   // that a byte right behind an answer still comes in its exchange).
   std::uint16_t settle_ms = 5;
   // A window in which an answer's first byte came is extended until that answer is
-  // handed over, by at most this much.
+  // handed over, by at most this much (the round-trip allowance included).
   std::uint16_t extension_ms = 0;
   // The round-trip allowance of a network line (modbus/round_trip.h), already in
   // window_ms. A read whose answer has begun then ends by the answer's length, not by
