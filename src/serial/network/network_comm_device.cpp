@@ -572,7 +572,7 @@ CommDevice::NetworkFrames NetworkCommDevice::LastNetworkFrames() const {
   return impl_->tcp_frames;
 }
 
-std::uint8_t NetworkCommDevice::LastGatewayCode() const {
+std::uint8_t NetworkCommDevice::GatewayNoAnswerCode() const {
   std::lock_guard<std::mutex> lock(impl_->mu);
   return impl_->gateway_code;
 }

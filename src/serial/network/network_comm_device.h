@@ -30,7 +30,7 @@
 // - modbus-tcp://: each Write is one RTU request, sent as MBAP + PDU (mbap.h); the
 //   gateway's answer to that transaction comes back to Read as the detector's RTU
 //   frame. The gateway's exceptions 0x0A/0x0B deliver nothing (the detector did not
-//   answer): LastGatewayCode() keeps the code until the next Write.
+//   answer): GatewayNoAnswerCode() keeps the code until the next Write.
 
 #include <chrono>
 #include <cstdint>
@@ -73,9 +73,8 @@ class NetworkCommDevice : public CommDevice {
   // 9600, not 14400"); empty when nothing failed since the last Open.
   std::string LastProblem() const;
   // modbus-tcp: the gateway's exception code (0x0A, 0x0B) that answered the last
-  // request in place of the detector; 0 when none did.
-  std::uint8_t LastGatewayCode() const;
-  std::uint8_t GatewayNoAnswerCode() const override { return LastGatewayCode(); }
+  // request in place of the detector, kept until the next Write; 0 when none did.
+  std::uint8_t GatewayNoAnswerCode() const override;
   NetworkFrames LastNetworkFrames() const override;
   // True while a connection is kept (open, or closed and kept for reuse).
   bool HoldsConnection() const;
