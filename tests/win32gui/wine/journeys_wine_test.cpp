@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -50,20 +49,6 @@ std::vector<std::string> Lines(const std::string& text) {
 
 std::vector<std::string> Requests(SimProcess& sim) {
   return FramesHex(sim.WireRequests());
-}
-
-// The panel's text without the tab that centres it.
-std::string Panel(Driver& d, int i) {
-  const auto lines = d.AskLines("panels");
-  if (i >= static_cast<int>(lines.size())) return "?";
-  std::istringstream words(lines[static_cast<std::size_t>(i)]);
-  std::string kind, text;
-  int index, l, t, w, h;
-  words >> kind >> index >> l >> t >> w >> h;
-  std::getline(words, text);
-  text = DriverUnescape(text.substr(1));
-  if (!text.empty() && text[0] == '\t') text.erase(0, 1);
-  return text;
 }
 
 TEST(WindowUnderWine, TheQueryButtonAsksTheDetectorAndTheWindowShowsTheDecodedAnswer) {
@@ -141,11 +126,11 @@ TEST(WindowUnderWine, ASpeedPickedFromTheListIsSentAndTheWindowAsksWhetherThePor
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(DriverUnescape(boxes[0].substr(4)), "Warning\tСменить скорость обмена COM-порта ПК?");
   EXPECT_EQ(Requests(win.sim()), (std::vector<std::string>{ToHex(write)}));
-  EXPECT_EQ(Panel(d, 2), "DEVICE : \u0410 = 247; Baud = 19200");  // Cyrillic А
+  EXPECT_EQ(StatusPanel(d, 2), "DEVICE : \u0410 = 247; Baud = 19200");  // Cyrillic А
   // No: the PC port stays at 9600 bit/s.
   ASSERT_EQ(d.Ask("answer &No"), "ok");
   ASSERT_TRUE(d.WaitFor("TeMemo1", kOkLine, 10s)) << d.Text("TeMemo1");
-  EXPECT_EQ(Panel(d, 1), "BaudRate = 9600");
+  EXPECT_EQ(StatusPanel(d, 1), "BaudRate = 9600");
   EXPECT_EQ(d.Text("TeSComboBox1"), "19200");
   EXPECT_TRUE(d.AskLines("boxes").empty());
 }
@@ -189,7 +174,7 @@ TEST(WindowUnderWine, TheAddressEditorTakesOnlyAnAddressAndNoneOfItsEditsSendsAn
     ASSERT_EQ(d.Ask(command), "ok");
     d.Ask("sleep 100");
     EXPECT_EQ(d.Text("TeSpinEdit1"), e.text);
-    EXPECT_EQ(Panel(d, 2), e.panel2);
+    EXPECT_EQ(StatusPanel(d, 2), e.panel2);
   }
   EXPECT_EQ(d.Text("TeLabel5"), "АДРЕС ПРИБОРА - 074");
   EXPECT_TRUE(Requests(win.sim()).empty());

@@ -148,6 +148,20 @@ class Driver {
   WineProcess process_;
 };
 
+// Panel `i` of the window's status bar, without the tab that centres it.
+inline std::string StatusPanel(Driver& d, int i) {
+  const auto lines = d.AskLines("panels");
+  if (i >= static_cast<int>(lines.size())) return "?";
+  std::istringstream words(lines[static_cast<std::size_t>(i)]);
+  std::string kind, text;
+  int index, l, t, w, h;
+  words >> kind >> index >> l >> t >> w >> h;
+  std::getline(words, text);
+  text = DriverUnescape(text.substr(1));
+  if (!text.empty() && text[0] == '\t') text.erase(0, 1);
+  return text;
+}
+
 // ornat-sim on a pty, COM1 leading to it, ornat.exe at a screen scale, and the driver on
 // its window.
 class WineWindow {
