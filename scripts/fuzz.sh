@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan, std::array bounds checked),
 # replays each target's committed corpus (seeds and the regressions of earlier
-# findings) once, then fuzzes each for FUZZ_SECONDS (default 60).
+# findings) once, then fuzzes each for FUZZ_SECONDS (default 60), as many targets at
+# once as there are cores.
 #
 # Everything stays in build-fuzz/ so a red run can be reproduced:
 #   build-fuzz/corpus/<target>/     the working corpus: the committed one plus what
@@ -46,14 +47,17 @@ report_failure() {
   fi
 }
 
-status=0
-for target in "$out"/fuzz/*_fuzz; do
+# One target: its committed inputs replayed, then fuzzed; what it says goes to its
+# report, and its status is its exit status.
+fuzz_one() {
+  local target=$1
+  local name committed corpus artifacts log
   name=$(basename "$target" _fuzz)
   committed=fuzz/corpus/$name
   corpus=$out/corpus/$name
   artifacts=$out/artifacts/$name
   log=$out/logs/$name.log
-  mkdir -p "$corpus" "$artifacts" "$out/logs"
+  mkdir -p "$corpus" "$artifacts"
 
   # The committed inputs first, one by one: a regression fails here, by its name.
   if [ -d "$committed" ] && [ -n "$(ls -A "$committed")" ]; then
@@ -61,8 +65,7 @@ for target in "$out"/fuzz/*_fuzz; do
     if ! "$target" "${options[@]}" -artifact_prefix="$artifacts/" "$committed"/* >"$log" 2>&1; then
       last=$(sed -n 's/^Running: \(.*\)$/\1/p' "$log" | tail -1)
       report_failure "$target" "$log" "$last"
-      status=1
-      continue
+      return 1
     fi
     cp "$committed"/* "$corpus"/
   fi
@@ -71,9 +74,27 @@ for target in "$out"/fuzz/*_fuzz; do
   if ! "$target" "${options[@]}" -max_total_time="$seconds" -print_final_stats=1 \
       -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1; then
     report_failure "$target" "$log" ""
-    status=1
-  else
-    grep -E '^#[0-9]+.*DONE' "$log" | tail -1 || tail -1 "$log"
+    return 1
   fi
+  grep -E '^#[0-9]+.*DONE' "$log" | tail -1 || tail -1 "$log"
+}
+
+# The targets side by side, as many at once as there are cores (each libFuzzer run
+# takes one), each for its whole time; their reports are printed in order.
+mkdir -p "$out/logs"
+targets=("$out"/fuzz/*_fuzz)
+for i in "${!targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n || true; done
+  (
+    s=0
+    fuzz_one "${targets[$i]}" >"$out/logs/report.$i" 2>&1 || s=1
+    echo $s >"$out/logs/status.$i"
+  ) &
+done
+wait
+status=0
+for i in "${!targets[@]}"; do
+  cat "$out/logs/report.$i"
+  [ "$(cat "$out/logs/status.$i" 2>/dev/null)" = 0 ] || status=1
 done
 exit $status
