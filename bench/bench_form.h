@@ -1,8 +1,8 @@
 #pragma once
 // The window's logic in real time against a running ornat-sim, for the exchange
 // benchmarks: the window program (ui/window_program.h) on a RealtimeLoop with the real
-// ComPort1 over the POSIX device, a device that stamps each Open and Write, and a
-// stamp of each completion. Not a test: nothing here asserts.
+// ComPort1 over the POSIX device (or another, such as a network line's), a device that stamps each
+// Open and Write, and a stamp of each completion. Not a test: nothing here asserts.
 
 #include <algorithm>
 #include <chrono>
@@ -59,7 +59,9 @@ class StampingDispatcher : public Dispatcher {
 };
 
 struct BenchForm {
-  explicit BenchForm(const std::string& port) : ports(port), program(Environment()) {
+  // `target`: the device under the stamps; none, the POSIX device.
+  explicit BenchForm(const std::string& port, std::unique_ptr<CommDevice> target = nullptr)
+      : device(std::move(target)), ports(port), program(Environment()) {
     form->Timer_Rx.SetOnTimer([this](TObject* sender) {
       completions.push_back(Clock::now());
       form->Timer_RxTimer(sender);

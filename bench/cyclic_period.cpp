@@ -17,10 +17,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "../tests/support/sim_process.h"
 #include "bench_form.h"
 #include "cpu_time.h"
 #include "send_path.h"
+#include "support/sim_process.h"
 
 using ornat::bench::CpuSeconds;
 

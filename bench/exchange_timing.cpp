@@ -19,9 +19,14 @@
 // span) and left out of the figures; the others keep their own pairs whatever happened
 // before them.
 //
-// Usage: bench_exchange_timing [exchanges] [folder]
+// Usage: bench_exchange_timing [exchanges] [folder] [tcp|rfc2217]
 // With a folder, the run's wire log (exchange_timing.wire.log) and journal
 // (exchange_timing.journal.jsonl) are kept there, so that a failure can be read later.
+// With tcp or rfc2217, the window reaches the simulator's pty through ser2net's raw TCP
+// or RFC 2217 accepter on the loopback (the network device, the round trip included in
+// the figures), and the figures' keys and kept files are prefixed net_tcp_ or
+// net_rfc2217_. SER2NET_CHARDELAY=false: ser2net forwards the pty's bytes at once
+// instead of waiting for a pause of a few character times.
 // With ORNAT_BENCH_HOLD_LINE=0 the sends take no line lock (each single query takes it
 // and lets it go otherwise).
 
@@ -32,10 +37,12 @@
 #include <memory>
 #include <string>
 
-#include "../tests/support/sim_process.h"
 #include "bench_form.h"
 #include "journal/exchange_journal.h"
 #include "send_path.h"
+#include "serial/network/network_comm_device.h"
+#include "support/net_peers.h"
+#include "support/sim_process.h"
 
 namespace {
 
@@ -81,20 +88,47 @@ const char* EndName(ExchangeRecord::End end) {
 int main(int argc, char** argv) {
   const int n = argc > 1 ? std::atoi(argv[1]) : 100;
   const std::string folder = argc > 2 ? argv[2] : "";
+  const std::string via = argc > 3 ? argv[3] : "";
+  if (!via.empty() && via != "tcp" && via != "rfc2217") {
+    std::fprintf(stderr, "the line is tcp or rfc2217, not \"%s\"\n", via.c_str());
+    return 2;
+  }
+  const std::string key = via.empty() ? "" : "net_" + via + "_";
+  const std::string stem = (folder.empty() ? "" : folder + "/") + key + "exchange_timing";
 
   testing::SimProcess sim({"--no-console"});
   if (!sim.Started()) {
     std::fprintf(stderr, "ornat-sim did not start\n");
     return 1;
   }
-  BenchForm b(sim.pty_path());
+  std::string port = sim.pty_path();
+  std::unique_ptr<testing::Program> ser2net;
+  std::unique_ptr<CommDevice> device;
+  char dir[] = "/tmp/ornat-bench-ser2net-XXXXXX";
+  if (!via.empty()) {
+    if (::mkdtemp(dir) == nullptr) return 1;
+    const int tcp_port = testing::FreeTcpPort();
+    const char* chardelay = std::getenv("SER2NET_CHARDELAY");
+    ser2net = testing::Ser2net(
+        dir, "connection: &line\n  accepter: " +
+                 std::string(via == "rfc2217" ? "telnet(rfc2217),tcp" : "tcp") + ",127.0.0.1," +
+                 std::to_string(tcp_port) + "\n  connector: serialdev," + sim.pty_path() +
+                 ",9600n81,local\n" +
+                 (chardelay ? std::string("  options:\n    chardelay: ") + chardelay + "\n" : ""));
+    if (!testing::Listening(tcp_port)) {
+      std::fprintf(stderr, "ser2net did not start: %s\n", ser2net->Err().c_str());
+      return 1;
+    }
+    port = via + "://127.0.0.1:" + std::to_string(tcp_port);
+    device = std::make_unique<NetworkCommDevice>();
+  }
+  BenchForm b(port, std::move(device));
   Records records;
   b.exchanges.Add(&records);
   std::unique_ptr<ExchangeJournal> journal;
   if (!folder.empty()) {
     try {
-      journal = std::make_unique<ExchangeJournal>(folder + "/exchange_timing.journal.jsonl",
-                                                  "bench_exchange_timing");
+      journal = std::make_unique<ExchangeJournal>(stem + ".journal.jsonl", "bench_exchange_timing");
     } catch (const JournalError& e) {
       std::fprintf(stderr, "%s\n", e.what());
       return 1;
@@ -198,25 +232,29 @@ int main(int argc, char** argv) {
   ct.handovers = b.dispatcher.Ran();
 
   std::printf(
-      "exchange timing, 9600 bit/s, pty against ornat-sim, %d exchanges (%d failed, left out of "
+      "exchange timing, 9600 bit/s, %s against ornat-sim, %d exchanges (%d failed, left out of "
       "the figures)\n",
-      n, failed);
+      via.empty() ? "pty" : port.c_str(), n, failed);
   Report("last answer byte -> completion", to_completion);
   Report("  of which over 155 ms", over_nominal);
   Report("send call -> request written (Write returned)", to_write);
   Report("send call -> request read by the simulator", to_sim);
-  ct.Print("completion_");
-  Result("completion_delay", to_completion);
-  Result("send_to_write", to_write);
-  std::printf("RESULT exchanges_failed %d count\n", failed);
-  std::printf("RESULT exchanges_total %d count\n", n);
+  ct.Print(key + "completion_");
+  Result((key + "completion_delay").c_str(), to_completion);
+  Result((key + "send_to_write").c_str(), to_write);
+  std::printf("RESULT %sexchanges_failed %d count\n", key.c_str(), failed);
+  std::printf("RESULT %sexchanges_total %d count\n", key.c_str(), n);
   if (!folder.empty()) {
     std::error_code ec;
-    const std::string kept = folder + "/exchange_timing.wire.log";
+    const std::string kept = stem + ".wire.log";
     std::filesystem::copy_file(sim.wire_log_path(), kept,
                                std::filesystem::copy_options::overwrite_existing, ec);
     std::printf("the wire log: %s%s; the journal: %s\n", kept.c_str(),
                 ec ? (" (not kept: " + ec.message() + ")").c_str() : "", journal->Path().c_str());
+  }
+  if (ser2net) {
+    ser2net.reset();
+    std::filesystem::remove_all(dir);
   }
   return 0;
 }

@@ -25,9 +25,9 @@
 #include <string>
 #include <vector>
 
-#include "../tests/support/sim_process.h"
 #include "bench_form.h"
 #include "serial/platform/posix_comm_device.h"
+#include "support/sim_process.h"
 
 namespace {
 

@@ -5,14 +5,18 @@
 # addresses 1-247 at 9600 bit/s over RFC 2217. From each run's journal: the period from
 # one query's request to the next one's (nominal: the exchange + 500 ms) and the
 # exchange's own length, request to completion (the answer, the 150 ms read interval and
-# the 5 ms settling, plus the network's round trip). Prints figures; asserts nothing.
+# the 5 ms settling, plus the network's round trip); and from bench_exchange_timing over
+# each of the three, the completion after the answer's last byte left the simulator
+# (nominal: 150 ms + 5 ms). Then the survey of addresses 1-247 at 9600 bit/s over
+# RFC 2217. Prints figures; asserts nothing.
 #
-# Usage: bench/net_lines.sh BUILD_DIR [QUERIES (50)]
+# Usage: bench/net_lines.sh BUILD_DIR [QUERIES (50)] [EXCHANGES (50)]
 # NET_DELAY=MS: the survey's round-trip allowance (--net-delay); unset, the network line's
 # default of 100 ms, which the survey adds to each of its 247 windows.
 set -euo pipefail
 build=${1:?build folder}
 queries=${2:-50}
+exchanges=${3:-50}
 cli="$build/src/cli/ornat-cli"
 sim="$build/sim/ornat-sim"
 work=$(mktemp -d)
@@ -43,8 +47,9 @@ raw_pty=$(start_sim bench-raw)
 rfc_pty=$(start_sim bench-rfc)
 raw_port=$(free_port)
 rfc_port=$(free_port)
-# SER2NET_CHARDELAY=false: ser2net forwards the pty's bytes at once instead of waiting for
-# a pause of a few character times (its default, which batches a serial line's bytes).
+# SER2NET_CHARDELAY=false (bench_exchange_timing reads it too): ser2net forwards the
+# pty's bytes at once instead of waiting for a pause of a few character times (its
+# default, which batches a serial line's bytes).
 options=""
 [ -n "${SER2NET_CHARDELAY:-}" ] && options=$'\n  options:\n    chardelay: '"$SER2NET_CHARDELAY"
 cat >"$work/ser2net.yaml" <<EOF
@@ -88,6 +93,17 @@ for line in "local ${local_pty}" "tcp tcp://127.0.0.1:$raw_port" "rfc2217 rfc221
   "$cli" watch --count "$queries" --port "$2" --journal "$work/$1.jsonl" >/dev/null 2>"$work/$1.err" || true
   tail -1 "$work/$1.err"
   figures "$1" "$work/$1.jsonl"
+done
+
+# The completion after the last answer byte, the window's engine on the stamping device:
+# the local run's keys get the net_local_ prefix the network runs' have.
+for via in local tcp rfc2217; do
+  echo "== completion after the last answer byte: $via"
+  if [ $via = local ]; then
+    "$build/bench/bench_exchange_timing" "$exchanges" "" | sed 's/^RESULT /RESULT net_local_/'
+  else
+    "$build/bench/bench_exchange_timing" "$exchanges" "" $via
+  fi | grep -E '^(RESULT .*(completion_delay|exchanges_failed)|last answer byte|exchange timing)' || true
 done
 
 echo "== the survey of 1-247 at 9600 bit/s over RFC 2217"

@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "../tests/support/sim_process.h"
 #include "bench_form.h"
+#include "support/sim_process.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 #pragma once
-// StampingDevice: the POSIX device with a stamp at the start and the end of every Open
+// StampingDevice: a device (the POSIX device unless another is given, such as the
+// network device of a tcp:// line) with a stamp at the start and the end of every Open
 // and Write, at the start of every Purge and the end of every Close, at the return of
 // every Read that brought bytes, and the time that the look
 // for other holders of the port took inside each Open, for the benchmarks. Started with
@@ -10,10 +11,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "serial/platform/forwarding_comm_device.h"
 #include "serial/platform/posix_comm_device.h"
 
 namespace ornat::bench {
@@ -42,7 +45,7 @@ struct TimedCalls {
   Clock::duration look_time{};  // summed over the looks of the Open under way
 };
 
-class StampingDevice : private TimedCalls, public PosixCommDevice {
+class StampingDevice : public ForwardingCommDevice {
  public:
   struct OpenStamp {
     Clock::time_point begin, end;
@@ -53,29 +56,32 @@ class StampingDevice : private TimedCalls, public PosixCommDevice {
     Clock::time_point begin, end;
   };
 
-  StampingDevice() : PosixCommDevice(TimedCalls::sys, TimedCalls::holder_look) {}
+  // Stamps `target`'s calls; with none, the POSIX device's, its look for holders timed.
+  explicit StampingDevice(std::unique_ptr<CommDevice> target = nullptr)
+      : target_(target ? std::move(target)
+                       : std::make_unique<PosixCommDevice>(timed_.sys, timed_.holder_look)) {}
 
   DevError Open(const std::string& port) override {
     {
-      std::lock_guard<std::mutex> lock(TimedCalls::mutex);
-      look_time = {};
+      std::lock_guard<std::mutex> lock(timed_.mutex);
+      timed_.look_time = {};
     }
     OpenStamp s;
     s.begin = Clock::now();
-    const DevError e = PosixCommDevice::Open(port);
+    const DevError e = Target().Open(port);
     s.end = Clock::now();
     s.error = e;
-    std::lock_guard<std::mutex> lock(TimedCalls::mutex);
-    s.look = look_time;
+    std::lock_guard<std::mutex> lock(timed_.mutex);
+    s.look = timed_.look_time;
     opens_.push_back(s);
     return e;
   }
   // Reads that returned bytes (on the event thread): when they returned.
   IoResult Read(void* buffer, int count) override {
-    IoResult r = PosixCommDevice::Read(buffer, count);
+    IoResult r = Target().Read(buffer, count);
     if (r.error == 0 && r.count > 0) {
       const auto now = Clock::now();
-      std::lock_guard<std::mutex> lock(TimedCalls::mutex);
+      std::lock_guard<std::mutex> lock(timed_.mutex);
       reads_.push_back(now);
     }
     return r;
@@ -83,9 +89,9 @@ class StampingDevice : private TimedCalls, public PosixCommDevice {
   IoResult Write(const void* buffer, int count) override {
     WriteStamp s;
     s.begin = Clock::now();
-    IoResult r = PosixCommDevice::Write(buffer, count);
+    IoResult r = Target().Write(buffer, count);
     s.end = Clock::now();
-    std::lock_guard<std::mutex> lock(TimedCalls::mutex);
+    std::lock_guard<std::mutex> lock(timed_.mutex);
     writes_.push_back(s);
     return r;
   }
@@ -94,37 +100,37 @@ class StampingDevice : private TimedCalls, public PosixCommDevice {
   DevError Purge(std::uint32_t flags) override {
     {
       const auto now = Clock::now();
-      std::lock_guard<std::mutex> lock(TimedCalls::mutex);
+      std::lock_guard<std::mutex> lock(timed_.mutex);
       purges_.push_back(now);
     }
-    return PosixCommDevice::Purge(flags);
+    return Target().Purge(flags);
   }
   DevError Close() override {
-    const DevError e = PosixCommDevice::Close();
+    const DevError e = Target().Close();
     const auto now = Clock::now();
-    std::lock_guard<std::mutex> lock(TimedCalls::mutex);
+    std::lock_guard<std::mutex> lock(timed_.mutex);
     closes_.push_back(now);
     return e;
   }
   std::vector<Clock::time_point> Purges() const {
-    std::lock_guard<std::mutex> lock(TimedCalls::mutex);
+    std::lock_guard<std::mutex> lock(timed_.mutex);
     return purges_;
   }
   std::vector<Clock::time_point> Closes() const {
-    std::lock_guard<std::mutex> lock(TimedCalls::mutex);
+    std::lock_guard<std::mutex> lock(timed_.mutex);
     return closes_;
   }
-  bool LooksForHolders() const { return look_for_holders; }
+  bool LooksForHolders() const { return timed_.look_for_holders; }
   std::vector<Clock::time_point> Reads() const {
-    std::lock_guard<std::mutex> lock(TimedCalls::mutex);
+    std::lock_guard<std::mutex> lock(timed_.mutex);
     return reads_;
   }
   std::vector<OpenStamp> Opens() const {
-    std::lock_guard<std::mutex> lock(TimedCalls::mutex);
+    std::lock_guard<std::mutex> lock(timed_.mutex);
     return opens_;
   }
   std::vector<WriteStamp> WriteStamps() const {
-    std::lock_guard<std::mutex> lock(TimedCalls::mutex);
+    std::lock_guard<std::mutex> lock(timed_.mutex);
     return writes_;
   }
   // When each Write returned.
@@ -134,7 +140,12 @@ class StampingDevice : private TimedCalls, public PosixCommDevice {
     return out;
   }
 
+ protected:
+  CommDevice& Target() const override { return *target_; }
+
  private:
+  TimedCalls timed_;
+  std::unique_ptr<CommDevice> target_;
   std::vector<OpenStamp> opens_;
   std::vector<WriteStamp> writes_;
   std::vector<Clock::time_point> reads_, purges_, closes_;

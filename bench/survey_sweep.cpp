@@ -13,10 +13,10 @@
 #include <cstring>
 #include <string>
 
-#include "../tests/support/sim_process.h"
 #include "bench_form.h"
 #include "detector/survey.h"
 #include "serial/comport.h"
+#include "support/sim_process.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "../tests/support/sim_process.h"
+#include "support/sim_process.h"
 
 namespace {
 
