@@ -1,8 +1,9 @@
 #pragma once
 // The window's logic in real time against a running ornat-sim, for the exchange
 // benchmarks: the window program (ui/window_program.h) on a RealtimeLoop with the real
-// ComPort1 over the POSIX device (or another, such as a network line's), a device that stamps each
-// Open and Write, and a stamp of each completion. Not a test: nothing here asserts.
+// ComPort1 over the POSIX device (or another, such as a network line's) under a device
+// that stamps each Open and Write, and a stamp of each completion. Not a test: nothing
+// here asserts.
 
 #include <algorithm>
 #include <chrono>
