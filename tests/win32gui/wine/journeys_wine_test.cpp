@@ -118,11 +118,7 @@ TEST(WindowUnderWine, ASpeedPickedFromTheListIsSentAndTheWindowAsksWhetherThePor
   ASSERT_EQ(d.Ask("key TeSComboBox1 " + std::to_string(kReturn)), "ok");
   // The write of code 6 to register 2; the echo brings the question as a message box.
   const Frame write = WithCrc({0xF7, 0x06, 0x00, 0x02, 0x00, 0x06});
-  std::vector<std::string> boxes;
-  for (int i = 0; i < 100 && boxes.empty(); ++i) {
-    boxes = d.AskLines("boxes");
-    if (boxes.empty()) d.Ask("sleep 100");
-  }
+  const std::vector<std::string> boxes = WaitForBoxes(d);
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(DriverUnescape(boxes[0].substr(4)), "Warning\tСменить скорость обмена COM-порта ПК?");
   EXPECT_EQ(Requests(win.sim()), (std::vector<std::string>{ToHex(write)}));
@@ -220,11 +216,7 @@ TEST(WindowUnderWine, AJournalThatCannotBeOpenedIsToldInABoxAsideAndTheWindowWor
   WineWindow win(96, {"--no-console"}, {"--journal", "Z:/nonexistent-folder/window.jsonl"});
   ASSERT_EQ(win.Why(), "");
   Driver& d = win.driver();
-  std::vector<std::string> boxes;
-  for (int i = 0; i < 100 && boxes.empty(); ++i) {
-    boxes = d.AskLines("boxes");
-    if (boxes.empty()) d.Ask("sleep 50");
-  }
+  const std::vector<std::string> boxes = WaitForBoxes(d);
   ASSERT_EQ(boxes.size(), 1u);
   const std::string box = DriverUnescape(boxes[0].substr(4));
   EXPECT_EQ(box.rfind("ornat\tThe journal cannot be kept: ", 0), 0u) << box;

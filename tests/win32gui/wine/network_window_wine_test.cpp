@@ -44,11 +44,7 @@ TEST(WindowUnderWineOnANetworkLine, TheSpeedPickedGoesOverRfc2217AndTheDetectorA
   constexpr unsigned kDown = 0x28, kReturn = 0x0D;
   for (int i = 0; i < 3; ++i) ASSERT_EQ(d.Ask("key TeSComboBox1 " + std::to_string(kDown)), "ok");
   ASSERT_EQ(d.Ask("key TeSComboBox1 " + std::to_string(kReturn)), "ok");
-  std::vector<std::string> boxes;
-  for (int i = 0; i < 100 && boxes.empty(); ++i) {
-    boxes = d.AskLines("boxes");
-    if (boxes.empty()) d.Ask("sleep 100");
-  }
+  const std::vector<std::string> boxes = WaitForBoxes(d);
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(DriverUnescape(boxes[0].substr(4)), "Warning\tСменить скорость обмена COM-порта ПК?");
   ASSERT_EQ(d.Ask("answer &Yes"), "ok");

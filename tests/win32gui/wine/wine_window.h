@@ -148,6 +148,16 @@ class Driver {
   WineProcess process_;
 };
 
+// The message boxes the window shows, once there is one (up to 10 s: none by then).
+inline std::vector<std::string> WaitForBoxes(Driver& d) {
+  std::vector<std::string> boxes;
+  for (int i = 0; i < 100 && boxes.empty(); ++i) {
+    boxes = d.AskLines("boxes");
+    if (boxes.empty()) d.Ask("sleep 100");
+  }
+  return boxes;
+}
+
 // Panel `i` of the window's status bar, without the tab that centres it.
 inline std::string StatusPanel(Driver& d, int i) {
   const auto lines = d.AskLines("panels");
