@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <thread>
+#include <vector>
 
 #include "serial/network/network_comm_device.h"
 #include "serial/port_error_kind.h"
@@ -86,7 +90,7 @@ TEST_F(NetworkLine, TheCliQueriesAndWatchesTheDetectorOverEveryKindOfLine) {
   }
 }
 
-TEST_F(NetworkLine, Rfc2217SpeedsReachTheServersPty) {
+TEST_F(NetworkLine, Rfc2217SpeedsReachTheServersPtyInEveryStep) {
   testing::SimProcess sim;
   ASSERT_TRUE(sim.Started());
   const int port = testing::FreeTcpPort();
@@ -107,6 +111,38 @@ TEST_F(NetworkLine, Rfc2217SpeedsReachTheServersPty) {
   EXPECT_EQ(Cli({"set", "baud", "19200", "--port", Url("rfc2217", port)}).exit, 0);
   const CliRun query = Cli({"query", "--baud", "19200", "--port", Url("rfc2217", port)});
   EXPECT_EQ(query.exit, 0) << query.err;
+
+  // The survey's sweep: each of the eight speeds in turn on the pty, the detector found
+  // at the one it answers at.
+  std::vector<unsigned> seen;
+  std::atomic<bool> surveying{true};
+  std::thread watch([&] {
+    while (surveying) {
+      const unsigned speed = testing::PtySpeed(sim.pty_path());
+      if (seen.empty() || seen.back() != speed) seen.push_back(speed);
+      std::this_thread::sleep_for(2ms);
+    }
+  });
+  const CliRun survey = Cli({"survey", "--speeds", "all", "--addresses", "246-247", "--port",
+                             Url("rfc2217", port), "--json"});
+  surveying = false;
+  watch.join();
+  EXPECT_EQ(survey.exit, 0) << survey.err;
+  EXPECT_NE(survey.out.find("\"baud\":19200"), std::string::npos) << survey.out;
+  // Before the sweep: the 19200 of the query before, and ser2net's own 9600 for a new
+  // connection.
+  // After it, ser2net may put the port back to 9600 as the connection closes.
+  const auto sweep = std::find(seen.begin(), seen.end(), 1200u);
+  EXPECT_EQ(std::vector<unsigned>(sweep, sweep + std::min<std::ptrdiff_t>(8, seen.end() - sweep)),
+            (std::vector<unsigned>{1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600}));
+
+  // Back to 9600 bit/s; the interface reset goes out at 9600 bit/s and is acknowledged.
+  EXPECT_EQ(Cli({"set", "baud", "9600", "--baud", "19200", "--port", Url("rfc2217", port)}).exit,
+            0);
+  const CliRun reset = Cli({"reset-interface", "--port", Url("rfc2217", port)});
+  EXPECT_EQ(reset.exit, 0) << reset.err;
+  EXPECT_EQ(testing::PtySpeed(sim.pty_path()), 9600u);
+  EXPECT_EQ(Cli({"query", "--port", Url("rfc2217", port)}).exit, 0);
 }
 
 // Reads what the client sends until it closes (so that the client's close, not ours,

@@ -233,7 +233,8 @@ TEST_F(SocatTest, APtyBridgedToADeviceServerOverTcpCarriesTheExchanges) {
   EXPECT_EQ(server.from_line.load(), 2 * 21);
 
   // A terminal program left on the bridge's pty: refused, named, nothing sent.
-  testing::HoldingProcess screen({"/bin/sh", "-c", "exec 3<>" + V(0) + "; exec sleep 60"}, V(0));
+  testing::HoldingProcess screen({"/bin/sh", "-c", "exec 3<>" + V(0) + "; exec sleep 60"}, V(0),
+                                 "sleep");
   ASSERT_TRUE(screen.Started());
   const json doc = Query(V(0), dir.path(), status, err);
   EXPECT_EQ(status, 3);
