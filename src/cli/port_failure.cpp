@@ -5,6 +5,7 @@
 
 #include "serial/com_errors.h"
 #include "serial/comport.h"
+#include "serial/network/port_url.h"
 #include "serial/platform/platform.h"
 #include "serial/port_error_kind.h"
 
@@ -45,6 +46,11 @@ PortProblem DescribePortProblem(int error_code, int system_error) {
 
 namespace {
 
+bool IsGone(const ExchangeRecord& record) {
+  return ClassifyPortError(record.failure_errno, StepOfErrorCode(record.failure_code)) ==
+         PortErrorKind::kGone;
+}
+
 // What is wrong with the port: the programs found holding it, or what the platform's
 // error number of the failed open or write means.
 PortProblem PortProblemOf(const ExchangeRecord& record) {
@@ -67,9 +73,17 @@ PortProblem PortProblemOf(const ExchangeRecord& record) {
 
 std::string PortFailureText(const ExchangeRecord& record) {
   const std::string port = "the port \"" + record.port + "\"";
-  const PortProblem problem = PortProblemOf(record);
+  PortProblem problem = PortProblemOf(record);
+  // A network line's connection closed by the server (one that serves one client at a
+  // time closes a second one at once) or lost on the way: no adapter to unplug.
+  if (HasUrlScheme(record.port) && record.failure_holders.empty() && IsGone(record))
+    problem.text = "the connection was closed (by the server, or lost on the way)";
   if (record.failure_code == CError_WriteFailed)
     return "the request could not be written to " + port + ": " + problem.text;
+  if (record.failure_code == CError_WaitFailed)
+    return port + " was lost while the answer from address " +
+           std::to_string(record.request.empty() ? 0 : record.request[0]) +
+           " was awaited: " + problem.text + "; whether the detector answered is not known";
   return port + " cannot be opened" + (problem.text.empty() ? "" : ": " + problem.text) +
          (problem.list_hint ? "; \"ornat-cli ports\" lists the ports" : "");
 }

@@ -49,10 +49,8 @@ void WriteExchange(JsonWriter& json, const ExchangeRecord& record) {
   json.Key("outcome").String(OutcomeName(record.outcome));
   json.Key("log").Strings(record.log);
   if (!record.failure.empty())
-    json.Key("failure").String(record.end == ExchangeRecord::End::kSendFailed &&
-                                       kJsonFailureInOwnWords
-                                   ? PortFailureText(record)
-                                   : record.failure);
+    json.Key("failure").String(
+        record.PortFailed() && kJsonFailureInOwnWords ? PortFailureText(record) : record.failure);
   json.EndObject();
 }
 

@@ -153,7 +153,7 @@ SearchFindings FindInSearch(const std::vector<ExchangeRecord>& exchanges) {
   // in the next one's: bytes are told with the probe they came after.
   int probed_last = 0;
   for (const ExchangeRecord& record : exchanges) {
-    if (record.end == ExchangeRecord::End::kSendFailed) findings.port_failed = true;
+    if (record.PortFailed()) findings.port_failed = true;
     const std::vector<std::uint8_t> bytes = record.AllBytes();
     if (!findings.several) findings.several = SeveralAnswerers(bytes);
     if (OperationName(record) == "probe") {

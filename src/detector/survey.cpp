@@ -429,7 +429,7 @@ void BusSurvey::Finish() {
 
 void BusSurvey::ExchangeEnded(const ExchangeRecord& record) {
   if (phase_ == Phase::kReady || phase_ == Phase::kDone) return;
-  if (record.end == ExchangeRecord::End::kSendFailed) {
+  if (record.PortFailed()) {
     port_failed_ = true;
     if (query_in_flight_) {
       SurveyDevice& d = devices_[querying_];

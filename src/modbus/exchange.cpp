@@ -179,6 +179,14 @@ void NoteSendFailure(ExchangeRecord& record, const EComPort& e) {
   if (e.SystemError() > 0) record.failure += ": " + SystemErrorText(e.SystemError());
 }
 
+void NoteLineLost(ExchangeRecord& record, DevError error) {
+  record.failure = "the line was lost while the answer was awaited";
+  if (error > 0) record.failure += ": " + SystemErrorText(error);
+  record.failure_code = CError_WaitFailed;
+  record.failure_errno = std::max(error, 0);
+  record.outcome = Worse(record.outcome, ExchangeOutcome::kPortError);
+}
+
 std::string GatewayNoAnswerLine(std::uint8_t code) {
   return "   : gateway exception 0x" + ByteToHex(code) +
          (code == kGatewayPathUnavailable ? ": the gateway has no path to the line"
@@ -439,6 +447,9 @@ void TForm1::CompleteExchange() {
   // late is read; bytes that come with none in flight otherwise are closed on as the
   // window does, or a line that never falls silent would hold the survey for ever.
   const bool keep_open = pace_ != nullptr && request_in_flight_;
+  // Whether the line went while the answer was awaited, asked before the close ends
+  // the event thread that knows it.
+  const DevError lost = request_in_flight_ ? ComPort1_->EventWaitFailure() : 0;
   if (!Probing() && !keep_open) ComPort1_->ClosePort();
   TeMemo1.SetFontColor(kLogOutcomeColor);
   // The probe to 248 failed: the window's search ends without a hit.
@@ -469,6 +480,13 @@ void TForm1::CompleteExchange() {
     } else if (search_passed_247)
       EndOfSearchUnlessAnswerComing(waited);
   }
+  // Nothing, or part of an answer, came because the line went (a device gone, a
+  // network line's connection dropped): the log shows what it always shows, and the
+  // record says why, so that nobody takes it for the detector's silence.
+  if (lost != 0 && (exchange_.outcome == ExchangeOutcome::kNone ||
+                    exchange_.outcome == ExchangeOutcome::kTimeOut ||
+                    exchange_.outcome == ExchangeOutcome::kCrcError))
+    NoteLineLost(exchange_, lost);
   // The awaited answer was valid but no hit: the search ends all the same.
   if (waited && State.SessionMode == kSessionSearch) EndOfSearch();
   // A second close, which acts only when the answer or its absence has just ended a

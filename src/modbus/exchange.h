@@ -39,6 +39,10 @@ inline constexpr auto kWriteReadLimit = static_cast<std::uint8_t>(kWriteAnswerLe
 // text (the component's message and the system's words for its error number), the
 // error code and number, and the programs found holding the port.
 void NoteSendFailure(ExchangeRecord& record, const EComPort& e);
+// An exchange whose line went while its answer was awaited (the port's event wait
+// failed with `error`): a port error on its record, code 21 (CError_WaitFailed) with the
+// system's error number, whatever the log pane shows.
+void NoteLineLost(ExchangeRecord& record, DevError error);
 // The same as the log pane shows it below the request: "   : ОШИБКА ОТКРЫТИЯ ПОРТА " and
 // the port's name, then, when programs were found holding the port (or its line), a line
 // naming them.

@@ -61,6 +61,11 @@ struct ExchangeRecord {
   // and its answer (CommDevice::LastNetworkFrames); empty on every other line.
   std::vector<std::uint8_t> tcp_request, tcp_answer;
 
+  // The port failed it: its send could not open or write the port, or the line went
+  // while its answer was awaited (the device gone, the connection dropped).
+  bool PortFailed() const {
+    return end == End::kSendFailed || outcome == ExchangeOutcome::kPortError;
+  }
   // The bytes the completion judged (the last read); empty when nothing came.
   const std::vector<std::uint8_t>& Answer() const;
   // Every byte handed over, in order.

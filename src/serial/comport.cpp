@@ -215,6 +215,10 @@ void TCustomComPort::OpenPort() {
   Deliver(TComEvent::evRLSD);
 }
 
+DevError TCustomComPort::EventWaitFailure() const {
+  return Connected() && event_thread_ ? event_thread_->WaitFailure() : 0;
+}
+
 void TCustomComPort::DestroyThread() {
   if (!thread_created_) return;
   if (event_thread_ && std::this_thread::get_id() == event_thread_->Id())

@@ -168,6 +168,10 @@ class TCustomComPort : public TComponent {
   bool ThreadCreated() const { return thread_created_; }
   // The thread object (null when none); for tests.
   TComThread* EventThread() { return event_thread_.get(); }
+  // The error with which the open port's event wait failed (the device gone, the
+  // connection dropped): nothing more will be read until the port is opened again. 0
+  // while the wait runs, and on a closed port.
+  DevError EventWaitFailure() const;
 
   // --- handler properties (public members; empty ones are skipped) ---------
   TNotifyEvent OnBeforeOpen, OnAfterOpen, OnBeforeClose, OnAfterClose;

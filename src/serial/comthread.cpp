@@ -66,6 +66,11 @@ bool TComThread::EndedByException() const {
   return ended_by_exception_;
 }
 
+DevError TComThread::WaitFailure() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return wait_failure_;
+}
+
 void TComThread::Execute() {
   bool by_exception = false;
   CommDevice& device = owner_.Device();
@@ -73,6 +78,10 @@ void TComThread::Execute() {
     for (;;) {
       // The wait, woken by an event, the stop signal or a failure.
       WaitResult r = device.WaitEvent(*stop_signal_);
+      if (r.outcome == WaitOutcome::kFailed) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        wait_failure_ = r.error != 0 ? r.error : -1;
+      }
       if (r.outcome != WaitOutcome::kEvents) break;  // the stop, or a failed wait
       {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -50,6 +50,9 @@ class TComThread {
   bool Finished() const;
   // True when the loop ended through an exception of a delivery.
   bool EndedByException() const;
+  // The error of the wait that failed and ended the loop (the device gone, a network
+  // line's connection dropped); 0 while it runs or when it ended otherwise.
+  DevError WaitFailure() const;
   std::thread::id Id() const { return thread_.get_id(); }
 
  private:
@@ -67,6 +70,7 @@ class TComThread {
   std::condition_variable cv_;
   bool finished_ = false;
   bool ended_by_exception_ = false;
+  DevError wait_failure_ = 0;
   int sync_pending_ = 0;  // Send calls announced and not yet returned
   std::thread thread_;    // last: starts after every other member is built
 };

@@ -36,6 +36,16 @@ TEST(ExchangeOutcome, AnExchangeWhoseLogEndsWithALineOfTheCatalogueHasItsOutcome
        },
        {"RX :", kPortErrorCom1},
        "port-error"},
+      // The window shows the time-out it always shows; the record knows the line went.
+      {"the line lost while the answer is awaited",
+       {.silent = true},
+       [](SimulatedForm& t) {
+         t.Click(t.w().TeButton5);
+         ASSERT_TRUE(t.RunUntil([&] { return !t.Requests().empty(); }));
+         t.line.HangUp();
+       },
+       {"RX :", kTimeOutLine},
+       "port-error"},
       {"a CRC that fails", {.bad_crc_probability = 1}, {}, {kCrcErrorLine}, "crc-error"},
       {"answered as 4", {.answer_from = 4}, {}, {kWrongAddressPrefix + "004"}, "wrong-address"},
       {"answered as 0", {.answer_from = 0}, {}, {kWrongAddressPrefix + "000"}, "wrong-address"},

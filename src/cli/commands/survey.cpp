@@ -11,12 +11,11 @@ namespace ornat::cli {
 
 namespace {
 
-// Why the port failed, from the exchange whose send failed.
+// Why the port failed, from the exchange it failed.
 std::string SurveyPortFailure(Session& session) {
   const auto& all = session.window().Exchanges();
-  const auto failed = std::find_if(all.rbegin(), all.rend(), [](const ExchangeRecord& record) {
-    return record.end == ExchangeRecord::End::kSendFailed;
-  });
+  const auto failed = std::find_if(
+      all.rbegin(), all.rend(), [](const ExchangeRecord& record) { return record.PortFailed(); });
   return failed != all.rend() ? PortFailureText(*failed)
                               : "the port \"" + session.Port() + "\" cannot be opened";
 }

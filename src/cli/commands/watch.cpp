@@ -41,7 +41,12 @@ int RunWatch(Session& session) {
   // than one of minutes.
   window.KeepExchanges(false);
   window.OnExchange([&](const ExchangeRecord& record) {
-    if (record.outcome == ExchangeOutcome::kPortError) port_failure = record;
+    // A port failure stops the watch unless the next query goes through (a network
+    // line connects anew).
+    if (record.PortFailed())
+      port_failure = record;
+    else if (WatchTally::Counts(record))
+      port_failure.reset();
     WatchLine line;
     line.record = &record;
     // Each line's verdict is the one query would give that exchange.
