@@ -208,6 +208,10 @@ TEST_F(NetworkLine, ServersThatDropRefuseOrNeverAnswerEndTheExchangeWithTheRight
   EXPECT_EQ(record["request"], "F7 03 00 00 00 08 50 9A");
   EXPECT_EQ(record["tcp_request"], "00 01 00 00 00 06 F7 03 00 00 00 08");
   EXPECT_EQ(record["tcp_answer"].get<std::string>().substr(0, 27), "00 01 00 00 00 13 F7 03 10 ");
+  // A watch ends at the first: a server that closes each connection would keep it going.
+  const CliRun watch = Cli({"watch", "--count", "3", "--port", Url("tcp", busy.port())});
+  EXPECT_EQ(watch.exit, 3) << watch.err;
+  EXPECT_NE(watch.err.find("the connection was closed"), std::string::npos) << watch.err;
   for (const Case& c : kCases) {
     std::vector<std::string> args = {"query"};
     args.insert(args.end(), c.args.begin(), c.args.end());

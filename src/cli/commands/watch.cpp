@@ -41,12 +41,7 @@ int RunWatch(Session& session) {
   // than one of minutes.
   window.KeepExchanges(false);
   window.OnExchange([&](const ExchangeRecord& record) {
-    // A port failure stops the watch unless the next query goes through (a network
-    // line connects anew).
-    if (record.PortFailed())
-      port_failure = record;
-    else if (WatchTally::Counts(record))
-      port_failure.reset();
+    if (record.PortFailed()) port_failure = record;
     WatchLine line;
     line.record = &record;
     // Each line's verdict is the one query would give that exchange.
@@ -69,8 +64,14 @@ int RunWatch(Session& session) {
   // Output that can no longer be written (a closed pipe, a full disk) stops it as
   // Ctrl-C does: nobody sees its lines.
   const auto counted = [&] { return options.count > 0 && tally.queries >= options.count; };
+  // A port failure ends it: a send that failed has stopped the window's cyclic query
+  // already; a line lost while an answer was awaited (a network line's server that
+  // closes the connection each time) would not.
   window.RunUntil(
-      [&] { return g_interrupted != 0 || OutputError() != 0 || counted() || !form.Working(); },
+      [&] {
+        return g_interrupted != 0 || OutputError() != 0 || counted() || port_failure ||
+               !form.Working();
+      },
       kForever);
   const bool done = counted();
   // "СТОП": a query in flight is still shown; nothing follows it.
