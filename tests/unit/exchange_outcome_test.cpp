@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "modbus/answer_scan.h"
+#include "support/eventually.h"
 #include "support/exchange_recorder.h"
 #include "support/line_texts.h"
 #include "support/simulated_form.h"
@@ -43,6 +44,8 @@ TEST(ExchangeOutcome, AnExchangeWhoseLogEndsWithALineOfTheCatalogueHasItsOutcome
          t.Click(t.w().TeButton5);
          ASSERT_TRUE(t.RunUntil([&] { return !t.Requests().empty(); }));
          t.line.HangUp();
+         // The event thread, a real one, ends at the failed wait before time goes on.
+         ASSERT_TRUE(Eventually([&] { return t.w().ComPort1().EventWaitFailure() != 0; }));
        },
        {"RX :", kTimeOutLine},
        "port-error"},
