@@ -109,12 +109,8 @@ int main(int argc, char** argv) {
     if (::mkdtemp(dir) == nullptr) return 1;
     const int tcp_port = testing::FreeTcpPort();
     const char* chardelay = std::getenv("SER2NET_CHARDELAY");
-    ser2net = testing::Ser2net(
-        dir, "connection: &line\n  accepter: " +
-                 std::string(via == "rfc2217" ? "telnet(rfc2217),tcp" : "tcp") + ",127.0.0.1," +
-                 std::to_string(tcp_port) + "\n  connector: serialdev," + sim.pty_path() +
-                 ",9600n81,local\n" +
-                 (chardelay ? std::string("  options:\n    chardelay: ") + chardelay + "\n" : ""));
+    ser2net = testing::Ser2netLine(dir, tcp_port, sim.pty_path(), via == "rfc2217",
+                                   chardelay ? chardelay : "");
     if (!testing::Listening(tcp_port)) {
       std::fprintf(stderr, "ser2net did not start: %s\n", ser2net->Err().c_str());
       return 1;

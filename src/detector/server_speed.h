@@ -19,12 +19,10 @@ inline constexpr const char* kServerSpeedSentence =
     "будет потерян.";
 // Asked before the write of a new speed, and before the interface reset, on such a
 // line; "No" writes nothing.
-inline constexpr const char* kServerSpeedChangeQuestion =
-    "Скорость линии задаёт сервер, а не COM-порт ПК: детектор на другой скорости "
-    "будет потерян. Сменить скорость обмена детектора?";
-inline constexpr const char* kServerSpeedResetQuestion =
-    "Скорость линии задаёт сервер, а не COM-порт ПК: детектор на другой скорости "
-    "будет потерян. Сбросить настройки интерфейса (адрес 247, 9600 бит/с)?";
+inline const std::string kServerSpeedChangeQuestion =
+    std::string(kServerSpeedSentence) + " Сменить скорость обмена детектора?";
+inline const std::string kServerSpeedResetQuestion =
+    std::string(kServerSpeedSentence) + " Сбросить настройки интерфейса (адрес 247, 9600 бит/с)?";
 
 // `question` as the window asks it on the line named `port`: with the sentence above
 // behind it on such a line, byte for byte as it is on any other.

@@ -4,11 +4,6 @@
 
 namespace ornat {
 
-std::string ByteToHex(std::uint8_t value) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  return {kDigits[value / 16], kDigits[value % 16]};
-}
-
 std::string RequestLine(const std::uint8_t* frame) {
   std::string line = "TX : ";
   for (int i = 0; i < 8; ++i) line += ByteToHex(frame[i]) + " ";

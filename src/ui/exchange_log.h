@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "text/hex.h"
 #include "ui/toolkit/controls.h"
 
 namespace ornat {
@@ -53,8 +54,7 @@ inline constexpr TColor kLogOutcomeColor = clBlue;
 // Fill of a selected grid cell (red 182, green 189, blue 210).
 inline constexpr TColor kGridSelectedColor = 13811126;
 
-// Two upper-case hexadecimal digits, leading zero kept.
-std::string ByteToHex(std::uint8_t value);
+using text::ByteToHex;
 
 // "TX : " and the 8 request bytes, each followed by one space (29 characters).
 std::string RequestLine(const std::uint8_t* frame);

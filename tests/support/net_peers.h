@@ -92,12 +92,23 @@ inline std::unique_ptr<Program> Ser2net(const std::string& dir, const std::strin
                                    dir, "ser2net");
 }
 
-// ser2net's RFC 2217 accepter on 127.0.0.1:port in front of a pty, 9600 bit/s to start.
+// One ser2net accepter on 127.0.0.1:port in front of a pty, 9600 bit/s to start:
+// `rfc2217` its RFC 2217 accepter, else its raw TCP one; `chardelay` (true, false), when
+// given, whether it waits for a pause before it forwards the pty's bytes.
+inline std::unique_ptr<Program> Ser2netLine(const std::string& dir, int port,
+                                            const std::string& pty, bool rfc2217,
+                                            const std::string& chardelay = {}) {
+  return Ser2net(dir,
+                 "connection: &line\n  accepter: " +
+                     std::string(rfc2217 ? "telnet(rfc2217),tcp" : "tcp") + ",127.0.0.1," +
+                     std::to_string(port) + "\n  connector: serialdev," + pty + ",9600n81,local\n" +
+                     (chardelay.empty() ? "" : "  options:\n    chardelay: " + chardelay + "\n"));
+}
+
+// ser2net's RFC 2217 accepter on 127.0.0.1:port in front of a pty.
 inline std::unique_ptr<Program> Ser2netRfc2217(const std::string& dir, int port,
                                                const std::string& pty) {
-  return Ser2net(dir, "connection: &rfc\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
-                          std::to_string(port) + "\n  connector: serialdev," + pty +
-                          ",9600n81,local\n");
+  return Ser2netLine(dir, port, pty, true);
 }
 
 // Waits until something accepts connections on 127.0.0.1:port.

@@ -33,7 +33,7 @@ int RunSurvey(Session& session);
 // modbus-tcp://): refused before anything is written, the detector's new speed named;
 // with --force the window's question before the write is answered Yes. The usage
 // error's status, or nothing to go on.
-std::optional<int> GuardServerSpeed(Session& session, const char* question,
+std::optional<int> GuardServerSpeed(Session& session, const std::string& question,
                                     const std::string& speed);
 
 // Each message on stderr, in order.

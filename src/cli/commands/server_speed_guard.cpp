@@ -7,7 +7,7 @@
 
 namespace ornat::cli {
 
-std::optional<int> GuardServerSpeed(Session& session, const char* question,
+std::optional<int> GuardServerSpeed(Session& session, const std::string& question,
                                     const std::string& speed) {
   const std::string port = session.Port();
   if (!ServerKeepsSpeed(port)) return std::nullopt;

@@ -10,6 +10,7 @@
 #include "serial/network/net_connect.h"
 #include "serial/network/port_url.h"
 #include "serial/platform/read_plan.h"
+#include "text/hex.h"
 
 namespace ornat {
 
@@ -43,11 +44,6 @@ std::uint8_t StopCode(std::uint8_t stop_bits) {
   static constexpr std::uint8_t kCodes[] = {rfc2217::kStopOne, rfc2217::kStopOneAndHalf,
                                             rfc2217::kStopTwo};
   return stop_bits < std::size(kCodes) ? kCodes[stop_bits] : 0;
-}
-
-std::string Hex(std::uint8_t b) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  return std::string("0x") + kDigits[b >> 4] + kDigits[b & 15];
 }
 
 }  // namespace
@@ -127,8 +123,8 @@ struct NetworkCommDevice::Impl {
             awaiting_answer = false;
           } else if (a.kind == GatewayAnswer::Kind::kNoAnswer) {
             gateway_code = a.gateway_code;
-            problem =
-                "the gateway answered " + Hex(a.gateway_code) + ": the detector did not answer";
+            problem = "the gateway answered 0x" + text::ByteToHex(a.gateway_code) +
+                      ": the detector did not answer";
             awaiting_answer = false;
           }
           // Another transaction's answer (one that came after its time) is dropped.
