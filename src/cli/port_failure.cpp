@@ -74,10 +74,19 @@ PortProblem PortProblemOf(const ExchangeRecord& record) {
 std::string PortFailureText(const ExchangeRecord& record) {
   const std::string port = "the port \"" + record.port + "\"";
   PortProblem problem = PortProblemOf(record);
-  // A network line's connection closed by the server (one that serves one client at a
-  // time closes a second one at once) or lost on the way: no adapter to unplug.
-  if (HasUrlScheme(record.port) && record.failure_holders.empty() && IsGone(record))
+  if (record.failure_holders.empty() && !record.failure_detail.empty()) {
+    // The device's own sentence (a network line's: a refused RFC 2217, a server that
+    // did not accept), with the system's words behind it where no kind of ours says them.
+    const bool other =
+        ClassifyPortError(record.failure_errno, StepOfErrorCode(record.failure_code)) ==
+        PortErrorKind::kOther;
+    problem.text =
+        record.failure_detail + (other && !problem.text.empty() ? " (" + problem.text + ")" : "");
+  } else if (HasUrlScheme(record.port) && record.failure_holders.empty() && IsGone(record)) {
+    // A network line's connection closed by the server (one that serves one client at
+    // a time closes a second one at once) or lost on the way: no adapter to unplug.
     problem.text = "the connection was closed (by the server, or lost on the way)";
+  }
   if (record.failure_code == CError_WriteFailed)
     return "the request could not be written to " + port + ": " + problem.text;
   if (record.failure_code == CError_WaitFailed)

@@ -160,6 +160,7 @@ void TForm1::Transmit(TTeMemo& log, std::uint8_t read_limit, bool search_read) {
       }
     }
     NoteSendFailure(exchange_, e);
+    exchange_.failure_detail = ComPort1_->Device().LastProblem();
     log.SetFontColor(kLogOutcomeColor);
     for (const std::string& line : SendFailureLines(ComPort1_->Port(), e)) log.Add(line);
     EndFailedSend();
@@ -485,8 +486,10 @@ void TForm1::CompleteExchange() {
   // record says why, so that nobody takes it for the detector's silence.
   if (lost != 0 && (exchange_.outcome == ExchangeOutcome::kNone ||
                     exchange_.outcome == ExchangeOutcome::kTimeOut ||
-                    exchange_.outcome == ExchangeOutcome::kCrcError))
+                    exchange_.outcome == ExchangeOutcome::kCrcError)) {
     NoteLineLost(exchange_, lost);
+    exchange_.failure_detail = ComPort1_->Device().LastProblem();
+  }
   // The awaited answer was valid but no hit: the search ends all the same.
   if (waited && State.SessionMode == kSessionSearch) EndOfSearch();
   // A second close, which acts only when the answer or its absence has just ended a

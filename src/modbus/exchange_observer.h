@@ -54,6 +54,9 @@ struct ExchangeRecord {
   int failure_code = 0;
   int failure_errno = 0;
   std::vector<PortHolder> failure_holders;
+  // The device's own sentence for the failure (CommDevice::LastProblem: a network
+  // line's), or empty.
+  std::string failure_detail;
   // A time-out through a Modbus TCP gateway: the gateway's exception code that said the
   // detector did not answer (0x0A, 0x0B); 0 otherwise.
   std::uint8_t gateway_code = 0;

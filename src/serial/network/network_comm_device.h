@@ -71,7 +71,7 @@ class NetworkCommDevice : public CommDevice {
 
   // What the last failure was, in a sentence ("the server acknowledged SET-BAUDRATE
   // 9600, not 14400"); empty when nothing failed since the last Open.
-  std::string LastProblem() const;
+  std::string LastProblem() const override;
   // modbus-tcp: the gateway's exception code (0x0A, 0x0B) that answered the last
   // request in place of the detector, kept until the next Write; 0 when none did.
   std::uint8_t GatewayNoAnswerCode() const override;

@@ -246,6 +246,10 @@ class CommDevice {
     std::vector<std::uint8_t> sent, received;
   };
   virtual NetworkFrames LastNetworkFrames() const { return {}; }
+  // What the last failure since the last Open was, in the device's own sentence, where
+  // the error number alone says too little (a network line's: "the server refused
+  // COM-PORT-OPTION (RFC 2217): it cannot set the line's speed"); empty otherwise.
+  virtual std::string LastProblem() const { return {}; }
 };
 
 }  // namespace ornat

@@ -41,6 +41,7 @@ class ForwardingCommDevice : public CommDevice {
   DevError Purge(std::uint32_t flags) override { return Target().Purge(flags); }
   std::uint8_t GatewayNoAnswerCode() const override { return Target().GatewayNoAnswerCode(); }
   NetworkFrames LastNetworkFrames() const override { return Target().LastNetworkFrames(); }
+  std::string LastProblem() const override { return Target().LastProblem(); }
 
  protected:
   // The device the calls go to now.
